@@ -1,0 +1,217 @@
+#include "platform/http/curl_http_sender.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+#include <mutex>
+#include <string_view>
+
+namespace corvantis::http {
+namespace {
+
+// How often a running transfer looks at its cancel flag.
+constexpr int kPollMs = 50;
+
+struct EasyDeleter {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct MultiDeleter {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+struct SlistDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using EasyPtr = std::unique_ptr<CURL, EasyDeleter>;
+using MultiPtr = std::unique_ptr<CURLM, MultiDeleter>;
+using SlistPtr = std::unique_ptr<curl_slist, SlistDeleter>;
+
+// Detaches the easy handle before either handle is cleaned up, as libcurl requires.
+class MultiAttachment {
+ public:
+  MultiAttachment(CURLM* multi, CURL* easy) : multi_(multi), easy_(easy) {
+    if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
+      throw HttpError(HttpError::Reason::kTransport, "curl_multi_add_handle failed");
+    }
+  }
+  ~MultiAttachment() { curl_multi_remove_handle(multi_, easy_); }
+  MultiAttachment(const MultiAttachment&) = delete;
+  MultiAttachment& operator=(const MultiAttachment&) = delete;
+
+ private:
+  CURLM* multi_;
+  CURL* easy_;
+};
+
+void GlobalInitOnce() {
+  static std::once_flag once;
+  static CURLcode result = CURLE_OK;
+  std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
+  if (result != CURLE_OK) {
+    throw HttpError(HttpError::Reason::kTransport,
+                    std::string("curl_global_init failed: ") + curl_easy_strerror(result));
+  }
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+bool IsToken(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    return u > 32 && u < 127 && c != ':' && c != '(' && c != ')' && c != ',' && c != ';';
+  });
+}
+
+bool HasLineBreak(std::string_view text) { return text.find_first_of("\r\n") != text.npos; }
+
+void Check(CURLcode code, const char* what) {
+  if (code != CURLE_OK) {
+    throw HttpError(HttpError::Reason::kTransport,
+                    std::string(what) + ": " + curl_easy_strerror(code));
+  }
+}
+
+void Append(SlistPtr& list, const std::string& line) {
+  curl_slist* head = curl_slist_append(list.get(), line.c_str());
+  if (head == nullptr) {
+    throw HttpError(HttpError::Reason::kTransport, "out of memory for headers");
+  }
+  static_cast<void>(list.release());
+  list.reset(head);
+}
+
+SlistPtr BuildHeaders(const HttpRequest& request) {
+  SlistPtr list;
+  bool hasContentType = false;
+  bool hasExpect = false;
+  for (const auto& [name, value] : request.headers) {
+    if (!IsToken(name) || HasLineBreak(value)) {
+      throw HttpError(HttpError::Reason::kBadRequest, "invalid header: " + name);
+    }
+    hasContentType = hasContentType || EqualsIgnoreCase(name, "Content-Type");
+    hasExpect = hasExpect || EqualsIgnoreCase(name, "Expect");
+    // libcurl drops "Name:" lines; "Name;" is its way to send an empty value.
+    Append(list, value.empty() ? name + ";" : name + ": " + value);
+  }
+  // A blank value removes the header libcurl would otherwise add on its own.
+  if (!hasExpect) Append(list, "Expect:");
+  if (!hasContentType) Append(list, "Content-Type:");
+  return list;
+}
+
+HttpError::Reason ReasonFor(CURLcode code) {
+  switch (code) {
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      return HttpError::Reason::kBadRequest;
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+      return HttpError::Reason::kConnect;
+    case CURLE_OPERATION_TIMEDOUT:
+      return HttpError::Reason::kTimeout;
+    default:
+      return HttpError::Reason::kTransport;
+  }
+}
+
+size_t WriteBody(char* data, size_t size, size_t count, void* userdata) {
+  static_cast<std::string*>(userdata)->append(data, size * count);
+  return size * count;
+}
+
+}  // namespace
+
+CurlHttpSender::CurlHttpSender() { GlobalInitOnce(); }
+
+HttpResponse CurlHttpSender::Send(const HttpRequest& request) {
+  if (!IsToken(request.method)) {
+    throw HttpError(HttpError::Reason::kBadRequest, "invalid method: " + request.method);
+  }
+  HttpResponse response;
+  char errorText[CURL_ERROR_SIZE] = {};
+  const SlistPtr headers = BuildHeaders(request);
+  const EasyPtr easy(curl_easy_init());
+  if (!easy) throw HttpError(HttpError::Reason::kTransport, "curl_easy_init failed");
+  CURL* e = easy.get();
+
+  Check(curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText), "CURLOPT_ERRORBUFFER");
+  Check(curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L), "CURLOPT_NOSIGNAL");
+  if (curl_easy_setopt(e, CURLOPT_URL, request.url.c_str()) != CURLE_OK) {
+    throw HttpError(HttpError::Reason::kBadRequest, "invalid URL: " + request.url);
+  }
+#if LIBCURL_VERSION_NUM >= 0x075500
+  Check(curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https"), "CURLOPT_PROTOCOLS_STR");
+#else
+  Check(curl_easy_setopt(e, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS)),
+        "CURLOPT_PROTOCOLS");
+#endif
+  Check(curl_easy_setopt(e, CURLOPT_PROXY, ""), "CURLOPT_PROXY");
+  if (request.connectTimeoutMs > 0) {
+    Check(curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, request.connectTimeoutMs),
+          "CURLOPT_CONNECTTIMEOUT_MS");
+  }
+  if (request.totalTimeoutMs > 0) {
+    Check(curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, request.totalTimeoutMs), "CURLOPT_TIMEOUT_MS");
+  }
+
+  if (request.method == "GET") {
+    Check(curl_easy_setopt(e, CURLOPT_HTTPGET, 1L), "CURLOPT_HTTPGET");
+  } else if (request.method == "HEAD") {
+    Check(curl_easy_setopt(e, CURLOPT_NOBODY, 1L), "CURLOPT_NOBODY");
+  } else {
+    // POSTFIELDS with an explicit size also sends an empty body as "Content-Length: 0".
+    Check(curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
+                           static_cast<curl_off_t>(request.body.size())),
+          "CURLOPT_POSTFIELDSIZE_LARGE");
+    Check(curl_easy_setopt(e, CURLOPT_POSTFIELDS, request.body.c_str()), "CURLOPT_POSTFIELDS");
+    if (request.method != "POST") {
+      Check(curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, request.method.c_str()),
+            "CURLOPT_CUSTOMREQUEST");
+    }
+  }
+  Check(curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get()), "CURLOPT_HTTPHEADER");
+  Check(curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &WriteBody), "CURLOPT_WRITEFUNCTION");
+  Check(curl_easy_setopt(e, CURLOPT_WRITEDATA, &response.body), "CURLOPT_WRITEDATA");
+
+  // The multi interface lets the loop look at the cancel flag between short polls.
+  const MultiPtr multi(curl_multi_init());
+  if (!multi) throw HttpError(HttpError::Reason::kTransport, "curl_multi_init failed");
+  const MultiAttachment attachment(multi.get(), e);
+  for (;;) {
+    int running = 0;
+    CURLMcode status = curl_multi_perform(multi.get(), &running);
+    if (status != CURLM_OK) {
+      throw HttpError(HttpError::Reason::kTransport, curl_multi_strerror(status));
+    }
+    if (running == 0) break;
+    if (request.cancel != nullptr && request.cancel->load()) {
+      throw HttpError(HttpError::Reason::kCancelled, "request cancelled");
+    }
+    status = curl_multi_poll(multi.get(), nullptr, 0, kPollMs, nullptr);
+    if (status != CURLM_OK) {
+      throw HttpError(HttpError::Reason::kTransport, curl_multi_strerror(status));
+    }
+  }
+
+  CURLcode result = CURLE_OK;
+  int remaining = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi.get(), &remaining)) {
+    if (message->msg == CURLMSG_DONE && message->easy_handle == e) result = message->data.result;
+  }
+  if (result != CURLE_OK) {
+    throw HttpError(ReasonFor(result),
+                    std::string(curl_easy_strerror(result)) + (errorText[0] != '\0' ? ": " : "") +
+                        errorText);
+  }
+  Check(curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &response.status), "CURLINFO_RESPONSE_CODE");
+  return response;
+}
+
+}  // namespace corvantis::http

@@ -1,0 +1,14 @@
+#pragma once
+#include <string>
+
+// Full path of the running executable. Raises hresult_error when it cannot be read.
+std::wstring GetExecutablePath();
+
+// Directory of the running executable, without a trailing separator.
+std::wstring GetExecutableDirectory();
+
+// Directory part of a path (everything before the last '/'), "" when there is none.
+std::wstring RemoveFileSpec(const std::wstring& path);
+
+// The final component of a path.
+std::wstring FindFileName(const std::wstring& path);

@@ -1,0 +1,16 @@
+#pragma once
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Wide strings are UTF-32 here. Invalid code points (surrogates, above U+10FFFF) become U+FFFD.
+std::string WideToUtf8Lossy(std::wstring_view text);
+
+// Strict conversion; nothing when the text holds an invalid code point.
+std::optional<std::string> WideToUtf8Strict(std::wstring_view text);
+
+// Malformed UTF-8 becomes U+FFFD, one per maximal invalid subsequence.
+std::wstring Utf8ToWide(std::string_view text);
+
+// UTF-16 code units (another process's memory) to wide text; unpaired surrogates become U+FFFD.
+std::wstring Utf16ToWide(std::u16string_view text);
