@@ -9,11 +9,11 @@
 namespace corvantis::http {
 
 struct HttpRequest {
-  std::string url;
+  std::string url{};
   std::string method = "POST";
   // Sent as given, in order; a "Content-Type" here is the only content type sent.
-  std::vector<std::pair<std::string, std::string>> headers;
-  std::string body;
+  std::vector<std::pair<std::string, std::string>> headers{};
+  std::string body{};
   // 0 or less: no limit of our own.
   long connectTimeoutMs = 0;
   long totalTimeoutMs = 0;
@@ -23,7 +23,7 @@ struct HttpRequest {
 
 struct HttpResponse {
   long status = 0;
-  std::string body;
+  std::string body{};
 };
 
 class HttpError : public std::runtime_error {
