@@ -42,3 +42,6 @@ inline constexpr wchar_t kAmfRuntimeLibraryName[] = L"libamfrt64.so";
 
 // The process's one loader.
 AMFFactoryHelper& g_AMFFactory();
+
+// "major.minor.release.build" of a 64-bit AMF version.
+std::string FormatAmfVersion(amf::amf_uint64 version);

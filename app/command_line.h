@@ -1,0 +1,60 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/benchmark_session.h"
+
+// Parent-side options for the debugger child.
+struct DebugOptions {
+  std::uint32_t DumpType = 0;            // MINIDUMP_TYPE flags
+  std::uint32_t DisableDebugOutput = 0;  // non-zero: the child relays no debug strings
+};
+
+inline constexpr std::uint32_t kMiniDumpFull = 0x1826;
+
+// argv decoded from UTF-8 (malformed bytes become U+FFFD); element 0 is the program path.
+std::vector<std::wstring> ArgumentListFromArgv(int argc, char** argv);
+
+// True when `argument` is an option ("-name" or "-name:value", one leading '-' removed); name and
+// value are then set, otherwise left as they are.
+bool SplitArgument(const std::wstring& argument, std::wstring& name, std::wstring& value);
+
+// The number StrToIntExW with STIF_SUPPORT_HEX reads (blanks, sign, decimal or 0x hexadecimal,
+// up to the first other character, low 32 bits); 0 when it reads none.
+std::int32_t StrToIntHex(const std::wstring& text);
+
+// Dump type for the value of the "Debug" option: "" and "Normal" 0, "Full" 0x1826 (any case),
+// otherwise the number in the value.
+std::uint32_t DumpTypeFromValue(const std::wstring& value);
+
+// Scans the whole list: "DisableDebugOutput" sets the flag; the first "Debug" starts the child
+// with the options as they stand and ends the scan.
+template <typename StartChild>
+void ApplyDebugArguments(const std::vector<std::wstring>& arguments, StartChild&& startDebuggerChild);
+
+// Builds the session from the list: "-user"/"-u" takes the next element as the e-mail (the last
+// such option wins); raises E_INVALIDARG when nothing follows it. Also reads "-Adapter:Software"
+// and "-Seconds:N" (1..600); other values of those are ignored.
+BenchmarkSession ParseSessionArguments(const std::vector<std::wstring>& arguments);
+
+// Case-insensitive comparison in the manner of _wcsicmp (ASCII letters folded).
+bool EqualsIgnoreCase(const std::wstring& a, const wchar_t* b);
+
+template <typename StartChild>
+void ApplyDebugArguments(const std::vector<std::wstring>& arguments, StartChild&& startDebuggerChild) {
+  DebugOptions options;
+  for (const std::wstring& argument : arguments) {
+    std::wstring name, value;
+    if (!SplitArgument(argument, name, value)) continue;
+    if (EqualsIgnoreCase(name, L"DisableDebugOutput")) {
+      options.DisableDebugOutput = 1;
+      continue;
+    }
+    if (EqualsIgnoreCase(name, L"Debug")) {
+      options.DumpType = DumpTypeFromValue(value);
+      startDebuggerChild(options);
+      return;
+    }
+  }
+}

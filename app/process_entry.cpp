@@ -1,0 +1,28 @@
+#include "app/process_entry.h"
+
+#include "amf/format_text.h"
+#include "platform/console.h"
+#include "platform/hresult_error.h"
+
+int RunProcess(const std::vector<std::wstring>& arguments, const ProcessRoles& roles) {
+  try {
+    if (roles.RunDebuggerChild && roles.RunDebuggerChild(arguments))
+      return static_cast<int>(arguments.size());
+    ApplyDebugArguments(arguments, [&](const DebugOptions& options) {
+      if (roles.StartDebuggerChild) roles.StartDebuggerChild(options);
+    });
+    BenchmarkSession session = ParseSessionArguments(arguments);
+    return roles.RunBenchmarkSession(session);
+  } catch (const hresult_error& error) {
+    if (error.code() == E_INVALIDARG) {
+      StdErr().WriteLine(L"corvantis: " + error.message());
+      return kExitInvalidArgument;
+    }
+    StdErr().WriteLine(FormatWide(L"corvantis: %ls (0x%08X)", error.message().c_str(),
+                                  static_cast<unsigned>(error.code())));
+    return kExitFailure;
+  } catch (const std::exception& error) {
+    StdErr().WriteLine(FormatWide(L"corvantis: %hs", error.what()));
+    return kExitFailure;
+  }
+}

@@ -1,0 +1,26 @@
+#pragma once
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/benchmark_session.h"
+#include "app/command_line.h"
+
+// The three roles the entry hands work to.
+struct ProcessRoles {
+  // True when the arguments made this process the debugger child and its work is done.
+  std::function<bool(const std::vector<std::wstring>&)> RunDebuggerChild;
+  // Starts a debugger child for this process; the result is not used.
+  std::function<bool(const DebugOptions&)> StartDebuggerChild;
+  std::function<int(BenchmarkSession&)> RunBenchmarkSession;
+};
+
+// The process entry over an argument list: the exit code of the role that ran. An invalid
+// argument or an error that escapes a role is reported in one line on standard error.
+int RunProcess(const std::vector<std::wstring>& arguments, const ProcessRoles& roles);
+
+inline constexpr int kExitInvalidArgument = 2;
+inline constexpr int kExitFailure = 1;
+
+// The roles of this program.
+ProcessRoles ProductionRoles();

@@ -1,0 +1,29 @@
+#pragma once
+#include <csignal>
+#include <cstdint>
+
+// Exception record in the x64 layout of EXCEPTION_RECORD64; a debugger reads it from this
+// process's memory when a debug event is raised.
+struct EXCEPTION_RECORD64 {
+  std::uint32_t ExceptionCode;
+  std::uint32_t ExceptionFlags;
+  std::uint64_t ExceptionRecord;
+  std::uint64_t ExceptionAddress;
+  std::uint32_t NumberParameters;
+  std::uint32_t UnusedAlignment;
+  std::uint64_t ExceptionInformation[15];
+};
+static_assert(sizeof(EXCEPTION_RECORD64) == 152);
+
+inline constexpr std::uint32_t DBG_PRINTEXCEPTION_C = 0x40010006;
+inline constexpr std::uint32_t DBG_PRINTEXCEPTION_WIDE_C = 0x4001000A;
+inline constexpr std::uint32_t EXCEPTION_RO_ORIGINATEERROR = 0x40080201;
+inline constexpr std::uint32_t EXCEPTION_MSVC_CPP = 0xE06D7363;
+
+// The real-time signal that carries a debug event to the tracer; its value points at the
+// EXCEPTION_RECORD64. Without a tracer it is ignored.
+inline int DebugEventSignal() { return SIGRTMAX - 2; }
+
+// Raises the event on the calling thread when a debugger is attached; the record must stay
+// valid until the call returns (the tracer reads it while this thread is stopped).
+void RaiseDebugEvent(const EXCEPTION_RECORD64& record);

@@ -1,0 +1,34 @@
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "platform/module_path.h"
+#include "platform/utf.h"
+#include "platform/win32_error.h"
+
+std::wstring GetExecutablePath() {
+  std::vector<char> buffer(4096);
+  for (;;) {
+    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n < 0) ThrowErrno(errno, "/proc/self/exe");
+    if (static_cast<std::size_t>(n) < buffer.size())
+      return Utf8ToWide(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::wstring RemoveFileSpec(const std::wstring& path) {
+  const auto slash = path.find_last_of(L'/');
+  if (slash == std::wstring::npos) return {};
+  if (slash == 0) return L"/";
+  return path.substr(0, slash);
+}
+
+std::wstring FindFileName(const std::wstring& path) {
+  const auto slash = path.find_last_of(L'/');
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+std::wstring GetExecutableDirectory() { return RemoveFileSpec(GetExecutablePath()); }
