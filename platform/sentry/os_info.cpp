@@ -1,0 +1,7 @@
+#include "platform/sentry/os_info.h"
+
+namespace corvantis::sentry {
+
+OsInfoSource::~OsInfoSource() = default;
+
+}  // namespace corvantis::sentry

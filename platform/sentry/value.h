@@ -1,0 +1,23 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+
+#include "platform/sentry/json.h"
+#include "platform/sentry/sentry.h"
+
+struct sentry_value_node {
+  std::atomic<std::size_t> refs{1};
+  corvantis::sentry::Json json;
+};
+
+namespace corvantis::sentry {
+
+// A new value holding json, with one reference for the caller.
+sentry_value_t NewValue(Json json);
+// Consumes the caller's reference and returns the content (null JSON for the null value).
+Json TakeJson(sentry_value_t value);
+// The content without taking a reference; nullptr for the null value.
+const Json* PeekJson(sentry_value_t value);
+
+}  // namespace corvantis::sentry
