@@ -115,9 +115,11 @@ int ShutdownLocked() {
     const std::lock_guard lock(g_clientMutex);
     client = std::move(g_client);
   }
+  // The scope outlives a client only when there was none: values set before init are kept.
+  if (!client) return 0;
   std::size_t dropped = 0;
   // Outside the client lock: captures meanwhile find no client instead of waiting.
-  if (client && client->transport) {
+  if (client->transport) {
     dropped = client->transport->Shutdown(CurrentHooks().shutdownBudget);
   }
   g_scope.Clear();
@@ -149,6 +151,8 @@ void ResetHooks() {
 }
 
 Json ScopeSnapshot() { return g_scope.Snapshot(); }
+
+void ClearScope() { g_scope.Clear(); }
 
 Json ValueJson(sentry_value_t value) {
   const Json* json = PeekJson(value);

@@ -43,8 +43,8 @@ void sentry_options_set_release(sentry_options_t* options, const char* release);
 /* Starts the client, taking ownership of options (shuts a running client down first).
    Returns 0 on success, non-zero when options is NULL or the sender could not be started. */
 int sentry_init(sentry_options_t* options);
-/* Sends what is queued for at most 2 s, drops the rest, stops the worker and clears the scope.
-   Returns 0 when nothing was dropped. */
+/* Stops a running client: sends what is queued for at most 2 s, drops the rest, stops the
+   worker and clears the scope. Returns 0 when nothing was dropped. */
 int sentry_shutdown(void);
 
 sentry_value_t sentry_value_new_null(void);

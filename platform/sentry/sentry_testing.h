@@ -21,6 +21,7 @@ void ResetHooks();
 
 // {"user": ..., "tags": {...}, "breadcrumbs": [...]}
 Json ScopeSnapshot();
+void ClearScope();
 // The content of value, which stays owned by the caller.
 Json ValueJson(sentry_value_t value);
 

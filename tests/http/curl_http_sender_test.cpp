@@ -159,7 +159,8 @@ TEST(CurlHttpSender, CancelFlagAbandonsARequestInFlight) {
     cancel = true;
   });
   const auto start = steady_clock::now();
-  EXPECT_EQ(SendExpectingError({.url = loopback.Url("/hang"), .cancel = &cancel}),
+  EXPECT_EQ(SendExpectingError(
+                {.url = loopback.Url("/hang"), .totalTimeoutMs = 10000, .cancel = &cancel}),
             HttpError::Reason::kCancelled);
   EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(5));
   canceller.join();

@@ -36,6 +36,7 @@ class SentryClient : public ::testing::Test {
  protected:
   void SetUp() override {
     testing::ResetHooks();
+    testing::ClearScope();
     testing::SetHttpSender(sender_);
     testing::SetOsInfoSource(std::make_shared<FakeOsInfoSource>());
   }
@@ -275,7 +276,9 @@ TEST_F(SentryClient, UserIsReplacedOrRemovedAndShutdownClearsTheScope) {
   sentry_set_user(sentry_value_new_null());
   EXPECT_TRUE(testing::ScopeSnapshot()["user"].is_null());
 
+  sentry_set_tag("before_init", "kept");
   ASSERT_EQ(Init(kDsn), 0);
+  EXPECT_EQ(testing::ScopeSnapshot()["tags"], Json({{"before_init", "kept"}}));
   SetUserEmail("user@example.com");
   sentry_set_tag("k", "v");
   sentry_add_breadcrumb(sentry_value_new_breadcrumb("default", "amf"));

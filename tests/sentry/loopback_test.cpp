@@ -18,7 +18,10 @@ using corvantis::testing::RefusingPort;
 
 class SentryOverLoopback : public ::testing::Test {
  protected:
-  void SetUp() override { testing::ResetHooks(); }
+  void SetUp() override {
+    testing::ResetHooks();
+    testing::ClearScope();
+  }
   void TearDown() override { sentry_shutdown(); }
 
   static void Init(const std::string& dsn) {
