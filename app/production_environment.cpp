@@ -1,0 +1,39 @@
+#include <clocale>
+
+#include "app/crash_reporting.h"
+#include "app/session_environment.h"
+#include "platform/http/curl_http_sender.h"
+#include "scenarios/scenario_series.h"
+#include "submit/build_config.h"
+#include "submit/results_submission.h"
+
+namespace {
+
+class Production final : public SessionEnvironment {
+ public:
+  HRESULT RoInitialize() override {
+    // Wide text converts through a UTF-8 character type; numbers keep the "C" full stop.
+    if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) std::setlocale(LC_CTYPE, "");
+    return S_OK;
+  }
+  GraphicsApi& Graphics() override { return LinuxGraphics(); }
+  void StartCrashReporting() override { ::StartCrashReporting(kSentryDsn); }
+  void ReportUser(const std::wstring& email) override { ::ReportUser(email); }
+  void ReportDriverVersion() override { ::ReportDriverVersion(LinuxRegistry()); }
+  void ReportAdapter(const DXGI_ADAPTER_DESC1& description) override { ::ReportAdapter(description); }
+  void RunScenarioSeries(BenchmarkSession& session, const CodecProfile& profile) override {
+    ::RunScenarioSeries(session, profile, ProductionSeriesHost());
+  }
+  void SubmitResults(BenchmarkSession& session) override {
+    corvantis::http::CurlHttpSender sender;
+    ::SubmitResults(session, sender, BuiltInChatEndpoint());
+  }
+  void StopCrashReporting() override { ::StopCrashReporting(); }
+};
+
+}  // namespace
+
+SessionEnvironment& ProductionEnvironment() {
+  static Production environment;
+  return environment;
+}

@@ -1,0 +1,143 @@
+#include "scenarios/scenario_series.h"
+
+#include "amf/amf_result.h"
+#include "amf/encode_pump.h"
+#include "amf/factory_helper.h"
+#include "amf/format_text.h"
+#include "amf/surface_pool.h"
+#include "platform/console.h"
+#include "scenarios/clip_files.h"
+#include "scenarios/frame_canvas.h"
+#include "scenarios/results_table.h"
+#include "scenarios/scenario_matrix.h"
+
+double ClipAverage(const std::vector<double>& samples) {
+  const std::size_t n = samples.size();
+  if (n < 2) return 0.0;
+  double sum = 0.0;
+  for (std::size_t i = n / 2; i < n; ++i) sum += samples[i];
+  return sum / static_cast<double>(n - n / 2);
+}
+
+bool ClipPassed(double elapsedSeconds, std::uint32_t durationSeconds) {
+  return elapsedSeconds / static_cast<double>(durationSeconds) < 1.05;
+}
+
+bool SkipAfterFailure(const std::optional<ClipScenario>& failed, const ClipScenario& row) {
+  return failed.has_value() && row.FrameRate() > failed->FrameRate();
+}
+
+namespace {
+
+class ClipHost final : public EncodeLoopHost {
+ public:
+  ClipHost(BenchmarkSession& session, const ClipScenario& scenario, const std::wstring& clipPath)
+      : session_(session), scenario_(scenario), clipPath_(clipPath) {}
+
+  void RenderFrame(std::uint32_t frameIndex, std::uint32_t frameCount, std::uint32_t windowCount,
+                   std::uint32_t latencySum) override {
+    ::RenderFrame(session_, scenario_, frameIndex, frameCount, windowCount, latencySum, points_);
+  }
+  void CopyFrameToSlot(ID3D11Texture2D* slotTexture) override {
+    session_.DeviceContext->CopyResource(slotTexture, session_.FrameTexture.get());
+  }
+  void SaveLastFrame(ID3D11Texture2D* slotTexture) override {
+    WriteLastFrameSnapshot(session_, slotTexture, clipPath_);
+  }
+
+ private:
+  BenchmarkSession& session_;
+  const ClipScenario& scenario_;
+  const std::wstring& clipPath_;
+  ChartPoints points_;
+};
+
+// One clip from canvas to verdict; raises on any failure.
+void RunClip(BenchmarkSession& session, const CodecProfile& profile, SeriesHost& host,
+             const ClipScenario& row, bool& headerAppended, std::vector<ClipResult>& results,
+             std::optional<ClipScenario>& failed) {
+  Console& out = StdOut();
+  CreateFrameCanvas(session, row.Width, row.Height);
+  out.WriteLine(FormatWide(L"Video: %u x %u, 32-bit RGB, %.2f frames per second, %u seconds",
+                           row.Width, row.Height, row.FrameRate(), row.DurationSeconds));
+  const std::uint32_t targetBitrate = kTargetBitrate;
+
+  CheckAmfResult(host.LoadRuntime());
+  const amf::amf_uint64 version = host.RuntimeVersion();
+  const std::string versionText = FormatAmfVersion(version);
+  if (host.IsDebuggerPresent()) host.EnableAmfDebugTracing();
+  amf::AMFFactory* factory = host.RuntimeFactory();
+  amf::AMFContextPtr context;
+  CheckAmfResult(factory->CreateContext(&context));
+  std::call_once(*profile.VersionReported, [&] { host.ReportAmfVersion(versionText, version); });
+  CheckAmfResult(context->InitDX11(session.Device.get(), amf::AMF_DX11_0));
+  amf::AMFComponentPtr encoder;
+  profile.ConfigureEncoder(factory, context.GetPtr(), encoder, row, targetBitrate);
+  if (!headerAppended) {
+    AppendSeriesHeader(session, profile.Label, versionText);
+    headerAppended = true;
+  }
+
+  SurfacePool pool;
+  BuildSurfacePool(session.Device.get(), context.GetPtr(), session.TextureDescription, pool);
+  Clock& clock = host.GetClock();
+  const std::wstring clipPath =
+      BuildClipPath(host.OutputDirectory(), clock.GetLocalTime(), row, profile.FileExtension);
+  out.WriteLine(L"File: " + clipPath);
+
+  EncodeLoopState state;
+  {
+    ClipHost clipHost(session, row, clipPath);
+    RunEncodeLoop(encoder.GetPtr(), pool, row, profile.Properties, state, clipHost, clock);
+  }
+  WriteClipStream(clipPath, state.OutputChunks);
+  CheckAmfResult(encoder->Terminate());
+
+  const double average = ClipAverage(state.EncodeTimeSamples);
+  out.WriteLine(FormatWide(L"Average Encoding Time: %.2f ms", average));
+  const double elapsed = static_cast<double>(clock.TimeGetTime() - state.StartTime) / 1000.0;
+  out.WriteLine(FormatWide(L"Elapsed Time: %.1f seconds (%.2f%% to expected)", elapsed,
+                           elapsed * 100.0 / static_cast<double>(row.DurationSeconds)));
+  out.EndLine();
+
+  std::string outcome;
+  if (ClipPassed(elapsed, row.DurationSeconds)) {
+    outcome = FormatNarrow("%.2f", average);
+  } else {
+    outcome = "FAIL";
+    failed = row;
+  }
+  results.push_back(ClipResult{row, std::move(outcome)});
+
+  state = EncodeLoopState();
+  pool.Slots.clear();
+  encoder.Release();
+  context.Release();
+  ReleaseFrameCanvas(session);
+}
+
+}  // namespace
+
+void RunScenarioSeries(BenchmarkSession& session, const CodecProfile& profile, SeriesHost& host) {
+  const std::span<const ClipScenario> matrix = host.Matrix();
+  const std::uint32_t seconds =
+      session.Options.ClipSeconds != 0 ? session.Options.ClipSeconds : kClipSeconds;
+  StdOut().WriteLine(FormatWide(L"Trying to record %zu %ls clips, %u seconds long each clip...",
+                                matrix.size(), profile.Label, seconds));
+  StdOut().EndLine();
+
+  std::optional<ClipScenario> failed;
+  bool headerAppended = false;
+  std::vector<ClipResult> results;
+  try {
+    for (ClipScenario row : matrix) {
+      if (session.Options.ClipSeconds != 0) row.DurationSeconds = session.Options.ClipSeconds;
+      if (SkipAfterFailure(failed, row)) continue;
+      failed.reset();
+      RunClip(session, profile, host, row, headerAppended, results, failed);
+    }
+  } catch (...) {
+    // The clip that failed leaves no result; those before it are still reported.
+  }
+  AppendResultsTable(session, results);
+}

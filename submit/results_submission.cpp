@@ -1,0 +1,57 @@
+#include "submit/results_submission.h"
+
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+#include "app/crash_reporting.h"
+#include "platform/console.h"
+#include "platform/sentry/sentry.h"
+#include "submit/build_config.h"
+#include "submit/chat_endpoint_config.h"
+#include "submit/config_cipher.h"
+
+namespace {
+
+std::string DecipherBaseAddress() {
+  return ApplyConfigCipher(kChatBaseAddressCipher, kChatBaseAddressSize, kChatBaseAddressKey);
+}
+
+}  // namespace
+
+ChatEndpoint BuiltInChatEndpoint() { return ChatEndpoint{&DecipherBaseAddress, kChatId}; }
+
+std::string BuildChatMessageBody(std::int64_t chatId, const std::string& utf8Text) {
+  nlohmann::ordered_json body;
+  body["chat_id"] = chatId;
+  body["text"] = utf8Text;
+  // Invalid UTF-8 cannot come from ToUtf8; replace rather than throw all the same.
+  return body.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+void SubmitResults(BenchmarkSession& session, corvantis::http::HttpSender& sender,
+                   const ChatEndpoint& endpoint) {
+  Console& out = StdOut();
+  out.Write(L"Finalizing...");
+  try {
+    const std::string text = ToUtf8(session.ResultsText);
+    sentry_capture_event(sentry_value_new_message_event(SENTRY_LEVEL_INFO, nullptr, text.c_str()));
+
+    const std::string base = endpoint.BaseAddress ? endpoint.BaseAddress() : std::string();
+    if (!base.empty()) {
+      corvantis::http::HttpRequest request;
+      request.url = base + "/sendMessage";
+      request.method = "POST";
+      request.headers.emplace_back("Content-Type", "application/json");
+      request.body = BuildChatMessageBody(endpoint.ChatId, text);
+      // An endpoint that never answers must not keep the program at this line.
+      request.connectTimeoutMs = kChatConnectTimeoutMs;
+      request.totalTimeoutMs = kChatTotalTimeoutMs;
+      const corvantis::http::HttpResponse response = sender.Send(request);
+      if (response.status < 200 || response.status > 299)
+        throw std::runtime_error("chat endpoint answered " + std::to_string(response.status));
+    }
+  } catch (...) {
+    // Nothing of the submission is reported.
+  }
+  out.WriteLine(L" results submitted");
+}

@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <map>
+
+#include "amf/amf_result.h"
+#include "amf/format_text.h"
+#include "platform/hresult_error.h"
+
+namespace {
+
+TEST(FormatText, MicrosoftStringConversions) {
+  EXPECT_EQ(FormatWide(L"%s; AMF %hs", L"AVC", "1.4.16.0"), L"AVC; AMF 1.4.16.0");
+  EXPECT_EQ(FormatWide(L"%ls (Corvantis)", L"Radeon"), L"Radeon (Corvantis)");
+  EXPECT_EQ(FormatWide(L"%S|%hc|%c", "n", 'a', L'w'), L"n|a|w");
+  EXPECT_EQ(FormatNarrow("%s %S %ls", "n", L"w1", L"w2"), "n w1 w2");
+  EXPECT_EQ(FormatWide(L"%zu %I64d %%s", std::size_t{20}, 5LL), L"20 5 %s");
+  EXPECT_EQ(FormatWide(L"%-4s|%5.2hs|", L"ab", "xyz"), L"ab  |   xy|");
+  EXPECT_EQ(FormatWide(L"%hs", "J\xc3\xbcrgen"), L"J\u00fcrgen");
+}
+
+TEST(FormatText, NumbersUseAFullStopWhateverTheLocale) {
+  const char* previous = std::setlocale(LC_ALL, nullptr);
+  const std::string saved = previous ? previous : "C";
+  // A locale with a decimal comma, when the machine has one.
+  for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8"}) {
+    if (std::setlocale(LC_ALL, name)) break;
+  }
+  std::setlocale(LC_NUMERIC, "C");
+  EXPECT_EQ(FormatWide(L"%.2f", 3.14159), L"3.14");
+  EXPECT_EQ(FormatNarrow("%.1f", 31.5), "31.5");
+  std::setlocale(LC_ALL, saved.c_str());
+}
+
+TEST(FormatText, LongTextIsCutAt8191Characters) {
+  const std::wstring longText(10000, L'a');
+  EXPECT_EQ(FormatWide(L"%ls", longText.c_str()).size(), 8191u);
+  const std::string longNarrow(10000, 'b');
+  EXPECT_EQ(FormatNarrow("%s", longNarrow.c_str()).size(), 8191u);
+}
+
+TEST(CheckAmfResult, RaisesCodeAndMessage) {
+  EXPECT_NO_THROW(CheckAmfResult(AMF_OK));
+  try {
+    CheckAmfResult(AMF_ENCODER_NOT_PRESENT);
+    FAIL();
+  } catch (const hresult_error& e) {
+    EXPECT_EQ(static_cast<std::uint32_t>(e.code()), 0xC14D0024u);
+    EXPECT_EQ(e.message(), L"AMF error 36\n");
+  }
+  try {
+    CheckAmfResult(AMF_INPUT_FULL);
+    FAIL();
+  } catch (const hresult_error& e) {
+    EXPECT_EQ(static_cast<std::uint32_t>(e.code()), 0xC14D0019u);
+  }
+}
+
+std::vector<std::pair<HRESULT, std::wstring>> g_origins;
+void RecordOrigin(HRESULT code, const std::wstring& message) { g_origins.emplace_back(code, message); }
+
+TEST(HResultError, ReportsItsOrigin) {
+  g_origins.clear();
+  SetErrorOriginHook(&RecordOrigin);
+  EXPECT_THROW(CheckAmfResult(AMF_FAIL), hresult_error);
+  SetErrorOriginHook(nullptr);
+  EXPECT_THROW(CheckAmfResult(AMF_FAIL), hresult_error);
+  ASSERT_EQ(g_origins.size(), 1u);
+  EXPECT_EQ(g_origins[0].first, AmfResultToHResult(AMF_FAIL));
+  EXPECT_EQ(g_origins[0].second, L"AMF error 1\n");
+}
+
+// Property storage that records what it is given and answers from a map.
+class FakeStorage : public amf::AMFPropertyStorage {
+ public:
+  amf::amf_long Acquire() override { return 1; }
+  amf::amf_long Release() override { return 1; }
+  AMF_RESULT QueryInterface(const amf::AMFGuid&, void**) override { return AMF_NO_INTERFACE; }
+  AMF_RESULT SetProperty(const wchar_t* name, amf::AMFVariantStruct value) override {
+    // The caller still owns `value`: keep a copy, as a real storage does.
+    amf::AMFVariantStruct copy;
+    amf::AMFVariantInit(&copy);
+    amf::AMFVariantCopy(&copy, &value);
+    values[name] = copy;
+    return setResult;
+  }
+  AMF_RESULT GetProperty(const wchar_t* name, amf::AMFVariantStruct* out) const override {
+    const auto it = values.find(name);
+    if (it == values.end()) return AMF_NOT_FOUND;
+    return amf::AMFVariantCopy(out, &it->second);
+  }
+  bool HasProperty(const wchar_t* name) const override { return values.count(name) != 0; }
+  amf::amf_size GetPropertyCount() const override { return values.size(); }
+  AMF_RESULT Clear() override { return AMF_OK; }
+  ~FakeStorage() override {
+    for (auto& [name, v] : values) amf::AMFVariantClear(&v);
+  }
+
+  std::map<std::wstring, amf::AMFVariantStruct> values;
+  AMF_RESULT setResult = AMF_OK;
+};
+
+TEST(GetInt32Property, ConvertsAndTruncates) {
+  FakeStorage storage;
+  SetAmfProperty(&storage, L"big", 0x100000002LL);
+  SetAmfProperty(&storage, L"negative", -3);
+  SetAmfPropertyBool(&storage, L"flag", true);
+  amf::AMFVariantStruct v;
+  amf::AMFVariantInit(&v);
+  storage.values[L"empty"] = v;
+  amf::AMFVariantAssignWString(&v, L"0x20");
+  storage.SetProperty(L"hex", v);
+  amf::AMFVariantAssignString(&v, "17");
+  storage.SetProperty(L"decimal", v);
+  amf::AMFVariantAssignString(&v, "P-frame");
+  storage.SetProperty(L"text", v);
+  amf::AMFVariantClear(&v);
+
+  std::int32_t out = -1;
+  EXPECT_EQ(GetInt32Property(&storage, L"big", &out), AMF_OK);
+  EXPECT_EQ(out, 2);
+  EXPECT_EQ(GetInt32Property(&storage, L"negative", &out), AMF_OK);
+  EXPECT_EQ(out, -3);
+  EXPECT_EQ(GetInt32Property(&storage, L"flag", &out), AMF_OK);
+  EXPECT_EQ(out, 1);
+  EXPECT_EQ(GetInt32Property(&storage, L"empty", &out), AMF_OK);
+  EXPECT_EQ(out, 0);
+  EXPECT_EQ(GetInt32Property(&storage, L"hex", &out), AMF_OK);
+  EXPECT_EQ(out, 32);
+  EXPECT_EQ(GetInt32Property(&storage, L"decimal", &out), AMF_OK);
+  EXPECT_EQ(out, 17);
+  out = 5;
+  EXPECT_EQ(GetInt32Property(&storage, L"text", &out), AMF_OK);
+  EXPECT_EQ(out, 0);
+  out = 99;
+  EXPECT_EQ(GetInt32Property(&storage, L"missing", &out), AMF_NOT_FOUND);
+  EXPECT_EQ(out, 99);
+}
+
+TEST(SetAmfProperty, ClearsBeforeCheckingAndRaisesFailures) {
+  FakeStorage storage;
+  storage.setResult = AMF_INVALID_ARG;
+  try {
+    SetAmfPropertyRate(&storage, L"FrameRate", amf::AMFConstructRate(60, 1));
+    FAIL();
+  } catch (const hresult_error& e) {
+    EXPECT_EQ(static_cast<std::uint32_t>(e.code()), 0xC14D0004u);
+  }
+  ASSERT_EQ(storage.values[L"FrameRate"].type, amf::AMF_VARIANT_RATE);
+  EXPECT_EQ(storage.values[L"FrameRate"].rateValue.num, 60u);
+}
+
+TEST(Variant, CopyOwnsStringsAndChangeTypeWorksInPlace) {
+  amf::AMFVariantStruct a, b;
+  amf::AMFVariantInit(&a);
+  amf::AMFVariantInit(&b);
+  amf::AMFVariantAssignWString(&a, L"123");
+  amf::AMFVariantCopy(&b, &a);
+  EXPECT_NE(a.wstringValue, b.wstringValue);
+  amf::AMFVariantClear(&a);
+  EXPECT_STREQ(b.wstringValue, L"123");
+  EXPECT_EQ(amf::AMFVariantChangeType(&b, &b, amf::AMF_VARIANT_INT64), AMF_OK);
+  EXPECT_EQ(b.type, amf::AMF_VARIANT_INT64);
+  EXPECT_EQ(b.int64Value, 123);
+  EXPECT_EQ(amf::AMFVariantChangeType(&a, &b, amf::AMF_VARIANT_WSTRING), AMF_OK);
+  EXPECT_STREQ(a.wstringValue, L"123");
+  amf::AMFVariantAssignRate(&b, amf::AMFConstructRate(1, 2));
+  EXPECT_EQ(amf::AMFVariantChangeType(&a, &b, amf::AMF_VARIANT_INT64), AMF_INVALID_DATA_TYPE);
+  EXPECT_EQ(a.type, amf::AMF_VARIANT_EMPTY);
+  amf::AMFVariantClear(&a);
+  amf::AMFVariantClear(&b);
+}
+
+}  // namespace

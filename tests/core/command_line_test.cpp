@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include "app/command_line.h"
+#include "app/process_entry.h"
+#include "platform/console.h"
+#include "platform/hresult_error.h"
+
+namespace {
+
+std::vector<DebugOptions> DebugScan(std::vector<std::wstring> args) {
+  std::vector<DebugOptions> started;
+  ApplyDebugArguments(args, [&](const DebugOptions& o) { started.push_back(o); });
+  return started;
+}
+
+TEST(SplitArgument, ReadsNameAndValue) {
+  std::wstring name, value;
+  EXPECT_TRUE(SplitArgument(L"-Debug:Full", name, value));
+  EXPECT_EQ(name, L"Debug");
+  EXPECT_EQ(value, L"Full");
+  EXPECT_TRUE(SplitArgument(L"-a:b:c", name, value));
+  EXPECT_EQ(name, L"a");
+  EXPECT_EQ(value, L"b:c");
+  EXPECT_TRUE(SplitArgument(L"--Debug", name, value));
+  EXPECT_EQ(name, L"-Debug");
+  EXPECT_EQ(value, L"");
+  EXPECT_TRUE(SplitArgument(L"-", name, value));
+  EXPECT_EQ(name, L"");
+  EXPECT_TRUE(SplitArgument(L"-:", name, value));
+  EXPECT_EQ(name, L"");
+  EXPECT_EQ(value, L"");
+}
+
+TEST(SplitArgument, NonOptionsLeaveOutputsAlone) {
+  std::wstring name = L"keep", value = L"this";
+  for (const wchar_t* arg : {L"", L"/Debug", L":", L"Debug", L" -Debug"}) {
+    EXPECT_FALSE(SplitArgument(arg, name, value)) << arg;
+    EXPECT_EQ(name, L"keep");
+    EXPECT_EQ(value, L"this");
+  }
+}
+
+TEST(StrToIntHex, FollowsTheShellRules) {
+  EXPECT_EQ(StrToIntHex(L"2"), 2);
+  EXPECT_EQ(StrToIntHex(L"0x2"), 2);
+  EXPECT_EQ(StrToIntHex(L"0X1826"), 0x1826);
+  EXPECT_EQ(StrToIntHex(L"  -12"), -12);
+  EXPECT_EQ(StrToIntHex(L"-0x1"), 1);  // hexadecimal ignores the sign
+  EXPECT_EQ(StrToIntHex(L"0x00am123"), 10);
+  EXPECT_EQ(StrToIntHex(L"12abc"), 12);
+  EXPECT_EQ(StrToIntHex(L"abc"), 0);
+  EXPECT_EQ(StrToIntHex(L"0x"), 0);
+  EXPECT_EQ(StrToIntHex(L""), 0);
+  EXPECT_EQ(StrToIntHex(L"0x100000002"), 2);  // low 32 bits
+  EXPECT_EQ(StrToIntHex(L"4294967297"), 1);
+}
+
+TEST(ApplyDebugArguments, DumpTypeFromTheValue) {
+  struct Case {
+    const wchar_t* arg;
+    std::uint32_t dumpType;
+  } cases[] = {{L"-Debug", 0},        {L"-Debug:", 0},          {L"-Debug:Normal", 0},
+               {L"-debug:NORMAL", 0}, {L"-DEBUG:full", 0x1826}, {L"-Debug:Full", 0x1826},
+               {L"-Debug:0x1826", 0x1826}, {L"-Debug:0x2", 2},  {L"-Debug:2", 2},
+               {L"-Debug:abc", 0}};
+  for (const Case& c : cases) {
+    auto started = DebugScan({L"prog", c.arg});
+    ASSERT_EQ(started.size(), 1u) << c.arg;
+    EXPECT_EQ(started[0].DumpType, c.dumpType) << c.arg;
+  }
+}
+
+TEST(ApplyDebugArguments, OrderAndScopeOfTheScan) {
+  auto started = DebugScan({L"prog", L"-DisableDebugOutput", L"-Debug"});
+  ASSERT_EQ(started.size(), 1u);
+  EXPECT_EQ(started[0].DisableDebugOutput, 1u);
+
+  started = DebugScan({L"prog", L"-Debug", L"-DisableDebugOutput", L"-Debug:Full"});
+  ASSERT_EQ(started.size(), 1u);
+  EXPECT_EQ(started[0].DisableDebugOutput, 0u);
+  EXPECT_EQ(started[0].DumpType, 0u);
+
+  EXPECT_TRUE(DebugScan({L"prog", L"-DisableDebugOutput"}).empty());
+  EXPECT_TRUE(DebugScan({L"prog", L"--Debug"}).empty());
+  EXPECT_TRUE(DebugScan({L"prog", L"/Debug", L"Debug"}).empty());
+  // Element 0 is scanned too.
+  EXPECT_EQ(DebugScan({L"-Debug"}).size(), 1u);
+}
+
+TEST(ParseSessionArguments, UserEmail) {
+  EXPECT_EQ(ParseSessionArguments({L"prog"}).UserEmail, L"");
+  EXPECT_EQ(ParseSessionArguments({L"prog", L"-user:first", L"second"}).UserEmail, L"second");
+  EXPECT_EQ(ParseSessionArguments({L"prog", L"-u", L"-Debug"}).UserEmail, L"-Debug");
+  EXPECT_EQ(ParseSessionArguments({L"prog", L"-U", L"a@b", L"-USER", L"c@d"}).UserEmail, L"c@d");
+  // Element 0 is the program path, never an option.
+  EXPECT_EQ(ParseSessionArguments({L"-u", L"x"}).UserEmail, L"");
+}
+
+TEST(ParseSessionArguments, UserWithoutValueIsInvalid) {
+  for (const wchar_t* last : {L"-user", L"-u", L"-user:first", L"-U"}) {
+    try {
+      ParseSessionArguments({L"prog", last});
+      ADD_FAILURE() << "no error for " << last;
+    } catch (const hresult_error& e) {
+      EXPECT_EQ(e.code(), E_INVALIDARG);
+    }
+  }
+}
+
+TEST(ParseSessionArguments, AdapterAndSecondsOptions) {
+  EXPECT_TRUE(ParseSessionArguments({L"p", L"-adapter:SOFTWARE"}).Options.UseSoftwareAdapter);
+  EXPECT_FALSE(ParseSessionArguments({L"p", L"-Adapter:Hardware"}).Options.UseSoftwareAdapter);
+  EXPECT_FALSE(ParseSessionArguments({L"p", L"-Adapter"}).Options.UseSoftwareAdapter);
+  EXPECT_EQ(ParseSessionArguments({L"p", L"-Seconds:2"}).Options.ClipSeconds, 2u);
+  EXPECT_EQ(ParseSessionArguments({L"p", L"-seconds:600"}).Options.ClipSeconds, 600u);
+  for (const wchar_t* bad : {L"-Seconds:0", L"-Seconds:601", L"-Seconds:-5", L"-Seconds:2.5",
+                             L"-Seconds:", L"-Seconds:x", L"-Seconds:99999999999"})
+    EXPECT_EQ(ParseSessionArguments({L"p", bad}).Options.ClipSeconds, 0u) << bad;
+}
+
+TEST(ArgumentList, DecodesUtf8AndSurvivesOddBytes) {
+  char a0[] = "corvantis";
+  char a1[] = "-u";
+  char a2[] = "J\xc3\xbcrgen@example.org";
+  char a3[] = "\xff\xfe-x";
+  char a4[] = "";
+  char* argv[] = {a0, a1, a2, a3, a4, nullptr};
+  auto list = ArgumentListFromArgv(5, argv);
+  ASSERT_EQ(list.size(), 5u);
+  EXPECT_EQ(list[2], L"J\u00fcrgen@example.org");
+  EXPECT_EQ(list[3], L"\uFFFD\uFFFD-x");
+  EXPECT_EQ(list[4], L"");
+}
+
+ProcessRoles RecordingRoles(std::vector<std::string>& calls, bool child = false) {
+  ProcessRoles roles;
+  roles.RunDebuggerChild = [&calls, child](const std::vector<std::wstring>&) {
+    calls.push_back("child?");
+    return child;
+  };
+  roles.StartDebuggerChild = [&calls](const DebugOptions&) {
+    calls.push_back("start");
+    return true;
+  };
+  roles.RunBenchmarkSession = [&calls](BenchmarkSession&) {
+    calls.push_back("session");
+    return 0;
+  };
+  return roles;
+}
+
+TEST(RunProcess, RolesAndExitCodes) {
+  std::vector<std::string> calls;
+  EXPECT_EQ(RunProcess({L"p", L"-a", L"-b"}, RecordingRoles(calls, true)), 3);
+  EXPECT_EQ(calls, (std::vector<std::string>{"child?"}));
+
+  calls.clear();
+  EXPECT_EQ(RunProcess({L"p", L"-Debug"}, RecordingRoles(calls)), 0);
+  EXPECT_EQ(calls, (std::vector<std::string>{"child?", "start", "session"}));
+}
+
+TEST(RunProcess, InvalidArgumentStartsNothing) {
+  StringConsole err;
+  ScopedConsoleRedirect redirect(err, ScopedConsoleRedirect::Stream::Err);
+  std::vector<std::string> calls;
+  EXPECT_EQ(RunProcess({L"p", L"-user"}, RecordingRoles(calls)), kExitInvalidArgument);
+  EXPECT_EQ(calls, (std::vector<std::string>{"child?"}));
+  EXPECT_NE(err.text().find(L"-user"), std::wstring::npos);
+  EXPECT_EQ(err.text().back(), L'\n');
+}
+
+TEST(RunProcess, EscapingErrorIsReportedNotThrown) {
+  StringConsole err;
+  ScopedConsoleRedirect redirect(err, ScopedConsoleRedirect::Stream::Err);
+  ProcessRoles roles;
+  roles.RunBenchmarkSession = [](BenchmarkSession&) -> int { throw hresult_error(E_FAIL, L"boom"); };
+  EXPECT_EQ(RunProcess({L"p"}, roles), kExitFailure);
+  EXPECT_EQ(err.text(), L"corvantis: boom (0x80004005)\n");
+}
+
+TEST(RunProcess, OddArgumentListsDoNotCrash) {
+  std::vector<std::string> calls;
+  const std::wstring longArg = L"-" + std::wstring(100000, L'x') + L":" + std::wstring(100000, L'y');
+  for (std::vector<std::wstring> args : std::vector<std::vector<std::wstring>>{
+           {}, {L""}, {L"p", L""}, {L"p", L"-"}, {L"p", L":"}, {L"p", longArg}, {L"p", L"-:"}}) {
+    calls.clear();
+    EXPECT_EQ(RunProcess(args, RecordingRoles(calls)), 0);
+    EXPECT_EQ(calls.back(), "session");
+  }
+}
+
+}  // namespace

@@ -1,0 +1,73 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "platform/console.h"
+#include "platform/hresult_error.h"
+#include "platform/utf.h"
+#include "platform/win32_error.h"
+
+namespace {
+
+TEST(ErrnoToHResult, MapsToWin32Counterparts) {
+  struct Case {
+    int error;
+    std::uint32_t hr;
+  } cases[] = {{ENOENT, 0x80070002}, {EACCES, 0x80070005}, {EPERM, 0x80070005},
+               {EEXIST, 0x80070050}, {ENOSPC, 0x80070070}, {EINVAL, 0x80070057},
+               {ENOTDIR, 0x80070003}, {ENAMETOOLONG, 0x800700CE}, {EROFS, 0x80070013},
+               {ENOMEM, 0x80070008}, {EILSEQ, 0x80070459}};
+  for (const Case& c : cases)
+    EXPECT_EQ(static_cast<std::uint32_t>(HResultFromErrno(c.error)), c.hr) << c.error;
+  EXPECT_EQ(HResultFromErrno(0), S_OK);
+  // No Win32 counterpart: a code of its own facility that still carries errno.
+  EXPECT_EQ(static_cast<std::uint32_t>(HResultFromErrno(ENOTSOCK)), 0xA0FF0000u | ENOTSOCK);
+  EXPECT_TRUE(FAILED(HResultFromErrno(ENOTSOCK)));
+}
+
+TEST(ErrnoToHResult, ThrowErrnoCarriesCodeAndText) {
+  try {
+    ThrowErrno(ENOENT, "/nowhere");
+    FAIL();
+  } catch (const hresult_error& e) {
+    EXPECT_EQ(static_cast<std::uint32_t>(e.code()), 0x80070002u);
+    EXPECT_NE(e.message().find(L"/nowhere"), std::wstring::npos);
+  }
+}
+
+TEST(Win32HResult, FacilityAndPassThrough) {
+  EXPECT_EQ(static_cast<std::uint32_t>(HRESULT_FROM_WIN32(5)), 0x80070005u);
+  EXPECT_EQ(HRESULT_FROM_WIN32(0), 0);
+  EXPECT_EQ(static_cast<std::uint32_t>(HRESULT_FROM_WIN32(0x80004005u)), 0x80004005u);
+}
+
+TEST(Utf, RoundTripsAndReplacesInvalidInput) {
+  const std::wstring text = L"a\u00e9\u20ac\U0001F600";
+  EXPECT_EQ(Utf8ToWide(WideToUtf8Lossy(text)), text);
+  EXPECT_EQ(WideToUtf8Strict(text), WideToUtf8Lossy(text));
+  EXPECT_FALSE(WideToUtf8Strict(std::wstring(1, static_cast<wchar_t>(0xD800))).has_value());
+  EXPECT_EQ(WideToUtf8Lossy(std::wstring(1, static_cast<wchar_t>(0x110000))), "\xEF\xBF\xBD");
+  // Truncated sequence, overlong form, encoded surrogate, stray continuation byte.
+  EXPECT_EQ(Utf8ToWide("\xE2\x82"), L"\uFFFD");
+  EXPECT_EQ(Utf8ToWide("\xC0\xAF"), L"\uFFFD\uFFFD");
+  EXPECT_EQ(Utf8ToWide("\xED\xA0\x80z"), L"\uFFFD\uFFFD\uFFFDz");
+  EXPECT_EQ(Utf8ToWide("\x80x"), L"\uFFFDx");
+  std::u16string lone = u"a\U0001F600";
+  lone.push_back(static_cast<char16_t>(0xD800));
+  lone.push_back(u'b');
+  EXPECT_EQ(Utf16ToWide(lone), L"a\U0001F600\uFFFDb");
+}
+
+TEST(Console, LinesEndWithNewlineAndFlush) {
+  StringConsole console;
+  {
+    ScopedConsoleRedirect redirect(console);
+    StdOut().Write(L"Finalizing...");
+    StdOut().WriteLine(L" results submitted");
+    StdOut().EndLine();
+  }
+  EXPECT_EQ(console.text(), L"Finalizing... results submitted\n\n");
+  EXPECT_EQ(console.flushes(), 2);
+}
+
+}  // namespace
