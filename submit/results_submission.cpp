@@ -43,9 +43,8 @@ void SubmitResults(BenchmarkSession& session, corvantis::http::HttpSender& sende
       request.method = "POST";
       request.headers.emplace_back("Content-Type", "application/json");
       request.body = BuildChatMessageBody(endpoint.ChatId, text);
-      // An endpoint that never answers must not keep the program at this line.
-      request.connectTimeoutMs = kChatConnectTimeoutMs;
-      request.totalTimeoutMs = kChatTotalTimeoutMs;
+      request.connectTimeoutMs = endpoint.ConnectTimeoutMs;
+      request.totalTimeoutMs = endpoint.TotalTimeoutMs;
       const corvantis::http::HttpResponse response = sender.Send(request);
       if (response.status < 200 || response.status > 299)
         throw std::runtime_error("chat endpoint answered " + std::to_string(response.status));

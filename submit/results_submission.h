@@ -9,13 +9,13 @@
 struct ChatEndpoint {
   std::string (*BaseAddress)();  // "" when the build names no endpoint
   std::int64_t ChatId;
+  // An endpoint that never answers must not keep the program at "Finalizing...".
+  long ConnectTimeoutMs = 10000;
+  long TotalTimeoutMs = 30000;
 };
 
 // The endpoint the build configured.
 ChatEndpoint BuiltInChatEndpoint();
-
-inline constexpr long kChatConnectTimeoutMs = 10000;
-inline constexpr long kChatTotalTimeoutMs = 30000;
 
 // The request body: {"chat_id":<id>,"text":<text>} in that order, compact.
 std::string BuildChatMessageBody(std::int64_t chatId, const std::string& utf8Text);

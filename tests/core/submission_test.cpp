@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <mutex>
+#include <nlohmann/json.hpp>
+
+#include "platform/console.h"
+#include "platform/http/curl_http_sender.h"
+#include "platform/sentry/sentry.h"
+#include "platform/sentry/sentry_testing.h"
+#include "submit/results_submission.h"
+#include "tests/http/loopback_server.h"
+
+namespace {
+
+namespace http = corvantis::http;
+namespace st = corvantis::sentry::testing;
+
+class RecordingSender final : public http::HttpSender {
+ public:
+  http::HttpResponse Send(const http::HttpRequest& request) override {
+    std::lock_guard lock(mutex);
+    requests.push_back(request);
+    if (fail) throw http::HttpError(http::HttpError::Reason::kConnect, "refused");
+    return http::HttpResponse{status, ""};
+  }
+  std::vector<http::HttpRequest> Requests() {
+    std::lock_guard lock(mutex);
+    return requests;
+  }
+  std::mutex mutex;
+  std::vector<http::HttpRequest> requests;
+  long status = 200;
+  bool fail = false;
+};
+
+std::string g_base;
+std::string Base() { return g_base; }
+
+class SubmissionTest : public ::testing::Test {
+ protected:
+  SubmissionTest() : redirect_(console) {
+    st::ResetHooks();
+    st::SetHttpSender(events);
+    sentry_options_t* options = sentry_options_new();
+    sentry_options_set_dsn(options, "http://0123456789abcdef0123456789abcdef@events.invalid/42");
+    sentry_init(options);
+    g_base = "https://chat.invalid/bot123";
+  }
+  ~SubmissionTest() override {
+    sentry_shutdown();
+    st::ResetHooks();
+  }
+  // The captured event's message, after the client has sent it.
+  std::string CapturedMessage() {
+    sentry_shutdown();
+    const auto sent = events->Requests();
+    if (sent.size() != 1) return "<" + std::to_string(sent.size()) + " events>";
+    const std::string& envelope = sent[0].body;
+    const auto eventLine = envelope.substr(envelope.find('\n', envelope.find('\n') + 1) + 1);
+    const auto event = nlohmann::json::parse(eventLine);
+    EXPECT_EQ(event["level"], "info");
+    return event["message"]["formatted"];
+  }
+
+  StringConsole console;
+  ScopedConsoleRedirect redirect_;
+  std::shared_ptr<RecordingSender> events = std::make_shared<RecordingSender>();
+  RecordingSender chat;
+  BenchmarkSession session;
+};
+
+TEST_F(SubmissionTest, PostsTheTwoMembersAndCapturesTheText) {
+  session.ResultsText = L"Radeon (Corvantis)\n\nAVC; AMF 1.4.18.0\n\n640x360@144\t2.10\n\u00e9\"\n";
+  SubmitResults(session, chat, ChatEndpoint{&Base, 987654321012});
+  EXPECT_EQ(console.text(), L"Finalizing... results submitted\n");
+  const auto requests = chat.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].url, "https://chat.invalid/bot123/sendMessage");
+  EXPECT_EQ(requests[0].method, "POST");
+  ASSERT_EQ(requests[0].headers.size(), 1u);
+  EXPECT_EQ(requests[0].headers[0], (std::pair<std::string, std::string>{"Content-Type", "application/json"}));
+  EXPECT_EQ(requests[0].body,
+            "{\"chat_id\":987654321012,\"text\":\"Radeon (Corvantis)\\n\\nAVC; AMF 1.4.18.0\\n\\n"
+            "640x360@144\\t2.10\\n\xc3\xa9\\\"\\n\"}");
+  EXPECT_GT(requests[0].totalTimeoutMs, 0);
+  EXPECT_GT(requests[0].connectTimeoutMs, 0);
+  EXPECT_EQ(CapturedMessage(), "Radeon (Corvantis)\n\nAVC; AMF 1.4.18.0\n\n640x360@144\t2.10\n\xc3\xa9\"\n");
+}
+
+TEST_F(SubmissionTest, EmptyTextStillPostsAndCaptures) {
+  SubmitResults(session, chat, ChatEndpoint{&Base, 1});
+  ASSERT_EQ(chat.Requests().size(), 1u);
+  EXPECT_EQ(chat.Requests()[0].body, "{\"chat_id\":1,\"text\":\"\"}");
+  EXPECT_EQ(CapturedMessage(), "");
+}
+
+TEST_F(SubmissionTest, FailuresAreSwallowed) {
+  for (long status : {400L, 500L, 302L}) {
+    RecordingSender sender;
+    sender.status = status;
+    StringConsole c;
+    ScopedConsoleRedirect r(c);
+    SubmitResults(session, sender, ChatEndpoint{&Base, 1});
+    EXPECT_EQ(c.text(), L"Finalizing... results submitted\n") << status;
+  }
+  RecordingSender refusing;
+  refusing.fail = true;
+  SubmitResults(session, refusing, ChatEndpoint{&Base, 1});
+  EXPECT_EQ(console.text(), L"Finalizing... results submitted\n");
+}
+
+TEST_F(SubmissionTest, UnconvertibleTextSendsNothing) {
+  session.ResultsText = std::wstring(1, static_cast<wchar_t>(0xD800));
+  SubmitResults(session, chat, ChatEndpoint{&Base, 1});
+  EXPECT_EQ(console.text(), L"Finalizing... results submitted\n");
+  EXPECT_TRUE(chat.Requests().empty());
+  EXPECT_EQ(CapturedMessage(), "<0 events>");
+}
+
+TEST_F(SubmissionTest, NoEndpointNoRequest) {
+  g_base.clear();
+  SubmitResults(session, chat, ChatEndpoint{&Base, 1});
+  EXPECT_TRUE(chat.Requests().empty());
+  EXPECT_EQ(console.text(), L"Finalizing... results submitted\n");
+}
+
+TEST_F(SubmissionTest, RealEndpointsThatFailOrHang) {
+  corvantis::testing::LoopbackServer server;
+  server.server().Post("/ok/sendMessage", [&](const httplib::Request& req, httplib::Response& res) {
+    server.Record(req);
+    res.status = 200;
+  });
+  server.server().Post("/bad/sendMessage", [&](const httplib::Request& req, httplib::Response& res) {
+    server.Record(req);
+    res.status = 500;
+  });
+  server.server().Post("/hang/sendMessage", [&](const httplib::Request&, httplib::Response&) {
+    server.HoldUntilReleased();
+  });
+  corvantis::testing::RefusingPort refusing;
+  http::CurlHttpSender sender;
+
+  for (std::string base : {server.Url("/ok"), server.Url("/bad"), server.Url("/hang"),
+                           "http://127.0.0.1:" + std::to_string(refusing.port()), std::string("not a url"),
+                           std::string("http://[::1")}) {
+    g_base = base;
+    StringConsole c;
+    ScopedConsoleRedirect r(c);
+    const auto start = std::chrono::steady_clock::now();
+    ChatEndpoint endpoint{&Base, 42};
+    endpoint.ConnectTimeoutMs = 500;
+    endpoint.TotalTimeoutMs = 800;
+    SubmitResults(session, sender, endpoint);
+    EXPECT_EQ(c.text(), L"Finalizing... results submitted\n") << base;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << base;
+  }
+  server.ReleaseHeldRequests();
+  const auto received = server.Received();
+  ASSERT_EQ(received.size(), 2u);
+  EXPECT_EQ(received[0].body, "{\"chat_id\":42,\"text\":\"\"}");
+  EXPECT_EQ(received[0].headers.find("Content-Type")->second, "application/json");
+}
+
+TEST(ChatMessageBody, MembersInOrderAndCompact) {
+  EXPECT_EQ(BuildChatMessageBody(5, "a\nb"), "{\"chat_id\":5,\"text\":\"a\\nb\"}");
+}
+
+TEST(ChatEndpointConfig, BuiltInAddressIsDecipheredOnlyOnRequest) {
+  const ChatEndpoint endpoint = BuiltInChatEndpoint();
+  ASSERT_NE(endpoint.BaseAddress, nullptr);
+  EXPECT_EQ(endpoint.BaseAddress(), CORVANTIS_TEST_CHAT_BASE_URL);
+  EXPECT_EQ(endpoint.ConnectTimeoutMs, 10000);
+  EXPECT_EQ(endpoint.TotalTimeoutMs, 30000);
+}
+
+}  // namespace

@@ -1,0 +1,232 @@
+#!/usr/bin/env python3
+"""End-to-end checks of the built program on the software adapter with short clips."""
+import datetime
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+BIN_DIR = os.environ.get("CORVANTIS_BIN_DIR", "")
+SLOW_RUNTIME = os.environ.get("CORVANTIS_SLOW_RUNTIME", "")
+RUNTIME_NAME = "libamfrt64.so"
+
+MATRIX = [(640, 360, 144), (640, 360, 260), (1280, 720, 60), (1280, 720, 120), (1920, 1080, 60),
+          (1920, 1080, 72), (1920, 1080, 90), (1920, 1080, 120), (1920, 1080, 144), (2560, 1440, 60),
+          (2560, 1440, 72), (2560, 1440, 90), (2560, 1440, 120), (2560, 1440, 144), (3840, 2160, 30),
+          (3840, 2160, 60), (3840, 2160, 72), (3840, 2160, 90), (3840, 2160, 120), (3840, 2160, 144)]
+
+
+def install(directory, runtime=None):
+    """A copy of the program with a runtime beside it, so its files land in `directory`."""
+    shutil.copy2(os.path.join(BIN_DIR, "corvantis"), directory)
+    shutil.copy2(runtime or os.path.join(BIN_DIR, RUNTIME_NAME), os.path.join(directory, RUNTIME_NAME))
+    return os.path.join(directory, "corvantis")
+
+
+def run(program, *args, timeout=900):
+    return subprocess.run([program, *args], capture_output=True, text=True, timeout=timeout)
+
+
+def probe(path):
+    out = subprocess.run(["ffprobe", "-v", "error", "-count_frames", "-show_streams", "-of", "json", path],
+                         capture_output=True, text=True, check=True).stdout
+    return json.loads(out)["streams"][0]
+
+
+def decode_errors(path):
+    return subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-f", "null", "-"],
+                          capture_output=True, text=True).stderr.strip()
+
+
+def read_png(path):
+    """Width, height and rows of RGB triples, decoded by ffmpeg."""
+    stream = probe(path)
+    width, height = stream["width"], stream["height"]
+    raw = subprocess.run(["ffmpeg", "-v", "error", "-i", path, "-f", "rawvideo", "-pix_fmt", "rgb24", "-"],
+                         capture_output=True, check=True).stdout
+    assert len(raw) == width * height * 3
+    rows = [[tuple(raw[(y * width + x) * 3:(y * width + x) * 3 + 3]) for x in range(width)]
+            for y in range(height)]
+    return width, height, rows
+
+
+def parse_blocks(stdout):
+    """The series of a run: label, announced seconds, clip blocks and table lines."""
+    lines = stdout.split("\n")
+    series, i = [], 0
+    announce = re.compile(r"^Trying to record 20 (AVC|HEVC) clips, (\d+) seconds long each clip\.\.\.$")
+    while i < len(lines):
+        m = announce.match(lines[i])
+        if not m:
+            i += 1
+            continue
+        current = {"label": m.group(1), "seconds": int(m.group(2)), "clips": [], "table": []}
+        series.append(current)
+        i += 2
+        while i < len(lines) and lines[i].startswith("Video: "):
+            block = lines[i:i + 6]
+            current["clips"].append(block)
+            i += 6 if len(block) > 4 and block[4] == "" else len(block)
+        while i < len(lines) and "\t" in lines[i]:
+            current["table"].append(lines[i])
+            i += 1
+    return series
+
+
+class ShortRun(unittest.TestCase):
+    """One two-second run of both series, checked as a user would."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix="corvantis-e2e-")
+        cls.program = install(cls.dir)
+        cls.result = run(cls.program, "-Adapter:Software", "-Seconds:1")
+        cls.series = parse_blocks(cls.result.stdout)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir, ignore_errors=True)
+
+    def test_exit_code_and_frame_of_the_output(self):
+        self.assertEqual(self.result.returncode, 0, self.result.stderr)
+        lines = self.result.stdout.split("\n")
+        self.assertTrue(lines[0].startswith("DXGI_ADAPTER_DESC1.Description: Software adapter"))
+        self.assertEqual(lines[1], "")
+        self.assertTrue(lines[2].startswith("The application will attempt to encode video using AMD GPU"))
+        self.assertEqual(lines[3], "")
+        self.assertEqual(self.result.stdout.rstrip("\n").split("\n")[-1], "Finalizing... results submitted")
+        self.assertEqual([s["label"] for s in self.series], ["AVC", "HEVC"])
+        self.assertTrue(all(s["seconds"] == 1 for s in self.series))
+
+    def test_clip_blocks_and_tables(self):
+        video = re.compile(r"^Video: (\d+) x (\d+), 32-bit RGB, (\d+)\.00 frames per second, 1 seconds$")
+        for s in self.series:
+            self.assertGreater(len(s["clips"]), 0)
+            self.assertEqual(len(s["clips"]), len(s["table"]))
+            for block, row in zip(s["clips"], s["table"]):
+                w, h, rate = map(int, video.match(block[0]).groups())
+                self.assertIn((w, h, rate), MATRIX)
+                self.assertRegex(block[1], r"^File: " + re.escape(self.dir) + r"/\d{8}-\d{6}-%dx%d@%d\.h26[45]$"
+                                 % (w, h, rate))
+                self.assertRegex(block[2], r"^Average Encoding Time: \d+\.\d\d ms$")
+                m = re.match(r"^Elapsed Time: (\d+\.\d) seconds \((\d+\.\d\d)% to expected\)$", block[3])
+                self.assertIsNotNone(m, block[3])
+                self.assertEqual(block[4], "")
+                self.assertRegex(row, r"^%dx%d@%d\t(\d+\.\d\d|FAIL)$" % (w, h, rate))
+                passed = not row.endswith("FAIL")
+                self.assertEqual(passed, float(m.group(2)) < 105.0 or float(m.group(1)) < 1.05, block[3])
+
+    def test_skip_rule_holds(self):
+        for s in self.series:
+            rows = [tuple(map(int, re.match(r"(\d+)x(\d+)@(\d+)", r).groups())) for r in s["table"]]
+            outcomes = [r.endswith("FAIL") for r in s["table"]]
+            expected, failed_rate = [], None
+            for row in MATRIX:
+                if failed_rate is not None and row[2] > failed_rate:
+                    continue
+                failed_rate = None
+                if len(expected) < len(rows) and rows[len(expected)] == row and outcomes[len(expected)]:
+                    failed_rate = row[2]
+                expected.append(row)
+            self.assertEqual(rows, expected[:len(rows)])
+            self.assertEqual(len(rows), len(expected), "a series ended early")
+
+    def test_streams_decode_to_every_frame(self):
+        for s in self.series:
+            codec, profile, ext = ("h264", "High", "h264") if s["label"] == "AVC" else ("hevc", "Main", "h265")
+            for block in s["clips"]:
+                path = block[1][len("File: "):]
+                w, h, rate = map(int, re.match(r"Video: (\d+) x (\d+), 32-bit RGB, (\d+)", block[0]).groups())
+                self.assertTrue(path.endswith("." + ext))
+                stream = probe(path)
+                self.assertEqual((stream["codec_name"], stream["profile"]), (codec, profile), path)
+                self.assertEqual((stream["width"], stream["height"]), (w, h))
+                self.assertEqual(int(stream["nb_read_frames"]), rate * 1, path)
+                self.assertEqual(decode_errors(path), "", path)
+
+    def test_snapshots_show_the_frame(self):
+        tomato, khaki = (255, 99, 71), (240, 230, 140)
+        for s in self.series:
+            for block in s["clips"][:3]:
+                path = block[1][len("File: "):] + ".png"
+                w, h = map(int, re.match(r"Video: (\d+) x (\d+)", block[0]).groups())
+                width, height, rows = read_png(path)
+                self.assertEqual((width, height), (w, h))
+                self.assertEqual(rows[2][2], (0, 0, 0))
+                bottom = int(h * 15 / 16)
+                line = [rows[y][w // 2] for y in range(bottom - 2, bottom + 2)]
+                self.assertIn(tomato, line, path)
+                top = int(h * 9 / 16)
+                self.assertIn(tomato, [rows[y][w // 3] for y in range(top - 2, top + 2)], path)
+                text = [px for y in range(h // 16, h * 9 // 16) for px in rows[y][w // 16:w * 15 // 16]]
+                self.assertIn(khaki, text, path)
+
+
+class ExistingStreamFile(unittest.TestCase):
+    def test_a_taken_name_ends_the_series_and_keeps_finished_clips(self):
+        with tempfile.TemporaryDirectory(prefix="corvantis-e2e-") as directory:
+            program = install(directory)
+            now = datetime.datetime.now()
+            # The second AVC clip starts a few seconds in; take every name it could get.
+            for offset in range(0, 30):
+                stamp = (now + datetime.timedelta(seconds=offset)).strftime("%Y%m%d-%H%M%S")
+                with open(os.path.join(directory, stamp + "-640x360@260.h264"), "wb") as f:
+                    f.write(b"keep")
+            result = run(program, "-Adapter:Software", "-Seconds:1")
+            self.assertEqual(result.returncode, 0)
+            series = parse_blocks(result.stdout)
+            self.assertEqual(series[0]["table"][0].split("\t")[0], "640x360@144")
+            self.assertEqual(len(series[0]["table"]), 1)
+            self.assertEqual(len(series[0]["clips"]), 1)
+            for name in os.listdir(directory):
+                if name.endswith("640x360@260.h264"):
+                    with open(os.path.join(directory, name), "rb") as f:
+                        self.assertEqual(f.read(), b"keep")
+            self.assertGreater(len(series[1]["table"]), 1)
+
+
+@unittest.skipUnless(SLOW_RUNTIME, "no slow runtime built")
+class SlowEncoder(unittest.TestCase):
+    def test_failures_skip_higher_rates(self):
+        with tempfile.TemporaryDirectory(prefix="corvantis-e2e-") as directory:
+            program = install(directory, SLOW_RUNTIME)
+            result = run(program, "-Adapter:Software", "-Seconds:1")
+            self.assertEqual(result.returncode, 0)
+            table = parse_blocks(result.stdout)[0]["table"]
+            # 25 ms a frame keeps up only with 30 frames per second.
+            self.assertEqual(table, ["640x360@144\tFAIL", "1280x720@60\tFAIL", "1920x1080@60\tFAIL",
+                                     "2560x1440@60\tFAIL", table[4], "3840x2160@60\tFAIL"])
+            self.assertRegex(table[4], r"^3840x2160@30\t\d+\.\d\d$")
+
+
+class Arguments(unittest.TestCase):
+    def test_user_without_address_starts_nothing(self):
+        with tempfile.TemporaryDirectory() as directory:
+            program = install(directory)
+            result = run(program, "-user", timeout=60)
+            self.assertNotEqual(result.returncode, 0)
+            self.assertEqual(result.stdout, "")
+            self.assertEqual(len(result.stderr.strip().split("\n")), 1)
+            self.assertEqual(sorted(os.listdir(directory)), sorted(["corvantis", RUNTIME_NAME]))
+
+    def test_no_amd_adapter_prints_only_a_notice(self):
+        if any(open(os.path.join("/sys/class/drm", d, "device/vendor")).read().strip() == "0x1002"
+               for d in (os.listdir("/sys/class/drm") if os.path.isdir("/sys/class/drm") else [])
+               if d.startswith("renderD") and os.path.exists(os.path.join("/sys/class/drm", d, "device/vendor"))):
+            self.skipTest("this machine has an AMD adapter")
+        with tempfile.TemporaryDirectory() as directory:
+            program = install(directory)
+            result = run(program, timeout=60)
+            self.assertEqual(result.returncode, 0)
+            self.assertEqual(result.stdout, "")
+            self.assertIn("-Adapter:Software", result.stderr)
+
+
+if __name__ == "__main__":
+    if not BIN_DIR:
+        sys.exit("CORVANTIS_BIN_DIR is not set")
+    unittest.main(argv=sys.argv[:1] + sys.argv[1:], verbosity=2)
