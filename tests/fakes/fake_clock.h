@@ -1,0 +1,62 @@
+#pragma once
+#include <cstdint>
+#include <stdexcept>
+
+#include "platform/clock.h"
+#include "tests/fakes/call_log.h"
+
+namespace fakes {
+
+// Thrown when a loop sleeps far more than any test clip needs, so a stall fails fast.
+struct ClockStalled : std::runtime_error {
+  ClockStalled() : std::runtime_error("the fake clock slept too often") {}
+};
+
+// Time moves only when the code under test sleeps or a test moves it.
+class FakeClock final : public Clock {
+ public:
+  explicit FakeClock(std::uint32_t start = 100000) : now_(start) {}
+
+  std::uint32_t TimeGetTime() override { return now_; }
+  void Sleep(std::uint32_t milliseconds) override {
+    if (++sleeps_ > maxSleeps_) throw ClockStalled();
+    now_ += milliseconds;
+    if (log_ != nullptr) log_->Add("Sleep");
+  }
+  void TimeBeginPeriod(std::uint32_t milliseconds) override {
+    ++periodBegins_;
+    lastPeriod_ = milliseconds;
+    periodStart_ = now_;
+  }
+  void TimeEndPeriod(std::uint32_t milliseconds) override {
+    ++periodEnds_;
+    lastPeriod_ = milliseconds;
+  }
+  LocalDateTime GetLocalTime() override { return local_; }
+
+  void SetNow(std::uint32_t now) { now_ = now; }
+  void Advance(std::uint32_t milliseconds) { now_ += milliseconds; }
+  void SetLocalTime(const LocalDateTime& local) { local_ = local; }
+  void SetMaxSleeps(std::uint64_t sleeps) { maxSleeps_ = sleeps; }
+  void SetLog(CallLog* log) { log_ = log; }
+
+  std::uint64_t Sleeps() const { return sleeps_; }
+  int PeriodBegins() const { return periodBegins_; }
+  int PeriodEnds() const { return periodEnds_; }
+  std::uint32_t LastPeriod() const { return lastPeriod_; }
+  // The time when the period was last begun: the loop takes its start time right after.
+  std::uint32_t PeriodStart() const { return periodStart_; }
+
+ private:
+  std::uint32_t now_;
+  std::uint64_t sleeps_ = 0;
+  std::uint64_t maxSleeps_ = 200000;
+  int periodBegins_ = 0;
+  int periodEnds_ = 0;
+  std::uint32_t lastPeriod_ = 0;
+  std::uint32_t periodStart_ = 0;
+  LocalDateTime local_{2024, 1, 3, 31, 14, 25, 1, 0};
+  CallLog* log_ = nullptr;
+};
+
+}  // namespace fakes
