@@ -1,0 +1,149 @@
+#pragma once
+#include <cairo.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/d2d.h"
+#include "platform/drawing/cairo_handles.h"
+
+namespace drawing {
+
+// Half-open pixel rectangle.
+struct IntRect {
+  int x0 = 0;
+  int y0 = 0;
+  int x1 = 0;
+  int y1 = 0;
+
+  bool Empty() const { return x0 >= x1 || y0 >= y1; }
+  bool Intersects(const IntRect& o) const {
+    return x0 < o.x1 && o.x0 < x1 && y0 < o.y1 && o.y0 < y1;
+  }
+  IntRect Intersection(const IntRect& o) const {
+    return {std::max(x0, o.x0), std::max(y0, o.y0), std::min(x1, o.x1), std::min(y1, o.y1)};
+  }
+  // Smallest rectangle holding both; an empty operand adds nothing.
+  IntRect Union(const IntRect& o) const {
+    if (Empty()) return o;
+    if (o.Empty()) return *this;
+    return {std::min(x0, o.x0), std::min(y0, o.y0), std::max(x1, o.x1), std::max(y1, o.y1)};
+  }
+  std::int64_t Area() const {
+    return Empty() ? 0 : std::int64_t{x1 - x0} * std::int64_t{y1 - y0};
+  }
+};
+
+// Glyphs of one font within a line, drawn by one cairo_show_glyphs call.
+struct GlyphRun {
+  cairo_scaled_font_t* font = nullptr;
+  std::uint32_t first = 0;
+  std::uint32_t count = 0;
+};
+
+// One visual line. Its glyphs follow from (format, chars, x, baseline), which is therefore what
+// decides whether two lines draw the same pixels.
+struct TextLine {
+  std::wstring chars;
+  float x = 0;
+  float baseline = 0;
+  std::vector<cairo_glyph_t> glyphs;
+  std::vector<GlyphRun> runs;
+  IntRect ink;  // every pixel the glyphs may touch, not clipped to any target
+
+  bool SameAs(const TextLine& o) const {
+    return x == o.x && baseline == o.baseline && chars == o.chars;
+  }
+};
+
+// Lines [0, count) are in use; the storage of the others is kept for reuse.
+struct TextLines {
+  std::vector<TextLine> lines;
+  std::size_t count = 0;
+
+  TextLine& Next() {
+    if (count == lines.size()) lines.emplace_back();
+    TextLine& line = lines[count++];
+    line.glyphs.clear();
+    line.runs.clear();
+    line.ink = {};
+    return line;
+  }
+};
+
+// A family and weight resolved by fontconfig: the best match and the fallback fonts in
+// fontconfig's order. Shared by all formats of that family and weight.
+class FontFamily {
+ public:
+  // DWRITE_E_NOFONT when fontconfig knows no font at all.
+  static HRESULT Resolve(const std::string& familyUtf8, std::uint32_t weight,
+                         std::shared_ptr<FontFamily>* family);
+
+  // Font face of entry `index` of the sorted set (0 is the match); null on failure.
+  cairo_font_face_t* Face(std::size_t index);
+  // Index of the first fallback font (after the match) that maps `c`, or 0 when none does.
+  std::size_t FallbackFor(char32_t c);
+
+ private:
+  std::mutex mutex_;
+  PatternPtr request_;
+  FontSetPtr sorted_;
+  std::vector<FontFacePtr> faces_;
+};
+
+class CairoTextFormat final : public RefCounted<IDWriteTextFormat> {
+ public:
+  static HRESULT Create(std::shared_ptr<FontFamily> family, float size, IDWriteTextFormat** format);
+
+  float GetFontSize() const override { return size_; }
+
+  // Lays the text out in `layout`: lines end at CR, LF, CRLF, NEL, LS and PS, and wrap at the
+  // rectangle's width after white space (inside a word when the word alone is too wide). The first
+  // line's top is the rectangle's top; lines are the font's line height apart.
+  void Layout(const wchar_t* text, std::uint32_t length, const D2D1_RECT_F& layout,
+              TextLines& lines);
+
+  float Ascent() const { return ascent_; }
+  float LineHeight() const { return lineHeight_; }
+
+ private:
+  struct Glyph {
+    std::uint32_t index = 0;
+    std::uint16_t font = 0;  // slot in fonts_
+    bool known = false;
+    bool drawn = false;      // false for control characters and ink-less white space
+    float advance = 0;
+    float inkX0 = 0, inkY0 = 0, inkX1 = 0, inkY1 = 0;
+  };
+  struct Slot {
+    std::size_t familyIndex;
+    ScaledFontPtr font;
+  };
+
+  CairoTextFormat(std::shared_ptr<FontFamily> family, float size);
+  HRESULT Init();
+  const Glyph& GlyphFor(char32_t c);
+  Glyph Measure(char32_t c);
+  std::uint16_t SlotFor(std::size_t familyIndex);
+  float Kerning(std::uint32_t left, std::uint32_t right);
+
+  std::shared_ptr<FontFamily> family_;
+  float size_;
+  float ascent_ = 0;
+  float lineHeight_ = 0;
+  bool hasKerning_ = false;
+  std::mutex mutex_;
+  FontOptionsPtr options_;
+  std::vector<Slot> fonts_;
+  Glyph latin_[256];
+  std::unordered_map<char32_t, Glyph> others_;
+  std::unordered_map<std::uint64_t, float> kerning_;
+};
+
+}  // namespace drawing

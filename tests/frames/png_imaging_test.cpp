@@ -1,0 +1,143 @@
+#include <gtest/gtest.h>
+#include <png.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "frame_test_support.h"
+#include "platform/win32_error.h"
+#include "scenarios/frame_canvas.h"
+
+namespace {
+
+struct Decoded {
+  std::uint32_t width = 0;
+  std::uint32_t height = 0;
+  bool hasAlpha = true;
+  std::vector<std::uint8_t> rgb;
+};
+
+Decoded ReadPng(const std::filesystem::path& path) {
+  Decoded out;
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) {
+    ADD_FAILURE() << image.message;
+    return out;
+  }
+  out.width = image.width;
+  out.height = image.height;
+  out.hasAlpha = (image.format & PNG_FORMAT_FLAG_ALPHA) != 0;
+  image.format = PNG_FORMAT_RGB;
+  out.rgb.resize(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, out.rgb.data(), 0, nullptr)) ADD_FAILURE() << image.message;
+  return out;
+}
+
+class PngImagingTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitDrawingSession(session_);
+    dir_ = std::filesystem::temp_directory_path() /
+           ("corvantis-png-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir_);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  // A rendered frame with every fourth byte set to a varying value that the PNG must ignore.
+  com_ptr<IWICBitmap> FrameBitmap(std::uint32_t width, std::uint32_t height) {
+    CreateFrameCanvas(session_, width, height);
+    ChartPoints points;
+    RenderFrame(session_, {width, height, 60, 1, 30}, 0, 1800, 0, 0, points);
+    RenderFrame(session_, {width, height, 60, 1, 30}, 900, 1800, 4, 30, points);
+    ID3D11Texture2D* texture = session_.FrameTexture.get();
+    for (std::uint32_t y = 0; y < height; ++y)
+      for (std::uint32_t x = 0; x < width; ++x)
+        texture->Pixels()[std::size_t{y} * texture->RowPitch() + x * 4 + 3] = static_cast<std::uint8_t>(x + y);
+    com_ptr<IWICBitmap> bitmap;
+    EXPECT_EQ(session_.WicFactory->CreateBitmapFromMemory(width, height, texture->RowPitch(),
+                                                         texture->RowPitch() * height, texture->Pixels(),
+                                                         bitmap.put()),
+              S_OK);
+    return bitmap;
+  }
+
+  BenchmarkSession session_;
+  std::filesystem::path dir_;
+};
+
+TEST_F(PngImagingTest, WritesTheBgrPixelsAsRgb) {
+  com_ptr<IWICBitmap> bitmap = FrameBitmap(640, 360);
+  ID3D11Texture2D* texture = session_.FrameTexture.get();
+  const std::vector<std::uint8_t> drawn = VisibleBytes(texture);
+  // The bitmap holds a copy: later drawing does not reach the file.
+  ChartPoints points;
+  DrawFrame(session_, L"changed", 0, 0, 10, points);
+
+  const auto path = dir_ / "frame.h264.png";
+  ASSERT_EQ(session_.WicFactory->WritePng(bitmap.get(), path.wstring()), S_OK);
+  const Decoded png = ReadPng(path);
+  EXPECT_EQ(png.width, 640u);
+  EXPECT_EQ(png.height, 360u);
+  EXPECT_FALSE(png.hasAlpha);
+  ASSERT_EQ(png.rgb.size(), 640u * 360u * 3u);
+  std::size_t khaki = 0;
+  for (std::size_t i = 0; i < 640u * 360u; ++i) {
+    ASSERT_EQ(png.rgb[i * 3 + 0], drawn[i * 4 + 2]) << i;
+    ASSERT_EQ(png.rgb[i * 3 + 1], drawn[i * 4 + 1]) << i;
+    ASSERT_EQ(png.rgb[i * 3 + 2], drawn[i * 4 + 0]) << i;
+    if (png.rgb[i * 3] == 240 && png.rgb[i * 3 + 2] == 140) ++khaki;
+  }
+  EXPECT_GT(khaki, 0u);
+}
+
+TEST_F(PngImagingTest, AnExistingFileIsReplaced) {
+  const auto path = dir_ / "snapshot.png";
+  {
+    std::ofstream junk(path, std::ios::binary);
+    junk << std::string(4 << 20, 'j');
+  }
+  com_ptr<IWICBitmap> bitmap = FrameBitmap(320, 180);
+  ASSERT_EQ(session_.WicFactory->WritePng(bitmap.get(), path.wstring()), S_OK);
+  EXPECT_LT(std::filesystem::file_size(path), 1u << 20);
+  EXPECT_EQ(ReadPng(path).width, 320u);
+}
+
+TEST_F(PngImagingTest, FileSystemFailuresComeBackAsWin32Codes) {
+  com_ptr<IWICBitmap> bitmap = FrameBitmap(64, 36);
+  EXPECT_EQ(session_.WicFactory->WritePng(bitmap.get(), (dir_ / "missing" / "a.png").wstring()),
+            HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+  // A directory in the file's place cannot be opened for writing, even by root.
+  std::filesystem::create_directories(dir_ / "taken.png");
+  EXPECT_EQ(session_.WicFactory->WritePng(bitmap.get(), (dir_ / "taken.png").wstring()),
+            HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
+  if (std::filesystem::exists("/dev/full")) {
+    EXPECT_EQ(session_.WicFactory->WritePng(bitmap.get(), L"/dev/full"), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+  }
+  EXPECT_EQ(session_.WicFactory->WritePng(bitmap.get(), std::wstring(1, wchar_t(0xD800))),
+            HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
+}
+
+TEST(PngImaging, BitmapArgumentsAreChecked) {
+  com_ptr<IWICImagingFactory> factory;
+  ASSERT_EQ(CreatePngImagingFactory(factory.put()), S_OK);
+  std::vector<std::uint8_t> pixels(64 * 10);
+  com_ptr<IWICBitmap> bitmap;
+  // The last row needs only its own pixels, not a whole stride.
+  EXPECT_EQ(factory->CreateBitmapFromMemory(10, 10, 64, 64 * 9 + 40, pixels.data(), bitmap.put()), S_OK);
+  EXPECT_EQ(bitmap->Width(), 10u);
+  EXPECT_EQ(factory->CreateBitmapFromMemory(10, 10, 64, 64 * 9 + 39, pixels.data(), bitmap.put()),
+            WINCODEC_ERR_INSUFFICIENTBUFFER);
+  EXPECT_EQ(factory->CreateBitmapFromMemory(10, 10, 36, 640, pixels.data(), bitmap.put()), E_INVALIDARG);
+  EXPECT_EQ(factory->CreateBitmapFromMemory(0, 10, 64, 640, pixels.data(), bitmap.put()), E_INVALIDARG);
+  EXPECT_EQ(factory->CreateBitmapFromMemory(10, 10, 64, 640, nullptr, bitmap.put()), E_INVALIDARG);
+  EXPECT_EQ(factory->WritePng(nullptr, L"/tmp/x.png"), E_INVALIDARG);
+}
+
+}  // namespace
