@@ -366,6 +366,12 @@ class CairoRenderTarget final : public RefCounted<ID2D1RenderTarget> {
                     rowBytes);
       cairo_surface_mark_dirty_rectangle(surface_.get(), r.x0, r.y0, r.x1 - r.x0, r.y1 - r.y0);
     }
+    if (cairo_status(cr) != CAIRO_STATUS_SUCCESS) {
+      // What was copied back may be incomplete; the whole repaint does not need the scratch.
+      scratchCr_.reset();
+      scratch_.reset();
+      RenderAll(now);
+    }
   }
 
   void RenderAll(const DrawList& now) {

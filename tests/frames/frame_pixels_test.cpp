@@ -49,22 +49,6 @@ TEST_F(FrameCanvasTest, CanvasFollowsTheClipSize) {
     EXPECT_EQ(session_.TextFormat->GetFontSize(), static_cast<float>(height / 40));
     ReleaseFrameCanvas(session_);
   }
-  CreateFrameCanvas(session_, 640, 360);
-  const D2D1_COLOR_F khaki = session_.KhakiBrush->GetColor();
-  EXPECT_EQ(khaki.r * 255.0f, 240.0f);
-  EXPECT_EQ(khaki.b * 255.0f, 140.0f);
-  const D2D1_COLOR_F tomato = session_.TomatoBrush->GetColor();
-  EXPECT_EQ(tomato.r, 1.0f);
-  EXPECT_EQ(tomato.g * 255.0f, 99.0f);
-  EXPECT_EQ(session_.BlackBrush->GetColor().r, 0.0f);
-}
-
-TEST_F(FrameCanvasTest, ReleaseClearsEveryDrawingObject) {
-  CreateFrameCanvas(session_, 640, 360);
-  ReleaseFrameCanvas(session_);
-  EXPECT_FALSE(session_.TextFormat || session_.BlackBrush || session_.KhakiBrush ||
-               session_.TomatoBrush || session_.RenderTarget || session_.FrameTexture);
-  EXPECT_TRUE(session_.Device && session_.D2DFactory && session_.DWriteFactory);
 }
 
 TEST_F(FrameCanvasTest, FailuresAreRaisedWithTheirCode) {
