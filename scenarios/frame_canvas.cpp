@@ -144,7 +144,7 @@ void DrawFrame(BenchmarkSession& session, const std::wstring& text, double avera
 void RenderFrame(BenchmarkSession& session, const ClipScenario& scenario, std::uint32_t frameIndex,
                  std::uint32_t totalFrames, std::uint32_t windowCount, std::uint32_t latencySum,
                  ChartPoints& points) {
-  // The description array is not trusted to hold its terminator.
+  // The adapter name array is not trusted to hold its terminator.
   const wchar_t* description = session.AdapterDescription.Description;
   constexpr std::size_t kDescriptionLength = std::size(DXGI_ADAPTER_DESC1{}.Description);
   wchar_t terminated[kDescriptionLength + 1];

@@ -51,7 +51,6 @@ void BM_RenderFrameAndCopy(benchmark::State& state) {
   // Half a clip first: the chart holds a few hundred segments, as it does mid-clip.
   for (std::uint32_t i = 0; i < clip.scenario.FrameCount() / 2; ++i) clip.RenderNext();
   for (auto _ : state) clip.RenderNext();
-  state.counters["segments"] = static_cast<double>(clip.points.size());
 }
 
 // The same frames with a new render target each time, so that every frame is painted whole.

@@ -175,7 +175,7 @@ TEST_F(FrameCanvasTest, RepaintingChangesEqualsDrawingWhole) {
   ExpectSameAsFreshTarget(session_, fresh, {640, 360, 260, 1, 30}, L"Software Adapter", 60);
   ReleaseFrameCanvas(session_);
   ReleaseFrameCanvas(fresh);
-  // A description long enough to wrap inside the text rectangle.
+  // An adapter name long enough to wrap inside the text rectangle.
   CreateFrameCanvas(session_, 1280, 720);
   ExpectSameAsFreshTarget(session_, fresh, {1280, 720, 120, 1, 30},
                           std::wstring(60, L'W') + L" " + std::wstring(40, L'i'), 40);
