@@ -1,0 +1,335 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/console.h"
+#include "platform/drawing/cairo_drawing.h"
+#include "platform/graphics.h"
+#include "scenarios/codec_profile.h"
+#include "scenarios/scenario_series.h"
+#include "tests/fakes/fake_amf.h"
+
+namespace {
+
+using fakes::FakeClock;
+using fakes::FakeEncoder;
+using fakes::FakeFactory;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+constexpr amf::amf_uint64 kVersion = amf::AMF_MAKE_FULL_VERSION(1, 4, 18, 0);
+constexpr wchar_t kSeed[] = L"Adapter (Corvantis)\n\n";
+constexpr wchar_t kHeader[] = L"AVC; AMF 1.4.18.0\n\n";
+
+struct VersionReport {
+  std::string Text;
+  amf::amf_uint64 Version;
+};
+
+class FakeSeriesHost final : public SeriesHost {
+ public:
+  std::span<const ClipScenario> Matrix() override { return Rows; }
+  AMF_RESULT LoadRuntime() override {
+    ++LoadCalls;
+    return LoadResult;
+  }
+  amf::AMFFactory* RuntimeFactory() override { return &Factory; }
+  amf::amf_uint64 RuntimeVersion() override { return kVersion; }
+  bool IsDebuggerPresent() override { return DebuggerPresent; }
+  void EnableAmfDebugTracing() override { ++TracingEnabled; }
+  void ReportAmfVersion(const std::string& versionText, amf::amf_uint64 version) override {
+    Reports.push_back({versionText, version});
+  }
+  Clock& GetClock() override { return PacingClock; }
+  std::wstring OutputDirectory() override { return Directory; }
+
+  std::vector<ClipScenario> Rows;
+  AMF_RESULT LoadResult = AMF_OK;
+  bool DebuggerPresent = false;
+  std::wstring Directory;
+  FakeClock PacingClock;
+  FakeFactory Factory{&PacingClock};
+
+  int LoadCalls = 0;
+  int TracingEnabled = 0;
+  std::vector<VersionReport> Reports;
+};
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::wstring> LinesStartingWith(const std::wstring& text, const std::wstring& prefix) {
+  std::vector<std::wstring> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find(L'\n', start);
+    const std::wstring line = text.substr(start, end - start);
+    if (line.rfind(prefix, 0) == 0) lines.push_back(line);
+    if (end == std::wstring::npos) break;
+    start = end + 1;
+  }
+  return lines;
+}
+
+class ScenarioSeriesTest : public ::testing::Test {
+ protected:
+  ScenarioSeriesTest() {
+    char pattern[] = "/tmp/corvantis-series-XXXXXX";
+    EXPECT_NE(mkdtemp(pattern), nullptr);
+    directory_ = pattern;
+    host_.Directory = directory_.wstring();
+
+    EXPECT_EQ(CreateCpuDevice(session_.Device.put(), session_.DeviceContext.put()), S_OK);
+    EXPECT_EQ(CreateCairoD2DFactory(session_.D2DFactory.put()), S_OK);
+    EXPECT_EQ(CreateFontconfigDWriteFactory(session_.DWriteFactory.put()), S_OK);
+    EXPECT_EQ(CreatePngImagingFactory(session_.WicFactory.put()), S_OK);
+    session_.TextureDescription.MipLevels = 1;
+    session_.TextureDescription.BindFlags = 0x28;
+    session_.ResultsText = kSeed;
+
+    // A profile of our own: the program's profiles remember their report for the whole process.
+    profile_ = AvcProfile();
+    profile_.VersionReported = &reported_;
+
+    host_.Factory.OnNewEncoder = [this](FakeEncoder& encoder, std::size_t clip) {
+      const auto found = clipMs_.find(clip);
+      const std::uint32_t ms = found != clipMs_.end() ? found->second : 1000;
+      encoder.OnTerminate = [this, ms] {
+        host_.PacingClock.SetNow(host_.PacingClock.PeriodStart() + ms);
+      };
+      if (setUpEncoder_) setUpEncoder_(encoder, clip);
+    };
+  }
+  ~ScenarioSeriesTest() override { std::filesystem::remove_all(directory_); }
+
+  void RunSeries() { RunScenarioSeries(session_, profile_, host_); }
+  std::wstring StreamName(const wchar_t* mode) const {
+    return (directory_ / (L"20240131-142501-" + std::wstring(mode) + L".h264")).wstring();
+  }
+
+  std::filesystem::path directory_;
+  BenchmarkSession session_;
+  std::once_flag reported_;
+  CodecProfile profile_{};
+  FakeSeriesHost host_;
+  std::map<std::size_t, std::uint32_t> clipMs_;  // wall time of the n-th clip to run; 1000 else
+  std::function<void(FakeEncoder&, std::size_t)> setUpEncoder_;
+  StringConsole console_;
+  ScopedConsoleRedirect redirect_{console_};
+};
+
+TEST_F(ScenarioSeriesTest, PassingClipPrintsItsBlockAndWritesItsFiles) {
+  host_.Rows = {{64, 36, 30, 1, 1}};
+  RunSeries();
+
+  const std::wstring stream = StreamName(L"64x36@30");
+  EXPECT_EQ(console_.text(),
+            L"Trying to record 1 AVC clips, 30 seconds long each clip...\n"
+            L"\n"
+            L"Video: 64 x 36, 32-bit RGB, 30.00 frames per second, 1 seconds\n"
+            L"File: " + stream + L"\n"
+            L"Average Encoding Time: 5.00 ms\n"
+            L"Elapsed Time: 1.0 seconds (100.00% to expected)\n"
+            L"\n"
+            L"64x36@30\t5.00\n"
+            L"\n");
+  EXPECT_EQ(session_.ResultsText, std::wstring(kSeed) + kHeader + L"64x36@30\t5.00\n\n");
+
+  std::string expected;
+  for (std::uint32_t i = 0; i < 30; ++i) {
+    const auto bytes = FakeEncoder::DefaultPayload(i);
+    expected.append(bytes.begin(), bytes.end());
+  }
+  EXPECT_EQ(ReadFile(stream), expected);
+  EXPECT_EQ(ReadFile(stream + L".png").substr(0, 4), "\x89PNG");
+}
+
+TEST_F(ScenarioSeriesTest, EveryClipGetsAndReleasesItsOwnObjects) {
+  host_.Rows = {{64, 36, 30, 1, 1}, {80, 45, 30, 1, 1}};
+  host_.DebuggerPresent = true;
+  RunSeries();
+
+  EXPECT_EQ(host_.LoadCalls, 2);
+  EXPECT_EQ(host_.TracingEnabled, 2);
+  ASSERT_EQ(host_.Factory.Contexts.size(), 2u);
+  ASSERT_EQ(host_.Factory.Encoders.size(), 2u);
+  EXPECT_THAT(host_.Factory.ComponentIds, ElementsAre(L"AMFVideoEncoderVCE_AVC", L"AMFVideoEncoderVCE_AVC"));
+  for (const auto& context : host_.Factory.Contexts) {
+    EXPECT_EQ(context->InitDevice, session_.Device.get());
+    EXPECT_EQ(context->InitVersion, amf::AMF_DX11_0);
+    EXPECT_EQ(context->Surfaces.size(), 32u);
+    for (const auto& surface : context->Surfaces) EXPECT_EQ(surface->Refs(), 0);
+    EXPECT_EQ(context->Refs(), 0);
+    EXPECT_EQ(context->TerminateCalls, 0);
+  }
+  for (const auto& encoder : host_.Factory.Encoders) {
+    EXPECT_EQ(encoder->Accepted.size(), 30u);
+    for (const auto& output : encoder->Outputs) EXPECT_EQ(output->Refs(), 0);
+    EXPECT_EQ(encoder->TerminateCalls, 1);
+    EXPECT_EQ(encoder->Refs(), 0);
+  }
+  EXPECT_EQ(host_.Factory.Encoders[1]->InitWidth, 80);
+  EXPECT_EQ(host_.Factory.Encoders[1]->InitHeight, 45);
+  EXPECT_FALSE(session_.FrameTexture);
+  EXPECT_FALSE(session_.RenderTarget);
+  EXPECT_FALSE(session_.TextFormat);
+}
+
+// --- verdicts ---
+
+TEST(ClipAverageTest, MeanOfTheLaterHalf) {
+  EXPECT_EQ(ClipAverage({}), 0.0);
+  EXPECT_EQ(ClipAverage({7.0}), 0.0);
+  EXPECT_DOUBLE_EQ(ClipAverage({100.0, 100.0, 2.0, 3.0, 7.0}), 4.0);
+  EXPECT_DOUBLE_EQ(ClipAverage({100.0, 1.0, 2.0, 4.0}), 3.0);
+}
+
+TEST_F(ScenarioSeriesTest, ElapsedOfExactly105PercentFails) {
+  host_.Rows = {{64, 36, 30, 1, 2}, {80, 45, 30, 1, 2}};
+  clipMs_ = {{0, 2099}, {1, 2100}};
+  RunSeries();
+  EXPECT_THAT(LinesStartingWith(console_.text(), L"Elapsed"),
+              ElementsAre(HasSubstr(L"2.1 seconds"), L"Elapsed Time: 2.1 seconds (105.00% to expected)"));
+  EXPECT_EQ(session_.ResultsText,
+            std::wstring(kSeed) + kHeader + L"64x36@30\t5.00\n80x45@30\tFAIL\n\n");
+}
+
+TEST_F(ScenarioSeriesTest, FailureSkipsHigherRatesUntilARowNoFasterHasRun) {
+  host_.Rows = {
+      {64, 36, 144, 1, 1},   // fails
+      {64, 36, 260, 1, 1},   // skipped
+      {80, 45, 60, 1, 1},    // runs and clears the failure
+      {80, 45, 260, 1, 1},   // runs
+      {96, 54, 120, 1, 1},   // fails
+      {100, 56, 120, 1, 1},  // same rate: runs, fails
+      {100, 56, 144, 1, 1},  // skipped
+      {112, 63, 60, 1, 1},   // runs, fails as the last row
+  };
+  clipMs_ = {{0, 1100}, {3, 1100}, {4, 1100}, {5, 1100}};
+  RunSeries();
+  EXPECT_EQ(session_.ResultsText, std::wstring(kSeed) + kHeader +
+                                      L"64x36@144\tFAIL\n"
+                                      L"80x45@60\t5.00\n"
+                                      L"80x45@260\t5.00\n"
+                                      L"96x54@120\tFAIL\n"
+                                      L"100x56@120\tFAIL\n"
+                                      L"112x63@60\tFAIL\n"
+                                      L"\n");
+  EXPECT_EQ(LinesStartingWith(console_.text(), L"Video:").size(), 6u);
+}
+
+// --- ending early ---
+
+enum class ClipThreeFailure { EncoderInit, CreateContext };
+
+class ClipThreeErrorTest : public ScenarioSeriesTest,
+                           public ::testing::WithParamInterface<ClipThreeFailure> {};
+
+TEST_P(ClipThreeErrorTest, EndsTheSeriesAndStillReportsTheFinishedClips) {
+  host_.Rows = {{64, 36, 30, 1, 1}, {80, 45, 30, 1, 1}, {96, 54, 30, 1, 1}, {112, 63, 30, 1, 1}};
+  if (GetParam() == ClipThreeFailure::EncoderInit) {
+    setUpEncoder_ = [](FakeEncoder& encoder, std::size_t clip) {
+      if (clip == 2) encoder.InitResult = AMF_FAIL;
+    };
+  } else {
+    host_.Factory.FailingContextCalls[2] = AMF_FAIL;
+  }
+  RunSeries();
+  EXPECT_EQ(session_.ResultsText,
+            std::wstring(kSeed) + kHeader + L"64x36@30\t5.00\n80x45@30\t5.00\n\n");
+  const std::wstring& text = console_.text();
+  const std::wstring tail = L"Video: 96 x 54, 32-bit RGB, 30.00 frames per second, 1 seconds\n"
+                            L"64x36@30\t5.00\n80x45@30\t5.00\n\n";
+  ASSERT_GE(text.size(), tail.size());
+  EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+  for (const auto& encoder : host_.Factory.Encoders) EXPECT_EQ(encoder->Refs(), 0);
+  for (const auto& context : host_.Factory.Contexts) EXPECT_EQ(context->Refs(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, ClipThreeErrorTest,
+                         ::testing::Values(ClipThreeFailure::EncoderInit,
+                                           ClipThreeFailure::CreateContext),
+                         [](const auto& test) {
+                           return test.param == ClipThreeFailure::EncoderInit ? "EncoderInit"
+                                                                             : "CreateContext";
+                         });
+
+TEST_F(ScenarioSeriesTest, MissingRuntimeEndsTheSeriesBeforeAnyResult) {
+  host_.Rows = {{64, 36, 30, 1, 1}, {80, 45, 30, 1, 1}};
+  host_.LoadResult = AMF_FAIL;
+  RunSeries();
+  EXPECT_EQ(console_.text(),
+            L"Trying to record 2 AVC clips, 30 seconds long each clip...\n"
+            L"\n"
+            L"Video: 64 x 36, 32-bit RGB, 30.00 frames per second, 1 seconds\n");
+  EXPECT_EQ(session_.ResultsText, kSeed);
+
+  std::once_flag hevcReported;
+  CodecProfile hevc = HevcProfile();
+  hevc.VersionReported = &hevcReported;
+  RunScenarioSeries(session_, hevc, host_);
+  EXPECT_EQ(host_.LoadCalls, 2);
+  EXPECT_THAT(console_.text(), HasSubstr(L"Trying to record 2 HEVC clips"));
+  EXPECT_EQ(session_.ResultsText, kSeed);
+  EXPECT_TRUE(host_.Factory.Contexts.empty());
+}
+
+TEST_F(ScenarioSeriesTest, ExistingStreamFileIsKeptAndEndsTheSeries) {
+  host_.Rows = {{64, 36, 30, 1, 1}, {80, 45, 30, 1, 1}};
+  const std::wstring stream = StreamName(L"64x36@30");
+  std::ofstream(std::filesystem::path(stream)) << "keep";
+  RunSeries();
+  EXPECT_EQ(ReadFile(stream), "keep");
+  EXPECT_EQ(session_.ResultsText, std::wstring(kSeed) + kHeader);
+  EXPECT_EQ(host_.Factory.Encoders.size(), 1u);
+  EXPECT_THAT(console_.text(), ::testing::Not(HasSubstr(L"Average Encoding Time")));
+}
+
+// --- once per process, and the length override ---
+
+TEST_F(ScenarioSeriesTest, VersionIsReportedOncePerProfileAfterAContextExists) {
+  host_.Rows = {{64, 36, 30, 1, 1}};
+  host_.Factory.FailingContextCalls[0] = AMF_FAIL;
+  RunSeries();
+  EXPECT_TRUE(host_.Reports.empty());
+
+  host_.Rows = {{64, 36, 30, 1, 1}, {80, 45, 30, 1, 1}};
+  RunSeries();
+  host_.PacingClock.SetLocalTime({2024, 1, 3, 31, 14, 26, 0, 0});  // files of new names
+  RunSeries();
+  ASSERT_EQ(host_.Reports.size(), 1u);
+  EXPECT_EQ(host_.Reports[0].Text, "1.4.18.0");
+  EXPECT_EQ(host_.Reports[0].Version, kVersion);
+
+  std::once_flag otherReported;
+  CodecProfile other = profile_;
+  other.VersionReported = &otherReported;
+  host_.PacingClock.SetLocalTime({2024, 1, 3, 31, 14, 27, 0, 0});
+  RunScenarioSeries(session_, other, host_);
+  EXPECT_EQ(host_.Reports.size(), 2u);
+}
+
+TEST_F(ScenarioSeriesTest, ClipSecondsOverrideSetsEveryClipsLength) {
+  host_.Rows = {{64, 36, 30, 1, 1}};
+  session_.Options.ClipSeconds = 2;
+  clipMs_ = {{0, 2000}};
+  RunSeries();
+  EXPECT_THAT(console_.text(), HasSubstr(L"Trying to record 1 AVC clips, 2 seconds long each clip...\n"));
+  EXPECT_THAT(console_.text(), HasSubstr(L"30.00 frames per second, 2 seconds\n"));
+  EXPECT_THAT(console_.text(), HasSubstr(L"Elapsed Time: 2.0 seconds (100.00% to expected)\n"));
+  ASSERT_EQ(host_.Factory.Encoders.size(), 1u);
+  EXPECT_EQ(host_.Factory.Encoders[0]->Accepted.size(), 60u);
+}
+
+}  // namespace
