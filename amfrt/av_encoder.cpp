@@ -1,0 +1,244 @@
+#include "amfrt/av_encoder.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+#include <new>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/dict.h>
+#include <libavutil/error.h>
+#include <libavutil/log.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+#include "amfrt/annexb.h"
+#include "amfrt/trace.h"
+#include "platform/utf.h"
+
+namespace amfrt {
+namespace {
+
+constexpr wchar_t kLibavScope[] = L"libavcodec";
+
+// libavcodec (and libx264 through it) would otherwise print to stderr, into the program's console.
+void RouteLibavLog(void* object, int level, const char* format, std::va_list args) {
+  if (level > AV_LOG_INFO) return;
+  const amf::amf_int32 traceLevel = level <= AV_LOG_ERROR     ? amf::AMF_TRACE_ERROR
+                                    : level <= AV_LOG_WARNING ? amf::AMF_TRACE_WARNING
+                                                              : amf::AMF_TRACE_DEBUG;
+  if (!Trace::Instance().Wants(traceLevel)) return;
+  char line[1024];
+  int printPrefix = 1;
+  av_log_format_line2(object, level, format, args, line, sizeof line, &printPrefix);
+  std::size_t length = std::strlen(line);
+  while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) line[--length] = '\0';
+  if (length == 0) return;
+  TraceLine(traceLevel, kLibavScope, L"%ls", Utf8ToWide(line).c_str());
+}
+
+// Restores libavutil's own logging when the library is unloaded, so that no callback points into it.
+struct LogRoute {
+  LogRoute() { av_log_set_callback(RouteLibavLog); }
+  ~LogRoute() { av_log_set_callback(av_log_default_callback); }
+  LogRoute(const LogRoute&) = delete;
+  LogRoute& operator=(const LogRoute&) = delete;
+};
+
+void InstallLogRoute() {
+  Trace::Instance();  // made first, so that it is destroyed after the route
+  static LogRoute route;
+}
+
+std::wstring AvErrorText(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return Utf8ToWide(text);
+}
+
+AMF_RESULT Failed(const wchar_t* scope, const char* call, int code) {
+  TraceLine(amf::AMF_TRACE_ERROR, scope, L"%s failed: %ls", call, AvErrorText(code).c_str());
+  return code == AVERROR(ENOMEM) ? AMF_OUT_OF_MEMORY : AMF_FAIL;
+}
+
+struct DictionaryDeleter {
+  void operator()(AVDictionary* d) const { av_dict_free(&d); }
+};
+using Dictionary = std::unique_ptr<AVDictionary, DictionaryDeleter>;
+
+void SetOption(Dictionary& options, const char* key, const std::string& value) {
+  if (value.empty()) return;
+  AVDictionary* raw = options.release();
+  av_dict_set(&raw, key, value.c_str(), 0);
+  options.reset(raw);
+}
+
+// Same size, so the flags only choose the chroma filter: bilinear averages each 2x2 block.
+// Slice threads shorten the conversion of large pictures, which sits on the latency path.
+SwsContext* NewScaler(int width, int height) {
+  SwsContext* scaler = sws_alloc_context();
+  if (scaler == nullptr) return nullptr;
+  const bool configured =
+      av_opt_set_int(scaler, "srcw", width, 0) >= 0 && av_opt_set_int(scaler, "srch", height, 0) >= 0 &&
+      av_opt_set_int(scaler, "dstw", width, 0) >= 0 && av_opt_set_int(scaler, "dsth", height, 0) >= 0 &&
+      av_opt_set_int(scaler, "src_format", AV_PIX_FMT_BGRA, 0) >= 0 &&
+      av_opt_set_int(scaler, "dst_format", AV_PIX_FMT_YUV420P, 0) >= 0 &&
+      av_opt_set_int(scaler, "sws_flags", SWS_BILINEAR, 0) >= 0;
+  if (configured) av_opt_set_int(scaler, "threads", 0, 0);  // optional: older libraries lack it
+  if (!configured || sws_init_context(scaler, nullptr, nullptr) < 0) {
+    sws_freeContext(scaler);
+    return nullptr;
+  }
+  return scaler;
+}
+
+}  // namespace
+
+void AvEncoder::ContextDeleter::operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+void AvEncoder::FrameDeleter::operator()(AVFrame* f) const { av_frame_free(&f); }
+void AvEncoder::PacketDeleter::operator()(AVPacket* p) const { av_packet_free(&p); }
+void AvEncoder::ScalerDeleter::operator()(SwsContext* s) const { sws_freeContext(s); }
+
+AvEncoder::~AvEncoder() = default;
+
+bool IsEncodableSize(int width, int height) {
+  return width >= kMinDimension && height >= kMinDimension && width <= kMaxDimension && height <= kMaxDimension &&
+         width % 2 == 0 && height % 2 == 0 &&
+         static_cast<std::int64_t>(width) * height <= kMaxPictureSize;
+}
+
+AMF_RESULT AvEncoder::Open(const EncoderSettings& settings, int width, int height, std::unique_ptr<AvEncoder>* out) {
+  InstallLogRoute();
+  out->reset();
+  const wchar_t* scope = NamesOf(settings.codec).componentId;
+  if (!IsEncodableSize(width, height)) {
+    TraceLine(amf::AMF_TRACE_ERROR, scope, L"Cannot encode %dx%d: sizes are even, %d to %d a side, at most %lld pixels",
+              width, height, kMinDimension, kMaxDimension, static_cast<long long>(kMaxPictureSize));
+    return AMF_INVALID_RESOLUTION;
+  }
+  const EncoderOptions options = BuildEncoderOptions(settings);
+  const AVCodec* codec = avcodec_find_encoder_by_name(options.codecName);
+  if (codec == nullptr) {
+    TraceLine(amf::AMF_TRACE_ERROR, scope, L"libavcodec has no %s encoder", options.codecName);
+    return AMF_ENCODER_NOT_PRESENT;
+  }
+
+  std::unique_ptr<AvEncoder> encoder(new (std::nothrow) AvEncoder());
+  if (encoder == nullptr) return AMF_OUT_OF_MEMORY;
+  encoder->codec_ = settings.codec;
+  encoder->width_ = width;
+  encoder->height_ = height;
+  encoder->context_.reset(avcodec_alloc_context3(codec));
+  encoder->frame_.reset(av_frame_alloc());
+  encoder->packet_.reset(av_packet_alloc());
+  if (!encoder->context_ || !encoder->frame_ || !encoder->packet_) return AMF_OUT_OF_MEMORY;
+
+  AVCodecContext* c = encoder->context_.get();
+  c->width = width;
+  c->height = height;
+  c->pix_fmt = AV_PIX_FMT_YUV420P;
+  c->framerate = AVRational{static_cast<int>(settings.frameRate.num), static_cast<int>(settings.frameRate.den)};
+  c->time_base = AVRational{c->framerate.den, c->framerate.num};
+  c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;  // parameter sets once, in extradata
+  c->gop_size = options.gopSize;
+  c->max_b_frames = options.maxBFrames;
+  c->bit_rate = options.bitRate;
+  c->rc_max_rate = options.maxRate;
+  c->rc_buffer_size = options.bufferSize;
+  c->thread_count = 0;
+  if (settings.lowLatency) c->thread_type = FF_THREAD_SLICE;
+  // libswscale's default conversion is BT.601 limited range; the stream says so.
+  c->color_range = AVCOL_RANGE_MPEG;
+  c->colorspace = AVCOL_SPC_SMPTE170M;
+  c->color_primaries = AVCOL_PRI_SMPTE170M;
+  c->color_trc = AVCOL_TRC_SMPTE170M;
+
+  Dictionary dictionary;
+  SetOption(dictionary, "preset", options.preset);
+  SetOption(dictionary, "tune", options.tune);
+  SetOption(dictionary, "profile", options.profile);
+  SetOption(dictionary, ParamsOptionName(settings.codec), options.params);
+  AVDictionary* raw = dictionary.release();
+  const int opened = avcodec_open2(c, codec, &raw);
+  dictionary.reset(raw);
+  if (opened < 0) return Failed(scope, "avcodec_open2", opened);
+  for (const AVDictionaryEntry* unused = av_dict_get(dictionary.get(), "", nullptr, AV_DICT_IGNORE_SUFFIX);
+       unused != nullptr; unused = av_dict_get(dictionary.get(), "", unused, AV_DICT_IGNORE_SUFFIX))
+    TraceLine(amf::AMF_TRACE_WARNING, scope, L"%s ignored option %s", options.codecName, unused->key);
+
+  encoder->parameterSets_ = ExtractParameterSets(
+      settings.codec, std::span<const std::uint8_t>(c->extradata, c->extradata_size > 0 ? c->extradata_size : 0));
+  if (encoder->parameterSets_.empty()) {
+    TraceLine(amf::AMF_TRACE_ERROR, scope, L"%s gave no parameter sets", options.codecName);
+    return AMF_FAIL;
+  }
+
+  AVFrame* frame = encoder->frame_.get();
+  frame->format = AV_PIX_FMT_YUV420P;
+  frame->width = width;
+  frame->height = height;
+  if (const int r = av_frame_get_buffer(frame, 0); r < 0) return Failed(scope, "av_frame_get_buffer", r);
+  encoder->scaler_.reset(NewScaler(width, height));
+  if (!encoder->scaler_) {
+    TraceLine(amf::AMF_TRACE_ERROR, scope, L"sws_getContext failed for %dx%d", width, height);
+    return AMF_FAIL;
+  }
+
+  wchar_t summary[1024];
+  std::swprintf(summary, std::size(summary),
+                L"%s %dx%d BGRA to yuv420p at %u/%u fps: profile %s, preset %s, tune %s, bitrate %lld, "
+                L"maxrate %lld, vbv %d, %s",
+                options.codecName, width, height, settings.frameRate.num, settings.frameRate.den,
+                options.profile.c_str(), options.preset.c_str(), options.tune.empty() ? "none" : options.tune.c_str(),
+                static_cast<long long>(options.bitRate), static_cast<long long>(options.maxRate), options.bufferSize,
+                options.params.c_str());
+  encoder->summary_ = summary;
+  *out = std::move(encoder);
+  return AMF_OK;
+}
+
+AMF_RESULT AvEncoder::Encode(const std::uint8_t* bgra, int rowPitch, std::int64_t frameIndex, PacketSink& sink) {
+  const wchar_t* scope = NamesOf(codec_).componentId;
+  AVFrame* frame = frame_.get();
+  // Frees nothing and allocates nothing unless the encoder still holds the previous picture.
+  if (const int r = av_frame_make_writable(frame); r < 0) return Failed(scope, "av_frame_make_writable", r);
+  const std::uint8_t* const source[] = {bgra};
+  const int sourceStride[] = {rowPitch};
+  sws_scale(scaler_.get(), source, sourceStride, 0, height_, frame->data, frame->linesize);
+  frame->pts = frameIndex;
+  frame->pict_type = AV_PICTURE_TYPE_NONE;
+
+  int sent = avcodec_send_frame(context_.get(), frame);
+  if (sent == AVERROR(EAGAIN)) {
+    if (const AMF_RESULT r = ReceivePackets(sink); r != AMF_OK) return r;
+    sent = avcodec_send_frame(context_.get(), frame);
+  }
+  if (sent < 0) return Failed(scope, "avcodec_send_frame", sent);
+  return ReceivePackets(sink);
+}
+
+AMF_RESULT AvEncoder::Flush(PacketSink& sink) {
+  const int sent = avcodec_send_frame(context_.get(), nullptr);
+  if (sent < 0 && sent != AVERROR_EOF) return Failed(NamesOf(codec_).componentId, "avcodec_send_frame", sent);
+  return ReceivePackets(sink);
+}
+
+AMF_RESULT AvEncoder::ReceivePackets(PacketSink& sink) {
+  AVPacket* packet = packet_.get();
+  for (;;) {
+    const int received = avcodec_receive_packet(context_.get(), packet);
+    if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return AMF_OK;
+    if (received < 0) return Failed(NamesOf(codec_).componentId, "avcodec_receive_packet", received);
+    std::size_t statsSize = 0;
+    const std::uint8_t* stats = av_packet_get_side_data(packet, AV_PKT_DATA_QUALITY_STATS, &statsSize);
+    const EncodedPacket encoded{std::span<const std::uint8_t>(packet->data, static_cast<std::size_t>(packet->size)),
+                                packet->pts, stats != nullptr && statsSize >= 5 ? stats[4] : 0};
+    const AMF_RESULT result = sink.OnPacket(encoded);
+    av_packet_unref(packet);
+    if (result != AMF_OK) return result;
+  }
+}
+
+}  // namespace amfrt

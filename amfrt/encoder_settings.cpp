@@ -1,0 +1,212 @@
+#include "amfrt/encoder_settings.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cwchar>
+#include <span>
+
+#include "amf/api/encoder_properties.h"
+
+namespace amfrt {
+namespace {
+
+constexpr amf::amf_int64 kMaxInt32 = INT32_MAX;
+
+struct PropertyRule {
+  const wchar_t* name;
+  amf::AMF_VARIANT_TYPE type;
+  amf::amf_int64 min;
+  amf::amf_int64 max;
+  std::span<const amf::amf_int64> allowed;    // the AMF values; empty: any in [min, max]
+  std::span<const amf::amf_int64> supported;  // those this runtime encodes; empty: all allowed
+};
+
+constexpr amf::amf_int64 kAvcProfiles[] = {AMF_VIDEO_ENCODER_PROFILE_BASELINE, AMF_VIDEO_ENCODER_PROFILE_MAIN,
+                                           AMF_VIDEO_ENCODER_PROFILE_HIGH};
+constexpr amf::amf_int64 kHevcProfiles[] = {AMF_VIDEO_ENCODER_HEVC_PROFILE_MAIN,
+                                            AMF_VIDEO_ENCODER_HEVC_PROFILE_MAIN_10};
+constexpr amf::amf_int64 kHevcSupportedProfiles[] = {AMF_VIDEO_ENCODER_HEVC_PROFILE_MAIN};
+constexpr amf::amf_int64 kHevcPresets[] = {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_QUALITY,
+                                           AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_BALANCED,
+                                           AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_SPEED};
+
+constexpr PropertyRule kAvcProperties[] = {
+    {AMF_VIDEO_ENCODER_FRAMERATE, amf::AMF_VARIANT_RATE, 0, 0, {}, {}},
+    {AMF_VIDEO_ENCODER_PROFILE, amf::AMF_VARIANT_INT64, 0, 0, kAvcProfiles, {}},
+    {AMF_VIDEO_ENCODER_LOWLATENCY_MODE, amf::AMF_VARIANT_BOOL, 0, 0, {}, {}},
+    {AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, amf::AMF_VARIANT_INT64, 0, 3, {}, {}},
+    {AMF_VIDEO_ENCODER_TARGET_BITRATE, amf::AMF_VARIANT_INT64, 0, kMaxInt32, {}, {}},
+    {AMF_VIDEO_ENCODER_PEAK_BITRATE, amf::AMF_VARIANT_INT64, 0, kMaxInt32, {}, {}},
+    {AMF_VIDEO_ENCODER_ENFORCE_HRD, amf::AMF_VARIANT_BOOL, 0, 0, {}, {}},
+    {AMF_VIDEO_ENCODER_IDR_PERIOD, amf::AMF_VARIANT_INT64, 0, kMaxInt32, {}, {}},
+    {AMF_VIDEO_ENCODER_B_PIC_PATTERN, amf::AMF_VARIANT_INT64, 0, 3, {}, {}},
+    {AMF_VIDEO_ENCODER_QUALITY_PRESET, amf::AMF_VARIANT_INT64, 0, 2, {}, {}},
+};
+
+constexpr PropertyRule kHevcProperties[] = {
+    {AMF_VIDEO_ENCODER_HEVC_FRAMERATE, amf::AMF_VARIANT_RATE, 0, 0, {}, {}},
+    {AMF_VIDEO_ENCODER_HEVC_PROFILE, amf::AMF_VARIANT_INT64, 0, 0, kHevcProfiles, kHevcSupportedProfiles},
+    {AMF_VIDEO_ENCODER_HEVC_TIER, amf::AMF_VARIANT_INT64, 0, 1, {}, {}},
+    {AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, amf::AMF_VARIANT_BOOL, 0, 0, {}, {}},
+    {AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD, amf::AMF_VARIANT_INT64, 0, 3, {}, {}},
+    {AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, amf::AMF_VARIANT_INT64, 0, kMaxInt32, {}, {}},
+    {AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, amf::AMF_VARIANT_INT64, 0, kMaxInt32, {}, {}},
+    {AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, amf::AMF_VARIANT_BOOL, 0, 0, {}, {}},
+    {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, amf::AMF_VARIANT_INT64, 0, kMaxInt32, {}, {}},
+    {AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, amf::AMF_VARIANT_INT64, 0, kMaxInt32, {}, {}},
+    {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, amf::AMF_VARIANT_INT64, 0, 0, kHevcPresets, {}},
+};
+
+constexpr CodecNames kAvcNames{AMFVideoEncoderVCE_AVC, AMF_VIDEO_ENCODER_INSERT_AUD, AMF_VIDEO_ENCODER_INSERT_SPS,
+                               AMF_VIDEO_ENCODER_INSERT_PPS, AMF_VIDEO_ENCODER_OUTPUT_DATA_TYPE};
+constexpr CodecNames kHevcNames{AMFVideoEncoder_HEVC, AMF_VIDEO_ENCODER_HEVC_INSERT_AUD,
+                                AMF_VIDEO_ENCODER_HEVC_INSERT_HEADER, nullptr,
+                                AMF_VIDEO_ENCODER_HEVC_OUTPUT_DATA_TYPE};
+
+const PropertyRule* FindRule(Codec codec, const wchar_t* name) {
+  const std::span<const PropertyRule> rules =
+      codec == Codec::Avc ? std::span<const PropertyRule>(kAvcProperties) : std::span<const PropertyRule>(kHevcProperties);
+  for (const PropertyRule& rule : rules)
+    if (std::wcscmp(rule.name, name) == 0) return &rule;
+  return nullptr;
+}
+
+bool Contains(std::span<const amf::amf_int64> values, amf::amf_int64 value) {
+  return std::find(values.begin(), values.end(), value) != values.end();
+}
+
+// Frame rates also come as plain numbers: 60 is 60/1, 29.97 is 29970/1000.
+AMF_RESULT NormalizeRate(const amf::AMFVariantStruct& value, amf::AMFVariantStruct* normalized) {
+  amf::AMFRate rate{};
+  if (value.type == amf::AMF_VARIANT_RATE) {
+    rate = value.rateValue;
+  } else {
+    amf::AMFVariantStruct number;
+    amf::AMFVariantInit(&number);
+    const AMF_RESULT converted = amf::AMFVariantChangeType(&number, &value, amf::AMF_VARIANT_DOUBLE);
+    const double fps = number.doubleValue;
+    amf::AMFVariantClear(&number);
+    if (converted != AMF_OK) return AMF_INVALID_DATA_TYPE;
+    if (!std::isfinite(fps) || fps <= 0 || fps > 1e6) return AMF_OUT_OF_RANGE;
+    rate = std::floor(fps) == fps ? amf::AMFRate{static_cast<amf::amf_uint32>(fps), 1}
+                                  : amf::AMFRate{static_cast<amf::amf_uint32>(std::lround(fps * 1000)), 1000};
+  }
+  if (rate.num == 0 || rate.den == 0) return AMF_OUT_OF_RANGE;
+  return amf::AMFVariantAssignRate(normalized, rate);
+}
+
+amf::amf_int64 Int64Or(const PropertyMap& properties, const wchar_t* name, amf::amf_int64 fallback) {
+  const amf::AMFVariantStruct* value = properties.Find(name);
+  return value != nullptr && value->type == amf::AMF_VARIANT_INT64 ? value->int64Value : fallback;
+}
+
+bool BoolOr(const PropertyMap& properties, const wchar_t* name, bool fallback) {
+  const amf::AMFVariantStruct* value = properties.Find(name);
+  return value != nullptr && value->type == amf::AMF_VARIANT_BOOL ? value->boolValue : fallback;
+}
+
+amf::AMFRate RateOr(const PropertyMap& properties, const wchar_t* name, amf::AMFRate fallback) {
+  const amf::AMFVariantStruct* value = properties.Find(name);
+  return value != nullptr && value->type == amf::AMF_VARIANT_RATE ? value->rateValue : fallback;
+}
+
+}  // namespace
+
+const CodecNames& NamesOf(Codec codec) { return codec == Codec::Avc ? kAvcNames : kHevcNames; }
+
+bool CodecFromComponentId(const wchar_t* id, Codec* codec) {
+  if (id == nullptr) return false;
+  if (std::wcscmp(id, AMFVideoEncoderVCE_AVC) == 0) {
+    *codec = Codec::Avc;
+    return true;
+  }
+  if (std::wcscmp(id, AMFVideoEncoder_HEVC) == 0) {
+    *codec = Codec::Hevc;
+    return true;
+  }
+  return false;
+}
+
+AMF_RESULT NormalizeEncoderProperty(Codec codec, const wchar_t* name, const amf::AMFVariantStruct& value,
+                                    amf::AMFVariantStruct* normalized) {
+  if (name == nullptr || normalized == nullptr) return AMF_INVALID_POINTER;
+  const PropertyRule* rule = FindRule(codec, name);
+  if (rule == nullptr) return AMF_NOT_FOUND;
+  if (rule->type == amf::AMF_VARIANT_RATE) return NormalizeRate(value, normalized);
+  if (value.type == amf::AMF_VARIANT_EMPTY || value.type == amf::AMF_VARIANT_INTERFACE)
+    return AMF_INVALID_DATA_TYPE;
+  if (amf::AMFVariantChangeType(normalized, &value, rule->type) != AMF_OK) return AMF_INVALID_DATA_TYPE;
+  if (rule->type != amf::AMF_VARIANT_INT64) return AMF_OK;
+
+  const amf::amf_int64 number = normalized->int64Value;
+  const bool inRange = rule->allowed.empty() ? number >= rule->min && number <= rule->max
+                                             : Contains(rule->allowed, number);
+  if (!inRange) {
+    amf::AMFVariantClear(normalized);
+    return AMF_OUT_OF_RANGE;
+  }
+  if (!rule->supported.empty() && !Contains(rule->supported, number)) {
+    amf::AMFVariantClear(normalized);
+    return AMF_NOT_SUPPORTED;
+  }
+  return AMF_OK;
+}
+
+EncoderSettings ReadEncoderSettings(Codec codec, const PropertyMap& p) {
+  EncoderSettings s;
+  s.codec = codec;
+  if (codec == Codec::Avc) {
+    s.frameRate = RateOr(p, AMF_VIDEO_ENCODER_FRAMERATE, {30, 1});
+    s.profile = Int64Or(p, AMF_VIDEO_ENCODER_PROFILE, AMF_VIDEO_ENCODER_PROFILE_MAIN);
+    s.lowLatency = BoolOr(p, AMF_VIDEO_ENCODER_LOWLATENCY_MODE, false);
+    switch (Int64Or(p, AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD,
+                    AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD_PEAK_CONSTRAINED_VBR)) {
+      case AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD_CONSTANT_QP: s.rateControl = RateControl::ConstantQp; break;
+      case AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD_CBR: s.rateControl = RateControl::Cbr; break;
+      case AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD_LATENCY_CONSTRAINED_VBR:
+        s.rateControl = RateControl::LatencyConstrainedVbr;
+        break;
+      default: s.rateControl = RateControl::PeakConstrainedVbr; break;
+    }
+    s.targetBitrate = Int64Or(p, AMF_VIDEO_ENCODER_TARGET_BITRATE, 20000000);
+    s.peakBitrate = Int64Or(p, AMF_VIDEO_ENCODER_PEAK_BITRATE, 30000000);
+    s.enforceHrd = BoolOr(p, AMF_VIDEO_ENCODER_ENFORCE_HRD, false);
+    s.idrPeriod = Int64Or(p, AMF_VIDEO_ENCODER_IDR_PERIOD, 30);
+    s.bFrames = Int64Or(p, AMF_VIDEO_ENCODER_B_PIC_PATTERN, 0);
+    switch (Int64Or(p, AMF_VIDEO_ENCODER_QUALITY_PRESET, AMF_VIDEO_ENCODER_QUALITY_PRESET_BALANCED)) {
+      case AMF_VIDEO_ENCODER_QUALITY_PRESET_SPEED: s.preset = Preset::Speed; break;
+      case AMF_VIDEO_ENCODER_QUALITY_PRESET_QUALITY: s.preset = Preset::Quality; break;
+      default: s.preset = Preset::Balanced; break;
+    }
+    return s;
+  }
+  s.frameRate = RateOr(p, AMF_VIDEO_ENCODER_HEVC_FRAMERATE, {30, 1});
+  s.profile = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_PROFILE, AMF_VIDEO_ENCODER_HEVC_PROFILE_MAIN);
+  s.highTier = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_TIER, AMF_VIDEO_ENCODER_HEVC_TIER_MAIN) == AMF_VIDEO_ENCODER_HEVC_TIER_HIGH;
+  s.lowLatency = BoolOr(p, AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, false);
+  switch (Int64Or(p, AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD,
+                  AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD_PEAK_CONSTRAINED_VBR)) {
+    case AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD_CONSTANT_QP: s.rateControl = RateControl::ConstantQp; break;
+    case AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD_CBR: s.rateControl = RateControl::Cbr; break;
+    case AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD_LATENCY_CONSTRAINED_VBR:
+      s.rateControl = RateControl::LatencyConstrainedVbr;
+      break;
+    default: s.rateControl = RateControl::PeakConstrainedVbr; break;
+  }
+  s.targetBitrate = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, 20000000);
+  s.peakBitrate = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, 30000000);
+  s.enforceHrd = BoolOr(p, AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, false);
+  const amf::amf_int64 gopSize = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, 60);
+  const amf::amf_int64 gopsPerIdr = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, 1);
+  s.idrPeriod = std::min<amf::amf_int64>(gopSize * gopsPerIdr, kMaxInt32);
+  s.bFrames = 0;
+  switch (Int64Or(p, AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_BALANCED)) {
+    case AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_SPEED: s.preset = Preset::Speed; break;
+    case AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_QUALITY: s.preset = Preset::Quality; break;
+    default: s.preset = Preset::Balanced; break;
+  }
+  return s;
+}
+
+}  // namespace amfrt

@@ -1,0 +1,53 @@
+#pragma once
+#include <cstdint>
+
+#include "amf/api/variant.h"
+#include "amfrt/property_map.h"
+
+namespace amfrt {
+
+enum class Codec { Avc, Hevc };
+
+enum class RateControl { ConstantQp, Cbr, PeakConstrainedVbr, LatencyConstrainedVbr };
+enum class Preset { Speed, Balanced, Quality };
+
+// Names that differ between the two encoders.
+struct CodecNames {
+  const wchar_t* componentId;
+  const wchar_t* insertAud;
+  const wchar_t* insertHeaders;  // AVC: "InsertSPS" (with "InsertPPS")
+  const wchar_t* insertHeadersSecond;  // AVC: "InsertPPS"; nullptr for HEVC
+  const wchar_t* outputDataType;
+};
+const CodecNames& NamesOf(Codec codec);
+
+// The component id's codec; false for an id of no encoder here.
+bool CodecFromComponentId(const wchar_t* id, Codec* codec);
+
+// What an encoder component's properties ask for, in the runtime's terms.
+struct EncoderSettings {
+  Codec codec = Codec::Avc;
+  amf::AMFRate frameRate{30, 1};
+  amf::amf_int64 profile = 0;  // the AMF value: AVC 66/77/100, HEVC 1
+  bool highTier = false;
+  bool lowLatency = false;
+  RateControl rateControl = RateControl::PeakConstrainedVbr;
+  amf::amf_int64 targetBitrate = 0;
+  amf::amf_int64 peakBitrate = 0;
+  bool enforceHrd = false;
+  amf::amf_int64 idrPeriod = 0;  // frames from one IDR to the next; 0: only the first frame
+  amf::amf_int64 bFrames = 0;
+  Preset preset = Preset::Balanced;
+};
+
+// Checks a value set on an encoder component and converts it to the property's own type
+// (INT64 1 for a BOOL property, "100" for an INT64 one, ...) into *normalized.
+// AMF_NOT_FOUND for a name the encoder does not have, AMF_INVALID_DATA_TYPE when the value does
+// not convert, AMF_OUT_OF_RANGE or AMF_NOT_SUPPORTED for values outside what it offers.
+AMF_RESULT NormalizeEncoderProperty(Codec codec, const wchar_t* name, const amf::AMFVariantStruct& value,
+                                    amf::AMFVariantStruct* normalized);
+
+// The settings from normalized properties; absent ones take the encoder's defaults.
+EncoderSettings ReadEncoderSettings(Codec codec, const PropertyMap& properties);
+
+}  // namespace amfrt

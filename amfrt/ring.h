@@ -1,0 +1,35 @@
+#pragma once
+#include <cstddef>
+#include <vector>
+
+namespace amfrt {
+
+// A first-in first-out queue of fixed capacity that allocates only when made.
+template <typename T>
+class Ring {
+ public:
+  explicit Ring(std::size_t capacity) : items_(capacity) {}
+
+  std::size_t Size() const { return size_; }
+  std::size_t Capacity() const { return items_.size(); }
+  bool Empty() const { return size_ == 0; }
+  bool Full() const { return size_ == items_.size(); }
+
+  // The caller checks Full() first.
+  void Push(const T& item) {
+    items_[(head_ + size_) % items_.size()] = item;
+    ++size_;
+  }
+  T& Front() { return items_[head_]; }
+  void Pop() {
+    head_ = (head_ + 1) % items_.size();
+    --size_;
+  }
+
+ private:
+  std::vector<T> items_;
+  std::size_t head_ = 0;
+  std::size_t size_ = 0;
+};
+
+}  // namespace amfrt
