@@ -1,0 +1,230 @@
+// Encoding speed of the runtime with the program's encoder settings, from prepared BGRA surfaces:
+// "Throughput" keeps the input queue busy and counts frames per second; "Latency" submits one
+// frame at a time and measures SubmitInput to output.
+#include <benchmark/benchmark.h>
+#include <dlfcn.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "amf/api/encoder_properties.h"
+#include "amf/api/interfaces.h"
+#include "platform/graphics.h"
+
+namespace {
+
+enum class Codec { Avc, Hevc };
+
+constexpr std::uint32_t kSlots = 8;
+
+amf::AMFFactory* Factory() {
+  static amf::AMFFactory* factory = [] {
+    amf::AMFFactory* f = nullptr;
+    void* library = dlopen(AMFRT_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    auto init = library ? reinterpret_cast<AMFInit_Fn>(dlsym(library, AMF_INIT_FUNCTION_NAME)) : nullptr;
+    if (init == nullptr || init(amf::AMF_FULL_VERSION, &f) != AMF_OK) std::fprintf(stderr, "cannot load the runtime\n");
+    return f;
+  }();
+  return factory;
+}
+
+amf::AMFVariantStruct Int(amf::amf_int64 v) {
+  amf::AMFVariantStruct s;
+  amf::AMFVariantInit(&s);
+  amf::AMFVariantAssignInt64(&s, v);
+  return s;
+}
+
+amf::AMFVariantStruct Rate(std::uint32_t num) {
+  amf::AMFVariantStruct s;
+  amf::AMFVariantInit(&s);
+  amf::AMFVariantAssignRate(&s, amf::AMFConstructRate(num, 1));
+  return s;
+}
+
+amf::AMFVariantStruct Bool(bool v) {
+  amf::AMFVariantStruct s;
+  amf::AMFVariantInit(&s);
+  amf::AMFVariantAssignBool(&s, v);
+  return s;
+}
+
+// The program's configuration at 60 fps and 500 kbit/s.
+void Configure(amf::AMFComponent* c, Codec codec) {
+  if (codec == Codec::Avc) {
+    c->SetProperty(AMF_VIDEO_ENCODER_FRAMERATE, Rate(60));
+    c->SetProperty(AMF_VIDEO_ENCODER_PROFILE, Int(100));
+    c->SetProperty(AMF_VIDEO_ENCODER_LOWLATENCY_MODE, Bool(true));
+    c->SetProperty(AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, Int(3));
+    c->SetProperty(AMF_VIDEO_ENCODER_TARGET_BITRATE, Int(500000));
+    c->SetProperty(AMF_VIDEO_ENCODER_PEAK_BITRATE, Int(625000));
+    c->SetProperty(AMF_VIDEO_ENCODER_ENFORCE_HRD, Int(0));
+    c->SetProperty(AMF_VIDEO_ENCODER_IDR_PERIOD, Int(0));
+    c->SetProperty(AMF_VIDEO_ENCODER_B_PIC_PATTERN, Int(0));
+    c->SetProperty(AMF_VIDEO_ENCODER_QUALITY_PRESET, Int(1));
+  } else {
+    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_FRAMERATE, Rate(60));
+    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_PROFILE, Int(1));
+    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_TIER, Int(0));
+    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, Int(1));
+    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD, Int(1));
+    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, Int(500000));
+    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, Int(625000));
+    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, Int(0));
+    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, Int(1));
+    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, Int(0));
+    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, Int(10));
+  }
+}
+
+// A gradient with a detailed box that moves from slot to slot, roughly what the program draws.
+void Paint(ID3D11Texture2D* texture, std::uint32_t width, std::uint32_t height, std::uint32_t slot) {
+  const std::uint32_t boxX = (width / 2) * slot / kSlots, boxY = height / 4;
+  for (std::uint32_t y = 0; y < height; ++y) {
+    std::uint8_t* row = texture->Pixels() + static_cast<std::size_t>(y) * texture->RowPitch();
+    for (std::uint32_t x = 0; x < width; ++x) {
+      const bool inBox = x >= boxX && x < boxX + width / 4 && y >= boxY && y < boxY + height / 4;
+      const std::uint32_t detail = (x * 7 + y * 13 + slot * 31) * 2654435761u >> 24;
+      row[4 * x + 0] = static_cast<std::uint8_t>(inBox ? detail : 64 + y * 128 / height);
+      row[4 * x + 1] = static_cast<std::uint8_t>(inBox ? 255 - detail : 32 + x * 96 / width);
+      row[4 * x + 2] = static_cast<std::uint8_t>(inBox ? detail / 2 : 48);
+      row[4 * x + 3] = 255;
+    }
+  }
+}
+
+class Rig {
+ public:
+  Rig(Codec codec, std::uint32_t width, std::uint32_t height) : codec_(codec), width_(width), height_(height) {
+    CreateCpuDevice(device_.put(), deviceContext_.put());
+    Factory()->CreateContext(&context_);
+    context_->InitDX11(device_.get(), amf::AMF_DX11_0);
+    Factory()->CreateComponent(context_.GetPtr(),
+                               codec == Codec::Avc ? AMFVideoEncoderVCE_AVC : AMFVideoEncoder_HEVC, &encoder_);
+    Configure(encoder_.GetPtr(), codec);
+    ok_ = encoder_->Init(amf::AMF_SURFACE_BGRA, static_cast<amf::amf_int32>(width),
+                         static_cast<amf::amf_int32>(height)) == AMF_OK;
+    D3D11_TEXTURE2D_DESC desc;
+    desc.Width = width;
+    desc.Height = height;
+    desc.MipLevels = desc.ArraySize = 1;
+    desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+    for (std::uint32_t i = 0; i < kSlots; ++i) {
+      textures_.emplace_back();
+      device_->CreateTexture2D(&desc, nullptr, textures_.back().put());
+      Paint(textures_.back().get(), width, height, i);
+      surfaces_.emplace_back();
+      context_->CreateSurfaceFromDX11Native(textures_.back().get(), &surfaces_.back(), nullptr);
+    }
+  }
+  ~Rig() { encoder_->Terminate(); }
+
+  bool ok() const { return ok_; }
+
+  // Submits the next frame; false when the encoder's queue is full.
+  bool Submit() {
+    amf::AMFSurface* surface = surfaces_[submitted_ % kSlots].GetPtr();
+    const amf::amf_int64 header = submitted_ == 0 ? 1 : 0;
+    surface->SetProperty(codec_ == Codec::Avc ? AMF_VIDEO_ENCODER_INSERT_AUD : AMF_VIDEO_ENCODER_HEVC_INSERT_AUD, Int(1));
+    if (codec_ == Codec::Avc) {
+      surface->SetProperty(AMF_VIDEO_ENCODER_INSERT_SPS, Int(header));
+      surface->SetProperty(AMF_VIDEO_ENCODER_INSERT_PPS, Int(header));
+    } else {
+      surface->SetProperty(AMF_VIDEO_ENCODER_HEVC_INSERT_HEADER, Int(header));
+    }
+    surface->SetPts(static_cast<amf::amf_pts>(submitted_) * amf::AMF_SECOND / 60);
+    surface->SetDuration(amf::AMF_SECOND / 60);
+    if (encoder_->SubmitInput(surface) != AMF_OK) return false;
+    submitTimes_[submitted_ % kSlots] = std::chrono::steady_clock::now();
+    ++submitted_;
+    return true;
+  }
+
+  // Takes every ready output; adds each one's latency.
+  void Collect() {
+    for (;;) {
+      amf::AMFDataPtr data;
+      if (encoder_->QueryOutput(&data) != AMF_OK) return;
+      amf::AMFBufferPtr buffer;
+      data->QueryInterface(amf::AMFBuffer::IID(), reinterpret_cast<void**>(&buffer));
+      bytes_ += buffer->GetSize();
+      latencySum_ += std::chrono::steady_clock::now() - submitTimes_[received_ % kSlots];
+      ++received_;
+    }
+  }
+
+  std::uint64_t submitted() const { return submitted_; }
+  std::uint64_t received() const { return received_; }
+  double MeanLatencyMs() const {
+    return received_ ? std::chrono::duration<double, std::milli>(latencySum_).count() / static_cast<double>(received_) : 0;
+  }
+  double MeanBytes() const { return received_ ? static_cast<double>(bytes_) / static_cast<double>(received_) : 0; }
+
+ private:
+  Codec codec_;
+  std::uint32_t width_, height_;
+  com_ptr<ID3D11Device> device_;
+  com_ptr<ID3D11DeviceContext> deviceContext_;
+  amf::AMFContextPtr context_;
+  amf::AMFComponentPtr encoder_;
+  std::vector<com_ptr<ID3D11Texture2D>> textures_;
+  std::vector<amf::AMFSurfacePtr> surfaces_;
+  std::chrono::steady_clock::time_point submitTimes_[kSlots];
+  std::chrono::steady_clock::duration latencySum_{};
+  std::uint64_t submitted_ = 0, received_ = 0, bytes_ = 0;
+  bool ok_ = false;
+};
+
+// Polls with short sleeps: spinning would take a core from the encoder on small machines.
+void WaitFor(Rig& rig, std::uint64_t received) {
+  while (rig.received() < received) {
+    rig.Collect();
+    if (rig.received() < received) std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+}
+
+// Each iteration: kSlots frames submitted back to back, then all their outputs.
+void Throughput(benchmark::State& state, Codec codec, std::uint32_t width, std::uint32_t height) {
+  Rig rig(codec, width, height);
+  if (!rig.ok()) return state.SkipWithError("Init failed");
+  for (auto _ : state) {
+    for (std::uint32_t i = 0; i < kSlots; ++i)
+      while (!rig.Submit()) WaitFor(rig, rig.received() + 1);
+    WaitFor(rig, rig.submitted());
+  }
+  state.counters["fps"] = benchmark::Counter(static_cast<double>(rig.received()), benchmark::Counter::kIsRate);
+  state.counters["bytes_per_frame"] = rig.MeanBytes();
+}
+
+// Each iteration: one frame, from SubmitInput to its output.
+void Latency(benchmark::State& state, Codec codec, std::uint32_t width, std::uint32_t height) {
+  Rig rig(codec, width, height);
+  if (!rig.ok()) return state.SkipWithError("Init failed");
+  for (auto _ : state) {
+    rig.Submit();
+    WaitFor(rig, rig.submitted());
+  }
+  state.counters["latency_ms"] = rig.MeanLatencyMs();
+}
+
+const int registered = [] {
+  const std::pair<std::uint32_t, std::uint32_t> sizes[] = {
+      {640, 360}, {1280, 720}, {1920, 1080}, {2560, 1440}, {3840, 2160}};
+  for (Codec codec : {Codec::Avc, Codec::Hevc}) {
+    const std::string label = codec == Codec::Avc ? "AVC" : "HEVC";
+    for (const auto& [w, h] : sizes) {
+      const std::string size = std::to_string(w) + "x" + std::to_string(h);
+      benchmark::RegisterBenchmark(("Throughput/" + label + "/" + size).c_str(), Throughput, codec, w, h)
+          ->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+      benchmark::RegisterBenchmark(("Latency/" + label + "/" + size).c_str(), Latency, codec, w, h)
+          ->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+    }
+  }
+  return 0;
+}();
+
+}  // namespace

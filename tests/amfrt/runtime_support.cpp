@@ -1,0 +1,276 @@
+#include "tests/amfrt/runtime_support.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+#include "platform/graphics.h"
+
+const RuntimeLibrary& Runtime() {
+  static const RuntimeLibrary runtime = [] {
+    RuntimeLibrary r;
+    // Never closed, as in the program: the library stays loaded until the process ends.
+    void* library = dlopen(AMFRT_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+      ADD_FAILURE() << "dlopen " << AMFRT_LIBRARY_PATH << ": " << dlerror();
+      return r;
+    }
+    r.init = reinterpret_cast<AMFInit_Fn>(dlsym(library, AMF_INIT_FUNCTION_NAME));
+    r.queryVersion = reinterpret_cast<AMFQueryVersion_Fn>(dlsym(library, AMF_QUERY_VERSION_FUNCTION_NAME));
+    if (r.init == nullptr || r.init(amf::AMF_FULL_VERSION, &r.factory) != AMF_OK) ADD_FAILURE() << "AMFInit";
+    return r;
+  }();
+  return runtime;
+}
+
+const CodecNames& NamesOf(TestCodec codec) {
+  static const CodecNames avc{AMFVideoEncoderVCE_AVC, AMF_VIDEO_ENCODER_INSERT_AUD,
+                              {AMF_VIDEO_ENCODER_INSERT_SPS, AMF_VIDEO_ENCODER_INSERT_PPS},
+                              AMF_VIDEO_ENCODER_OUTPUT_DATA_TYPE, ".h264"};
+  static const CodecNames hevc{AMFVideoEncoder_HEVC, AMF_VIDEO_ENCODER_HEVC_INSERT_AUD,
+                               {AMF_VIDEO_ENCODER_HEVC_INSERT_HEADER}, AMF_VIDEO_ENCODER_HEVC_OUTPUT_DATA_TYPE,
+                               ".h265"};
+  return codec == TestCodec::Avc ? avc : hevc;
+}
+
+amf::AMFVariantStruct Int64Value(amf::amf_int64 value) {
+  amf::AMFVariantStruct v;
+  amf::AMFVariantInit(&v);
+  amf::AMFVariantAssignInt64(&v, value);
+  return v;
+}
+
+amf::AMFVariantStruct BoolValue(bool value) {
+  amf::AMFVariantStruct v;
+  amf::AMFVariantInit(&v);
+  amf::AMFVariantAssignBool(&v, value);
+  return v;
+}
+
+amf::AMFVariantStruct RateValue(std::uint32_t num, std::uint32_t den) {
+  amf::AMFVariantStruct v;
+  amf::AMFVariantInit(&v);
+  amf::AMFVariantAssignRate(&v, amf::AMFConstructRate(num, den));
+  return v;
+}
+
+void ConfigureLikeProgram(amf::AMFComponent* c, const EncoderConfig& config) {
+  const amf::amf_int64 target = 500000, peak = 625000;
+  if (config.codec == TestCodec::Avc) {
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_FRAMERATE, RateValue(config.fpsNum, config.fpsDen)), AMF_OK);
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_PROFILE, Int64Value(100)), AMF_OK);
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_LOWLATENCY_MODE, BoolValue(config.lowLatency)), AMF_OK);
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, Int64Value(3)), AMF_OK);
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_TARGET_BITRATE, Int64Value(target)), AMF_OK);
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_PEAK_BITRATE, Int64Value(peak)), AMF_OK);
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_ENFORCE_HRD, Int64Value(0)), AMF_OK);
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_IDR_PERIOD, Int64Value(0)), AMF_OK);
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_B_PIC_PATTERN, Int64Value(config.bPictures)), AMF_OK);
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_QUALITY_PRESET,
+                             Int64Value(config.qualityPreset >= 0 ? config.qualityPreset : 1)), AMF_OK);
+  } else {
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_FRAMERATE, RateValue(config.fpsNum, config.fpsDen)), AMF_OK);
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_PROFILE, Int64Value(1)), AMF_OK);
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_TIER, Int64Value(0)), AMF_OK);
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, Int64Value(config.lowLatency ? 1 : 0)), AMF_OK);
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD, Int64Value(1)), AMF_OK);
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, Int64Value(target)), AMF_OK);
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, Int64Value(peak)), AMF_OK);
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, Int64Value(0)), AMF_OK);
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, Int64Value(1)), AMF_OK);
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, Int64Value(0)), AMF_OK);
+    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET,
+                             Int64Value(config.qualityPreset >= 0 ? config.qualityPreset : 10)), AMF_OK);
+  }
+}
+
+EncoderRig::EncoderRig(const EncoderConfig& c, bool init) : config(c) {
+  if (CreateCpuDevice(device.put(), deviceContext.put()) < 0) {
+    ADD_FAILURE() << "CreateCpuDevice";
+    return;
+  }
+  amf::AMFFactory* factory = Runtime().factory;
+  if (factory == nullptr) return;
+  if (factory->CreateContext(&context) != AMF_OK || context->InitDX11(device.get(), amf::AMF_DX11_0) != AMF_OK) {
+    ADD_FAILURE() << "context";
+    return;
+  }
+  if (factory->CreateComponent(context.GetPtr(), NamesOf(c.codec).componentId, &encoder) != AMF_OK) {
+    ADD_FAILURE() << "CreateComponent";
+    return;
+  }
+  ConfigureLikeProgram(encoder.GetPtr(), c);
+  if (init) initResult = encoder->Init(amf::AMF_SURFACE_BGRA, c.width, c.height);
+}
+
+EncoderRig::~EncoderRig() {
+  if (encoder) encoder->Terminate();
+}
+
+com_ptr<ID3D11Texture2D> EncoderRig::NewTexture() const {
+  D3D11_TEXTURE2D_DESC desc;
+  desc.Width = static_cast<std::uint32_t>(config.width);
+  desc.Height = static_cast<std::uint32_t>(config.height);
+  desc.MipLevels = 1;
+  desc.ArraySize = 1;
+  desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+  desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+  com_ptr<ID3D11Texture2D> texture;
+  EXPECT_EQ(device->CreateTexture2D(&desc, nullptr, texture.put()), S_OK);
+  return texture;
+}
+
+amf::AMFSurfacePtr EncoderRig::NewSurface(ID3D11Texture2D* texture) const {
+  amf::AMFSurfacePtr surface;
+  EXPECT_EQ(context->CreateSurfaceFromDX11Native(texture, &surface, nullptr), AMF_OK);
+  return surface;
+}
+
+void FillGrey(ID3D11Texture2D* texture, std::uint8_t level) {
+  D3D11_TEXTURE2D_DESC desc;
+  texture->GetDesc(&desc);
+  for (std::uint32_t y = 0; y < desc.Height; ++y) {
+    std::uint8_t* row = texture->Pixels() + static_cast<std::size_t>(y) * texture->RowPitch();
+    for (std::uint32_t x = 0; x < desc.Width; ++x) {
+      row[4 * x] = row[4 * x + 1] = row[4 * x + 2] = level;
+      row[4 * x + 3] = 255;
+    }
+  }
+}
+
+void StampFrame(amf::AMFSurface* surface, TestCodec codec, std::uint32_t k, std::uint32_t fpsNum,
+                std::uint32_t fpsDen, bool aud) {
+  const CodecNames& names = NamesOf(codec);
+  ASSERT_EQ(surface->SetProperty(names.insertAud, Int64Value(aud ? 1 : 0)), AMF_OK);
+  for (const wchar_t* header : names.insertHeaders)
+    ASSERT_EQ(surface->SetProperty(header, Int64Value(k == 0 ? 1 : 0)), AMF_OK);
+  auto ptsOf = [&](std::uint64_t i) { return static_cast<amf::amf_pts>(i * fpsDen * 10000000ULL / fpsNum); };
+  surface->SetPts(ptsOf(k));
+  surface->SetDuration(ptsOf(k + 1) - ptsOf(k));
+}
+
+Output TakeOutput(amf::AMFData* data, TestCodec codec) {
+  Output output;
+  amf::AMFBufferPtr buffer;
+  EXPECT_EQ(data->QueryInterface(amf::AMFBuffer::IID(), reinterpret_cast<void**>(&buffer)), AMF_OK);
+  if (!buffer) return output;
+  const auto* bytes = static_cast<const std::uint8_t*>(buffer->GetNative());
+  output.bytes.assign(bytes, bytes + buffer->GetSize());
+  amf::AMFVariantStruct type;
+  amf::AMFVariantInit(&type);
+  EXPECT_EQ(buffer->GetProperty(NamesOf(codec).outputDataType, &type), AMF_OK);
+  EXPECT_EQ(type.type, amf::AMF_VARIANT_INT64);
+  output.dataType = type.int64Value;
+  amf::AMFVariantClear(&type);
+  output.pts = buffer->GetPts();
+  output.duration = buffer->GetDuration();
+  return output;
+}
+
+std::vector<Output> CollectUntilEof(amf::AMFComponent* encoder, TestCodec codec, std::chrono::milliseconds limit) {
+  std::vector<Output> outputs;
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    amf::AMFDataPtr data;
+    const AMF_RESULT r = encoder->QueryOutput(&data);
+    if (r == AMF_EOF) return outputs;
+    if (r == AMF_OK) {
+      outputs.push_back(TakeOutput(data.GetPtr(), codec));
+    } else {
+      EXPECT_EQ(r, AMF_REPEAT);
+      if (r != AMF_REPEAT) return outputs;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  ADD_FAILURE() << "no AMF_EOF in time";
+  return outputs;
+}
+
+std::uint8_t GreyOf(std::uint32_t k) { return static_cast<std::uint8_t>(40 + (k * 5) % 180); }
+
+std::vector<Output> EncodeGreyFrames(EncoderRig& rig, std::uint32_t frames, std::uint32_t slots) {
+  std::vector<com_ptr<ID3D11Texture2D>> textures;
+  std::vector<amf::AMFSurfacePtr> surfaces;
+  for (std::uint32_t i = 0; i < slots; ++i) {
+    textures.push_back(rig.NewTexture());
+    surfaces.push_back(rig.NewSurface(textures.back().get()));
+  }
+  std::vector<Output> outputs;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  std::uint32_t k = 0;
+  while (k < frames && std::chrono::steady_clock::now() < deadline) {
+    if (k - outputs.size() < slots) {
+      FillGrey(textures[k % slots].get(), GreyOf(k));
+      StampFrame(surfaces[k % slots].GetPtr(), rig.config.codec, k, rig.config.fpsNum, rig.config.fpsDen);
+      const AMF_RESULT r = rig.encoder->SubmitInput(surfaces[k % slots].GetPtr());
+      if (r == AMF_OK) {
+        ++k;
+        continue;
+      }
+      EXPECT_EQ(r, AMF_INPUT_FULL);
+    }
+    amf::AMFDataPtr data;
+    const AMF_RESULT r = rig.encoder->QueryOutput(&data);
+    if (r == AMF_OK)
+      outputs.push_back(TakeOutput(data.GetPtr(), rig.config.codec));
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(rig.encoder->Drain(), AMF_OK);
+  for (Output& o : CollectUntilEof(rig.encoder.GetPtr(), rig.config.codec)) outputs.push_back(std::move(o));
+  return outputs;
+}
+
+StreamFile::StreamFile(const std::vector<Output>& outputs, const std::string& name)
+    : path_(::testing::TempDir() + "amfrt-" + std::to_string(getpid()) + "-" + name) {
+  std::ofstream file(path_, std::ios::binary | std::ios::trunc);
+  for (const Output& o : outputs)
+    file.write(reinterpret_cast<const char*>(o.bytes.data()), static_cast<std::streamsize>(o.bytes.size()));
+}
+
+StreamFile::~StreamFile() {
+  if (!::testing::Test::HasFailure()) std::remove(path_.c_str());
+}
+
+std::string RunCommand(const std::string& command) {
+  std::string text;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    ADD_FAILURE() << "popen " << command;
+    return text;
+  }
+  char chunk[65536];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) text.append(chunk, n);
+  const int status = pclose(pipe);
+  EXPECT_EQ(status, 0) << command;
+  return text;
+}
+
+std::vector<std::vector<std::uint8_t>> NalUnits(const std::vector<std::uint8_t>& b) {
+  std::vector<std::size_t> starts;  // first byte after each 00 00 01
+  for (std::size_t i = 0; i + 2 < b.size(); ++i)
+    if (b[i] == 0 && b[i + 1] == 0 && b[i + 2] == 1) starts.push_back(i + 3);
+  std::vector<std::vector<std::uint8_t>> nals;
+  for (std::size_t n = 0; n < starts.size(); ++n) {
+    std::size_t end = n + 1 < starts.size() ? starts[n + 1] - 3 : b.size();
+    while (end > starts[n] && b[end - 1] == 0) --end;
+    nals.emplace_back(b.begin() + static_cast<std::ptrdiff_t>(starts[n]), b.begin() + static_cast<std::ptrdiff_t>(end));
+  }
+  return nals;
+}
+
+int NalType(const std::vector<std::uint8_t>& nal, TestCodec codec) {
+  if (nal.empty()) return -1;
+  return codec == TestCodec::Avc ? nal[0] & 0x1F : (nal[0] >> 1) & 0x3F;
+}
+
+std::vector<int> NalTypes(const std::vector<std::uint8_t>& bytes, TestCodec codec) {
+  std::vector<int> types;
+  for (const auto& nal : NalUnits(bytes)) types.push_back(NalType(nal, codec));
+  return types;
+}

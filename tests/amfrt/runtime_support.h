@@ -1,0 +1,112 @@
+#pragma once
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "amf/api/encoder_properties.h"
+#include "amf/api/interfaces.h"
+#include "platform/com_ptr.h"
+#include "platform/d3d11.h"
+
+// The runtime library loaded once per test process by absolute path, as the program loads it.
+struct RuntimeLibrary {
+  AMFInit_Fn init = nullptr;
+  AMFQueryVersion_Fn queryVersion = nullptr;
+  amf::AMFFactory* factory = nullptr;
+};
+const RuntimeLibrary& Runtime();
+
+enum class TestCodec { Avc, Hevc };
+
+struct CodecNames {
+  const wchar_t* componentId;
+  const wchar_t* insertAud;
+  std::vector<const wchar_t*> insertHeaders;
+  const wchar_t* outputDataType;
+  const char* extension;
+};
+const CodecNames& NamesOf(TestCodec codec);
+
+amf::AMFVariantStruct Int64Value(amf::amf_int64 value);
+amf::AMFVariantStruct BoolValue(bool value);
+amf::AMFVariantStruct RateValue(std::uint32_t num, std::uint32_t den);
+
+struct EncoderConfig {
+  TestCodec codec = TestCodec::Avc;
+  int width = 320;
+  int height = 180;
+  std::uint32_t fpsNum = 60;
+  std::uint32_t fpsDen = 1;
+  bool lowLatency = true;
+  amf::amf_int64 qualityPreset = -1;  // -1: the speed preset the program uses
+  amf::amf_int64 bPictures = 0;
+};
+
+// Sets the properties the program sets for this codec (target 500000, peak 625000).
+void ConfigureLikeProgram(amf::AMFComponent* component, const EncoderConfig& config);
+
+// A CPU device, a context on it and a configured, initialised encoder.
+class EncoderRig {
+ public:
+  explicit EncoderRig(const EncoderConfig& config, bool init = true);
+  ~EncoderRig();
+
+  com_ptr<ID3D11Texture2D> NewTexture() const;
+  amf::AMFSurfacePtr NewSurface(ID3D11Texture2D* texture) const;
+
+  const EncoderConfig config;
+  com_ptr<ID3D11Device> device;
+  com_ptr<ID3D11DeviceContext> deviceContext;
+  amf::AMFContextPtr context;
+  amf::AMFComponentPtr encoder;
+  AMF_RESULT initResult = AMF_FAIL;
+};
+
+// Fills every pixel with the grey level `level`.
+void FillGrey(ID3D11Texture2D* texture, std::uint8_t level);
+
+// Stamps a surface as the program does for frame k.
+void StampFrame(amf::AMFSurface* surface, TestCodec codec, std::uint32_t k, std::uint32_t fpsNum,
+                std::uint32_t fpsDen, bool aud = true);
+
+struct Output {
+  std::vector<std::uint8_t> bytes;
+  amf::amf_int64 dataType = -1;
+  amf::amf_pts pts = -1;
+  amf::amf_pts duration = -1;
+};
+
+// Takes one output as the program does (QueryInterface to AMFBuffer, copy, read the data type).
+Output TakeOutput(amf::AMFData* data, TestCodec codec);
+
+// Polls QueryOutput until AMF_EOF, collecting outputs; gives up (test failure) after `limit`.
+std::vector<Output> CollectUntilEof(amf::AMFComponent* encoder, TestCodec codec,
+                                    std::chrono::milliseconds limit = std::chrono::seconds(20));
+
+// Runs the program's pump over `frames` frames with `slots` textures (a slot is reused only once
+// its frame's output arrived); frame k is filled with GreyOf(k) right before its submission.
+std::vector<Output> EncodeGreyFrames(EncoderRig& rig, std::uint32_t frames, std::uint32_t slots = 4);
+std::uint8_t GreyOf(std::uint32_t k);
+
+// The outputs written one after another into a file of the temporary directory, named for this
+// process; removed when the test passed, kept for a look when it failed.
+class StreamFile {
+ public:
+  StreamFile(const std::vector<Output>& outputs, const std::string& name);
+  ~StreamFile();
+  StreamFile(const StreamFile&) = delete;
+  StreamFile& operator=(const StreamFile&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Runs a command and returns its standard output; the test fails on a non-zero exit.
+std::string RunCommand(const std::string& command);
+
+// The NAL units of an Annex-B buffer, without start codes, in order.
+std::vector<std::vector<std::uint8_t>> NalUnits(const std::vector<std::uint8_t>& bytes);
+int NalType(const std::vector<std::uint8_t>& nal, TestCodec codec);
+std::vector<int> NalTypes(const std::vector<std::uint8_t>& bytes, TestCodec codec);
