@@ -1,21 +1,20 @@
 #include "tests/amfrt/runtime_support.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <thread>
+#include <utility>
 
 #include "platform/graphics.h"
 
 const RuntimeLibrary& Runtime() {
   static const RuntimeLibrary runtime = [] {
     RuntimeLibrary r;
-    // Never closed, as in the program: the library stays loaded until the process ends.
-    void* library = dlopen(AMFRT_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+    void* library = dlopen(AMFRT_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);  // never closed, as in the program
     if (library == nullptr) {
       ADD_FAILURE() << "dlopen " << AMFRT_LIBRARY_PATH << ": " << dlerror();
       return r;
@@ -31,10 +30,10 @@ const RuntimeLibrary& Runtime() {
 const CodecNames& NamesOf(TestCodec codec) {
   static const CodecNames avc{AMFVideoEncoderVCE_AVC, AMF_VIDEO_ENCODER_INSERT_AUD,
                               {AMF_VIDEO_ENCODER_INSERT_SPS, AMF_VIDEO_ENCODER_INSERT_PPS},
-                              AMF_VIDEO_ENCODER_OUTPUT_DATA_TYPE, ".h264"};
+                              AMF_VIDEO_ENCODER_OUTPUT_DATA_TYPE, ".h264", "h264"};
   static const CodecNames hevc{AMFVideoEncoder_HEVC, AMF_VIDEO_ENCODER_HEVC_INSERT_AUD,
                                {AMF_VIDEO_ENCODER_HEVC_INSERT_HEADER}, AMF_VIDEO_ENCODER_HEVC_OUTPUT_DATA_TYPE,
-                               ".h265"};
+                               ".h265", "hevc"};
   return codec == TestCodec::Avc ? avc : hevc;
 }
 
@@ -45,13 +44,6 @@ amf::AMFVariantStruct Int64Value(amf::amf_int64 value) {
   return v;
 }
 
-amf::AMFVariantStruct BoolValue(bool value) {
-  amf::AMFVariantStruct v;
-  amf::AMFVariantInit(&v);
-  amf::AMFVariantAssignBool(&v, value);
-  return v;
-}
-
 amf::AMFVariantStruct RateValue(std::uint32_t num, std::uint32_t den) {
   amf::AMFVariantStruct v;
   amf::AMFVariantInit(&v);
@@ -59,49 +51,50 @@ amf::AMFVariantStruct RateValue(std::uint32_t num, std::uint32_t den) {
   return v;
 }
 
+namespace {
+
 void ConfigureLikeProgram(amf::AMFComponent* c, const EncoderConfig& config) {
-  const amf::amf_int64 target = 500000, peak = 625000;
+  amf::AMFVariantStruct lowLatency;
+  amf::AMFVariantInit(&lowLatency);
+  std::vector<std::pair<const wchar_t*, amf::AMFVariantStruct>> properties;
   if (config.codec == TestCodec::Avc) {
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_FRAMERATE, RateValue(config.fpsNum, config.fpsDen)), AMF_OK);
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_PROFILE, Int64Value(100)), AMF_OK);
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_LOWLATENCY_MODE, BoolValue(config.lowLatency)), AMF_OK);
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, Int64Value(3)), AMF_OK);
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_TARGET_BITRATE, Int64Value(target)), AMF_OK);
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_PEAK_BITRATE, Int64Value(peak)), AMF_OK);
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_ENFORCE_HRD, Int64Value(0)), AMF_OK);
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_IDR_PERIOD, Int64Value(0)), AMF_OK);
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_B_PIC_PATTERN, Int64Value(config.bPictures)), AMF_OK);
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_QUALITY_PRESET,
-                             Int64Value(config.qualityPreset >= 0 ? config.qualityPreset : 1)), AMF_OK);
+    amf::AMFVariantAssignBool(&lowLatency, config.lowLatency);
+    properties = {{AMF_VIDEO_ENCODER_FRAMERATE, RateValue(60, 1)},
+                  {AMF_VIDEO_ENCODER_PROFILE, Int64Value(100)},
+                  {AMF_VIDEO_ENCODER_LOWLATENCY_MODE, lowLatency},
+                  {AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, Int64Value(3)},
+                  {AMF_VIDEO_ENCODER_TARGET_BITRATE, Int64Value(500000)},
+                  {AMF_VIDEO_ENCODER_PEAK_BITRATE, Int64Value(625000)},
+                  {AMF_VIDEO_ENCODER_ENFORCE_HRD, Int64Value(0)},
+                  {AMF_VIDEO_ENCODER_IDR_PERIOD, Int64Value(0)},
+                  {AMF_VIDEO_ENCODER_B_PIC_PATTERN, Int64Value(config.bPictures)},
+                  {AMF_VIDEO_ENCODER_QUALITY_PRESET, Int64Value(config.qualityPreset >= 0 ? config.qualityPreset : 1)}};
   } else {
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_FRAMERATE, RateValue(config.fpsNum, config.fpsDen)), AMF_OK);
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_PROFILE, Int64Value(1)), AMF_OK);
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_TIER, Int64Value(0)), AMF_OK);
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, Int64Value(config.lowLatency ? 1 : 0)), AMF_OK);
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD, Int64Value(1)), AMF_OK);
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, Int64Value(target)), AMF_OK);
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, Int64Value(peak)), AMF_OK);
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, Int64Value(0)), AMF_OK);
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, Int64Value(1)), AMF_OK);
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, Int64Value(0)), AMF_OK);
-    ASSERT_EQ(c->SetProperty(AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET,
-                             Int64Value(config.qualityPreset >= 0 ? config.qualityPreset : 10)), AMF_OK);
+    amf::AMFVariantAssignInt64(&lowLatency, config.lowLatency ? 1 : 0);
+    properties = {{AMF_VIDEO_ENCODER_HEVC_FRAMERATE, RateValue(60, 1)},
+                  {AMF_VIDEO_ENCODER_HEVC_PROFILE, Int64Value(1)},
+                  {AMF_VIDEO_ENCODER_HEVC_TIER, Int64Value(0)},
+                  {AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, lowLatency},
+                  {AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD, Int64Value(1)},
+                  {AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, Int64Value(500000)},
+                  {AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, Int64Value(625000)},
+                  {AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, Int64Value(0)},
+                  {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, Int64Value(1)},
+                  {AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, Int64Value(0)},
+                  {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET,
+                   Int64Value(config.qualityPreset >= 0 ? config.qualityPreset : 10)}};
   }
+  for (const auto& [name, value] : properties) EXPECT_EQ(c->SetProperty(name, value), AMF_OK) << "setting";
 }
 
+}  // namespace
+
 EncoderRig::EncoderRig(const EncoderConfig& c, bool init) : config(c) {
-  if (CreateCpuDevice(device.put(), deviceContext.put()) < 0) {
-    ADD_FAILURE() << "CreateCpuDevice";
-    return;
-  }
   amf::AMFFactory* factory = Runtime().factory;
-  if (factory == nullptr) return;
-  if (factory->CreateContext(&context) != AMF_OK || context->InitDX11(device.get(), amf::AMF_DX11_0) != AMF_OK) {
-    ADD_FAILURE() << "context";
-    return;
-  }
-  if (factory->CreateComponent(context.GetPtr(), NamesOf(c.codec).componentId, &encoder) != AMF_OK) {
-    ADD_FAILURE() << "CreateComponent";
+  if (CreateCpuDevice(device.put(), deviceContext.put()) < 0 || factory == nullptr ||
+      factory->CreateContext(&context) != AMF_OK || context->InitDX11(device.get(), amf::AMF_DX11_0) != AMF_OK ||
+      factory->CreateComponent(context.GetPtr(), NamesOf(c.codec).componentId, &encoder) != AMF_OK) {
+    ADD_FAILURE() << "encoder set-up";
     return;
   }
   ConfigureLikeProgram(encoder.GetPtr(), c);
@@ -116,10 +109,8 @@ com_ptr<ID3D11Texture2D> EncoderRig::NewTexture() const {
   D3D11_TEXTURE2D_DESC desc;
   desc.Width = static_cast<std::uint32_t>(config.width);
   desc.Height = static_cast<std::uint32_t>(config.height);
-  desc.MipLevels = 1;
-  desc.ArraySize = 1;
+  desc.MipLevels = desc.ArraySize = 1;
   desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
-  desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
   com_ptr<ID3D11Texture2D> texture;
   EXPECT_EQ(device->CreateTexture2D(&desc, nullptr, texture.put()), S_OK);
   return texture;
@@ -143,15 +134,15 @@ void FillGrey(ID3D11Texture2D* texture, std::uint8_t level) {
   }
 }
 
-void StampFrame(amf::AMFSurface* surface, TestCodec codec, std::uint32_t k, std::uint32_t fpsNum,
-                std::uint32_t fpsDen, bool aud) {
+std::uint8_t GreyOf(std::uint32_t k) { return static_cast<std::uint8_t>(40 + (k * 5) % 180); }
+
+void StampFrame(amf::AMFSurface* surface, TestCodec codec, std::uint32_t k, bool aud) {
   const CodecNames& names = NamesOf(codec);
-  ASSERT_EQ(surface->SetProperty(names.insertAud, Int64Value(aud ? 1 : 0)), AMF_OK);
+  EXPECT_EQ(surface->SetProperty(names.insertAud, Int64Value(aud ? 1 : 0)), AMF_OK);
   for (const wchar_t* header : names.insertHeaders)
-    ASSERT_EQ(surface->SetProperty(header, Int64Value(k == 0 ? 1 : 0)), AMF_OK);
-  auto ptsOf = [&](std::uint64_t i) { return static_cast<amf::amf_pts>(i * fpsDen * 10000000ULL / fpsNum); };
-  surface->SetPts(ptsOf(k));
-  surface->SetDuration(ptsOf(k + 1) - ptsOf(k));
+    EXPECT_EQ(surface->SetProperty(header, Int64Value(k == 0 ? 1 : 0)), AMF_OK);
+  surface->SetPts(PtsOf(k));
+  surface->SetDuration(PtsOf(k + 1) - PtsOf(k));
 }
 
 Output TakeOutput(amf::AMFData* data, TestCodec codec) {
@@ -166,7 +157,6 @@ Output TakeOutput(amf::AMFData* data, TestCodec codec) {
   EXPECT_EQ(buffer->GetProperty(NamesOf(codec).outputDataType, &type), AMF_OK);
   EXPECT_EQ(type.type, amf::AMF_VARIANT_INT64);
   output.dataType = type.int64Value;
-  amf::AMFVariantClear(&type);
   output.pts = buffer->GetPts();
   output.duration = buffer->GetDuration();
   return output;
@@ -174,24 +164,21 @@ Output TakeOutput(amf::AMFData* data, TestCodec codec) {
 
 std::vector<Output> CollectUntilEof(amf::AMFComponent* encoder, TestCodec codec, std::chrono::milliseconds limit) {
   std::vector<Output> outputs;
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < deadline) {
+  for (const auto deadline = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < deadline;) {
     amf::AMFDataPtr data;
     const AMF_RESULT r = encoder->QueryOutput(&data);
     if (r == AMF_EOF) return outputs;
     if (r == AMF_OK) {
       outputs.push_back(TakeOutput(data.GetPtr(), codec));
-    } else {
-      EXPECT_EQ(r, AMF_REPEAT);
-      if (r != AMF_REPEAT) return outputs;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      continue;
     }
+    EXPECT_EQ(r, AMF_REPEAT);
+    if (r != AMF_REPEAT) return outputs;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   ADD_FAILURE() << "no AMF_EOF in time";
   return outputs;
 }
-
-std::uint8_t GreyOf(std::uint32_t k) { return static_cast<std::uint8_t>(40 + (k * 5) % 180); }
 
 std::vector<Output> EncodeGreyFrames(EncoderRig& rig, std::uint32_t frames, std::uint32_t slots) {
   std::vector<com_ptr<ID3D11Texture2D>> textures;
@@ -201,12 +188,12 @@ std::vector<Output> EncodeGreyFrames(EncoderRig& rig, std::uint32_t frames, std:
     surfaces.push_back(rig.NewSurface(textures.back().get()));
   }
   std::vector<Output> outputs;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   std::uint32_t k = 0;
-  while (k < frames && std::chrono::steady_clock::now() < deadline) {
+  for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+       k < frames && std::chrono::steady_clock::now() < deadline;) {
     if (k - outputs.size() < slots) {
       FillGrey(textures[k % slots].get(), GreyOf(k));
-      StampFrame(surfaces[k % slots].GetPtr(), rig.config.codec, k, rig.config.fpsNum, rig.config.fpsDen);
+      StampFrame(surfaces[k % slots].GetPtr(), rig.config.codec, k);
       const AMF_RESULT r = rig.encoder->SubmitInput(surfaces[k % slots].GetPtr());
       if (r == AMF_OK) {
         ++k;
@@ -215,8 +202,7 @@ std::vector<Output> EncodeGreyFrames(EncoderRig& rig, std::uint32_t frames, std:
       EXPECT_EQ(r, AMF_INPUT_FULL);
     }
     amf::AMFDataPtr data;
-    const AMF_RESULT r = rig.encoder->QueryOutput(&data);
-    if (r == AMF_OK)
+    if (rig.encoder->QueryOutput(&data) == AMF_OK)
       outputs.push_back(TakeOutput(data.GetPtr(), rig.config.codec));
     else
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -246,8 +232,7 @@ std::string RunCommand(const std::string& command) {
   }
   char chunk[65536];
   for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) text.append(chunk, n);
-  const int status = pclose(pipe);
-  EXPECT_EQ(status, 0) << command;
+  EXPECT_EQ(pclose(pipe), 0) << command;
   return text;
 }
 

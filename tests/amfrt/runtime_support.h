@@ -9,7 +9,7 @@
 #include "platform/com_ptr.h"
 #include "platform/d3d11.h"
 
-// The runtime library loaded once per test process by absolute path, as the program loads it.
+// The runtime library, loaded once per test process by absolute path as the program loads it.
 struct RuntimeLibrary {
   AMFInit_Fn init = nullptr;
   AMFQueryVersion_Fn queryVersion = nullptr;
@@ -25,33 +25,28 @@ struct CodecNames {
   std::vector<const wchar_t*> insertHeaders;
   const wchar_t* outputDataType;
   const char* extension;
+  const char* demuxer;
 };
 const CodecNames& NamesOf(TestCodec codec);
 
 amf::AMFVariantStruct Int64Value(amf::amf_int64 value);
-amf::AMFVariantStruct BoolValue(bool value);
 amf::AMFVariantStruct RateValue(std::uint32_t num, std::uint32_t den);
 
 struct EncoderConfig {
   TestCodec codec = TestCodec::Avc;
   int width = 320;
   int height = 180;
-  std::uint32_t fpsNum = 60;
-  std::uint32_t fpsDen = 1;
   bool lowLatency = true;
   amf::amf_int64 qualityPreset = -1;  // -1: the speed preset the program uses
   amf::amf_int64 bPictures = 0;
 };
 
-// Sets the properties the program sets for this codec (target 500000, peak 625000).
-void ConfigureLikeProgram(amf::AMFComponent* component, const EncoderConfig& config);
-
-// A CPU device, a context on it and a configured, initialised encoder.
+// A CPU device, a context on it and an encoder configured as the program configures it (60 fps,
+// target 500000, peak 625000), initialised unless asked not to be.
 class EncoderRig {
  public:
   explicit EncoderRig(const EncoderConfig& config, bool init = true);
   ~EncoderRig();
-
   com_ptr<ID3D11Texture2D> NewTexture() const;
   amf::AMFSurfacePtr NewSurface(ID3D11Texture2D* texture) const;
 
@@ -63,12 +58,12 @@ class EncoderRig {
   AMF_RESULT initResult = AMF_FAIL;
 };
 
-// Fills every pixel with the grey level `level`.
 void FillGrey(ID3D11Texture2D* texture, std::uint8_t level);
+std::uint8_t GreyOf(std::uint32_t k);
+inline amf::amf_pts PtsOf(std::uint64_t k) { return static_cast<amf::amf_pts>(k * 10000000 / 60); }
 
-// Stamps a surface as the program does for frame k.
-void StampFrame(amf::AMFSurface* surface, TestCodec codec, std::uint32_t k, std::uint32_t fpsNum,
-                std::uint32_t fpsDen, bool aud = true);
+// Stamps a surface as the program does for frame k at 60 fps.
+void StampFrame(amf::AMFSurface* surface, TestCodec codec, std::uint32_t k, bool aud = true);
 
 struct Output {
   std::vector<std::uint8_t> bytes;
@@ -77,20 +72,19 @@ struct Output {
   amf::amf_pts duration = -1;
 };
 
-// Takes one output as the program does (QueryInterface to AMFBuffer, copy, read the data type).
+// Takes one output as the program does: QueryInterface to AMFBuffer, copy, read the data type.
 Output TakeOutput(amf::AMFData* data, TestCodec codec);
 
-// Polls QueryOutput until AMF_EOF, collecting outputs; gives up (test failure) after `limit`.
+// Polls QueryOutput until AMF_EOF; a test failure after `limit`.
 std::vector<Output> CollectUntilEof(amf::AMFComponent* encoder, TestCodec codec,
                                     std::chrono::milliseconds limit = std::chrono::seconds(20));
 
-// Runs the program's pump over `frames` frames with `slots` textures (a slot is reused only once
-// its frame's output arrived); frame k is filled with GreyOf(k) right before its submission.
+// The program's pump over `frames` frames and `slots` textures, a slot reused only once its
+// frame's output arrived; frame k is filled with GreyOf(k) right before it is submitted. Drains.
 std::vector<Output> EncodeGreyFrames(EncoderRig& rig, std::uint32_t frames, std::uint32_t slots = 4);
-std::uint8_t GreyOf(std::uint32_t k);
 
-// The outputs written one after another into a file of the temporary directory, named for this
-// process; removed when the test passed, kept for a look when it failed.
+// The outputs written one after another into a temporary file named for this process; removed
+// when the test passed, kept for a look when it failed.
 class StreamFile {
  public:
   StreamFile(const std::vector<Output>& outputs, const std::string& name);
@@ -103,10 +97,10 @@ class StreamFile {
   std::string path_;
 };
 
-// Runs a command and returns its standard output; the test fails on a non-zero exit.
+// Standard output of a command; a test failure when it exits non-zero.
 std::string RunCommand(const std::string& command);
 
-// The NAL units of an Annex-B buffer, without start codes, in order.
+// The NAL units of an Annex-B buffer without start codes, and their types.
 std::vector<std::vector<std::uint8_t>> NalUnits(const std::vector<std::uint8_t>& bytes);
 int NalType(const std::vector<std::uint8_t>& nal, TestCodec codec);
 std::vector<int> NalTypes(const std::vector<std::uint8_t>& bytes, TestCodec codec);
