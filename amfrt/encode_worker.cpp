@@ -1,5 +1,8 @@
 #include "amfrt/encode_worker.h"
 
+#include <chrono>
+#include <thread>
+
 #include <pthread.h>
 
 #include <new>
@@ -118,6 +121,10 @@ AMF_RESULT EncodeWorker::EncodeOne(const Pending& pending) {
               inEncoder_.size());
     return AMF_FAIL;
   }
+#ifdef AMFRT_EXTRA_FRAME_DELAY_MS
+  // A deliberately slow encoder for tests of what the program does when one falls behind.
+  std::this_thread::sleep_for(std::chrono::milliseconds(AMFRT_EXTRA_FRAME_DELAY_MS));
+#endif
   const std::int64_t index = sent_++;
   inEncoder_[static_cast<std::size_t>(index) % inEncoder_.size()] = pending.request;
   ID3D11Texture2D* texture = pending.surface->Texture();

@@ -68,9 +68,16 @@ def parse_blocks(stdout):
         series.append(current)
         i += 2
         while i < len(lines) and lines[i].startswith("Video: "):
-            block = lines[i:i + 6]
+            # A finished clip has four lines and an empty one; one cut short by an error has fewer.
+            block = [lines[i]]
+            i += 1
+            while i < len(lines) and lines[i] and not lines[i].startswith("Video: ") and "\t" not in lines[i]:
+                block.append(lines[i])
+                i += 1
+            if i < len(lines) and lines[i] == "":
+                block.append("")
+                i += 1
             current["clips"].append(block)
-            i += 6 if len(block) > 4 and block[4] == "" else len(block)
         while i < len(lines) and "\t" in lines[i]:
             current["table"].append(lines[i])
             i += 1
@@ -149,6 +156,11 @@ class ShortRun(unittest.TestCase):
                 self.assertEqual(decode_errors(path), "", path)
 
     def test_snapshots_show_the_frame(self):
+        def shade_of(colour, px, minimum):
+            # An antialiased mix of the colour with black keeps the colour's proportions.
+            r = px[0]
+            return r >= minimum and all(abs(p * colour[0] - c * r) <= 4 * colour[0]
+                                        for p, c in zip(px, colour))
         tomato, khaki = (255, 99, 71), (240, 230, 140)
         for s in self.series:
             for block in s["clips"][:3]:
@@ -157,13 +169,14 @@ class ShortRun(unittest.TestCase):
                 width, height, rows = read_png(path)
                 self.assertEqual((width, height), (w, h))
                 self.assertEqual(rows[2][2], (0, 0, 0))
-                bottom = int(h * 15 / 16)
-                line = [rows[y][w // 2] for y in range(bottom - 2, bottom + 2)]
-                self.assertIn(tomato, line, path)
-                top = int(h * 9 / 16)
-                self.assertIn(tomato, [rows[y][w // 3] for y in range(top - 2, top + 2)], path)
+                self.assertEqual(rows[h - 2][w - 2], (0, 0, 0))
+                for y in (h * 9 // 16, h * 15 // 16):
+                    window = [rows[yy][w // 3] for yy in range(y - 2, y + 2)]
+                    self.assertTrue(any(shade_of(tomato, px, 120) for px in window), (path, y, window))
                 text = [px for y in range(h // 16, h * 9 // 16) for px in rows[y][w // 16:w * 15 // 16]]
-                self.assertIn(khaki, text, path)
+                self.assertTrue(any(shade_of(khaki, px, 200) for px in text), path)
+                outside = [px for y in range(h) for px in rows[y][:w // 16 - 1]]
+                self.assertEqual(set(outside), {(0, 0, 0)}, path)
 
 
 class ExistingStreamFile(unittest.TestCase):
@@ -181,7 +194,9 @@ class ExistingStreamFile(unittest.TestCase):
             series = parse_blocks(result.stdout)
             self.assertEqual(series[0]["table"][0].split("\t")[0], "640x360@144")
             self.assertEqual(len(series[0]["table"]), 1)
-            self.assertEqual(len(series[0]["clips"]), 1)
+            # The second clip was announced and encoded, then could not write its stream.
+            self.assertEqual(len(series[0]["clips"]), 2)
+            self.assertEqual(len(series[0]["clips"][1]), 2)
             for name in os.listdir(directory):
                 if name.endswith("640x360@260.h264"):
                     with open(os.path.join(directory, name), "rb") as f:
@@ -196,11 +211,12 @@ class SlowEncoder(unittest.TestCase):
             program = install(directory, SLOW_RUNTIME)
             result = run(program, "-Adapter:Software", "-Seconds:1")
             self.assertEqual(result.returncode, 0)
-            table = parse_blocks(result.stdout)[0]["table"]
-            # 25 ms a frame keeps up only with 30 frames per second.
-            self.assertEqual(table, ["640x360@144\tFAIL", "1280x720@60\tFAIL", "1920x1080@60\tFAIL",
-                                     "2560x1440@60\tFAIL", table[4], "3840x2160@60\tFAIL"])
-            self.assertRegex(table[4], r"^3840x2160@30\t\d+\.\d\d$")
+            for series in parse_blocks(result.stdout):
+                # 40 ms a frame keeps up with none of the rates; each failure skips the higher
+                # rates until the next size starts at a rate no higher.
+                self.assertEqual(series["table"], ["640x360@144\tFAIL", "1280x720@60\tFAIL",
+                                                   "1920x1080@60\tFAIL", "2560x1440@60\tFAIL",
+                                                   "3840x2160@30\tFAIL"])
 
 
 class Arguments(unittest.TestCase):
