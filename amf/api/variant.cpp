@@ -106,67 +106,55 @@ AMF_RESULT AMFVariantCopy(AMFVariantStruct* dest, const AMFVariantStruct* src) {
   }
 }
 
-AMF_RESULT AMFVariantAssignBool(AMFVariantStruct* dest, bool value) {
-  AMF_RESULT r = AMFVariantClear(dest);
-  if (r != AMF_OK) return r;
-  dest->type = AMF_VARIANT_BOOL;
-  dest->boolValue = value;
+namespace {
+
+// Replaces what dest holds by a value of `type` that `set` writes.
+template <typename Set>
+AMF_RESULT Store(AMFVariantStruct* dest, AMF_VARIANT_TYPE type, Set set) {
+  if (dest == nullptr) return AMF_INVALID_POINTER;
+  AMFVariantClear(dest);
+  dest->type = type;
+  set(*dest);
   return AMF_OK;
+}
+
+}  // namespace
+
+AMF_RESULT AMFVariantAssignBool(AMFVariantStruct* dest, bool value) {
+  return Store(dest, AMF_VARIANT_BOOL, [&](AMFVariantStruct& v) { v.boolValue = value; });
 }
 
 AMF_RESULT AMFVariantAssignInt64(AMFVariantStruct* dest, amf_int64 value) {
-  AMF_RESULT r = AMFVariantClear(dest);
-  if (r != AMF_OK) return r;
-  dest->type = AMF_VARIANT_INT64;
-  dest->int64Value = value;
-  return AMF_OK;
+  return Store(dest, AMF_VARIANT_INT64, [&](AMFVariantStruct& v) { v.int64Value = value; });
 }
 
 AMF_RESULT AMFVariantAssignDouble(AMFVariantStruct* dest, amf_double value) {
-  AMF_RESULT r = AMFVariantClear(dest);
-  if (r != AMF_OK) return r;
-  dest->type = AMF_VARIANT_DOUBLE;
-  dest->doubleValue = value;
-  return AMF_OK;
+  return Store(dest, AMF_VARIANT_DOUBLE, [&](AMFVariantStruct& v) { v.doubleValue = value; });
 }
 
 AMF_RESULT AMFVariantAssignRate(AMFVariantStruct* dest, AMFRate value) {
-  AMF_RESULT r = AMFVariantClear(dest);
-  if (r != AMF_OK) return r;
-  dest->type = AMF_VARIANT_RATE;
-  dest->rateValue = value;
-  return AMF_OK;
+  return Store(dest, AMF_VARIANT_RATE, [&](AMFVariantStruct& v) { v.rateValue = value; });
 }
 
+// Strings are copied before dest is cleared, so a value may come from dest itself.
 AMF_RESULT AMFVariantAssignString(AMFVariantStruct* dest, const char* value) {
-  if (value == nullptr) return AMF_INVALID_POINTER;
-  AMF_RESULT r = AMFVariantClear(dest);
-  if (r != AMF_OK) return r;
+  if (dest == nullptr || value == nullptr) return AMF_INVALID_POINTER;
   char* copy = DuplicateString(value);
   if (copy == nullptr) return AMF_OUT_OF_MEMORY;
-  dest->type = AMF_VARIANT_STRING;
-  dest->stringValue = copy;
-  return AMF_OK;
+  return Store(dest, AMF_VARIANT_STRING, [&](AMFVariantStruct& v) { v.stringValue = copy; });
 }
 
 AMF_RESULT AMFVariantAssignWString(AMFVariantStruct* dest, const wchar_t* value) {
-  if (value == nullptr) return AMF_INVALID_POINTER;
-  AMF_RESULT r = AMFVariantClear(dest);
-  if (r != AMF_OK) return r;
+  if (dest == nullptr || value == nullptr) return AMF_INVALID_POINTER;
   wchar_t* copy = DuplicateWString(value);
   if (copy == nullptr) return AMF_OUT_OF_MEMORY;
-  dest->type = AMF_VARIANT_WSTRING;
-  dest->wstringValue = copy;
-  return AMF_OK;
+  return Store(dest, AMF_VARIANT_WSTRING, [&](AMFVariantStruct& v) { v.wstringValue = copy; });
 }
 
 AMF_RESULT AMFVariantAssignInterface(AMFVariantStruct* dest, AMFInterface* value) {
-  AMF_RESULT r = AMFVariantClear(dest);
-  if (r != AMF_OK) return r;
+  if (dest == nullptr) return AMF_INVALID_POINTER;
   if (value) value->Acquire();
-  dest->type = AMF_VARIANT_INTERFACE;
-  dest->pInterface = value;
-  return AMF_OK;
+  return Store(dest, AMF_VARIANT_INTERFACE, [&](AMFVariantStruct& v) { v.pInterface = value; });
 }
 
 AMF_RESULT AMFVariantChangeType(AMFVariantStruct* dest, const AMFVariantStruct* src,

@@ -36,9 +36,19 @@ std::optional<unsigned> ParsePort(std::string_view text) {
 }  // namespace
 
 std::string Dsn::EnvelopeUrl() const {
-  std::string url = scheme + "://" + host;
-  if (port) url += ":" + std::to_string(*port);
-  return url + pathPrefix + "/api/" + projectId + "/envelope/";
+  // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about `":" + std::to_string(...)`.
+  std::string url = scheme;
+  url += "://";
+  url += host;
+  if (port) {
+    url += ':';
+    url += std::to_string(*port);
+  }
+  url += pathPrefix;
+  url += "/api/";
+  url += projectId;
+  url += "/envelope/";
+  return url;
 }
 
 std::optional<Dsn> ParseDsn(std::string_view text) {

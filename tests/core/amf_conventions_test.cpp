@@ -164,6 +164,9 @@ TEST(Variant, CopyOwnsStringsAndChangeTypeWorksInPlace) {
   EXPECT_EQ(b.int64Value, 123);
   EXPECT_EQ(amf::AMFVariantChangeType(&a, &b, amf::AMF_VARIANT_WSTRING), AMF_OK);
   EXPECT_STREQ(a.wstringValue, L"123");
+  // A value taken from the variant itself survives the assignment.
+  amf::AMFVariantAssignWString(&a, a.wstringValue);
+  EXPECT_STREQ(a.wstringValue, L"123");
   amf::AMFVariantAssignRate(&b, amf::AMFConstructRate(1, 2));
   EXPECT_EQ(amf::AMFVariantChangeType(&a, &b, amf::AMF_VARIANT_INT64), AMF_INVALID_DATA_TYPE);
   EXPECT_EQ(a.type, amf::AMF_VARIANT_EMPTY);

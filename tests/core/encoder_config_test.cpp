@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "amf/encoder_config.h"
+#include "tests/fakes/raised_code.h"
 #include "platform/console.h"
 #include "platform/hresult_error.h"
 
@@ -82,15 +83,6 @@ class RecordingFactory final : public amf::AMFFactory {
 };
 
 constexpr ClipScenario k1080p144{1920, 1080, 144, 1, 30};
-
-std::uint32_t CodeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const hresult_error& e) {
-    return static_cast<std::uint32_t>(e.code());
-  }
-  return 0;
-}
 
 class EncoderConfigTest : public ::testing::Test {
  protected:
@@ -171,20 +163,20 @@ TEST_F(EncoderConfigTest, AvcRetriesOnceWithoutLowLatency) {
 
 TEST_F(EncoderConfigTest, AvcSecondNotPresentRaises) {
   factory.component.initResults = {AMF_ENCODER_NOT_PRESENT, AMF_ENCODER_NOT_PRESENT};
-  EXPECT_EQ(CodeOf([&] { ConfigureAvcEncoder(&factory, nullptr, component, k1080p144, 500000); }),
+  EXPECT_EQ(RaisedCode([&] { ConfigureAvcEncoder(&factory, nullptr, component, k1080p144, 500000); }),
             0xC14D0024u);
   EXPECT_EQ(console.text(), L"AMF component intiialization failure, InitResult 36\n");
 }
 
 TEST_F(EncoderConfigTest, OtherInitFailuresRaiseAtOnce) {
   factory.component.initResults = {AMF_INVALID_RESOLUTION};
-  EXPECT_EQ(CodeOf([&] { ConfigureAvcEncoder(&factory, nullptr, component, k1080p144, 500000); }),
+  EXPECT_EQ(RaisedCode([&] { ConfigureAvcEncoder(&factory, nullptr, component, k1080p144, 500000); }),
             0xC14D001Du);
   EXPECT_TRUE(console.text().empty());
   RecordingFactory hevc;
   hevc.component.initResults = {AMF_ENCODER_NOT_PRESENT};
   amf::AMFComponentPtr other;
-  EXPECT_EQ(CodeOf([&] { ConfigureHevcEncoder(&hevc, nullptr, other, k1080p144, 500000); }),
+  EXPECT_EQ(RaisedCode([&] { ConfigureHevcEncoder(&hevc, nullptr, other, k1080p144, 500000); }),
             0xC14D0024u);
   EXPECT_TRUE(console.text().empty());
   EXPECT_EQ(std::count_if(hevc.component.log.begin(), hevc.component.log.end(),
@@ -194,7 +186,7 @@ TEST_F(EncoderConfigTest, OtherInitFailuresRaiseAtOnce) {
 
 TEST_F(EncoderConfigTest, FailuresKeepTheComponentForTheCaller) {
   factory.component.failSetOn = L"PeakBitrate";
-  EXPECT_EQ(CodeOf([&] { ConfigureAvcEncoder(&factory, nullptr, component, k1080p144, 500000); }),
+  EXPECT_EQ(RaisedCode([&] { ConfigureAvcEncoder(&factory, nullptr, component, k1080p144, 500000); }),
             0xC14D0004u);
   EXPECT_EQ(factory.component.sets.size(), 6u);  // nothing after the failing property
   EXPECT_EQ(component.GetPtr(), &factory.component);
@@ -202,7 +194,7 @@ TEST_F(EncoderConfigTest, FailuresKeepTheComponentForTheCaller) {
   EXPECT_EQ(factory.component.refs, 0);
 
   factory.createResult = AMF_NOT_SUPPORTED;
-  EXPECT_EQ(CodeOf([&] { ConfigureAvcEncoder(&factory, nullptr, component, k1080p144, 500000); }),
+  EXPECT_EQ(RaisedCode([&] { ConfigureAvcEncoder(&factory, nullptr, component, k1080p144, 500000); }),
             0xC14D000Au);
   EXPECT_FALSE(component);
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/fakes/raised_code.h"
 #include "amf/encode_pump.h"
 #include "amf/surface_pool.h"
 #include "app/benchmark_session.h"
@@ -79,15 +80,6 @@ std::vector<std::wstring> Describe(const std::vector<PropertySet>& sets) {
                        ? set.Name + L"=" + std::to_wstring(set.Value)
                        : set.Name + L" of type " + std::to_wstring(set.Type));
   return text;
-}
-
-std::uint32_t RaisedCode(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const hresult_error& error) {
-    return static_cast<std::uint32_t>(error.code());
-  }
-  return 0;
 }
 
 class EncodeLoopTest : public ::testing::Test {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/fakes/raised_code.h"
 #include "platform/console.h"
 #include "platform/hresult_error.h"
 #include "scenarios/clip_files.h"
@@ -20,15 +21,6 @@ namespace {
 using Chunks = std::vector<std::shared_ptr<std::vector<std::uint8_t>>>;
 
 constexpr LocalDateTime kNow{2024, 1, 3, 31, 14, 25, 1, 0};
-
-std::uint32_t RaisedCode(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const hresult_error& error) {
-    return static_cast<std::uint32_t>(error.code());
-  }
-  return 0;
-}
 
 std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
