@@ -4,7 +4,7 @@
 #include "app/session_environment.h"
 #include "platform/http/curl_http_sender.h"
 #include "scenarios/scenario_series.h"
-#include "submit/build_config.h"
+#include "submit/destinations/built_in_destinations.h"
 #include "submit/results_submission.h"
 
 namespace {
@@ -17,7 +17,7 @@ class Production final : public SessionEnvironment {
     return S_OK;
   }
   GraphicsApi& Graphics() override { return LinuxGraphics(); }
-  void StartCrashReporting() override { ::StartCrashReporting(kSentryDsn); }
+  void StartCrashReporting() override { ::StartCrashReporting(BuiltInSentryDsn()); }
   void ReportUser(const std::wstring& email) override { ::ReportUser(email); }
   void ReportDriverVersion() override { ::ReportDriverVersion(LinuxRegistry()); }
   void ReportAdapter(const DXGI_ADAPTER_DESC1& description) override { ::ReportAdapter(description); }

@@ -6,19 +6,6 @@
 #include "app/crash_reporting.h"
 #include "platform/console.h"
 #include "platform/sentry/sentry.h"
-#include "submit/build_config.h"
-#include "submit/chat_endpoint_config.h"
-#include "submit/config_cipher.h"
-
-namespace {
-
-std::string DecipherBaseAddress() {
-  return ApplyConfigCipher(kChatBaseAddressCipher, kChatBaseAddressSize, kChatBaseAddressKey);
-}
-
-}  // namespace
-
-ChatEndpoint BuiltInChatEndpoint() { return ChatEndpoint{&DecipherBaseAddress, kChatId}; }
 
 std::string BuildChatMessageBody(std::int64_t chatId, const std::string& utf8Text) {
   nlohmann::ordered_json body;

@@ -14,9 +14,6 @@ struct ChatEndpoint {
   long TotalTimeoutMs = 30000;
 };
 
-// The endpoint the build configured.
-ChatEndpoint BuiltInChatEndpoint();
-
 // The request body: {"chat_id":<id>,"text":<text>} in that order, compact.
 std::string BuildChatMessageBody(std::int64_t chatId, const std::string& utf8Text);
 

@@ -8,6 +8,7 @@
 #include "platform/http/curl_http_sender.h"
 #include "platform/sentry/sentry.h"
 #include "platform/sentry/sentry_testing.h"
+#include "submit/destinations/built_in_destinations.h"
 #include "submit/results_submission.h"
 #include "tests/http/loopback_server.h"
 

@@ -1,0 +1,8 @@
+#pragma once
+#include "submit/results_submission.h"
+
+// The event service DSN the executable was built with ("" sends nothing).
+const char* BuiltInSentryDsn();
+
+// The chat endpoint the executable was built with (an empty base address sends nothing).
+ChatEndpoint BuiltInChatEndpoint();
