@@ -127,6 +127,16 @@ class DeliveredResults(unittest.TestCase):
         self.assertIn("\\n", body.decode())
 
 
+class StoredAddress(unittest.TestCase):
+    def test_the_chat_address_is_not_in_the_binary_as_text(self):
+        with open(PROGRAM, "rb") as f:
+            image = f.read()
+        for text in ("127.0.0.1:%d" % CHAT_PORT, "bot-test"):
+            self.assertNotIn(text.encode(), image)
+            self.assertNotIn(text.encode("utf-16-le"), image)
+            self.assertNotIn(text.encode("utf-32-le"), image)
+
+
 class FailingDestinations(unittest.TestCase):
     """Without a runtime both series end at once, so these runs only exercise the submission."""
 
