@@ -25,15 +25,19 @@ wchar_t* DuplicateWString(const wchar_t* s) {
   return copy;
 }
 
-// Parses the whole text (surrounding blanks allowed) as a decimal or 0x-hexadecimal integer.
+// The text as ASCII; false when it holds anything else (which no number does).
 template <typename Char>
-bool ParseInteger(const Char* text, amf_int64* out) {
-  std::string ascii;
+bool ToAscii(const Char* text, std::string* ascii) {
   for (const Char* p = text; *p; ++p) {
     const auto c = static_cast<std::uint32_t>(*p);
     if (c > 0x7F) return false;
-    ascii.push_back(static_cast<char>(c));
+    ascii->push_back(static_cast<char>(c));
   }
+  return true;
+}
+
+// Parses the whole text (surrounding blanks allowed) as a decimal or 0x-hexadecimal integer.
+bool ParseInteger(const std::string& ascii, amf_int64* out) {
   const char* s = ascii.c_str();
   while (*s == ' ' || *s == '\t') ++s;
   bool negative = false;
@@ -55,14 +59,7 @@ bool ParseInteger(const Char* text, amf_int64* out) {
   return true;
 }
 
-template <typename Char>
-bool ParseDouble(const Char* text, amf_double* out) {
-  std::string ascii;
-  for (const Char* p = text; *p; ++p) {
-    const auto c = static_cast<std::uint32_t>(*p);
-    if (c > 0x7F) return false;
-    ascii.push_back(static_cast<char>(c));
-  }
+bool ParseDouble(const std::string& ascii, amf_double* out) {
   char* end = nullptr;
   const double value = std::strtod(ascii.c_str(), &end);
   if (end == ascii.c_str()) return false;
@@ -179,13 +176,16 @@ AMF_RESULT AMFVariantChangeType(AMFVariantStruct* dest, const AMFVariantStruct* 
     case AMF_VARIANT_DOUBLE: d = from.doubleValue; haveDouble = true; break;
     case AMF_VARIANT_FLOAT: d = static_cast<amf_double>(from.floatValue); haveDouble = true; break;
     case AMF_VARIANT_STRING:
-      haveInt = ParseInteger(from.stringValue, &i);
-      if (!haveInt) haveDouble = ParseDouble(from.stringValue, &d);
+    case AMF_VARIANT_WSTRING: {
+      std::string ascii;
+      const bool isAscii = from.type == AMF_VARIANT_STRING ? ToAscii(from.stringValue, &ascii)
+                                                           : ToAscii(from.wstringValue, &ascii);
+      if (isAscii) {
+        haveInt = ParseInteger(ascii, &i);
+        if (!haveInt) haveDouble = ParseDouble(ascii, &d);
+      }
       break;
-    case AMF_VARIANT_WSTRING:
-      haveInt = ParseInteger(from.wstringValue, &i);
-      if (!haveInt) haveDouble = ParseDouble(from.wstringValue, &d);
-      break;
+    }
     default: break;
   }
   if (haveDouble && !haveInt) i = static_cast<amf_int64>(d);
