@@ -20,10 +20,22 @@ inline constexpr std::uint32_t DBG_PRINTEXCEPTION_WIDE_C = 0x4001000A;
 inline constexpr std::uint32_t EXCEPTION_RO_ORIGINATEERROR = 0x40080201;
 inline constexpr std::uint32_t EXCEPTION_MSVC_CPP = 0xE06D7363;
 
-// The real-time signal that carries a debug event to the tracer; its value points at the
-// EXCEPTION_RECORD64. Without a tracer it is ignored.
+// What the signal's value points at. For a fault (a synchronous signal turned into an exception)
+// ContextAddress is the address of the faulting thread's ucontext_t in the raising process, so the
+// tracer sees the registers at the fault rather than those of the signal handler; otherwise 0.
+struct DebugEventData {
+  EXCEPTION_RECORD64 Record;
+  std::uint64_t ContextAddress;
+};
+static_assert(sizeof(DebugEventData) == 160);
+
+// The real-time signal that carries a debug event to the tracer; its value points at a
+// DebugEventData. Without a tracer it is ignored.
 inline int DebugEventSignal() { return SIGRTMAX - 2; }
 
-// Raises the event on the calling thread when a debugger is attached; the record must stay
+// Raises the event on the calling thread when a debugger is attached; the data must stay
 // valid until the call returns (the tracer reads it while this thread is stopped).
-void RaiseDebugEvent(const EXCEPTION_RECORD64& record);
+void RaiseDebugEvent(const DebugEventData& event);
+inline void RaiseDebugEvent(const EXCEPTION_RECORD64& record) {
+  RaiseDebugEvent(DebugEventData{record, 0});
+}

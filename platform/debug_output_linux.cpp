@@ -43,7 +43,7 @@ void IgnoreDebugEventSignal() {
 
 bool IsDebuggerPresent() { return TracerAttached(); }
 
-void RaiseDebugEvent(const EXCEPTION_RECORD64& record) {
+void RaiseDebugEvent(const DebugEventData& event) {
   // A tracer that detaches between the check and the signal must not end the process.
   IgnoreDebugEventSignal();
   siginfo_t info;
@@ -52,7 +52,7 @@ void RaiseDebugEvent(const EXCEPTION_RECORD64& record) {
   info.si_code = SI_QUEUE;
   info.si_pid = getpid();
   info.si_uid = getuid();
-  info.si_value.sival_ptr = const_cast<EXCEPTION_RECORD64*>(&record);
+  info.si_value.sival_ptr = const_cast<DebugEventData*>(&event);
   syscall(SYS_rt_tgsigqueueinfo, getpid(), static_cast<pid_t>(syscall(SYS_gettid)),
           DebugEventSignal(), &info);
 }
