@@ -1,0 +1,373 @@
+#include "platform/ptrace_connection_linux.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/ptrace.h>
+#include <sys/uio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdlib>
+#include <deque>
+#include <limits>
+#include <map>
+
+namespace {
+
+constexpr std::uint64_t kPageSize = 4096;
+
+long Trace(__ptrace_request request, pid_t tid, std::uintptr_t address, std::uintptr_t data) {
+  return ptrace(request, tid, reinterpret_cast<void*>(address), reinterpret_cast<void*>(data));
+}
+
+pid_t WaitFor(pid_t tid, int& status) {
+  pid_t result;
+  do {
+    result = waitpid(tid, &status, __WALL);
+  } while (result < 0 && errno == EINTR);
+  return result;
+}
+
+enum class ThreadState {
+  Running,
+  Held,      // stopped by us (attach, interrupt, clone, job control); resumed by ResumeAll
+  Queued,    // stopped at a signal not yet reported
+  Reported,  // stopped at a reported signal; resumed by Continue
+};
+
+// One seized thread; lets go of it when destroyed unless the thread is gone.
+class ThreadAttachment {
+ public:
+  explicit ThreadAttachment(pid_t tid) : tid_(tid) {}
+  ~ThreadAttachment() { Detach(); }
+  ThreadAttachment(const ThreadAttachment&) = delete;
+  ThreadAttachment& operator=(const ThreadAttachment&) = delete;
+
+  pid_t tid() const { return tid_; }
+
+  void MarkGone() { gone_ = true; }
+
+  void Detach() {
+    if (gone_) return;
+    gone_ = true;
+    if (State == ThreadState::Running) {
+      // Only a stopped tracee can be detached. What it stops at now is passed on below.
+      if (Trace(PTRACE_INTERRUPT, tid_, 0, 0) != 0) return;
+      int status = 0;
+      if (WaitFor(tid_, status) != tid_ || !WIFSTOPPED(status)) return;
+      if ((status >> 16) == 0) PendingSignal = WSTOPSIG(status);
+    }
+    const int signal =
+        (State == ThreadState::Queued || State == ThreadState::Reported || State == ThreadState::Running)
+            ? PendingSignal
+            : 0;
+    Trace(PTRACE_DETACH, tid_, 0, static_cast<std::uintptr_t>(signal));
+  }
+
+  ThreadState State = ThreadState::Running;
+  bool GroupStop = false;     // held in a job-control stop: resumed with PTRACE_LISTEN
+  bool Interrupted = false;   // PTRACE_INTERRUPT sent since it last ran
+  int PendingSignal = 0;      // Queued / Reported: the signal it stopped at
+
+ private:
+  pid_t tid_;
+  bool gone_ = false;
+};
+
+}  // namespace
+
+ProcessMemoryReader::ProcessMemoryReader(pid_t pid) : pid_(pid) {}
+
+long ProcessMemoryReader::ReadOnce(std::uint64_t address, std::size_t size, std::byte* into) {
+  if (!useProcMem_) {
+    iovec local{into, size};
+    iovec remote{reinterpret_cast<void*>(address), size};
+    const ssize_t n = process_vm_readv(pid_, &local, 1, &remote, 1, 0);
+    if (n >= 0 || errno == EFAULT || errno == ESRCH) return n;
+    // Not permitted or not available: /proc/<pid>/mem does the same for a tracer.
+    useProcMem_ = true;
+  }
+  if (!procMem_) {
+    const std::string path = "/proc/" + std::to_string(pid_) + "/mem";
+    procMem_.reset(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!procMem_) return -1;
+  }
+  if (address > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return -1;
+  ssize_t n;
+  do {
+    n = pread(procMem_.get(), into, size, static_cast<off_t>(address));
+  } while (n < 0 && errno == EINTR);
+  return n;
+}
+
+std::size_t ProcessMemoryReader::Read(std::uint64_t address, std::span<std::byte> buffer) {
+  // Never wrap around the end of the address space.
+  std::size_t size = buffer.size();
+  if (size > std::numeric_limits<std::uint64_t>::max() - address)
+    size = static_cast<std::size_t>(std::numeric_limits<std::uint64_t>::max() - address);
+  std::size_t done = 0;
+  while (done < size) {
+    const std::uint64_t at = address + done;
+    long n = ReadOnce(at, size - done, buffer.data() + done);
+    if (n <= 0) {
+      // A read that starts readable and runs into a hole may fail as a whole: retry up to
+      // the end of the first page so the readable prefix is still copied.
+      const std::size_t toPageEnd = static_cast<std::size_t>(kPageSize - at % kPageSize);
+      if (toPageEnd >= size - done) break;
+      n = ReadOnce(at, toPageEnd, buffer.data() + done);
+      if (n <= 0) break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+struct LinuxPtraceConnection::State {
+  pid_t Pid = 0;
+  std::map<pid_t, std::unique_ptr<ThreadAttachment>> ThreadsById;
+  std::deque<TraceEvent> Pending;
+  std::optional<TraceEvent> Exit;  // the process's end, once seen
+  std::unique_ptr<ProcessMemoryReader> Memory;
+
+  ThreadAttachment& Find(pid_t tid) {
+    auto& slot = ThreadsById[tid];
+    if (!slot) slot = std::make_unique<ThreadAttachment>(tid);
+    return *slot;
+  }
+
+  void Forget() {
+    for (auto& [tid, thread] : ThreadsById) thread->MarkGone();
+    ThreadsById.clear();
+    Pending.clear();
+  }
+
+  // Takes in one wait status. A signal stop is queued; other stops leave the thread held.
+  void Absorb(pid_t tid, int status) {
+    if (WIFEXITED(status) || WIFSIGNALED(status)) {
+      if (tid == Pid) {
+        TraceEvent exit;
+        exit.Kind = TraceEventKind::ProcessExited;
+        exit.ThreadId = tid;
+        exit.Status = status;
+        Exit = exit;
+        Forget();
+        return;
+      }
+      auto found = ThreadsById.find(tid);
+      if (found != ThreadsById.end()) {
+        found->second->MarkGone();
+        ThreadsById.erase(found);
+      }
+      std::erase_if(Pending, [tid](const TraceEvent& e) { return e.ThreadId == tid; });
+      return;
+    }
+    if (!WIFSTOPPED(status)) return;
+    ThreadAttachment& thread = Find(tid);  // a new thread may stop before its clone is seen
+    const int event = status >> 16;
+    const int signal = WSTOPSIG(status);
+    thread.GroupStop = false;
+    if (event == PTRACE_EVENT_CLONE) {
+      unsigned long child = 0;
+      if (Trace(PTRACE_GETEVENTMSG, tid, 0, reinterpret_cast<std::uintptr_t>(&child)) == 0 &&
+          child != 0)
+        Find(static_cast<pid_t>(child));  // it reports its own first stop
+      thread.State = ThreadState::Held;
+    } else if (event == PTRACE_EVENT_STOP) {
+      thread.State = ThreadState::Held;
+      thread.Interrupted = false;
+      thread.GroupStop = signal != SIGTRAP;
+    } else if (event != 0) {
+      thread.State = ThreadState::Held;
+    } else {
+      TraceEvent stop;
+      stop.Kind = TraceEventKind::Signal;
+      stop.ThreadId = tid;
+      if (Trace(PTRACE_GETSIGINFO, tid, 0, reinterpret_cast<std::uintptr_t>(&stop.SignalInfo)) != 0)
+        stop.SignalInfo.si_signo = signal;
+      thread.State = ThreadState::Queued;
+      thread.PendingSignal = signal;
+      Pending.push_back(stop);
+    }
+  }
+
+  // Waits for the next status of any traced thread; false when nothing is traced any more.
+  bool AbsorbNext() {
+    int status = 0;
+    const pid_t tid = WaitFor(-1, status);
+    if (tid < 0) {
+      Forget();
+      return false;
+    }
+    Absorb(tid, status);
+    return true;
+  }
+
+  void Resume(ThreadAttachment& thread) {
+    const long result = thread.GroupStop ? Trace(PTRACE_LISTEN, thread.tid(), 0, 0)
+                                         : Trace(PTRACE_CONT, thread.tid(), 0, 0);
+    // A thread that cannot be resumed is on its way out; its exit status follows.
+    (void)result;
+    thread.State = ThreadState::Running;
+  }
+
+  void StopAll() {
+    for (;;) {
+      if (Exit) return;
+      bool running = false;
+      for (auto& [tid, thread] : ThreadsById) {
+        if (thread->State != ThreadState::Running) continue;
+        running = true;
+        if (!thread->Interrupted) {
+          thread->Interrupted = true;
+          Trace(PTRACE_INTERRUPT, tid, 0, 0);
+        }
+      }
+      if (!running || !AbsorbNext()) return;
+    }
+  }
+};
+
+LinuxPtraceConnection::LinuxPtraceConnection() : state_(std::make_unique<State>()) {}
+
+LinuxPtraceConnection::~LinuxPtraceConnection() { DetachAll(); }
+
+pid_t LinuxPtraceConnection::ProcessId() const { return state_->Pid; }
+
+bool LinuxPtraceConnection::Attach(pid_t pid) {
+  if (state_->Pid != 0 || pid <= 0) return false;
+  state_->Pid = pid;
+  state_->Exit.reset();
+  state_->Memory = std::make_unique<ProcessMemoryReader>(pid);
+  const std::string taskDir = "/proc/" + std::to_string(pid) + "/task";
+  // Threads started by a thread not yet seized are missed by one listing: list until stable.
+  for (bool added = true; added;) {
+    added = false;
+    DIR* dir = opendir(taskDir.c_str());
+    if (dir == nullptr) break;
+    while (const dirent* entry = readdir(dir)) {
+      char* end = nullptr;
+      const long tid = std::strtol(entry->d_name, &end, 10);
+      if (tid <= 0 || *end != '\0' || state_->ThreadsById.count(static_cast<pid_t>(tid)) != 0)
+        continue;
+      if (Trace(PTRACE_SEIZE, static_cast<pid_t>(tid), 0, PTRACE_O_TRACECLONE) == 0) {
+        state_->Find(static_cast<pid_t>(tid));
+        added = true;
+      }
+    }
+    closedir(dir);
+  }
+  if (state_->ThreadsById.count(pid) == 0) {
+    DetachAll();
+    return false;
+  }
+  state_->StopAll();
+  if (state_->Exit) {
+    DetachAll();
+    return false;
+  }
+  return true;
+}
+
+std::vector<pid_t> LinuxPtraceConnection::Threads() {
+  std::vector<pid_t> threads;
+  if (state_->ThreadsById.count(state_->Pid) != 0) threads.push_back(state_->Pid);
+  for (const auto& [tid, thread] : state_->ThreadsById)
+    if (tid != state_->Pid) threads.push_back(tid);
+  return threads;
+}
+
+void LinuxPtraceConnection::StopAll() { state_->StopAll(); }
+
+void LinuxPtraceConnection::ResumeAll() {
+  for (auto& [tid, thread] : state_->ThreadsById)
+    if (thread->State == ThreadState::Held) state_->Resume(*thread);
+}
+
+std::optional<ThreadContext> LinuxPtraceConnection::ReadContext(pid_t tid) {
+  ThreadContext context{};
+  if (Trace(PTRACE_GETREGS, tid, 0, reinterpret_cast<std::uintptr_t>(&context.Registers)) != 0)
+    return std::nullopt;
+  if (Trace(PTRACE_GETFPREGS, tid, 0, reinterpret_cast<std::uintptr_t>(&context.FloatingPoint)) != 0)
+    context.FloatingPoint = {};
+  for (int i = 0; i < 8; ++i) {
+    errno = 0;
+    const long value = Trace(PTRACE_PEEKUSER, tid,
+                             offsetof(struct user, u_debugreg) + static_cast<std::size_t>(i) * 8, 0);
+    context.DebugRegisters[i] = errno == 0 ? static_cast<std::uint64_t>(value) : 0;
+  }
+  return context;
+}
+
+TargetMemory& LinuxPtraceConnection::Memory() {
+  if (!state_->Memory) state_->Memory = std::make_unique<ProcessMemoryReader>(state_->Pid);
+  return *state_->Memory;
+}
+
+std::optional<std::string> LinuxPtraceConnection::ReadProcFile(const std::string& name) {
+  if (state_->Pid == 0 || name.empty() || name.find("..") != std::string::npos) return std::nullopt;
+  const std::string path = "/proc/" + std::to_string(state_->Pid) + "/" + name;
+  unique_fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return std::nullopt;
+  std::string contents;
+  char chunk[4096];
+  for (;;) {
+    const ssize_t n = read(fd.get(), chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return std::nullopt;
+    if (n == 0) break;
+    contents.append(chunk, static_cast<std::size_t>(n));
+  }
+  return contents;
+}
+
+TraceEvent LinuxPtraceConnection::WaitForEvent() {
+  for (;;) {
+    if (!state_->Pending.empty()) {
+      TraceEvent event = state_->Pending.front();
+      state_->Pending.pop_front();
+      auto found = state_->ThreadsById.find(event.ThreadId);
+      if (found != state_->ThreadsById.end()) found->second->State = ThreadState::Reported;
+      return event;
+    }
+    if (state_->Exit) {
+      TraceEvent exit = *state_->Exit;
+      state_->Exit.reset();
+      state_->Pid = 0;
+      return exit;
+    }
+    if (state_->Pid == 0) return TraceEvent{};
+    int status = 0;
+    const pid_t tid = WaitFor(-1, status);
+    if (tid < 0) {
+      state_->Forget();
+      state_->Pid = 0;
+      return TraceEvent{};
+    }
+    state_->Absorb(tid, status);
+    // Stops that are not signals (thread start, clone, job control) are no events.
+    auto found = state_->ThreadsById.find(tid);
+    if (found != state_->ThreadsById.end() && found->second->State == ThreadState::Held)
+      state_->Resume(*found->second);
+  }
+}
+
+bool LinuxPtraceConnection::Continue(pid_t tid, int signal) {
+  auto found = state_->ThreadsById.find(tid);
+  if (found == state_->ThreadsById.end()) return false;
+  ThreadAttachment& thread = *found->second;
+  if (Trace(PTRACE_CONT, tid, 0, static_cast<std::uintptr_t>(signal)) != 0) return false;
+  thread.State = ThreadState::Running;
+  thread.PendingSignal = 0;
+  return true;
+}
+
+void LinuxPtraceConnection::DetachAll() {
+  state_->StopAll();
+  // Each attachment passes on the signal its thread stopped at.
+  state_->ThreadsById.clear();
+  state_->Pending.clear();
+  state_->Exit.reset();
+  state_->Pid = 0;
+}

@@ -1,0 +1,238 @@
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/ptrace_connection_linux.h"
+
+namespace {
+
+char g_marker[] = "marker in the traced child";
+
+void* IdleThread(void*) {
+  for (;;) pause();
+  return nullptr;
+}
+
+void* SignallingThread(void*) {
+  syscall(SYS_tgkill, getpid(), syscall(SYS_gettid), SIGUSR2);
+  for (;;) pause();
+  return nullptr;
+}
+
+// A forked copy of the test with one extra thread. It obeys one-byte commands on a pipe:
+// 'u' raises SIGUSR1 on its main thread, 't' starts a thread that raises SIGUSR2 on itself,
+// 'q' exits with 7. It acknowledges start-up and each 'u' and 't' with one byte.
+class TracedChild {
+ public:
+  TracedChild() {
+    int commands[2], replies[2];
+    if (pipe(commands) != 0 || pipe(replies) != 0) std::abort();
+    pid_ = fork();
+    if (pid_ == 0) {
+      close(commands[1]);
+      close(replies[0]);
+      pthread_t thread;
+      pthread_create(&thread, nullptr, IdleThread, nullptr);
+      char c = 'r';
+      if (write(replies[1], &c, 1) != 1) _exit(1);
+      while (read(commands[0], &c, 1) == 1) {
+        if (c == 'u') raise(SIGUSR1);
+        if (c == 't') pthread_create(&thread, nullptr, SignallingThread, nullptr);
+        if (c == 'q') _exit(7);
+        if (write(replies[1], &c, 1) != 1) _exit(1);
+      }
+      _exit(0);
+    }
+    close(commands[0]);
+    close(replies[1]);
+    commands_ = commands[1];
+    replies_ = replies[0];
+    char c;
+    EXPECT_EQ(read(replies_, &c, 1), 1);
+  }
+  ~TracedChild() {
+    kill(pid_, SIGKILL);
+    int status;
+    waitpid(pid_, &status, 0);
+    close(commands_);
+    close(replies_);
+  }
+  pid_t pid() const { return pid_; }
+  void Send(char c) { ASSERT_EQ(write(commands_, &c, 1), 1); }
+  bool Reply() {
+    char c;
+    return read(replies_, &c, 1) == 1;
+  }
+
+ private:
+  pid_t pid_ = 0;
+  int commands_ = -1;
+  int replies_ = -1;
+};
+
+// The state letter of /proc/<pid>/task/<tid>/stat ('t' while stopped by a tracer).
+char ThreadState(pid_t pid, pid_t tid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/stat");
+  std::string line;
+  std::getline(in, line);
+  const auto close = line.rfind(')');
+  return close == std::string::npos || close + 2 >= line.size() ? '?' : line[close + 2];
+}
+
+std::string TracerPidLine(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("TracerPid:", 0) == 0) return line;
+  return {};
+}
+
+TEST(PtraceConnectionTest, AttachStopsEveryThreadAndReadsRegistersMemoryAndProcFiles) {
+  TracedChild child;
+  LinuxPtraceConnection connection;
+  ASSERT_TRUE(connection.Attach(child.pid()));
+  EXPECT_EQ(connection.ProcessId(), child.pid());
+
+  const std::vector<pid_t> threads = connection.Threads();
+  ASSERT_EQ(threads.size(), 2u);
+  EXPECT_EQ(threads[0], child.pid());
+  for (pid_t tid : threads) {
+    EXPECT_EQ(ThreadState(child.pid(), tid), 't') << tid;
+    const auto context = connection.ReadContext(tid);
+    ASSERT_TRUE(context.has_value());
+    EXPECT_NE(context->Registers.rip, 0u);
+    EXPECT_NE(context->Registers.rsp, 0u);
+    EXPECT_EQ(context->FloatingPoint.mxcsr, 0x1F80u);  // the default: the FPU state was read
+  }
+
+  std::array<std::byte, sizeof g_marker> copy{};
+  EXPECT_EQ(connection.Memory().Read(reinterpret_cast<std::uintptr_t>(g_marker), copy), copy.size());
+  EXPECT_EQ(std::memcmp(copy.data(), g_marker, sizeof g_marker), 0);
+
+  std::array<std::byte, 16> small{};
+  EXPECT_EQ(connection.Memory().Read(0, small), 0u);
+  EXPECT_EQ(connection.Memory().Read(~std::uint64_t{0} - 3, small), 0u);
+
+  const auto maps = connection.ReadProcFile("maps");
+  ASSERT_TRUE(maps.has_value());
+  EXPECT_NE(maps->find("[stack]"), std::string::npos);
+  EXPECT_FALSE(connection.ReadProcFile("../1/maps").has_value());
+  EXPECT_FALSE(connection.ReadProcFile("no-such-file").has_value());
+
+  connection.DetachAll();
+  EXPECT_EQ(TracerPidLine(child.pid()), "TracerPid:\t0");
+  child.Send('u');  // SIGUSR1 now ends it: nothing holds it any more
+  int status = 0;
+  ASSERT_EQ(waitpid(child.pid(), &status, 0), child.pid());
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGUSR1);
+}
+
+TEST(PtraceConnectionTest, ReadStopsAtTheFirstUnreadablePage) {
+  const long page = sysconf(_SC_PAGESIZE);
+  auto* pages = static_cast<std::byte*>(
+      mmap(nullptr, static_cast<std::size_t>(page) * 2, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(pages, MAP_FAILED);
+  std::memset(pages, 0x5A, static_cast<std::size_t>(page));
+  munmap(pages + page, static_cast<std::size_t>(page));
+  TracedChild child;  // inherits the readable page and the hole after it
+  munmap(pages, static_cast<std::size_t>(page));
+
+  for (const bool traced : {false, true}) {
+    LinuxPtraceConnection connection;
+    ProcessMemoryReader untraced(child.pid());
+    if (traced) {
+      ASSERT_TRUE(connection.Attach(child.pid()));
+    }
+    TargetMemory& memory = traced ? connection.Memory() : static_cast<TargetMemory&>(untraced);
+    std::vector<std::byte> buffer(8192, std::byte{0});
+    const std::uint64_t start = reinterpret_cast<std::uintptr_t>(pages) + static_cast<std::uint64_t>(page) - 100;
+    EXPECT_EQ(memory.Read(start, buffer), 100u) << traced;
+    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.begin() + 100, [](std::byte b) { return b == std::byte{0x5A}; }));
+    EXPECT_EQ(buffer[100], std::byte{0});
+  }
+}
+
+TEST(PtraceConnectionTest, SignalsAreReportedHeldSuppressedOrDeliveredAndTheExitEndsTracing) {
+  TracedChild child;
+  LinuxPtraceConnection connection;
+  ASSERT_TRUE(connection.Attach(child.pid()));
+  connection.ResumeAll();
+
+  child.Send('u');
+  TraceEvent event = connection.WaitForEvent();
+  ASSERT_EQ(event.Kind, TraceEventKind::Signal);
+  EXPECT_EQ(event.ThreadId, child.pid());
+  EXPECT_EQ(event.SignalInfo.si_signo, SIGUSR1);
+  connection.StopAll();
+  for (pid_t tid : connection.Threads()) EXPECT_EQ(ThreadState(child.pid(), tid), 't') << tid;
+  ASSERT_TRUE(connection.Continue(event.ThreadId, 0));  // suppressed: the child lives on
+  connection.ResumeAll();
+  EXPECT_TRUE(child.Reply());
+
+  // A thread started after attaching is followed and its signals are seen.
+  child.Send('t');
+  event = connection.WaitForEvent();
+  ASSERT_EQ(event.Kind, TraceEventKind::Signal);
+  EXPECT_EQ(event.SignalInfo.si_signo, SIGUSR2);
+  EXPECT_NE(event.ThreadId, child.pid());
+  const auto threads = connection.Threads();
+  EXPECT_EQ(threads.size(), 3u);
+  EXPECT_NE(std::find(threads.begin(), threads.end(), event.ThreadId), threads.end());
+  ASSERT_TRUE(connection.Continue(event.ThreadId, 0));
+  EXPECT_TRUE(child.Reply());
+
+  child.Send('q');
+  event = connection.WaitForEvent();
+  ASSERT_EQ(event.Kind, TraceEventKind::ProcessExited);
+  EXPECT_TRUE(WIFEXITED(event.Status) && WEXITSTATUS(event.Status) == 7);
+  EXPECT_EQ(connection.WaitForEvent().Kind, TraceEventKind::Lost);
+}
+
+TEST(PtraceConnectionTest, ADeliveredOrUnhandedSignalStillEndsTheProcess) {
+  for (const bool detachFirst : {false, true}) {
+    TracedChild child;
+    {
+      LinuxPtraceConnection connection;
+      ASSERT_TRUE(connection.Attach(child.pid()));
+      connection.ResumeAll();
+      child.Send('u');
+      const TraceEvent event = connection.WaitForEvent();
+      ASSERT_EQ(event.Kind, TraceEventKind::Signal);
+      if (!detachFirst) {
+        ASSERT_TRUE(connection.Continue(event.ThreadId, SIGUSR1));
+        const TraceEvent exit = connection.WaitForEvent();
+        ASSERT_EQ(exit.Kind, TraceEventKind::ProcessExited);
+        EXPECT_TRUE(WIFSIGNALED(exit.Status) && WTERMSIG(exit.Status) == SIGUSR1);
+        continue;
+      }
+      // Destroyed while the signal is held: the attachment passes it on.
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child.pid(), &status, 0), child.pid());
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGUSR1);
+  }
+}
+
+TEST(PtraceConnectionTest, AttachFailsForAProcessAlreadyTracedOrGone) {
+  TracedChild child;
+  LinuxPtraceConnection first;
+  ASSERT_TRUE(first.Attach(child.pid()));
+  LinuxPtraceConnection second;
+  EXPECT_FALSE(second.Attach(child.pid()));
+  EXPECT_EQ(second.ProcessId(), 0);
+  EXPECT_FALSE(second.Attach(0));
+  first.DetachAll();
+  EXPECT_EQ(TracerPidLine(child.pid()), "TracerPid:\t0");
+}
+
+}  // namespace
