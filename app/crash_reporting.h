@@ -5,9 +5,6 @@
 #include "platform/d3d11.h"
 #include "platform/registry.h"
 
-// UTF-8 of a wide text; raises ERROR_NO_UNICODE_TRANSLATION for an invalid code point.
-std::string ToUtf8(const std::wstring& text);
-
 // Starts the event client with the build's DSN (`dsn` empty: nothing is ever sent).
 void StartCrashReporting(const char* dsn);
 // The crash-report user {"email": ...}.

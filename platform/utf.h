@@ -9,6 +9,10 @@ std::string WideToUtf8Lossy(std::wstring_view text);
 // Strict conversion; nothing when the text holds an invalid code point.
 std::optional<std::string> WideToUtf8Strict(std::wstring_view text);
 
+// UTF-8 of a wide text; raises hresult_error ERROR_NO_UNICODE_TRANSLATION for an invalid code
+// point. Lives in the platform library, not beside the other conversions, as it raises.
+std::string ToUtf8(const std::wstring& text);
+
 // Malformed UTF-8 becomes U+FFFD, one per maximal invalid subsequence.
 std::wstring Utf8ToWide(std::string_view text);
 

@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
-#include "app/crash_reporting.h"
+#include "platform/utf.h"
 #include "platform/console.h"
 #include "platform/sentry/sentry.h"
 

@@ -8,6 +8,7 @@
 #include "platform/hresult_error.h"
 #include "platform/sentry/sentry.h"
 #include "platform/sentry/sentry_testing.h"
+#include "platform/utf.h"
 
 namespace {
 
