@@ -1,0 +1,41 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "platform/unique_fd.h"
+
+namespace corvantis::minidump {
+
+// Where a dump's bytes go. Writes may come in any order; a gap reads back as zeros.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  // Writes all of `bytes` at `offset` from the start; raises hresult_error on failure.
+  virtual void WriteAt(std::uint64_t offset, std::span<const std::byte> bytes) = 0;
+};
+
+// A file opened for writing; owns the descriptor.
+class FileSink final : public ByteSink {
+ public:
+  explicit FileSink(unique_fd file) : file_(std::move(file)) {}
+  void WriteAt(std::uint64_t offset, std::span<const std::byte> bytes) override;
+  // Cuts the file back to nothing, for writing a dump again from the start.
+  void Truncate();
+
+ private:
+  unique_fd file_;
+};
+
+// Collects the bytes in memory.
+class StringSink final : public ByteSink {
+ public:
+  void WriteAt(std::uint64_t offset, std::span<const std::byte> bytes) override;
+  const std::string& Bytes() const { return bytes_; }
+
+ private:
+  std::string bytes_;
+};
+
+}  // namespace corvantis::minidump

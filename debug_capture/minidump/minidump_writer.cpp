@@ -1,0 +1,40 @@
+#include "debug_capture/minidump/minidump_writer.h"
+
+#include "debug_capture/minidump/exception_stream.h"
+#include "debug_capture/minidump/handle_data_stream.h"
+#include "debug_capture/minidump/linux_streams.h"
+#include "debug_capture/minidump/memory_info_stream.h"
+#include "debug_capture/minidump/memory_list_stream.h"
+#include "debug_capture/minidump/minidump_file_writer.h"
+#include "debug_capture/minidump/module_list_stream.h"
+#include "debug_capture/minidump/system_info_stream.h"
+#include "debug_capture/minidump/thread_info_stream.h"
+#include "debug_capture/minidump/thread_list_stream.h"
+
+namespace corvantis::minidump {
+
+namespace {
+
+// System, threads, exception, modules, handles, thread times, regions, memory, full memory.
+constexpr std::uint32_t kFixedStreams = 9;
+
+}  // namespace
+
+void WriteMinidump(const ProcessSnapshot& snapshot, MemorySource& memory, std::uint32_t dumpType,
+                   ByteSink& sink) {
+  MinidumpFileWriter writer(sink,
+                            kFixedStreams + static_cast<std::uint32_t>(snapshot.RawStreams.size()));
+  WriteSystemInfoStream(writer, snapshot.System);
+  const auto stacks = WriteThreadListStream(writer, snapshot, memory);
+  if (snapshot.Exception) WriteExceptionStream(writer, *snapshot.Exception);
+  WriteModuleListStream(writer, snapshot);
+  WriteRawStreams(writer, snapshot.RawStreams);
+  if (dumpType & MiniDumpWithHandleData) WriteHandleDataStream(writer, snapshot);
+  if (dumpType & MiniDumpWithThreadInfo) WriteThreadInfoListStream(writer, snapshot);
+  if (dumpType & MiniDumpWithFullMemoryInfo) WriteMemoryInfoListStream(writer, snapshot);
+  WriteMemoryListStream(writer, stacks);
+  if (dumpType & MiniDumpWithFullMemory) WriteMemory64ListStream(writer, snapshot.Mappings, memory);
+  writer.Finish(snapshot.TimeDateStamp, dumpType);
+}
+
+}  // namespace corvantis::minidump

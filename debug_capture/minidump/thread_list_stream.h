@@ -1,0 +1,16 @@
+#pragma once
+#include <vector>
+
+#include "debug_capture/minidump/memory_source.h"
+#include "debug_capture/minidump/minidump_file_writer.h"
+#include "debug_capture/minidump/process_snapshot.h"
+
+namespace corvantis::minidump {
+
+// Writes the thread list with each thread's context and the stack bytes read from `memory`
+// (as many as can be read). Returns the stack ranges written, for the memory list.
+std::vector<MINIDUMP_MEMORY_DESCRIPTOR> WriteThreadListStream(MinidumpFileWriter& writer,
+                                                              const ProcessSnapshot& snapshot,
+                                                              MemorySource& memory);
+
+}  // namespace corvantis::minidump
