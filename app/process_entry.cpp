@@ -8,6 +8,7 @@ int RunProcess(const std::vector<std::wstring>& arguments, const ProcessRoles& r
   try {
     if (roles.RunDebuggerChild && roles.RunDebuggerChild(arguments))
       return static_cast<int>(arguments.size());
+    if (roles.EnterBenchmarkRole) roles.EnterBenchmarkRole();
     ApplyDebugArguments(arguments, [&](const DebugOptions& options) {
       if (roles.StartDebuggerChild) roles.StartDebuggerChild(options);
     });

@@ -10,6 +10,8 @@
 struct ProcessRoles {
   // True when the arguments made this process the debugger child and its work is done.
   std::function<bool(const std::vector<std::wstring>&)> RunDebuggerChild;
+  // Called once the process is known to take the benchmark role, before its options are read.
+  std::function<void()> EnterBenchmarkRole;
   // Starts a debugger child for this process; the result is not used.
   std::function<bool(const DebugOptions&)> StartDebuggerChild;
   std::function<int(BenchmarkSession&)> RunBenchmarkSession;

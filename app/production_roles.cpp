@@ -1,11 +1,15 @@
 #include "app/process_entry.h"
 #include "app/session_driver.h"
 #include "app/session_environment.h"
+#include "debug_capture/debugger_launcher.h"
+#include "debug_capture/parent_debug_events.h"
 
 ProcessRoles ProductionRoles() {
   ProcessRoles roles;
-  // The debugger-child role and its launcher are not part of this build yet: with both left
-  // empty the process always takes the benchmark role and "-Debug" starts no child.
+  roles.EnterBenchmarkRole = InstallParentDebugEvents;
+  // A child started before this build can play the child role would run the benchmark itself.
+  if (roles.RunDebuggerChild)
+    roles.StartDebuggerChild = [](const DebugOptions& options) { return StartDebuggerChild(options); };
   roles.RunBenchmarkSession = [](BenchmarkSession& session) {
     return RunBenchmarkSession(session, ProductionEnvironment());
   };

@@ -33,8 +33,9 @@ static_assert(sizeof(DebugEventData) == 160);
 // DebugEventData. Without a tracer it is ignored.
 inline int DebugEventSignal() { return SIGRTMAX - 2; }
 
-// Raises the event on the calling thread when a debugger is attached; the data must stay
-// valid until the call returns (the tracer reads it while this thread is stopped).
+// Raises the event on the calling thread; the tracer reads the data while this thread is stopped
+// inside the call, so it must stay valid until the call returns. Without a tracer the signal is
+// dropped. Callers check for a tracer first to spare building the data. Async-signal-safe.
 void RaiseDebugEvent(const DebugEventData& event);
 inline void RaiseDebugEvent(const EXCEPTION_RECORD64& record) {
   RaiseDebugEvent(DebugEventData{record, 0});

@@ -1,7 +1,13 @@
 #pragma once
 
-// True while a debugger (a tracer) is attached to this process.
+// True while a debugger (a tracer) is attached to this process. Reads /proc/self/status each
+// time; async-signal-safe.
 bool IsDebuggerPresent();
+
+// The same question for frequent callers (every throw, every trace line): a "no" is reused for
+// up to 20 ms, so a debugger that attaches later sees events from 20 ms after its attach on.
+// IsDebuggerPresent refreshes the answer; a forked child starts afresh. Async-signal-safe.
+bool DebuggerMayBePresent();
 
 // Hands a text to an attached debugger, which shows it as one line; nothing happens without one.
 void OutputDebugStringW(const wchar_t* text);

@@ -1,11 +1,13 @@
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdint>
 #include <cstring>
-#include <mutex>
+#include <ctime>
 #include <string>
-#include <vector>
 
 #include "platform/debug_event.h"
 #include "platform/debug_output.h"
@@ -29,23 +31,54 @@ bool TracerAttached() {
   return *line >= '1' && *line <= '9';
 }
 
+constexpr std::int64_t kNoTracerReuseNs = 20'000'000;
+
+// CLOCK_MONOTONIC_COARSE time until which the last "no tracer" answer holds; 0 when none does.
+std::atomic<std::int64_t> g_noTracerUntil{0};
+
+std::int64_t CoarseNow() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// A forked child has its own tracer (usually none, but its parent's answer is not its own).
+const int g_forgetAfterFork = pthread_atfork(nullptr, nullptr, [] { g_noTracerUntil.store(0); });
+
+// Ignored, so that a tracer detaching between the check and the signal cannot end the process;
+// a tracer still sees an ignored signal. Plain sigaction: also called from fault handlers.
 void IgnoreDebugEventSignal() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    struct sigaction action {};
-    action.sa_handler = SIG_IGN;
-    sigemptyset(&action.sa_mask);
-    sigaction(DebugEventSignal(), &action, nullptr);
-  });
+  static std::atomic<bool> ignored{false};
+  if (ignored.load(std::memory_order_acquire)) return;
+  struct sigaction action {};
+  action.sa_handler = SIG_IGN;
+  sigemptyset(&action.sa_mask);
+  sigaction(DebugEventSignal(), &action, nullptr);
+  ignored.store(true, std::memory_order_release);
 }
 
 }  // namespace
 
-bool IsDebuggerPresent() { return TracerAttached(); }
+bool IsDebuggerPresent() {
+  const bool attached = TracerAttached();
+  g_noTracerUntil.store(attached ? 0 : CoarseNow() + kNoTracerReuseNs, std::memory_order_relaxed);
+  return attached;
+}
+
+bool DebuggerMayBePresent() {
+  static_cast<void>(g_forgetAfterFork);
+  if (CoarseNow() < g_noTracerUntil.load(std::memory_order_relaxed)) return false;
+  return IsDebuggerPresent();
+}
 
 void RaiseDebugEvent(const DebugEventData& event) {
-  // A tracer that detaches between the check and the signal must not end the process.
   IgnoreDebugEventSignal();
+  // A thread that blocks the signal would keep it pending past the life of `event`; the stop
+  // happens on the way out of the raising call, so unblocking around it is enough.
+  sigset_t only, previous;
+  sigemptyset(&only);
+  sigaddset(&only, DebugEventSignal());
+  pthread_sigmask(SIG_UNBLOCK, &only, &previous);
   siginfo_t info;
   std::memset(&info, 0, sizeof info);
   info.si_signo = DebugEventSignal();
@@ -55,22 +88,13 @@ void RaiseDebugEvent(const DebugEventData& event) {
   info.si_value.sival_ptr = const_cast<DebugEventData*>(&event);
   syscall(SYS_rt_tgsigqueueinfo, getpid(), static_cast<pid_t>(syscall(SYS_gettid)),
           DebugEventSignal(), &info);
+  if (sigismember(&previous, DebugEventSignal())) pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void OutputDebugStringW(const wchar_t* text) {
-  if (text == nullptr || !TracerAttached()) return;
+  if (text == nullptr || !DebuggerMayBePresent()) return;
   // The debugger reads UTF-16, as from a Windows process.
-  std::u16string utf16;
-  for (const wchar_t* p = text; *p != 0; ++p) {
-    auto c = static_cast<char32_t>(*p);
-    if (c >= 0x10000 && c <= 0x10FFFF) {
-      c -= 0x10000;
-      utf16.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-      utf16.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-    } else {
-      utf16.push_back(c < 0x10000 ? static_cast<char16_t>(c) : u'\uFFFD');
-    }
-  }
+  const std::u16string utf16 = WideToUtf16(text);
   EXCEPTION_RECORD64 record{};
   record.ExceptionCode = DBG_PRINTEXCEPTION_WIDE_C;
   record.NumberParameters = 2;
@@ -80,7 +104,7 @@ void OutputDebugStringW(const wchar_t* text) {
 }
 
 void OutputDebugStringA(const char* text) {
-  if (text == nullptr || !TracerAttached()) return;
+  if (text == nullptr || !DebuggerMayBePresent()) return;
   EXCEPTION_RECORD64 record{};
   record.ExceptionCode = DBG_PRINTEXCEPTION_C;
   record.NumberParameters = 2;

@@ -120,3 +120,20 @@ std::wstring Utf16ToWide(std::u16string_view text) {
   }
   return out;
 }
+
+std::u16string WideToUtf16(std::wstring_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (wchar_t w : text) {
+    char32_t c = static_cast<char32_t>(w);
+    if (!IsValidScalar(c)) c = kReplacement;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(c));
+    }
+  }
+  return out;
+}

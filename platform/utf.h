@@ -18,3 +18,7 @@ std::wstring Utf8ToWide(std::string_view text);
 
 // UTF-16 code units (another process's memory) to wide text; unpaired surrogates become U+FFFD.
 std::wstring Utf16ToWide(std::u16string_view text);
+
+// Wide text as UTF-16 code units, for a reader that expects Windows strings; invalid code points
+// become U+FFFD.
+std::u16string WideToUtf16(std::wstring_view text);

@@ -138,6 +138,7 @@ ProcessRoles RecordingRoles(std::vector<std::string>& calls, bool child = false)
     calls.push_back("child?");
     return child;
   };
+  roles.EnterBenchmarkRole = [&calls] { calls.push_back("benchmark role"); };
   roles.StartDebuggerChild = [&calls](const DebugOptions&) {
     calls.push_back("start");
     return true;
@@ -156,7 +157,7 @@ TEST(RunProcess, RolesAndExitCodes) {
 
   calls.clear();
   EXPECT_EQ(RunProcess({L"p", L"-Debug"}, RecordingRoles(calls)), 0);
-  EXPECT_EQ(calls, (std::vector<std::string>{"child?", "start", "session"}));
+  EXPECT_EQ(calls, (std::vector<std::string>{"child?", "benchmark role", "start", "session"}));
 }
 
 TEST(RunProcess, InvalidArgumentStartsNothing) {
@@ -164,7 +165,7 @@ TEST(RunProcess, InvalidArgumentStartsNothing) {
   ScopedConsoleRedirect redirect(err, ScopedConsoleRedirect::Stream::Err);
   std::vector<std::string> calls;
   EXPECT_EQ(RunProcess({L"p", L"-user"}, RecordingRoles(calls)), kExitInvalidArgument);
-  EXPECT_EQ(calls, (std::vector<std::string>{"child?"}));
+  EXPECT_EQ(calls, (std::vector<std::string>{"child?", "benchmark role"}));
   EXPECT_NE(err.text().find(L"-user"), std::wstring::npos);
   EXPECT_EQ(err.text().back(), L'\n');
 }

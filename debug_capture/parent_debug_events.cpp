@@ -1,0 +1,6 @@
+#include "debug_capture/parent_debug_events.h"
+
+#include "platform/hresult_error.h"
+#include "platform/originate_error.h"
+
+void InstallParentDebugEvents() { SetErrorOriginHook(RoOriginateLanguageException); }
