@@ -10,11 +10,10 @@ extern "C" {
 #include <libavutil/dict.h>
 #include <libavutil/error.h>
 #include <libavutil/log.h>
-#include <libavutil/opt.h>
-#include <libswscale/swscale.h>
 }
 
 #include "amfrt/annexb.h"
+#include "amfrt/frame_conversion.h"
 #include "amfrt/trace.h"
 #include "platform/utf.h"
 
@@ -75,33 +74,11 @@ void SetOption(Dictionary& options, const char* key, const std::string& value) {
   options.reset(raw);
 }
 
-// Same size, so the flags only choose the chroma filter: bilinear averages each 2x2 block, point
-// takes one sample of it and costs a third less. The conversion is most of libx264's time at the
-// speed preset, so that preset takes point. Slice threads shorten the conversion of large
-// pictures, which sits on the latency path.
-SwsContext* NewScaler(int width, int height, Preset preset) {
-  SwsContext* scaler = sws_alloc_context();
-  if (scaler == nullptr) return nullptr;
-  const bool configured =
-      av_opt_set_int(scaler, "srcw", width, 0) >= 0 && av_opt_set_int(scaler, "srch", height, 0) >= 0 &&
-      av_opt_set_int(scaler, "dstw", width, 0) >= 0 && av_opt_set_int(scaler, "dsth", height, 0) >= 0 &&
-      av_opt_set_int(scaler, "src_format", AV_PIX_FMT_BGRA, 0) >= 0 &&
-      av_opt_set_int(scaler, "dst_format", AV_PIX_FMT_YUV420P, 0) >= 0 &&
-      av_opt_set_int(scaler, "sws_flags", preset == Preset::Speed ? SWS_POINT : SWS_BILINEAR, 0) >= 0;
-  if (configured) av_opt_set_int(scaler, "threads", 0, 0);  // optional: older libraries lack it
-  if (!configured || sws_init_context(scaler, nullptr, nullptr) < 0) {
-    sws_freeContext(scaler);
-    return nullptr;
-  }
-  return scaler;
-}
-
 }  // namespace
 
 void AvEncoder::ContextDeleter::operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
 void AvEncoder::FrameDeleter::operator()(AVFrame* f) const { av_frame_free(&f); }
 void AvEncoder::PacketDeleter::operator()(AVPacket* p) const { av_packet_free(&p); }
-void AvEncoder::ScalerDeleter::operator()(SwsContext* s) const { sws_freeContext(s); }
 
 AvEncoder::~AvEncoder() = default;
 
@@ -151,7 +128,7 @@ AMF_RESULT AvEncoder::Open(const EncoderSettings& settings, int width, int heigh
   c->rc_buffer_size = options.bufferSize;
   c->thread_count = 0;
   if (settings.lowLatency) c->thread_type = FF_THREAD_SLICE;
-  // libswscale's default conversion is BT.601 limited range; the stream says so.
+  // The conversion gives BT.601 limited range; the stream says so, for decoders to show the drawn colours.
   c->color_range = AVCOL_RANGE_MPEG;
   c->colorspace = AVCOL_SPC_SMPTE170M;
   c->color_primaries = AVCOL_PRI_SMPTE170M;
@@ -182,11 +159,6 @@ AMF_RESULT AvEncoder::Open(const EncoderSettings& settings, int width, int heigh
   frame->width = width;
   frame->height = height;
   if (const int r = av_frame_get_buffer(frame, 0); r < 0) return Failed(scope, "av_frame_get_buffer", r);
-  encoder->scaler_.reset(NewScaler(width, height, settings.preset));
-  if (!encoder->scaler_) {
-    TraceLine(amf::AMF_TRACE_ERROR, scope, L"sws_getContext failed for %dx%d", width, height);
-    return AMF_FAIL;
-  }
 
   wchar_t summary[1024];
   std::swprintf(summary, std::size(summary),
@@ -202,22 +174,30 @@ AMF_RESULT AvEncoder::Open(const EncoderSettings& settings, int width, int heigh
 }
 
 AMF_RESULT AvEncoder::Encode(const std::uint8_t* bgra, int rowPitch, std::int64_t frameIndex, PacketSink& sink) {
-  const wchar_t* scope = NamesOf(codec_).componentId;
   AVFrame* frame = frame_.get();
   // Frees nothing and allocates nothing unless the encoder still holds the previous picture.
-  if (const int r = av_frame_make_writable(frame); r < 0) return Failed(scope, "av_frame_make_writable", r);
-  const std::uint8_t* const source[] = {bgra};
-  const int sourceStride[] = {rowPitch};
-  sws_scale(scaler_.get(), source, sourceStride, 0, height_, frame->data, frame->linesize);
-  frame->pts = frameIndex;
-  frame->pict_type = AV_PICTURE_TYPE_NONE;
+  if (const int r = av_frame_make_writable(frame); r < 0)
+    return Failed(NamesOf(codec_).componentId, "av_frame_make_writable", r);
+  // Straight into the frame libavcodec hands on: the encoder's own copy is the only other one.
+  const I420Planes planes{frame->data[0], frame->linesize[0], frame->data[1],
+                          frame->linesize[1], frame->data[2], frame->linesize[2]};
+  if (!ConvertBgraToI420(bgra, rowPitch, width_, height_, planes)) {
+    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"Cannot convert a %dx%d picture of pitch %d",
+              width_, height_, rowPitch);
+    return AMF_INVALID_ARG;
+  }
+  return EncodePicture(frame, frameIndex, sink);
+}
 
-  int sent = avcodec_send_frame(context_.get(), frame);
+AMF_RESULT AvEncoder::EncodePicture(AVFrame* picture, std::int64_t frameIndex, PacketSink& sink) {
+  picture->pts = frameIndex;
+  picture->pict_type = AV_PICTURE_TYPE_NONE;
+  int sent = avcodec_send_frame(context_.get(), picture);
   if (sent == AVERROR(EAGAIN)) {
     if (const AMF_RESULT r = ReceivePackets(sink); r != AMF_OK) return r;
-    sent = avcodec_send_frame(context_.get(), frame);
+    sent = avcodec_send_frame(context_.get(), picture);
   }
-  if (sent < 0) return Failed(scope, "avcodec_send_frame", sent);
+  if (sent < 0) return Failed(NamesOf(codec_).componentId, "avcodec_send_frame", sent);
   return ReceivePackets(sink);
 }
 

@@ -11,7 +11,6 @@
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
-struct SwsContext;
 
 namespace amfrt {
 
@@ -30,8 +29,8 @@ class PacketSink {
   ~PacketSink() = default;
 };
 
-// libx264 / libx265 behind libavcodec, fed with BGRA pictures that libswscale turns into
-// YUV 4:2:0. Not thread-safe; one thread encodes at a time.
+// libx264 / libx265 behind libavcodec, fed with BGRA pictures converted to YUV 4:2:0 (BT.601,
+// limited range). Not thread-safe; one thread encodes at a time.
 class AvEncoder {
  public:
   // AMF_ENCODER_NOT_PRESENT when libavcodec lacks the codec, AMF_INVALID_RESOLUTION for a size it
@@ -46,6 +45,10 @@ class AvEncoder {
 
   // Converts and encodes one picture; every packet that became ready goes to `sink`.
   AMF_RESULT Encode(const std::uint8_t* bgra, int rowPitch, std::int64_t frameIndex, PacketSink& sink);
+  // Encodes a yuv420p picture of the opened size as it is, without conversion (what the library
+  // alone costs). Sets its pts and picture type; libavcodec takes a reference when the picture is
+  // reference-counted and copies it otherwise.
+  AMF_RESULT EncodePicture(AVFrame* picture, std::int64_t frameIndex, PacketSink& sink);
   // Ends the stream and hands out the packets still inside the encoder.
   AMF_RESULT Flush(PacketSink& sink);
 
@@ -53,7 +56,6 @@ class AvEncoder {
   struct ContextDeleter { void operator()(AVCodecContext* c) const; };
   struct FrameDeleter { void operator()(AVFrame* f) const; };
   struct PacketDeleter { void operator()(AVPacket* p) const; };
-  struct ScalerDeleter { void operator()(SwsContext* s) const; };
 
   AvEncoder() = default;
   AMF_RESULT ReceivePackets(PacketSink& sink);
@@ -64,7 +66,6 @@ class AvEncoder {
   std::unique_ptr<AVCodecContext, ContextDeleter> context_;
   std::unique_ptr<AVFrame, FrameDeleter> frame_;
   std::unique_ptr<AVPacket, PacketDeleter> packet_;
-  std::unique_ptr<SwsContext, ScalerDeleter> scaler_;
   std::vector<std::uint8_t> parameterSets_;
   std::wstring summary_;
 };

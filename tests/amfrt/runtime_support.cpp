@@ -181,6 +181,12 @@ std::vector<Output> CollectUntilEof(amf::AMFComponent* encoder, TestCodec codec,
 }
 
 std::vector<Output> EncodeGreyFrames(EncoderRig& rig, std::uint32_t frames, std::uint32_t slots) {
+  return EncodeFrames(rig, frames, slots,
+                      [](ID3D11Texture2D* texture, std::uint32_t k) { FillGrey(texture, GreyOf(k)); });
+}
+
+std::vector<Output> EncodeFrames(EncoderRig& rig, std::uint32_t frames, std::uint32_t slots,
+                                 const std::function<void(ID3D11Texture2D*, std::uint32_t)>& paint) {
   std::vector<com_ptr<ID3D11Texture2D>> textures;
   std::vector<amf::AMFSurfacePtr> surfaces;
   for (std::uint32_t i = 0; i < slots; ++i) {
@@ -192,7 +198,7 @@ std::vector<Output> EncodeGreyFrames(EncoderRig& rig, std::uint32_t frames, std:
   for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
        k < frames && std::chrono::steady_clock::now() < deadline;) {
     if (k - outputs.size() < slots) {
-      FillGrey(textures[k % slots].get(), GreyOf(k));
+      paint(textures[k % slots].get(), k);
       StampFrame(surfaces[k % slots].GetPtr(), rig.config.codec, k);
       const AMF_RESULT r = rig.encoder->SubmitInput(surfaces[k % slots].GetPtr());
       if (r == AMF_OK) {

@@ -1,0 +1,34 @@
+#include "amfrt/frame_conversion.h"
+
+#include <libyuv/convert_from_argb.h>
+
+namespace amfrt {
+namespace {
+
+// libyuv takes a negative height to mean "bottom-up" and a stride it is not told to check; both
+// are settled here so that a bad argument cannot turn into a read outside the picture.
+bool Valid(const std::uint8_t* bgra, int bgraStride, int width, int height) {
+  return bgra != nullptr && width > 0 && height > 0 && width <= (1 << 28) / 4 && bgraStride >= 4 * width;
+}
+
+int ChromaWidth(int width) { return (width + 1) / 2; }
+
+}  // namespace
+
+bool ConvertBgraToI420(const std::uint8_t* bgra, int bgraStride, int width, int height, const I420Planes& out) {
+  if (!Valid(bgra, bgraStride, width, height) || out.y == nullptr || out.u == nullptr || out.v == nullptr ||
+      out.yStride < width || out.uStride < ChromaWidth(width) || out.vStride < ChromaWidth(width))
+    return false;
+  // libyuv's "ARGB" is a little-endian word: B, G, R, A in memory, the texture's layout.
+  return libyuv::ARGBToI420(bgra, bgraStride, out.y, out.yStride, out.u, out.uStride, out.v, out.vStride, width,
+                            height) == 0;
+}
+
+bool ConvertBgraToNv12(const std::uint8_t* bgra, int bgraStride, int width, int height, const Nv12Planes& out) {
+  if (!Valid(bgra, bgraStride, width, height) || out.y == nullptr || out.uv == nullptr || out.yStride < width ||
+      out.uvStride < 2 * ChromaWidth(width))
+    return false;
+  return libyuv::ARGBToNV12(bgra, bgraStride, out.y, out.yStride, out.uv, out.uvStride, width, height) == 0;
+}
+
+}  // namespace amfrt

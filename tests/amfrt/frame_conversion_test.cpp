@@ -1,0 +1,190 @@
+#include "amfrt/frame_conversion.h"
+
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+using amfrt::ConvertBgraToI420;
+using amfrt::ConvertBgraToNv12;
+using amfrt::I420Planes;
+using amfrt::Nv12Planes;
+
+struct Rgb {
+  int r, g, b;
+};
+
+// BT.601 limited range in floating point, the reference for every conversion here.
+double LumaOf(Rgb c) { return 16 + (65.481 * c.r + 128.553 * c.g + 24.966 * c.b) / 255; }
+double CbOf(Rgb c) { return 128 + (-37.797 * c.r - 74.203 * c.g + 112.0 * c.b) / 255; }
+double CrOf(Rgb c) { return 128 + (112.0 * c.r - 93.786 * c.g - 18.214 * c.b) / 255; }
+
+// Bytes that end where a page no access is allowed to begins, so that a read or write one byte
+// past them faults even inside libraries built without the sanitizer.
+class GuardedBytes {
+ public:
+  explicit GuardedBytes(std::size_t size) : size_(size) {
+    const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    mapped_ = (size + page - 1) / page * page + page;
+    base_ = static_cast<std::uint8_t*>(mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    if (base_ == MAP_FAILED) throw std::bad_alloc();
+    mprotect(base_ + mapped_ - page, page, PROT_NONE);
+    data_ = base_ + mapped_ - page - size;
+  }
+  ~GuardedBytes() { munmap(base_, mapped_); }
+  GuardedBytes(const GuardedBytes&) = delete;
+  GuardedBytes& operator=(const GuardedBytes&) = delete;
+  std::uint8_t* data() { return data_; }
+  std::uint8_t& operator[](std::size_t i) { return data_[i]; }
+  std::size_t size() const { return size_; }
+
+ private:
+  std::size_t size_;
+  std::size_t mapped_ = 0;
+  std::uint8_t* base_ = nullptr;
+  std::uint8_t* data_ = nullptr;
+};
+
+void Put(std::uint8_t* pixel, Rgb c) {
+  pixel[0] = static_cast<std::uint8_t>(c.b);
+  pixel[1] = static_cast<std::uint8_t>(c.g);
+  pixel[2] = static_cast<std::uint8_t>(c.r);
+  pixel[3] = 255;
+}
+
+struct I420Picture {
+  int width, height, chromaWidth, chromaHeight;
+  std::vector<std::uint8_t> y, u, v;
+  I420Picture(int w, int h)
+      : width(w), height(h), chromaWidth((w + 1) / 2), chromaHeight((h + 1) / 2),
+        y(static_cast<std::size_t>(w) * h),
+        u(static_cast<std::size_t>(chromaWidth) * chromaHeight),
+        v(u.size()) {}
+  I420Planes Planes() { return {y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}; }
+};
+
+TEST(FrameConversion, IsBt601LimitedRangeAsSwscaleConvertsIt) {
+  // Uniform 2x2 blocks, so that how chroma is sampled does not matter, of random colours and the
+  // program's own (black, khaki, tomato) and the saturated ones.
+  constexpr int kWidth = 96, kHeight = 64;
+  std::vector<Rgb> colours = {{0, 0, 0},     {240, 230, 140}, {255, 99, 71}, {255, 255, 255}, {255, 0, 0},
+                              {0, 255, 0},   {0, 0, 255},     {255, 255, 0}, {0, 255, 255},   {255, 0, 255}};
+  std::mt19937 random(7);
+  while (colours.size() < static_cast<std::size_t>(kWidth / 2 * kHeight / 2))
+    colours.push_back({static_cast<int>(random() % 256), static_cast<int>(random() % 256),
+                       static_cast<int>(random() % 256)});
+  std::vector<std::uint8_t> bgra(static_cast<std::size_t>(kWidth) * kHeight * 4);
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x)
+      Put(&bgra[(static_cast<std::size_t>(y) * kWidth + x) * 4], colours[(y / 2) * (kWidth / 2) + x / 2]);
+
+  I420Picture ours(kWidth, kHeight);
+  ASSERT_TRUE(ConvertBgraToI420(bgra.data(), kWidth * 4, kWidth, kHeight, ours.Planes()));
+  I420Picture theirs(kWidth, kHeight);
+  SwsContext* scaler = sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGRA, kWidth, kHeight, AV_PIX_FMT_YUV420P,
+                                      SWS_POINT, nullptr, nullptr, nullptr);
+  ASSERT_NE(scaler, nullptr);
+  const std::uint8_t* source[] = {bgra.data()};
+  const int sourceStride[] = {kWidth * 4};
+  std::uint8_t* planes[] = {theirs.y.data(), theirs.u.data(), theirs.v.data()};
+  const int strides[] = {kWidth, kWidth / 2, kWidth / 2};
+  sws_scale(scaler, source, sourceStride, 0, kHeight, planes, strides);
+  sws_freeContext(scaler);
+
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x) {
+      const std::size_t i = static_cast<std::size_t>(y) * kWidth + x;
+      const Rgb c = colours[(y / 2) * (kWidth / 2) + x / 2];
+      ASSERT_NEAR(ours.y[i], theirs.y[i], 1) << x << "," << y;
+      ASSERT_NEAR(ours.y[i], LumaOf(c), 1.0) << x << "," << y;
+    }
+  for (std::size_t i = 0; i < ours.u.size(); ++i) {
+    ASSERT_NEAR(ours.u[i], theirs.u[i], 1) << i;
+    ASSERT_NEAR(ours.v[i], theirs.v[i], 1) << i;
+    ASSERT_NEAR(ours.u[i], CbOf(colours[i]), 1.5) << i;
+    ASSERT_NEAR(ours.v[i], CrOf(colours[i]), 1.5) << i;
+  }
+}
+
+TEST(FrameConversion, ChromaIsTheMeanOfEachBlockNotOneSampleOfIt) {
+  // Red and blue pixels in every 2x2 block: one sample would give pure red or blue chroma.
+  constexpr int kWidth = 32, kHeight = 16;
+  std::vector<std::uint8_t> bgra(static_cast<std::size_t>(kWidth) * kHeight * 4);
+  for (int y = 0; y < kHeight; ++y)
+    for (int x = 0; x < kWidth; ++x)
+      Put(&bgra[(static_cast<std::size_t>(y) * kWidth + x) * 4], (x + y) % 2 == 0 ? Rgb{255, 0, 0} : Rgb{0, 0, 255});
+  const Rgb mean{128, 0, 128};
+  I420Picture i420(kWidth, kHeight);
+  ASSERT_TRUE(ConvertBgraToI420(bgra.data(), kWidth * 4, kWidth, kHeight, i420.Planes()));
+  std::vector<std::uint8_t> nv12Y(static_cast<std::size_t>(kWidth) * kHeight), nv12Uv(nv12Y.size() / 2);
+  ASSERT_TRUE(ConvertBgraToNv12(bgra.data(), kWidth * 4, kWidth, kHeight, {nv12Y.data(), kWidth, nv12Uv.data(), kWidth}));
+  for (std::size_t i = 0; i < i420.u.size(); ++i) {
+    EXPECT_NEAR(i420.u[i], CbOf(mean), 1.5) << i;
+    EXPECT_NEAR(i420.v[i], CrOf(mean), 1.5) << i;
+    EXPECT_EQ(nv12Uv[2 * i], i420.u[i]) << i;
+    EXPECT_EQ(nv12Uv[2 * i + 1], i420.v[i]) << i;
+  }
+  EXPECT_EQ(nv12Y, i420.y);
+}
+
+class OddSizes : public ::testing::TestWithParam<std::pair<int, int>> {};
+
+TEST_P(OddSizes, ConvertEveryEdgeSampleWithinTheBuffersGiven) {
+  const auto [width, height] = GetParam();
+  const int chromaWidth = (width + 1) / 2, chromaHeight = (height + 1) / 2;
+  const Rgb khaki{240, 230, 140};
+  // Tightest strides and planes; every buffer ends at a guard page.
+  GuardedBytes bgra(static_cast<std::size_t>(width) * height * 4);
+  for (std::size_t i = 0; i < bgra.size(); i += 4) Put(&bgra[i], khaki);
+  GuardedBytes y(static_cast<std::size_t>(width) * height);
+  GuardedBytes u(static_cast<std::size_t>(chromaWidth) * chromaHeight);
+  GuardedBytes v(u.size());
+  GuardedBytes uv(2 * u.size());
+  ASSERT_TRUE(ConvertBgraToI420(bgra.data(), width * 4, width, height,
+                                {y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}));
+  for (std::size_t i = 0; i < y.size(); ++i) ASSERT_NEAR(y[i], LumaOf(khaki), 1.0) << i;
+  for (std::size_t i = 0; i < u.size(); ++i) {
+    ASSERT_NEAR(u[i], CbOf(khaki), 1.5) << i;
+    ASSERT_NEAR(v[i], CrOf(khaki), 1.5) << i;
+  }
+  ASSERT_TRUE(ConvertBgraToNv12(bgra.data(), width * 4, width, height, {y.data(), width, uv.data(), 2 * chromaWidth}));
+  for (std::size_t i = 0; i < u.size(); ++i) {
+    ASSERT_EQ(uv[2 * i], u[i]) << i;
+    ASSERT_EQ(uv[2 * i + 1], v[i]) << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, OddSizes,
+                         ::testing::Values(std::pair{1, 1}, std::pair{3, 5}, std::pair{17, 9}, std::pair{33, 2},
+                                           std::pair{2, 33}, std::pair{330, 186}, std::pair{641, 361}));
+
+TEST(FrameConversion, RefusesWhatWouldReachOutsideItsBuffersAndWritesNothing) {
+  std::vector<std::uint8_t> bgra(16 * 16 * 4, 0x80);
+  std::vector<std::uint8_t> y(16 * 16, 7), u(8 * 8, 7), v(8 * 8, 7), uv(16 * 8, 7);
+  const I420Planes good{y.data(), 16, u.data(), 8, v.data(), 8};
+  EXPECT_FALSE(ConvertBgraToI420(nullptr, 64, 16, 16, good));
+  EXPECT_FALSE(ConvertBgraToI420(bgra.data(), 64, 0, 16, good));
+  EXPECT_FALSE(ConvertBgraToI420(bgra.data(), 64, 16, -16, good)) << "libyuv would read it bottom-up";
+  EXPECT_FALSE(ConvertBgraToI420(bgra.data(), 60, 16, 16, good)) << "a row longer than the pitch";
+  EXPECT_FALSE(ConvertBgraToI420(bgra.data(), 64, 16, 16, {y.data(), 15, u.data(), 8, v.data(), 8}));
+  EXPECT_FALSE(ConvertBgraToI420(bgra.data(), 64, 16, 16, {y.data(), 16, u.data(), 7, v.data(), 8}));
+  EXPECT_FALSE(ConvertBgraToI420(bgra.data(), 64, 16, 16, {y.data(), 16, nullptr, 8, v.data(), 8}));
+  EXPECT_FALSE(ConvertBgraToNv12(bgra.data(), 64, 16, 16, {y.data(), 16, uv.data(), 15}));
+  EXPECT_FALSE(ConvertBgraToNv12(bgra.data(), 64, 16, 16, {y.data(), 16, nullptr, 16}));
+  for (const auto* plane : {&y, &u, &v, &uv})
+    for (std::uint8_t byte : *plane) ASSERT_EQ(byte, 7);
+  EXPECT_TRUE(ConvertBgraToI420(bgra.data(), 64, 16, 16, good));
+}
+
+}  // namespace
