@@ -6,8 +6,14 @@
 
 int RunProcess(const std::vector<std::wstring>& arguments, const ProcessRoles& roles) {
   try {
-    if (roles.RunDebuggerChild && roles.RunDebuggerChild(arguments))
-      return static_cast<int>(arguments.size());
+    bool childDone = false;
+    try {
+      childDone = roles.RunDebuggerChild && roles.RunDebuggerChild(arguments);
+    } catch (...) {
+      // The debugger child could not attach: it ends quietly, the parent goes on without it.
+      return kExitFailure;
+    }
+    if (childDone) return static_cast<int>(arguments.size());
     if (roles.EnterBenchmarkRole) roles.EnterBenchmarkRole();
     ApplyDebugArguments(arguments, [&](const DebugOptions& options) {
       if (roles.StartDebuggerChild) roles.StartDebuggerChild(options);

@@ -8,7 +8,8 @@
 
 // The three roles the entry hands work to.
 struct ProcessRoles {
-  // True when the arguments made this process the debugger child and its work is done.
+  // True when the arguments made this process the debugger child and its work is done; an
+  // error it raises (the parent could not be attached) ends the process quietly.
   std::function<bool(const std::vector<std::wstring>&)> RunDebuggerChild;
   // Called once the process is known to take the benchmark role, before its options are read.
   std::function<void()> EnterBenchmarkRole;
@@ -18,7 +19,8 @@ struct ProcessRoles {
 };
 
 // The process entry over an argument list: the exit code of the role that ran. An invalid
-// argument or an error that escapes a role is reported in one line on standard error.
+// argument or an error that escapes the benchmark role is reported in one line on standard error;
+// one that escapes the debugger child gives kExitFailure without a message.
 int RunProcess(const std::vector<std::wstring>& arguments, const ProcessRoles& roles);
 
 inline constexpr int kExitInvalidArgument = 2;

@@ -1,11 +1,15 @@
 #include "app/process_entry.h"
 #include "app/session_driver.h"
 #include "app/session_environment.h"
+#include "debug_capture/configure_debugger.h"
 #include "debug_capture/debugger_launcher.h"
 #include "debug_capture/parent_debug_events.h"
 
 ProcessRoles ProductionRoles() {
   ProcessRoles roles;
+  roles.RunDebuggerChild = [](const std::vector<std::wstring>& arguments) {
+    return ParentProcessDebug::RunFromCommandLine(arguments, ConfigureDebugger);
+  };
   roles.EnterBenchmarkRole = InstallParentDebugEvents;
   // A child started before this build can play the child role would run the benchmark itself.
   if (roles.RunDebuggerChild)

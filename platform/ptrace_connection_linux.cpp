@@ -124,12 +124,29 @@ std::size_t ProcessMemoryReader::Read(std::uint64_t address, std::span<std::byte
   return done;
 }
 
+namespace {
+
+// The connection's memory: one object for the connection's lifetime, reading the process
+// attached at the time.
+class ConnectionMemory final : public TargetMemory {
+ public:
+  void Target(pid_t pid) { reader_ = pid > 0 ? std::make_unique<ProcessMemoryReader>(pid) : nullptr; }
+  std::size_t Read(std::uint64_t address, std::span<std::byte> buffer) override {
+    return reader_ ? reader_->Read(address, buffer) : 0;
+  }
+
+ private:
+  std::unique_ptr<ProcessMemoryReader> reader_;
+};
+
+}  // namespace
+
 struct LinuxPtraceConnection::State {
   pid_t Pid = 0;
   std::map<pid_t, std::unique_ptr<ThreadAttachment>> ThreadsById;
   std::deque<TraceEvent> Pending;
   std::optional<TraceEvent> Exit;  // the process's end, once seen
-  std::unique_ptr<ProcessMemoryReader> Memory;
+  ConnectionMemory Memory;
 
   ThreadAttachment& Find(pid_t tid) {
     auto& slot = ThreadsById[tid];
@@ -239,7 +256,7 @@ bool LinuxPtraceConnection::Attach(pid_t pid) {
   if (state_->Pid != 0 || pid <= 0) return false;
   state_->Pid = pid;
   state_->Exit.reset();
-  state_->Memory = std::make_unique<ProcessMemoryReader>(pid);
+  state_->Memory.Target(pid);
   const std::string taskDir = "/proc/" + std::to_string(pid) + "/task";
   // Threads started by a thread not yet seized are missed by one listing: list until stable.
   for (bool added = true; added;) {
@@ -300,10 +317,7 @@ std::optional<ThreadContext> LinuxPtraceConnection::ReadContext(pid_t tid) {
   return context;
 }
 
-TargetMemory& LinuxPtraceConnection::Memory() {
-  if (!state_->Memory) state_->Memory = std::make_unique<ProcessMemoryReader>(state_->Pid);
-  return *state_->Memory;
-}
+TargetMemory& LinuxPtraceConnection::Memory() { return state_->Memory; }
 
 std::optional<std::string> LinuxPtraceConnection::ReadProcFile(const std::string& name) {
   if (state_->Pid == 0 || name.empty() || name.find("..") != std::string::npos) return std::nullopt;
@@ -335,6 +349,7 @@ TraceEvent LinuxPtraceConnection::WaitForEvent() {
       TraceEvent exit = *state_->Exit;
       state_->Exit.reset();
       state_->Pid = 0;
+      state_->Memory.Target(0);
       return exit;
     }
     if (state_->Pid == 0) return TraceEvent{};
@@ -370,4 +385,5 @@ void LinuxPtraceConnection::DetachAll() {
   state_->Pending.clear();
   state_->Exit.reset();
   state_->Pid = 0;
+  state_->Memory.Target(0);
 }

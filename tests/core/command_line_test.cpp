@@ -177,6 +177,12 @@ TEST(RunProcess, EscapingErrorIsReportedNotThrown) {
   roles.RunBenchmarkSession = [](BenchmarkSession&) -> int { throw hresult_error(E_FAIL, L"boom"); };
   EXPECT_EQ(RunProcess({L"p"}, roles), kExitFailure);
   EXPECT_EQ(err.text(), L"corvantis: boom (0x80004005)\n");
+  // A debugger child that cannot attach ends quietly and starts no benchmark.
+  StringConsole childErr;
+  ScopedConsoleRedirect childRedirect(childErr, ScopedConsoleRedirect::Stream::Err);
+  roles.RunDebuggerChild = [](const std::vector<std::wstring>&) -> bool { throw hresult_error(E_FAIL, L"attach"); };
+  EXPECT_EQ(RunProcess({L"p"}, roles), kExitFailure);
+  EXPECT_EQ(childErr.text(), L"");
 }
 
 TEST(RunProcess, OddArgumentListsDoNotCrash) {

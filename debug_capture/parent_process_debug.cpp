@@ -1,0 +1,202 @@
+#include "debug_capture/parent_process_debug.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <set>
+#include <span>
+
+#include "debug_capture/child_command_line.h"
+#include "debug_capture/signal_exception.h"
+#include "debug_capture/text.h"
+#include "debug_capture/write_minidump.h"
+#include "platform/hresult_error.h"
+#include "platform/module_path.h"
+#include "platform/ptrace_connection_linux.h"
+#include "platform/utf.h"
+#include "platform/win32_error.h"
+
+namespace {
+
+constexpr std::size_t kDebugStringUnits = 8191;
+constexpr std::uint32_t kBreakpointCode = 0x80000003;
+constexpr std::uint32_t kClrExceptionCode = 0xE0434352;
+
+// Signals the parent's wait: one byte down the inherited pipe, which is then closed. A number
+// that names no pipe is left alone.
+void SignalAttached(int fd) {
+  struct stat info;
+  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISFIFO(info.st_mode)) return;
+  const char byte = 1;
+  while (write(fd, &byte, 1) < 0 && errno == EINTR) {
+  }
+  close(fd);
+}
+
+bool IsFaultSignal(int signal) {
+  return signal == SIGSEGV || signal == SIGBUS || signal == SIGILL || signal == SIGFPE || signal == SIGABRT;
+}
+
+// The bit of `signal` in a "Sig...:" mask line of a status file.
+bool MaskHas(const std::string& status, const char* field, int signal) {
+  const auto at = status.find(field);
+  if (at == std::string::npos) return false;
+  const unsigned long long mask = std::strtoull(status.c_str() + at + std::strlen(field), nullptr, 16);
+  return signal >= 1 && signal <= 64 && ((mask >> (signal - 1)) & 1u) != 0;
+}
+
+class DetachOnExit {
+ public:
+  explicit DetachOnExit(PtraceConnection& target) : target_(target) {}
+  ~DetachOnExit() { target_.DetachAll(); }
+  DetachOnExit(const DetachOnExit&) = delete;
+  DetachOnExit& operator=(const DetachOnExit&) = delete;
+
+ private:
+  PtraceConnection& target_;
+};
+
+// The event loop of one attachment.
+class Relay {
+ public:
+  Relay(ParentProcessDebug& debugger, PtraceConnection& target, TargetMemory& memory, pid_t parent,
+        std::int32_t dumpType, const MiniDumpWriter& writeDump)
+      : debugger_(debugger), target_(target), memory_(memory), parent_(parent), dumpType_(dumpType),
+        writeDump_(writeDump) {}
+
+  void Run() {
+    // The stop of the attach plays the attach breakpoint: nothing to describe.
+    target_.ResumeAll();
+    for (;;) {
+      const TraceEvent event = target_.WaitForEvent();
+      if (event.Kind != TraceEventKind::Signal) return;
+      target_.StopAll();
+      const int deliver = Handle(event);
+      if (!target_.Continue(event.ThreadId, deliver))
+        throw hresult_error(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), L"The parent could not be resumed.");
+      target_.ResumeAll();
+    }
+  }
+
+ private:
+  // The signal to deliver: 0 for the parent's own debug events, the signal itself otherwise.
+  int Handle(const TraceEvent& event) {
+    const siginfo_t& info = event.SignalInfo;
+    if (info.si_signo == DebugEventSignal() && info.si_code == SI_QUEUE) {
+      DebugEventData data{};
+      const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(info.si_value.sival_ptr));
+      if (memory_.Read(address, std::as_writable_bytes(std::span(&data, 1))) == sizeof data)
+        HandleDebugEvent(event.ThreadId, data);
+      return 0;
+    }
+    if (!IsFaultSignal(info.si_signo)) return info.si_signo;
+    // A fault event already described this fault; the signal that follows ends the process.
+    if (faultEvents_.erase(event.ThreadId) != 0) return info.si_signo;
+    // A handler of the parent's own raises the fault event with the faulting registers.
+    if (ParentHandles(event.ThreadId, info.si_signo)) return info.si_signo;
+    const auto context = target_.ReadContext(event.ThreadId);
+    if (const auto record = ExceptionRecordFromSignal(info, context ? context->Registers.rip : 0))
+      HandleException(event.ThreadId, DebugEventData{*record, 0});
+    return info.si_signo;
+  }
+
+  bool ParentHandles(pid_t tid, int signal) {
+    const auto status = target_.ReadProcFile("task/" + std::to_string(tid) + "/status");
+    return status && MaskHas(*status, "SigCgt:", signal) && !MaskHas(*status, "SigBlk:", signal);
+  }
+
+  void HandleDebugEvent(pid_t tid, const DebugEventData& data) {
+    const EXCEPTION_RECORD64& record = data.Record;
+    if (record.ExceptionCode == DBG_PRINTEXCEPTION_WIDE_C || record.ExceptionCode == DBG_PRINTEXCEPTION_C) {
+      if (debugger_.DisableDebugOutput == 0 && debugger_.Output)
+        RelayDebugString(record, record.ExceptionCode == DBG_PRINTEXCEPTION_WIDE_C);
+      return;
+    }
+    if (record.ExceptionCode == kBreakpointCode) return;
+    if (data.ContextAddress != 0) faultEvents_.insert(tid);
+    HandleException(tid, data);
+  }
+
+  void RelayDebugString(const EXCEPTION_RECORD64& record, bool wide) {
+    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(record.ExceptionInformation[0], kDebugStringUnits));
+    const std::uint64_t address = record.ExceptionInformation[1];
+    std::wstring text;
+    if (wide) {
+      const std::size_t copied = memory_.Read(address, std::as_writable_bytes(std::span(buffer_)).first(length * 2));
+      if (copied == 0) return;
+      std::u16string_view units(buffer_.data(), copied / 2);
+      text = Utf16ToWide(units.substr(0, units.find(u'\0')));
+    } else {
+      auto bytes = std::as_writable_bytes(std::span(buffer_)).first(length);
+      const std::size_t copied = memory_.Read(address, bytes);
+      if (copied == 0) return;
+      std::string_view narrow(reinterpret_cast<const char*>(bytes.data()), copied);
+      text = Utf8ToWide(narrow.substr(0, narrow.find('\0')));
+    }
+    text = TrimTrailing(std::move(text));
+    if (!text.empty()) debugger_.Output(text.c_str());
+  }
+
+  void HandleException(pid_t tid, const DebugEventData& data) {
+    const EXCEPTION_RECORD64& record = data.Record;
+    std::wstring codeText = FormatText(L"0x%08X", record.ExceptionCode);
+    if (record.ExceptionCode == kClrExceptionCode && record.NumberParameters >= 5)
+      codeText = FormatText(L"0x%08X", static_cast<std::uint32_t>(record.ExceptionInformation[0]));
+    const MapsReader readMaps = [this] { return target_.ReadProcFile("maps"); };
+    if (debugger_.DescribeException(memory_, readMaps, record, codeText) == 0) return;
+    if (executableName_.empty()) executableName_ = FindFileName(GetExecutablePath());
+    const std::vector<std::wstring> parts{executableName_, FormatText(L"%d", static_cast<int>(parent_)),
+                                          L"DebugException", FormatText(L"%d", static_cast<int>(dumpCounter_++)),
+                                          codeText};
+    if (writeDump_) writeDump_(parent_, target_, tid, data, parts, dumpType_);
+  }
+
+  ParentProcessDebug& debugger_;
+  PtraceConnection& target_;
+  TargetMemory& memory_;
+  const pid_t parent_;
+  const std::int32_t dumpType_;
+  const MiniDumpWriter& writeDump_;
+  std::uint32_t dumpCounter_ = 0;
+  std::set<pid_t> faultEvents_;  // threads whose fault event came before the fault's signal
+  std::wstring executableName_;
+  std::vector<char16_t> buffer_ = std::vector<char16_t>(kDebugStringUnits + 1);
+};
+
+}  // namespace
+
+bool ParentProcessDebug::RunFromCommandLine(const std::vector<std::wstring>& arguments,
+                                            const std::function<void(ParentProcessDebug&)>& configure) {
+  const auto request = RecognizeChildCommandLine(arguments);
+  if (!request) return false;
+  ParentProcessDebug debugger;
+  debugger.DisableDebugOutput = request->DisableDebugOutput;
+  if (configure) configure(debugger);
+  debugger.Run(request->ParentId, request->DumpType, request->EventFd);
+  return true;
+}
+
+void ParentProcessDebug::Run(std::uint32_t parentId, std::int32_t dumpType, int eventFd) {
+  // A parent that stopped reading the event pipe or the shared output must not end the child
+  // while it holds the parent.
+  std::signal(SIGPIPE, SIG_IGN);
+  LinuxPtraceConnection connection;
+  Run(connection, connection.Memory(), parentId, dumpType, eventFd, WriteMiniDump);
+}
+
+void ParentProcessDebug::Run(PtraceConnection& target, TargetMemory& memory, std::uint32_t parentId,
+                             std::int32_t dumpType, int eventFd, const MiniDumpWriter& writeDump) {
+  const auto parent = static_cast<pid_t>(parentId);
+  if (parent <= 0 || !target.Attach(parent))
+    throw hresult_error(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), L"The parent process could not be attached.");
+  DetachOnExit detach(target);
+  SignalAttached(eventFd);
+  try {
+    Relay(*this, target, memory, parent, dumpType, writeDump).Run();
+  } catch (...) {
+    // Any failure inside the loop ends the relay without a message.
+  }
+}

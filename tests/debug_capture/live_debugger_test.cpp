@@ -1,0 +1,108 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct RaiserRun {
+  std::string Out;
+  std::string Err;
+  int Status = -1;       // the raiser's wait status
+  int ChildStatus = -1;  // the debugger child's wait status
+};
+
+std::string ReadAll(int fd) {
+  std::string text;
+  lseek(fd, 0, SEEK_SET);
+  char chunk[4096];
+  for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;) text.append(chunk, static_cast<std::size_t>(n));
+  close(fd);
+  return text;
+}
+
+// Waits at most 30 s for `pid`, which may become this process's child only later (an orphan
+// handed to this subreaper); kills it when it does not end.
+int WaitBounded(pid_t pid) {
+  int status = -1;
+  for (int i = 0; i < 3000; ++i) {
+    const pid_t result = waitpid(pid, &status, WNOHANG | __WALL);
+    if (result == pid) return status;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, __WALL);
+  ADD_FAILURE() << "process " << pid << " did not end";
+  return status;
+}
+
+// Runs the tests' event raiser with the real program as its debugger child.
+RaiserRun RunRaiser(std::vector<std::string> arguments) {
+  prctl(PR_SET_CHILD_SUBREAPER, 1);
+  FILE* out = std::tmpfile();
+  FILE* err = std::tmpfile();
+  arguments.insert(arguments.begin(), {EVENT_RAISER, CORVANTIS_EXECUTABLE});
+  const pid_t raiser = fork();
+  if (raiser == 0) {
+    dup2(fileno(out), 1);
+    dup2(fileno(err), 2);
+    std::vector<char*> argv;
+    for (std::string& a : arguments) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  RaiserRun run;
+  run.Status = WaitBounded(raiser);
+  run.Out = ReadAll(dup(fileno(out)));
+  run.Err = ReadAll(dup(fileno(err)));
+  std::fclose(out);
+  std::fclose(err);
+  int child = 0;
+  if (std::sscanf(run.Err.c_str(), "child %d", &child) == 1 && child > 0) run.ChildStatus = WaitBounded(child);
+  return run;
+}
+
+bool ExitedWith(int status, int code) { return WIFEXITED(status) && WEXITSTATUS(status) == code; }
+
+TEST(LiveDebuggerTest, RelaysDebugStringsAndDescribesThrownObjectsOfARealProcess) {
+  const RaiserRun run = RunRaiser({"strings", "throw", "print"});
+  EXPECT_EQ(run.Out,
+            "wide h\u00e9llo\n"
+            "narrow caf\u00e9 \uFFFD\n"
+            "Exception: Module corvantis_event_raiser, winrt::hresult_error, 0x80070050\n"
+            "parent line\n");
+  EXPECT_TRUE(ExitedWith(run.Status, 0)) << run.Status;
+  // The child ended with the parent, with the argument count as its exit code.
+  EXPECT_TRUE(ExitedWith(run.ChildStatus, 5)) << run.ChildStatus;
+
+  const RaiserRun quiet = RunRaiser({"quiet", "strings", "throw"});
+  EXPECT_EQ(quiet.Out, "Exception: Module corvantis_event_raiser, winrt::hresult_error, 0x80070050\n");
+  EXPECT_TRUE(ExitedWith(quiet.ChildStatus, 6)) << quiet.ChildStatus;
+}
+
+TEST(LiveDebuggerTest, AFaultIsDescribedOnceAndStillEndsTheProcess) {
+  const RaiserRun run = RunRaiser({"segv", "print"});
+  EXPECT_EQ(run.Out, "Exception: \n");
+  EXPECT_TRUE(WIFSIGNALED(run.Status) && WTERMSIG(run.Status) == SIGSEGV) << run.Status;
+  EXPECT_TRUE(ExitedWith(run.ChildStatus, 5)) << run.ChildStatus;
+}
+
+TEST(LiveDebuggerTest, AParentThatCannotBeAttachedRunsOnAndTheChildEndsQuietly) {
+  const RaiserRun run = RunRaiser({"traced", "strings", "print"});
+  EXPECT_EQ(run.Out, "parent line\n");
+  EXPECT_TRUE(ExitedWith(run.Status, 0)) << run.Status;
+  EXPECT_TRUE(ExitedWith(run.ChildStatus, 1)) << run.ChildStatus;
+  EXPECT_EQ(run.Err.find("corvantis"), std::string::npos) << run.Err;
+}
+
+}  // namespace
