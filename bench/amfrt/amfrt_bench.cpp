@@ -1,18 +1,32 @@
 // Encoding speed of the runtime with the program's encoder settings, from prepared BGRA surfaces:
 // "Throughput" keeps the input queue busy and counts frames per second; "Latency" submits one
-// frame at a time and measures SubmitInput to output.
+// frame at a time and measures SubmitInput to output. "Library" is the limit: the same frames
+// converted to YUV 4:2:0 beforehand and fed to libavcodec, opened with the runtime's own option
+// code, on the calling thread. Throughput's "of_library" is its frame rate over Library's of the
+// same codec and size in the same run.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <map>
+#include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
+
+extern "C" {
+#include <libavutil/frame.h>
+}
 
 #include "amf/api/encoder_properties.h"
 #include "amf/api/interfaces.h"
+#include "amfrt/av_encoder.h"
+#include "amfrt/encoder_settings.h"
+#include "amfrt/frame_conversion.h"
+#include "amfrt/property_map.h"
 #include "platform/graphics.h"
 
 namespace {
@@ -53,39 +67,57 @@ amf::AMFVariantStruct Bool(bool v) {
   return s;
 }
 
+using Properties = std::vector<std::pair<const wchar_t*, amf::AMFVariantStruct>>;
+
 // The program's configuration at 60 fps and 500 kbit/s.
+Properties ProgramProperties(Codec codec) {
+  if (codec == Codec::Avc)
+    return {{AMF_VIDEO_ENCODER_FRAMERATE, Rate(60)},
+            {AMF_VIDEO_ENCODER_PROFILE, Int(100)},
+            {AMF_VIDEO_ENCODER_LOWLATENCY_MODE, Bool(true)},
+            {AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, Int(3)},
+            {AMF_VIDEO_ENCODER_TARGET_BITRATE, Int(500000)},
+            {AMF_VIDEO_ENCODER_PEAK_BITRATE, Int(625000)},
+            {AMF_VIDEO_ENCODER_ENFORCE_HRD, Int(0)},
+            {AMF_VIDEO_ENCODER_IDR_PERIOD, Int(0)},
+            {AMF_VIDEO_ENCODER_B_PIC_PATTERN, Int(0)},
+            {AMF_VIDEO_ENCODER_QUALITY_PRESET, Int(1)}};
+  return {{AMF_VIDEO_ENCODER_HEVC_FRAMERATE, Rate(60)},
+          {AMF_VIDEO_ENCODER_HEVC_PROFILE, Int(1)},
+          {AMF_VIDEO_ENCODER_HEVC_TIER, Int(0)},
+          {AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, Int(1)},
+          {AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD, Int(1)},
+          {AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, Int(500000)},
+          {AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, Int(625000)},
+          {AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, Int(0)},
+          {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, Int(1)},
+          {AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, Int(0)},
+          {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, Int(10)}};
+}
+
 void Configure(amf::AMFComponent* c, Codec codec) {
-  if (codec == Codec::Avc) {
-    c->SetProperty(AMF_VIDEO_ENCODER_FRAMERATE, Rate(60));
-    c->SetProperty(AMF_VIDEO_ENCODER_PROFILE, Int(100));
-    c->SetProperty(AMF_VIDEO_ENCODER_LOWLATENCY_MODE, Bool(true));
-    c->SetProperty(AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, Int(3));
-    c->SetProperty(AMF_VIDEO_ENCODER_TARGET_BITRATE, Int(500000));
-    c->SetProperty(AMF_VIDEO_ENCODER_PEAK_BITRATE, Int(625000));
-    c->SetProperty(AMF_VIDEO_ENCODER_ENFORCE_HRD, Int(0));
-    c->SetProperty(AMF_VIDEO_ENCODER_IDR_PERIOD, Int(0));
-    c->SetProperty(AMF_VIDEO_ENCODER_B_PIC_PATTERN, Int(0));
-    c->SetProperty(AMF_VIDEO_ENCODER_QUALITY_PRESET, Int(1));
-  } else {
-    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_FRAMERATE, Rate(60));
-    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_PROFILE, Int(1));
-    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_TIER, Int(0));
-    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, Int(1));
-    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD, Int(1));
-    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, Int(500000));
-    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, Int(625000));
-    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, Int(0));
-    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, Int(1));
-    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, Int(0));
-    c->SetProperty(AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, Int(10));
+  for (const auto& [name, value] : ProgramProperties(codec)) c->SetProperty(name, value);
+}
+
+// What the runtime's component makes of the same properties.
+amfrt::EncoderSettings RuntimeSettings(Codec codec) {
+  const amfrt::Codec runtimeCodec = codec == Codec::Avc ? amfrt::Codec::Avc : amfrt::Codec::Hevc;
+  amfrt::PropertyMap properties;
+  for (const auto& [name, value] : ProgramProperties(codec)) {
+    amf::AMFVariantStruct normalized;
+    amf::AMFVariantInit(&normalized);
+    if (amfrt::NormalizeEncoderProperty(runtimeCodec, name, value, &normalized) == AMF_OK)
+      properties.Set(name, normalized);
+    amf::AMFVariantClear(&normalized);
   }
+  return amfrt::ReadEncoderSettings(runtimeCodec, properties);
 }
 
 // A gradient with a detailed box that moves from slot to slot, roughly what the program draws.
-void Paint(ID3D11Texture2D* texture, std::uint32_t width, std::uint32_t height, std::uint32_t slot) {
+void Paint(std::uint8_t* pixels, std::size_t pitch, std::uint32_t width, std::uint32_t height, std::uint32_t slot) {
   const std::uint32_t boxX = (width / 2) * slot / kSlots, boxY = height / 4;
   for (std::uint32_t y = 0; y < height; ++y) {
-    std::uint8_t* row = texture->Pixels() + static_cast<std::size_t>(y) * texture->RowPitch();
+    std::uint8_t* row = pixels + static_cast<std::size_t>(y) * pitch;
     for (std::uint32_t x = 0; x < width; ++x) {
       const bool inBox = x >= boxX && x < boxX + width / 4 && y >= boxY && y < boxY + height / 4;
       const std::uint32_t detail = (x * 7 + y * 13 + slot * 31) * 2654435761u >> 24;
@@ -116,7 +148,7 @@ class Rig {
     for (std::uint32_t i = 0; i < kSlots; ++i) {
       textures_.emplace_back();
       device_->CreateTexture2D(&desc, nullptr, textures_.back().put());
-      Paint(textures_.back().get(), width, height, i);
+      Paint(textures_.back()->Pixels(), textures_.back()->RowPitch(), width, height, i);
       surfaces_.emplace_back();
       context_->CreateSurfaceFromDX11Native(textures_.back().get(), &surfaces_.back(), nullptr);
     }
@@ -187,17 +219,88 @@ void WaitFor(Rig& rig, std::uint64_t received) {
   }
 }
 
-// Each iteration: kSlots frames submitted back to back, then all their outputs.
+// Library frame rates of this run, by codec and size.
+std::map<std::string, double>& LibraryFps() {
+  static std::map<std::string, double> fps;
+  return fps;
+}
+
+std::string Key(Codec codec, std::uint32_t width, std::uint32_t height) {
+  return std::string(codec == Codec::Avc ? "AVC/" : "HEVC/") + std::to_string(width) + "x" + std::to_string(height);
+}
+
+// Each iteration: kSlots frames submitted, each as soon as a slot is free, so that the queue never
+// runs dry; the outputs of the last ones are awaited at the end.
 void Throughput(benchmark::State& state, Codec codec, std::uint32_t width, std::uint32_t height) {
   Rig rig(codec, width, height);
   if (!rig.ok()) return state.SkipWithError("Init failed");
+  const auto start = std::chrono::steady_clock::now();
   for (auto _ : state) {
-    for (std::uint32_t i = 0; i < kSlots; ++i)
+    for (std::uint32_t i = 0; i < kSlots; ++i) {
+      rig.Collect();
+      if (rig.submitted() - rig.received() >= kSlots) WaitFor(rig, rig.received() + 1);
       while (!rig.Submit()) WaitFor(rig, rig.received() + 1);
-    WaitFor(rig, rig.submitted());
+    }
   }
-  state.counters["fps"] = benchmark::Counter(static_cast<double>(rig.received()), benchmark::Counter::kIsRate);
+  WaitFor(rig, rig.submitted());
+  const double fps = static_cast<double>(rig.received()) /
+                     std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  state.counters["fps"] = fps;
   state.counters["bytes_per_frame"] = rig.MeanBytes();
+  if (const auto library = LibraryFps().find(Key(codec, width, height)); library != LibraryFps().end())
+    state.counters["of_library"] = fps / library->second;
+}
+
+class ByteCounter final : public amfrt::PacketSink {
+ public:
+  AMF_RESULT OnPacket(const amfrt::EncodedPacket& packet) override {
+    bytes += packet.data.size();
+    ++packets;
+    return AMF_OK;
+  }
+  std::uint64_t bytes = 0;
+  std::uint64_t packets = 0;
+};
+
+struct FrameDeleter {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+
+// Each iteration: the kSlots pictures, converted beforehand, through libavcodec on this thread.
+void Library(benchmark::State& state, Codec codec, std::uint32_t width, std::uint32_t height) {
+  std::unique_ptr<amfrt::AvEncoder> encoder;
+  if (amfrt::AvEncoder::Open(RuntimeSettings(codec), static_cast<int>(width), static_cast<int>(height), &encoder) !=
+      AMF_OK)
+    return state.SkipWithError("Open failed");
+  std::vector<std::unique_ptr<AVFrame, FrameDeleter>> pictures;
+  std::vector<std::uint8_t> bgra(static_cast<std::size_t>(width) * height * 4);
+  for (std::uint32_t i = 0; i < kSlots; ++i) {
+    Paint(bgra.data(), width * 4, width, height, i);
+    AVFrame* picture = av_frame_alloc();
+    pictures.emplace_back(picture);
+    picture->format = AV_PIX_FMT_YUV420P;
+    picture->width = static_cast<int>(width);
+    picture->height = static_cast<int>(height);
+    if (picture == nullptr || av_frame_get_buffer(picture, 0) < 0 ||
+        !amfrt::ConvertBgraToI420(bgra.data(), static_cast<int>(width * 4), static_cast<int>(width),
+                                  static_cast<int>(height),
+                                  {picture->data[0], picture->linesize[0], picture->data[1], picture->linesize[1],
+                                   picture->data[2], picture->linesize[2]}))
+      return state.SkipWithError("cannot prepare the pictures");
+  }
+  ByteCounter sink;
+  std::int64_t index = 0;
+  const auto start = std::chrono::steady_clock::now();
+  for (auto _ : state) {
+    for (std::uint32_t i = 0; i < kSlots; ++i, ++index)
+      if (encoder->EncodePicture(pictures[i].get(), index, sink) != AMF_OK) return state.SkipWithError("encoding");
+  }
+  if (encoder->Flush(sink) != AMF_OK) return state.SkipWithError("flush");
+  const double fps =
+      static_cast<double>(index) / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  LibraryFps()[Key(codec, width, height)] = fps;
+  state.counters["fps"] = fps;
+  state.counters["bytes_per_frame"] = sink.packets ? static_cast<double>(sink.bytes) / static_cast<double>(sink.packets) : 0;
 }
 
 // Each iteration: one frame, from SubmitInput to its output.
@@ -218,6 +321,9 @@ const int registered = [] {
     const std::string label = codec == Codec::Avc ? "AVC" : "HEVC";
     for (const auto& [w, h] : sizes) {
       const std::string size = std::to_string(w) + "x" + std::to_string(h);
+      // Library first: Throughput divides by its rate.
+      benchmark::RegisterBenchmark(("Library/" + label + "/" + size).c_str(), Library, codec, w, h)
+          ->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
       benchmark::RegisterBenchmark(("Throughput/" + label + "/" + size).c_str(), Throughput, codec, w, h)
           ->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
       benchmark::RegisterBenchmark(("Latency/" + label + "/" + size).c_str(), Latency, codec, w, h)
