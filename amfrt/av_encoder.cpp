@@ -46,11 +46,6 @@ struct LogRoute {
   LogRoute& operator=(const LogRoute&) = delete;
 };
 
-void InstallLogRoute() {
-  Trace::Instance();  // made first, so that it is destroyed after the route
-  static LogRoute route;
-}
-
 std::wstring AvErrorText(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
   av_strerror(code, text, sizeof text);
@@ -76,6 +71,11 @@ void SetOption(Dictionary& options, const char* key, const std::string& value) {
 
 }  // namespace
 
+void InstallLibavLogRoute() {
+  Trace::Instance();  // made first, so that it is destroyed after the route
+  static LogRoute route;
+}
+
 void AvEncoder::ContextDeleter::operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
 void AvEncoder::FrameDeleter::operator()(AVFrame* f) const { av_frame_free(&f); }
 void AvEncoder::PacketDeleter::operator()(AVPacket* p) const { av_packet_free(&p); }
@@ -89,7 +89,7 @@ bool IsEncodableSize(int width, int height) {
 }
 
 AMF_RESULT AvEncoder::Open(const EncoderSettings& settings, int width, int height, std::unique_ptr<AvEncoder>* out) {
-  InstallLogRoute();
+  InstallLibavLogRoute();
   out->reset();
   const wchar_t* scope = NamesOf(settings.codec).componentId;
   if (!IsEncodableSize(width, height)) {

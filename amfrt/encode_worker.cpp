@@ -13,7 +13,7 @@
 
 namespace amfrt {
 
-AMF_RESULT EncodeWorker::Start(Codec codec, std::unique_ptr<AvEncoder> encoder, std::unique_ptr<EncodeWorker>* out) {
+AMF_RESULT EncodeWorker::Start(Codec codec, std::unique_ptr<FrameEncoder> encoder, std::unique_ptr<EncodeWorker>* out) {
   out->reset();
   try {
     std::unique_ptr<EncodeWorker> worker(new EncodeWorker(codec, std::move(encoder)));
@@ -29,7 +29,7 @@ AMF_RESULT EncodeWorker::Start(Codec codec, std::unique_ptr<AvEncoder> encoder, 
   return AMF_OK;
 }
 
-EncodeWorker::EncodeWorker(Codec codec, std::unique_ptr<AvEncoder> encoder)
+EncodeWorker::EncodeWorker(Codec codec, std::unique_ptr<FrameEncoder> encoder)
     : codec_(codec),
       encoder_(std::move(encoder)),
       pool_(BufferPool::Create()),

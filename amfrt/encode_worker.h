@@ -6,7 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "amfrt/av_encoder.h"
+#include "amfrt/encoder_settings.h"
+#include "amfrt/frame_encoder.h"
 #include "amfrt/buffer.h"
 #include "amfrt/ring.h"
 #include "amfrt/surface.h"
@@ -33,7 +34,7 @@ class EncodeWorker final : private PacketSink {
   static constexpr std::size_t kMaxFramesInEncoder = 128;
 
   // Starts the thread. AMF_FAIL when it cannot be started.
-  static AMF_RESULT Start(Codec codec, std::unique_ptr<AvEncoder> encoder, std::unique_ptr<EncodeWorker>* out);
+  static AMF_RESULT Start(Codec codec, std::unique_ptr<FrameEncoder> encoder, std::unique_ptr<EncodeWorker>* out);
   // Stops and joins the thread; queued surfaces and unqueried outputs are released.
   ~EncodeWorker();
 
@@ -52,7 +53,7 @@ class EncodeWorker final : private PacketSink {
     FrameRequest request;
   };
 
-  EncodeWorker(Codec codec, std::unique_ptr<AvEncoder> encoder);
+  EncodeWorker(Codec codec, std::unique_ptr<FrameEncoder> encoder);
   void Run();
   bool HasWork() const;
   AMF_RESULT EncodeOne(const Pending& pending);
@@ -60,7 +61,7 @@ class EncodeWorker final : private PacketSink {
   void Fail(AMF_RESULT result, std::unique_lock<std::mutex>& lock);
 
   const Codec codec_;
-  const std::unique_ptr<AvEncoder> encoder_;
+  const std::unique_ptr<FrameEncoder> encoder_;
   const std::shared_ptr<BufferPool> pool_;
 
   // Worker thread only.

@@ -1,6 +1,7 @@
 #include "amfrt/encoder_component.h"
 
 #include "amfrt/debug.h"
+#include "amfrt/encoder_choice.h"
 #include "amfrt/trace.h"
 
 namespace amfrt {
@@ -56,8 +57,8 @@ AMF_RESULT EncoderComponent::InitLocked(amf::AMF_SURFACE_FORMAT format, amf::amf
     std::lock_guard properties(PropertyMutex());
     settings = ReadEncoderSettings(codec_, Properties());
   }
-  std::unique_ptr<AvEncoder> encoder;
-  AMF_RESULT result = AvEncoder::Open(settings, width, height, &encoder);
+  std::unique_ptr<FrameEncoder> encoder;
+  AMF_RESULT result = OpenFrameEncoder(context_.GetPtr(), settings, width, height, &encoder);
   if (result == AMF_OK) {
     TraceLine(amf::AMF_TRACE_INFO, scope, L"Init: %ls", encoder->Summary().c_str());
     result = EncodeWorker::Start(codec_, std::move(encoder), &worker_);

@@ -184,6 +184,7 @@ const wchar_t* ResultName(AMF_RESULT result) {
     case AMF_INVALID_RESOLUTION: return L"AMF_INVALID_RESOLUTION";
     case AMF_SURFACE_FORMAT_NOT_SUPPORTED: return L"AMF_SURFACE_FORMAT_NOT_SUPPORTED";
     case AMF_ENCODER_NOT_PRESENT: return L"AMF_ENCODER_NOT_PRESENT";
+    case AMF_NO_DEVICE: return L"AMF_NO_DEVICE";
     default: return L"AMF result";
   }
 }

@@ -80,36 +80,45 @@ void CopyDescription(DXGI_ADAPTER_DESC1& desc, const std::wstring& text) {
   desc.Description[n] = L'\0';
 }
 
+struct AdapterEntry {
+  DXGI_ADAPTER_DESC1 desc;
+  std::string renderNode;  // empty for the software adapter
+};
+
 class LinuxAdapter final : public RefCounted<IDXGIAdapter1> {
  public:
-  explicit LinuxAdapter(const DXGI_ADAPTER_DESC1& desc) : desc_(desc) {}
+  explicit LinuxAdapter(AdapterEntry entry) : entry_(std::move(entry)) {}
   HRESULT GetDesc1(DXGI_ADAPTER_DESC1* desc) override {
     if (desc == nullptr) return E_INVALIDARG;
-    *desc = desc_;
+    *desc = entry_.desc;
     return S_OK;
   }
+  const char* RenderNodePath() const noexcept override { return entry_.renderNode.c_str(); }
 
  private:
-  DXGI_ADAPTER_DESC1 desc_;
+  const AdapterEntry entry_;
 };
 
 class LinuxAdapterFactory final : public RefCounted<IDXGIFactory1> {
  public:
-  explicit LinuxAdapterFactory(std::vector<DXGI_ADAPTER_DESC1> adapters)
-      : adapters_(std::move(adapters)) {}
+  explicit LinuxAdapterFactory(std::vector<AdapterEntry> adapters) : adapters_(std::move(adapters)) {}
   HRESULT EnumAdapters1(std::uint32_t index, IDXGIAdapter1** adapter) override {
     if (adapter == nullptr) return E_INVALIDARG;
     *adapter = nullptr;
     if (index >= adapters_.size()) return DXGI_ERROR_NOT_FOUND;
-    *adapter = new (std::nothrow) LinuxAdapter(adapters_[index]);
-    return *adapter ? S_OK : E_OUTOFMEMORY;
+    try {
+      *adapter = new LinuxAdapter(adapters_[index]);
+    } catch (const std::bad_alloc&) {
+      return E_OUTOFMEMORY;
+    }
+    return S_OK;
   }
 
  private:
-  std::vector<DXGI_ADAPTER_DESC1> adapters_;
+  std::vector<AdapterEntry> adapters_;
 };
 
-std::vector<DXGI_ADAPTER_DESC1> EnumerateRenderNodes(const AdapterSources& sources) {
+std::vector<AdapterEntry> EnumerateRenderNodes(const AdapterSources& sources) {
   namespace fs = std::filesystem;
   std::vector<std::pair<int, fs::path>> nodes;
   std::error_code ec;
@@ -124,7 +133,7 @@ std::vector<DXGI_ADAPTER_DESC1> EnumerateRenderNodes(const AdapterSources& sourc
   std::sort(nodes.begin(), nodes.end());
 
   const std::string idsPath = PciIdsPath(sources.pciIdsPath);
-  std::vector<DXGI_ADAPTER_DESC1> adapters;
+  std::vector<AdapterEntry> adapters;
   for (const auto& [minor, path] : nodes) {
     const fs::path device = path / "device";
     const auto vendor = ReadHexFile(device / "vendor");
@@ -146,7 +155,7 @@ std::vector<DXGI_ADAPTER_DESC1> EnumerateRenderNodes(const AdapterSources& sourc
       name = fallback;
     }
     CopyDescription(desc, Utf8ToWide(*name));
-    adapters.push_back(desc);
+    adapters.push_back({desc, (fs::path(sources.renderNodeDir) / path.filename()).string()});
   }
   return adapters;
 }
@@ -155,12 +164,17 @@ std::vector<DXGI_ADAPTER_DESC1> EnumerateRenderNodes(const AdapterSources& sourc
 
 HRESULT CreateLinuxAdapterFactory(const AdapterSources& sources, IDXGIFactory1** factory) {
   if (factory == nullptr) return E_INVALIDARG;
-  std::vector<DXGI_ADAPTER_DESC1> adapters = EnumerateRenderNodes(sources);
-  DXGI_ADAPTER_DESC1 software;
-  CopyDescription(software, kSoftwareAdapterDescription);
-  software.Flags = DXGI_ADAPTER_FLAG_SOFTWARE;
-  software.AdapterLuid.LowPart = 0xFFFFFFFFu;
-  adapters.push_back(software);
-  *factory = new (std::nothrow) LinuxAdapterFactory(std::move(adapters));
-  return *factory ? S_OK : E_OUTOFMEMORY;
+  *factory = nullptr;
+  try {
+    std::vector<AdapterEntry> adapters = EnumerateRenderNodes(sources);
+    DXGI_ADAPTER_DESC1 software;
+    CopyDescription(software, kSoftwareAdapterDescription);
+    software.Flags = DXGI_ADAPTER_FLAG_SOFTWARE;
+    software.AdapterLuid.LowPart = 0xFFFFFFFFu;
+    adapters.push_back({software, {}});
+    *factory = new LinuxAdapterFactory(std::move(adapters));
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+  return S_OK;
 }

@@ -2,6 +2,8 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <string>
+#include <utility>
 
 #include "platform/cpu_device.h"
 #include "platform/graphics.h"
@@ -66,6 +68,8 @@ class CpuDeviceContext final : public RefCounted<ID3D11DeviceContext> {
 
 class CpuDevice final : public RefCounted<ID3D11Device> {
  public:
+  explicit CpuDevice(std::string renderNode) : renderNode_(std::move(renderNode)) {}
+
   HRESULT CreateTexture2D(const D3D11_TEXTURE2D_DESC* desc, const void* initialData,
                           ID3D11Texture2D** texture) override {
     if (desc == nullptr || texture == nullptr) return E_INVALIDARG;
@@ -94,13 +98,23 @@ class CpuDevice final : public RefCounted<ID3D11Device> {
   }
 
   void SetMultithreadProtected(bool) override {}
+  const char* RenderNodePath() const noexcept override { return renderNode_.c_str(); }
+
+ private:
+  const std::string renderNode_;
 };
 
 }  // namespace
 
-HRESULT CreateCpuDevice(ID3D11Device** device, ID3D11DeviceContext** context) {
+HRESULT CreateCpuDevice(ID3D11Device** device, ID3D11DeviceContext** context, const std::string& renderNode) {
   if (device == nullptr || context == nullptr) return E_INVALIDARG;
-  *device = new (std::nothrow) CpuDevice();
+  *device = nullptr;
+  *context = nullptr;
+  try {
+    *device = new CpuDevice(renderNode);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
   *context = new (std::nothrow) CpuDeviceContext();
   if (*device == nullptr || *context == nullptr) {
     if (*device) (*device)->Release();

@@ -68,6 +68,9 @@ struct ID3D11Device : IUnknownLite {
   virtual HRESULT CreateTexture2D(const D3D11_TEXTURE2D_DESC* desc, const void* initialData,
                                   ID3D11Texture2D** texture) = 0;
   virtual void SetMultithreadProtected(bool protect) = 0;
+  // The DRM render node of the adapter the device was made on ("/dev/dri/renderD128"); empty for
+  // the software adapter. The encoder runtime encodes on that node.
+  virtual const char* RenderNodePath() const noexcept = 0;
 };
 
 struct LUID {
@@ -92,6 +95,8 @@ inline constexpr std::uint32_t DXGI_ADAPTER_FLAG_SOFTWARE = 2;
 
 struct IDXGIAdapter1 : IUnknownLite {
   virtual HRESULT GetDesc1(DXGI_ADAPTER_DESC1* desc) = 0;
+  // The adapter's DRM render node; empty for the software adapter.
+  virtual const char* RenderNodePath() const noexcept = 0;
 };
 
 struct IDXGIFactory1 : IUnknownLite {

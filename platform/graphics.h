@@ -25,13 +25,15 @@ GraphicsApi& LinuxGraphics();
 struct AdapterSources {
   std::string drmClassDir = "/sys/class/drm";
   std::string pciIdsPath;  // empty: the usual pci.ids locations
+  std::string renderNodeDir = "/dev/dri";  // where a node of drmClassDir is opened
 };
 
 // A DXGI-style factory over the render nodes of `sources`, with the software adapter last.
 HRESULT CreateLinuxAdapterFactory(const AdapterSources& sources, IDXGIFactory1** factory);
 
-// The CPU device and its immediate context.
-HRESULT CreateCpuDevice(ID3D11Device** device, ID3D11DeviceContext** context);
+// The CPU device and its immediate context; the device carries `renderNode` (empty: the
+// software adapter's device).
+HRESULT CreateCpuDevice(ID3D11Device** device, ID3D11DeviceContext** context, const std::string& renderNode = {});
 
 // Description of the software adapter (vendor 0), shown where an adapter name is shown.
 extern const wchar_t kSoftwareAdapterDescription[];

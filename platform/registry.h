@@ -32,8 +32,9 @@ class Registry {
 };
 
 // On Linux the AMD driver's install key exists while the amdgpu kernel driver is loaded; it
-// holds "ReleaseVersion" (the kernel release that carries the driver) and, for a packaged driver
-// that reports one, "ExternalReleaseVersion" (its module version). Other keys do not exist.
+// holds "ReleaseVersion" (the kernel release that carries the driver), for a packaged driver
+// that reports one "ExternalReleaseVersion" (its module version), and, where the first AMD render
+// node has a VA driver, "MarketEdition" (that driver's vendor string). Other keys do not exist.
 Registry& LinuxRegistry();
 
 // A string value as the registry holds it: UTF-16LE code units and a terminating zero.

@@ -5,8 +5,10 @@
 #include <fstream>
 #include <map>
 
+#include "platform/graphics.h"
 #include "platform/registry.h"
 #include "platform/utf.h"
+#include "platform/va_display.h"
 
 std::basic_string<std::uint8_t> EncodeRegistryString(const std::wstring& text) {
   std::basic_string<std::uint8_t> bytes;
@@ -56,6 +58,25 @@ class MapKey final : public RegistryKey {
   std::map<std::wstring, std::wstring> values_;
 };
 
+constexpr std::uint32_t kAmdVendorId = 0x1002;
+
+// The VA driver's vendor string on the first AMD adapter's render node; empty when there is no
+// such node or no VA driver for it.
+std::string AmdVaVendorString() {
+  com_ptr<IDXGIFactory1> factory;
+  if (CreateLinuxAdapterFactory(AdapterSources{}, factory.put()) < 0) return {};
+  for (std::uint32_t index = 0;; ++index) {
+    com_ptr<IDXGIAdapter1> adapter;
+    if (factory->EnumAdapters1(index, adapter.put()) < 0) return {};
+    DXGI_ADAPTER_DESC1 desc;
+    if (adapter->GetDesc1(&desc) < 0 || desc.VendorId != kAmdVendorId || *adapter->RenderNodePath() == '\0')
+      continue;
+    std::string error;
+    const auto display = VaDisplay::Open(adapter->RenderNodePath(), {}, &error);
+    return display ? display->VendorString() : std::string();
+  }
+}
+
 class SysfsRegistry final : public Registry {
  public:
   std::unique_ptr<RegistryKey> OpenLocalMachineKey(const std::wstring& path) override {
@@ -66,6 +87,8 @@ class SysfsRegistry final : public Registry {
     std::ifstream version(std::string(kAmdgpuModule) + "/version");
     std::string text;
     if (version >> text) values[L"ExternalReleaseVersion"] = Utf8ToWide(text);
+    if (const std::string vendor = AmdVaVendorString(); !vendor.empty())
+      values[L"MarketEdition"] = Utf8ToWide(vendor);
     return std::make_unique<MapKey>(std::move(values));
   }
 };

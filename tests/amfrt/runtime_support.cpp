@@ -91,7 +91,7 @@ void ConfigureLikeProgram(amf::AMFComponent* c, const EncoderConfig& config) {
 
 EncoderRig::EncoderRig(const EncoderConfig& c, bool init) : config(c) {
   amf::AMFFactory* factory = Runtime().factory;
-  if (CreateCpuDevice(device.put(), deviceContext.put()) < 0 || factory == nullptr ||
+  if (CreateCpuDevice(device.put(), deviceContext.put(), c.renderNode) < 0 || factory == nullptr ||
       factory->CreateContext(&context) != AMF_OK || context->InitDX11(device.get(), amf::AMF_DX11_0) != AMF_OK ||
       factory->CreateComponent(context.GetPtr(), NamesOf(c.codec).componentId, &encoder) != AMF_OK) {
     ADD_FAILURE() << "encoder set-up";

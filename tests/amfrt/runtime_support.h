@@ -40,10 +40,11 @@ struct EncoderConfig {
   bool lowLatency = true;
   amf::amf_int64 qualityPreset = -1;  // -1: the speed preset the program uses
   amf::amf_int64 bPictures = 0;
+  std::string renderNode{};  // the device's node: empty for the software adapter's device
 };
 
-// A CPU device, a context on it and an encoder configured as the program configures it (60 fps,
-// target 500000, peak 625000), initialised unless asked not to be.
+// A CPU device (with config.renderNode), a context on it and an encoder configured as the program
+// configures it (60 fps, target 500000, peak 625000), initialised unless asked not to be.
 class EncoderRig {
  public:
   explicit EncoderRig(const EncoderConfig& config, bool init = true);

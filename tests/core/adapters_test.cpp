@@ -101,6 +101,30 @@ TEST_F(AdapterEnumerationTest, NoDrmDirectoryLeavesOnlySoftware) {
   EXPECT_EQ(adapters[0].VendorId, 0u);
 }
 
+TEST_F(AdapterEnumerationTest, AHardwareAdaptersDeviceCarriesItsRenderNodeTheSoftwareOnesNone) {
+  AddNode("renderD129", "0x1002\n", "0x73bf\n", nullptr, nullptr, nullptr);
+  AddNode("renderD128", "0x8086\n", "0x9a49\n", nullptr, nullptr, nullptr);
+  sources_.renderNodeDir = (root_ / "dev" / "dri").string();
+  com_ptr<IDXGIFactory1> factory;
+  ASSERT_EQ(CreateLinuxAdapterFactory(sources_, factory.put()), S_OK);
+  std::vector<std::string> adapterNodes, deviceNodes;
+  for (std::uint32_t i = 0; i < 3; ++i) {
+    com_ptr<IDXGIAdapter1> adapter;
+    ASSERT_EQ(factory->EnumAdapters1(i, adapter.put()), S_OK);
+    adapterNodes.push_back(adapter->RenderNodePath());
+    com_ptr<ID3D11Device> device;
+    com_ptr<ID3D11DeviceContext> context;
+    ASSERT_EQ(LinuxGraphics().D3D11CreateDevice(adapter.get(), D3D11_CREATE_DEVICE_BGRA_SUPPORT, device.put(),
+                                                context.put()),
+              S_OK);
+    deviceNodes.push_back(device->RenderNodePath());
+  }
+  const std::vector<std::string> expected{(root_ / "dev" / "dri" / "renderD128").string(),
+                                          (root_ / "dev" / "dri" / "renderD129").string(), ""};
+  EXPECT_EQ(adapterNodes, expected);
+  EXPECT_EQ(deviceNodes, expected) << "the device is made on its adapter's node";
+}
+
 TEST(CpuDevice, TexturesCopyAndMapOnlyWhereAllowed) {
   com_ptr<ID3D11Device> device;
   com_ptr<ID3D11DeviceContext> context;

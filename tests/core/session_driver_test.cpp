@@ -17,6 +17,7 @@ class FakeAdapter final : public RefCounted<IDXGIAdapter1> {
     *out = desc;
     return S_OK;
   }
+  const char* RenderNodePath() const noexcept override { return ""; }
   DXGI_ADAPTER_DESC1 desc;
 };
 

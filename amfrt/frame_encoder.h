@@ -1,0 +1,44 @@
+#pragma once
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "amf/api/result.h"
+
+namespace amfrt {
+
+// One packet the encoder produced.
+struct EncodedPacket {
+  std::span<const std::uint8_t> data;
+  std::int64_t frameIndex;  // the index given to Encode
+  int pictureType;          // AVPictureType; 0 when the encoder did not say
+};
+
+class PacketSink {
+ public:
+  virtual AMF_RESULT OnPacket(const EncodedPacket& packet) = 0;
+
+ protected:
+  ~PacketSink() = default;
+};
+
+// An opened encoder that takes BGRA pictures: libx264 / libx265 on the CPU, or VA-API on a
+// render node. One thread encodes at a time.
+class FrameEncoder {
+ public:
+  virtual ~FrameEncoder() = default;
+  // The stream's parameter sets, Annex-B; valid for the packets handed out so far.
+  virtual std::span<const std::uint8_t> ParameterSets() const = 0;
+  // One line saying what was opened, for the trace.
+  virtual const std::wstring& Summary() const = 0;
+  // Encodes one picture; every packet that became ready goes to `sink`.
+  virtual AMF_RESULT Encode(const std::uint8_t* bgra, int rowPitch, std::int64_t frameIndex, PacketSink& sink) = 0;
+  // Ends the stream and hands out the packets still inside the encoder.
+  virtual AMF_RESULT Flush(PacketSink& sink) = 0;
+};
+
+// Routes libavcodec's log lines into the trace instead of stderr; once per process, undone when
+// the library unloads.
+void InstallLibavLogRoute();
+
+}  // namespace amfrt

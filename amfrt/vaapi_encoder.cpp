@@ -1,0 +1,368 @@
+#include "amfrt/vaapi_encoder.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/dict.h>
+#include <libavutil/error.h>
+#include <libavutil/hwcontext.h>
+#include <libavutil/hwcontext_vaapi.h>
+#include <libavutil/opt.h>
+}
+
+#include "amfrt/annexb.h"
+#include "amfrt/av_encoder.h"
+#include "amfrt/frame_conversion.h"
+#include "amfrt/trace.h"
+#include "amfrt/vaapi_options.h"
+#include "amfrt/vaapi_packets.h"
+#include "amfrt/vaapi_probe.h"
+#include "platform/utf.h"
+
+namespace amfrt {
+namespace {
+
+constexpr wchar_t kLibvaScope[] = L"libva";
+
+void TraceLibva(amf::amf_int32 level, const char* message) {
+  if (!Trace::Instance().Wants(level)) return;
+  std::string text = message != nullptr ? message : "";
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  if (!text.empty()) TraceLine(level, kLibvaScope, L"%ls", Utf8ToWide(text).c_str());
+}
+void TraceLibvaError(void*, const char* message) { TraceLibva(amf::AMF_TRACE_ERROR, message); }
+void TraceLibvaInfo(void*, const char* message) { TraceLibva(amf::AMF_TRACE_DEBUG, message); }
+
+std::string AvErrorText(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(code, text, sizeof text);
+  return text;
+}
+
+AMF_RESULT AvFailure(const char* call, int code, AMF_RESULT otherwise, std::string* failure) {
+  *failure = std::string(call) + ": " + AvErrorText(code);
+  return code == AVERROR(ENOMEM) ? AMF_OUT_OF_MEMORY : otherwise;
+}
+
+VASurfaceID SurfaceOf(const AVFrame* frame) {
+  return static_cast<VASurfaceID>(reinterpret_cast<std::uintptr_t>(frame->data[3]));
+}
+
+AVBufferRef* NewFramesContext(AVBufferRef* device, AVPixelFormat format, int width, int height, int* error) {
+  AVBufferRef* frames = av_hwframe_ctx_alloc(device);
+  if (frames == nullptr) {
+    *error = AVERROR(ENOMEM);
+    return nullptr;
+  }
+  auto* context = reinterpret_cast<AVHWFramesContext*>(frames->data);
+  context->format = AV_PIX_FMT_VAAPI;
+  context->sw_format = format;
+  context->width = width;
+  context->height = height;
+  context->initial_pool_size = 0;  // surfaces are made as the encoder's queue needs them
+  *error = av_hwframe_ctx_init(frames);
+  if (*error < 0) av_buffer_unref(&frames);
+  return frames;
+}
+
+void SetOption(AVDictionary** options, const char* key, const std::string& value) {
+  av_dict_set(options, key, value.c_str(), 0);
+}
+
+// The node and its drivers, the failed step and the AMF result, in one line for the trace and
+// for stderr: a hardware adapter that cannot encode must not pass unnoticed.
+void ReportFailure(const wchar_t* scope, const std::string& nodePath, const std::string& vendor,
+                   const std::string& failure, AMF_RESULT result) {
+  const std::string driver = DrmDriverName(nodePath);
+  std::string line = "amfrt: " + WideToUtf8Lossy(scope) + " cannot encode on " + nodePath + " (kernel driver " +
+                     (driver.empty() ? std::string("none") : driver);
+  if (!vendor.empty()) line += ", VA driver \"" + vendor + "\"";
+  line += "): " + failure + "; Init gives " + WideToUtf8Lossy(ResultName(result));
+  TraceLine(amf::AMF_TRACE_ERROR, scope, L"%ls", Utf8ToWide(line).c_str());
+  line += '\n';
+  for (std::size_t written = 0; written < line.size();) {
+    const ssize_t n = ::write(STDERR_FILENO, line.data() + written, line.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    written += static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace
+
+void VaapiEncoder::BufferDeleter::operator()(AVBufferRef* b) const { av_buffer_unref(&b); }
+void VaapiEncoder::ContextDeleter::operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+void VaapiEncoder::FrameDeleter::operator()(AVFrame* f) const { av_frame_free(&f); }
+void VaapiEncoder::PacketDeleter::operator()(AVPacket* p) const { av_packet_free(&p); }
+
+VaapiEncoder::~VaapiEncoder() = default;
+
+AMF_RESULT VaapiEncoder::Open(const EncoderSettings& settings, const std::string& nodePath, int width, int height,
+                              std::unique_ptr<FrameEncoder>* out) {
+  InstallLibavLogRoute();
+  out->reset();
+  const wchar_t* scope = NamesOf(settings.codec).componentId;
+  if (!IsEncodableSize(width, height)) {
+    TraceLine(amf::AMF_TRACE_ERROR, scope, L"Cannot encode %dx%d: sizes are even, %d to %d a side, at most %lld pixels",
+              width, height, kMinDimension, kMaxDimension, static_cast<long long>(kMaxPictureSize));
+    return AMF_INVALID_RESOLUTION;
+  }
+  std::unique_ptr<VaapiEncoder> encoder(new (std::nothrow) VaapiEncoder(settings.codec));
+  if (encoder == nullptr) return AMF_OUT_OF_MEMORY;
+  std::string failure;
+  AMF_RESULT result;
+  try {
+    result = encoder->OpenOn(settings, nodePath, width, height, &failure);
+  } catch (const std::bad_alloc&) {
+    result = AMF_OUT_OF_MEMORY;
+    failure = "out of memory";
+  }
+  if (result != AMF_OK) {
+    ReportFailure(scope, nodePath, encoder->display_ ? encoder->display_->VendorString() : std::string(), failure,
+                  result);
+    return result;
+  }
+  *out = std::move(encoder);
+  return AMF_OK;
+}
+
+AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::string& nodePath, int width, int height,
+                                std::string* failure) {
+  const wchar_t* scope = NamesOf(settings.codec).componentId;
+  width_ = width;
+  height_ = height;
+  display_ = VaDisplay::Open(nodePath, {TraceLibvaError, TraceLibvaInfo, nullptr}, failure);
+  if (!display_) return AMF_NO_DEVICE;
+
+  const int vaProfile = VaapiProfileOf(settings);
+  const VaapiCapabilities caps = ProbeVaapi(display_->Handle(), static_cast<VAProfile>(vaProfile));
+  const VaapiOptions options = BuildVaapiOptions(settings, caps, width, height);
+  if (options.result != AMF_OK) {
+    *failure = options.failure;
+    return options.result;
+  }
+  for (const std::string& note : options.notHonoured)
+    TraceLine(amf::AMF_TRACE_WARNING, scope, L"Not honoured on %s: %s", nodePath.c_str(), note.c_str());
+
+  const AVCodec* codec = avcodec_find_encoder_by_name(options.codecName);
+  if (codec == nullptr) {
+    *failure = std::string("libavcodec has no ") + options.codecName + " encoder";
+    return AMF_ENCODER_NOT_PRESENT;
+  }
+
+  device_.reset(av_hwdevice_ctx_alloc(AV_HWDEVICE_TYPE_VAAPI));
+  if (!device_) return AMF_OUT_OF_MEMORY;
+  auto* deviceContext = reinterpret_cast<AVHWDeviceContext*>(device_->data);
+  static_cast<AVVAAPIDeviceContext*>(deviceContext->hwctx)->display = display_->Handle();
+  if (const int r = av_hwdevice_ctx_init(device_.get()); r < 0)
+    return AvFailure("av_hwdevice_ctx_init", r, AMF_NO_DEVICE, failure);
+
+  int error = 0;
+  nv12Frames_.reset(NewFramesContext(device_.get(), AV_PIX_FMT_NV12, width, height, &error));
+  if (!nv12Frames_) return AvFailure("NV12 surfaces", error, AMF_NOT_SUPPORTED, failure);
+
+  std::string conversion;
+  if (options.gpuConversion) {
+    std::string why;
+    bgraFrames_.reset(NewFramesContext(device_.get(), AV_PIX_FMT_BGRA, width, height, &error));
+    if (!bgraFrames_) why = "BGRA surfaces: " + AvErrorText(error);
+    if (bgraFrames_) vpp_ = VaapiVpp::Create(display_->Handle(), width, height, &why);
+    if (vpp_) {
+      conversion = "BGRA uploaded, NV12 by the GPU's video processor (VPP)";
+    } else {
+      bgraFrames_.reset();
+      TraceLine(amf::AMF_TRACE_WARNING, scope, L"Video processor refused (%s): NV12 conversion on the CPU",
+                why.c_str());
+    }
+  }
+  if (!vpp_) {
+    conversion = options.gpuConversion
+                     ? "NV12 by libyuv on the CPU (the video processor refused), then uploaded"
+                     : "NV12 by libyuv on the CPU (the driver has no video processor for BGRA), then uploaded";
+    nv12Picture_.reset(av_frame_alloc());
+    if (!nv12Picture_) return AMF_OUT_OF_MEMORY;
+    nv12Picture_->format = AV_PIX_FMT_NV12;
+    nv12Picture_->width = width;
+    nv12Picture_->height = height;
+    if (const int r = av_frame_get_buffer(nv12Picture_.get(), 0); r < 0)
+      return AvFailure("av_frame_get_buffer", r, AMF_FAIL, failure);
+  }
+
+  context_.reset(avcodec_alloc_context3(codec));
+  bgraPicture_.reset(av_frame_alloc());
+  bgraSurface_.reset(av_frame_alloc());
+  nv12Surface_.reset(av_frame_alloc());
+  packet_.reset(av_packet_alloc());
+  if (!context_ || !bgraPicture_ || !bgraSurface_ || !nv12Surface_ || !packet_) return AMF_OUT_OF_MEMORY;
+  bgraPicture_->format = AV_PIX_FMT_BGRA;
+  bgraPicture_->width = width;
+  bgraPicture_->height = height;
+
+  AVCodecContext* c = context_.get();
+  c->width = width;
+  c->height = height;
+  c->pix_fmt = AV_PIX_FMT_VAAPI;
+  c->hw_frames_ctx = av_buffer_ref(nv12Frames_.get());
+  if (c->hw_frames_ctx == nullptr) return AMF_OUT_OF_MEMORY;
+  c->framerate = AVRational{static_cast<int>(settings.frameRate.num), static_cast<int>(settings.frameRate.den)};
+  c->time_base = AVRational{c->framerate.den, c->framerate.num};
+  c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  c->gop_size = options.gopSize;
+  c->max_b_frames = options.maxBFrames;
+  c->bit_rate = options.bitRate;
+  c->rc_max_rate = options.maxRate;
+  c->rc_buffer_size = options.bufferSize;
+  c->compression_level = options.qualityLevel;
+  c->color_range = AVCOL_RANGE_MPEG;
+  c->colorspace = AVCOL_SPC_SMPTE170M;
+  c->color_primaries = AVCOL_PRI_SMPTE170M;
+  c->color_trc = AVCOL_TRC_SMPTE170M;
+
+  AVDictionary* dictionary = nullptr;
+  SetOption(&dictionary, "profile", options.profile);
+  SetOption(&dictionary, "low_power", options.lowPower ? "1" : "0");
+  SetOption(&dictionary, "rc_mode", RateControlName(options.rateControl));
+  if (options.rateControl == VaapiRateControl::Cqp) SetOption(&dictionary, "qp", std::to_string(options.qp));
+  SetOption(&dictionary, "async_depth", std::to_string(options.asyncDepth));
+  SetOption(&dictionary, "idr_interval", "0");
+  // The runtime frames every output itself: delimiters only where a frame asks for one.
+  SetOption(&dictionary, "aud", "0");
+  if (options.sei != nullptr) SetOption(&dictionary, "sei", options.sei);
+  if (settings.codec == Codec::Hevc) SetOption(&dictionary, "tier", std::to_string(options.tier));
+  const int opened = avcodec_open2(c, codec, &dictionary);
+  for (const AVDictionaryEntry* unused = av_dict_get(dictionary, "", nullptr, AV_DICT_IGNORE_SUFFIX);
+       unused != nullptr; unused = av_dict_get(dictionary, "", unused, AV_DICT_IGNORE_SUFFIX))
+    TraceLine(amf::AMF_TRACE_WARNING, scope, L"%s ignored option %s", options.codecName, unused->key);
+  av_dict_free(&dictionary);
+  if (opened < 0) return AvFailure("avcodec_open2", opened, AMF_NOT_SUPPORTED, failure);
+
+  parameterSets_ = ExtractParameterSets(
+      settings.codec, std::span<const std::uint8_t>(c->extradata, c->extradata_size > 0 ? c->extradata_size : 0));
+  if (parameterSets_.empty())
+    TraceLine(amf::AMF_TRACE_WARNING, scope, L"%s gave no global headers; parameter sets come with the first IDR",
+              options.codecName);
+
+  std::string notes;
+  for (const std::string& note : options.notHonoured) notes += "; not honoured: " + note;
+  wchar_t summary[2048];
+  std::swprintf(summary, std::size(summary),
+                L"%s on %s (%s) %dx%d at %u/%u fps: %s, %s entry point%s, %s, rc %s bitrate %lld maxrate %lld "
+                L"buffer %d qp %d, gop %d, b-frames %d, async_depth %d, quality level %d%s%s",
+                options.codecName, nodePath.c_str(), display_->VendorString().c_str(), width, height,
+                settings.frameRate.num, settings.frameRate.den, VaapiProfileName(vaProfile),
+                options.lowPower ? "low-power" : "full", caps.lowPower.present ? "" : " (no low-power one)",
+                conversion.c_str(), RateControlName(options.rateControl), static_cast<long long>(options.bitRate),
+                static_cast<long long>(options.maxRate), options.bufferSize, options.qp, options.gopSize,
+                options.maxBFrames, options.asyncDepth, options.qualityLevel,
+                settings.codec == Codec::Hevc ? (options.tier != 0 ? ", high tier" : ", main tier") : "",
+                notes.c_str());
+  summary_ = summary;
+  return AMF_OK;
+}
+
+AMF_RESULT VaapiEncoder::ToNv12Surface(const std::uint8_t* bgra, int rowPitch) {
+  const wchar_t* scope = NamesOf(codec_).componentId;
+  std::string failure;
+  av_frame_unref(nv12Surface_.get());
+  if (const int r = av_hwframe_get_buffer(nv12Frames_.get(), nv12Surface_.get(), 0); r < 0) {
+    const AMF_RESULT result = AvFailure("av_hwframe_get_buffer", r, AMF_FAIL, &failure);
+    TraceLine(amf::AMF_TRACE_ERROR, scope, L"%s", failure.c_str());
+    return result;
+  }
+  if (vpp_) {
+    bgraPicture_->data[0] = const_cast<std::uint8_t*>(bgra);
+    bgraPicture_->linesize[0] = rowPitch;
+    av_frame_unref(bgraSurface_.get());
+    int r = av_hwframe_get_buffer(bgraFrames_.get(), bgraSurface_.get(), 0);
+    if (r >= 0) r = av_hwframe_transfer_data(bgraSurface_.get(), bgraPicture_.get(), 0);
+    if (r < 0) {
+      const AMF_RESULT result = AvFailure("BGRA upload", r, AMF_FAIL, &failure);
+      TraceLine(amf::AMF_TRACE_ERROR, scope, L"%s", failure.c_str());
+      return result;
+    }
+    if (!vpp_->Convert(SurfaceOf(bgraSurface_.get()), SurfaceOf(nv12Surface_.get()), &failure)) {
+      TraceLine(amf::AMF_TRACE_ERROR, scope, L"Video processor: %s", failure.c_str());
+      return AMF_FAIL;
+    }
+    return AMF_OK;
+  }
+  AVFrame* picture = nv12Picture_.get();
+  if (const int r = av_frame_make_writable(picture); r < 0) {
+    const AMF_RESULT result = AvFailure("av_frame_make_writable", r, AMF_FAIL, &failure);
+    TraceLine(amf::AMF_TRACE_ERROR, scope, L"%s", failure.c_str());
+    return result;
+  }
+  if (!ConvertBgraToNv12(bgra, rowPitch, width_, height_,
+                         Nv12Planes{picture->data[0], picture->linesize[0], picture->data[1], picture->linesize[1]})) {
+    TraceLine(amf::AMF_TRACE_ERROR, scope, L"BGRA to NV12 conversion refused the picture");
+    return AMF_FAIL;
+  }
+  if (const int r = av_hwframe_transfer_data(nv12Surface_.get(), picture, 0); r < 0) {
+    const AMF_RESULT result = AvFailure("NV12 upload", r, AMF_FAIL, &failure);
+    TraceLine(amf::AMF_TRACE_ERROR, scope, L"%s", failure.c_str());
+    return result;
+  }
+  return AMF_OK;
+}
+
+AMF_RESULT VaapiEncoder::Encode(const std::uint8_t* bgra, int rowPitch, std::int64_t frameIndex, PacketSink& sink) {
+  if (const AMF_RESULT r = ToNv12Surface(bgra, rowPitch); r != AMF_OK) return r;
+  AVFrame* frame = nv12Surface_.get();
+  frame->pts = frameIndex;
+  frame->pict_type = AV_PICTURE_TYPE_NONE;
+  int sent = avcodec_send_frame(context_.get(), frame);
+  if (sent == AVERROR(EAGAIN)) {
+    if (const AMF_RESULT r = ReceivePackets(sink); r != AMF_OK) return r;
+    sent = avcodec_send_frame(context_.get(), frame);
+  }
+  av_frame_unref(frame);  // the encoder holds its own reference
+  if (sent < 0) {
+    std::string failure;
+    const AMF_RESULT result = AvFailure("avcodec_send_frame", sent, AMF_FAIL, &failure);
+    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"%s", failure.c_str());
+    return result;
+  }
+  return ReceivePackets(sink);
+}
+
+AMF_RESULT VaapiEncoder::Flush(PacketSink& sink) {
+  const int sent = avcodec_send_frame(context_.get(), nullptr);
+  if (sent < 0 && sent != AVERROR_EOF) {
+    std::string failure;
+    const AMF_RESULT result = AvFailure("avcodec_send_frame", sent, AMF_FAIL, &failure);
+    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"%s", failure.c_str());
+    return result;
+  }
+  return ReceivePackets(sink);
+}
+
+AMF_RESULT VaapiEncoder::ReceivePackets(PacketSink& sink) {
+  AVPacket* packet = packet_.get();
+  for (;;) {
+    const int received = avcodec_receive_packet(context_.get(), packet);
+    if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return AMF_OK;
+    if (received < 0) {
+      std::string failure;
+      const AMF_RESULT result = AvFailure("avcodec_receive_packet", received, AMF_FAIL, &failure);
+      TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"%s", failure.c_str());
+      return result;
+    }
+    const std::span<const std::uint8_t> data(packet->data, static_cast<std::size_t>(packet->size));
+    const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
+    // Drivers that write their own headers may differ from the global ones: the stream's own win.
+    if (key) {
+      std::vector<std::uint8_t> sets = ExtractParameterSets(codec_, data);
+      if (!sets.empty()) parameterSets_ = std::move(sets);
+    }
+    const AMF_RESULT result = sink.OnPacket(EncodedPacket{data, packet->pts, VaapiPictureType(codec_, data, key)});
+    av_packet_unref(packet);
+    if (result != AMF_OK) return result;
+  }
+}
+
+}  // namespace amfrt

@@ -1,0 +1,67 @@
+#pragma once
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "amfrt/encoder_settings.h"
+#include "amfrt/frame_encoder.h"
+#include "amfrt/vaapi_vpp.h"
+#include "platform/va_display.h"
+
+struct AVBufferRef;
+struct AVCodecContext;
+struct AVFrame;
+struct AVPacket;
+
+namespace amfrt {
+
+// h264_vaapi / hevc_vaapi behind libavcodec on a DRM render node. Each BGRA picture is uploaded
+// to a VA surface and turned into NV12 by the driver's video processor, or converted to NV12 by
+// libyuv on the CPU and uploaded where the driver has no processor for BGRA.
+class VaapiEncoder final : public FrameEncoder {
+ public:
+  // AMF_NO_DEVICE when the node cannot be opened or has no VA driver, AMF_NOT_SUPPORTED when the
+  // driver cannot encode the codec, profile or size, AMF_INVALID_RESOLUTION for sizes no encoder
+  // takes. A failure is traced and written to stderr in one line with the node's kernel driver.
+  static AMF_RESULT Open(const EncoderSettings& settings, const std::string& nodePath, int width, int height,
+                         std::unique_ptr<FrameEncoder>* out);
+  ~VaapiEncoder() override;
+
+  std::span<const std::uint8_t> ParameterSets() const override { return parameterSets_; }
+  const std::wstring& Summary() const override { return summary_; }
+  AMF_RESULT Encode(const std::uint8_t* bgra, int rowPitch, std::int64_t frameIndex, PacketSink& sink) override;
+  AMF_RESULT Flush(PacketSink& sink) override;
+
+ private:
+  struct BufferDeleter { void operator()(AVBufferRef* b) const; };
+  struct ContextDeleter { void operator()(AVCodecContext* c) const; };
+  struct FrameDeleter { void operator()(AVFrame* f) const; };
+  struct PacketDeleter { void operator()(AVPacket* p) const; };
+  using BufferRef = std::unique_ptr<AVBufferRef, BufferDeleter>;
+
+  explicit VaapiEncoder(Codec codec) : codec_(codec) {}
+  AMF_RESULT OpenOn(const EncoderSettings& settings, const std::string& nodePath, int width, int height,
+                    std::string* failure);
+  AMF_RESULT ToNv12Surface(const std::uint8_t* bgra, int rowPitch);
+  AMF_RESULT ReceivePackets(PacketSink& sink);
+
+  const Codec codec_;
+  int width_ = 0;
+  int height_ = 0;
+  // Declared first: everything below refers to the display and goes before it.
+  std::unique_ptr<VaDisplay> display_;
+  std::unique_ptr<VaapiVpp> vpp_;
+  BufferRef device_;
+  BufferRef bgraFrames_;
+  BufferRef nv12Frames_;
+  std::unique_ptr<AVFrame, FrameDeleter> bgraPicture_;  // the texture's pixels, not owned
+  std::unique_ptr<AVFrame, FrameDeleter> nv12Picture_;  // CPU conversion only
+  std::unique_ptr<AVFrame, FrameDeleter> bgraSurface_;
+  std::unique_ptr<AVFrame, FrameDeleter> nv12Surface_;
+  std::unique_ptr<AVPacket, PacketDeleter> packet_;
+  std::unique_ptr<AVCodecContext, ContextDeleter> context_;
+  std::vector<std::uint8_t> parameterSets_;
+  std::wstring summary_;
+};
+
+}  // namespace amfrt

@@ -1,0 +1,42 @@
+#pragma once
+#include <va/va.h>
+
+#include <memory>
+#include <string>
+
+#include "platform/unique_fd.h"
+
+// A VA-API display on a DRM render node: the node opened read-write, vaGetDisplayDRM and
+// vaInitialize; vaTerminate and close when the object goes.
+class VaDisplay {
+ public:
+  // Where libva's own error and information messages go; nullptr drops them (libva would
+  // otherwise print them itself).
+  struct MessageRoute {
+    VAMessageCallback error = nullptr;
+    VAMessageCallback info = nullptr;
+    void* context = nullptr;
+  };
+
+  // The display, or nothing with the failed step and its error in *error ("vaInitialize: unknown
+  // libva error"; "cannot open /dev/dri/renderD128: No such file or directory").
+  static std::unique_ptr<VaDisplay> Open(const std::string& nodePath, const MessageRoute& route, std::string* error);
+  ~VaDisplay();
+  VaDisplay(const VaDisplay&) = delete;
+  VaDisplay& operator=(const VaDisplay&) = delete;
+
+  VADisplay Handle() const { return display_; }
+  // vaQueryVendorString: the driver's own description, e.g. "Mesa Gallium driver 22.3.6 for AMD
+  // Radeon RX 6600 (navi23, ...)"; empty when it gives none.
+  std::string VendorString() const;
+
+ private:
+  VaDisplay(unique_fd node, VADisplay display) : node_(std::move(node)), display_(display) {}
+
+  unique_fd node_;
+  VADisplay display_;
+};
+
+// The kernel driver bound to a DRM node ("amdgpu", "i915"), from sysfs; empty when the path is
+// not a character device with a driver.
+std::string DrmDriverName(const std::string& nodePath);

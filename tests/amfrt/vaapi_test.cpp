@@ -1,0 +1,174 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <sstream>
+
+#include "tests/amfrt/runtime_support.h"
+
+namespace {
+
+// What the process writes to file descriptor 2 while the object lives.
+class StderrCapture {
+ public:
+  StderrCapture() : file_(std::tmpfile()) {
+    std::fflush(stderr);
+    saved_ = dup(STDERR_FILENO);
+    dup2(fileno(file_), STDERR_FILENO);
+  }
+  ~StderrCapture() {
+    Stop();
+    std::fclose(file_);
+  }
+  std::string Stop() {
+    if (saved_ >= 0) {
+      std::fflush(stderr);
+      dup2(saved_, STDERR_FILENO);
+      close(saved_);
+      saved_ = -1;
+    }
+    std::string text;
+    std::rewind(file_);
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file_)) > 0;) text.append(chunk, n);
+    return text;
+  }
+
+ private:
+  std::FILE* file_;
+  int saved_ = -1;
+};
+
+class TraceLines final : public amf::AMFTraceWriter {
+ public:
+  TraceLines() {
+    Runtime().factory->GetTrace(&trace_);
+    trace_->RegisterWriter(L"vaapi-test", this, true);
+  }
+  ~TraceLines() override { trace_->UnregisterWriter(L"vaapi-test"); }
+  void Write(const wchar_t*, const wchar_t* message) override {
+    std::lock_guard lock(mutex_);
+    text_ += message;
+  }
+  void Flush() override {}
+  std::wstring Text() {
+    std::lock_guard lock(mutex_);
+    return text_;
+  }
+
+ private:
+  amf::AMFTrace* trace_ = nullptr;
+  std::mutex mutex_;
+  std::wstring text_;
+};
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+class HardwareDevice : public ::testing::TestWithParam<TestCodec> {
+ protected:
+  ~HardwareDevice() override { std::filesystem::remove(notANode_); }
+  // A plain file standing in for a render node that has no VA driver.
+  const std::string notANode_ = [] {
+    const std::string path = ::testing::TempDir() + "renderD-" + std::to_string(getpid());
+    close(open(path.c_str(), O_CREAT | O_WRONLY, 0600));
+    return path;
+  }();
+};
+
+TEST_P(HardwareDevice, WithoutAVaDriverInitFailsAndNothingIsEncodedOnTheCpu) {
+  const TestCodec codec = GetParam();
+  struct Case {
+    std::string node;
+    const char* step;
+  };
+  for (const Case& c : {Case{"/nonexistent/dri/renderD128", "cannot open"}, Case{notANode_, "vaGetDisplayDRM"}}) {
+    SCOPED_TRACE(c.node);
+    EncoderRig rig(EncoderConfig{codec, 640, 360, true, -1, 0, c.node}, /*init=*/false);
+    ASSERT_TRUE(rig.encoder);
+    TraceLines trace;
+    StderrCapture capture;
+    const AMF_RESULT result = rig.encoder->Init(amf::AMF_SURFACE_BGRA, 640, 360);
+    const std::string errors = capture.Stop();
+    EXPECT_EQ(result, AMF_NO_DEVICE);
+
+    // One line on stderr naming the node, its driver, the failed step and the result; the same in the trace.
+    ASSERT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+    for (const char* part : {c.node.c_str(), "(kernel driver none)", c.step, "AMF_NO_DEVICE"})
+      EXPECT_NE(errors.find(part), std::string::npos) << part << " in " << errors;
+    EXPECT_NE(trace.Text().find(Wide(errors.substr(0, errors.size() - 1))), std::wstring::npos);
+
+    // No encoder started: no CPU fallback takes the frames.
+    const auto texture = rig.NewTexture();
+    amf::AMFSurfacePtr surface = rig.NewSurface(texture.get());
+    EXPECT_EQ(rig.encoder->SubmitInput(surface.GetPtr()), AMF_NOT_INITIALIZED);
+    amf::AMFDataPtr data;
+    EXPECT_EQ(rig.encoder->QueryOutput(&data), AMF_NOT_INITIALIZED);
+  }
+}
+
+// The first render node on which vainfo lists an encoder for the codec's profile; empty with the
+// reason in *why when there is none.
+std::string NodeWithVaEncoder(TestCodec codec, std::string* why) {
+  const char* profile = codec == TestCodec::Avc ? "VAProfileH264High" : "VAProfileHEVCMain";
+  std::vector<std::string> nodes;
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/dri", ec))
+    if (entry.path().filename().string().rfind("renderD", 0) == 0) nodes.push_back(entry.path().string());
+  if (nodes.empty()) {
+    *why = "no render node under /dev/dri: this machine has no GPU for VA-API";
+    return {};
+  }
+  std::sort(nodes.begin(), nodes.end());
+  for (const std::string& node : nodes) {
+    FILE* pipe = popen(("vainfo --display drm --device '" + node + "' 2>&1").c_str(), "r");
+    if (pipe == nullptr) continue;
+    std::string text;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) text.append(chunk, n);
+    pclose(pipe);
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);)
+      if (line.find(profile) != std::string::npos && line.find("VAEntrypointEncSlice") != std::string::npos)
+        return node;
+  }
+  *why = std::string("vainfo finds no ") + profile + " encoder on any render node";
+  return {};
+}
+
+TEST_P(HardwareDevice, SixtyFramesThroughVaapiFormADecodableStreamWithDelimiters) {
+  const TestCodec codec = GetParam();
+  std::string why;
+  const std::string node = NodeWithVaEncoder(codec, &why);
+  if (node.empty()) GTEST_SKIP() << why;
+
+  EncoderRig rig(EncoderConfig{codec, 640, 360, true, -1, 0, node});
+  ASSERT_EQ(rig.initResult, AMF_OK);
+  constexpr std::uint32_t kFrames = 60;
+  const std::vector<Output> outputs = EncodeGreyFrames(rig, kFrames);
+  ASSERT_EQ(outputs.size(), kFrames);
+  const int delimiter = codec == TestCodec::Avc ? 9 : 35;
+  for (std::uint32_t k = 0; k < kFrames; ++k) {
+    EXPECT_EQ(outputs[k].pts, PtsOf(k));
+    EXPECT_EQ(outputs[k].dataType, k == 0 ? 0 : 2) << "IDR first, P after";
+    const std::vector<int> types = NalTypes(outputs[k].bytes, codec);
+    ASSERT_FALSE(types.empty());
+    EXPECT_EQ(types[0], delimiter) << k;
+    EXPECT_EQ(std::count(types.begin(), types.end(), delimiter), 1) << k;
+  }
+  const StreamFile file(outputs, std::string("vaapi") + NamesOf(codec).extension);
+  const std::string probed = RunCommand(std::string("ffprobe -v error -f ") + NamesOf(codec).demuxer +
+                                        " -count_frames -select_streams v:0 -show_entries "
+                                        "stream=codec_name,profile,width,height,nb_read_frames "
+                                        "-of default=noprint_wrappers=1:nokey=1 '" + file.path() + "'");
+  EXPECT_EQ(probed, std::string(NamesOf(codec).demuxer) + "\n" + (codec == TestCodec::Avc ? "High" : "Main") +
+                        "\n640\n360\n60\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, HardwareDevice, ::testing::Values(TestCodec::Avc, TestCodec::Hevc),
+                         [](const auto& param) { return param.param == TestCodec::Avc ? "Avc" : "Hevc"; });
+
+}  // namespace
