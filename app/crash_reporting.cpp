@@ -6,7 +6,7 @@
 #include "amf/api/result.h"
 #include "amf/format_text.h"
 #include "platform/console.h"
-#include "platform/sentry/sentry.h"
+#include "sentry/sentry.h"
 #include "platform/utf.h"
 #include "platform/win32_error.h"
 

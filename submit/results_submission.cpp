@@ -5,7 +5,7 @@
 
 #include "platform/utf.h"
 #include "platform/console.h"
-#include "platform/sentry/sentry.h"
+#include "sentry/sentry.h"
 
 std::string BuildChatMessageBody(std::int64_t chatId, const std::string& utf8Text) {
   nlohmann::ordered_json body;

@@ -6,13 +6,13 @@
 #include "app/crash_reporting.h"
 #include "platform/console.h"
 #include "platform/hresult_error.h"
-#include "platform/sentry/sentry.h"
-#include "platform/sentry/sentry_testing.h"
 #include "platform/utf.h"
+#include "sentry/sentry.h"
+#include "sentry/shell.h"
 
 namespace {
 
-namespace st = corvantis::sentry::testing;
+namespace st = corvantis::sentry;
 
 struct RawValue {
   std::uint32_t type;
@@ -60,7 +60,6 @@ RawValue Sz(const std::wstring& text, std::uint32_t type = REG_SZ) {
 class CrashReportingTest : public ::testing::Test {
  protected:
   CrashReportingTest() : redirect_(console) {
-    st::ResetHooks();
     StartCrashReporting("");
   }
   ~CrashReportingTest() override { StopCrashReporting(); }

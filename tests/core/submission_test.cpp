@@ -6,8 +6,8 @@
 
 #include "platform/console.h"
 #include "platform/http/curl_http_sender.h"
-#include "platform/sentry/sentry.h"
-#include "platform/sentry/sentry_testing.h"
+#include "sentry/sentry.h"
+#include "sentry/shell.h"
 #include "submit/destinations/built_in_destinations.h"
 #include "submit/results_submission.h"
 #include "tests/http/loopback_server.h"
@@ -15,7 +15,6 @@
 namespace {
 
 namespace http = corvantis::http;
-namespace st = corvantis::sentry::testing;
 
 class RecordingSender final : public http::HttpSender {
  public:
@@ -41,16 +40,15 @@ std::string Base() { return g_base; }
 class SubmissionTest : public ::testing::Test {
  protected:
   SubmissionTest() : redirect_(console) {
-    st::ResetHooks();
-    st::SetHttpSender(events);
+    corvantis::sentry::ClientDependencies dependencies;
+    dependencies.sender = events;
     sentry_options_t* options = sentry_options_new();
     sentry_options_set_dsn(options, "http://0123456789abcdef0123456789abcdef@events.invalid/42");
-    sentry_init(options);
+    corvantis::sentry::InitWithDependencies(options, dependencies);
     g_base = "https://chat.invalid/bot123";
   }
   ~SubmissionTest() override {
     sentry_shutdown();
-    st::ResetHooks();
   }
   // The captured event's message, after the client has sent it.
   std::string CapturedMessage() {

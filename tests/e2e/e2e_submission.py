@@ -84,7 +84,7 @@ class DeliveredResults(unittest.TestCase):
             with tempfile.TemporaryDirectory(prefix="corvantis-e2e-") as directory:
                 program = install(directory)
                 result = subprocess.run([program, "-Adapter:Software", "-Seconds:1", "-u", "tester@example.org"],
-                                        capture_output=True, text=True, timeout=600)
+                                        capture_output=True, text=True, timeout=600, cwd=directory)
         finally:
             events.close()
             chat.close()
@@ -147,7 +147,7 @@ class FailingDestinations(unittest.TestCase):
                 program = install(directory, with_runtime=False)
                 start = time.monotonic()
                 result = subprocess.run([program, "-Adapter:Software"], capture_output=True, text=True,
-                                        timeout=120)
+                                        timeout=120, cwd=directory)
                 elapsed = time.monotonic() - start
         finally:
             if chat:

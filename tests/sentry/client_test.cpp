@@ -3,8 +3,8 @@
 #include <regex>
 #include <string>
 
-#include "platform/sentry/sentry.h"
-#include "platform/sentry/sentry_testing.h"
+#include "sentry/sentry.h"
+#include "sentry/shell.h"
 #include "tests/sentry/envelope_reader.h"
 #include "tests/sentry/fakes.h"
 
@@ -35,22 +35,20 @@ bool IsNil(sentry_uuid_t uuid) { return sentry_uuid_is_nil(&uuid) != 0; }
 class SentryClient : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::ResetHooks();
-    testing::ClearScope();
-    testing::SetHttpSender(sender_);
-    testing::SetOsInfoSource(std::make_shared<FakeOsInfoSource>());
+    ClearScope();
+    dependencies_.sender = sender_;
+    dependencies_.os = std::make_shared<FakeOsInfoSource>();
   }
   void TearDown() override {
     sender_->Release();
     sentry_shutdown();
-    testing::ResetHooks();
   }
 
-  static int Init(const char* dsn, const char* release = nullptr) {
+  int Init(const char* dsn, const char* release = nullptr) {
     sentry_options_t* options = sentry_options_new();
     sentry_options_set_dsn(options, dsn);
     if (release != nullptr) sentry_options_set_release(options, release);
-    return sentry_init(options);
+    return InitWithDependencies(options, dependencies_);
   }
   static sentry_uuid_t CaptureMessage(const char* text) {
     return sentry_capture_event(sentry_value_new_message_event(SENTRY_LEVEL_INFO, nullptr, text));
@@ -62,6 +60,7 @@ class SentryClient : public ::testing::Test {
   }
 
   std::shared_ptr<FakeHttpSender> sender_ = std::make_shared<FakeHttpSender>();
+  ClientDependencies dependencies_;
 };
 
 TEST_F(SentryClient, PostsEnvelopeToTheDsnEndpointWithAuth) {
@@ -94,9 +93,8 @@ TEST_F(SentryClient, EnvelopeReadsBackAsHeaderItemAndEvent) {
   EXPECT_EQ(envelope.header["event_id"], Hex(id));
   EXPECT_EQ(envelope.header["dsn"], kDsn);
   EXPECT_TRUE(std::regex_match(envelope.header["sent_at"].get<std::string>(), kTimestamp));
-  EXPECT_EQ(envelope.itemHeader["type"], "event");
-  EXPECT_EQ(envelope.itemHeader["length"], envelope.payload.size());
-  EXPECT_EQ(envelope.trailer, "\n");
+  ASSERT_EQ(envelope.items.size(), 1U);
+  EXPECT_EQ(envelope.items[0].header["type"], "event");
   EXPECT_EQ(envelope.event["event_id"], Hex(id));
   EXPECT_EQ(envelope.event["message"]["formatted"], text);
 }
@@ -201,7 +199,7 @@ TEST_F(SentryClient, TransportFailuresAreDroppedQuietly) {
 }
 
 TEST_F(SentryClient, ShutdownCutsOffAHangingSendAndDropsTheRest) {
-  testing::SetShutdownBudget(milliseconds(300));
+  dependencies_.shutdownBudget = milliseconds(300);
   ASSERT_EQ(Init(kDsn), 0);
   sender_->Hold();
   CaptureMessage("hangs");
@@ -242,7 +240,7 @@ TEST_F(SentryClient, ScopeTagsReplaceByKey) {
   sentry_set_tag("amd_driver_version", "24.2");
   sentry_set_tag(nullptr, "ignored");
   sentry_set_tag("ignored", nullptr);
-  EXPECT_EQ(testing::ScopeSnapshot()["tags"],
+  EXPECT_EQ(ScopeSnapshot()["tags"],
             Json({{"amd_driver_version", "24.2"}, {"amf_version", "1.4.18.0"}}));
 }
 
@@ -258,7 +256,7 @@ TEST_F(SentryClient, ScopeKeepsTheLastHundredBreadcrumbsInOrderWithTimestamps) {
   sentry_add_breadcrumb(unstamped);
   sentry_add_breadcrumb(sentry_value_new_string("not an object"));
 
-  const Json crumbs = testing::ScopeSnapshot()["breadcrumbs"];
+  const Json crumbs = ScopeSnapshot()["breadcrumbs"];
   ASSERT_EQ(crumbs.size(), 100U);
   EXPECT_EQ(crumbs[0]["message"], "7");
   EXPECT_EQ(crumbs[97]["message"], "104");
@@ -272,18 +270,18 @@ TEST_F(SentryClient, ScopeKeepsTheLastHundredBreadcrumbsInOrderWithTimestamps) {
 TEST_F(SentryClient, UserIsReplacedOrRemovedAndShutdownClearsTheScope) {
   SetUserEmail("first@example.com");
   SetUserEmail("second@example.com");
-  EXPECT_EQ(testing::ScopeSnapshot()["user"], Json({{"email", "second@example.com"}}));
+  EXPECT_EQ(ScopeSnapshot()["user"], Json({{"email", "second@example.com"}}));
   sentry_set_user(sentry_value_new_null());
-  EXPECT_TRUE(testing::ScopeSnapshot()["user"].is_null());
+  EXPECT_TRUE(ScopeSnapshot()["user"].is_null());
 
   sentry_set_tag("before_init", "kept");
   ASSERT_EQ(Init(kDsn), 0);
-  EXPECT_EQ(testing::ScopeSnapshot()["tags"], Json({{"before_init", "kept"}}));
+  EXPECT_EQ(ScopeSnapshot()["tags"], Json({{"before_init", "kept"}}));
   SetUserEmail("user@example.com");
   sentry_set_tag("k", "v");
   sentry_add_breadcrumb(sentry_value_new_breadcrumb("default", "amf"));
   sentry_shutdown();
-  EXPECT_EQ(testing::ScopeSnapshot(),
+  EXPECT_EQ(ScopeSnapshot(),
             Json({{"user", nullptr}, {"tags", Json::object()}, {"breadcrumbs", Json::array()}}));
 }
 

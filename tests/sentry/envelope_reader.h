@@ -3,34 +3,62 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
-#include "platform/sentry/json.h"
+#include "sentry/json.h"
 
 namespace corvantis::sentry::testing {
 
-struct ParsedEnvelope {
+struct ParsedItem {
   Json header;
-  Json itemHeader;
-  std::string payload;  // exactly itemHeader["length"] bytes
-  Json event;
-  std::string trailer;  // what follows the payload
+  std::string payload;  // exactly header["length"] bytes
 };
 
-// Reads an envelope as the event service does: two header lines, then "length" payload bytes.
+struct ParsedEnvelope {
+  Json header;
+  std::vector<ParsedItem> items;
+  Json event;  // the payload of the "event" item, parsed
+
+  // The first item of that type, or nullptr.
+  const ParsedItem* Item(const std::string& type) const {
+    for (const ParsedItem& item : items) {
+      if (item.header.value("type", "") == type) return &item;
+    }
+    return nullptr;
+  }
+};
+
+// Reads an envelope as the event service does: a header line, then items, each a header line,
+// "length" payload bytes and a line end. Any deviation is a test failure.
 inline ParsedEnvelope ReadEnvelope(const std::string& body) {
   ParsedEnvelope parsed;
-  const size_t first = body.find('\n');
-  const size_t second = first == body.npos ? body.npos : body.find('\n', first + 1);
-  if (second == body.npos) {
-    ADD_FAILURE() << "envelope lacks two header lines: " << body;
+  size_t lineEnd = body.find('\n');
+  if (lineEnd == body.npos) {
+    ADD_FAILURE() << "envelope lacks a header line: " << body;
     return parsed;
   }
-  parsed.header = Json::parse(body.substr(0, first));
-  parsed.itemHeader = Json::parse(body.substr(first + 1, second - first - 1));
-  const size_t length = parsed.itemHeader.value("length", size_t{0});
-  parsed.payload = body.substr(second + 1, length);
-  parsed.trailer = body.substr(std::min(body.size(), second + 1 + length));
-  parsed.event = Json::parse(parsed.payload);
+  parsed.header = Json::parse(body.substr(0, lineEnd));
+  size_t at = lineEnd + 1;
+  while (at < body.size()) {
+    lineEnd = body.find('\n', at);
+    if (lineEnd == body.npos) {
+      ADD_FAILURE() << "item header without a line end at " << at;
+      return parsed;
+    }
+    ParsedItem item;
+    item.header = Json::parse(body.substr(at, lineEnd - at));
+    const size_t length = item.header.at("length").get<size_t>();
+    at = lineEnd + 1;
+    if (at + length >= body.size() || body[at + length] != '\n') {
+      ADD_FAILURE() << "item payload is not " << length << " bytes and a line end";
+      return parsed;
+    }
+    item.payload = body.substr(at, length);
+    at += length + 1;
+    if (item.header.value("type", "") == "event") parsed.event = Json::parse(item.payload);
+    parsed.items.push_back(std::move(item));
+  }
+  if (parsed.items.empty()) ADD_FAILURE() << "envelope without items";
   return parsed;
 }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/http/http_sender.h"
-#include "platform/sentry/os_info.h"
+#include "sentry/os_info.h"
 
 namespace corvantis::sentry::testing {
 

@@ -4,11 +4,12 @@
 #include <fstream>
 #include <string>
 
-#include "platform/sentry/os_info_linux.h"
-#include "platform/sentry/sentry.h"
-#include "platform/sentry/sentry_testing.h"
+#include "sentry/os_info_linux.h"
+#include "sentry/sentry.h"
+#include "sentry/shell.h"
 #include "tests/http/loopback_server.h"
 #include "tests/sentry/envelope_reader.h"
+#include "tests/sentry/temp_dir.h"
 
 namespace corvantis::sentry {
 namespace {
@@ -19,16 +20,23 @@ using corvantis::testing::RefusingPort;
 class SentryOverLoopback : public ::testing::Test {
  protected:
   void SetUp() override {
-    testing::ResetHooks();
-    testing::ClearScope();
+    ClearScope();
   }
   void TearDown() override { sentry_shutdown(); }
 
-  static void Init(const std::string& dsn) {
+  // The shipped dependencies, with the database in a folder of the test's own.
+  void Init(const std::string& dsn) {
+    ClientDependencies dependencies = ProductionDependencies();
+    dependencies.database = database_.path();
+    dependencies.crashHandler.clear();
     sentry_options_t* options = sentry_options_new();
     sentry_options_set_dsn(options, dsn.c_str());
-    ASSERT_EQ(sentry_init(options), 0);
+    ASSERT_EQ(InitWithDependencies(options, dependencies), 0);
   }
+  std::vector<std::string> Pending() const { return testing::FileNames(database_.path() / "pending"); }
+  std::vector<std::string> Aside() const { return testing::FileNames(database_.path() / "aside"); }
+
+  testing::TempDir database_;
   static void CaptureMessage(const char* text) {
     sentry_capture_event(sentry_value_new_message_event(SENTRY_LEVEL_INFO, nullptr, text));
   }
@@ -53,14 +61,14 @@ TEST_F(SentryOverLoopback, ServerReceivesAnEnvelopeItCanRead) {
             "Sentry sentry_version=7, sentry_client=corvantis.sentry/0.3.1, "
             "sentry_key=0123456789abcdef");
   const auto envelope = testing::ReadEnvelope(received[0].body);
-  EXPECT_EQ(envelope.itemHeader["type"], "event");
+  EXPECT_EQ(envelope.items.at(0).header["type"], "event");
   EXPECT_EQ(envelope.event["event_id"], envelope.header["event_id"]);
   EXPECT_EQ(envelope.event["message"]["formatted"], "AVC results\n640x360@144: 1.23");
   EXPECT_EQ(envelope.event["tags"]["amf_version"], "1.4.18.0");
   EXPECT_EQ(envelope.event["contexts"]["os"]["name"], "Linux");
 }
 
-TEST_F(SentryOverLoopback, ShutdownReturnsWithinItsBoundWhenTheServerHangs) {
+TEST_F(SentryOverLoopback, ShutdownReturnsWithinItsBoundWhenTheServerHangsAndKeepsTheRest) {
   LoopbackServer loopback;
   loopback.server().Post("/api/1/envelope/", [&](const httplib::Request&, httplib::Response&) {
     loopback.HoldUntilReleased();
@@ -71,15 +79,38 @@ TEST_F(SentryOverLoopback, ShutdownReturnsWithinItsBoundWhenTheServerHangs) {
   CaptureMessage("second");
 
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_NE(sentry_shutdown(), 0);
+  // Nothing is lost: the one cut off and the one never tried wait in the database.
+  EXPECT_EQ(sentry_shutdown(), 0);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(Pending().size(), 2U);
 }
 
-TEST_F(SentryOverLoopback, RefusedConnectionIsDroppedQuietly) {
-  RefusingPort refusing;
-  Init("http://key@127.0.0.1:" + std::to_string(refusing.port()) + "/1");
-  CaptureMessage("nobody listens");
+TEST_F(SentryOverLoopback, WhatCannotBeSentWaitsForTheNextStart) {
+  {
+    RefusingPort refusing;
+    Init("http://key@127.0.0.1:" + std::to_string(refusing.port()) + "/1");
+    CaptureMessage("nobody listens");
+    CaptureMessage("still nobody");
+    EXPECT_EQ(sentry_shutdown(), 0);
+  }
+  ASSERT_EQ(Pending().size(), 2U);
+  std::ofstream(database_.path() / "pending" / "00000000000000000001-torn.envelope")
+      << "{\"event_id\":\"0123\"}\n{\"type\":\"event\",\"length\":500}\n{";
+
+  LoopbackServer loopback;
+  loopback.server().Post("/api/1/envelope/", [&](const httplib::Request& req, httplib::Response&) {
+    loopback.Record(req);
+  });
+  Init("http://key@127.0.0.1:" + std::to_string(loopback.port()) + "/1");
+  ASSERT_TRUE(loopback.WaitForRequests(2, std::chrono::seconds(10)));
   EXPECT_EQ(sentry_shutdown(), 0);
+
+  const auto received = loopback.Received();
+  ASSERT_EQ(received.size(), 2U);
+  EXPECT_EQ(testing::ReadEnvelope(received[0].body).event["message"]["formatted"], "nobody listens");
+  EXPECT_EQ(testing::ReadEnvelope(received[1].body).event["message"]["formatted"], "still nobody");
+  EXPECT_TRUE(Pending().empty());
+  EXPECT_EQ(Aside(), std::vector<std::string>{"00000000000000000001-torn.envelope"});
 }
 
 TEST(LinuxOsInfo, ReportsTheRunningKernel) {

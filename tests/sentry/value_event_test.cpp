@@ -4,14 +4,13 @@
 #include <set>
 #include <string>
 
-#include "platform/sentry/ids.h"
-#include "platform/sentry/sentry.h"
-#include "platform/sentry/sentry_testing.h"
+#include "sentry/ids.h"
+#include "sentry/sentry.h"
+#include "sentry/shell.h"
 
 namespace corvantis::sentry {
 namespace {
 
-using testing::ValueJson;
 
 const std::regex kTimestamp(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
 const std::regex kEventId("[0-9a-f]{32}");

@@ -1,4 +1,4 @@
-#include "platform/sentry/dsn.h"
+#include "sentry/dsn.h"
 
 #include <algorithm>
 #include <cctype>

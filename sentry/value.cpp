@@ -1,4 +1,4 @@
-#include "platform/sentry/value.h"
+#include "sentry/value.h"
 
 #include <utility>
 

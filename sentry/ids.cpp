@@ -1,4 +1,4 @@
-#include "platform/sentry/ids.h"
+#include "sentry/ids.h"
 
 #include <cstdio>
 #include <ctime>

@@ -1,4 +1,4 @@
-#include "platform/sentry/os_info.h"
+#include "sentry/os_info.h"
 
 namespace corvantis::sentry {
 

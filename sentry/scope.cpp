@@ -1,8 +1,8 @@
-#include "platform/sentry/scope.h"
+#include "sentry/scope.h"
 
 #include <utility>
 
-#include "platform/sentry/ids.h"
+#include "sentry/ids.h"
 
 namespace corvantis::sentry {
 namespace {

@@ -3,8 +3,8 @@
 #include <atomic>
 #include <cstddef>
 
-#include "platform/sentry/json.h"
-#include "platform/sentry/sentry.h"
+#include "sentry/json.h"
+#include "sentry/sentry.h"
 
 struct sentry_value_node {
   std::atomic<std::size_t> refs{1};

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/sentry/os_info.h"
+#include "sentry/os_info.h"
 
 namespace corvantis::sentry {
 

@@ -40,11 +40,13 @@ void sentry_options_set_dsn(sentry_options_t* options, const char* dsn);
 /* Sets the "release" attached to every event; unset by default. */
 void sentry_options_set_release(sentry_options_t* options, const char* release);
 
-/* Starts the client, taking ownership of options (shuts a running client down first).
-   Returns 0 on success, non-zero when options is NULL or the sender could not be started. */
+/* Starts the client, taking ownership of options (shuts a running client down first). With a
+   usable DSN it sends what earlier runs left in the database folder (".sentry-native" in the
+   current directory) and starts the crash handler process. Returns 0 on success, non-zero when
+   options is NULL or sending could not be set up. */
 int sentry_init(sentry_options_t* options);
-/* Stops a running client: sends what is queued for at most 2 s, drops the rest, stops the
-   worker and clears the scope. Returns 0 when nothing was dropped. */
+/* Stops a running client: sends what is queued for at most 2 s, stores the rest in the
+   database, stops catching crashes and clears the scope. Returns 0 when nothing was lost. */
 int sentry_shutdown(void);
 
 sentry_value_t sentry_value_new_null(void);

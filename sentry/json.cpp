@@ -1,4 +1,4 @@
-#include "platform/sentry/json.h"
+#include "sentry/json.h"
 
 namespace corvantis::sentry {
 

@@ -1,4 +1,4 @@
-#include "platform/sentry/os_info_linux.h"
+#include "sentry/os_info_linux.h"
 
 #include <sys/utsname.h>
 

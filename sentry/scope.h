@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/sentry/json.h"
+#include "sentry/json.h"
 
 namespace corvantis::sentry {
 

@@ -1,0 +1,107 @@
+#include "sentry/client.h"
+
+#include <utility>
+
+#include "sentry/crash_handler_connection.h"
+#include "sentry/envelope.h"
+#include "sentry/transport.h"
+
+namespace corvantis::sentry {
+namespace {
+
+Json OsContext(OsInfoSource& source) {
+  const OsInfo info = source.Read();
+  Json os = Json::object();
+  if (!info.name.empty()) os["name"] = info.name;
+  if (!info.version.empty()) os["version"] = info.version;
+  if (!info.build.empty()) os["build"] = info.build;
+  return os;
+}
+
+// Keeps a well-formed id of the caller's (in the service's 32-digit form), else makes one.
+Uuid EnsureEventId(Json& event) {
+  const Json* given = event.contains("event_id") ? &event["event_id"] : nullptr;
+  std::optional<Uuid> id;
+  if (given != nullptr && given->is_string()) id = ParseUuid(given->get<std::string>());
+  if (!id) id = NewUuidV4();
+  event["event_id"] = ToHex(*id);
+  return *id;
+}
+
+}  // namespace
+
+Client::Client(const ClientOptions& options, ClientDependencies dependencies, const Scope& scope)
+    : scope_(scope),
+      dependencies_(std::move(dependencies)),
+      dsn_(ParseDsn(options.dsn)),
+      release_(options.release) {
+  if (dependencies_.os) os_ = OsContext(*dependencies_.os);
+  if (!dsn_) return;
+  try {
+    if (!dependencies_.sender) throw std::invalid_argument("no HTTP sender");
+    if (!dependencies_.database.empty()) {
+      database_ = std::make_shared<Database>(dependencies_.database, dependencies_.databaseLimits);
+    }
+    transport_ = std::make_unique<Transport>(dependencies_.sender, *dsn_, database_,
+                                             dependencies_.transportLimits);
+  } catch (...) {
+    // Events are still built and scoped, just not sent.
+    started_ = false;
+    return;
+  }
+  if (database_ && !dependencies_.crashHandler.empty()) {
+    crash_ = CrashHandlerConnection::Start({.handler = dependencies_.crashHandler,
+                                            .database = database_->root(),
+                                            .dsn = dsn_->raw,
+                                            .limits = dependencies_.transportLimits},
+                                           [this] { return CrashEventTemplate(); });
+  }
+}
+
+Client::~Client() { Shutdown(); }
+
+void Client::AddClientFacts(Json& event) const {
+  if (!event.contains("timestamp")) event["timestamp"] = NowTimestamp();
+  if (!event.contains("platform")) event["platform"] = "native";
+  if (!event.contains("sdk")) event["sdk"] = {{"name", kSdkName}, {"version", kSdkVersion}};
+  if (!release_.empty() && !event.contains("release")) event["release"] = release_;
+  Json& contexts = event["contexts"];
+  if (!contexts.is_object()) contexts = Json::object();
+  if (!contexts.contains("os")) contexts["os"] = os_;
+}
+
+Uuid Client::Capture(Json event) {
+  const Uuid id = EnsureEventId(event);
+  AddClientFacts(event);
+  scope_.ApplyTo(event);
+  if (transport_) {
+    const std::string idHex = ToHex(id);
+    transport_->Enqueue(Envelope::ForEvent(idHex, dsn_->raw, NowTimestamp(), Dump(event)).Serialize());
+  }
+  return id;
+}
+
+Json Client::CrashEventTemplate() const {
+  Json event = {{"level", "fatal"}};
+  AddClientFacts(event);
+  event.erase("timestamp");
+  scope_.ApplyTo(event);
+  return event;
+}
+
+void Client::ScopeChanged() {
+  if (crash_) crash_->UpdateEventTemplate();
+}
+
+int Client::Shutdown() {
+  std::call_once(shutdown_, [this] {
+    if (transport_) {
+      shutdownResult_ = transport_->Shutdown(dependencies_.shutdownBudget) == 0 ? 0 : 1;
+    }
+    // Crashes stay caught until here: the flush above may still fault.
+    crash_.reset();
+  });
+  return shutdownResult_;
+}
+
+}  // namespace corvantis::sentry

@@ -1,0 +1,109 @@
+#include "sentry/crash_handler_connection.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "sentry/crash_signal_handler.h"
+
+extern char** environ;
+
+namespace corvantis::sentry {
+namespace {
+
+// The handler's end of the channel, at a fixed number in the handler process.
+constexpr int kHandlerFd = 3;
+
+}  // namespace
+
+std::vector<std::string> CrashHandlerArguments(const CrashHandlerSettings& settings, int fd,
+                                               const std::filesystem::path& eventFile) {
+  return {settings.handler.string(),
+          "--fd=" + std::to_string(fd),
+          "--database=" + settings.database.string(),
+          "--dsn=" + settings.dsn,
+          "--event=" + eventFile.string(),
+          "--connect-timeout-ms=" + std::to_string(settings.limits.connectTimeoutMs),
+          "--total-timeout-ms=" + std::to_string(settings.limits.totalTimeoutMs)};
+}
+
+CrashHandlerConnection::CrashHandlerConnection(EventTemplate eventTemplate,
+                                               std::filesystem::path eventFile)
+    : eventTemplate_(std::move(eventTemplate)), eventFile_(std::move(eventFile)) {}
+
+std::unique_ptr<CrashHandlerConnection> CrashHandlerConnection::Start(
+    const CrashHandlerSettings& settings, EventTemplate eventTemplate) {
+  if (access(settings.handler.c_str(), X_OK) != 0) return nullptr;
+  const auto eventFile =
+      settings.database / ("crash-event-" + std::to_string(getpid()) + ".json");
+  std::unique_ptr<CrashHandlerConnection> connection(
+      new CrashHandlerConnection(std::move(eventTemplate), eventFile));
+  connection->UpdateEventTemplate();
+
+  int ends[2];
+  if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return nullptr;
+  unique_fd ours(ends[0]);
+  unique_fd theirs(ends[1]);
+  if (theirs.get() == kHandlerFd) {
+    // dup2 onto itself would keep close-on-exec set.
+    theirs.reset(fcntl(ends[1], F_DUPFD_CLOEXEC, kHandlerFd + 1));
+    if (!theirs) return nullptr;
+  }
+  std::vector<std::string> arguments = CrashHandlerArguments(settings, kHandlerFd, eventFile);
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, theirs.get(), kHandlerFd);
+  pid_t pid = 0;
+  const int spawned =
+      posix_spawn(&pid, settings.handler.c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return nullptr;
+  connection->handlerPid_ = pid;
+  connection->socket_ = std::move(ours);
+  if (!InstallCrashSignalHandler(connection->socket_.get(), pid)) return nullptr;
+  return connection;
+}
+
+CrashHandlerConnection::~CrashHandlerConnection() {
+  if (socket_) UninstallCrashSignalHandler();
+  // The handler process ends when its channel closes.
+  socket_.reset();
+  if (handlerPid_ > 0) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (waitpid(handlerPid_, nullptr, WNOHANG) == 0 && std::chrono::steady_clock::now() < giveUp) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+  }
+  std::error_code ignored;
+  std::filesystem::remove(eventFile_, ignored);
+}
+
+void CrashHandlerConnection::UpdateEventTemplate() {
+  const std::lock_guard lock(writeMutex_);
+  try {
+    const std::string text = Dump(eventTemplate_());
+    auto temp = eventFile_;
+    temp += ".tmp";
+    {
+      std::ofstream file(temp, std::ios::binary | std::ios::trunc);
+      file << text;
+      if (!file.flush()) return;
+    }
+    std::filesystem::rename(temp, eventFile_);
+  } catch (...) {
+    // The handler then sends what the file held before, or a bare crash event.
+  }
+}
+
+}  // namespace corvantis::sentry

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/unique_fd.h"
+#include "sentry/delivery.h"
+#include "sentry/json.h"
+
+namespace corvantis::sentry {
+
+struct CrashHandlerSettings {
+  std::filesystem::path handler;   // the executable
+  std::filesystem::path database;  // absolute
+  std::string dsn;
+  TransportLimits limits;
+};
+
+// This process's side of crash capture: a running handler process, the channel to it, the
+// signal handler, and the event a crash would send, kept current in a file the handler reads.
+class CrashHandlerConnection {
+ public:
+  using EventTemplate = std::function<Json()>;
+
+  // Starts the handler process and catches crashes; nullptr when the handler cannot be started
+  // (nothing is caught then).
+  static std::unique_ptr<CrashHandlerConnection> Start(const CrashHandlerSettings& settings,
+                                                       EventTemplate eventTemplate);
+  // Stops catching, lets the handler process end and removes the event file.
+  ~CrashHandlerConnection();
+  CrashHandlerConnection(const CrashHandlerConnection&) = delete;
+  CrashHandlerConnection& operator=(const CrashHandlerConnection&) = delete;
+
+  // Rewrites the event file from the template (written aside, then renamed over it).
+  void UpdateEventTemplate();
+
+  pid_t handlerPid() const { return handlerPid_; }
+
+ private:
+  CrashHandlerConnection(EventTemplate eventTemplate, std::filesystem::path eventFile);
+
+  EventTemplate eventTemplate_;
+  std::filesystem::path eventFile_;
+  std::mutex writeMutex_;
+  unique_fd socket_;
+  pid_t handlerPid_ = 0;
+};
+
+// The handler process's command line for a channel end at `fd`.
+std::vector<std::string> CrashHandlerArguments(const CrashHandlerSettings& settings, int fd,
+                                               const std::filesystem::path& eventFile);
+
+}  // namespace corvantis::sentry

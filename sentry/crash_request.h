@@ -1,0 +1,37 @@
+#pragma once
+
+#include <signal.h>
+#include <sys/types.h>
+#include <sys/ucontext.h>
+
+#include <cstdint>
+#include <type_traits>
+
+namespace corvantis::sentry {
+
+// What the crashing process hands its handler process, in one fixed-size message: built inside
+// the signal handler, so no pointers to follow except into the crashed process's memory.
+struct CrashRequest {
+  static constexpr std::uint32_t kMagic = 0x48535243;  // "CRSH"
+  static constexpr std::uint32_t kVersion = 1;
+
+  std::uint32_t magic;
+  std::uint32_t version;
+  std::int32_t pid;
+  std::int32_t tid;
+  std::int32_t signal;
+  std::int32_t reserved;
+  // The signal frame's ucontext_t in the crashed process: the registers at the fault.
+  std::uint64_t contextAddress;
+  siginfo_t info;
+  ucontext_t context;
+  _libc_fpstate floatingPoint;
+};
+static_assert(std::is_trivially_copyable_v<CrashRequest>);
+static_assert(sizeof(siginfo_t) == 128);
+
+// The handler process answers every request with this one byte once it has what it needs from
+// the crashed process, which may then die.
+inline constexpr unsigned char kCrashAcknowledged = 'A';
+
+}  // namespace corvantis::sentry

@@ -1,0 +1,98 @@
+#include "sentry/handler/crash_reporter.h"
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "sentry/envelope.h"
+#include "sentry/ids.h"
+
+namespace corvantis::sentry {
+namespace {
+
+struct SignalName {
+  int number;
+  const char* name;
+  const char* description;
+};
+
+constexpr SignalName kSignalNames[] = {
+    {SIGSEGV, "SIGSEGV", "Segmentation fault"}, {SIGBUS, "SIGBUS", "Bus error"},
+    {SIGILL, "SIGILL", "Illegal instruction"},  {SIGFPE, "SIGFPE", "Floating-point exception"},
+    {SIGABRT, "SIGABRT", "Aborted"},            {SIGTRAP, "SIGTRAP", "Trace/breakpoint trap"},
+};
+
+}  // namespace
+
+Json ReadEventTemplate(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return nullptr;
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  Json json = Json::parse(text, nullptr, false);
+  if (json.is_discarded() || !json.is_object()) return nullptr;
+  return json;
+}
+
+Json BuildCrashEvent(Json eventTemplate, const CrashRequest& request) {
+  Json event = Json::object();
+  event["event_id"] = ToHex(NewUuidV4());
+  event["timestamp"] = NowTimestamp();
+  if (eventTemplate.is_object()) {
+    for (auto& [key, value] : eventTemplate.items()) {
+      if (key != "event_id" && key != "timestamp") event[key] = std::move(value);
+    }
+  }
+  event["level"] = "fatal";
+  if (!event.contains("platform")) event["platform"] = "native";
+  if (!event.contains("sdk")) event["sdk"] = {{"name", kSdkName}, {"version", kSdkVersion}};
+
+  std::string name = "signal " + std::to_string(request.signal);
+  std::string description = name;
+  for (const SignalName& known : kSignalNames) {
+    if (known.number == request.signal) {
+      name = known.name;
+      description = known.description;
+    }
+  }
+  Json signal = {{"number", request.signal}, {"code", request.info.si_code}, {"name", name}};
+  Json exception = {{"type", name}, {"value", description}};
+  exception["mechanism"] = {{"type", "signalhandler"},
+                            {"handled", false},
+                            {"synthetic", true},
+                            {"meta", {{"signal", signal}}}};
+  event["exception"] = {{"values", Json::array({exception})}};
+  return event;
+}
+
+CrashReporter::CrashReporter(CrashReporterSettings settings, const Database& database,
+                             http::HttpSender& sender, MinidumpSource& minidumps)
+    : settings_(std::move(settings)), database_(database), sender_(sender), minidumps_(minidumps) {}
+
+void CrashReporter::Capture(const CrashRequest& request) {
+  std::optional<std::string> minidump;
+  try {
+    minidump = minidumps_.Write(request);
+  } catch (...) {
+    // The event goes without its dump.
+  }
+  const Json event = BuildCrashEvent(ReadEventTemplate(settings_.eventFile), request);
+  const std::string eventId = event["event_id"];
+  Envelope envelope = Envelope::ForEvent(eventId, settings_.dsn.raw, NowTimestamp(), Dump(event));
+  if (minidump) envelope.AddAttachment(eventId + ".dmp", "event.minidump", std::move(*minidump));
+  envelope_ = envelope.Serialize();
+  stored_ = database_.Store(envelope_);
+}
+
+void CrashReporter::Deliver() {
+  if (envelope_.empty()) return;
+  const long connectMs = settings_.limits.connectTimeoutMs;
+  const long totalMs = settings_.limits.totalTimeoutMs;
+  if (stored_) {
+    SendClaimed(database_, *stored_, sender_, settings_.dsn, connectMs, totalMs, nullptr);
+  } else {
+    // Nowhere to keep it: one attempt.
+    PostEnvelope(sender_, settings_.dsn, envelope_, connectMs, totalMs, nullptr);
+  }
+}
+
+}  // namespace corvantis::sentry

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "platform/http/http_sender.h"
+#include "sentry/database.h"
+#include "sentry/delivery.h"
+#include "sentry/dsn.h"
+#include "sentry/handler/crash_server.h"
+#include "sentry/handler/minidump_source.h"
+#include "sentry/json.h"
+
+namespace corvantis::sentry {
+
+// The crash event: the template the crashed process kept current (its client facts and scope;
+// a bare fatal event when it is null), a new id and time, level "fatal" and the signal as the
+// exception.
+Json BuildCrashEvent(Json eventTemplate, const CrashRequest& request);
+
+// The event file's content; null when it is missing or not a JSON object.
+Json ReadEventTemplate(const std::filesystem::path& file);
+
+struct CrashReporterSettings {
+  Dsn dsn;
+  std::filesystem::path eventFile;
+  TransportLimits limits;
+};
+
+// Builds one envelope per crash (the event and, when there is one, the minidump attachment),
+// commits it to the database before the crashed process is let go, then sends it.
+class CrashReporter final : public CrashDelegate {
+ public:
+  CrashReporter(CrashReporterSettings settings, const Database& database,
+                http::HttpSender& sender, MinidumpSource& minidumps);
+
+  void Capture(const CrashRequest& request) override;
+  void Deliver() override;
+
+ private:
+  CrashReporterSettings settings_;
+  const Database& database_;
+  http::HttpSender& sender_;
+  MinidumpSource& minidumps_;
+  std::string envelope_;
+  std::optional<ClaimedEnvelope> stored_;
+};
+
+}  // namespace corvantis::sentry

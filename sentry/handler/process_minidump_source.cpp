@@ -1,0 +1,68 @@
+#include "sentry/handler/process_minidump_source.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace corvantis::sentry {
+namespace fs = std::filesystem;
+namespace {
+
+std::optional<std::string> ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  if (bytes.empty()) return std::nullopt;
+  return bytes;
+}
+
+}  // namespace
+
+pid_t TracerOf(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("TracerPid:", 0) == 0) {
+      try {
+        return static_cast<pid_t>(std::stol(line.substr(10)));
+      } catch (...) {
+        return 0;
+      }
+    }
+  }
+  return 0;
+}
+
+std::optional<fs::path> NewestDebuggerDump(const fs::path& folder, const std::string& program,
+                                           pid_t pid) {
+  const std::string prefix = program + "-" + std::to_string(pid) + "-DebugException-";
+  std::optional<fs::path> newest;
+  fs::file_time_type newestTime{};
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (!name.starts_with(prefix) || !name.ends_with(".dmp")) continue;
+    std::error_code timeError;
+    const auto time = fs::last_write_time(it->path(), timeError);
+    if (timeError) continue;
+    if (!newest || time > newestTime) {
+      newest = it->path();
+      newestTime = time;
+    }
+  }
+  return newest;
+}
+
+std::optional<std::string> ProcessMinidumpSource::Write(const CrashRequest& request) {
+  if (TracerOf(request.pid) != 0) {
+    // Only one tracer at a time: the debugger child has the process and writes its own dumps.
+    std::error_code error;
+    const fs::path program = fs::read_symlink("/proc/" + std::to_string(request.pid) + "/exe", error);
+    if (error) return std::nullopt;
+    const auto dump =
+        NewestDebuggerDump(program.parent_path(), program.filename().string(), request.pid);
+    return dump ? ReadFile(*dump) : std::nullopt;
+  }
+  return std::nullopt;
+}
+
+}  // namespace corvantis::sentry

@@ -1,0 +1,133 @@
+#include "sentry/database.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "sentry/delivery.h"
+#include "sentry/envelope.h"
+#include "tests/sentry/envelope_reader.h"
+#include "tests/sentry/fakes.h"
+#include "tests/sentry/temp_dir.h"
+
+namespace corvantis::sentry {
+namespace {
+
+using testing::FakeHttpSender;
+using testing::FileNames;
+using testing::TempDir;
+
+std::string EventEnvelope(int n) {
+  return Envelope::ForEvent("0123456789abcdef0123456789abcdef", "", "",
+                            R"({"n":)" + std::to_string(n) + "}")
+      .Serialize();
+}
+
+TEST(Envelope, ItemsRoundTripWithBinaryAttachment) {
+  Envelope envelope = Envelope::ForEvent("0123456789abcdef0123456789abcdef", "http://k@h/1",
+                                         "2024-01-01T00:00:00.000Z", R"({"level":"fatal"})");
+  const std::string dump("MDMP\n\0\n\xFF tail", 13);
+  envelope.AddAttachment("crash.dmp", "event.minidump", dump);
+  const std::string text = envelope.Serialize();
+
+  const auto read = testing::ReadEnvelope(text);
+  ASSERT_EQ(read.items.size(), 2U);
+  EXPECT_EQ(read.event["level"], "fatal");
+  const auto* attachment = read.Item("attachment");
+  ASSERT_NE(attachment, nullptr);
+  EXPECT_EQ(attachment->payload, dump);
+  EXPECT_EQ(attachment->header["attachment_type"], "event.minidump");
+  EXPECT_EQ(attachment->header["filename"], "crash.dmp");
+
+  const auto parsed = ParseEnvelope(text);
+  ASSERT_TRUE(parsed);
+  EXPECT_EQ(parsed->Serialize(), text);
+  const auto resent = testing::ReadEnvelope(WithSentAt(text, "2030-02-02T00:00:00.000Z"));
+  EXPECT_EQ(resent.header["sent_at"], "2030-02-02T00:00:00.000Z");
+  EXPECT_EQ(resent.Item("attachment")->payload, dump);
+
+  // What a half-written or foreign file looks like.
+  for (const std::string& bad :
+       {std::string(), std::string("{}\n"), text.substr(0, text.size() - 5),
+        std::string("{}\n{\"type\":\"event\",\"length\":99}\n{}\n"), std::string("not json\n{}\n"),
+        std::string("{}\n[1]\n"), std::string("{}\n{\"type\":\"event\",\"length\":-1}\n{}\n")}) {
+    EXPECT_FALSE(ParseEnvelope(bad)) << bad;
+  }
+}
+
+TEST(Database, StoredFilesArePendingOldestFirstAndClaimedByOneHolderAtATime) {
+  const TempDir dir;
+  const Database database(dir.path() / "db");
+  std::optional<ClaimedEnvelope> first = database.Store(EventEnvelope(1));
+  ASSERT_TRUE(first);
+  ASSERT_TRUE(database.Store(EventEnvelope(2)));
+  const auto pending = database.ListPending();
+  ASSERT_EQ(pending.size(), 2U);
+  EXPECT_EQ(pending[0], first->path());
+  EXPECT_EQ(FileNames(dir.path() / "db" / "pending").size(), 2U);  // no temporary left behind
+
+  // The writer still holds the first: nobody else may send it.
+  EXPECT_FALSE(database.Claim(pending[0]));
+  EXPECT_EQ(first->Read(), EventEnvelope(1));
+  first.reset();
+  std::optional<ClaimedEnvelope> claimed = database.Claim(pending[0]);
+  ASSERT_TRUE(claimed);
+  EXPECT_EQ(claimed->Read(), EventEnvelope(1));
+  claimed->Remove();
+  claimed.reset();
+  // One that was deleted after another opened it is not claimed again.
+  EXPECT_FALSE(database.Claim(pending[0]));
+  EXPECT_EQ(database.ListPending().size(), 1U);
+}
+
+TEST(Database, BoundsDropTheOldestPendingEnvelopes) {
+  const TempDir dir;
+  const Database byCount(dir.path() / "count", {.maxPendingFiles = 3});
+  for (int i = 0; i < 6; ++i) byCount.Store(EventEnvelope(i));
+  auto pending = byCount.ListPending();
+  ASSERT_EQ(pending.size(), 3U);
+  EXPECT_EQ(byCount.Claim(pending[0])->Read(), EventEnvelope(3));
+
+  const size_t size = EventEnvelope(0).size();
+  const Database bySize(dir.path() / "size", {.maxPendingBytes = 2 * size + size / 2});
+  for (int i = 0; i < 5; ++i) bySize.Store(EventEnvelope(i));
+  pending = bySize.ListPending();
+  ASSERT_EQ(pending.size(), 2U);
+  EXPECT_EQ(bySize.Claim(pending[1])->Read(), EventEnvelope(4));
+}
+
+TEST(Database, SendingSettlesEachFileByTheAnswer) {
+  const TempDir dir;
+  const Database database(dir.path());
+  const Dsn dsn = *ParseDsn("http://key@127.0.0.1:9/1");
+  FakeHttpSender sender;
+  const auto send = [&](long status, bool fail = false) {
+    std::optional<ClaimedEnvelope> claimed = database.Store(EventEnvelope(static_cast<int>(status)));
+    sender.AnswerWith(status);
+    if (fail) sender.FailNext(1);
+    return SendClaimed(database, *claimed, sender, dsn, 100, 200, nullptr);
+  };
+  EXPECT_EQ(send(202), Delivery::kAccepted);
+  EXPECT_TRUE(database.ListPending().empty());
+  EXPECT_EQ(send(503), Delivery::kFailed);
+  EXPECT_EQ(send(429), Delivery::kFailed);
+  EXPECT_EQ(send(200, true), Delivery::kFailed);
+  EXPECT_EQ(database.ListPending().size(), 3U);
+  EXPECT_EQ(send(400), Delivery::kRefused);
+  EXPECT_EQ(database.ListPending().size(), 3U);
+  EXPECT_EQ(FileNames(dir.path() / "aside").size(), 1U);
+
+  // A corrupt file goes aside unsent.
+  const auto corrupt = dir.path() / "pending" / "00000000000000000000-corrupt.envelope";
+  std::ofstream(corrupt) << "{\"event_id\":\n";
+  const size_t sentBefore = sender.Sent().size();
+  std::optional<ClaimedEnvelope> claimed = database.Claim(corrupt);
+  ASSERT_TRUE(claimed);
+  EXPECT_EQ(SendClaimed(database, *claimed, sender, dsn, 100, 200, nullptr), Delivery::kRefused);
+  EXPECT_EQ(sender.Sent().size(), sentBefore);
+  EXPECT_EQ(FileNames(dir.path() / "aside").size(), 2U);
+  EXPECT_EQ(database.ListPending().size(), 3U);
+}
+
+}  // namespace
+}  // namespace corvantis::sentry
