@@ -51,7 +51,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
 
 def install(directory, with_runtime=True):
+    """The program with its crash handler, so that runs here also catch crashes."""
     shutil.copy2(PROGRAM, os.path.join(directory, "corvantis"))
+    shutil.copy2(os.path.join(BIN_DIR, "corvantis_crash_handler"), directory)
     if with_runtime:
         shutil.copy2(os.path.join(BIN_DIR, RUNTIME_NAME), directory)
     return os.path.join(directory, "corvantis")

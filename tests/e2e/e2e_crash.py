@@ -1,0 +1,108 @@
+#!/usr/bin/env python3
+"""The program built with a loopback DSN, killed by a fault signal mid-run: what the event service gets."""
+import json
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+from e2e_submission import PROGRAM, BIN_DIR, EVENT_PORT, RUNTIME_NAME, Recorder
+
+HANDLER_NAME = "corvantis_crash_handler"
+
+
+def install(directory):
+    for source, name in ((PROGRAM, "corvantis"), (os.path.join(BIN_DIR, RUNTIME_NAME), RUNTIME_NAME),
+                         (os.path.join(BIN_DIR, HANDLER_NAME), HANDLER_NAME)):
+        shutil.copy2(source, os.path.join(directory, name))
+    return os.path.join(directory, "corvantis")
+
+
+def parse_items(body):
+    """The envelope header and its items as (header, payload) pairs."""
+    line_end = body.index(b"\n")
+    header, items, at = json.loads(body[:line_end]), [], line_end + 1
+    while at < len(body):
+        line_end = body.index(b"\n", at)
+        item = json.loads(body[at:line_end])
+        at = line_end + 1
+        items.append((item, body[at:at + item["length"]]))
+        at += item["length"] + 1
+    return header, items
+
+
+def crash_mid_run(directory):
+    """Starts a run, sends SIGSEGV once the first clip is encoding, returns the exit status."""
+    program = install(directory)
+    process = subprocess.Popen([program, "-Adapter:Software", "-Seconds:3", "-u", "crash@example.org"],
+                               cwd=directory, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    for line in process.stdout:
+        if line.startswith("File: "):
+            break
+    time.sleep(0.5)
+    process.send_signal(signal.SIGSEGV)
+    process.stdout.read()
+    return process.wait(timeout=60)
+
+
+def wait_for(predicate, seconds):
+    give_up = time.monotonic() + seconds
+    while not predicate() and time.monotonic() < give_up:
+        time.sleep(0.05)
+    return predicate()
+
+
+class CrashMidRun(unittest.TestCase):
+    def check_crash_event(self, body):
+        header, items = parse_items(body)
+        events = [json.loads(payload) for item, payload in items if item["type"] == "event"]
+        self.assertEqual(len(events), 1)
+        event = events[0]
+        self.assertEqual(event["event_id"], header["event_id"])
+        self.assertEqual(event["level"], "fatal")
+        self.assertEqual(event["user"], {"email": "crash@example.org"})
+        self.assertEqual(event["tags"]["amf_version"], "1.4.18.0")
+        self.assertTrue(event["tags"]["dxgi_adapter_description"].startswith("Software adapter"))
+        amf = [c for c in event["breadcrumbs"]["values"] if c.get("message") == "amf"]
+        self.assertEqual(len(amf), 1)
+        self.assertEqual(event["exception"]["values"][0]["type"], "SIGSEGV")
+        return event, items
+
+    def test_the_crash_reaches_the_service(self):
+        events = Recorder(EVENT_PORT)
+        try:
+            with tempfile.TemporaryDirectory(prefix="corvantis-e2e-") as directory:
+                self.assertEqual(crash_mid_run(directory), -signal.SIGSEGV)
+                self.assertTrue(wait_for(lambda: events.requests, 15))
+                self.check_crash_event(events.requests[0][2])
+                self.assertTrue(wait_for(lambda: not os.listdir(os.path.join(directory, ".sentry-native", "pending")), 5))
+        finally:
+            events.close()
+        self.assertEqual(len(events.requests), 1)
+
+    def test_a_crash_with_the_service_down_goes_at_the_next_run(self):
+        with tempfile.TemporaryDirectory(prefix="corvantis-e2e-") as directory:
+            self.assertEqual(crash_mid_run(directory), -signal.SIGSEGV)
+            pending = os.path.join(directory, ".sentry-native", "pending")
+            self.assertTrue(wait_for(lambda: len(os.listdir(pending)) == 1, 15))
+            # The handler gives up on the refused connection at once; let it end before the next run.
+            time.sleep(1)
+            os.remove(os.path.join(directory, RUNTIME_NAME))
+            events = Recorder(EVENT_PORT)
+            try:
+                result = subprocess.run([os.path.join(directory, "corvantis"), "-Adapter:Software"], cwd=directory,
+                                        capture_output=True, text=True, timeout=120)
+            finally:
+                events.close()
+            self.assertEqual(result.returncode, 0)
+            self.assertTrue(result.stdout.endswith("Finalizing... results submitted\n"))
+            self.assertEqual(os.listdir(pending), [])
+        levels = sorted(json.loads(parse_items(body)[1][0][1])["level"] for _, _, body in events.requests)
+        self.assertEqual(levels, ["fatal", "info"])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
