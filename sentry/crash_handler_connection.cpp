@@ -64,6 +64,10 @@ std::unique_ptr<CrashHandlerConnection> CrashHandlerConnection::Start(
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, theirs.get(), kHandlerFd);
+  // It prints nothing, and must not hold the program's pipes open while it sends after a crash.
+  for (const int standard : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
+    posix_spawn_file_actions_addopen(&actions, standard, "/dev/null", O_RDWR, 0);
+  }
   pid_t pid = 0;
   const int spawned =
       posix_spawn(&pid, settings.handler.c_str(), &actions, nullptr, argv.data(), environ);

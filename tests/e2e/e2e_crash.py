@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
 """The program built with a loopback DSN, killed by a fault signal mid-run: what the event service gets."""
+import fcntl
 import json
 import os
 import shutil
@@ -35,7 +36,8 @@ def parse_items(body):
 
 
 def crash_mid_run(directory):
-    """Starts a run, sends SIGSEGV once the first clip is encoding, returns the exit status."""
+    """Starts a run, sends SIGSEGV once the first clip is encoding; returns the exit status and the
+    seconds from the signal until the program had died and its output pipe had closed."""
     program = install(directory)
     process = subprocess.Popen([program, "-Adapter:Software", "-Seconds:3", "-u", "crash@example.org"],
                                cwd=directory, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
@@ -44,8 +46,10 @@ def crash_mid_run(directory):
             break
     time.sleep(0.5)
     process.send_signal(signal.SIGSEGV)
+    sent = time.monotonic()
     process.stdout.read()
-    return process.wait(timeout=60)
+    status = process.wait(timeout=60)
+    return status, time.monotonic() - sent
 
 
 def wait_for(predicate, seconds):
@@ -75,7 +79,7 @@ class CrashMidRun(unittest.TestCase):
         events = Recorder(EVENT_PORT)
         try:
             with tempfile.TemporaryDirectory(prefix="corvantis-e2e-") as directory:
-                self.assertEqual(crash_mid_run(directory), -signal.SIGSEGV)
+                self.assertEqual(crash_mid_run(directory)[0], -signal.SIGSEGV)
                 self.assertTrue(wait_for(lambda: events.requests, 15))
                 self.check_crash_event(events.requests[0][2])
                 self.assertTrue(wait_for(lambda: not os.listdir(os.path.join(directory, ".sentry-native", "pending")), 5))
@@ -83,9 +87,33 @@ class CrashMidRun(unittest.TestCase):
             events.close()
         self.assertEqual(len(events.requests), 1)
 
+    def test_a_service_that_never_answers_holds_neither_the_program_nor_its_output(self):
+        events = Recorder(EVENT_PORT, "hang")
+        try:
+            with tempfile.TemporaryDirectory(prefix="corvantis-e2e-") as directory:
+                status, seconds = crash_mid_run(directory)
+                self.assertEqual(status, -signal.SIGSEGV)
+                # Well under the handler's own 10 s limit for sending.
+                self.assertLess(seconds, 5)
+                pending = os.path.join(directory, ".sentry-native", "pending")
+                self.assertTrue(wait_for(lambda: events.requests, 10))
+                # The handler holds the file while it sends, and gives up after its time limit.
+                path = os.path.join(pending, os.listdir(pending)[0])
+                with open(path, "rb") as envelope:
+                    def unlocked():
+                        try:
+                            fcntl.flock(envelope, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                            return True
+                        except BlockingIOError:
+                            return False
+                    self.assertTrue(wait_for(unlocked, 20))
+                self.assertTrue(os.path.exists(path))
+        finally:
+            events.close()
+
     def test_a_crash_with_the_service_down_goes_at_the_next_run(self):
         with tempfile.TemporaryDirectory(prefix="corvantis-e2e-") as directory:
-            self.assertEqual(crash_mid_run(directory), -signal.SIGSEGV)
+            self.assertEqual(crash_mid_run(directory)[0], -signal.SIGSEGV)
             pending = os.path.join(directory, ".sentry-native", "pending")
             self.assertTrue(wait_for(lambda: len(os.listdir(pending)) == 1, 15))
             # The handler gives up on the refused connection at once; let it end before the next run.

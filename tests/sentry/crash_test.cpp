@@ -70,6 +70,8 @@ struct CrashCase {
   const char* mode;
   int signal;
   const char* function;  // the crashing function, as LLDB names it
+
+  friend void PrintTo(const CrashCase& crash, std::ostream* out) { *out << crash.mode; }
 };
 
 class CrashReport : public ::testing::TestWithParam<CrashCase> {};
