@@ -35,11 +35,11 @@ def parse_items(body):
     return header, items
 
 
-def crash_mid_run(directory):
+def crash_mid_run(directory, *options):
     """Starts a run, sends SIGSEGV once the first clip is encoding; returns the exit status and the
     seconds from the signal until the program had died and its output pipe had closed."""
     program = install(directory)
-    process = subprocess.Popen([program, "-Adapter:Software", "-Seconds:3", "-u", "crash@example.org"],
+    process = subprocess.Popen([program, "-Adapter:Software", "-Seconds:3", *options, "-u", "crash@example.org"],
                                cwd=directory, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     for line in process.stdout:
         if line.startswith("File: "):
@@ -108,6 +108,26 @@ class CrashMidRun(unittest.TestCase):
                             return False
                     self.assertTrue(wait_for(unlocked, 20))
                 self.assertTrue(os.path.exists(path))
+        finally:
+            events.close()
+
+    def test_under_the_debugger_child_the_crash_is_still_reported_and_nothing_hangs(self):
+        events = Recorder(EVENT_PORT)
+        try:
+            with tempfile.TemporaryDirectory(prefix="corvantis-e2e-") as directory:
+                status, seconds = crash_mid_run(directory, "-Debug")
+                self.assertEqual(status, -signal.SIGSEGV)
+                self.assertLess(seconds, 10)
+                self.assertTrue(wait_for(lambda: events.requests, 15))
+                _, items = self.check_crash_event(events.requests[0][2])
+                # The handler cannot trace a traced process: the dump is the one the child wrote, if any.
+                child_dumps = sorted(name for name in os.listdir(directory) if "-DebugException-" in name)
+                attachments = [payload for item, payload in items if item["type"] == "attachment"]
+                if child_dumps:
+                    with open(os.path.join(directory, child_dumps[-1]), "rb") as dump:
+                        self.assertEqual(attachments, [dump.read()])
+                else:
+                    self.assertEqual(attachments, [])
         finally:
             events.close()
 
