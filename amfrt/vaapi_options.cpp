@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <utility>
 
 #include "amf/api/encoder_properties.h"
 
@@ -27,6 +28,16 @@ const char* AvcProfileOption(amf::amf_int64 profile) {
 // A driver that does not report its rate-control modes is taken to have them all.
 bool Offers(const VaapiEntrypoint& entry, std::uint32_t mode) {
   return entry.rateControlModes == 0 || (entry.rateControlModes & mode) != 0;
+}
+
+bool Fits(const VaapiEntrypoint& entry, int width, int height) {
+  return (entry.maxWidth <= 0 || width <= entry.maxWidth) && (entry.maxHeight <= 0 || height <= entry.maxHeight);
+}
+
+// The mode the settings ask for is there as it is, without a stand-in.
+bool OffersAskedMode(const EncoderSettings& s, const VaapiEntrypoint& entry) {
+  if (s.rateControl == RateControl::ConstantQp || s.targetBitrate <= 0) return Offers(entry, VA_RC_CQP);
+  return Offers(entry, s.rateControl == RateControl::Cbr ? VA_RC_CBR : VA_RC_VBR);
 }
 
 bool Unsupported(VaapiOptions& o, std::string why) {
@@ -105,15 +116,25 @@ VaapiOptions BuildVaapiOptions(const EncoderSettings& s, const VaapiCapabilities
     Unsupported(o, std::string("the driver has no encoder for ") + VaapiProfileName(VaapiProfileOf(s)));
     return o;
   }
-  // Low latency takes the low-power entry point where there is one; some drivers have no other.
-  o.lowPower = caps.lowPower.present && (s.lowLatency || !caps.slice.present);
-  const VaapiEntrypoint& entry = o.lowPower ? caps.lowPower : caps.slice;
-  if ((entry.maxWidth > 0 && width > entry.maxWidth) || (entry.maxHeight > 0 && height > entry.maxHeight)) {
+  // Low latency prefers the low-power entry point, the rest the full one; either gives way to the
+  // other when only that one takes the size and the asked rate control as they are.
+  const VaapiEntrypoint* order[] = {&caps.slice, &caps.lowPower};
+  if (s.lowLatency) std::swap(order[0], order[1]);
+  const VaapiEntrypoint* chosen = nullptr;
+  for (const VaapiEntrypoint* entry : order)
+    if (chosen == nullptr && entry->present && Fits(*entry, width, height) && OffersAskedMode(s, *entry))
+      chosen = entry;
+  for (const VaapiEntrypoint* entry : order)
+    if (chosen == nullptr && entry->present && Fits(*entry, width, height)) chosen = entry;
+  if (chosen == nullptr) {
+    const VaapiEntrypoint& entry = caps.slice.present ? caps.slice : caps.lowPower;
     Unsupported(o, "the driver encodes " + std::string(VaapiProfileName(VaapiProfileOf(s))) + " up to " +
                        std::to_string(entry.maxWidth) + "x" + std::to_string(entry.maxHeight) + ", not " +
                        std::to_string(width) + "x" + std::to_string(height));
     return o;
   }
+  o.lowPower = chosen == &caps.lowPower;
+  const VaapiEntrypoint& entry = *chosen;
   if (!ChooseRateControl(s, entry, o)) return o;
 
   o.gopSize = s.idrPeriod > 0 ? ClampToInt(s.idrPeriod) : kOnlyFirstIdrGop;
@@ -135,6 +156,8 @@ VaapiOptions BuildVaapiOptions(const EncoderSettings& s, const VaapiCapabilities
                             ": the driver has no quality levels, its default is used");
   }
   o.tier = s.highTier ? 1 : 0;
+  if (!avc && s.enforceHrd)
+    o.notHonoured.push_back("HevcEnforceHRD 1: hevc_vaapi writes no HRD parameters");
   // No encoder identifier SEI; buffering-period and picture-timing SEI only when HRD is enforced.
   o.sei = avc ? (s.enforceHrd ? "timing" : "0") : nullptr;
   o.gpuConversion = caps.videoProcessingFromBgra;

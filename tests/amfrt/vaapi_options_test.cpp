@@ -117,6 +117,15 @@ TEST(VaapiOptions, LowLatencyTakesTheLowPowerEntryPointAndPresetsPickQualityLeve
   VaapiCapabilities onlyLowPower = IntelLike();
   onlyLowPower.slice = {};
   EXPECT_TRUE(BuildVaapiOptions(settings, onlyLowPower, 1920, 1080).lowPower);
+
+  // A low-power entry point without bit-rate control (no firmware for it) gives way to the full
+  // one, which has VBR, rather than putting CBR or CQP in its place.
+  VaapiCapabilities cqpOnlyLowPower = IntelLike();
+  cqpOnlyLowPower.lowPower.rateControlModes = VA_RC_CQP;
+  const VaapiOptions vbr = BuildVaapiOptions(ProgramsAvc(), cqpOnlyLowPower, 1920, 1080);
+  EXPECT_FALSE(vbr.lowPower);
+  EXPECT_EQ(vbr.rateControl, VaapiRateControl::Vbr);
+  EXPECT_TRUE(vbr.notHonoured.empty()) << Joined(vbr.notHonoured);
 }
 
 TEST(VaapiOptions, WhatTheDriverLacksIsRefusedOrSaid) {
@@ -172,6 +181,9 @@ TEST(VaapiOptions, ProfilesPeriodsAndHrd) {
   EXPECT_STREQ(BuildVaapiOptions(FromProperties(Codec::Avc, {{AMF_VIDEO_ENCODER_ENFORCE_HRD, 1}}), RadeonLike(), 64, 64)
                    .sei,
                "timing");
+  const VaapiOptions hrd =
+      BuildVaapiOptions(FromProperties(Codec::Hevc, {{AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, 1}}), RadeonLike(), 64, 64);
+  EXPECT_NE(Joined(hrd.notHonoured).find("HevcEnforceHRD 1"), std::string::npos) << Joined(hrd.notHonoured);
 }
 
 // An H.264 slice NAL unit: header byte then the slice header's first bits.
