@@ -181,8 +181,10 @@ bool ParentProcessDebug::RunFromCommandLine(const std::vector<std::wstring>& arg
 
 void ParentProcessDebug::Run(std::uint32_t parentId, std::int32_t dumpType, int eventFd) {
   // A parent that stopped reading the event pipe or the shared output must not end the child
-  // while it holds the parent.
-  std::signal(SIGPIPE, SIG_IGN);
+  // while it holds the parent. Ctrl-C and the like reach the parent through the child, which
+  // passes them on, and the parent's end then ends the child; a child ending first could take
+  // the signal it holds with it.
+  for (const int signal : {SIGPIPE, SIGINT, SIGQUIT, SIGHUP}) std::signal(signal, SIG_IGN);
   LinuxPtraceConnection connection;
   Run(connection, connection.Memory(), parentId, dumpType, eventFd, WriteMiniDump);
 }

@@ -11,7 +11,8 @@ std::uint32_t FloatingPointCode(int code) {
     case FPE_FLTUND: return 0xC0000093;
     case FPE_FLTRES: return 0xC000008F;  // inexact result
     case FPE_FLTSUB: return 0xC000008C;  // array bounds exceeded
-    default: return 0xC0000090;          // invalid operation
+    case FPE_FLTINV: return 0xC0000090;  // invalid operation
+    default: return 0xC0000094;          // sent, or a cause without a code of its own
   }
 }
 
@@ -26,9 +27,13 @@ std::optional<EXCEPTION_RECORD64> ExceptionRecordFromSignal(const siginfo_t& inf
     case SIGBUS:
       record.ExceptionCode = 0xC0000005;
       record.NumberParameters = 2;
-      // Read and write look alike from outside; a fault at the instruction itself is execution.
-      record.ExceptionInformation[0] = (instruction != 0 && address == instruction) ? 8 : 0;
-      record.ExceptionInformation[1] = address;
+      if (info.si_code == SI_KERNEL) {
+        record.ExceptionInformation[1] = ~std::uint64_t{0};  // general protection: no address
+      } else if (info.si_code > 0) {
+        // Read and write look alike from outside; a fault at the instruction itself is execution.
+        record.ExceptionInformation[0] = (instruction != 0 && address == instruction) ? 8 : 0;
+        record.ExceptionInformation[1] = address;
+      }
       break;
     case SIGILL:
       record.ExceptionCode = (info.si_code == ILL_PRVOPC || info.si_code == ILL_PRVREG) ? 0xC0000096 : 0xC000001D;
@@ -38,6 +43,9 @@ std::optional<EXCEPTION_RECORD64> ExceptionRecordFromSignal(const siginfo_t& inf
       break;
     case SIGABRT:
       record.ExceptionCode = 0xC0000409;
+      record.ExceptionFlags = 1;  // not continuable
+      record.NumberParameters = 1;
+      record.ExceptionInformation[0] = 7;  // the fail-fast code of abort()
       break;
     case SIGTRAP:
       record.ExceptionCode = 0x80000003;

@@ -1,6 +1,7 @@
 // A program of the tests' own: starts the debugger child for itself, as the benchmark's launcher
 // does, then raises the events its arguments name.
-//   event_raiser <corvantis> [traced] [quiet] actions...   actions: strings throw segv print
+//   event_raiser <corvantis> [traced] [quiet] [group] actions...
+// actions: strings throw segv print interrupt (Ctrl-C to its own process group)
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -108,6 +109,7 @@ int main(int argc, char** argv) {
   for (; first < argc; ++first) {
     if (std::strcmp(argv[first], "traced") == 0) BecomeTraced();
     else if (std::strcmp(argv[first], "quiet") == 0) quiet = true;
+    else if (std::strcmp(argv[first], "group") == 0) setpgid(0, 0);
     else break;
   }
   StartChild(argv[1], quiet);
@@ -121,6 +123,9 @@ int main(int argc, char** argv) {
     } else if (action == "segv") {
       volatile int* volatile nowhere = nullptr;
       *nowhere = 1;
+    } else if (action == "interrupt") {
+      kill(0, SIGINT);
+      for (int wait = 0; wait < 50; ++wait) usleep(100000);
     } else if (action == "print") {
       std::printf("parent line\n");
       std::fflush(stdout);

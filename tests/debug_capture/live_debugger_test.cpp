@@ -90,11 +90,17 @@ TEST(LiveDebuggerTest, RelaysDebugStringsAndDescribesThrownObjectsOfARealProcess
   EXPECT_TRUE(ExitedWith(quiet.ChildStatus, 6)) << quiet.ChildStatus;
 }
 
-TEST(LiveDebuggerTest, AFaultIsDescribedOnceAndStillEndsTheProcess) {
+TEST(LiveDebuggerTest, AFaultOrCtrlCIsPassedOnAndStillEndsTheProcess) {
   const RaiserRun run = RunRaiser({"segv", "print"});
   EXPECT_EQ(run.Out, "Exception: \n");
   EXPECT_TRUE(WIFSIGNALED(run.Status) && WTERMSIG(run.Status) == SIGSEGV) << run.Status;
   EXPECT_TRUE(ExitedWith(run.ChildStatus, 5)) << run.ChildStatus;
+
+  // Ctrl-C reaches both; the child passes it on and outlives the parent.
+  const RaiserRun interrupted = RunRaiser({"group", "interrupt", "print"});
+  EXPECT_EQ(interrupted.Out, "");
+  EXPECT_TRUE(WIFSIGNALED(interrupted.Status) && WTERMSIG(interrupted.Status) == SIGINT) << interrupted.Status;
+  EXPECT_TRUE(ExitedWith(interrupted.ChildStatus, 5)) << interrupted.ChildStatus;
 }
 
 TEST(LiveDebuggerTest, AParentThatCannotBeAttachedRunsOnAndTheChildEndsQuietly) {

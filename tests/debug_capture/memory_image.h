@@ -20,8 +20,7 @@ class MemoryImage final : public TargetMemory {
 
   void Put(std::uint64_t address, std::string_view bytes) {
     auto& run = runs_[address];
-    run.resize(bytes.size());
-    std::memcpy(run.data(), bytes.data(), bytes.size());
+    run.assign(bytes.begin(), bytes.end());
   }
   template <typename T>
   void PutValue(std::uint64_t address, const T& value) {
