@@ -61,7 +61,7 @@ Client::Client(const ClientOptions& options, ClientDependencies dependencies, co
 Client::~Client() { Shutdown(); }
 
 void Client::AddClientFacts(Json& event) const {
-  if (!event.contains("timestamp")) event["timestamp"] = NowTimestamp();
+  if (!event.contains("timestamp")) event["timestamp"] = FormatTimestamp(dependencies_.clock());
   if (!event.contains("platform")) event["platform"] = "native";
   if (!event.contains("sdk")) event["sdk"] = {{"name", kSdkName}, {"version", kSdkVersion}};
   if (!release_.empty() && !event.contains("release")) event["release"] = release_;
@@ -76,7 +76,8 @@ Uuid Client::Capture(Json event) {
   scope_.ApplyTo(event);
   if (transport_) {
     const std::string idHex = ToHex(id);
-    transport_->Enqueue(Envelope::ForEvent(idHex, dsn_->raw, NowTimestamp(), Dump(event)).Serialize());
+    const std::string sentAt = FormatTimestamp(dependencies_.clock());
+    transport_->Enqueue(Envelope::ForEvent(idHex, dsn_->raw, sentAt, Dump(event)).Serialize());
   }
   return id;
 }

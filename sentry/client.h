@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -30,6 +31,8 @@ struct ClientOptions {
 struct ClientDependencies {
   std::shared_ptr<http::HttpSender> sender;  // used only with a usable DSN
   std::shared_ptr<OsInfoSource> os;
+  // Stamps the events that come without a time, and the envelopes.
+  std::function<std::chrono::system_clock::time_point()> clock = std::chrono::system_clock::now;
   // Where envelopes wait; empty keeps nothing on disk (failed sends are dropped).
   std::filesystem::path database;
   DatabaseLimits databaseLimits;
