@@ -13,3 +13,15 @@
 // `event` on thread `threadId`; raises hresult_error when no file can be written.
 void WriteMiniDump(pid_t processId, PtraceConnection& target, pid_t threadId, const DebugEventData& event,
                    const std::vector<std::wstring>& nameParts, std::int32_t dumpType);
+
+// WriteMiniDump into `directory`. Every thread of the target is stopped first. The file is created, replacing one of the same name; the dump
+// carries the exception when the thread's context at it can be read, and is written again
+// without it when that fails. Raises hresult_error (errno mapped to its Win32 error) when the
+// file cannot be created or the dump cannot be written; a partly written file stays.
+void WriteMiniDumpInDirectory(const std::wstring& directory, PtraceConnection& target,
+                              pid_t threadId, const DebugEventData& event,
+                              const std::vector<std::wstring>& nameParts, std::int32_t dumpType);
+
+// `directory`, "/", the parts joined with "-", ".dmp". Raises hresult_error
+// (ERROR_FILENAME_EXCED_RANGE) when the path would not fit in 260 characters with its terminator.
+std::wstring MiniDumpPath(const std::wstring& directory, const std::vector<std::wstring>& nameParts);

@@ -13,7 +13,7 @@ constexpr std::uint64_t kMaxNoteBytes = 64 * 1024;
 constexpr std::uint16_t kMaxProgramHeaders = 256;
 
 template <typename T>
-bool ReadObject(MemorySource& memory, std::uint64_t address, T& value) {
+bool ReadObject(TargetMemory& memory, std::uint64_t address, T& value) {
   return memory.Read(address, std::as_writable_bytes(std::span(&value, 1))) == sizeof(T);
 }
 
@@ -43,14 +43,14 @@ std::vector<std::uint8_t> BuildIdInNotes(std::span<const std::byte> notes) {
   return {};
 }
 
-bool HasElfHeader(MemorySource& memory, std::uint64_t address) {
+bool HasElfHeader(TargetMemory& memory, std::uint64_t address) {
   Elf64_Ehdr header;
   return ReadObject(memory, address, header) && IsElf64(header);
 }
 
 }  // namespace
 
-std::vector<std::uint8_t> ReadElfBuildId(MemorySource& memory, std::uint64_t base) {
+std::vector<std::uint8_t> ReadElfBuildId(TargetMemory& memory, std::uint64_t base) {
   Elf64_Ehdr header;
   if (!ReadObject(memory, base, header) || !IsElf64(header) ||
       header.e_phentsize != sizeof(Elf64_Phdr) || header.e_phnum > kMaxProgramHeaders)
@@ -83,7 +83,7 @@ std::vector<std::uint8_t> ReadElfBuildId(MemorySource& memory, std::uint64_t bas
 }
 
 std::vector<ModuleSnapshot> FindModules(std::span<const MemoryMapping> mappings,
-                                        MemorySource& memory) {
+                                        TargetMemory& memory) {
   std::vector<ModuleSnapshot> modules;
   for (std::size_t i = 0; i < mappings.size(); ++i) {
     const MemoryMapping& first = mappings[i];

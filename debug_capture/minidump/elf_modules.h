@@ -3,18 +3,18 @@
 #include <span>
 #include <vector>
 
-#include "debug_capture/minidump/memory_source.h"
+#include "platform/ptrace_connection.h"
 #include "debug_capture/minidump/process_snapshot.h"
 
 namespace corvantis::minidump {
 
 // The GNU build id of the 64-bit ELF image whose header is mapped at `base`, read from its
 // PT_NOTE segments in memory; empty when it has none or the memory cannot be read.
-std::vector<std::uint8_t> ReadElfBuildId(MemorySource& memory, std::uint64_t base);
+std::vector<std::uint8_t> ReadElfBuildId(TargetMemory& memory, std::uint64_t base);
 
 // The ELF files mapped into the process: one module per file mapping at offset 0 that starts
 // with an ELF header, spanning the file's following mappings.
 std::vector<ModuleSnapshot> FindModules(std::span<const MemoryMapping> mappings,
-                                        MemorySource& memory);
+                                        TargetMemory& memory);
 
 }  // namespace corvantis::minidump

@@ -1,10 +1,21 @@
 #pragma once
+#include <cstdint>
+
 #include "debug_capture/minidump/minidump_file_writer.h"
 #include "debug_capture/minidump/process_snapshot.h"
 
 namespace corvantis::minidump {
 
+// Breakpad's code for a dump whose exception did not come as a signal.
+inline constexpr std::uint32_t kDumpRequestedCode = 0xFFFFFFFF;
+
+// The exception code of a Linux dump for a Windows exception code: the signal the fault arrives
+// as (SIGSEGV for 0xC0000005, SIGFPE, SIGILL, SIGTRAP, SIGABRT), else kDumpRequestedCode.
+std::uint32_t LinuxExceptionCode(std::uint32_t windowsCode);
+
 // Writes the exception stream: the faulting thread, the record and its context at the exception.
+// Readers of Linux dumps take the code for a signal number, so the code is LinuxExceptionCode and
+// the Windows code goes into ExceptionFlags; address and parameters are the record's.
 void WriteExceptionStream(MinidumpFileWriter& writer, const ExceptionSnapshot& exception);
 
 }  // namespace corvantis::minidump

@@ -14,7 +14,7 @@ bool StartsWith(const std::string& text, std::string_view prefix) {
 
 // Reads [start, end) in chunks straight into the file from `offset`; returns the bytes written,
 // stopping at the first short read.
-std::uint64_t CopyRange(MinidumpFileWriter& writer, MemorySource& memory, std::uint64_t start,
+std::uint64_t CopyRange(MinidumpFileWriter& writer, TargetMemory& memory, std::uint64_t start,
                         std::uint64_t end, std::uint64_t offset, std::vector<std::byte>& buffer) {
   std::uint64_t copied = 0;
   while (start + copied < end) {
@@ -50,7 +50,7 @@ bool IsDumpableMapping(const MemoryMapping& mapping) {
 }
 
 void WriteMemory64ListStream(MinidumpFileWriter& writer, std::span<const MemoryMapping> mappings,
-                             MemorySource& memory) {
+                             TargetMemory& memory) {
   std::vector<const MemoryMapping*> candidates;
   for (const MemoryMapping& mapping : mappings)
     if (IsDumpableMapping(mapping)) candidates.push_back(&mapping);

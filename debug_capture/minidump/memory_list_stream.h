@@ -2,7 +2,7 @@
 #include <span>
 #include <vector>
 
-#include "debug_capture/minidump/memory_source.h"
+#include "platform/ptrace_connection.h"
 #include "debug_capture/minidump/minidump_file_writer.h"
 #include "debug_capture/minidump/process_snapshot.h"
 
@@ -20,6 +20,6 @@ bool IsDumpableMapping(const MemoryMapping& mapping);
 // a mapping that reads short keeps the bytes read, one that reads nothing is left out. Must be
 // the last data of the file (its bytes may lie beyond 4 GiB).
 void WriteMemory64ListStream(MinidumpFileWriter& writer, std::span<const MemoryMapping> mappings,
-                             MemorySource& memory);
+                             TargetMemory& memory);
 
 }  // namespace corvantis::minidump

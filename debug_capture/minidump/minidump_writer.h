@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "debug_capture/minidump/byte_sink.h"
-#include "debug_capture/minidump/memory_source.h"
+#include "platform/ptrace_connection.h"
 #include "debug_capture/minidump/process_snapshot.h"
 
 namespace corvantis::minidump {
@@ -12,7 +12,7 @@ namespace corvantis::minidump {
 // `dumpType` (MINIDUMP_TYPE bits) adds all dumpable memory (0x2), open descriptors as handles
 // (0x4), region information (0x800) and thread times (0x1000). Memory is read from `memory` as it
 // is written. Raises hresult_error when the sink fails; the header is written last.
-void WriteMinidump(const ProcessSnapshot& snapshot, MemorySource& memory, std::uint32_t dumpType,
+void WriteMinidump(const ProcessSnapshot& snapshot, TargetMemory& memory, std::uint32_t dumpType,
                    ByteSink& sink);
 
 }  // namespace corvantis::minidump

@@ -76,7 +76,7 @@ struct HandleSnapshot {
 };
 
 // Everything a minidump holds, gathered from a stopped process (or built by hand in tests).
-// Memory contents are not here: the writer reads them from a MemorySource as it writes.
+// Memory contents are not here: the writer reads them from a TargetMemory as it writes.
 struct ProcessSnapshot {
   std::uint32_t ProcessId = 0;
   std::uint32_t TimeDateStamp = 0;  // seconds since 1970

@@ -12,7 +12,7 @@ constexpr std::uint64_t kMaxStackBytes = 1024 * 1024;
 
 std::vector<MINIDUMP_MEMORY_DESCRIPTOR> WriteThreadListStream(MinidumpFileWriter& writer,
                                                               const ProcessSnapshot& snapshot,
-                                                              MemorySource& memory) {
+                                                              TargetMemory& memory) {
   const auto count = static_cast<std::uint32_t>(snapshot.Threads.size());
   const std::size_t size = sizeof(MINIDUMP_THREAD_LIST) + count * sizeof(MINIDUMP_THREAD);
   const RVA listRva = writer.Allocate(size, 4);

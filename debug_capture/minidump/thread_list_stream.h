@@ -1,7 +1,7 @@
 #pragma once
 #include <vector>
 
-#include "debug_capture/minidump/memory_source.h"
+#include "platform/ptrace_connection.h"
 #include "debug_capture/minidump/minidump_file_writer.h"
 #include "debug_capture/minidump/process_snapshot.h"
 
@@ -11,6 +11,6 @@ namespace corvantis::minidump {
 // (as many as can be read). Returns the stack ranges written, for the memory list.
 std::vector<MINIDUMP_MEMORY_DESCRIPTOR> WriteThreadListStream(MinidumpFileWriter& writer,
                                                               const ProcessSnapshot& snapshot,
-                                                              MemorySource& memory);
+                                                              TargetMemory& memory);
 
 }  // namespace corvantis::minidump

@@ -4,12 +4,12 @@
 #include <map>
 #include <string>
 
-#include "debug_capture/minidump/memory_source.h"
+#include "platform/ptrace_connection.h"
 
 namespace corvantis::minidump::testing {
 
 // Memory made of byte blocks at chosen addresses; reads stop where a block ends.
-class FakeMemory final : public MemorySource {
+class FakeMemory final : public TargetMemory {
  public:
   void Add(std::uint64_t address, std::string bytes) { blocks_[address] = std::move(bytes); }
 

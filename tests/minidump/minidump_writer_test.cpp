@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "debug_capture/minidump/exception_stream.h"
 #include "debug_capture/minidump/minidump_file_writer.h"
 #include "debug_capture/minidump/minidump_writer.h"
 #include "tests/fakes/raised_code.h"
@@ -197,7 +198,8 @@ TEST(MinidumpWriter, NormalDumpReadsBackStreamByStream) {
 
   const auto exception = dump.Read<MINIDUMP_EXCEPTION_STREAM>(dump.Stream(ExceptionStream)->Rva);
   EXPECT_EQ(exception.ThreadId, 101u);
-  EXPECT_EQ(exception.ExceptionRecord.ExceptionCode, kAccessViolation);
+  EXPECT_EQ(exception.ExceptionRecord.ExceptionCode, 11u) << "SIGSEGV, as Linux readers expect";
+  EXPECT_EQ(exception.ExceptionRecord.ExceptionFlags, kAccessViolation);
   EXPECT_EQ(exception.ExceptionRecord.ExceptionAddress, 0x401234u);
   EXPECT_EQ(exception.ExceptionRecord.NumberParameters, 2u);
   EXPECT_EQ(exception.ExceptionRecord.ExceptionInformation[1], 0xDEADu);
@@ -221,6 +223,17 @@ TEST(MinidumpWriter, WithoutAnExceptionTheStreamIsLeftOut) {
   Fixture fixture;
   fixture.snapshot.Exception.reset();
   EXPECT_FALSE(fixture.Write(MiniDumpNormal).Stream(ExceptionStream));
+}
+
+TEST(MinidumpWriter, ExceptionsThatAreNoSignalKeepTheirCodeBesideBreakpadsMarker) {
+  Fixture fixture;
+  fixture.snapshot.Exception->Record.ExceptionCode = 0xE06D7363;  // a C++ throw
+  const MinidumpReader dump = fixture.Write(MiniDumpNormal);
+  const auto exception = dump.Read<MINIDUMP_EXCEPTION_STREAM>(dump.Stream(ExceptionStream)->Rva);
+  EXPECT_EQ(exception.ExceptionRecord.ExceptionCode, 0xFFFFFFFFu);
+  EXPECT_EQ(exception.ExceptionRecord.ExceptionFlags, 0xE06D7363u);
+  EXPECT_EQ(LinuxExceptionCode(0xC0000094), 8u);
+  EXPECT_EQ(LinuxExceptionCode(0xC0000409), 6u);
 }
 
 TEST(MinidumpWriter, DumpTypeBitsAddTheirStreams) {

@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <link.h>
 #include <unistd.h>
 
@@ -12,22 +11,10 @@
 #include "debug_capture/minidump/context_amd64.h"
 #include "debug_capture/minidump/elf_modules.h"
 #include "debug_capture/minidump/proc_maps.h"
-#include "platform/unique_fd.h"
+#include "platform/ptrace_connection_linux.h"
 
 namespace corvantis::minidump {
 namespace {
-
-// This process's memory through /proc/self/mem, as a tracer reads another's.
-class SelfMemory final : public MemorySource {
- public:
-  std::size_t Read(std::uint64_t address, std::span<std::byte> buffer) override {
-    const ssize_t n = ::pread(file_.get(), buffer.data(), buffer.size(), static_cast<off_t>(address));
-    return n < 0 ? 0 : static_cast<std::size_t>(n);
-  }
-
- private:
-  unique_fd file_{::open("/proc/self/mem", O_RDONLY | O_CLOEXEC)};
-};
 
 std::string ReadText(const char* path) {
   std::ifstream file(path);
@@ -87,7 +74,7 @@ std::vector<std::uint8_t> MainProgramBuildId() {
 }
 
 TEST(ElfModules, FindsThisProgramAndLibcWithTheirBuildIds) {
-  SelfMemory memory;
+  ProcessMemoryReader memory(getpid());  // as a tracer reads another process
   const auto mappings = ParseProcMaps(ReadText("/proc/self/maps"));
   const auto modules = FindModules(mappings, memory);
 
