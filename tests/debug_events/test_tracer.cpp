@@ -43,7 +43,8 @@ TraceResult RunTraced(const std::function<void()>& body,
     RunChild(go[0], body);
   }
   close(go[0]);
-  const bool seized = pid > 0 && ptrace(PTRACE_SEIZE, pid, nullptr, PTRACE_O_EXITKILL) == 0;
+  const bool seized =
+      pid > 0 && ptrace(PTRACE_SEIZE, pid, nullptr, PTRACE_O_EXITKILL | PTRACE_O_TRACECLONE) == 0;
   const char byte = 1;
   if (seized) {
     while (write(go[1], &byte, 1) < 0 && errno == EINTR) {
@@ -53,22 +54,25 @@ TraceResult RunTraced(const std::function<void()>& body,
   if (pid <= 0) return result;
   for (;;) {
     int status = 0;
-    if (waitpid(pid, &status, __WALL) < 0) {
+    // Any thread of the child: new threads are traced as they start.
+    const pid_t thread = waitpid(-1, &status, __WALL);
+    if (thread < 0) {
       if (errno == EINTR) continue;
       break;
     }
     if (WIFEXITED(status) || WIFSIGNALED(status)) {
+      if (thread != pid) continue;
       result.Status = status;
       break;
     }
     if (!WIFSTOPPED(status)) continue;
     const int signal = WSTOPSIG(status);
-    if ((status >> 16) != 0) {  // group stop or interrupt, not a signal for the child
-      ptrace(PTRACE_CONT, pid, nullptr, nullptr);
+    if ((status >> 16) != 0) {  // a new thread, a group stop or an interrupt: nothing to deliver
+      ptrace(PTRACE_CONT, thread, nullptr, nullptr);
       continue;
     }
     siginfo_t info{};
-    if (signal == DebugEventSignal() && ptrace(PTRACE_GETSIGINFO, pid, nullptr, &info) == 0) {
+    if (signal == DebugEventSignal() && ptrace(PTRACE_GETSIGINFO, thread, nullptr, &info) == 0) {
       TracedEvent event{};
       const auto address = reinterpret_cast<std::uint64_t>(info.si_value.sival_ptr);
       if (ReadRemote(pid, address, &event.Data, sizeof event.Data)) {
@@ -79,11 +83,11 @@ TraceResult RunTraced(const std::function<void()>& body,
         if (inspect) inspect(pid, event);
         result.Events.push_back(event);
       }
-      ptrace(PTRACE_CONT, pid, nullptr, nullptr);  // the event is not the child's to handle
+      ptrace(PTRACE_CONT, thread, nullptr, nullptr);  // the event is not the child's to handle
       continue;
     }
     result.PassedSignals.push_back(signal);
-    ptrace(PTRACE_CONT, pid, nullptr, reinterpret_cast<void*>(static_cast<std::intptr_t>(signal)));
+    ptrace(PTRACE_CONT, thread, nullptr, reinterpret_cast<void*>(static_cast<std::intptr_t>(signal)));
   }
   return result;
 }

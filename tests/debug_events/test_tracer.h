@@ -9,8 +9,9 @@
 #include "platform/debug_event.h"
 
 // A debugger of the tests' own, on ptrace directly: runs a function in a forked child that it
-// traces from the function's first line, reads every debug event the child raises, passes every
-// other signal on, and reports how the child ended.
+// traces, with every thread, from the function's first line, reads every debug event the child
+// raises, passes every other signal on, and reports how the child ended. It waits for any child
+// of the test process, so the test must have no other.
 struct TracedEvent {
   DebugEventData Data;
   std::uint64_t ContextRip = 0;  // the instruction pointer in the context the event points at

@@ -1,0 +1,22 @@
+#pragma once
+#include <csignal>
+#include <ucontext.h>
+
+// Called in the handler of a fault signal (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP) on
+// the faulting thread, with the thread's context at the fault. Must be async-signal-safe.
+using FaultObserver = void (*)(int signal, siginfo_t* info, ucontext_t* context);
+
+// Adds an observer, called in order of addition; the first call installs one handler for the six
+// signals (on the alternate stack where the thread has one). After the observers the signal's
+// earlier disposition is restored and the fault delivered again, so the process ends, or goes on,
+// exactly as it would have without the handler. False when the table (8 observers) is full.
+bool AddFaultObserver(FaultObserver observer);
+
+// Gives the calling thread an alternate signal stack unless it has one, so that the observers
+// also run after a stack overflow. False when none could be made.
+bool EnsureFaultSignalStack();
+
+// True when returning from the handler runs the faulting instruction again, so that the fault
+// repeats by itself; a sent signal or a trap (which has already advanced past its instruction)
+// must be raised again instead.
+bool FaultRepeatsOnReturn(int signal, int code);

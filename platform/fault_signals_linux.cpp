@@ -1,0 +1,102 @@
+#include "platform/fault_signals.h"
+
+#include <sys/mman.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstddef>
+#include <mutex>
+
+namespace {
+
+constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP};
+constexpr int kSignalCount = sizeof kSignals / sizeof kSignals[0];
+constexpr int kMaxObservers = 8;
+
+std::atomic<FaultObserver> g_observers[kMaxObservers];
+std::atomic<int> g_observerCount{0};
+struct sigaction g_previous[kSignalCount];
+std::mutex g_installMutex;
+bool g_installed = false;
+
+int IndexOf(int signal) {
+  for (int i = 0; i < kSignalCount; ++i)
+    if (kSignals[i] == signal) return i;
+  return -1;
+}
+
+// Puts the earlier disposition back and makes sure the fault is delivered to it once this
+// handler returns. The re-raised signal stays blocked until then.
+void RestoreAndRedeliver(int signal, const siginfo_t* info) {
+  const int index = IndexOf(signal);
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  if (index < 0 || sigaction(signal, &g_previous[index], nullptr) != 0) sigaction(signal, &fallback, nullptr);
+  if (!FaultRepeatsOnReturn(signal, info != nullptr ? info->si_code : 0))
+    syscall(SYS_tgkill, getpid(), static_cast<pid_t>(syscall(SYS_gettid)), signal);
+}
+
+void HandleFault(int signal, siginfo_t* info, void* context) {
+  const int savedErrno = errno;
+  const int count = g_observerCount.load(std::memory_order_acquire);
+  for (int i = 0; i < count; ++i)
+    if (FaultObserver observer = g_observers[i].load(std::memory_order_acquire))
+      observer(signal, info, static_cast<ucontext_t*>(context));
+  RestoreAndRedeliver(signal, info);
+  errno = savedErrno;
+}
+
+void InstallHandler() {
+  EnsureFaultSignalStack();
+  struct sigaction action {};
+  action.sa_sigaction = HandleFault;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+  sigemptyset(&action.sa_mask);
+  for (int i = 0; i < kSignalCount; ++i) sigaction(kSignals[i], &action, &g_previous[i]);
+}
+
+}  // namespace
+
+bool FaultRepeatsOnReturn(int signal, int code) {
+  // Codes above 0 come from the kernel for the instruction that faulted; 0 and below were sent.
+  return code > 0 && (signal == SIGSEGV || signal == SIGBUS || signal == SIGILL || signal == SIGFPE);
+}
+
+bool AddFaultObserver(FaultObserver observer) {
+  std::lock_guard lock(g_installMutex);
+  const int count = g_observerCount.load(std::memory_order_relaxed);
+  if (observer == nullptr || count == kMaxObservers) return false;
+  g_observers[count].store(observer, std::memory_order_release);
+  g_observerCount.store(count + 1, std::memory_order_release);
+  if (!g_installed) {
+    InstallHandler();
+    g_installed = true;
+  }
+  return true;
+}
+
+bool EnsureFaultSignalStack() {
+  stack_t current{};
+  if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0) return true;
+  const long minimum = sysconf(_SC_MINSIGSTKSZ);
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  const std::size_t size =
+      (std::max<std::size_t>(64 * 1024, static_cast<std::size_t>(std::max(minimum, 0L)) * 4) + page - 1) /
+      page * page;
+  // A guard page below the stack turns an overflow of the handler itself into a plain fault.
+  void* mapping = mmap(nullptr, size + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapping == MAP_FAILED) return false;
+  mprotect(mapping, page, PROT_NONE);
+  stack_t stack{};
+  stack.ss_sp = static_cast<char*>(mapping) + page;
+  stack.ss_size = size;
+  if (sigaltstack(&stack, nullptr) != 0) {
+    munmap(mapping, size + page);
+    return false;
+  }
+  return true;
+}
