@@ -11,9 +11,7 @@ ProcessRoles ProductionRoles() {
     return ParentProcessDebug::RunFromCommandLine(arguments, ConfigureDebugger);
   };
   roles.EnterBenchmarkRole = InstallParentDebugEvents;
-  // A child started before this build can play the child role would run the benchmark itself.
-  if (roles.RunDebuggerChild)
-    roles.StartDebuggerChild = [](const DebugOptions& options) { return StartDebuggerChild(options); };
+  roles.StartDebuggerChild = [](const DebugOptions& options) { return StartDebuggerChild(options); };
   roles.RunBenchmarkSession = [](BenchmarkSession& session) {
     return RunBenchmarkSession(session, ProductionEnvironment());
   };
