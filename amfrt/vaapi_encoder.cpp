@@ -49,6 +49,11 @@ AMF_RESULT AvFailure(const char* call, int code, AMF_RESULT otherwise, std::stri
   return code == AVERROR(ENOMEM) ? AMF_OUT_OF_MEMORY : otherwise;
 }
 
+AMF_RESULT OutOfMemory(std::string* failure) {
+  *failure = "out of memory";
+  return AMF_OUT_OF_MEMORY;
+}
+
 VASurfaceID SurfaceOf(const AVFrame* frame) {
   return static_cast<VASurfaceID>(reinterpret_cast<std::uintptr_t>(frame->data[3]));
 }
@@ -156,7 +161,7 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::stri
   }
 
   device_.reset(av_hwdevice_ctx_alloc(AV_HWDEVICE_TYPE_VAAPI));
-  if (!device_) return AMF_OUT_OF_MEMORY;
+  if (!device_) return OutOfMemory(failure);
   auto* deviceContext = reinterpret_cast<AVHWDeviceContext*>(device_->data);
   static_cast<AVVAAPIDeviceContext*>(deviceContext->hwctx)->display = display_->Handle();
   if (const int r = av_hwdevice_ctx_init(device_.get()); r < 0)
@@ -185,7 +190,7 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::stri
                      ? "NV12 by libyuv on the CPU (the video processor refused), then uploaded"
                      : "NV12 by libyuv on the CPU (the driver has no video processor for BGRA), then uploaded";
     nv12Picture_.reset(av_frame_alloc());
-    if (!nv12Picture_) return AMF_OUT_OF_MEMORY;
+    if (!nv12Picture_) return OutOfMemory(failure);
     nv12Picture_->format = AV_PIX_FMT_NV12;
     nv12Picture_->width = width;
     nv12Picture_->height = height;
@@ -198,7 +203,7 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::stri
   bgraSurface_.reset(av_frame_alloc());
   nv12Surface_.reset(av_frame_alloc());
   packet_.reset(av_packet_alloc());
-  if (!context_ || !bgraPicture_ || !bgraSurface_ || !nv12Surface_ || !packet_) return AMF_OUT_OF_MEMORY;
+  if (!context_ || !bgraPicture_ || !bgraSurface_ || !nv12Surface_ || !packet_) return OutOfMemory(failure);
   bgraPicture_->format = AV_PIX_FMT_BGRA;
   bgraPicture_->width = width;
   bgraPicture_->height = height;
@@ -208,7 +213,7 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::stri
   c->height = height;
   c->pix_fmt = AV_PIX_FMT_VAAPI;
   c->hw_frames_ctx = av_buffer_ref(nv12Frames_.get());
-  if (c->hw_frames_ctx == nullptr) return AMF_OUT_OF_MEMORY;
+  if (c->hw_frames_ctx == nullptr) return OutOfMemory(failure);
   c->framerate = AVRational{static_cast<int>(settings.frameRate.num), static_cast<int>(settings.frameRate.den)};
   c->time_base = AVRational{c->framerate.den, c->framerate.num};
   c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
