@@ -1,5 +1,6 @@
 // Dumps of a real crash: a small program faults under a tracer, the dump is written while it is
 // held at the fault, and LLDB reads the dump back.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -56,8 +58,45 @@ struct Fault {
   std::vector<pid_t> Threads;
 };
 
-// Starts the crasher, attaches to it, lets it fault, and calls `atFault` while every thread of it
-// is held at the access-violation event. The crasher is killed afterwards.
+// Attaches to process `pid`, calls `attached`, and calls `atEvent` while every thread of the
+// process is held at its first debug event with `code`. The process is killed afterwards.
+void HoldAtDebugEvent(pid_t pid, std::uint32_t code, const std::string& heapMarker,
+                      const std::function<void()>& attached,
+                      const std::function<void(const Fault&)>& atEvent) {
+  {
+    LinuxPtraceConnection target;
+    ASSERT_TRUE(target.Attach(pid));
+    target.ResumeAll();
+    attached();
+    for (;;) {
+      const TraceEvent event = target.WaitForEvent();
+      ASSERT_EQ(event.Kind, TraceEventKind::Signal) << "the program ended before the event";
+      if (event.SignalInfo.si_signo != DebugEventSignal()) {
+        target.Continue(event.ThreadId, event.SignalInfo.si_signo);
+        continue;
+      }
+      DebugEventData data{};
+      const auto address = reinterpret_cast<std::uint64_t>(event.SignalInfo.si_value.sival_ptr);
+      ASSERT_EQ(target.Memory().Read(address, std::as_writable_bytes(std::span(&data, 1))),
+                sizeof(data));
+      if (data.Record.ExceptionCode != code) {
+        target.Continue(event.ThreadId, 0);
+        continue;
+      }
+      target.StopAll();  // as the debugger holds the process while it handles an event
+      atEvent({target, pid, event.ThreadId, data, heapMarker, target.Threads()});
+      break;
+    }
+    kill(pid, SIGKILL);
+    // The tracer reaps the killed threads; only then does the process's own status come.
+    while (target.WaitForEvent().Kind == TraceEventKind::Signal) {
+    }
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+}
+
+// Starts the crasher and holds it at its access violation.
 void HoldCrasherAtFault(const std::function<void(const Fault&)>& atFault) {
   int input[2], output[2];
   ASSERT_EQ(pipe(input), 0);
@@ -75,33 +114,8 @@ void HoldCrasherAtFault(const std::function<void(const Fault&)>& atFault) {
   char ready[21];
   ASSERT_EQ(read(output[0], ready, sizeof(ready)), 21) << "the crasher did not start";
   const std::string marker = "0x" + std::string(ready + 5, 16);
-  {
-    LinuxPtraceConnection target;
-    ASSERT_TRUE(target.Attach(pid));
-    target.ResumeAll();
-    ASSERT_EQ(write(input[1], "g", 1), 1);
-    for (;;) {
-      const TraceEvent event = target.WaitForEvent();
-      ASSERT_EQ(event.Kind, TraceEventKind::Signal) << "the crasher ended without its fault event";
-      if (event.SignalInfo.si_signo != DebugEventSignal()) {
-        target.Continue(event.ThreadId, event.SignalInfo.si_signo);
-        continue;
-      }
-      DebugEventData data{};
-      const auto address = reinterpret_cast<std::uint64_t>(event.SignalInfo.si_value.sival_ptr);
-      ASSERT_EQ(target.Memory().Read(address, std::as_writable_bytes(std::span(&data, 1))),
-                sizeof(data));
-      target.StopAll();  // as the debugger holds the process while it handles an event
-      atFault({target, pid, event.ThreadId, data, marker, target.Threads()});
-      break;
-    }
-    kill(pid, SIGKILL);
-    // The tracer reaps the killed threads; only then does the process's own status come.
-    while (target.WaitForEvent().Kind == TraceEventKind::Signal) {
-    }
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
+  HoldAtDebugEvent(
+      pid, 0xC0000005, marker, [&] { ASSERT_EQ(write(input[1], "g", 1), 1); }, atFault);
   close(input[1]);
   close(output[0]);
 }
@@ -203,6 +217,73 @@ TEST_F(LiveDump, DumpTypesFromTheOptionChooseNormalMemoryOnlyOrFull) {
   const std::string normalRead =
       RunCommand("lldb --batch -c " + dumps[L"abc"].string() + " " CRASHER_PATH + read);
   EXPECT_EQ(normalRead.find("heap marker of the crasher"), std::string::npos) << normalRead;
+}
+
+// Names that the first AVC clip of a run could get in the next two minutes.
+void TakeFirstClipNames(const fs::path& directory) {
+  const std::time_t now = std::time(nullptr);
+  for (std::time_t at = now; at < now + 120; ++at) {
+    char stamp[32];
+    std::strftime(stamp, sizeof(stamp), "%Y%m%d-%H%M%S", std::localtime(&at));
+    std::ofstream(directory / (std::string(stamp) + "-640x360@144.h264")) << "keep";
+  }
+}
+
+TEST_F(LiveDump, TheBenchmarksDumpAtARaisedErrorOpensInLldbWithEveryThread) {
+  // A copy of the program whose first stream file exists already: the hresult_error raised then
+  // (0x80070050) reports its origin to the debugger, and the dump is taken at that event.
+  const fs::path program = directory_ / "corvantis";
+  fs::copy_file(BENCHMARK_PATH, program);
+  fs::copy_file(RUNTIME_PATH, directory_ / fs::path(RUNTIME_PATH).filename());
+  TakeFirstClipNames(directory_);
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, STDOUT_FILENO);
+    dup2(null, STDERR_FILENO);
+    execl(program.c_str(), program.c_str(), "-Adapter:Software", "-Seconds:1", nullptr);
+    _exit(127);
+  }
+  for (int i = 0; i < 500 && fs::read_symlink("/proc/" + std::to_string(pid) + "/exe") != program; ++i)
+    usleep(10'000);
+
+  fs::path path;
+  pid_t raising = 0;
+  std::vector<pid_t> threads;
+  HoldAtDebugEvent(pid, EXCEPTION_RO_ORIGINATEERROR, "", [] {}, [&](const Fault& fault) {
+    const std::vector<std::wstring> parts = {L"corvantis", std::to_wstring(pid), L"DebugException",
+                                             L"0", L"0x80070050"};
+    WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()), fault.Target, fault.ThreadId,
+                             fault.Event, parts, 0);
+    path = directory_ / WideToUtf8Lossy(MiniDumpPath(L"", parts).substr(1));
+    raising = fault.ThreadId;
+    threads = fault.Threads;
+  });
+  ASSERT_TRUE(fs::exists(path));
+  EXPECT_EQ(path.filename().string(),
+            "corvantis-" + std::to_string(pid) + "-DebugException-0-0x80070050.dmp");
+
+  const MinidumpReader dump(ReadFile(path));
+  std::set<std::uint32_t> listed;
+  for (const MINIDUMP_THREAD& thread : dump.List<MINIDUMP_THREAD>(*dump.Stream(ThreadListStream)))
+    listed.insert(thread.ThreadId);
+  EXPECT_EQ(listed, std::set<std::uint32_t>(threads.begin(), threads.end()));
+  EXPECT_GT(listed.size(), 1u) << "the encoder runtime works on threads of its own";
+  const std::string status = dump.Bytes(*dump.Stream(LinuxProcStatusStream));
+  EXPECT_NE(status.find("Threads:\t" + std::to_string(listed.size()) + "\n"), std::string::npos)
+      << "every thread the kernel counted at the dump\n" << status;
+  const auto exception = dump.Read<MINIDUMP_EXCEPTION_STREAM>(dump.Stream(ExceptionStream)->Rva);
+  EXPECT_EQ(exception.ThreadId, static_cast<std::uint32_t>(raising));
+  EXPECT_EQ(exception.ExceptionRecord.ExceptionFlags, EXCEPTION_RO_ORIGINATEERROR);
+
+  const std::string lldb = RunCommand("lldb --batch -c " + path.string() + " " + program.string() +
+                                      " -o 'thread list' -o 'thread backtrace all'");
+  std::size_t shown = 0;
+  for (std::size_t at = lldb.find("tid = "); at != std::string::npos; at = lldb.find("tid = ", at + 1))
+    ++shown;
+  EXPECT_EQ(shown, listed.size()) << lldb;
+  EXPECT_NE(lldb.find("hresult_error"), std::string::npos) << "the raising frames by name\n" << lldb;
 }
 
 TEST_F(LiveDump, ReplacesAnExistingFileAndFallsBackWithoutTheException) {
