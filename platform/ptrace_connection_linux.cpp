@@ -78,7 +78,7 @@ class ThreadAttachment {
 
 }  // namespace
 
-ProcessMemoryReader::ProcessMemoryReader(pid_t pid) : pid_(pid) {}
+ProcessMemoryReader::ProcessMemoryReader(pid_t pid, bool procMemOnly) : pid_(pid), useProcMem_(procMemOnly) {}
 
 long ProcessMemoryReader::ReadOnce(std::uint64_t address, std::size_t size, std::byte* into) {
   if (!useProcMem_) {

@@ -31,10 +31,10 @@ class LinuxPtraceConnection final : public PtraceConnection {
 };
 
 // Memory of any process this one may trace, without attaching (process_vm_readv, then
-// /proc/<pid>/mem).
+// /proc/<pid>/mem where that is not permitted; `procMemOnly` goes there at once).
 class ProcessMemoryReader final : public TargetMemory {
  public:
-  explicit ProcessMemoryReader(pid_t pid);
+  explicit ProcessMemoryReader(pid_t pid, bool procMemOnly = false);
   ProcessMemoryReader(const ProcessMemoryReader&) = delete;
   ProcessMemoryReader& operator=(const ProcessMemoryReader&) = delete;
 

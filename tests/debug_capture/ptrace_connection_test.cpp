@@ -147,16 +147,18 @@ TEST(PtraceConnectionTest, ReadStopsAtTheFirstUnreadablePage) {
   TracedChild child;  // inherits the readable page and the hole after it
   munmap(pages, static_cast<std::size_t>(page));
 
-  for (const bool traced : {false, true}) {
+  // Untraced through process_vm_readv, through /proc/<pid>/mem, and traced.
+  for (const int way : {0, 1, 2}) {
+    const bool traced = way == 2;
     LinuxPtraceConnection connection;
-    ProcessMemoryReader untraced(child.pid());
+    ProcessMemoryReader untraced(child.pid(), way == 1);
     if (traced) {
       ASSERT_TRUE(connection.Attach(child.pid()));
     }
     TargetMemory& memory = traced ? connection.Memory() : static_cast<TargetMemory&>(untraced);
     std::vector<std::byte> buffer(8192, std::byte{0});
     const std::uint64_t start = reinterpret_cast<std::uintptr_t>(pages) + static_cast<std::uint64_t>(page) - 100;
-    EXPECT_EQ(memory.Read(start, buffer), 100u) << traced;
+    EXPECT_EQ(memory.Read(start, buffer), 100u) << way;
     EXPECT_TRUE(std::all_of(buffer.begin(), buffer.begin() + 100, [](std::byte b) { return b == std::byte{0x5A}; }));
     EXPECT_EQ(buffer[100], std::byte{0});
   }
