@@ -4,8 +4,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,6 +21,7 @@ struct RaiserRun {
   std::string Err;
   int Status = -1;       // the raiser's wait status
   int ChildStatus = -1;  // the debugger child's wait status
+  std::vector<std::string> Dumps;  // names of the dumps the child wrote, "<pid>" for the raiser's id
 };
 
 std::string ReadAll(int fd) {
@@ -45,12 +48,17 @@ int WaitBounded(pid_t pid) {
   return status;
 }
 
-// Runs the tests' event raiser with the real program as its debugger child.
+// Runs the tests' event raiser with a copy of the real program as its debugger child, in a
+// folder of its own where the child's dumps land.
 RaiserRun RunRaiser(std::vector<std::string> arguments) {
   prctl(PR_SET_CHILD_SUBREAPER, 1);
+  char folder[] = "/tmp/corvantis-live-XXXXXX";
+  if (mkdtemp(folder) == nullptr) return {};
+  const std::filesystem::path program = std::filesystem::path(folder) / "corvantis";
+  std::filesystem::copy_file(CORVANTIS_EXECUTABLE, program);
   FILE* out = std::tmpfile();
   FILE* err = std::tmpfile();
-  arguments.insert(arguments.begin(), {EVENT_RAISER, CORVANTIS_EXECUTABLE});
+  arguments.insert(arguments.begin(), {EVENT_RAISER, program.string()});
   const pid_t raiser = fork();
   if (raiser == 0) {
     dup2(fileno(out), 1);
@@ -69,6 +77,15 @@ RaiserRun RunRaiser(std::vector<std::string> arguments) {
   std::fclose(err);
   int child = 0;
   if (std::sscanf(run.Err.c_str(), "child %d", &child) == 1 && child > 0) run.ChildStatus = WaitBounded(child);
+  const std::string pid = std::to_string(raiser);
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    std::string name = entry.path().filename().string();
+    if (entry.path().extension() != ".dmp") continue;
+    if (const auto at = name.find(pid); at != std::string::npos) name.replace(at, pid.size(), "<pid>");
+    run.Dumps.push_back(name);
+  }
+  std::sort(run.Dumps.begin(), run.Dumps.end());
+  std::filesystem::remove_all(folder);
   return run;
 }
 
@@ -84,6 +101,7 @@ TEST(LiveDebuggerTest, RelaysDebugStringsAndDescribesThrownObjectsOfARealProcess
   EXPECT_TRUE(ExitedWith(run.Status, 0)) << run.Status;
   // The child ended with the parent, with the argument count as its exit code.
   EXPECT_TRUE(ExitedWith(run.ChildStatus, 5)) << run.ChildStatus;
+  EXPECT_EQ(run.Dumps, std::vector<std::string>{"corvantis-<pid>-DebugException-0-0x80070050.dmp"});
 
   const RaiserRun quiet = RunRaiser({"quiet", "strings", "throw"});
   EXPECT_EQ(quiet.Out, "Exception: Module corvantis_event_raiser, winrt::hresult_error, 0x80070050\n");
@@ -95,6 +113,7 @@ TEST(LiveDebuggerTest, AFaultOrCtrlCIsPassedOnAndStillEndsTheProcess) {
   EXPECT_EQ(run.Out, "Exception: \n");
   EXPECT_TRUE(WIFSIGNALED(run.Status) && WTERMSIG(run.Status) == SIGSEGV) << run.Status;
   EXPECT_TRUE(ExitedWith(run.ChildStatus, 5)) << run.ChildStatus;
+  EXPECT_EQ(run.Dumps, std::vector<std::string>{"corvantis-<pid>-DebugException-0-0xC0000005.dmp"});
 
   // Ctrl-C reaches both; the child passes it on and outlives the parent.
   const RaiserRun interrupted = RunRaiser({"group", "interrupt", "print"});
@@ -109,6 +128,7 @@ TEST(LiveDebuggerTest, AParentThatCannotBeAttachedRunsOnAndTheChildEndsQuietly) 
   EXPECT_TRUE(ExitedWith(run.Status, 0)) << run.Status;
   EXPECT_TRUE(ExitedWith(run.ChildStatus, 1)) << run.ChildStatus;
   EXPECT_EQ(run.Err.find("corvantis"), std::string::npos) << run.Err;
+  EXPECT_TRUE(run.Dumps.empty());
 }
 
 }  // namespace
