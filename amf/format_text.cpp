@@ -84,6 +84,9 @@ class Utf8CtypeScope {
 
 }  // namespace
 
+// The formats reaching vsnprintf and vswprintf are the callers' own, rewritten above.
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+
 std::string TranslateNarrowFormat(const char* format) { return Translate(format, false); }
 std::wstring TranslateWideFormat(const wchar_t* format) { return Translate(format, true); }
 

@@ -54,8 +54,8 @@ bool ParseInteger(const std::string& ascii, amf_int64* out) {
   if (errno == ERANGE) return false;
   while (*end == ' ' || *end == '\t') ++end;
   if (*end != '\0') return false;
-  const auto value = static_cast<amf_int64>(magnitude);
-  *out = negative ? -value : value;
+  // Negated in unsigned arithmetic: "-9223372036854775808" has no positive counterpart.
+  *out = static_cast<amf_int64>(negative ? 0 - magnitude : magnitude);
   return true;
 }
 
@@ -188,7 +188,13 @@ AMF_RESULT AMFVariantChangeType(AMFVariantStruct* dest, const AMFVariantStruct* 
     }
     default: break;
   }
-  if (haveDouble && !haveInt) i = static_cast<amf_int64>(d);
+  // A double has an INT64 value only when its whole part fits: not NaN, the infinities, nor
+  // magnitudes from 2^63 up. The conversion exists, the value is out of range: AMF_OUT_OF_RANGE.
+  bool intFits = haveInt;
+  if (haveDouble && !haveInt && d >= -0x1p63 && d < 0x1p63) {
+    i = static_cast<amf_int64>(d);
+    intFits = true;
+  }
   if (haveInt && !haveDouble) d = static_cast<amf_double>(i);
   const bool numeric = haveInt || haveDouble;
 
@@ -200,8 +206,8 @@ AMF_RESULT AMFVariantChangeType(AMFVariantStruct* dest, const AMFVariantStruct* 
       else r = AMF_INVALID_DATA_TYPE;
       break;
     case AMF_VARIANT_INT64:
-      if (numeric) AMFVariantAssignInt64(dest, i);
-      else r = AMF_INVALID_DATA_TYPE;
+      if (intFits) AMFVariantAssignInt64(dest, i);
+      else r = numeric ? AMF_OUT_OF_RANGE : AMF_INVALID_DATA_TYPE;
       break;
     case AMF_VARIANT_DOUBLE:
       if (numeric) AMFVariantAssignDouble(dest, d);
@@ -217,7 +223,7 @@ AMF_RESULT AMFVariantChangeType(AMFVariantStruct* dest, const AMFVariantStruct* 
       break;
     case AMF_VARIANT_STRING:
     case AMF_VARIANT_WSTRING: {
-      char text[64];
+      char text[328];  // "%f" of -DBL_MAX: 309 digits, sign, point and six decimals
       if (haveInt && from.type != AMF_VARIANT_DOUBLE && from.type != AMF_VARIANT_FLOAT) {
         std::snprintf(text, sizeof text, "%" PRId64, i);
       } else if (numeric) {

@@ -63,7 +63,8 @@ AMF_RESULT AMFVariantClear(AMFVariantStruct* variant);
 AMF_RESULT AMFVariantCopy(AMFVariantStruct* dest, const AMFVariantStruct* src);
 // Converts src into newType in dest (dest may be src). Numbers convert among themselves; strings
 // convert to numbers when they hold a decimal number or a hexadecimal one after "0x".
-// AMF_INVALID_DATA_TYPE when no conversion exists (dest is then EMPTY).
+// AMF_INVALID_DATA_TYPE when no conversion exists, AMF_OUT_OF_RANGE for a number with no INT64
+// value (NaN, infinite, beyond the 64-bit range); dest is then EMPTY.
 AMF_RESULT AMFVariantChangeType(AMFVariantStruct* dest, const AMFVariantStruct* src,
                                 AMF_VARIANT_TYPE newType);
 

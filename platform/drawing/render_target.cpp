@@ -184,7 +184,8 @@ class CairoRenderTarget final : public RefCounted<ID2D1RenderTarget> {
     op.kind = OpKind::Fill;
     op.color = color;
     op.shape = r;
-    op.box = OutwardRect(double{r.left} - 1, double{r.top} - 1, double{r.right} + 1, double{r.bottom} + 1)
+    op.box = OutwardRect(static_cast<double>(r.left) - 1, static_cast<double>(r.top) - 1,
+                         static_cast<double>(r.right) + 1, static_cast<double>(r.bottom) + 1)
                  .Intersection(bounds_);
     if (op.box.Empty() || r.left == r.right || r.top == r.bottom) return;
     current_->ops.push_back(std::move(op));
@@ -219,7 +220,8 @@ class CairoRenderTarget final : public RefCounted<ID2D1RenderTarget> {
         std::isnan(to.y))
       return;
     const float width = std::min(strokeWidth, kMaxStrokeWidth);
-    double x0 = from.x, y0 = from.y, x1 = to.x, y1 = to.y;
+    double x0 = static_cast<double>(from.x), y0 = static_cast<double>(from.y);
+    double x1 = static_cast<double>(to.x), y1 = static_cast<double>(to.y);
     // Far-away end points would overflow Cairo's fixed-point coordinates; cutting the segment
     // well outside the target leaves every visible pixel as it is.
     const double margin = static_cast<double>(width) + 16.0;
@@ -229,7 +231,7 @@ class CairoRenderTarget final : public RefCounted<ID2D1RenderTarget> {
     if (!inside(x0, y0) || !inside(x1, y1)) {
       if (!ClipSegment(x0, y0, x1, y1, minX, minY, maxX, maxY)) return;
     }
-    const double spread = double{width} / 2 + 2;
+    const double spread = static_cast<double>(width) / 2 + 2;
     Op op;
     op.kind = OpKind::Line;
     op.color = brush->GetColor();

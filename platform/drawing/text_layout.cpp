@@ -158,7 +158,7 @@ std::uint16_t CairoTextFormat::SlotFor(std::size_t familyIndex) {
   cairo_font_face_t* face = family_->Face(familyIndex);
   if (face == nullptr) return 0xFFFF;
   cairo_matrix_t fontMatrix, identity;
-  cairo_matrix_init_scale(&fontMatrix, size_, size_);
+  cairo_matrix_init_scale(&fontMatrix, static_cast<double>(size_), static_cast<double>(size_));
   cairo_matrix_init_identity(&identity);
   ScaledFontPtr font(cairo_scaled_font_create(face, &fontMatrix, &identity, options_.get()));
   if (cairo_scaled_font_status(font.get()) != CAIRO_STATUS_SUCCESS) return 0xFFFF;

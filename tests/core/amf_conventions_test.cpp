@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <utility>
 #include <map>
 
 #include "amf/amf_result.h"
@@ -172,6 +176,47 @@ TEST(Variant, CopyOwnsStringsAndChangeTypeWorksInPlace) {
   EXPECT_EQ(a.type, amf::AMF_VARIANT_EMPTY);
   amf::AMFVariantClear(&a);
   amf::AMFVariantClear(&b);
+}
+
+// A double with no INT64 value must not reach the cast (undefined behaviour; on x86 it
+// silently gave INT64_MIN with AMF_OK).
+TEST(Variant, NumbersWithoutAnInt64ValueAreOutOfRange) {
+  amf::AMFVariantStruct from, to;
+  amf::AMFVariantInit(&from);
+  amf::AMFVariantInit(&to);
+  for (const double d : {std::nan(""), HUGE_VAL, -HUGE_VAL, 0x1p63, -0x1p64, 1e300}) {
+    SCOPED_TRACE(d);
+    amf::AMFVariantAssignDouble(&from, d);
+    amf::AMFVariantAssignInt64(&to, 7);
+    EXPECT_EQ(amf::AMFVariantChangeType(&to, &from, amf::AMF_VARIANT_INT64), AMF_OUT_OF_RANGE);
+    EXPECT_EQ(to.type, amf::AMF_VARIANT_EMPTY);
+  }
+  const std::pair<double, std::int64_t> fits[] = {
+      {-0x1p63, INT64_MIN}, {0x1p63 - 1024, INT64_MAX - 1023}, {-2.9, -2}, {2.9, 2}};
+  for (const auto& [d, expected] : fits) {
+    amf::AMFVariantAssignDouble(&from, d);
+    ASSERT_EQ(amf::AMFVariantChangeType(&to, &from, amf::AMF_VARIANT_INT64), AMF_OK);
+    EXPECT_EQ(to.int64Value, expected);
+  }
+  // Text goes the same way; the most negative integer parses without overflowing.
+  amf::AMFVariantAssignString(&from, "1e30");
+  EXPECT_EQ(amf::AMFVariantChangeType(&to, &from, amf::AMF_VARIANT_INT64), AMF_OUT_OF_RANGE);
+  amf::AMFVariantAssignString(&from, "-9223372036854775808");
+  ASSERT_EQ(amf::AMFVariantChangeType(&to, &from, amf::AMF_VARIANT_INT64), AMF_OK);
+  EXPECT_EQ(to.int64Value, INT64_MIN);
+  // A NaN property reads as 0, not as whatever the cast made of it.
+  FakeStorage storage;
+  amf::AMFVariantAssignDouble(&from, std::nan(""));
+  storage.SetProperty(L"nan", from);
+  std::int32_t out = -1;
+  EXPECT_EQ(GetInt32Property(&storage, L"nan", &out), AMF_OK);
+  EXPECT_EQ(out, 0);
+  // A large double keeps all its digits as text.
+  amf::AMFVariantAssignDouble(&from, -1e300);
+  ASSERT_EQ(amf::AMFVariantChangeType(&to, &from, amf::AMF_VARIANT_STRING), AMF_OK);
+  EXPECT_EQ(std::strlen(to.stringValue), 309u);
+  amf::AMFVariantClear(&from);
+  amf::AMFVariantClear(&to);
 }
 
 }  // namespace

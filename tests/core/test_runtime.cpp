@@ -17,7 +17,7 @@ class CountingFactory final : public amf::AMFFactory {
   AMF_RESULT GetTrace(amf::AMFTrace**) override { return AMF_NOT_SUPPORTED; }
 };
 
-CountingFactory g_factory;
+[[maybe_unused]] CountingFactory g_factory;
 int g_initCalls = 0;
 
 }  // namespace
