@@ -1,6 +1,6 @@
 // A program of the tests' own: starts the debugger child for itself, as the benchmark's launcher
 // does, then raises the events its arguments name.
-//   event_raiser <corvantis> [traced] [quiet] [group] actions...
+//   event_raiser <corvantis> [traced] [quiet] [group] [handler] actions...
 // actions: strings throw segv print interrupt (Ctrl-C to its own process group)
 #include <poll.h>
 #include <signal.h>
@@ -17,6 +17,8 @@
 
 #include "platform/debug_event.h"
 #include "platform/debug_output.h"
+#include "platform/fault_debug_event.h"
+#include "platform/fault_signals.h"
 
 extern "C" char** environ;
 extern "C" const char __ehdr_start[];  // the first byte of this executable's mapping
@@ -110,6 +112,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[first], "traced") == 0) BecomeTraced();
     else if (std::strcmp(argv[first], "quiet") == 0) quiet = true;
     else if (std::strcmp(argv[first], "group") == 0) setpgid(0, 0);
+    else if (std::strcmp(argv[first], "handler") == 0) AddFaultObserver(RaiseFaultDebugEvent);
     else break;
   }
   StartChild(argv[1], quiet);

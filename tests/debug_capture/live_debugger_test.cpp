@@ -115,6 +115,12 @@ TEST(LiveDebuggerTest, AFaultOrCtrlCIsPassedOnAndStillEndsTheProcess) {
   EXPECT_TRUE(ExitedWith(run.ChildStatus, 5)) << run.ChildStatus;
   EXPECT_EQ(run.Dumps, std::vector<std::string>{"corvantis-<pid>-DebugException-0-0xC0000005.dmp"});
 
+  // With the program's own fault handler the fault event describes it, still once.
+  const RaiserRun handled = RunRaiser({"handler", "segv", "print"});
+  EXPECT_EQ(handled.Out, "Exception: \n");
+  EXPECT_TRUE(WIFSIGNALED(handled.Status) && WTERMSIG(handled.Status) == SIGSEGV) << handled.Status;
+  EXPECT_EQ(handled.Dumps, run.Dumps);
+
   // Ctrl-C reaches both; the child passes it on and outlives the parent.
   const RaiserRun interrupted = RunRaiser({"group", "interrupt", "print"});
   EXPECT_EQ(interrupted.Out, "");

@@ -12,7 +12,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from e2e_benchmark import BIN_DIR, SLOW_RUNTIME, install  # noqa: E402
 
 # The second AVC clip when every clip fails, and the first HEVC clip: both series end early.
-THROWS_REPORTED = False
 TAKEN = ["-1280x720@60.h264", "-640x360@144.h265"]
 
 
@@ -41,6 +40,7 @@ class DebugRun(unittest.TestCase):
             (plain_out, plain_err), (debug_out, debug_err) = (run.communicate(timeout=900) for run in runs)
             self.assertEqual(runs[0].returncode, 0, plain_err)
             self.assertEqual(runs[1].returncode, 0, debug_err)
+            dumps = sorted(name for name in os.listdir(debug_dir) if name.endswith(".dmp"))
 
         def normalise(text, directory):
             return [re.sub(r"\d+", "#", line.replace(directory, "<dir>")) for line in text.split("\n")]
@@ -61,11 +61,12 @@ class DebugRun(unittest.TestCase):
         # The originate-error messages of the stream files that could not be made, unchanged.
         for suffix in TAKEN:
             self.assertIn("<dir>/#-#" + re.sub(r"\d+", "#", suffix) + ": File exists", relayed, debug_out)
-        # Each error is also described as the C++ exception that carries it (the parent raises it
-        # when the program's throws are reported to a debugger).
-        if THROWS_REPORTED:
-            self.assertGreaterEqual(debug_out.split("\n").count(
-                "Exception: Module corvantis, winrt::hresult_error, 0x80070050"), 2, debug_out)
+        # Each error is also described as the C++ exception that carries it, and dumped.
+        self.assertGreaterEqual(debug_out.split("\n").count(
+            "Exception: Module corvantis, winrt::hresult_error, 0x80070050"), 2, debug_out)
+        reported = [line for line in debug_out.split("\n") if line.startswith("Exception: ")]
+        self.assertEqual(len(dumps), len(reported), dumps)
+        self.assertTrue(any(re.fullmatch(r"corvantis-\d+-DebugException-\d+-0x80070050\.dmp", d) for d in dumps), dumps)
 
 
 if __name__ == "__main__":
