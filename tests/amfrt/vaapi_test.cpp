@@ -166,6 +166,14 @@ TEST_P(HardwareDevice, SixtyFramesThroughVaapiFormADecodableStreamWithDelimiters
                                         "-of default=noprint_wrappers=1:nokey=1 '" + file.path() + "'");
   EXPECT_EQ(probed, std::string(NamesOf(codec).demuxer) + "\n" + (codec == TestCodec::Avc ? "High" : "Main") +
                         "\n640\n360\n60\n");
+  // FFmpeg's own parser finds one delimiter per access unit.
+  const std::string units = RunCommand(std::string("ffmpeg -hide_banner -v info -f ") + NamesOf(codec).demuxer +
+                                       " -i '" + file.path() + "' -c copy -bsf:v trace_headers -f null - 2>&1");
+  std::size_t delimiters = 0;
+  for (std::size_t at = units.find("Access Unit Delimiter"); at != std::string::npos;
+       at = units.find("Access Unit Delimiter", at + 1))
+    ++delimiters;
+  EXPECT_EQ(delimiters, kFrames);
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, HardwareDevice, ::testing::Values(TestCodec::Avc, TestCodec::Hevc),
