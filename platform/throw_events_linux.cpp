@@ -65,6 +65,14 @@ void RaiseThrowEvent(const void* object, const std::type_info& type, const void*
 
 using CxaThrow = void (*)(void*, std::type_info*, void (*)(void*));
 
+}  // namespace
+
+// Present in AddressSanitizer builds, whose own __cxa_throw this one hides: it clears the stack
+// poisoning of the frames the throw unwinds.
+extern "C" void __asan_handle_no_return() __attribute__((weak));
+
+namespace {
+
 CxaThrow RuntimeThrow() {
   static const auto function = reinterpret_cast<CxaThrow>(dlsym(RTLD_NEXT, "__cxa_throw"));
   return function;
@@ -72,9 +80,14 @@ CxaThrow RuntimeThrow() {
 
 }  // namespace
 
+// Named by the link options so that this file is always linked, even where a sanitizer runtime
+// already offers a (weak) __cxa_throw.
+extern "C" const int corvantis_throw_events = 1;
+
 extern "C" [[noreturn]] void __cxa_throw(void* object, std::type_info* type, void (*destroy)(void*)) {
   if (type != nullptr && DebuggerMayBePresent())
     RaiseThrowEvent(object, *type, __builtin_return_address(0));
+  if (__asan_handle_no_return != nullptr) __asan_handle_no_return();
   const CxaThrow runtime = RuntimeThrow();
   if (runtime == nullptr) std::abort();
   runtime(object, type, destroy);

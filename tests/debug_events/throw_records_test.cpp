@@ -32,9 +32,18 @@ std::uintptr_t ExecutableBase() {
   return reinterpret_cast<std::uintptr_t>(info.dli_fbase);
 }
 
-bool ReadLocal(std::uint64_t address, void* out, std::size_t size) {
-  std::memcpy(out, reinterpret_cast<const void*>(address), size);
-  return true;
+// Reads of this process's memory, limited to the records and the thrown object as a debugger's
+// reads are limited to what is mapped.
+ReadMemory LocalReader(const void* object, std::size_t objectSize) {
+  return [=](std::uint64_t address, void* out, std::size_t size) {
+    const auto inside = [&](const void* start, std::size_t length) {
+      const auto begin = reinterpret_cast<std::uintptr_t>(start);
+      return address >= begin && size <= length && address - begin <= length - size;
+    };
+    if (!inside(&g_records, sizeof g_records) && !inside(object, objectSize)) return false;
+    if (size != 0) std::memcpy(out, reinterpret_cast<const void*>(address), size);
+    return true;
+  };
 }
 
 // Describes `object` and reads the description back through the records alone.
@@ -46,7 +55,7 @@ ThrowReading DescribeAndRead(const T& object) {
   record.ExceptionInformation[1] = described.ObjectAddress;
   record.ExceptionInformation[2] = described.ThrowInfoAddress;
   record.ExceptionInformation[3] = described.ImageBase;
-  return ReadThrow(record, ReadLocal);
+  return ReadThrow(record, LocalReader(&object, sizeof object));
 }
 
 using Bytes = std::vector<unsigned char>;
@@ -74,7 +83,7 @@ TEST(ThrowRecords, OtherTypesByNameWithTheirOwnBytesWhereTheSizeIsKnown) {
   const ThrowReading standard = DescribeAndRead(failure);
   EXPECT_EQ(standard.DecoratedName, ".?AVruntime_error@std@@");
   ASSERT_EQ(standard.ObjectSize, sizeof failure);
-  EXPECT_EQ(std::memcmp(standard.Object.data(), &failure, sizeof failure), 0);
+  EXPECT_EQ(std::memcmp(standard.Object.data(), static_cast<const void*>(&failure), sizeof failure), 0);
 
   const ThrowReading number = DescribeAndRead(2.5);
   EXPECT_EQ(number.DecoratedName, ".N");
