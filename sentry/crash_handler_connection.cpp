@@ -75,12 +75,12 @@ std::unique_ptr<CrashHandlerConnection> CrashHandlerConnection::Start(
   if (spawned != 0) return nullptr;
   connection->handlerPid_ = pid;
   connection->socket_ = std::move(ours);
-  if (!InstallCrashSignalHandler(connection->socket_.get(), pid)) return nullptr;
+  if (!StartHandingCrashesTo(connection->socket_.get(), pid)) return nullptr;
   return connection;
 }
 
 CrashHandlerConnection::~CrashHandlerConnection() {
-  if (socket_) UninstallCrashSignalHandler();
+  if (socket_) StopHandingCrashes();
   // The handler process ends when its channel closes.
   socket_.reset();
   if (handlerPid_ > 0) {

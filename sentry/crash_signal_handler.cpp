@@ -1,7 +1,6 @@
 #include "sentry/crash_signal_handler.h"
 
 #include <poll.h>
-#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -11,15 +10,12 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <iterator>
 
+#include "platform/fault_signals.h"
 #include "sentry/crash_request.h"
 
 namespace corvantis::sentry {
 namespace {
-
-constexpr size_t kSignalCount = std::size(kCrashSignals);
-constexpr size_t kAltStackBytes = 64 * 1024;
 
 enum ReportState : int { kIdle, kReporting, kReported };
 
@@ -30,35 +26,10 @@ std::atomic<int> g_state{kIdle};
 // g_state writes it.
 CrashRequest g_request;
 
-struct sigaction g_previous[kSignalCount];
-bool g_installed = false;
-void* g_altStack = nullptr;
-stack_t g_previousAltStack;
-
-int SignalIndex(int signal) {
-  for (size_t i = 0; i < kSignalCount; ++i) {
-    if (kCrashSignals[i] == signal) return static_cast<int>(i);
-  }
-  return -1;
-}
-
 void SleepMs(long ms) {
   timespec delay{0, ms * 1000000L};
   while (nanosleep(&delay, &delay) != 0 && errno == EINTR) {
   }
-}
-
-void OnCrashSignal(int signal, siginfo_t* info, void* context) {
-  const int savedErrno = errno;
-  ReportCrashToHandler(signal, info, static_cast<ucontext_t*>(context));
-  // Whatever handled this signal before us (the default action at the end of the chain) gets it
-  // next: a fault recurs when the handler returns; a sent or trap signal is sent again.
-  const int index = SignalIndex(signal);
-  if (index >= 0) sigaction(signal, &g_previous[index], nullptr);
-  if (info == nullptr || info->si_code <= 0 || signal == SIGABRT || signal == SIGTRAP) {
-    syscall(SYS_tgkill, getpid(), syscall(SYS_gettid), signal);
-  }
-  errno = savedErrno;
 }
 
 }  // namespace
@@ -113,63 +84,18 @@ void ReportCrashToHandler(int signal, siginfo_t* info, ucontext_t* context) {
   g_state = kReported;
 }
 
-bool InstallCrashSignalHandler(int socket, pid_t handlerPid) {
-  if (g_installed) return false;
-  g_socket = socket;
+bool StartHandingCrashesTo(int socket, pid_t handlerPid) {
+  // Observers cannot be removed, so one serves every start; it idles while stopped.
+  static const bool registered = AddFaultObserver(ReportCrashToHandler);
+  if (!registered) return false;
+  // A stack overflow leaves no room on the thread's own stack for the handler.
+  EnsureFaultSignalStack();
   g_handlerPid = handlerPid;
   g_state = kIdle;
-
-  // A stack overflow leaves no room on the thread's own stack for the handler.
-  void* stack = mmap(nullptr, kAltStackBytes, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-  if (stack != MAP_FAILED) {
-    stack_t ours{};
-    ours.ss_sp = stack;
-    ours.ss_size = kAltStackBytes;
-    if (sigaltstack(&ours, &g_previousAltStack) == 0) {
-      g_altStack = stack;
-    } else {
-      munmap(stack, kAltStackBytes);
-    }
-  }
-
-  struct sigaction action{};
-  action.sa_sigaction = OnCrashSignal;
-  action.sa_flags = SA_SIGINFO | SA_ONSTACK;
-  sigemptyset(&action.sa_mask);
-  size_t installed = 0;
-  for (; installed < kSignalCount; ++installed) {
-    if (sigaction(kCrashSignals[installed], &action, &g_previous[installed]) != 0) break;
-  }
-  g_installed = true;
-  if (installed < kSignalCount) {
-    for (size_t i = 0; i < installed; ++i) sigaction(kCrashSignals[i], &g_previous[i], nullptr);
-    UninstallCrashSignalHandler();
-    return false;
-  }
+  g_socket = socket;
   return true;
 }
 
-void UninstallCrashSignalHandler() {
-  if (!g_installed) return;
-  for (size_t i = 0; i < kSignalCount; ++i) {
-    struct sigaction current{};
-    // Only ours is put back; a handler installed after ours stays.
-    if (sigaction(kCrashSignals[i], nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) &&
-        current.sa_sigaction == OnCrashSignal) {
-      sigaction(kCrashSignals[i], &g_previous[i], nullptr);
-    }
-  }
-  g_socket = -1;
-  if (g_altStack != nullptr) {
-    stack_t current{};
-    if (sigaltstack(nullptr, &current) == 0 && current.ss_sp == g_altStack) {
-      sigaltstack(&g_previousAltStack, nullptr);
-      munmap(g_altStack, kAltStackBytes);
-    }
-    g_altStack = nullptr;
-  }
-  g_installed = false;
-}
+void StopHandingCrashes() { g_socket = -1; }
 
 }  // namespace corvantis::sentry

@@ -6,22 +6,20 @@
 
 namespace corvantis::sentry {
 
-// The fatal signals a crash handler catches.
-inline constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP};
-
 // How long the crashing thread waits for the handler process to take its dump.
 inline constexpr int kAcknowledgeTimeoutMs = 8000;
 
-// Sends crashes to a handler process over `socket` (a connected SOCK_SEQPACKET end) and waits for
-// its acknowledgement. Installs one SA_ONSTACK handler for kCrashSignals with an alternate stack
-// for the calling thread, the previous handlers being kept. Not thread-safe against itself.
-// False when the handlers could not be installed.
-bool InstallCrashSignalHandler(int socket, pid_t handlerPid);
-// Restores the handlers and stack that Install replaced; no request is sent after it returns.
-void UninstallCrashSignalHandler();
+// From now on, fault signals (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP) are handed to the handler process over `socket` (a
+// connected SOCK_SEQPACKET end), and the faulting thread waits for its acknowledgement before
+// the signal takes its course. Registers with the process's one fault-signal handler (which
+// gives the calling thread an alternate stack). Not thread-safe against itself or Stop.
+// False when the observer could not be registered.
+bool StartHandingCrashesTo(int socket, pid_t handlerPid);
+// No request is sent after it returns.
+void StopHandingCrashes();
 
-// The part that runs on a fatal signal; async-signal-safe: hands the crash over (once per
-// process; a second crashing thread waits for the first) and returns.
+// The fault observer; async-signal-safe: hands the crash over (once per process; a second
+// crashing thread waits for the first) and returns. Does nothing when not started.
 void ReportCrashToHandler(int signal, siginfo_t* info, ucontext_t* context);
 
 }  // namespace corvantis::sentry

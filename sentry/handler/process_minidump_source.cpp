@@ -3,9 +3,19 @@
 #include <fstream>
 #include <iterator>
 
+#include "debug_capture/minidump/byte_sink.h"
+#include "debug_capture/minidump/minidump_writer.h"
+#include "debug_capture/minidump/process_reader.h"
+#include "platform/fault_debug_event.h"
+#include "platform/ptrace_connection_linux.h"
+
 namespace corvantis::sentry {
 namespace fs = std::filesystem;
 namespace {
+
+// Threads with their stacks, modules, the exception and the /proc streams: what a stack trace
+// needs, and small enough to send.
+constexpr std::uint32_t kDumpType = 0;
 
 std::optional<std::string> ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -62,7 +72,27 @@ std::optional<std::string> ProcessMinidumpSource::Write(const CrashRequest& requ
         NewestDebuggerDump(program.parent_path(), program.filename().string(), request.pid);
     return dump ? ReadFile(*dump) : std::nullopt;
   }
-  return std::nullopt;
+  LinuxPtraceConnection target;
+  if (!target.Attach(request.pid)) return std::nullopt;
+  DebugEventData event{};
+  event.Record = FaultExceptionRecord(request.signal, request.info, request.context);
+  event.ContextAddress = request.contextAddress;
+  const minidump::ProcessSnapshot snapshot = minidump::ReadProcessSnapshot(target);
+  // The crashing thread as it was at the fault, not as it waits in the signal handler.
+  if (const auto context = minidump::ReadExceptionContext(target, request.tid, event)) {
+    minidump::ProcessSnapshot withException = snapshot;
+    minidump::SetException(withException, request.tid, event.Record, *context);
+    try {
+      minidump::StringSink sink;
+      minidump::WriteMinidump(withException, target.Memory(), kDumpType, sink);
+      return sink.Bytes();
+    } catch (...) {
+      // Written again without the exception below.
+    }
+  }
+  minidump::StringSink sink;
+  minidump::WriteMinidump(snapshot, target.Memory(), kDumpType, sink);
+  return sink.Bytes();
 }
 
 }  // namespace corvantis::sentry

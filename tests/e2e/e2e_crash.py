@@ -1,18 +1,53 @@
 #!/usr/bin/env python3
 """The program built with a loopback DSN, killed by a fault signal mid-run: what the event service gets."""
 import fcntl
+import http.server
 import json
 import os
 import shutil
 import signal
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
-from e2e_submission import PROGRAM, BIN_DIR, EVENT_PORT, RUNTIME_NAME, Recorder
-
+BIN_DIR = os.environ["CORVANTIS_BIN_DIR"]
+PROGRAM = os.environ["CORVANTIS_CRASH_PROGRAM"]
+EVENT_PORT = int(os.environ["CORVANTIS_CRASH_EVENT_PORT"])
+RUNTIME_NAME = "libamfrt64.so"
 HANDLER_NAME = "corvantis_crash_handler"
+
+
+class Recorder(http.server.ThreadingHTTPServer):
+    """The event service: records POSTs and answers 200, or with "hang" never answers."""
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def __init__(self, port, status=200):
+        self.requests, self.status, self.release = [], status, threading.Event()
+        super().__init__(("127.0.0.1", port), RecordingHandler)
+        threading.Thread(target=self.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.release.set()
+        self.shutdown()
+        self.server_close()
+
+
+class RecordingHandler(http.server.BaseHTTPRequestHandler):
+    def do_POST(self):
+        body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
+        self.server.requests.append((self.path, dict(self.headers), body))
+        if self.server.status == "hang":
+            self.server.release.wait(120)
+            return
+        self.send_response(self.server.status)
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+
+    def log_message(self, *args):
+        pass
 
 
 def install(directory):
@@ -81,7 +116,17 @@ class CrashMidRun(unittest.TestCase):
             with tempfile.TemporaryDirectory(prefix="corvantis-e2e-") as directory:
                 self.assertEqual(crash_mid_run(directory)[0], -signal.SIGSEGV)
                 self.assertTrue(wait_for(lambda: events.requests, 15))
-                self.check_crash_event(events.requests[0][2])
+                _, items = self.check_crash_event(events.requests[0][2])
+                dumps = [payload for item, payload in items if item.get("attachment_type") == "event.minidump"]
+                self.assertEqual(len(dumps), 1)
+                dump = os.path.join(directory, "crash.dmp")
+                with open(dump, "wb") as f:
+                    f.write(dumps[0])
+                lldb = subprocess.run(["lldb", "--batch", "-c", dump, os.path.join(directory, "corvantis"),
+                                       "-o", "thread backtrace all"], stdin=subprocess.DEVNULL,
+                                      capture_output=True, text=True, timeout=120).stdout
+                self.assertIn("stop reason = signal SIGSEGV", lldb)
+                self.assertIn("corvantis`main", lldb)
                 self.assertTrue(wait_for(lambda: not os.listdir(os.path.join(directory, ".sentry-native", "pending")), 5))
         finally:
             events.close()

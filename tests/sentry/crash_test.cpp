@@ -62,6 +62,16 @@ ProgramRun RunCrashProgram(const fs::path& folder, const std::string& mode, cons
   return run;
 }
 
+std::string RunCommand(const std::string& command) {
+  std::string output;
+  FILE* pipe = popen(("timeout 120 " + command + " </dev/null 2>&1").c_str(), "r");
+  if (pipe == nullptr) return output;
+  char chunk[4096];
+  while (const size_t n = fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, n);
+  pclose(pipe);
+  return output;
+}
+
 std::string LoopbackDsn(int port) {
   return "http://0123456789abcdef@127.0.0.1:" + std::to_string(port) + "/42";
 }
@@ -104,9 +114,21 @@ TEST_P(CrashReport, ReachesTheServerWithScopeAndTheProcessDiesByItsSignal) {
             GetParam().signal);
   EXPECT_TRUE(event["contexts"]["os"].contains("name"));
 
+  const auto* minidump = envelope.Item("attachment");
+  ASSERT_NE(minidump, nullptr);
+  EXPECT_EQ(minidump->header["attachment_type"], "event.minidump");
+  const fs::path dump = folder.path() / "crash.dmp";
+  std::ofstream(dump, std::ios::binary) << minidump->payload;
+  const std::string backtrace = RunCommand("lldb --batch -c " + dump.string() + " " +
+                                           BesideTests("corvantis_crash_program").string() +
+                                           " -o bt");
+  EXPECT_NE(backtrace.find(GetParam().function), std::string::npos) << backtrace;
+  EXPECT_NE(backtrace.find("main"), std::string::npos) << backtrace;
+
   // Sent and accepted: nothing is left behind.
   EXPECT_TRUE(testing::FileNames(folder.path() / ".sentry-native" / "pending").empty());
   EXPECT_TRUE(testing::FileNames(folder.path() / ".sentry-native").empty());
+
 }
 
 INSTANTIATE_TEST_SUITE_P(
