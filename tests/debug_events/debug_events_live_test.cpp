@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "debug_capture/parent_debug_events.h"
+#include "platform/debug_output.h"
 #include "platform/hresult_error.h"
 #include "tests/debug_events/test_tracer.h"
 #include "tests/debug_events/throw_reader.h"
@@ -85,6 +86,8 @@ std::string OwnExecutable() {
 TEST(ParentDebugEvents, EveryThrowIsRaisedWithRecordsInTheProgramsImage) {
   std::vector<ThrowReading> throws;
   std::vector<std::string> modules;
+  // This process's fresh "no debugger" must not carry over into the forked child it traces.
+  ASSERT_FALSE(DebuggerMayBePresent());
   const TraceResult result = RunTraced(
       [] {
         try {
