@@ -35,8 +35,9 @@ std::vector<std::uint8_t> BuildIdInNotes(std::span<const std::byte> notes) {
     if (desc + note.n_descsz > notes.size()) break;
     if (note.n_type == NT_GNU_BUILD_ID && note.n_namesz == 4 &&
         std::memcmp(notes.data() + name, "GNU", 4) == 0) {
-      const auto* bytes = reinterpret_cast<const std::uint8_t*>(notes.data() + desc);
-      return {bytes, bytes + note.n_descsz};
+      std::vector<std::uint8_t> id(note.n_descsz);
+      if (!id.empty()) std::memcpy(id.data(), notes.data() + desc, id.size());
+      return id;
     }
     at = next;
   }
@@ -53,7 +54,8 @@ bool HasElfHeader(TargetMemory& memory, std::uint64_t address) {
 std::vector<std::uint8_t> ReadElfBuildId(TargetMemory& memory, std::uint64_t base) {
   Elf64_Ehdr header;
   if (!ReadObject(memory, base, header) || !IsElf64(header) ||
-      header.e_phentsize != sizeof(Elf64_Phdr) || header.e_phnum > kMaxProgramHeaders)
+      header.e_phentsize != sizeof(Elf64_Phdr) || header.e_phnum == 0 ||
+      header.e_phnum > kMaxProgramHeaders)
     return {};
   std::vector<Elf64_Phdr> programHeaders(header.e_phnum);
   const auto table = std::as_writable_bytes(std::span(programHeaders));

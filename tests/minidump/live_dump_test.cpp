@@ -206,6 +206,16 @@ TEST_F(LiveDump, DumpTypesFromTheOptionChooseNormalMemoryOnlyOrFull) {
   for (const std::uint32_t type : {Memory64ListStream, HandleDataStream, MemoryInfoListStream,
                                    ThreadInfoListStream})
     EXPECT_TRUE(full.Stream(type)) << "stream " << type;
+  // Thread times from /proc: each thread was created moments ago and has used little time.
+  const auto infoStream = *full.Stream(ThreadInfoListStream);
+  const auto infoHeader = full.Read<MINIDUMP_THREAD_INFO_LIST>(infoStream.Rva);
+  ASSERT_EQ(infoHeader.NumberOfEntries, 3u);
+  const std::uint64_t now = (static_cast<std::uint64_t>(std::time(nullptr)) + 11'644'473'600) * 10'000'000;
+  for (std::uint32_t i = 0; i < infoHeader.NumberOfEntries; ++i) {
+    const auto info = full.Read<MINIDUMP_THREAD_INFO>(infoStream.Rva + 12 + i * 64);
+    EXPECT_NEAR(static_cast<double>(info.CreateTime), static_cast<double>(now), 600e7) << i;
+    EXPECT_LT(info.UserTime + info.KernelTime, 100'000'000u) << i;
+  }
   EXPECT_EQ(normal.Header().Flags, 0u);
   EXPECT_EQ(full.Header().Flags, 0x1826u);
 
