@@ -12,7 +12,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from e2e_benchmark import BIN_DIR, install  # noqa: E402
 
-THREAD_LIST, EXCEPTION, LINUX_PROC_STATUS = 3, 6, 0x47670004
+THREAD_LIST, EXCEPTION, MEMORY64_LIST, HANDLE_DATA, LINUX_PROC_STATUS = 3, 6, 9, 12, 0x47670004
 
 
 def take_first_clip_names(directory):
@@ -26,10 +26,10 @@ def take_first_clip_names(directory):
                 f.write(b"keep")
 
 
-def run_debug(directory):
+def run_debug(directory, option="-Debug:Normal"):
     take_first_clip_names(directory)
     program = install(directory)
-    run = subprocess.run([program, "-Debug:Normal", "-Adapter:Software", "-Seconds:1"],
+    run = subprocess.run([program, option, "-Adapter:Software", "-Seconds:1"],
                          capture_output=True, text=True, timeout=600)
     return program, run
 
@@ -40,7 +40,7 @@ class Minidump:
     def __init__(self, path):
         with open(path, "rb") as f:
             self.data = f.read()
-        signature, _, count, rva = struct.unpack_from("<IIII", self.data, 0)
+        signature, _, count, rva, _, _, self.flags = struct.unpack_from("<IIIIIIQ", self.data, 0)
         assert signature == 0x504D444D, path
         self.streams = {}
         for i in range(count):
@@ -85,6 +85,19 @@ class DebugRunDumps(unittest.TestCase):
             self.assertEqual(sorted(int(t) for t in re.findall(r"tid = (\d+)", lldb)), sorted(threads),
                              lldb)
             self.assertIn("WriteClipStream", lldb, "the throwing frames by name")
+
+    def test_full_written_in_any_case_reaches_the_child_and_adds_all_memory(self):
+        with tempfile.TemporaryDirectory(prefix="corvantis-e2e-") as directory:
+            _, run = run_debug(directory, "-DEBUG:fULL")
+            self.assertEqual(run.returncode, 0, run.stderr)
+            dumps = [os.path.join(directory, name) for name in os.listdir(directory) if name.endswith(".dmp")]
+            self.assertEqual(len(dumps), 2, run.stdout)
+            for path in dumps:
+                dump = Minidump(path)
+                self.assertEqual(dump.flags, 0x1826, path)
+                self.assertIn(MEMORY64_LIST, dump.streams)
+                self.assertIn(HANDLE_DATA, dump.streams)
+                self.assertGreater(len(dump.data), 20_000_000, "a Normal dump of this run is about 0.2 MB")
 
     def test_a_folder_that_cannot_take_the_dump_ends_the_debugging_and_the_run_goes_on(self):
         with tempfile.TemporaryDirectory(prefix="corvantis-e2e-") as top:
