@@ -1,5 +1,6 @@
 #include "amf/encode_pump.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "amf/amf_result.h"
@@ -19,6 +20,16 @@ class TimerPeriod {
 
 bool PoolFull(const EncodeLoopState& state) {
   return (state.WriteSlot + 1) % kSurfacePoolSize == state.ReadSlot;
+}
+
+// `lateness` is the accepted submission's time after its due time (the clock's difference).
+void RecordSubmission(EncodeLoopState& state, std::uint32_t lateness) {
+  FrameSample sample;
+  const auto late = static_cast<std::int32_t>(lateness);
+  sample.LatenessMs = static_cast<std::uint16_t>(std::clamp(late, 0, 0xFFFF));
+  sample.InFlight =
+      static_cast<std::uint8_t>((state.WriteSlot + kSurfacePoolSize - state.ReadSlot) % kSurfacePoolSize);
+  state.Frames.push_back(sample);
 }
 
 void SetFrameProperties(amf::AMFSurface* surface, const CodecPropertyNames& names, bool first) {
@@ -72,6 +83,8 @@ bool PumpOutput(amf::AMFComponent* encoder, SurfacePool& pool, const CodecProper
 
     std::int32_t dataType = 0;
     CheckAmfResult(GetInt32Property(buffer.GetPtr(), names.OutputDataType, &dataType));
+    const std::size_t output = state.OutputRecords.size();
+    if (output < state.Frames.size()) state.Frames[output].LatencyMs = latency;
     state.OutputRecords.push_back(OutputRecord{dataType, static_cast<std::int64_t>(size)});
   }
 }
@@ -84,6 +97,7 @@ void RunEncodeLoop(amf::AMFComponent* encoder, SurfacePool& pool, const ClipScen
   state.OutputRecords.reserve(state.FrameCount);
   state.StartTime = clock.TimeGetTime();
   state.EncodeTimeSamples.reserve(state.FrameCount);
+  state.Frames.reserve(state.FrameCount);
 
   for (;;) {
     if (PumpOutput(encoder, pool, names, state, clock)) return;
@@ -112,6 +126,7 @@ void RunEncodeLoop(amf::AMFComponent* encoder, SurfacePool& pool, const ClipScen
       if (result == AMF_INPUT_FULL) break;
       CheckAmfResult(result);
       state.WriteSlot = (state.WriteSlot + 1) % kSurfacePoolSize;
+      RecordSubmission(state, slot.SubmitTime - due);
       state.FrameIndex = k + 1;
       if (state.FrameIndex == state.FrameCount) EndOfInput(encoder, pool, names, state, host, clock);
     }

@@ -7,8 +7,9 @@
 #include "amf/api/interfaces.h"
 #include "amf/surface_pool.h"
 #include "platform/clock.h"
-#include "scenarios/clip_scenario.h"
-#include "scenarios/codec_profile.h"
+#include "amf/clip_scenario.h"
+#include "amf/codec_property_names.h"
+#include "amf/frame_timing.h"
 
 // The last 32 encode latencies (ms), oldest first, with their running sum read as unsigned.
 class LatencyWindow {
@@ -53,6 +54,7 @@ struct EncodeLoopState {
   std::vector<double> EncodeTimeSamples;
   std::vector<std::shared_ptr<std::vector<std::uint8_t>>> OutputChunks;
   std::vector<OutputRecord> OutputRecords;
+  std::vector<FrameSample> Frames;  // one per accepted frame, reserved for N entries
 };
 
 // What the loop needs of the program around it.

@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "amf/api/interfaces.h"
-#include "scenarios/clip_scenario.h"
+#include "amf/clip_scenario.h"
 
 // Peak rate allowed above the target: 5/4 of it, in unsigned 32-bit arithmetic.
 constexpr std::uint32_t PeakBitrate(std::uint32_t target) { return (5u * target) / 4u; }

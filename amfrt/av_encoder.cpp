@@ -1,4 +1,5 @@
 #include "amfrt/av_encoder.h"
+#include "amfrt/encoder_library.h"
 
 #include <cerrno>
 #include <cstdarg>
@@ -143,6 +144,7 @@ AMF_RESULT AvEncoder::Open(const EncoderSettings& settings, int width, int heigh
   const int opened = avcodec_open2(c, codec, &raw);
   dictionary.reset(raw);
   if (opened < 0) return Failed(scope, "avcodec_open2", opened);
+  encoder->library_ = DescribeEncoderLibrary(options.codecName);
   for (const AVDictionaryEntry* unused = av_dict_get(dictionary.get(), "", nullptr, AV_DICT_IGNORE_SUFFIX);
        unused != nullptr; unused = av_dict_get(dictionary.get(), "", unused, AV_DICT_IGNORE_SUFFIX))
     TraceLine(amf::AMF_TRACE_WARNING, scope, L"%s ignored option %s", options.codecName, unused->key);

@@ -26,6 +26,7 @@ class AvEncoder final : public FrameEncoder {
 
   std::span<const std::uint8_t> ParameterSets() const override { return parameterSets_; }
   const std::wstring& Summary() const override { return summary_; }
+  const std::wstring& Library() const override { return library_; }
   // Converts and encodes one picture.
   AMF_RESULT Encode(const std::uint8_t* bgra, int rowPitch, std::int64_t frameIndex, PacketSink& sink) override;
   // Encodes a yuv420p picture of the opened size as it is, without conversion (what the library
@@ -50,6 +51,7 @@ class AvEncoder final : public FrameEncoder {
   std::unique_ptr<AVPacket, PacketDeleter> packet_;
   std::vector<std::uint8_t> parameterSets_;
   std::wstring summary_;
+  std::wstring library_;
 };
 
 // Largest width or height, and largest picture, the runtime encodes.

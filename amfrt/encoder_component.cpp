@@ -1,5 +1,6 @@
 #include "amfrt/encoder_component.h"
 
+#include "amf/api/encoder_properties.h"
 #include "amfrt/debug.h"
 #include "amfrt/encoder_choice.h"
 #include "amfrt/trace.h"
@@ -61,6 +62,11 @@ AMF_RESULT EncoderComponent::InitLocked(amf::AMF_SURFACE_FORMAT format, amf::amf
   AMF_RESULT result = OpenFrameEncoder(context_.GetPtr(), settings, width, height, &encoder);
   if (result == AMF_OK) {
     TraceLine(amf::AMF_TRACE_INFO, scope, L"Init: %ls", encoder->Summary().c_str());
+    amf::AMFVariantStruct library;
+    amf::AMFVariantInit(&library);
+    amf::AMFVariantAssignWString(&library, encoder->Library().c_str());
+    PropertyStorageImpl::SetProperty(CORVANTIS_ENCODER_LIBRARY, library);
+    amf::AMFVariantClear(&library);
     result = EncodeWorker::Start(codec_, std::move(encoder), &worker_);
   }
   if (result != AMF_OK) {

@@ -31,6 +31,8 @@ class FrameEncoder {
   virtual std::span<const std::uint8_t> ParameterSets() const = 0;
   // One line saying what was opened, for the trace.
   virtual const std::wstring& Summary() const = 0;
+  // The library that encodes and its version, e.g. "libx264 build 164 (libavcodec 59.37.100)".
+  virtual const std::wstring& Library() const = 0;
   // Encodes one picture; every packet that became ready goes to `sink`.
   virtual AMF_RESULT Encode(const std::uint8_t* bgra, int rowPitch, std::int64_t frameIndex, PacketSink& sink) = 0;
   // Ends the stream and hands out the packets still inside the encoder.

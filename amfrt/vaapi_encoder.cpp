@@ -1,4 +1,5 @@
 #include "amfrt/vaapi_encoder.h"
+#include "amfrt/encoder_library.h"
 
 #include <unistd.h>
 
@@ -267,6 +268,8 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::stri
                 settings.codec == Codec::Hevc ? (options.tier != 0 ? ", high tier" : ", main tier") : "",
                 notes.c_str());
   summary_ = summary;
+  library_ = DescribeEncoderLibrary(options.codecName) + L" on VA driver \"" +
+             Utf8ToWide(display_->VendorString()) + L"\"";
   return AMF_OK;
 }
 

@@ -29,6 +29,7 @@ class VaapiEncoder final : public FrameEncoder {
 
   std::span<const std::uint8_t> ParameterSets() const override { return parameterSets_; }
   const std::wstring& Summary() const override { return summary_; }
+  const std::wstring& Library() const override { return library_; }
   AMF_RESULT Encode(const std::uint8_t* bgra, int rowPitch, std::int64_t frameIndex, PacketSink& sink) override;
   AMF_RESULT Flush(PacketSink& sink) override;
 
@@ -62,6 +63,7 @@ class VaapiEncoder final : public FrameEncoder {
   std::unique_ptr<AVCodecContext, ContextDeleter> context_;
   std::vector<std::uint8_t> parameterSets_;
   std::wstring summary_;
+  std::wstring library_;
 };
 
 }  // namespace amfrt

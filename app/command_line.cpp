@@ -100,7 +100,25 @@ BenchmarkSession ParseSessionArguments(const std::vector<std::wstring>& argument
       if (EqualsIgnoreCase(value, L"Software")) session.Options.UseSoftwareAdapter = true;
     } else if (EqualsIgnoreCase(name, L"Seconds")) {
       if (const std::uint32_t seconds = ParseClipSeconds(value)) session.Options.ClipSeconds = seconds;
+    } else if (EqualsIgnoreCase(name, L"Report")) {
+      session.Options.WriteReport = true;
+      session.Options.ReportPath = value;
     }
   }
   return session;
+}
+
+bool AsksForHelp(const std::vector<std::wstring>& arguments) {
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    std::wstring name, value;
+    if (!SplitArgument(arguments[i], name, value)) continue;
+    if (EqualsIgnoreCase(name, L"user") || EqualsIgnoreCase(name, L"u")) {
+      ++i;  // the e-mail address, whatever it holds
+      continue;
+    }
+    if (value.empty() && (name == L"?" || EqualsIgnoreCase(name, L"h") ||
+                          EqualsIgnoreCase(name, L"help") || EqualsIgnoreCase(name, L"-help")))
+      return true;
+  }
+  return false;
 }

@@ -34,9 +34,13 @@ template <typename StartChild>
 void ApplyDebugArguments(const std::vector<std::wstring>& arguments, StartChild&& startDebuggerChild);
 
 // Builds the session from the list: "-user"/"-u" takes the next element as the e-mail (the last
-// such option wins); raises E_INVALIDARG when nothing follows it. Also reads "-Adapter:Software"
-// and "-Seconds:N" (1..600); other values of those are ignored.
+// such option wins); raises E_INVALIDARG when nothing follows it. Also reads "-Adapter:Software",
+// "-Seconds:N" (1..600; other values are ignored) and "-Report[:path]".
 BenchmarkSession ParseSessionArguments(const std::vector<std::wstring>& arguments);
+
+// True when an argument is "-?", "-h", "-help" or "--help" (any case), not counting the element
+// that "-user"/"-u" takes as the e-mail address.
+bool AsksForHelp(const std::vector<std::wstring>& arguments);
 
 // Case-insensitive comparison in the manner of _wcsicmp (ASCII letters folded).
 bool EqualsIgnoreCase(const std::wstring& a, const wchar_t* b);

@@ -1,6 +1,7 @@
 #include "app/process_entry.h"
 
 #include "amf/format_text.h"
+#include "app/usage.h"
 #include "platform/console.h"
 #include "platform/hresult_error.h"
 
@@ -14,6 +15,11 @@ int RunProcess(const std::vector<std::wstring>& arguments, const ProcessRoles& r
       return kExitFailure;
     }
     if (childDone) return static_cast<int>(arguments.size());
+    if (AsksForHelp(arguments)) {
+      StdOut().Write(kUsageText);
+      StdOut().Flush();
+      return 0;
+    }
     if (roles.EnterBenchmarkRole) roles.EnterBenchmarkRole();
     ApplyDebugArguments(arguments, [&](const DebugOptions& options) {
       if (roles.StartDebuggerChild) roles.StartDebuggerChild(options);

@@ -1,6 +1,7 @@
 #include <clocale>
 
 #include "app/crash_reporting.h"
+#include "app/run_reporting.h"
 #include "app/session_environment.h"
 #include "platform/http/curl_http_sender.h"
 #include "scenarios/scenario_series.h"
@@ -22,13 +23,17 @@ class Production final : public SessionEnvironment {
   void ReportDriverVersion() override { ::ReportDriverVersion(LinuxRegistry()); }
   void ReportAdapter(const DXGI_ADAPTER_DESC1& description) override { ::ReportAdapter(description); }
   void RunScenarioSeries(BenchmarkSession& session, const CodecProfile& profile) override {
-    ::RunScenarioSeries(session, profile, ProductionSeriesHost());
+    if (!reporter_) reporter_ = MakeRunReporter(session);
+    ::RunScenarioSeries(session, profile, ProductionSeriesHost(), reporter_.get());
   }
   void SubmitResults(BenchmarkSession& session) override {
     corvantis::http::CurlHttpSender sender;
     ::SubmitResults(session, sender, BuiltInChatEndpoint());
   }
   void StopCrashReporting() override { ::StopCrashReporting(); }
+
+ private:
+  std::unique_ptr<SeriesObserver> reporter_;  // made when the first series starts
 };
 
 }  // namespace

@@ -84,6 +84,12 @@ void WriteClipStream(const std::wstring& clipPath,
   const std::string path = WideToUtf8Lossy(clipPath);
   unique_fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
   if (!fd) ThrowErrno(errno, path.c_str());
+  // From here the file is ours: a stream that could not be written whole does not stay.
+  const auto fail = [&](int error) {
+    fd.reset();
+    ::unlink(path.c_str());
+    ThrowErrno(error, path.c_str());
+  };
 
   // Chunks go out in batches of IOV_MAX without being copied; short writes are resumed.
   std::vector<iovec> batch;
@@ -101,7 +107,7 @@ void WriteClipStream(const std::wstring& clipPath,
                                        static_cast<int>(batch.size() - first));
       if (written < 0) {
         if (errno == EINTR) continue;
-        ThrowErrno(errno, path.c_str());
+        fail(errno);
       }
       auto left = static_cast<std::size_t>(written);
       while (first < batch.size() && left >= batch[first].iov_len) left -= batch[first++].iov_len;
@@ -111,5 +117,9 @@ void WriteClipStream(const std::wstring& clipPath,
       }
     }
   }
-  if (::close(fd.release()) != 0) ThrowErrno(errno, path.c_str());
+  if (::close(fd.release()) != 0) {
+    const int error = errno;
+    ::unlink(path.c_str());
+    ThrowErrno(error, path.c_str());
+  }
 }

@@ -6,7 +6,7 @@
 
 #include "app/benchmark_session.h"
 #include "platform/clock.h"
-#include "scenarios/clip_scenario.h"
+#include "amf/clip_scenario.h"
 
 inline constexpr std::size_t kMaxPathChars = 259;
 
@@ -24,6 +24,6 @@ void WriteLastFrameSnapshot(BenchmarkSession& session, ID3D11Texture2D* slotText
                             const std::wstring& clipPath);
 
 // Creates the stream file (never over an existing one) and writes the chunks in order, nothing
-// added. Raises the failing call's error; a partly written file stays.
+// added. Raises the failing call's error; a file it created but could not finish is removed.
 void WriteClipStream(const std::wstring& clipPath,
                      const std::vector<std::shared_ptr<std::vector<std::uint8_t>>>& chunks);

@@ -3,19 +3,13 @@
 #include <mutex>
 
 #include "amf/api/interfaces.h"
-#include "scenarios/clip_scenario.h"
+#include "amf/clip_scenario.h"
+#include "amf/codec_property_names.h"
 
 // Configures a new encoder component for a clip (ConfigureAvcEncoder or ConfigureHevcEncoder).
 using ConfigureEncoderFn = void (*)(amf::AMFFactory* factory, amf::AMFContext* context,
                                     amf::AMFComponentPtr& component, const ClipScenario& scenario,
                                     std::uint32_t targetBitrate);
-
-// Names of the per-frame and output properties of one codec.
-struct CodecPropertyNames {
-  const wchar_t* InsertAud;
-  const wchar_t* HeaderProperties[2];  // the second is null for HEVC
-  const wchar_t* OutputDataType;
-};
 
 // The constants in which the AVC and HEVC series differ.
 struct CodecProfile {

@@ -6,7 +6,7 @@
 
 #include "amf/api/result.h"
 #include "app/benchmark_session.h"
-#include "scenarios/clip_scenario.h"
+#include "amf/clip_scenario.h"
 
 // A point of the encoding-time chart: x relative to the chart's left edge, y absolute.
 struct ChartPoint {

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "app/benchmark_session.h"
-#include "scenarios/clip_scenario.h"
+#include "amf/clip_scenario.h"
 
 // The row of a finished clip: "%.2f" of its average encoding time, or "FAIL".
 struct ClipResult {

@@ -1,7 +1,7 @@
 #pragma once
 #include <array>
 
-#include "scenarios/clip_scenario.h"
+#include "amf/clip_scenario.h"
 
 // The clips of every series, in the order they run.
 inline constexpr std::array<ClipScenario, 20> ScenarioMatrix = {{

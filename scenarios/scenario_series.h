@@ -8,8 +8,9 @@
 #include "amf/api/interfaces.h"
 #include "app/benchmark_session.h"
 #include "platform/clock.h"
-#include "scenarios/clip_scenario.h"
+#include "amf/clip_scenario.h"
 #include "scenarios/codec_profile.h"
+#include "scenarios/series_observer.h"
 
 // What a series needs besides the session; the program's own is ProductionSeriesHost().
 class SeriesHost {
@@ -40,6 +41,7 @@ bool SkipAfterFailure(const std::optional<ClipScenario>& failed, const ClipScena
 
 // Encodes every row of the host's matrix with one codec in real time, judges each clip, and
 // appends the series' table to ResultsText. An error ends the series (nothing printed about it);
-// the clips finished before it are still reported. `clipSeconds` non-zero replaces each row's
-// duration.
-void RunScenarioSeries(BenchmarkSession& session, const CodecProfile& profile, SeriesHost& host);
+// the clips finished before it are still reported. Options.ClipSeconds non-zero replaces each
+// row's duration. The observer, when given, receives every row's record as it ends.
+void RunScenarioSeries(BenchmarkSession& session, const CodecProfile& profile, SeriesHost& host,
+                       SeriesObserver* observer = nullptr);

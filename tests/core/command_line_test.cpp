@@ -118,6 +118,17 @@ TEST(ParseSessionArguments, AdapterAndSecondsOptions) {
     EXPECT_EQ(ParseSessionArguments({L"p", bad}).Options.ClipSeconds, 0u) << bad;
 }
 
+TEST(ParseSessionArguments, ReportOption) {
+  const SessionOptions plain = ParseSessionArguments({L"p", L"-Seconds:2"}).Options;
+  EXPECT_FALSE(plain.WriteReport);
+  const SessionOptions named = ParseSessionArguments({L"p", L"-REPORT:/tmp/a:b.json"}).Options;
+  EXPECT_TRUE(named.WriteReport);
+  EXPECT_EQ(named.ReportPath, L"/tmp/a:b.json");
+  const SessionOptions unnamed = ParseSessionArguments({L"p", L"-report"}).Options;
+  EXPECT_TRUE(unnamed.WriteReport);
+  EXPECT_EQ(unnamed.ReportPath, L"");
+}
+
 TEST(ArgumentList, DecodesUtf8AndSurvivesOddBytes) {
   char a0[] = "corvantis";
   char a1[] = "-u";
@@ -193,6 +204,24 @@ TEST(RunProcess, OddArgumentListsDoNotCrash) {
     calls.clear();
     EXPECT_EQ(RunProcess(args, RecordingRoles(calls)), 0);
     EXPECT_EQ(calls.back(), "session");
+  }
+}
+
+TEST(RunProcess, HelpPrintsUsageAndStartsNothing) {
+  StringConsole out;
+  ScopedConsoleRedirect redirect(out);
+  std::vector<std::string> calls;
+  for (const wchar_t* help : {L"-?", L"-h", L"-HELP", L"--help"}) {
+    calls.clear();
+    EXPECT_EQ(RunProcess({L"p", L"-Debug", help}, RecordingRoles(calls)), 0) << help;
+    EXPECT_EQ(calls, (std::vector<std::string>{"child?"})) << help;
+  }
+  EXPECT_EQ(out.text().rfind(L"Usage: corvantis", 0), 0u);
+  // The address after -u is not an option, and other unknown options stay ignored.
+  for (const wchar_t* other : {L"-help:x", L"-hh", L"/?", L"---help"}) {
+    calls.clear();
+    RunProcess({L"p", L"-u", L"-h", other}, RecordingRoles(calls));
+    EXPECT_EQ(calls.back(), "session") << other;
   }
 }
 

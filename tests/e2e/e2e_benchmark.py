@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """End-to-end checks of the built program on the software adapter with short clips."""
 import datetime
+import glob
 import json
 import os
+import pty
 import re
 import shutil
 import subprocess
@@ -29,6 +31,33 @@ def install(directory, runtime=None):
 
 def run(program, *args, timeout=900):
     return subprocess.run([program, *args], capture_output=True, text=True, timeout=timeout)
+
+
+def run_on_terminal(program, *args):
+    """Runs with standard error on a pseudo-terminal; returns exit code, stdout text, stderr bytes."""
+    master, slave = pty.openpty()
+    process = subprocess.Popen([program, *args], stdout=subprocess.PIPE, stderr=slave)
+    os.close(slave)
+    terminal = b""
+    while True:
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:  # the last holder of the terminal went
+            break
+        if not chunk:
+            break
+        terminal += chunk
+    os.close(master)
+    stdout = process.stdout.read().decode()
+    process.stdout.close()
+    return process.wait(timeout=60), stdout, terminal
+
+
+def read_report(directory, name=None):
+    paths = [os.path.join(directory, name)] if name else glob.glob(os.path.join(directory, "*-report.json"))
+    assert len(paths) == 1, paths
+    with open(paths[0]) as f:
+        return paths[0], json.load(f)
 
 
 def probe(path):
@@ -91,7 +120,8 @@ class ShortRun(unittest.TestCase):
     def setUpClass(cls):
         cls.dir = tempfile.mkdtemp(prefix="corvantis-e2e-")
         cls.program = install(cls.dir)
-        cls.result = run(cls.program, "-Adapter:Software", "-Seconds:1")
+        code, stdout, cls.terminal = run_on_terminal(cls.program, "-Adapter:Software", "-Seconds:1", "-Report")
+        cls.result = subprocess.CompletedProcess([], code, stdout, "")
         cls.series = parse_blocks(cls.result.stdout)
 
     @classmethod
@@ -108,6 +138,52 @@ class ShortRun(unittest.TestCase):
         self.assertEqual(self.result.stdout.rstrip("\n").split("\n")[-1], "Finalizing... results submitted")
         self.assertEqual([s["label"] for s in self.series], ["AVC", "HEVC"])
         self.assertTrue(all(s["seconds"] == 1 for s in self.series))
+
+    def test_report_holds_every_clip_of_the_table(self):
+        path, report = read_report(self.dir)
+        self.assertRegex(os.path.basename(path), r"^\d{8}-\d{6}-report\.json$")
+        self.assertEqual(report["schema_version"], 1)
+        self.assertRegex(report["start_utc"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
+        self.assertGreater(report["host"]["logical_cores"], 0)
+        self.assertTrue(report["adapter"]["description"].startswith("Software adapter"))
+        libraries = report["encoder_runtime"]["encoder_libraries"]
+        self.assertRegex(libraries["AVC"], r"^libx264 build \d+")
+        self.assertRegex(libraries["HEVC"], r"^libx265 .*build \d+")
+        self.assertEqual([s["codec"] for s in report["series"]], [s["label"] for s in self.series])
+        for s, rs in zip(self.series, report["series"]):
+            self.assertTrue(rs["finished"])
+            self.assertEqual(len(rs["clips"]), 20)
+            ran = [c for c in rs["clips"] if c["verdict"] != "skipped"]
+            self.assertEqual([c["mode"] for c in ran], [row.split("\t")[0] for row in s["table"]])
+            for clip, row, block in zip(ran, s["table"], s["clips"]):
+                outcome = row.split("\t")[1]
+                self.assertEqual(clip["verdict"], "fail" if outcome == "FAIL" else "pass", row)
+                self.assertEqual("%.2f" % clip["average_ms"], block[2].split(": ")[1][:-3])
+                if outcome != "FAIL":
+                    self.assertEqual("%.2f" % clip["average_ms"], outcome)
+                rate = int(clip["frame_rate"])
+                self.assertEqual(clip["frames"], rate)
+                self.assertEqual(clip["frames_encoded"], rate)
+                self.assertEqual(len(clip["frame_latencies_ms"]), rate)
+                self.assertEqual(clip["stream_file"], block[1][len("File: "):])
+                size = os.path.getsize(clip["stream_file"])
+                self.assertEqual(clip["bit_rate"]["stream_bytes"], size)
+                self.assertAlmostEqual(clip["bit_rate"]["achieved"], size * 8 / 1.0)
+                self.assertEqual(clip["bit_rate"]["target"], 500000)
+                self.assertLessEqual(clip["latency_ms"]["all"]["p50"], clip["latency_ms"]["all"]["max"])
+        chart = os.path.splitext(path)[0] + ".png"
+        width, height = probe(chart)["width"], probe(chart)["height"]
+        self.assertEqual((width, height), (1600, 96 + 2 * 430 + 12))
+
+    def test_progress_line_is_drawn_and_cleared_on_the_terminal(self):
+        line = re.compile(rb"^(AVC|HEVC) \d+x\d+@\d+  frame \d+/\d+  avg \d+\.\d ms  clip \d+/40  ~\d+ (min|s) left\x1b\[K$")
+        parts = self.terminal.split(b"\r")
+        self.assertEqual(parts[0], b"")
+        draws = [p for p in parts[1:] if p != b"\x1b[K"]
+        self.assertGreater(len(draws), 10)
+        for part in draws:
+            self.assertRegex(part, line)
+        self.assertTrue(self.terminal.endswith(b"\r\x1b[K"))
 
     def test_clip_blocks_and_tables(self):
         video = re.compile(r"^Video: (\d+) x (\d+), 32-bit RGB, (\d+)\.00 frames per second, 1 seconds$")
@@ -189,10 +265,18 @@ class ExistingStreamFile(unittest.TestCase):
                 stamp = (now + datetime.timedelta(seconds=offset)).strftime("%Y%m%d-%H%M%S")
                 with open(os.path.join(directory, stamp + "-640x360@260.h264"), "wb") as f:
                     f.write(b"keep")
-            result = run(program, "-Adapter:Software", "-Seconds:1")
+            result = run(program, "-Adapter:Software", "-Seconds:1", "-report:" + os.path.join(directory, "early.json"))
             self.assertEqual(result.returncode, 0)
+            self.assertRegex(result.stderr, r"^AVC 640x360@260: 0x80070050 The file exists\.\n$")
             series = parse_blocks(result.stdout)
             self.assertEqual(series[0]["table"][0].split("\t")[0], "640x360@144")
+            _, report = read_report(directory, "early.json")
+            avc, hevc = report["series"]
+            self.assertFalse(avc["finished"])
+            self.assertEqual([c["verdict"] for c in avc["clips"]][1:], ["error"])
+            self.assertEqual(avc["clips"][1]["error"]["hresult"], "0x80070050")
+            self.assertTrue(hevc["finished"])
+            self.assertTrue(os.path.exists(os.path.join(directory, "early.png")))
             self.assertEqual(len(series[0]["table"]), 1)
             # The second clip was announced and encoded, then could not write its stream.
             self.assertEqual(len(series[0]["clips"]), 2)
@@ -209,8 +293,18 @@ class SlowEncoder(unittest.TestCase):
     def test_failures_skip_higher_rates(self):
         with tempfile.TemporaryDirectory(prefix="corvantis-e2e-") as directory:
             program = install(directory, SLOW_RUNTIME)
-            result = run(program, "-Adapter:Software", "-Seconds:1")
+            # A report that cannot be written is said before any clip, and the run goes on.
+            target = os.path.join(directory, "missing", "r.json")
+            result = subprocess.run([program, "-Adapter:Software", "-Seconds:1", "-Report:" + target],
+                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=900)
             self.assertEqual(result.returncode, 0)
+            lines = result.stdout.split("\n")
+            notices = [i for i, line in enumerate(lines) if line.startswith("corvantis: ")]
+            self.assertEqual(len(notices), 1, result.stdout)
+            self.assertIn("cannot write the report (" + target, lines[notices[0]])
+            self.assertLess(notices[0], min(i for i, line in enumerate(lines) if line.startswith("Video: ")))
+            self.assertFalse(os.path.exists(os.path.dirname(target)))
+            self.assertEqual(len(parse_blocks(result.stdout)), 2)
             for series in parse_blocks(result.stdout):
                 # 40 ms a frame keeps up with none of the rates; each failure skips the higher
                 # rates until the next size starts at a rate no higher.
@@ -219,7 +313,57 @@ class SlowEncoder(unittest.TestCase):
                                                    "3840x2160@30\tFAIL"])
 
 
+class DiskFull(unittest.TestCase):
+    """A disk that fills up mid-run: the series stops with one line and leaves no cut stream."""
+
+    def test_stream_that_cannot_be_written_is_removed(self):
+        if os.geteuid() != 0:
+            self.skipTest("mounting a small tmpfs needs root")
+        mount = tempfile.mkdtemp(prefix="corvantis-full-")
+        try:
+            needed = sum(os.path.getsize(os.path.join(BIN_DIR, f)) for f in ("corvantis", RUNTIME_NAME))
+            size_kib = needed // 1024 + 400
+            mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%dk" % size_kib, "tmpfs", mount],
+                                     capture_output=True, text=True)
+            if mounted.returncode != 0:
+                self.skipTest("cannot mount a tmpfs here: " + mounted.stderr.strip())
+            try:
+                program = install(mount)
+                result = run(program, "-Adapter:Software", "-Seconds:1")
+                self.assertEqual(result.returncode, 0)
+                stops = result.stderr.rstrip("\n").split("\n")
+                self.assertGreaterEqual(len(stops), 1, result.stderr)
+                for line in stops:
+                    self.assertRegex(line, r"^(AVC|HEVC) \d+x\d+@\d+: 0x80070070 There is not enough space on the disk\.$")
+                series = parse_blocks(result.stdout)
+                finished = [row.split("\t")[0] for s in series for row in s["table"]]
+                self.assertGreater(len(finished), 0, "the disk filled before the first clip ended")
+                streams = sorted(f for f in os.listdir(mount) if re.search(r"\.h26[45]$", f))
+                # Every stream left is a finished clip's, whole.
+                self.assertEqual(len(streams), len(finished), (streams, finished))
+                for name in streams:
+                    rate = int(re.search(r"@(\d+)\.h26", name).group(1))
+                    self.assertEqual(int(probe(os.path.join(mount, name))["nb_read_frames"]), rate, name)
+            finally:
+                subprocess.run(["umount", mount], check=True)
+        finally:
+            os.rmdir(mount)
+
+
 class Arguments(unittest.TestCase):
+    def test_help_prints_usage_and_starts_nothing(self):
+        with tempfile.TemporaryDirectory() as directory:
+            program = install(directory)
+            for option in ("-?", "-h", "-help", "--help", "-HELP"):
+                result = run(program, "-Adapter:Software", option, timeout=60)
+                self.assertEqual(result.returncode, 0, option)
+                self.assertEqual(result.stderr, "", option)
+                self.assertTrue(result.stdout.startswith("Usage: corvantis"), option)
+                for text in ("-Report", "-Seconds", "-Adapter:Software", "standard error", "minutes"):
+                    self.assertIn(text, result.stdout)
+            self.assertEqual(sorted(os.listdir(directory)), sorted(["corvantis", RUNTIME_NAME]))
+
+
     def test_user_without_address_starts_nothing(self):
         with tempfile.TemporaryDirectory() as directory:
             program = install(directory)

@@ -91,6 +91,7 @@ class DeliveredResults(unittest.TestCase):
             events.close()
             chat.close()
         self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(result.stderr, "")  # not a terminal: no progress line, and nothing went wrong
         self.assertTrue(result.stdout.endswith("Finalizing... results submitted\n"))
         expected_text = results_text_from(result.stdout)
         self.assertIn("AVC; AMF 1.4.18.0", expected_text)

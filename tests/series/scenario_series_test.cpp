@@ -17,117 +17,22 @@
 #include "scenarios/codec_profile.h"
 #include "scenarios/scenario_series.h"
 #include "tests/fakes/fake_amf.h"
+#include "tests/fakes/fake_series_host.h"
+#include "tests/series/series_fixture.h"
 
 namespace {
 
-using fakes::FakeClock;
 using fakes::FakeEncoder;
-using fakes::FakeFactory;
+using fakes::FakeSeriesHost;
+using series_testing::kSeed;
+using series_testing::LinesStartingWith;
+using series_testing::ReadFile;
+using series_testing::ScenarioSeriesTest;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
-constexpr amf::amf_uint64 kVersion = amf::AMF_MAKE_FULL_VERSION(1, 4, 18, 0);
-constexpr wchar_t kSeed[] = L"Adapter (Corvantis)\n\n";
+constexpr amf::amf_uint64 kVersion = FakeSeriesHost::kVersion;
 constexpr wchar_t kHeader[] = L"AVC; AMF 1.4.18.0\n\n";
-
-struct VersionReport {
-  std::string Text;
-  amf::amf_uint64 Version;
-};
-
-class FakeSeriesHost final : public SeriesHost {
- public:
-  std::span<const ClipScenario> Matrix() override { return Rows; }
-  AMF_RESULT LoadRuntime() override {
-    ++LoadCalls;
-    return LoadResult;
-  }
-  amf::AMFFactory* RuntimeFactory() override { return &Factory; }
-  amf::amf_uint64 RuntimeVersion() override { return kVersion; }
-  bool IsDebuggerPresent() override { return DebuggerPresent; }
-  void EnableAmfDebugTracing() override { ++TracingEnabled; }
-  void ReportAmfVersion(const std::string& versionText, amf::amf_uint64 version) override {
-    Reports.push_back({versionText, version});
-  }
-  Clock& GetClock() override { return PacingClock; }
-  std::wstring OutputDirectory() override { return Directory; }
-
-  std::vector<ClipScenario> Rows;
-  AMF_RESULT LoadResult = AMF_OK;
-  bool DebuggerPresent = false;
-  std::wstring Directory;
-  FakeClock PacingClock;
-  FakeFactory Factory{&PacingClock};
-
-  int LoadCalls = 0;
-  int TracingEnabled = 0;
-  std::vector<VersionReport> Reports;
-};
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::vector<std::wstring> LinesStartingWith(const std::wstring& text, const std::wstring& prefix) {
-  std::vector<std::wstring> lines;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    const std::size_t end = text.find(L'\n', start);
-    const std::wstring line = text.substr(start, end - start);
-    if (line.rfind(prefix, 0) == 0) lines.push_back(line);
-    if (end == std::wstring::npos) break;
-    start = end + 1;
-  }
-  return lines;
-}
-
-class ScenarioSeriesTest : public ::testing::Test {
- protected:
-  ScenarioSeriesTest() {
-    char pattern[] = "/tmp/corvantis-series-XXXXXX";
-    EXPECT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-    host_.Directory = directory_.wstring();
-
-    EXPECT_EQ(CreateCpuDevice(session_.Device.put(), session_.DeviceContext.put()), S_OK);
-    EXPECT_EQ(CreateCairoD2DFactory(session_.D2DFactory.put()), S_OK);
-    EXPECT_EQ(CreateFontconfigDWriteFactory(session_.DWriteFactory.put()), S_OK);
-    EXPECT_EQ(CreatePngImagingFactory(session_.WicFactory.put()), S_OK);
-    session_.TextureDescription.MipLevels = 1;
-    session_.TextureDescription.BindFlags = 0x28;
-    session_.ResultsText = kSeed;
-
-    // A profile of our own: the program's profiles remember their report for the whole process.
-    profile_ = AvcProfile();
-    profile_.VersionReported = &reported_;
-
-    host_.Factory.OnNewEncoder = [this](FakeEncoder& encoder, std::size_t clip) {
-      const auto found = clipMs_.find(clip);
-      const std::uint32_t ms = found != clipMs_.end() ? found->second : 1000;
-      encoder.OnTerminate = [this, ms] {
-        host_.PacingClock.SetNow(host_.PacingClock.PeriodStart() + ms);
-      };
-      if (setUpEncoder_) setUpEncoder_(encoder, clip);
-    };
-  }
-  ~ScenarioSeriesTest() override { std::filesystem::remove_all(directory_); }
-
-  void RunSeries() { RunScenarioSeries(session_, profile_, host_); }
-  std::wstring StreamName(const wchar_t* mode) const {
-    return (directory_ / (L"20240131-142501-" + std::wstring(mode) + L".h264")).wstring();
-  }
-
-  std::filesystem::path directory_;
-  BenchmarkSession session_;
-  std::once_flag reported_;
-  CodecProfile profile_{};
-  FakeSeriesHost host_;
-  std::map<std::size_t, std::uint32_t> clipMs_;  // wall time of the n-th clip to run; 1000 else
-  std::function<void(FakeEncoder&, std::size_t)> setUpEncoder_;
-  StringConsole console_;
-  ScopedConsoleRedirect redirect_{console_};
-};
 
 TEST_F(ScenarioSeriesTest, PassingClipPrintsItsBlockAndWritesItsFiles) {
   host_.Rows = {{64, 36, 30, 1, 1}};

@@ -1,0 +1,4 @@
+#pragma once
+
+// True when the process's standard error is a terminal (not a file, pipe or /dev/null).
+bool StdErrIsTerminal();

@@ -1,0 +1,134 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "platform/utf.h"
+#include "report/report_files.h"
+#include "report/run_reporter.h"
+#include "tests/series/series_fixture.h"
+
+namespace {
+
+using nlohmann::json;
+using series_testing::ReadFile;
+using series_testing::ScenarioSeriesTest;
+
+class SeriesReportTest : public ScenarioSeriesTest {
+ protected:
+  json RunAndReadReport() {
+    const std::string path = (directory_ / "run.json").string();
+    RunRecord run;
+    run.Adapter.Description = "Test adapter";
+    RunReporter reporter(run, path, nullptr);
+    {
+      ScopedConsoleRedirect err(errors_, ScopedConsoleRedirect::Stream::Err);
+      RunSeries(&reporter);
+    }
+    EXPECT_EQ(ReadFile(directory_ / "run.png").substr(0, 4), "\x89PNG");
+    return json::parse(ReadFile(path));
+  }
+  StringConsole errors_;
+};
+
+TEST_F(SeriesReportTest, EveryRowInMatrixOrderUpToTheErrorThatEndedTheSeries) {
+  host_.Rows = {{64, 36, 30, 1, 1},    // passes
+                {64, 36, 60, 1, 1},    // too slow
+                {64, 36, 120, 1, 1},   // skipped
+                {80, 45, 30, 1, 1},    // its stream name is taken
+                {96, 54, 30, 1, 1}};   // never reached
+  clipMs_ = {{1, 1100}};
+  std::ofstream(std::filesystem::path(StreamName(L"80x45@30"))) << "keep";
+
+  const json report = RunAndReadReport();
+  EXPECT_EQ(errors_.text(), L"AVC 80x45@30: 0x80070050 The file exists.\n");
+  ASSERT_EQ(report["series"].size(), 1u);
+  const json& series = report["series"][0];
+  EXPECT_EQ(series["codec"], "AVC");
+  EXPECT_EQ(series["runtime_version"], "1.4.18.0");
+  EXPECT_FALSE(series["finished"].get<bool>());
+  ASSERT_EQ(series["clips"].size(), 4u);
+
+  const json& pass = series["clips"][0];
+  EXPECT_EQ(pass["mode"], "64x36@30");
+  EXPECT_EQ(pass["verdict"], "pass");
+  EXPECT_DOUBLE_EQ(pass["average_ms"].get<double>(), 5.0);
+  EXPECT_DOUBLE_EQ(pass["elapsed_ratio"].get<double>(), 1.0);
+  EXPECT_EQ(pass["frames"], 30);
+  EXPECT_EQ(pass["frame_latencies_ms"], json(std::vector<int>(30, 5)));
+  EXPECT_EQ(pass["latency_ms"]["later_half"]["p99"], 5);
+  EXPECT_EQ(pass["lateness"]["late_frames"], 0);
+  const std::string stream = WideToUtf8Lossy(StreamName(L"64x36@30"));
+  EXPECT_EQ(pass["stream_file"], stream);
+  EXPECT_EQ(pass["snapshot_file"], stream + ".png");
+  EXPECT_EQ(pass["bit_rate"]["stream_bytes"], std::filesystem::file_size(stream));
+
+  EXPECT_EQ(series["clips"][1]["verdict"], "fail");
+  EXPECT_DOUBLE_EQ(series["clips"][1]["elapsed_ratio"].get<double>(), 1.1);
+  EXPECT_EQ(series["clips"][2], json({{"mode", "64x36@120"},
+                                      {"width", 64},
+                                      {"height", 36},
+                                      {"frame_rate", 120.0},
+                                      {"duration_seconds", 1},
+                                      {"frame_budget_ms", 1000.0 / 120},
+                                      {"verdict", "skipped"}}));
+  const json& error = series["clips"][3];
+  EXPECT_EQ(error["verdict"], "error");
+  EXPECT_EQ(error["error"]["hresult"], "0x80070050");
+  EXPECT_EQ(error["error"]["message"], "The file exists.");
+  EXPECT_FALSE(error.contains("average_ms"));
+  EXPECT_EQ(ReadFile(StreamName(L"80x45@30")), "keep");
+}
+
+TEST_F(SeriesReportTest, ASeriesThatRanToItsEndSaysNothingOnStandardError) {
+  host_.Rows = {{64, 36, 30, 1, 1}, {64, 36, 60, 1, 1}};
+  const json report = RunAndReadReport();
+  EXPECT_EQ(errors_.text(), L"");
+  EXPECT_TRUE(report["series"][0]["finished"].get<bool>());
+  EXPECT_EQ(report["series"][0]["clips"].size(), 2u);
+  EXPECT_EQ(report["schema_version"], 1);
+}
+
+TEST_F(SeriesReportTest, AReportThatCannotBeWrittenIsSaidOnceAndTheSeriesGoesOn) {
+  host_.Rows = {{64, 36, 30, 1, 1}};
+  const std::string path = (directory_ / "missing" / "run.json").string();
+  EXPECT_THAT(ProbeWritable(path), ::testing::HasSubstr("No such file or directory"));
+  EXPECT_THAT(ProbeWritable(directory_.string()), ::testing::HasSubstr("Is a directory"));
+  EXPECT_EQ(ProbeWritable((directory_ / "fine.json").string()), "");
+
+  RunReporter reporter(RunRecord{}, path, nullptr);
+  ScopedConsoleRedirect err(errors_, ScopedConsoleRedirect::Stream::Err);
+  RunSeries(&reporter);
+  host_.PacingClock.SetLocalTime({2024, 1, 3, 31, 14, 26, 0, 0});  // files of new names
+  RunSeries(&reporter);
+  EXPECT_EQ(series_testing::LinesStartingWith(errors_.text(), L"corvantis: the report").size(), 1u);
+  EXPECT_THAT(console_.text(), ::testing::HasSubstr(L"64x36@30\t5.00"));
+  // Nothing but the clips' own files, and no temporary file left behind.
+  for (const auto& entry : std::filesystem::directory_iterator(directory_))
+    EXPECT_THAT(entry.path().string(), ::testing::ContainsRegex("\\.h264(\\.png)?$"));
+}
+
+TEST(ReportFiles, AtomicWriteReplacesWholeOrLeavesTheOldFile) {
+  char pattern[] = "/tmp/corvantis-report-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::filesystem::path directory = pattern;
+  const std::string path = (directory / "r.json").string();
+  EXPECT_EQ(WriteFileAtomically(path, "first"), "");
+  EXPECT_EQ(WriteFileAtomically(path, "second"), "");
+  EXPECT_EQ(ReadFile(path), "second");
+  // A directory in the way: the rename fails, and the temporary file goes.
+  const std::string blocked = (directory / "dir").string();
+  std::filesystem::create_directory(blocked);
+  std::filesystem::create_directory(blocked + "/inside");
+  EXPECT_NE(WriteFileAtomically(blocked, "x"), "");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(directory), {}), 2);
+
+  EXPECT_EQ(ChartPathFor("/a/b.json"), "/a/b.png");
+  EXPECT_EQ(ChartPathFor("/a/b"), "/a/b.png");
+  EXPECT_EQ(DefaultReportPath("/x", {2026, 12, 1, 7, 9, 5, 3, 0}), "/x/20261207-090503-report.json");
+  std::filesystem::remove_all(directory);
+}
+
+}  // namespace
