@@ -9,6 +9,7 @@
 #include "amf/format_text.h"
 #include "platform/utf.h"
 #include "report/report_files.h"
+#include "report/stop_reason.h"
 
 namespace {
 
@@ -83,7 +84,12 @@ void DrawPanel(cairo_t* cr, const ChartLayout& layout, std::size_t panel, const 
 
   SetColour(cr, kText);
   std::string heading = WideToUtf8Lossy(series.Label);
-  if (!series.Finished) heading += "  - ended early by an error";
+  if (!series.Finished && !series.Clips.empty() && series.Clips.back().Verdict == ClipVerdict::Error) {
+    const ClipRecord& last = series.Clips.back();
+    heading += "  - ended at " + WideToUtf8Lossy(ModeText(last.Scenario)) + " by " +
+               FormatNarrow("0x%08X ", static_cast<unsigned>(last.ErrorCode)) +
+               WideToUtf8Lossy(ErrorText(last.ErrorCode, last.ErrorMessage));
+  }
   Text(cr, ChartLayout::kPlotLeft, top + 26, heading, 17, true);
 
   // Logarithmic grid at 1-2-5 steps; over a wide range only the powers of ten are labelled.

@@ -163,7 +163,10 @@ void RunClip(BenchmarkSession& session, const CodecProfile& profile, SeriesHost&
 
 namespace {
 
-void RecordError(ClipRecord& record, HRESULT code, std::wstring message) {
+// The row that was running when the series ended says why.
+void RecordError(SeriesRecord& series, HRESULT code, std::wstring message) {
+  if (series.Clips.empty()) return;
+  ClipRecord& record = series.Clips.back();
   record.Verdict = ClipVerdict::Error;
   record.ErrorCode = code;
   record.ErrorMessage = std::move(message);
@@ -208,11 +211,11 @@ void RunScenarioSeries(BenchmarkSession& session, const CodecProfile& profile, S
     finished = true;
   } catch (const hresult_error& error) {
     // The clip that failed leaves no result; those before it are still reported.
-    RecordError(series.Clips.back(), error.code(), error.message());
+    RecordError(series, error.code(), error.message());
   } catch (const std::exception& error) {
-    RecordError(series.Clips.back(), E_FAIL, Utf8ToWide(error.what()));
+    RecordError(series, E_FAIL, Utf8ToWide(error.what()));
   } catch (...) {
-    RecordError(series.Clips.back(), E_UNEXPECTED, L"Unexpected error.");
+    RecordError(series, E_UNEXPECTED, L"Unexpected error.");
   }
   series.Finished = finished;
   if (!finished && observer != nullptr) observer->ClipEnded(series);
