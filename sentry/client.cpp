@@ -37,11 +37,16 @@ Client::Client(const ClientOptions& options, ClientDependencies dependencies, co
       release_(options.release) {
   if (dependencies_.os) os_ = OsContext(*dependencies_.os);
   if (!dsn_) return;
+  if (!dependencies_.database.empty()) {
+    try {
+      database_ = std::make_shared<Database>(dependencies_.database, dependencies_.databaseLimits);
+    } catch (...) {
+      // A folder that cannot be made (a read-only current directory) costs the keeping of
+      // envelopes and the catching of crashes, not the sending.
+    }
+  }
   try {
     if (!dependencies_.sender) throw std::invalid_argument("no HTTP sender");
-    if (!dependencies_.database.empty()) {
-      database_ = std::make_shared<Database>(dependencies_.database, dependencies_.databaseLimits);
-    }
     transport_ = std::make_unique<Transport>(dependencies_.sender, *dsn_, database_,
                                              dependencies_.transportLimits);
   } catch (...) {
@@ -91,6 +96,7 @@ Json Client::CrashEventTemplate() const {
 }
 
 void Client::ScopeChanged() {
+  const std::lock_guard lock(crashMutex_);
   if (crash_) crash_->UpdateEventTemplate();
 }
 
@@ -100,6 +106,7 @@ int Client::Shutdown() {
       shutdownResult_ = transport_->Shutdown(dependencies_.shutdownBudget) == 0 ? 0 : 1;
     }
     // Crashes stay caught until here: the flush above may still fault.
+    const std::lock_guard lock(crashMutex_);
     crash_.reset();
   });
   return shutdownResult_;

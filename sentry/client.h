@@ -79,6 +79,7 @@ class Client {
   bool started_ = true;
   std::shared_ptr<const Database> database_;
   std::unique_ptr<Transport> transport_;
+  std::mutex crashMutex_;  // scope changes may come from any thread, also during Shutdown
   std::unique_ptr<CrashHandlerConnection> crash_;
   std::once_flag shutdown_;
   int shutdownResult_ = 0;

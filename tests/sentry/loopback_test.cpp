@@ -113,6 +113,22 @@ TEST_F(SentryOverLoopback, WhatCannotBeSentWaitsForTheNextStart) {
   EXPECT_EQ(Aside(), std::vector<std::string>{"00000000000000000001-torn.envelope"});
 }
 
+TEST_F(SentryOverLoopback, AFolderThatCannotBeMadeStillLetsEventsGo) {
+  LoopbackServer loopback;
+  loopback.server().Post("/api/1/envelope/", [&](const httplib::Request& req, httplib::Response&) {
+    loopback.Record(req);
+  });
+  std::ofstream(database_.path() / "a file");
+  ClientDependencies dependencies = ProductionDependencies();
+  dependencies.database = database_.path() / "a file" / "db";
+  sentry_options_t* options = sentry_options_new();
+  sentry_options_set_dsn(options, ("http://key@127.0.0.1:" + std::to_string(loopback.port()) + "/1").c_str());
+  ASSERT_EQ(InitWithDependencies(options, dependencies), 0);
+  CaptureMessage("sent anyway");
+  EXPECT_EQ(sentry_shutdown(), 0);
+  EXPECT_EQ(loopback.Received().size(), 1U);
+}
+
 TEST(LinuxOsInfo, ReportsTheRunningKernel) {
   std::ifstream file("/proc/sys/kernel/osrelease");
   std::string release;
