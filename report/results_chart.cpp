@@ -109,6 +109,7 @@ void DrawPanel(cairo_t* cr, const ChartLayout& layout, std::size_t panel, const 
       Text(cr, ChartLayout::kPlotLeft - 8, y + 4, Number(ms), 12, false, 1.0);
     }
   }
+  SetColour(cr, kText);
   cairo_save(cr);
   cairo_translate(cr, 20, (plotTop + plotBottom) / 2);
   cairo_rotate(cr, -M_PI / 2);
