@@ -183,7 +183,7 @@ AMF_RESULT AvEncoder::Encode(const std::uint8_t* bgra, int rowPitch, std::int64_
   // Straight into the frame libavcodec hands on: the encoder's own copy is the only other one.
   const I420Planes planes{frame->data[0], frame->linesize[0], frame->data[1],
                           frame->linesize[1], frame->data[2], frame->linesize[2]};
-  if (!ConvertBgraToI420(bgra, rowPitch, width_, height_, planes)) {
+  if (!converter_.Convert(bgra, rowPitch, width_, height_, planes)) {
     TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"Cannot convert a %dx%d picture of pitch %d",
               width_, height_, rowPitch);
     return AMF_INVALID_ARG;

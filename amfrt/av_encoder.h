@@ -8,6 +8,7 @@
 #include "amf/api/result.h"
 #include "amfrt/encoder_options.h"
 #include "amfrt/frame_encoder.h"
+#include "amfrt/split_conversion.h"
 
 struct AVCodecContext;
 struct AVFrame;
@@ -49,6 +50,7 @@ class AvEncoder final : public FrameEncoder {
   std::unique_ptr<AVCodecContext, ContextDeleter> context_;
   std::unique_ptr<AVFrame, FrameDeleter> frame_;
   std::unique_ptr<AVPacket, PacketDeleter> packet_;
+  SplitI420Converter converter_;
   std::vector<std::uint8_t> parameterSets_;
   std::wstring summary_;
   std::wstring library_;

@@ -2,9 +2,10 @@
 // "Throughput" keeps the input queue busy and counts frames per second; "Latency" submits one
 // frame at a time and measures SubmitInput to output. "Library" is the limit: the same frames
 // converted to YUV 4:2:0 beforehand and fed to libavcodec, opened with the runtime's own option
-// code, on the calling thread. Throughput's "of_library" is its frame rate over Library's of the
-// same codec and size in the same run; "cpu_of_library" compares processor time per frame (the
-// library's on every thread, the runtime's on every thread but the submitting one).
+// code, on the calling thread. "Conversion" is the BGRA to YUV 4:2:0 step alone. Throughput's
+// "of_library" is its frame rate over Library's of the same codec and size in the same run;
+// "cpu_of_library" compares processor time per frame (the library's on every thread, the
+// runtime's on every thread but the submitting one).
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #include <time.h>
@@ -29,6 +30,7 @@ extern "C" {
 #include "amfrt/encoder_settings.h"
 #include "amfrt/frame_conversion.h"
 #include "amfrt/property_map.h"
+#include "amfrt/split_conversion.h"
 #include "platform/graphics.h"
 
 namespace {
@@ -350,9 +352,36 @@ void Latency(benchmark::State& state, Codec codec, std::uint32_t width, std::uin
   state.counters["latency_ms"] = rig.MeanLatencyMs();
 }
 
+// Each iteration: one of the kSlots BGRA pictures converted to YUV 4:2:0 on one thread, or split
+// as the runtime converts every frame.
+void Conversion(benchmark::State& state, std::uint32_t width, std::uint32_t height, bool split) {
+  const std::size_t pitch = std::size_t{width} * 4;
+  std::vector<std::vector<std::uint8_t>> pictures(kSlots, std::vector<std::uint8_t>(pitch * height));
+  for (std::uint32_t i = 0; i < kSlots; ++i) Paint(pictures[i].data(), pitch, width, height, i);
+  const int w = static_cast<int>(width), h = static_cast<int>(height), cw = (w + 1) / 2;
+  std::vector<std::uint8_t> y(std::size_t{width} * height), u(static_cast<std::size_t>(cw) * ((h + 1) / 2)), v(u.size());
+  amfrt::SplitI420Converter converter;
+  std::uint32_t next = 0;
+  for (auto _ : state) {
+    const amfrt::I420Planes planes{y.data(), w, u.data(), cw, v.data(), cw};
+    const std::uint8_t* picture = pictures[next++ % kSlots].data();
+    if (split ? !converter.Convert(picture, static_cast<int>(pitch), w, h, planes)
+              : !amfrt::ConvertBgraToI420(picture, static_cast<int>(pitch), w, h, planes))
+      return state.SkipWithError("conversion refused");
+    benchmark::DoNotOptimize(y.data());
+  }
+}
+
 const int registered = [] {
   const std::pair<std::uint32_t, std::uint32_t> sizes[] = {
       {640, 360}, {1280, 720}, {1920, 1080}, {2560, 1440}, {3840, 2160}};
+  for (const auto& [w, h] : sizes)
+    for (const bool split : {false, true})
+      benchmark::RegisterBenchmark(
+          ("Conversion/" + std::to_string(w) + "x" + std::to_string(h) + (split ? "/split" : "/one_thread")).c_str(),
+          Conversion, w, h, split)
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime();
   for (Codec codec : {Codec::Avc, Codec::Hevc}) {
     const std::string label = codec == Codec::Avc ? "AVC" : "HEVC";
     for (const auto& [w, h] : sizes) {

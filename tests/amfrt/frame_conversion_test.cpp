@@ -1,4 +1,5 @@
 #include "amfrt/frame_conversion.h"
+#include "amfrt/split_conversion.h"
 
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -6,6 +7,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -186,5 +188,44 @@ TEST(FrameConversion, RefusesWhatWouldReachOutsideItsBuffersAndWritesNothing) {
     for (std::uint8_t byte : *plane) ASSERT_EQ(byte, 7);
   EXPECT_TRUE(ConvertBgraToI420(bgra.data(), 64, 16, 16, good));
 }
+
+}  // namespace
+
+namespace {
+
+class SplitSizes : public ::testing::TestWithParam<std::pair<int, int>> {};
+
+TEST_P(SplitSizes, TwoHalvesGiveTheBytesOfOneConversionInsideTheirBuffers) {
+  const auto [width, height] = GetParam();
+  const int chromaWidth = (width + 1) / 2, chromaHeight = (height + 1) / 2;
+  std::vector<std::uint8_t> bgra(static_cast<std::size_t>(width) * height * 4);
+  std::mt19937 random(static_cast<unsigned>(width * 31 + height));
+  for (std::uint8_t& byte : bgra) byte = static_cast<std::uint8_t>(random());
+  I420Picture whole(width, height);
+  ASSERT_TRUE(ConvertBgraToI420(bgra.data(), width * 4, width, height, whole.Planes()));
+
+  GuardedBytes y(static_cast<std::size_t>(width) * height);
+  GuardedBytes u(static_cast<std::size_t>(chromaWidth) * chromaHeight);
+  GuardedBytes v(u.size());
+  amfrt::SplitI420Converter converter;
+  // Many pictures in a row: the hand-over to the helper thread and its taking back both happen.
+  for (int round = 0; round < 20; ++round) {
+    std::memset(y.data(), 0, y.size());
+    std::memset(u.data(), 0, u.size());
+    std::memset(v.data(), 0, v.size());
+    ASSERT_TRUE(converter.Convert(bgra.data(), width * 4, width, height,
+                                  {y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}));
+    ASSERT_EQ(std::memcmp(y.data(), whole.y.data(), y.size()), 0) << round;
+    ASSERT_EQ(std::memcmp(u.data(), whole.u.data(), u.size()), 0) << round;
+    ASSERT_EQ(std::memcmp(v.data(), whole.v.data(), v.size()), 0) << round;
+  }
+  EXPECT_FALSE(converter.Convert(bgra.data(), width * 4 - 4, width, height,
+                                 {y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}));
+}
+
+// Split and unsplit sizes, odd ones among them.
+INSTANTIATE_TEST_SUITE_P(Sizes, SplitSizes,
+                         ::testing::Values(std::pair{320, 180}, std::pair{1280, 720}, std::pair{1281, 723},
+                                           std::pair{1920, 1080}, std::pair{4000, 242}));
 
 }  // namespace
