@@ -13,6 +13,7 @@
 #include <deque>
 #include <limits>
 #include <map>
+#include <string_view>
 
 namespace {
 
@@ -229,12 +230,32 @@ struct LinuxPtraceConnection::State {
     thread.State = ThreadState::Running;
   }
 
+  // True when the thread is a zombie or dead, by the state letter of its stat file.
+  bool HasEnded(pid_t tid) const {
+    const std::string path = "/proc/" + std::to_string(Pid) + "/task/" + std::to_string(tid) + "/stat";
+    unique_fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return true;
+    char stat[512];
+    const ssize_t n = read(fd.get(), stat, sizeof stat - 1);
+    if (n <= 0) return true;
+    const std::string_view text(stat, static_cast<std::size_t>(n));
+    const auto close = text.rfind(')');
+    return close == std::string_view::npos || close + 2 >= text.size() || text[close + 2] == 'Z' ||
+           text[close + 2] == 'X';
+  }
+
   void StopAll() {
     for (;;) {
       if (Exit) return;
       bool running = false;
       for (auto& [tid, thread] : ThreadsById) {
         if (thread->State != ThreadState::Running) continue;
+        // A main thread that ended before the others never stops again; its end is reported
+        // with the process's, so waiting for it would hold every other thread for good.
+        if (tid == Pid && HasEnded(tid)) {
+          thread->State = ThreadState::Held;
+          continue;
+        }
         running = true;
         if (!thread->Interrupted) {
           thread->Interrupted = true;
