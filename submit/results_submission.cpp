@@ -19,6 +19,8 @@ void SubmitResults(BenchmarkSession& session, corvantis::http::HttpSender& sende
                    const ChatEndpoint& endpoint) {
   Console& out = StdOut();
   out.Write(L"Finalizing...");
+  // Shown before the requests below wait on the network (up to their time limits).
+  out.Flush();
   try {
     const std::string text = ToUtf8(session.ResultsText);
     sentry_capture_event(sentry_value_new_message_event(SENTRY_LEVEL_INFO, nullptr, text.c_str()));

@@ -152,7 +152,6 @@ HttpResponse CurlHttpSender::Send(const HttpRequest& request) {
   Check(curl_easy_setopt(e, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS)),
         "CURLOPT_PROTOCOLS");
 #endif
-  Check(curl_easy_setopt(e, CURLOPT_PROXY, ""), "CURLOPT_PROXY");
   if (request.connectTimeoutMs > 0) {
     Check(curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, request.connectTimeoutMs),
           "CURLOPT_CONNECTTIMEOUT_MS");

@@ -9,7 +9,10 @@
 #include <thread>
 #include <utility>
 
+#include "amf/encoder_config.h"
 #include "platform/graphics.h"
+#include "platform/hresult_error.h"
+#include "amf/clip_scenario.h"
 
 const RuntimeLibrary& Runtime() {
   static const RuntimeLibrary runtime = [] {
@@ -92,8 +95,24 @@ void ConfigureLikeProgram(amf::AMFComponent* c, const EncoderConfig& config) {
 EncoderRig::EncoderRig(const EncoderConfig& c, bool init) : config(c) {
   amf::AMFFactory* factory = Runtime().factory;
   if (CreateCpuDevice(device.put(), deviceContext.put(), c.renderNode) < 0 || factory == nullptr ||
-      factory->CreateContext(&context) != AMF_OK || context->InitDX11(device.get(), amf::AMF_DX11_0) != AMF_OK ||
-      factory->CreateComponent(context.GetPtr(), NamesOf(c.codec).componentId, &encoder) != AMF_OK) {
+      factory->CreateContext(&context) != AMF_OK || context->InitDX11(device.get(), amf::AMF_DX11_0) != AMF_OK) {
+    ADD_FAILURE() << "encoder set-up";
+    return;
+  }
+  if (init && c.lowLatency && c.qualityPreset < 0 && c.bPictures == 0) {
+    // The program's settings: through the program's own configuration, Init included.
+    const ClipScenario clip{static_cast<std::uint32_t>(c.width), static_cast<std::uint32_t>(c.height), 60, 1, 1};
+    try {
+      if (c.codec == TestCodec::Avc) ConfigureAvcEncoder(factory, context.GetPtr(), encoder, clip, 500000);
+      else ConfigureHevcEncoder(factory, context.GetPtr(), encoder, clip, 500000);
+      initResult = AMF_OK;
+    } catch (const hresult_error& error) {
+      initResult = static_cast<AMF_RESULT>(static_cast<std::uint32_t>(error.code()) & 0xFFFFu);
+    }
+    return;
+  }
+  // Other settings, or properties a test sets before Init, need the steps one by one.
+  if (factory->CreateComponent(context.GetPtr(), NamesOf(c.codec).componentId, &encoder) != AMF_OK) {
     ADD_FAILURE() << "encoder set-up";
     return;
   }

@@ -140,8 +140,10 @@ TEST_F(CrashReportingTest, AdapterLineAndTags) {
   EXPECT_EQ(tags["dxgi_adapter_device_id"], "0x00AB");
 }
 
+// The tag takes the caller's text, the breadcrumb formats the 64-bit value again: a version
+// whose text differs from the one passed in tells a copied text apart.
 TEST_F(CrashReportingTest, AmfVersionTagAndBreadcrumb) {
-  ReportAmfVersion("1.4.18.0", 0x0001000400120000ull);
+  ReportAmfVersion("1.4.18.0", 0xFFFF000500070003ull);
   EXPECT_EQ(Tags()["amf_version"], "1.4.18.0");
   const auto crumbs = st::ScopeSnapshot()["breadcrumbs"];
   ASSERT_EQ(crumbs.size(), 1u);
@@ -149,7 +151,7 @@ TEST_F(CrashReportingTest, AmfVersionTagAndBreadcrumb) {
   EXPECT_EQ(crumbs[0]["message"], "amf");
   EXPECT_EQ(crumbs[0]["category"], "hardware");
   EXPECT_EQ(crumbs[0]["level"], "info");
-  EXPECT_EQ(crumbs[0]["data"]["version"], "1.4.18.0");
+  EXPECT_EQ(crumbs[0]["data"]["version"], "65535.5.7.3");
   EXPECT_TRUE(crumbs[0].contains("timestamp"));
 }
 

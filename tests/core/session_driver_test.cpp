@@ -12,13 +12,17 @@ namespace {
 
 class FakeAdapter final : public RefCounted<IDXGIAdapter1> {
  public:
-  explicit FakeAdapter(DXGI_ADAPTER_DESC1 d) : desc(d) {}
+  FakeAdapter(DXGI_ADAPTER_DESC1 d, int* alive) : desc(d), alive_(alive) { ++*alive_; }
+  ~FakeAdapter() override { --*alive_; }
   HRESULT GetDesc1(DXGI_ADAPTER_DESC1* out) override {
     *out = desc;
     return S_OK;
   }
   const char* RenderNodePath() const noexcept override { return ""; }
   DXGI_ADAPTER_DESC1 desc;
+
+ private:
+  int* alive_;
 };
 
 class FakeFactory final : public RefCounted<IDXGIFactory1> {
@@ -26,10 +30,11 @@ class FakeFactory final : public RefCounted<IDXGIFactory1> {
   HRESULT EnumAdapters1(std::uint32_t index, IDXGIAdapter1** out) override {
     enumerated.push_back(index);
     if (index >= adapters.size()) return DXGI_ERROR_NOT_FOUND;
-    *out = new FakeAdapter(adapters[index]);
+    *out = new FakeAdapter(adapters[index], &aliveAdapters);
     return S_OK;
   }
   std::vector<DXGI_ADAPTER_DESC1> adapters;
+  int aliveAdapters = 0;
   std::vector<std::uint32_t> enumerated;
 };
 
@@ -82,10 +87,17 @@ class RecordingEnvironment final : public SessionEnvironment {
   }
   GraphicsApi& Graphics() override { return graphics; }
   void StartCrashReporting() override { calls.push_back("Start"); }
-  void ReportUser(const std::wstring& email) override { calls.push_back("User " + std::string(email.begin(), email.end())); }
-  void ReportDriverVersion() override { calls.push_back("Driver"); }
+  void ReportUser(const std::wstring& email) override {
+    calls.push_back("User " + std::string(email.begin(), email.end()));
+    RaiseIf("User");
+  }
+  void ReportDriverVersion() override {
+    calls.push_back("Driver");
+    RaiseIf("Driver");
+  }
   void ReportAdapter(const DXGI_ADAPTER_DESC1& d) override {
     calls.push_back("Adapter " + std::to_string(d.VendorId));
+    RaiseIf("Adapter");
   }
   void RunScenarioSeries(BenchmarkSession& session, const CodecProfile& profile) override {
     const std::wstring label = profile.Label;
@@ -96,6 +108,7 @@ class RecordingEnvironment final : public SessionEnvironment {
   void SubmitResults(BenchmarkSession& session) override {
     calls.push_back("Submit");
     submitted = session.ResultsText;
+    RaiseIf("Submit");
   }
   void StopCrashReporting() override { calls.push_back("Stop"); }
 
@@ -105,6 +118,12 @@ class RecordingEnvironment final : public SessionEnvironment {
   std::vector<std::wstring> resultsAtSeries;
   std::function<void(BenchmarkSession&, const std::wstring&)> series;
   std::wstring submitted;
+  std::string raiseIn;  // the step that raises, as a failed text conversion would
+
+ private:
+  void RaiseIf(const char* step) const {
+    if (raiseIn == step) throw hresult_error(HRESULT_FROM_WIN32(1113));
+  }
 };
 
 class SessionDriverTest : public ::testing::Test {
@@ -214,6 +233,53 @@ TEST_F(SessionDriverTest, RoInitializeFailureLeavesBeforeCrashReporting) {
     EXPECT_EQ(e.code(), E_OUTOFMEMORY);
   }
   EXPECT_EQ(env.calls, (Calls{"RoInitialize"}));
+}
+
+// Errors of the adapter report and of the submission reach the outer catch and crash reporting
+// still stops; the user and driver reports run before that catch, so theirs leave the session.
+TEST_F(SessionDriverTest, ReportAndSubmissionErrorsFollowTheFailureTable) {
+  const struct {
+    const char* step;
+    bool caught;
+    Calls calls;
+  } cases[] = {
+      {"Adapter", true, {"RoInitialize", "Start", "User a@b", "Driver", "Adapter 4098", "Stop"}},
+      {"Submit", true,
+       {"RoInitialize", "Start", "User a@b", "Driver", "Adapter 4098", "Series AVC", "Series HEVC", "Submit",
+        "Stop"}},
+      {"User", false, {"RoInitialize", "Start", "User a@b"}},
+      {"Driver", false, {"RoInitialize", "Start", "User a@b", "Driver"}},
+  };
+  for (const auto& c : cases) {
+    RecordingEnvironment e;
+    e.graphics.factory->adapters = {Adapter(L"Radeon", 0x1002, 1)};
+    e.raiseIn = c.step;
+    BenchmarkSession s;
+    s.UserEmail = L"a@b";
+    if (c.caught) {
+      EXPECT_EQ(RunBenchmarkSession(s, e), 0) << c.step;
+    } else {
+      EXPECT_THROW(RunBenchmarkSession(s, e), hresult_error) << c.step;
+    }
+    EXPECT_EQ(e.calls, c.calls) << c.step;
+  }
+}
+
+TEST_F(SessionDriverTest, SkippedAdaptersAreReleased) {
+  FakeFactory& factory = *env.graphics.factory;
+  factory.adapters = {Adapter(L"Intel UHD", 0x8086, 1), Adapter(L"NVIDIA", 0x10DE, 2), Adapter(L"Radeon", 0x1002, 3)};
+  Run();
+  EXPECT_EQ(factory.aliveAdapters, 1);  // the chosen one, held by the session
+  session.Adapter.reset();
+  EXPECT_EQ(factory.aliveAdapters, 0);
+
+  // Without an AMD adapter nothing is kept.
+  RecordingEnvironment none;
+  none.graphics.factory->adapters = {Adapter(L"Intel UHD", 0x8086, 1),
+                                     Adapter(L"Software", 0, 0, 0, 0, DXGI_ADAPTER_FLAG_SOFTWARE)};
+  BenchmarkSession s;
+  RunBenchmarkSession(s, none);
+  EXPECT_EQ(none.graphics.factory->aliveAdapters, 0);
 }
 
 TEST(SessionRecord, StartsWithTheDefaultTextureDescription) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <nlohmann/json.hpp>
 
@@ -19,6 +20,7 @@ namespace http = corvantis::http;
 class RecordingSender final : public http::HttpSender {
  public:
   http::HttpResponse Send(const http::HttpRequest& request) override {
+    if (onSend) onSend();
     std::lock_guard lock(mutex);
     requests.push_back(request);
     if (fail) throw http::HttpError(http::HttpError::Reason::kConnect, "refused");
@@ -32,6 +34,7 @@ class RecordingSender final : public http::HttpSender {
   std::vector<http::HttpRequest> requests;
   long status = 200;
   bool fail = false;
+  std::function<void()> onSend;
 };
 
 std::string g_base;
@@ -85,6 +88,19 @@ TEST_F(SubmissionTest, PostsTheTwoMembersAndCapturesTheText) {
   EXPECT_GT(requests[0].totalTimeoutMs, 0);
   EXPECT_GT(requests[0].connectTimeoutMs, 0);
   EXPECT_EQ(CapturedMessage(), "Radeon (Corvantis)\n\nAVC; AMF 1.4.18.0\n\n640x360@144\t2.10\n\xc3\xa9\"\n");
+}
+
+// On a terminal "Finalizing..." must show while the requests wait, not only with the line's end.
+TEST_F(SubmissionTest, FinalizingIsFlushedBeforeTheRequestWaits) {
+  std::wstring shown;
+  int flushes = -1;
+  chat.onSend = [&] {
+    shown = console.text();
+    flushes = console.flushes();
+  };
+  SubmitResults(session, chat, ChatEndpoint{&Base, 1});
+  EXPECT_EQ(shown, L"Finalizing...");
+  EXPECT_EQ(flushes, 1);
 }
 
 TEST_F(SubmissionTest, EmptyTextStillPostsAndCaptures) {

@@ -143,14 +143,14 @@ class StoredAddress(unittest.TestCase):
 class FailingDestinations(unittest.TestCase):
     """Without a runtime both series end at once, so these runs only exercise the submission."""
 
-    def run_against(self, chat_status):
+    def run_against(self, chat_status, env=None):
         chat = Recorder(CHAT_PORT, chat_status) if chat_status is not None else None
         try:
             with tempfile.TemporaryDirectory(prefix="corvantis-e2e-") as directory:
                 program = install(directory, with_runtime=False)
                 start = time.monotonic()
                 result = subprocess.run([program, "-Adapter:Software"], capture_output=True, text=True,
-                                        timeout=120, cwd=directory)
+                                        timeout=120, cwd=directory, env=env)
                 elapsed = time.monotonic() - start
         finally:
             if chat:
@@ -179,6 +179,32 @@ class FailingDestinations(unittest.TestCase):
         self.assertEqual(len(chat.requests), 1)
         # The request's own limit (30 s) and the event client's bounded shutdown (2 s).
         self.assertLess(elapsed, 45)
+
+    def test_the_event_stays_captured_when_the_chat_post_then_fails(self):
+        for chat_status in (500, None):
+            events = Recorder(EVENT_PORT)
+            try:
+                _, chat = self.run_against(chat_status)
+            finally:
+                events.close()
+            self.assertEqual(len(events.requests), 1, chat_status)
+            _, item, event = parse_envelope(events.requests[0][2])
+            self.assertEqual((item["type"], event["level"]), ("event", "info"))
+            self.assertIn("(Corvantis)", event["message"]["formatted"])
+            if chat:
+                self.assertEqual(len(chat.requests), 1)
+
+    def test_both_destinations_use_the_proxy_from_the_environment(self):
+        proxy = Recorder(0)
+        try:
+            env = {k: v for k, v in os.environ.items() if k.lower() not in ("no_proxy", "all_proxy")}
+            env["http_proxy"] = "127.0.0.1:%d" % proxy.server_address[1]
+            self.run_against(None, env)
+        finally:
+            proxy.close()
+        self.assertEqual(sorted(path for path, _, _ in proxy.requests),
+                         ["http://127.0.0.1:%d/api/42/envelope/" % EVENT_PORT,
+                          "http://127.0.0.1:%d/bot-test/sendMessage" % CHAT_PORT])
 
 
 if __name__ == "__main__":

@@ -301,6 +301,31 @@ TEST_F(EncodeLoopTest, RefusedDrainIsRetriedWithOutputPumpedBetween) {
   EXPECT_EQ(state_.OutputChunks.size(), 30u);
 }
 
+// A Drain failure other than "try later" is an error: it must neither be retried for ever nor
+// taken as success (no snapshot of a stream that never ended).
+TEST_F(EncodeLoopTest, FailedDrainRaisesAfterOneRetryOfARefusal) {
+  encoder_.DrainResults = {AMF_INPUT_FULL, AMF_UNEXPECTED};
+  EXPECT_EQ(RaisedCode([&] { Run(Clip(30)); }), 0xC14D0002u);
+  EXPECT_EQ(encoder_.DrainCalls, 2);
+  EXPECT_TRUE(host_.Saves.empty());
+  EXPECT_EQ(clock_.PeriodEnds(), 1);
+}
+
+// A per-frame surface property that fails stops the clip before that frame is submitted.
+TEST_F(EncodeLoopTest, FailedSurfacePropertyRaisesBeforeTheFrameIsSubmitted) {
+  for (const wchar_t* name : {L"InsertAUD", L"InsertSPS", L"InsertPPS"}) {
+    state_ = {};
+    FakeEncoder encoder;
+    encoder.PacingClock = &clock_;
+    // Every slot's surface refuses the property: the first frame meets it.
+    for (auto& surface : context_.Surfaces) surface->FailingProperties = {{name, AMF_INVALID_ARG}};
+    EXPECT_EQ(RaisedCode([&] { RunEncodeLoop(&encoder, pool_, Clip(30), AvcProfile().Properties, state_, host_, clock_); }),
+              0xC14D0004u)
+        << name;
+    EXPECT_EQ(encoder.SubmitCalls, 0) << name;
+  }
+}
+
 TEST_F(EncodeLoopTest, SavesTheTextureOfTheSlotHoldingTheLastFrame) {
   encoder_.SubmitResults[59] = AMF_INPUT_FULL;
   Run(Clip(60));

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "amf/format_text.h"
 #include "platform/console.h"
 #include "platform/drawing/cairo_drawing.h"
 #include "platform/graphics.h"
@@ -30,6 +31,8 @@ using series_testing::ReadFile;
 using series_testing::ScenarioSeriesTest;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::Pair;
 
 constexpr amf::amf_uint64 kVersion = FakeSeriesHost::kVersion;
 constexpr wchar_t kHeader[] = L"AVC; AMF 1.4.18.0\n\n";
@@ -89,6 +92,76 @@ TEST_F(ScenarioSeriesTest, EveryClipGetsAndReleasesItsOwnObjects) {
   EXPECT_FALSE(session_.FrameTexture);
   EXPECT_FALSE(session_.RenderTarget);
   EXPECT_FALSE(session_.TextFormat);
+}
+
+// --- what reaches the encoder ---
+
+TEST_F(ScenarioSeriesTest, TheEncoderGetsTheBitRatesWithTheTypesOfItsConfiguration) {
+  using T = amf::AMF_VARIANT_TYPE;
+  host_.Rows = {{64, 36, 30, 1, 1}};
+  RunSeries();
+  std::once_flag hevcReported;
+  profile_ = HevcProfile();
+  profile_.VersionReported = &hevcReported;
+  RunSeries();
+  ASSERT_EQ(host_.Factory.Encoders.size(), 2u);
+  const auto typesAndValues = [&](std::size_t encoder) {
+    std::vector<std::pair<std::wstring, std::pair<T, std::int64_t>>> sets;
+    for (const auto& set : host_.Factory.Encoders[encoder]->Sets) sets.push_back({set.Name, {set.Type, set.Value}});
+    return sets;
+  };
+  const auto rate = std::pair<T, std::int64_t>{amf::AMF_VARIANT_RATE, 0};
+  const auto integer = [](std::int64_t v) { return std::pair<T, std::int64_t>{amf::AMF_VARIANT_INT64, v}; };
+  EXPECT_THAT(typesAndValues(0),
+              ElementsAre(Pair(L"FrameRate", rate), Pair(L"Profile", integer(100)),
+                          Pair(L"LowLatencyInternal", std::pair<T, std::int64_t>{amf::AMF_VARIANT_BOOL, 1}),
+                          Pair(L"RateControlMethod", integer(3)), Pair(L"TargetBitrate", integer(500000)),
+                          Pair(L"PeakBitrate", integer(625000)), Pair(L"EnforceHRD", integer(0)),
+                          Pair(L"IDRPeriod", integer(0)), Pair(L"BPicturesPattern", integer(0)),
+                          Pair(L"QualityPreset", integer(1))));
+  EXPECT_THAT(typesAndValues(1),
+              ElementsAre(Pair(L"HevcFrameRate", rate), Pair(L"HevcProfile", integer(1)), Pair(L"HevcTier", integer(0)),
+                          Pair(L"LowLatencyInternal", integer(1)), Pair(L"HevcRateControlMethod", integer(1)),
+                          Pair(L"HevcTargetBitrate", integer(500000)), Pair(L"HevcPeakBitrate", integer(625000)),
+                          Pair(L"HevcEnforceHRD", integer(0)), Pair(L"HevcGOPSPerIDR", integer(1)),
+                          Pair(L"HevcGOPSize", integer(0)), Pair(L"HevcQualityPreset", integer(10))));
+}
+
+// The sample of frame k is the mean of the latency window when k is submitted; the clip average
+// is the mean of the later half of the samples. Latencies that vary make neither a whole number.
+TEST_F(ScenarioSeriesTest, SamplesAndTheLaterHalfAverageOfVaryingLatencies) {
+  host_.Rows = {{64, 36, 60, 1, 1}};
+  const auto latency = [](std::uint32_t output) { return 2u + output % 3u + (output % 7u == 0 ? 4u : 0u); };
+  setUpEncoder_ = [&](FakeEncoder& encoder, std::size_t) { encoder.Latency = latency; };
+  RunSeries();
+
+  // Every output is ready (at most 8 ms) before the next frame is due (16 or 17 ms), so frame k
+  // sees the latencies of the (at most 32) frames before it.
+  std::vector<double> samples;
+  for (std::uint32_t k = 1; k < 60; ++k) {
+    const std::uint32_t first = k > 32 ? k - 32 : 0;
+    double sum = 0;
+    for (std::uint32_t i = first; i < k; ++i) sum += latency(i);
+    samples.push_back(sum / (k - first));
+  }
+  double later = 0;
+  for (std::size_t i = samples.size() / 2; i < samples.size(); ++i) later += samples[i];
+  later /= static_cast<double>(samples.size() - samples.size() / 2);
+  const std::wstring average = FormatWide(L"%.2f", later);
+  ASSERT_NE(average.substr(average.size() - 2), L"00");
+  EXPECT_THAT(console_.text(), HasSubstr(L"Average Encoding Time: " + average + L" ms\n"));
+  EXPECT_THAT(session_.ResultsText, HasSubstr(L"64x36@60\t" + average + L"\n"));
+}
+
+TEST_F(ScenarioSeriesTest, SnapshotThatCannotBeWrittenEndsTheSeriesWithoutAResult) {
+  host_.Rows = {{64, 36, 30, 1, 1}, {80, 45, 30, 1, 1}};
+  // A folder where the picture should go.
+  std::filesystem::create_directory(StreamName(L"64x36@30") + L".png");
+  RunSeries();
+  EXPECT_EQ(session_.ResultsText, std::wstring(kSeed) + kHeader);
+  EXPECT_FALSE(std::filesystem::exists(StreamName(L"64x36@30")));
+  EXPECT_EQ(host_.Factory.Encoders.size(), 1u);
+  EXPECT_THAT(console_.text(), Not(HasSubstr(L"Average Encoding Time")));
 }
 
 // --- verdicts ---

@@ -1,0 +1,109 @@
+// The program's own frames through the real encoder runtime, as a series encodes them: what the
+// stream holds against the settings the encoder was given.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cwchar>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <vector>
+
+#include "amf/factory_helper.h"
+#include "platform/console.h"
+#include "platform/drawing/cairo_drawing.h"
+#include "platform/graphics.h"
+#include "platform/utf.h"
+#include "scenarios/codec_profile.h"
+#include "scenarios/scenario_series.h"
+
+namespace {
+
+class RuntimeHost final : public SeriesHost {
+ public:
+  RuntimeHost(ClipScenario row, std::wstring directory) : row_(row), directory_(std::move(directory)) {}
+  std::span<const ClipScenario> Matrix() override { return {&row_, 1}; }
+  AMF_RESULT LoadRuntime() override { return loader_.LoadRuntime(); }
+  amf::AMFFactory* RuntimeFactory() override { return loader_.RuntimeFactory(); }
+  amf::amf_uint64 RuntimeVersion() override { return loader_.RuntimeVersion(); }
+  bool IsDebuggerPresent() override { return false; }
+  void EnableAmfDebugTracing() override {}
+  void ReportAmfVersion(const std::string&, amf::amf_uint64) override {}
+  Clock& GetClock() override { return SystemClock(); }
+  std::wstring OutputDirectory() override { return directory_; }
+
+ private:
+  ClipScenario row_;
+  AMFFactoryHelper loader_{Utf8ToWide(AMFRT_LIBRARY_PATH)};
+  std::wstring directory_;
+};
+
+// The pictures of an Annex-B stream that begins each access unit with a delimiter: for each,
+// whether it is an IDR picture. x264 may cut a picture into several slices.
+std::vector<bool> Pictures(const std::string& stream, bool hevc) {
+  std::vector<bool> idr;
+  for (std::size_t i = 0; i + 3 < stream.size(); ++i) {
+    if (stream[i] != 0 || stream[i + 1] != 0 || stream[i + 2] != 1) continue;
+    const auto header = static_cast<unsigned char>(stream[i + 3]);
+    const int type = hevc ? (header >> 1) & 0x3F : header & 0x1F;
+    if (type == (hevc ? 35 : 9)) idr.push_back(false);
+    else if (!idr.empty() && (hevc ? type == 19 || type == 20 : type == 5)) idr.back() = true;
+    i += 2;
+  }
+  return idr;
+}
+
+class RealStreamTest : public ::testing::TestWithParam<bool> {};
+
+// 300 frames in 5 s: more than the libraries' default keyframe interval of 250, so infinite
+// intervals are told apart from the default; the bit rate of 500000 is a ceiling for content as
+// simple as these frames (the figure is printed).
+TEST_P(RealStreamTest, OneIdrAndTheBitRateOfA5SecondClip) {
+  const bool hevc = GetParam();
+  char pattern[] = "/tmp/corvantis-real-stream-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::filesystem::path directory = pattern;
+
+  BenchmarkSession session;
+  ASSERT_EQ(CreateCpuDevice(session.Device.put(), session.DeviceContext.put()), S_OK);
+  ASSERT_EQ(CreateCairoD2DFactory(session.D2DFactory.put()), S_OK);
+  ASSERT_EQ(CreateFontconfigDWriteFactory(session.DWriteFactory.put()), S_OK);
+  ASSERT_EQ(CreatePngImagingFactory(session.WicFactory.put()), S_OK);
+  session.TextureDescription.MipLevels = 1;
+  session.TextureDescription.BindFlags = 0x28;
+  std::wcsncpy(session.AdapterDescription.Description, L"Software adapter", 127);
+  RuntimeHost host({640, 360, 60, 1, 5}, directory.wstring());
+  CodecProfile profile = hevc ? HevcProfile() : AvcProfile();
+  std::once_flag reported;
+  profile.VersionReported = &reported;
+  StringConsole console;
+  {
+    ScopedConsoleRedirect redirect(console);
+    RunScenarioSeries(session, profile, host);
+  }
+  std::vector<std::filesystem::path> streams;
+  for (const auto& entry : std::filesystem::directory_iterator(directory))
+    if (entry.path().extension() == (hevc ? ".h265" : ".h264")) streams.push_back(entry.path());
+  ASSERT_EQ(streams.size(), 1u) << WideToUtf8Lossy(console.text());
+  std::ifstream in(streams[0], std::ios::binary);
+  const std::string stream{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::filesystem::remove_all(directory);
+
+  const std::vector<bool> idr = Pictures(stream, hevc);
+  EXPECT_EQ(idr.size(), 300u);
+  EXPECT_EQ(std::count(idr.begin(), idr.end(), true), 1);
+  EXPECT_TRUE(!idr.empty() && idr[0]) << "the first picture is the IDR";
+
+  const double bitsPerSecond = static_cast<double>(stream.size()) * 8 / 5;
+  std::printf("%s: %zu bytes in 5 s, %.0f bit/s against the target 500000\n", hevc ? "HEVC" : "AVC",
+              stream.size(), bitsPerSecond);
+  EXPECT_LE(bitsPerSecond, 500000 * 1.10);
+  EXPECT_GE(bitsPerSecond, 20000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codecs, RealStreamTest, ::testing::Values(false, true),
+                         [](const auto& param) { return param.param ? "Hevc" : "Avc"; });
+
+}  // namespace
