@@ -3,6 +3,7 @@
 // processes on x86-64. All fields little-endian; structures packed to 4 bytes as dbghelp's are.
 #include <cstddef>
 #include <cstdint>
+#include "platform/debug_event.h"
 
 namespace corvantis::minidump {
 
@@ -249,15 +250,8 @@ struct CV_INFO_ELF_HEADER {
   // std::uint8_t BuildId[] follows.
 };
 
-struct MINIDUMP_EXCEPTION {
-  std::uint32_t ExceptionCode;
-  std::uint32_t ExceptionFlags;
-  std::uint64_t ExceptionRecord;
-  std::uint64_t ExceptionAddress;
-  std::uint32_t NumberParameters;
-  std::uint32_t UnusedAlignment;
-  std::uint64_t ExceptionInformation[15];
-};
+// The same 152-byte layout as the record a debug event carries.
+using MINIDUMP_EXCEPTION = EXCEPTION_RECORD64;
 static_assert(sizeof(MINIDUMP_EXCEPTION) == 152);
 
 struct MINIDUMP_EXCEPTION_STREAM {
