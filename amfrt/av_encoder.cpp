@@ -111,9 +111,10 @@ AMF_RESULT AvEncoder::Open(const EncoderSettings& settings, int width, int heigh
   encoder->width_ = width;
   encoder->height_ = height;
   encoder->context_.reset(avcodec_alloc_context3(codec));
-  encoder->frame_.reset(av_frame_alloc());
+  for (auto& frame : encoder->frames_) frame.reset(av_frame_alloc());
   encoder->packet_.reset(av_packet_alloc());
-  if (!encoder->context_ || !encoder->frame_ || !encoder->packet_) return AMF_OUT_OF_MEMORY;
+  if (!encoder->context_ || !encoder->frames_[0] || !encoder->frames_[1] || !encoder->packet_)
+    return AMF_OUT_OF_MEMORY;
 
   AVCodecContext* c = encoder->context_.get();
   c->width = width;
@@ -156,11 +157,13 @@ AMF_RESULT AvEncoder::Open(const EncoderSettings& settings, int width, int heigh
     return AMF_FAIL;
   }
 
-  AVFrame* frame = encoder->frame_.get();
-  frame->format = AV_PIX_FMT_YUV420P;
-  frame->width = width;
-  frame->height = height;
-  if (const int r = av_frame_get_buffer(frame, 0); r < 0) return Failed(scope, "av_frame_get_buffer", r);
+  for (auto& frame : encoder->frames_) {
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->width = width;
+    frame->height = height;
+  }
+  if (const int r = av_frame_get_buffer(encoder->frames_[0].get(), 0); r < 0)
+    return Failed(scope, "av_frame_get_buffer", r);
 
   wchar_t summary[1024];
   std::swprintf(summary, std::size(summary),
@@ -175,20 +178,53 @@ AMF_RESULT AvEncoder::Open(const EncoderSettings& settings, int width, int heigh
   return AMF_OK;
 }
 
-AMF_RESULT AvEncoder::Encode(const std::uint8_t* bgra, int rowPitch, std::int64_t frameIndex, PacketSink& sink) {
-  AVFrame* frame = frame_.get();
-  // Frees nothing and allocates nothing unless the encoder still holds the previous picture.
-  if (const int r = av_frame_make_writable(frame); r < 0)
-    return Failed(NamesOf(codec_).componentId, "av_frame_make_writable", r);
-  // Straight into the frame libavcodec hands on: the encoder's own copy is the only other one.
-  const I420Planes planes{frame->data[0], frame->linesize[0], frame->data[1],
-                          frame->linesize[1], frame->data[2], frame->linesize[2]};
-  if (!converter_.Convert(bgra, rowPitch, width_, height_, planes)) {
-    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"Cannot convert a %dx%d picture of pitch %d",
-              width_, height_, rowPitch);
-    return AMF_INVALID_ARG;
+bool AvEncoder::Writable(int slot) {
+  AVFrame* frame = frames_[slot].get();
+  const wchar_t* scope = NamesOf(codec_).componentId;
+  if (frame->buf[0] == nullptr) {
+    if (const int r = av_frame_get_buffer(frame, 0); r < 0) {
+      Failed(scope, "av_frame_get_buffer", r);
+      return false;
+    }
   }
-  return EncodePicture(frame, frameIndex, sink);
+  // Frees nothing and allocates nothing unless the encoder still holds the picture.
+  if (const int r = av_frame_make_writable(frame); r < 0) {
+    Failed(scope, "av_frame_make_writable", r);
+    return false;
+  }
+  return true;
+}
+
+I420Planes AvEncoder::PlanesOf(int slot) const {
+  const AVFrame* frame = frames_[slot].get();
+  return I420Planes{frame->data[0], frame->linesize[0], frame->data[1],
+                    frame->linesize[1], frame->data[2], frame->linesize[2]};
+}
+
+AMF_RESULT AvEncoder::Encode(BgraView picture, std::int64_t frameIndex, BgraView next, PacketSink& sink) {
+  int slot = aheadSlot_;
+  const bool convertedAhead = aheadIndex_ == frameIndex && aheadSource_ == picture.pixels && picture.pixels != nullptr;
+  aheadIndex_ = -1;
+  if (!convertedAhead) {
+    // Straight into the frame libavcodec hands on: the encoder's own copy is the only other one.
+    if (!Writable(slot)) return AMF_OUT_OF_MEMORY;
+    if (!converter_.Convert(picture.pixels, picture.rowPitch, width_, height_, PlanesOf(slot))) {
+      TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"Cannot convert a %dx%d picture of pitch %d",
+                width_, height_, picture.rowPitch);
+      return AMF_INVALID_ARG;
+    }
+  }
+  const int nextSlot = 1 - slot;
+  const bool posted = next.pixels != nullptr && Writable(nextSlot) &&
+                      ahead_.Post(ConversionJob{next.pixels, next.rowPitch, width_, height_, PlanesOf(nextSlot)});
+  const AMF_RESULT result = EncodePicture(frames_[slot].get(), frameIndex, sink);
+  // Withdrawn or refused, the next picture is converted in its own call, which reports a failure.
+  if (posted && ahead_.Finish() == ConversionThread::Outcome::Converted) {
+    aheadIndex_ = frameIndex + 1;
+    aheadSource_ = next.pixels;
+    aheadSlot_ = nextSlot;
+  }
+  return result;
 }
 
 AMF_RESULT AvEncoder::EncodePicture(AVFrame* picture, std::int64_t frameIndex, PacketSink& sink) {

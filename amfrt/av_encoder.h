@@ -8,6 +8,7 @@
 #include "amf/api/result.h"
 #include "amfrt/encoder_options.h"
 #include "amfrt/frame_encoder.h"
+#include "amfrt/conversion_thread.h"
 #include "amfrt/split_conversion.h"
 
 struct AVCodecContext;
@@ -28,8 +29,9 @@ class AvEncoder final : public FrameEncoder {
   std::span<const std::uint8_t> ParameterSets() const override { return parameterSets_; }
   const std::wstring& Summary() const override { return summary_; }
   const std::wstring& Library() const override { return library_; }
-  // Converts and encodes one picture.
-  AMF_RESULT Encode(const std::uint8_t* bgra, int rowPitch, std::int64_t frameIndex, PacketSink& sink) override;
+  // Converts and encodes one picture; converts `next` on a thread of its own meanwhile, so that
+  // a queue of pictures costs the encoding alone where a core is free for the conversion.
+  AMF_RESULT Encode(BgraView picture, std::int64_t frameIndex, BgraView next, PacketSink& sink) override;
   // Encodes a yuv420p picture of the opened size as it is, without conversion (what the library
   // alone costs). Sets its pts and picture type; libavcodec takes a reference when the picture is
   // reference-counted and copies it otherwise.
@@ -43,14 +45,23 @@ class AvEncoder final : public FrameEncoder {
 
   AvEncoder() = default;
   AMF_RESULT ReceivePackets(PacketSink& sink);
+  // Picture `slot` allocated (the second one only once needed) and writable; false when it cannot be.
+  bool Writable(int slot);
+  I420Planes PlanesOf(int slot) const;
 
   Codec codec_ = Codec::Avc;
   int width_ = 0;
   int height_ = 0;
   std::unique_ptr<AVCodecContext, ContextDeleter> context_;
-  std::unique_ptr<AVFrame, FrameDeleter> frame_;
+  std::unique_ptr<AVFrame, FrameDeleter> frames_[2];
   std::unique_ptr<AVPacket, PacketDeleter> packet_;
   SplitI420Converter converter_;
+  // The next picture, converted while the previous one was encoded: its frame index, its source
+  // and the frame it is in.
+  ConversionThread ahead_;
+  std::int64_t aheadIndex_ = -1;
+  const std::uint8_t* aheadSource_ = nullptr;
+  int aheadSlot_ = 0;
   std::vector<std::uint8_t> parameterSets_;
   std::wstring summary_;
   std::wstring library_;

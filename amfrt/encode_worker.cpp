@@ -98,8 +98,10 @@ void EncodeWorker::Run() {
     if (stop_) return;
     if (!inputs_.Empty()) {
       const Pending pending = inputs_.Front();
+      // Queued and acquired until its own turn, so its texture outlives this encoding.
+      TextureSurface* next = inputs_.Size() > 1 ? inputs_.At(1).surface : nullptr;
       lock.unlock();
-      const AMF_RESULT result = EncodeOne(pending);
+      const AMF_RESULT result = EncodeOne(pending, next);
       pending.surface->Release();
       lock.lock();
       // Only now, encoded, does the frame stop counting against the input depth.
@@ -115,7 +117,7 @@ void EncodeWorker::Run() {
   }
 }
 
-AMF_RESULT EncodeWorker::EncodeOne(const Pending& pending) {
+AMF_RESULT EncodeWorker::EncodeOne(const Pending& pending, TextureSurface* next) {
   if (sent_ - received_ >= static_cast<std::int64_t>(inEncoder_.size())) {
     TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"The encoder holds more than %zu frames",
               inEncoder_.size());
@@ -127,8 +129,12 @@ AMF_RESULT EncodeWorker::EncodeOne(const Pending& pending) {
 #endif
   const std::int64_t index = sent_++;
   inEncoder_[static_cast<std::size_t>(index) % inEncoder_.size()] = pending.request;
-  ID3D11Texture2D* texture = pending.surface->Texture();
-  return encoder_->Encode(texture->Pixels(), static_cast<int>(texture->RowPitch()), index, *this);
+  const auto view = [](TextureSurface* surface) {
+    if (surface == nullptr) return BgraView{};
+    ID3D11Texture2D* texture = surface->Texture();
+    return BgraView{texture->Pixels(), static_cast<int>(texture->RowPitch())};
+  };
+  return encoder_->Encode(view(pending.surface), index, view(next), *this);
 }
 
 AMF_RESULT EncodeWorker::OnPacket(const EncodedPacket& packet) {

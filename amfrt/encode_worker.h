@@ -56,7 +56,7 @@ class EncodeWorker final : private PacketSink {
   EncodeWorker(Codec codec, std::unique_ptr<FrameEncoder> encoder);
   void Run();
   bool HasWork() const;
-  AMF_RESULT EncodeOne(const Pending& pending);
+  AMF_RESULT EncodeOne(const Pending& pending, TextureSurface* next);
   AMF_RESULT OnPacket(const EncodedPacket& packet) override;
   void Fail(AMF_RESULT result, std::unique_lock<std::mutex>& lock);
 

@@ -14,6 +14,12 @@ struct EncodedPacket {
   int pictureType;          // AVPictureType; 0 when the encoder did not say
 };
 
+// A BGRA picture in memory; no pixels when `pixels` is null.
+struct BgraView {
+  const std::uint8_t* pixels = nullptr;
+  int rowPitch = 0;
+};
+
 class PacketSink {
  public:
   virtual AMF_RESULT OnPacket(const EncodedPacket& packet) = 0;
@@ -33,8 +39,10 @@ class FrameEncoder {
   virtual const std::wstring& Summary() const = 0;
   // The library that encodes and its version, e.g. "libx264 build 164 (libavcodec 59.37.100)".
   virtual const std::wstring& Library() const = 0;
-  // Encodes one picture; every packet that became ready goes to `sink`.
-  virtual AMF_RESULT Encode(const std::uint8_t* bgra, int rowPitch, std::int64_t frameIndex, PacketSink& sink) = 0;
+  // Encodes one picture; every packet that became ready goes to `sink`. `next`, when it has
+  // pixels, is the picture the following call encodes: the encoder may read it now, alongside
+  // the encoding, and is done with it when this call returns.
+  virtual AMF_RESULT Encode(BgraView picture, std::int64_t frameIndex, BgraView next, PacketSink& sink) = 0;
   // Ends the stream and hands out the packets still inside the encoder.
   virtual AMF_RESULT Flush(PacketSink& sink) = 0;
 };

@@ -21,6 +21,8 @@ class Ring {
     ++size_;
   }
   T& Front() { return items_[head_]; }
+  // The item `i` places behind the front; the caller checks i < Size().
+  T& At(std::size_t i) { return items_[(head_ + i) % items_.size()]; }
   void Pop() {
     head_ = (head_ + 1) % items_.size();
     --size_;

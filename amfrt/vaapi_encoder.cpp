@@ -318,8 +318,8 @@ AMF_RESULT VaapiEncoder::ToNv12Surface(const std::uint8_t* bgra, int rowPitch) {
   return AMF_OK;
 }
 
-AMF_RESULT VaapiEncoder::Encode(const std::uint8_t* bgra, int rowPitch, std::int64_t frameIndex, PacketSink& sink) {
-  if (const AMF_RESULT r = ToNv12Surface(bgra, rowPitch); r != AMF_OK) return r;
+AMF_RESULT VaapiEncoder::Encode(BgraView picture, std::int64_t frameIndex, BgraView /*next*/, PacketSink& sink) {
+  if (const AMF_RESULT r = ToNv12Surface(picture.pixels, picture.rowPitch); r != AMF_OK) return r;
   AVFrame* frame = nv12Surface_.get();
   frame->pts = frameIndex;
   frame->pict_type = AV_PICTURE_TYPE_NONE;

@@ -30,7 +30,7 @@ class VaapiEncoder final : public FrameEncoder {
   std::span<const std::uint8_t> ParameterSets() const override { return parameterSets_; }
   const std::wstring& Summary() const override { return summary_; }
   const std::wstring& Library() const override { return library_; }
-  AMF_RESULT Encode(const std::uint8_t* bgra, int rowPitch, std::int64_t frameIndex, PacketSink& sink) override;
+  AMF_RESULT Encode(BgraView picture, std::int64_t frameIndex, BgraView next, PacketSink& sink) override;
   AMF_RESULT Flush(PacketSink& sink) override;
 
  private:

@@ -4,6 +4,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "tests/amfrt/runtime_support.h"
 
@@ -139,6 +140,49 @@ TEST_P(EncoderStream, WithoutLowLatencyOutputsStillMatchFramesOneToOne) {
   const StreamFile file(outputs, std::string("delayed") + NamesOf(codec).extension);
   EXPECT_EQ(FrameCount(file.path(), codec), "24");
 }
+
+// Frame k: a pattern that moves with k, so that a picture converted from the wrong texture, or
+// only partly converted, changes the stream.
+void PaintMoving(ID3D11Texture2D* texture, std::uint32_t k) {
+  D3D11_TEXTURE2D_DESC desc;
+  texture->GetDesc(&desc);
+  for (std::uint32_t y = 0; y < desc.Height; ++y) {
+    std::uint8_t* row = texture->Pixels() + static_cast<std::size_t>(y) * texture->RowPitch();
+    for (std::uint32_t x = 0; x < desc.Width; ++x) {
+      row[4 * x] = static_cast<std::uint8_t>((x + 7 * k) ^ y);
+      row[4 * x + 1] = static_cast<std::uint8_t>(y + 3 * k);
+      row[4 * x + 2] = static_cast<std::uint8_t>(x / 4 + 11 * k);
+      row[4 * x + 3] = 255;
+    }
+  }
+}
+
+class QueuedFrames : public ::testing::TestWithParam<std::tuple<TestCodec, int, int>> {};
+
+// Frames waiting in the queue are converted while earlier ones encode; the stream is the one
+// the same frames give submitted one at a time.
+TEST_P(QueuedFrames, GiveTheStreamOfFramesSubmittedOneAtATime) {
+  const auto [codec, width, height] = GetParam();
+  constexpr std::uint32_t kFrames = 14;
+  EncoderRig oneAtATime(EncoderConfig{codec, width, height});
+  EncoderRig queued(EncoderConfig{codec, width, height});
+  ASSERT_EQ(oneAtATime.initResult, AMF_OK);
+  ASSERT_EQ(queued.initResult, AMF_OK);
+  const std::vector<Output> expected = EncodeFrames(oneAtATime, kFrames, 1, PaintMoving);
+  const std::vector<Output> outputs = EncodeFrames(queued, kFrames, kFrames, PaintMoving);
+  ASSERT_EQ(expected.size(), kFrames);
+  ASSERT_EQ(outputs.size(), kFrames);
+  for (std::uint32_t k = 0; k < kFrames; ++k) EXPECT_TRUE(outputs[k].bytes == expected[k].bytes) << "frame " << k;
+}
+
+INSTANTIATE_TEST_SUITE_P(CodecsAndSizes, QueuedFrames,
+                         ::testing::Values(std::tuple{TestCodec::Avc, 320, 180}, std::tuple{TestCodec::Avc, 1280, 720},
+                                           std::tuple{TestCodec::Hevc, 320, 180}),
+                         [](const auto& p) {
+                           return std::string(std::get<0>(p.param) == TestCodec::Avc ? "Avc" : "Hevc") +
+                                  std::to_string(std::get<1>(p.param)) + "x" +
+                                  std::to_string(std::get<2>(p.param));
+                         });
 
 INSTANTIATE_TEST_SUITE_P(Codecs, EncoderStream, ::testing::Values(TestCodec::Avc, TestCodec::Hevc),
                          [](const auto& param) { return param.param == TestCodec::Avc ? "Avc" : "Hevc"; });
