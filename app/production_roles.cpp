@@ -4,6 +4,7 @@
 #include "debug_capture/configure_debugger.h"
 #include "debug_capture/debugger_launcher.h"
 #include "debug_capture/parent_debug_events.h"
+#include "platform/large_blocks.h"
 
 ProcessRoles ProductionRoles() {
   ProcessRoles roles;
@@ -13,6 +14,7 @@ ProcessRoles ProductionRoles() {
   roles.EnterBenchmarkRole = InstallParentDebugEvents;
   roles.StartDebuggerChild = [](const DebugOptions& options) { return StartDebuggerChild(options); };
   roles.RunBenchmarkSession = [](BenchmarkSession& session) {
+    ReturnLargeBlocksToSystem();
     return RunBenchmarkSession(session, ProductionEnvironment());
   };
   return roles;
