@@ -3,10 +3,10 @@
 #include <clocale>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <locale.h>
 #include <algorithm>
-#include <vector>
 
 namespace {
 
@@ -102,23 +102,36 @@ std::string FormatNarrow(const char* format, ...) {
   return std::string(buffer, std::min<std::size_t>(static_cast<std::size_t>(n), kBufferChars - 1));
 }
 
-std::wstring FormatWide(const wchar_t* format, ...) {
+std::wstring FormatWideList(std::size_t limit, const wchar_t* format, va_list args) {
+  if (limit == 0) return {};
   const std::wstring translated = TranslateWideFormat(format);
   Utf8CtypeScope scope;
-  std::vector<wchar_t> buffer(kBufferChars);
-  va_list args;
-  va_start(args, format);
+  std::wstring buffer(limit, L'\0');
   va_list retry;
   va_copy(retry, args);
   int n = std::vswprintf(buffer.data(), buffer.size(), translated.c_str(), args);
-  va_end(args);
   if (n < 0) {
-    // vswprintf reports truncation and bad arguments alike; a larger buffer tells them apart.
-    buffer.assign(1u << 20, L'\0');
-    n = std::vswprintf(buffer.data(), buffer.size(), translated.c_str(), retry);
+    // vswprintf fails alike for a text too long and for a bad argument; a memory stream takes
+    // any length and fails only for the second.
+    wchar_t* whole = nullptr;
+    std::size_t wholeChars = 0;
+    if (std::FILE* stream = open_wmemstream(&whole, &wholeChars)) {
+      n = std::vfwprintf(stream, translated.c_str(), retry);
+      std::fclose(stream);
+      if (n >= 0) buffer.assign(whole, std::min(wholeChars, limit - 1));
+      std::free(whole);
+    }
   }
   va_end(retry);
   if (n < 0) return {};
-  return std::wstring(buffer.data(),
-                      std::min<std::size_t>(static_cast<std::size_t>(n), kBufferChars - 1));
+  buffer.resize(std::min<std::size_t>(static_cast<std::size_t>(n), limit - 1));
+  return buffer;
+}
+
+std::wstring FormatWide(const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::wstring text = FormatWideList(kBufferChars, format, args);
+  va_end(args);
+  return text;
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include <cstdarg>
+#include <cstddef>
 #include <string>
 
 // printf-style formatting into an 8192-character buffer, with the Microsoft conversions: in
@@ -6,6 +8,9 @@
 // "%S"/"%ls" wide. Numbers always use a full stop. Text longer than 8191 characters is cut.
 std::string FormatNarrow(const char* format, ...);
 std::wstring FormatWide(const wchar_t* format, ...);
+// FormatWide over a va_list, cut to `limit` - 1 characters (limit at least 1). Empty for a format
+// or an argument that cannot be formatted.
+std::wstring FormatWideList(std::size_t limit, const wchar_t* format, va_list args);
 
 // The format rewritten for glibc's printf family (exposed for tests).
 std::string TranslateNarrowFormat(const char* format);

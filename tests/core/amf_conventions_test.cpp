@@ -36,9 +36,13 @@ TEST(FormatText, NumbersUseAFullStopWhateverTheLocale) {
   std::setlocale(LC_ALL, saved.c_str());
 }
 
-TEST(FormatText, LongTextIsCutAt8191Characters) {
+TEST(FormatText, LongTextIsCutAt8191CharactersAndABadArgumentGivesNoText) {
   const std::wstring longText(10000, L'a');
   EXPECT_EQ(FormatWide(L"%ls", longText.c_str()).size(), 8191u);
+  // Longer than any buffer a retry could guess.
+  const std::wstring hugeText(3 << 20, L'h');
+  EXPECT_EQ(FormatWide(L"%ls!", hugeText.c_str()), std::wstring(8191, L'h'));
+  EXPECT_EQ(FormatWide(L"[%hs]", "bad \xff UTF-8"), L"");
   const std::string longNarrow(10000, 'b');
   EXPECT_EQ(FormatNarrow("%s", longNarrow.c_str()).size(), 8191u);
 }

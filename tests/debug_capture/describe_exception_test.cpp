@@ -207,6 +207,7 @@ TEST(DescribeExceptionTest, RandomAndTruncatedImagesNeverReadUnboundedOrCrash) {
 TEST(TextTest, FormatJoinAndTrim) {
   EXPECT_EQ(FormatText(L"%s|%hs|%d", L"w\u00e9", "n\xc3\xa9", -3), L"w\u00e9|n\u00e9|-3");
   EXPECT_EQ(FormatText(L"%ls", std::wstring(5000, L'x').c_str()).size(), 4095u);
+  EXPECT_EQ(FormatText(L"%ls", std::wstring(100000, L'y').c_str()), std::wstring(4095, L'y'));
   EXPECT_EQ(JoinText({}, L"-"), L"");
   EXPECT_EQ(JoinText({L"a", L"", L"b"}, L", "), L"a, , b");
   EXPECT_EQ(TrimTrailing(L"a.b. \t\r\n."), L"a.b");
