@@ -178,21 +178,15 @@ AMF_RESULT AvEncoder::Open(const EncoderSettings& settings, int width, int heigh
   return AMF_OK;
 }
 
-bool AvEncoder::Writable(int slot) {
+AMF_RESULT AvEncoder::Writable(int slot) {
   AVFrame* frame = frames_[slot].get();
   const wchar_t* scope = NamesOf(codec_).componentId;
   if (frame->buf[0] == nullptr) {
-    if (const int r = av_frame_get_buffer(frame, 0); r < 0) {
-      Failed(scope, "av_frame_get_buffer", r);
-      return false;
-    }
+    if (const int r = av_frame_get_buffer(frame, 0); r < 0) return Failed(scope, "av_frame_get_buffer", r);
   }
   // Frees nothing and allocates nothing unless the encoder still holds the picture.
-  if (const int r = av_frame_make_writable(frame); r < 0) {
-    Failed(scope, "av_frame_make_writable", r);
-    return false;
-  }
-  return true;
+  if (const int r = av_frame_make_writable(frame); r < 0) return Failed(scope, "av_frame_make_writable", r);
+  return AMF_OK;
 }
 
 I420Planes AvEncoder::PlanesOf(int slot) const {
@@ -202,12 +196,12 @@ I420Planes AvEncoder::PlanesOf(int slot) const {
 }
 
 AMF_RESULT AvEncoder::Encode(BgraView picture, std::int64_t frameIndex, BgraView next, PacketSink& sink) {
-  int slot = aheadSlot_;
+  const int slot = aheadSlot_;
   const bool convertedAhead = aheadIndex_ == frameIndex && aheadSource_ == picture.pixels && picture.pixels != nullptr;
   aheadIndex_ = -1;
   if (!convertedAhead) {
     // Straight into the frame libavcodec hands on: the encoder's own copy is the only other one.
-    if (!Writable(slot)) return AMF_OUT_OF_MEMORY;
+    if (const AMF_RESULT r = Writable(slot); r != AMF_OK) return r;
     if (!converter_.Convert(picture.pixels, picture.rowPitch, width_, height_, PlanesOf(slot))) {
       TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"Cannot convert a %dx%d picture of pitch %d",
                 width_, height_, picture.rowPitch);
@@ -215,7 +209,7 @@ AMF_RESULT AvEncoder::Encode(BgraView picture, std::int64_t frameIndex, BgraView
     }
   }
   const int nextSlot = 1 - slot;
-  const bool posted = next.pixels != nullptr && Writable(nextSlot) &&
+  const bool posted = next.pixels != nullptr && Writable(nextSlot) == AMF_OK &&
                       ahead_.Post(ConversionJob{next.pixels, next.rowPitch, width_, height_, PlanesOf(nextSlot)});
   const AMF_RESULT result = EncodePicture(frames_[slot].get(), frameIndex, sink);
   // Withdrawn or refused, the next picture is converted in its own call, which reports a failure.

@@ -45,8 +45,9 @@ class AvEncoder final : public FrameEncoder {
 
   AvEncoder() = default;
   AMF_RESULT ReceivePackets(PacketSink& sink);
-  // Picture `slot` allocated (the second one only once needed) and writable; false when it cannot be.
-  bool Writable(int slot);
+  // Picture `slot` allocated (the second one only once needed) and writable; the traced failure
+  // when it cannot be.
+  AMF_RESULT Writable(int slot);
   I420Planes PlanesOf(int slot) const;
 
   Codec codec_ = Codec::Avc;
