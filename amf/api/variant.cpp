@@ -36,8 +36,12 @@ bool ToAscii(const Char* text, std::string* ascii) {
   return true;
 }
 
-// Parses the whole text (surrounding blanks allowed) as a decimal or 0x-hexadecimal integer.
-bool ParseInteger(const std::string& ascii, amf_int64* out) {
+enum class IntegerText { NotAnInteger, Fits, TooLarge };
+
+// Parses the whole text (surrounding blanks allowed) as a decimal or 0x-hexadecimal integer. A
+// hexadecimal text is a bit pattern (0xFFFFFFFFFFFFFFFF is -1); a decimal one beyond INT64 is too
+// large rather than wrapped.
+IntegerText ParseInteger(const std::string& ascii, amf_int64* out) {
   const char* s = ascii.c_str();
   while (*s == ' ' || *s == '\t') ++s;
   bool negative = false;
@@ -47,16 +51,18 @@ bool ParseInteger(const std::string& ascii, amf_int64* out) {
     base = 16;
     s += 2;
   }
-  if (!std::isxdigit(static_cast<unsigned char>(*s))) return false;
+  if (!std::isxdigit(static_cast<unsigned char>(*s))) return IntegerText::NotAnInteger;
   char* end = nullptr;
   errno = 0;
   const unsigned long long magnitude = std::strtoull(s, &end, base);
-  if (errno == ERANGE) return false;
+  const bool outOfRange = errno == ERANGE;
   while (*end == ' ' || *end == '\t') ++end;
-  if (*end != '\0') return false;
+  if (*end != '\0') return IntegerText::NotAnInteger;
+  constexpr unsigned long long kLargestPositive = 0x7FFFFFFFFFFFFFFFull;
+  if (outOfRange || (base == 10 && magnitude > kLargestPositive + (negative ? 1 : 0))) return IntegerText::TooLarge;
   // Negated in unsigned arithmetic: "-9223372036854775808" has no positive counterpart.
   *out = static_cast<amf_int64>(negative ? 0 - magnitude : magnitude);
-  return true;
+  return IntegerText::Fits;
 }
 
 bool ParseDouble(const std::string& ascii, amf_double* out) {
@@ -167,7 +173,7 @@ AMF_RESULT AMFVariantChangeType(AMFVariantStruct* dest, const AMFVariantStruct* 
   if (r != AMF_OK) return r;
   AMFVariantClear(dest);
 
-  bool haveInt = false, haveDouble = false;
+  bool haveInt = false, haveDouble = false, integerTooLarge = false;
   amf_int64 i = 0;
   amf_double d = 0;
   switch (from.type) {
@@ -181,7 +187,9 @@ AMF_RESULT AMFVariantChangeType(AMFVariantStruct* dest, const AMFVariantStruct* 
       const bool isAscii = from.type == AMF_VARIANT_STRING ? ToAscii(from.stringValue, &ascii)
                                                            : ToAscii(from.wstringValue, &ascii);
       if (isAscii) {
-        haveInt = ParseInteger(ascii, &i);
+        const IntegerText integer = ParseInteger(ascii, &i);
+        haveInt = integer == IntegerText::Fits;
+        integerTooLarge = integer == IntegerText::TooLarge;
         if (!haveInt) haveDouble = ParseDouble(ascii, &d);
       }
       break;
@@ -191,7 +199,9 @@ AMF_RESULT AMFVariantChangeType(AMFVariantStruct* dest, const AMFVariantStruct* 
   // A double has an INT64 value only when its whole part fits: not NaN, the infinities, nor
   // magnitudes from 2^63 up. The conversion exists, the value is out of range: AMF_OUT_OF_RANGE.
   bool intFits = haveInt;
-  if (haveDouble && !haveInt && d >= -0x1p63 && d < 0x1p63) {
+  // An integer text too large keeps its double value but has no INT64 one, even where rounding
+  // would bring the double into range.
+  if (haveDouble && !haveInt && !integerTooLarge && d >= -0x1p63 && d < 0x1p63) {
     i = static_cast<amf_int64>(d);
     intFits = true;
   }

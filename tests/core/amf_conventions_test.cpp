@@ -208,6 +208,19 @@ TEST(Variant, NumbersWithoutAnInt64ValueAreOutOfRange) {
   amf::AMFVariantAssignString(&from, "-9223372036854775808");
   ASSERT_EQ(amf::AMFVariantChangeType(&to, &from, amf::AMF_VARIANT_INT64), AMF_OK);
   EXPECT_EQ(to.int64Value, INT64_MIN);
+  // Decimal text beyond INT64 is out of range, not wrapped, also where the double rounds into
+  // range; hexadecimal text is a bit pattern.
+  for (const char* tooLarge : {"9223372036854775808", "18446744073709551615", "-9223372036854775809",
+                               "99999999999999999999", "0x10000000000000000"}) {
+    amf::AMFVariantAssignString(&from, tooLarge);
+    EXPECT_EQ(amf::AMFVariantChangeType(&to, &from, amf::AMF_VARIANT_INT64), AMF_OUT_OF_RANGE) << tooLarge;
+  }
+  amf::AMFVariantAssignString(&from, "9223372036854775808");
+  ASSERT_EQ(amf::AMFVariantChangeType(&to, &from, amf::AMF_VARIANT_DOUBLE), AMF_OK);
+  EXPECT_EQ(to.doubleValue, 0x1p63);
+  amf::AMFVariantAssignString(&from, " 0xFFFFFFFFFFFFFFFF ");
+  ASSERT_EQ(amf::AMFVariantChangeType(&to, &from, amf::AMF_VARIANT_INT64), AMF_OK);
+  EXPECT_EQ(to.int64Value, -1);
   // A NaN property reads as 0, not as whatever the cast made of it.
   FakeStorage storage;
   amf::AMFVariantAssignDouble(&from, std::nan(""));
