@@ -1,53 +1,22 @@
 #!/usr/bin/env python3
 """The program built with a loopback DSN, killed by a fault signal mid-run: what the event service gets."""
 import fcntl
-import http.server
 import json
 import os
 import shutil
 import signal
 import subprocess
 import tempfile
-import threading
 import time
 import unittest
+
+from loopback_recorder import Recorder
 
 BIN_DIR = os.environ["CORVANTIS_BIN_DIR"]
 PROGRAM = os.environ["CORVANTIS_CRASH_PROGRAM"]
 EVENT_PORT = int(os.environ["CORVANTIS_CRASH_EVENT_PORT"])
 RUNTIME_NAME = "libamfrt64.so"
 HANDLER_NAME = "corvantis_crash_handler"
-
-
-class Recorder(http.server.ThreadingHTTPServer):
-    """The event service: records POSTs and answers 200, or with "hang" never answers."""
-    daemon_threads = True
-    allow_reuse_address = True
-
-    def __init__(self, port, status=200):
-        self.requests, self.status, self.release = [], status, threading.Event()
-        super().__init__(("127.0.0.1", port), RecordingHandler)
-        threading.Thread(target=self.serve_forever, daemon=True).start()
-
-    def close(self):
-        self.release.set()
-        self.shutdown()
-        self.server_close()
-
-
-class RecordingHandler(http.server.BaseHTTPRequestHandler):
-    def do_POST(self):
-        body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
-        self.server.requests.append((self.path, dict(self.headers), body))
-        if self.server.status == "hang":
-            self.server.release.wait(120)
-            return
-        self.send_response(self.server.status)
-        self.send_header("Content-Length", "0")
-        self.end_headers()
-
-    def log_message(self, *args):
-        pass
 
 
 def install(directory):

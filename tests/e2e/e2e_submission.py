@@ -1,6 +1,5 @@
 #!/usr/bin/env python3
 """The program built with loopback destinations: what the event service and the chat endpoint get."""
-import http.server
 import json
 import os
 import re
@@ -8,46 +7,16 @@ import shutil
 import socket
 import subprocess
 import tempfile
-import threading
 import time
 import unittest
+
+from loopback_recorder import Recorder
 
 BIN_DIR = os.environ["CORVANTIS_BIN_DIR"]
 PROGRAM = os.environ["CORVANTIS_LOOPBACK_PROGRAM"]
 EVENT_PORT = int(os.environ["CORVANTIS_EVENT_PORT"])
 CHAT_PORT = int(os.environ["CORVANTIS_CHAT_PORT"])
 RUNTIME_NAME = "libamfrt64.so"
-
-
-class Recorder(http.server.ThreadingHTTPServer):
-    """Records POSTs and answers with `status`; "hang" keeps the connection without answering."""
-    daemon_threads = True
-    allow_reuse_address = True
-
-    def __init__(self, port, status=200):
-        self.requests, self.status, self.release = [], status, threading.Event()
-        super().__init__(("127.0.0.1", port), Handler)
-        threading.Thread(target=self.serve_forever, daemon=True).start()
-
-    def close(self):
-        self.release.set()
-        self.shutdown()
-        self.server_close()
-
-
-class Handler(http.server.BaseHTTPRequestHandler):
-    def do_POST(self):
-        body = self.rfile.read(int(self.headers.get("Content-Length", "0")))
-        self.server.requests.append((self.path, dict(self.headers), body))
-        if self.server.status == "hang":
-            self.server.release.wait(120)
-            return
-        self.send_response(self.server.status)
-        self.send_header("Content-Length", "0")
-        self.end_headers()
-
-    def log_message(self, *args):
-        pass
 
 
 def install(directory, with_runtime=True):
