@@ -7,15 +7,20 @@
 
 namespace amfrt {
 
-// One BGRA picture (or a band of rows of one) to convert into I420 planes.
+// One BGRA picture (or a band of rows of one) to convert into I420 planes, or into NV12 planes
+// when `nv12` has a luma plane.
 struct ConversionJob {
   const std::uint8_t* bgra = nullptr;
   int bgraStride = 0;
   int width = 0;
   int height = 0;
   I420Planes out{};
+  Nv12Planes nv12{};
 
-  bool Run() const { return ConvertBgraToI420(bgra, bgraStride, width, height, out); }
+  bool Run() const {
+    return nv12.y != nullptr ? ConvertBgraToNv12(bgra, bgraStride, width, height, nv12)
+                             : ConvertBgraToI420(bgra, bgraStride, width, height, out);
+  }
 };
 
 // A thread that converts one posted job at a time, started with the first job. One caller

@@ -188,15 +188,13 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::stri
   }
   if (!vpp_) {
     conversion = options.gpuConversion
-                     ? "NV12 by libyuv on the CPU (the video processor refused), then uploaded"
-                     : "NV12 by libyuv on the CPU (the driver has no video processor for BGRA), then uploaded";
-    nv12Picture_.reset(av_frame_alloc());
-    if (!nv12Picture_) return OutOfMemory(failure);
-    nv12Picture_->format = AV_PIX_FMT_NV12;
-    nv12Picture_->width = width;
-    nv12Picture_->height = height;
-    if (const int r = av_frame_get_buffer(nv12Picture_.get(), 0); r < 0)
-      return AvFailure("av_frame_get_buffer", r, AMF_FAIL, failure);
+                     ? "NV12 by libyuv on the CPU into the mapped surface (the video processor refused)"
+                     : "NV12 by libyuv on the CPU into the mapped surface (the driver has no video processor for BGRA)";
+    for (int slot = 0; slot < 2; ++slot) {
+      cpuSurfaces_[slot].reset(av_frame_alloc());
+      cpuMappings_[slot].reset(av_frame_alloc());
+      if (!cpuSurfaces_[slot] || !cpuMappings_[slot]) return OutOfMemory(failure);
+    }
   }
 
   context_.reset(avcodec_alloc_context3(codec));
@@ -224,6 +222,7 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::stri
   c->rc_max_rate = options.maxRate;
   c->rc_buffer_size = options.bufferSize;
   c->compression_level = options.qualityLevel;
+  if (options.level > 0) c->level = options.level;
   c->color_range = AVCOL_RANGE_MPEG;
   c->colorspace = AVCOL_SPC_SMPTE170M;
   c->color_primaries = AVCOL_PRI_SMPTE170M;
@@ -273,7 +272,31 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::stri
   return AMF_OK;
 }
 
-AMF_RESULT VaapiEncoder::ToNv12Surface(const std::uint8_t* bgra, int rowPitch) {
+AMF_RESULT VaapiEncoder::MapSurface(int slot) {
+  AVFrame* surface = cpuSurfaces_[slot].get();
+  AVFrame* mapping = cpuMappings_[slot].get();
+  av_frame_unref(mapping);
+  av_frame_unref(surface);
+  int r = av_hwframe_get_buffer(nv12Frames_.get(), surface, 0);
+  if (r >= 0) {
+    mapping->format = AV_PIX_FMT_NV12;
+    // Written whole, so nothing is read back; where the driver derives images the CPU writes the
+    // surface itself, else the image is put when the mapping goes.
+    r = av_hwframe_map(mapping, surface, AV_HWFRAME_MAP_WRITE | AV_HWFRAME_MAP_OVERWRITE);
+  }
+  if (r >= 0) return AMF_OK;
+  std::string failure;
+  const AMF_RESULT result = AvFailure("NV12 surface mapping", r, AMF_FAIL, &failure);
+  TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"%s", failure.c_str());
+  return result;
+}
+
+Nv12Planes VaapiEncoder::PlanesOf(int slot) const {
+  const AVFrame* mapping = cpuMappings_[slot].get();
+  return Nv12Planes{mapping->data[0], mapping->linesize[0], mapping->data[1], mapping->linesize[1]};
+}
+
+AMF_RESULT VaapiEncoder::ProcessToNv12Surface(const std::uint8_t* bgra, int rowPitch) {
   const wchar_t* scope = NamesOf(codec_).componentId;
   std::string failure;
   av_frame_unref(nv12Surface_.get());
@@ -282,53 +305,63 @@ AMF_RESULT VaapiEncoder::ToNv12Surface(const std::uint8_t* bgra, int rowPitch) {
     TraceLine(amf::AMF_TRACE_ERROR, scope, L"%s", failure.c_str());
     return result;
   }
-  if (vpp_) {
-    bgraPicture_->data[0] = const_cast<std::uint8_t*>(bgra);
-    bgraPicture_->linesize[0] = rowPitch;
-    av_frame_unref(bgraSurface_.get());
-    int r = av_hwframe_get_buffer(bgraFrames_.get(), bgraSurface_.get(), 0);
-    if (r >= 0) r = av_hwframe_transfer_data(bgraSurface_.get(), bgraPicture_.get(), 0);
-    if (r < 0) {
-      const AMF_RESULT result = AvFailure("BGRA upload", r, AMF_FAIL, &failure);
-      TraceLine(amf::AMF_TRACE_ERROR, scope, L"%s", failure.c_str());
-      return result;
-    }
-    if (!vpp_->Convert(SurfaceOf(bgraSurface_.get()), SurfaceOf(nv12Surface_.get()), &failure)) {
-      TraceLine(amf::AMF_TRACE_ERROR, scope, L"Video processor: %s", failure.c_str());
-      return AMF_FAIL;
-    }
-    return AMF_OK;
-  }
-  AVFrame* picture = nv12Picture_.get();
-  if (const int r = av_frame_make_writable(picture); r < 0) {
-    const AMF_RESULT result = AvFailure("av_frame_make_writable", r, AMF_FAIL, &failure);
+  bgraPicture_->data[0] = const_cast<std::uint8_t*>(bgra);
+  bgraPicture_->linesize[0] = rowPitch;
+  av_frame_unref(bgraSurface_.get());
+  int r = av_hwframe_get_buffer(bgraFrames_.get(), bgraSurface_.get(), 0);
+  if (r >= 0) r = av_hwframe_transfer_data(bgraSurface_.get(), bgraPicture_.get(), 0);
+  if (r < 0) {
+    const AMF_RESULT result = AvFailure("BGRA upload", r, AMF_FAIL, &failure);
     TraceLine(amf::AMF_TRACE_ERROR, scope, L"%s", failure.c_str());
     return result;
   }
-  if (!ConvertBgraToNv12(bgra, rowPitch, width_, height_,
-                         Nv12Planes{picture->data[0], picture->linesize[0], picture->data[1], picture->linesize[1]})) {
-    TraceLine(amf::AMF_TRACE_ERROR, scope, L"BGRA to NV12 conversion refused the picture");
+  if (!vpp_->Convert(SurfaceOf(bgraSurface_.get()), SurfaceOf(nv12Surface_.get()), &failure)) {
+    TraceLine(amf::AMF_TRACE_ERROR, scope, L"Video processor: %s", failure.c_str());
     return AMF_FAIL;
-  }
-  if (const int r = av_hwframe_transfer_data(nv12Surface_.get(), picture, 0); r < 0) {
-    const AMF_RESULT result = AvFailure("NV12 upload", r, AMF_FAIL, &failure);
-    TraceLine(amf::AMF_TRACE_ERROR, scope, L"%s", failure.c_str());
-    return result;
   }
   return AMF_OK;
 }
 
-AMF_RESULT VaapiEncoder::Encode(BgraView picture, std::int64_t frameIndex, BgraView /*next*/, PacketSink& sink) {
-  if (const AMF_RESULT r = ToNv12Surface(picture.pixels, picture.rowPitch); r != AMF_OK) return r;
-  AVFrame* frame = nv12Surface_.get();
-  frame->pts = frameIndex;
-  frame->pict_type = AV_PICTURE_TYPE_NONE;
-  int sent = avcodec_send_frame(context_.get(), frame);
+AMF_RESULT VaapiEncoder::Encode(BgraView picture, std::int64_t frameIndex, BgraView next, PacketSink& sink) {
+  if (vpp_) {
+    if (const AMF_RESULT r = ProcessToNv12Surface(picture.pixels, picture.rowPitch); r != AMF_OK) return r;
+    return SendSurface(nv12Surface_.get(), frameIndex, sink);
+  }
+  const int slot = aheadSlot_;
+  const bool convertedAhead = aheadIndex_ == frameIndex && aheadSource_ == picture.pixels && picture.pixels != nullptr;
+  aheadIndex_ = -1;
+  if (!convertedAhead) {
+    if (const AMF_RESULT r = MapSurface(slot); r != AMF_OK) return r;
+    if (!ConvertBgraToNv12(picture.pixels, picture.rowPitch, width_, height_, PlanesOf(slot))) {
+      TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"Cannot convert a %dx%d picture of pitch %d",
+                width_, height_, picture.rowPitch);
+      return AMF_INVALID_ARG;
+    }
+  }
+  // The next picture goes into the other surface while this one is encoded.
+  const int nextSlot = 1 - slot;
+  const bool posted = next.pixels != nullptr && MapSurface(nextSlot) == AMF_OK &&
+                      ahead_.Post(ConversionJob{next.pixels, next.rowPitch, width_, height_, {}, PlanesOf(nextSlot)});
+  av_frame_unref(cpuMappings_[slot].get());  // the pixels are the surface's now
+  const AMF_RESULT result = SendSurface(cpuSurfaces_[slot].get(), frameIndex, sink);
+  // Withdrawn or refused, the next picture is converted in its own call, which reports a failure.
+  if (posted && ahead_.Finish() == ConversionThread::Outcome::Converted) {
+    aheadIndex_ = frameIndex + 1;
+    aheadSource_ = next.pixels;
+    aheadSlot_ = nextSlot;
+  }
+  return result;
+}
+
+AMF_RESULT VaapiEncoder::SendSurface(AVFrame* surface, std::int64_t frameIndex, PacketSink& sink) {
+  surface->pts = frameIndex;
+  surface->pict_type = AV_PICTURE_TYPE_NONE;
+  int sent = avcodec_send_frame(context_.get(), surface);
   if (sent == AVERROR(EAGAIN)) {
     if (const AMF_RESULT r = ReceivePackets(sink); r != AMF_OK) return r;
-    sent = avcodec_send_frame(context_.get(), frame);
+    sent = avcodec_send_frame(context_.get(), surface);
   }
-  av_frame_unref(frame);  // the encoder holds its own reference
+  av_frame_unref(surface);  // the encoder holds its own reference
   if (sent < 0) {
     std::string failure;
     const AMF_RESULT result = AvFailure("avcodec_send_frame", sent, AMF_FAIL, &failure);
@@ -359,6 +392,13 @@ AMF_RESULT VaapiEncoder::ReceivePackets(PacketSink& sink) {
       const AMF_RESULT result = AvFailure("avcodec_receive_packet", received, AMF_FAIL, &failure);
       TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"%s", failure.c_str());
       return result;
+    }
+    if (packet->size <= 0) {
+      // A frame the stream would not hold: the driver's coded buffer came back empty.
+      TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"The driver gave frame %lld no coded data",
+                static_cast<long long>(packet->pts));
+      av_packet_unref(packet);
+      return AMF_FAIL;
     }
     const std::span<const std::uint8_t> data(packet->data, static_cast<std::size_t>(packet->size));
     const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;

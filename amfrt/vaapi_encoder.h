@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "amfrt/conversion_thread.h"
 #include "amfrt/encoder_settings.h"
 #include "amfrt/frame_encoder.h"
 #include "amfrt/vaapi_vpp.h"
@@ -17,7 +18,9 @@ namespace amfrt {
 
 // h264_vaapi / hevc_vaapi behind libavcodec on a DRM render node. Each BGRA picture is uploaded
 // to a VA surface and turned into NV12 by the driver's video processor, or converted to NV12 by
-// libyuv on the CPU and uploaded where the driver has no processor for BGRA.
+// libyuv on the CPU straight into a mapped NV12 surface where the driver has no processor for
+// BGRA; there the next queued picture is converted on a thread of its own while the current one
+// is encoded, as the software encoders do.
 class VaapiEncoder final : public FrameEncoder {
  public:
   // AMF_NO_DEVICE when the node cannot be opened or has no VA driver, AMF_NOT_SUPPORTED when the
@@ -43,7 +46,14 @@ class VaapiEncoder final : public FrameEncoder {
   explicit VaapiEncoder(Codec codec) : codec_(codec) {}
   AMF_RESULT OpenOn(const EncoderSettings& settings, const std::string& nodePath, int width, int height,
                     std::string* failure);
-  AMF_RESULT ToNv12Surface(const std::uint8_t* bgra, int rowPitch);
+  // A new NV12 surface holding `bgra`, by the video processor.
+  AMF_RESULT ProcessToNv12Surface(const std::uint8_t* bgra, int rowPitch);
+  // CPU conversion only: a new NV12 surface in `slot`, mapped for writing; the traced failure
+  // when it cannot be had.
+  AMF_RESULT MapSurface(int slot);
+  Nv12Planes PlanesOf(int slot) const;
+  // Sends `surface` as picture `frameIndex`, lets it go and hands on what became ready.
+  AMF_RESULT SendSurface(AVFrame* surface, std::int64_t frameIndex, PacketSink& sink);
   AMF_RESULT ReceivePackets(PacketSink& sink);
 
   const Codec codec_;
@@ -56,11 +66,19 @@ class VaapiEncoder final : public FrameEncoder {
   BufferRef bgraFrames_;
   BufferRef nv12Frames_;
   std::unique_ptr<AVFrame, FrameDeleter> bgraPicture_;  // the texture's pixels, not owned
-  std::unique_ptr<AVFrame, FrameDeleter> nv12Picture_;  // CPU conversion only
   std::unique_ptr<AVFrame, FrameDeleter> bgraSurface_;
   std::unique_ptr<AVFrame, FrameDeleter> nv12Surface_;
   std::unique_ptr<AVPacket, PacketDeleter> packet_;
   std::unique_ptr<AVCodecContext, ContextDeleter> context_;
+  // CPU conversion only: two NV12 surfaces in turn, each mapped for writing while it is converted
+  // into; then the next picture, converted while the previous one was encoded: its frame index,
+  // its source and its slot. The thread goes first, before the mappings it writes into.
+  std::unique_ptr<AVFrame, FrameDeleter> cpuSurfaces_[2];
+  std::unique_ptr<AVFrame, FrameDeleter> cpuMappings_[2];
+  ConversionThread ahead_;
+  std::int64_t aheadIndex_ = -1;
+  const std::uint8_t* aheadSource_ = nullptr;
+  int aheadSlot_ = 0;
   std::vector<std::uint8_t> parameterSets_;
   std::wstring summary_;
   std::wstring library_;

@@ -86,7 +86,44 @@ bool ChooseRateControl(const EncoderSettings& s, const VaapiEntrypoint& entry, V
   return true;
 }
 
+struct HevcLevel {
+  int idc;
+  std::int64_t maxLumaPs, maxLumaSr, maxMainBr, maxHighBr;  // samples, samples per second, kbit/s
+};
+
+// Table A.8 and A.9 of H.265 (Main profile, VCL bit rates).
+constexpr HevcLevel kHevcLevels[] = {
+    {30, 36864, 552960, 128, 0},
+    {60, 122880, 3686400, 1500, 0},
+    {63, 245760, 7372800, 3000, 0},
+    {90, 552960, 16588800, 6000, 0},
+    {93, 983040, 33177600, 10000, 0},
+    {120, 2228224, 66846720, 12000, 30000},
+    {123, 2228224, 133693440, 20000, 50000},
+    {150, 8912896, 267386880, 25000, 100000},
+    {153, 8912896, 534773760, 40000, 160000},
+    {156, 8912896, 1069547520, 60000, 240000},
+    {180, 35651584, 1069547520, 60000, 240000},
+    {183, 35651584, 2139095040, 120000, 480000},
+    {186, 35651584, 4278190080, 240000, 800000},
+};
+
 }  // namespace
+
+int HevcLevelIdc(int width, int height, amf::AMFRate frameRate, std::int64_t peakBitrate, bool highTier) {
+  if (width <= 0 || height <= 0 || frameRate.num == 0 || frameRate.den == 0) return 0;
+  const std::int64_t pictureSize = static_cast<std::int64_t>(width) * height;
+  for (const HevcLevel& level : kHevcLevels) {
+    // Neither side may pass sqrt(8 x MaxLumaPs).
+    const std::int64_t side = static_cast<std::int64_t>(width > height ? width : height);
+    const std::int64_t maxBr = (highTier && level.maxHighBr > 0 ? level.maxHighBr : level.maxMainBr) * 1000;
+    if (pictureSize <= level.maxLumaPs && side * side <= 8 * level.maxLumaPs &&
+        pictureSize * frameRate.num <= level.maxLumaSr * static_cast<std::int64_t>(frameRate.den) &&
+        peakBitrate <= maxBr)
+      return level.idc;
+  }
+  return 0;
+}
 
 int VaapiProfileOf(const EncoderSettings& settings) {
   if (settings.codec == Codec::Hevc) return VAProfileHEVCMain;
@@ -161,6 +198,9 @@ VaapiOptions BuildVaapiOptions(const EncoderSettings& s, const VaapiCapabilities
   // No encoder identifier SEI; buffering-period and picture-timing SEI only when HRD is enforced.
   o.sei = avc ? (s.enforceHrd ? "timing" : "0") : nullptr;
   o.gpuConversion = caps.videoProcessingFromBgra;
+  // hevc_vaapi's own guess leaves the frame rate out: 1080p60 would claim level 4, whose decoders
+  // need only take half that rate.
+  if (!avc) o.level = HevcLevelIdc(width, height, s.frameRate, std::max(o.maxRate, o.bitRate), s.highTier);
   return o;
 }
 

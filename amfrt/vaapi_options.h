@@ -47,6 +47,7 @@ struct VaapiOptions {
   int qualityLevel = 0;             // compression_level; 0: the driver's default
   int tier = 0;                     // HEVC "tier"
   const char* sei = nullptr;        // AVC "sei" flags
+  int level = 0;                    // AVCodecContext::level; 0: libavcodec's own guess
   bool gpuConversion = false;
   // Properties the driver cannot honour, each said in a line of the trace.
   std::vector<std::string> notHonoured;
@@ -63,5 +64,9 @@ const char* VaapiProfileName(int vaProfile);
 VaapiOptions BuildVaapiOptions(const EncoderSettings& settings, const VaapiCapabilities& caps, int width, int height);
 
 const char* RateControlName(VaapiRateControl mode);
+
+// HEVC's general_level_idc (30 times the level) of the lowest level whose picture size, luma
+// sample rate and bit rate (of the tier) take the stream; 0 when none does.
+int HevcLevelIdc(int width, int height, amf::AMFRate frameRate, std::int64_t peakBitrate, bool highTier);
 
 }  // namespace amfrt

@@ -7,7 +7,10 @@
 #include "platform/unique_fd.h"
 
 // A VA-API display on a DRM render node: the node opened read-write, vaGetDisplayDRM and
-// vaInitialize; vaTerminate and close when the object goes.
+// vaInitialize; vaTerminate and close when the object goes. Coded buffers are checked as they are
+// mapped: a segment list that claims more bytes than the buffer was made with fails the map
+// (VA_STATUS_ERROR_INVALID_BUFFER, said through the error route) instead of sending the reader,
+// libavcodec, past the driver's memory.
 class VaDisplay {
  public:
   // Where libva's own error and information messages go; nullptr drops them (libva would
@@ -31,10 +34,12 @@ class VaDisplay {
   std::string VendorString() const;
 
  private:
-  VaDisplay(unique_fd node, VADisplay display) : node_(std::move(node)), display_(display) {}
+  struct CodedBufferGuard;
+  VaDisplay(unique_fd node, VADisplay display, std::unique_ptr<CodedBufferGuard> guard);
 
   unique_fd node_;
   VADisplay display_;
+  std::unique_ptr<CodedBufferGuard> guard_;
 };
 
 // The kernel driver bound to a DRM node ("amdgpu", "i915"), from sysfs; empty when the path is

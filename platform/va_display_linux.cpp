@@ -1,11 +1,15 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <va/va_backend.h>
 #include <va/va_drm.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
+#include <mutex>
 
 #include "platform/va_display.h"
 
@@ -13,7 +17,97 @@ namespace {
 
 void Drop(void*, const char*) {}
 
+// A segment list longer than this is taken to be one that does not end.
+constexpr int kMaxCodedSegments = 4096;
+
 }  // namespace
+
+// The driver's own buffer entries, wrapped so that the size of every coded buffer is known when
+// libva hands a mapped segment list to the caller.
+struct VaDisplay::CodedBufferGuard {
+  using Create = VAStatus (*)(VADriverContextP, VAContextID, VABufferType, unsigned, unsigned, void*, VABufferID*);
+  using Map = VAStatus (*)(VADriverContextP, VABufferID, void**);
+  using Unmap = VAStatus (*)(VADriverContextP, VABufferID);
+  using Destroy = VAStatus (*)(VADriverContextP, VABufferID);
+
+  VADriverContextP driver = nullptr;
+  Create create = nullptr;
+  Map map = nullptr;
+  Unmap unmap = nullptr;
+  Destroy destroy = nullptr;
+  MessageRoute route;
+  std::mutex mutex;
+  std::map<VABufferID, std::size_t> capacities;  // coded buffers alive and the bytes each holds
+
+  // The guard of each display's driver context, for the wrappers, which get no other context.
+  static std::mutex& RegistryMutex() {
+    static std::mutex mutex;
+    return mutex;
+  }
+  static std::map<VADriverContextP, CodedBufferGuard*>& Registry() {
+    static std::map<VADriverContextP, CodedBufferGuard*> registry;
+    return registry;
+  }
+  static CodedBufferGuard* Of(VADriverContextP driver) {
+    std::lock_guard lock(RegistryMutex());
+    const auto found = Registry().find(driver);
+    return found != Registry().end() ? found->second : nullptr;
+  }
+
+  static VAStatus CreateBuffer(VADriverContextP ctx, VAContextID context, VABufferType type, unsigned size,
+                               unsigned elements, void* data, VABufferID* id) {
+    CodedBufferGuard* guard = Of(ctx);
+    if (guard == nullptr) return VA_STATUS_ERROR_INVALID_DISPLAY;
+    const VAStatus status = guard->create(ctx, context, type, size, elements, data, id);
+    if (status == VA_STATUS_SUCCESS && type == VAEncCodedBufferType) {
+      std::lock_guard lock(guard->mutex);
+      guard->capacities[*id] = static_cast<std::size_t>(size) * elements;
+    }
+    return status;
+  }
+
+  static VAStatus DestroyBuffer(VADriverContextP ctx, VABufferID id) {
+    CodedBufferGuard* guard = Of(ctx);
+    if (guard == nullptr) return VA_STATUS_ERROR_INVALID_DISPLAY;
+    const VAStatus status = guard->destroy(ctx, id);
+    std::lock_guard lock(guard->mutex);
+    guard->capacities.erase(id);
+    return status;
+  }
+
+  static VAStatus MapBuffer(VADriverContextP ctx, VABufferID id, void** address) {
+    CodedBufferGuard* guard = Of(ctx);
+    if (guard == nullptr) return VA_STATUS_ERROR_INVALID_DISPLAY;
+    const VAStatus status = guard->map(ctx, id, address);
+    if (status != VA_STATUS_SUCCESS) return status;
+    std::size_t capacity;
+    {
+      std::lock_guard lock(guard->mutex);
+      const auto found = guard->capacities.find(id);
+      if (found == guard->capacities.end()) return status;
+      capacity = found->second;
+    }
+    std::size_t total = 0;
+    int segments = 0;
+    const char* fault = nullptr;
+    for (auto* s = static_cast<const VACodedBufferSegment*>(*address); s != nullptr && fault == nullptr; s = static_cast<const VACodedBufferSegment*>(s->next)) {
+      if (++segments > kMaxCodedSegments) fault = "a segment list that does not end";
+      else if (s->size > 0 && s->buf == nullptr) fault = "a segment without data";
+      else if (s->size > capacity - total) fault = "segments claiming more bytes than the buffer holds";
+      else total += s->size;
+    }
+    if (fault == nullptr) return status;
+    guard->unmap(ctx, id);
+    *address = nullptr;
+    char message[160];
+    std::snprintf(message, sizeof message, "coded buffer %#x of %zu bytes came back with %s\n", id, capacity, fault);
+    if (guard->route.error != nullptr) guard->route.error(guard->route.context, message);
+    return VA_STATUS_ERROR_INVALID_BUFFER;
+  }
+};
+
+VaDisplay::VaDisplay(unique_fd node, VADisplay display, std::unique_ptr<CodedBufferGuard> guard)
+    : node_(std::move(node)), display_(display), guard_(std::move(guard)) {}
 
 std::unique_ptr<VaDisplay> VaDisplay::Open(const std::string& nodePath, const MessageRoute& route,
                                            std::string* error) {
@@ -36,10 +130,36 @@ std::unique_ptr<VaDisplay> VaDisplay::Open(const std::string& nodePath, const Me
     vaTerminate(display);  // frees what vaGetDisplayDRM made
     return nullptr;
   }
-  return std::unique_ptr<VaDisplay>(new VaDisplay(std::move(node), display));
+  auto guard = std::make_unique<CodedBufferGuard>();
+  VADriverContextP driver = static_cast<VADisplayContextP>(display)->pDriverContext;
+  VADriverVTable* vtable = driver->vtable;
+  guard->driver = driver;
+  guard->create = vtable->vaCreateBuffer;
+  guard->map = vtable->vaMapBuffer;
+  guard->unmap = vtable->vaUnmapBuffer;
+  guard->destroy = vtable->vaDestroyBuffer;
+  guard->route = route;
+  if (guard->create != nullptr && guard->map != nullptr && guard->unmap != nullptr && guard->destroy != nullptr) {
+    {
+      std::lock_guard lock(CodedBufferGuard::RegistryMutex());
+      CodedBufferGuard::Registry()[driver] = guard.get();
+    }
+    vtable->vaCreateBuffer = CodedBufferGuard::CreateBuffer;
+    vtable->vaMapBuffer = CodedBufferGuard::MapBuffer;
+    vtable->vaDestroyBuffer = CodedBufferGuard::DestroyBuffer;
+  } else {
+    guard.reset();  // a driver without buffers gives nothing to map
+  }
+  return std::unique_ptr<VaDisplay>(new VaDisplay(std::move(node), display, std::move(guard)));
 }
 
-VaDisplay::~VaDisplay() { vaTerminate(display_); }
+VaDisplay::~VaDisplay() {
+  vaTerminate(display_);
+  if (guard_) {
+    std::lock_guard lock(CodedBufferGuard::RegistryMutex());
+    CodedBufferGuard::Registry().erase(guard_->driver);
+  }
+}
 
 std::string VaDisplay::VendorString() const {
   const char* vendor = vaQueryVendorString(display_);

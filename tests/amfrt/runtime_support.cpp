@@ -284,3 +284,28 @@ std::vector<int> NalTypes(const std::vector<std::uint8_t>& bytes, TestCodec code
   for (const auto& nal : NalUnits(bytes)) types.push_back(NalType(nal, codec));
   return types;
 }
+
+StderrCapture::StderrCapture() : file_(std::tmpfile()) {
+  std::fflush(stderr);
+  saved_ = dup(STDERR_FILENO);
+  dup2(fileno(file_), STDERR_FILENO);
+}
+
+StderrCapture::~StderrCapture() {
+  Stop();
+  std::fclose(file_);
+}
+
+std::string StderrCapture::Stop() {
+  if (saved_ >= 0) {
+    std::fflush(stderr);
+    dup2(saved_, STDERR_FILENO);
+    close(saved_);
+    saved_ = -1;
+  }
+  std::string text;
+  std::rewind(file_);
+  char chunk[4096];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file_)) > 0;) text.append(chunk, n);
+  return text;
+}

@@ -1,5 +1,6 @@
 #pragma once
 #include <chrono>
+#include <cstdio>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -104,6 +105,21 @@ class StreamFile {
 
 // Standard output of a command; a test failure when it exits non-zero.
 std::string RunCommand(const std::string& command);
+
+// What the process writes to file descriptor 2 while the object lives.
+class StderrCapture {
+ public:
+  StderrCapture();
+  ~StderrCapture();
+  StderrCapture(const StderrCapture&) = delete;
+  StderrCapture& operator=(const StderrCapture&) = delete;
+  // Ends the capture (once) and gives what was written.
+  std::string Stop();
+
+ private:
+  std::FILE* file_;
+  int saved_ = -1;
+};
 
 // The NAL units of an Annex-B buffer without start codes, and their types.
 std::vector<std::vector<std::uint8_t>> NalUnits(const std::vector<std::uint8_t>& bytes);

@@ -12,37 +12,6 @@
 
 namespace {
 
-// What the process writes to file descriptor 2 while the object lives.
-class StderrCapture {
- public:
-  StderrCapture() : file_(std::tmpfile()) {
-    std::fflush(stderr);
-    saved_ = dup(STDERR_FILENO);
-    dup2(fileno(file_), STDERR_FILENO);
-  }
-  ~StderrCapture() {
-    Stop();
-    std::fclose(file_);
-  }
-  std::string Stop() {
-    if (saved_ >= 0) {
-      std::fflush(stderr);
-      dup2(saved_, STDERR_FILENO);
-      close(saved_);
-      saved_ = -1;
-    }
-    std::string text;
-    std::rewind(file_);
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file_)) > 0;) text.append(chunk, n);
-    return text;
-  }
-
- private:
-  std::FILE* file_;
-  int saved_ = -1;
-};
-
 class TraceLines final : public amf::AMFTraceWriter {
  public:
   TraceLines() {

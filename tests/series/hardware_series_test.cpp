@@ -2,23 +2,29 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 
 #include "amf/factory_helper.h"
 #include "platform/console.h"
 #include "platform/drawing/cairo_drawing.h"
 #include "platform/graphics.h"
 #include "platform/utf.h"
+#include "report/run_reporter.h"
 #include "scenarios/codec_profile.h"
 #include "scenarios/scenario_series.h"
+#include "tests/vaapi_driver/test_driver.h"
 
 namespace {
 
 // The real encoder runtime, loaded from the build, on the machine's clock.
 class RuntimeSeriesHost final : public SeriesHost {
  public:
-  explicit RuntimeSeriesHost(std::wstring directory) : directory_(std::move(directory)) {}
+  RuntimeSeriesHost(std::wstring directory, std::vector<ClipScenario> rows)
+      : rows_(std::move(rows)), directory_(std::move(directory)) {}
   std::span<const ClipScenario> Matrix() override { return rows_; }
   AMF_RESULT LoadRuntime() override { return loader_.LoadRuntime(); }
   amf::AMFFactory* RuntimeFactory() override { return loader_.RuntimeFactory(); }
@@ -30,50 +36,145 @@ class RuntimeSeriesHost final : public SeriesHost {
   std::wstring OutputDirectory() override { return directory_; }
 
  private:
-  const ClipScenario rows_[2] = {{64, 36, 30, 1, 1}, {80, 46, 30, 1, 1}};
+  std::vector<ClipScenario> rows_;
   AMFFactoryHelper loader_{Utf8ToWide(AMFRT_LIBRARY_PATH)};
   std::wstring directory_;
 };
 
-// A hardware adapter's device whose node has no VA driver: each series ends at its first clip as
-// for an encoder that does not start, and nothing is encoded or written.
-TEST(HardwareSeries, NodeWithoutAVaDriverEndsEachSeriesAtItsFirstClip) {
-  char pattern[] = "/tmp/corvantis-hw-series-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path directory = pattern;
-  const std::string node = (directory / "renderD128").string();
-  close(open(node.c_str(), O_CREAT | O_WRONLY, 0600));
+struct SeriesRun {
+  std::wstring console;
+  std::wstring errors;
+  std::vector<std::filesystem::path> files;  // what the run left in its folder, sorted
+  std::filesystem::path directory;
 
+  SeriesRun() = default;
+  SeriesRun(const SeriesRun&) = delete;
+  SeriesRun& operator=(const SeriesRun&) = delete;
+  SeriesRun(SeriesRun&&) = default;
+  ~SeriesRun() {
+    if (!directory.empty()) std::filesystem::remove_all(directory);
+  }
+};
+
+// Both series of `rows` on a device whose node is `node` ("" for the software adapter), in a
+// fresh folder, with the run's stderr reporter.
+SeriesRun RunBothSeries(const std::string& node, std::vector<ClipScenario> rows) {
+  char pattern[] = "/tmp/corvantis-hw-series-XXXXXX";
+  EXPECT_NE(mkdtemp(pattern), nullptr);
+  const std::filesystem::path directory = pattern;
   BenchmarkSession session;
-  ASSERT_EQ(CreateCpuDevice(session.Device.put(), session.DeviceContext.put(), node), S_OK);
-  ASSERT_EQ(CreateCairoD2DFactory(session.D2DFactory.put()), S_OK);
-  ASSERT_EQ(CreateFontconfigDWriteFactory(session.DWriteFactory.put()), S_OK);
-  ASSERT_EQ(CreatePngImagingFactory(session.WicFactory.put()), S_OK);
+  EXPECT_EQ(CreateCpuDevice(session.Device.put(), session.DeviceContext.put(), node), S_OK);
+  EXPECT_EQ(CreateCairoD2DFactory(session.D2DFactory.put()), S_OK);
+  EXPECT_EQ(CreateFontconfigDWriteFactory(session.DWriteFactory.put()), S_OK);
+  EXPECT_EQ(CreatePngImagingFactory(session.WicFactory.put()), S_OK);
   session.TextureDescription.MipLevels = 1;
   session.TextureDescription.BindFlags = 0x28;
   session.ResultsText = L"Adapter (Corvantis)\n\n";
-  RuntimeSeriesHost host(directory.wstring());
+  RuntimeSeriesHost host(directory.wstring(), std::move(rows));
+  RunReporter reporter(RunRecord{}, "", nullptr);
 
-  StringConsole console;
+  StringConsole console, errors;
   {
-    ScopedConsoleRedirect redirect(console);
+    ScopedConsoleRedirect out(console);
+    ScopedConsoleRedirect err(errors, ScopedConsoleRedirect::Stream::Err);
     for (CodecProfile profile : {AvcProfile(), HevcProfile()}) {
       std::once_flag reported;
       profile.VersionReported = &reported;
-      RunScenarioSeries(session, profile, host);
+      RunScenarioSeries(session, profile, host, &reporter);
     }
   }
-  EXPECT_EQ(console.text(),
+  SeriesRun run;
+  run.console = console.text();
+  run.errors = errors.text();
+  run.directory = directory;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) run.files.push_back(entry.path());
+  std::sort(run.files.begin(), run.files.end());
+  return run;
+}
+
+// A hardware adapter's device whose node has no VA driver: each series ends at its first clip as
+// for an encoder that does not start, and nothing is encoded or written.
+TEST(HardwareSeries, NodeWithoutAVaDriverEndsEachSeriesAtItsFirstClip) {
+  char pattern[] = "/tmp/corvantis-hw-node-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string node = std::string(pattern) + "/renderD128";
+  close(open(node.c_str(), O_CREAT | O_WRONLY, 0600));
+  const SeriesRun run = RunBothSeries(node, {{64, 36, 30, 1, 1}, {80, 46, 30, 1, 1}});
+  std::filesystem::remove_all(pattern);
+  EXPECT_EQ(run.console,
             L"Trying to record 2 AVC clips, 30 seconds long each clip...\n\n"
             L"Video: 64 x 36, 32-bit RGB, 30.00 frames per second, 1 seconds\n"
             L"Trying to record 2 HEVC clips, 30 seconds long each clip...\n\n"
             L"Video: 64 x 36, 32-bit RGB, 30.00 frames per second, 1 seconds\n");
-  EXPECT_EQ(session.ResultsText, L"Adapter (Corvantis)\n\n");
-  std::vector<std::filesystem::path> written;
-  for (const auto& entry : std::filesystem::directory_iterator(directory))
-    if (entry.path() != node) written.push_back(entry.path());
-  EXPECT_TRUE(written.empty()) << written.front();
-  std::filesystem::remove_all(directory);
+  EXPECT_TRUE(run.files.empty()) << run.files.front();
+}
+
+// The console with every number after "Time:" or in a results row, and every file name, made
+// alike: what differs between two runs of the same clips.
+std::wstring Shape(const std::wstring& console) {
+  std::wstring shape;
+  std::wistringstream lines(console);
+  for (std::wstring line; std::getline(lines, line);) {
+    if (line.rfind(L"File: ", 0) == 0) line = L"File: " + std::filesystem::path(line.substr(6)).extension().wstring();
+    for (const wchar_t* label : {L"Average Encoding Time: ", L"Elapsed Time: "})
+      if (line.rfind(label, 0) == 0) line = label;
+    if (const std::size_t tab = line.find(L'\t'); tab != std::wstring::npos) line = line.substr(0, tab + 1);
+    shape += line + L"\n";
+  }
+  return shape;
+}
+
+// Access units (each begins with a delimiter) and parameter sets of an Annex-B stream file.
+std::pair<int, int> UnitsAndParameterSets(const std::filesystem::path& file) {
+  const bool hevc = file.extension() == ".h265";
+  std::ifstream in(file, std::ios::binary);
+  const std::string s{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  int units = 0, sets = 0;
+  for (std::size_t i = 0; i + 3 < s.size(); ++i) {
+    if (s[i] != 0 || s[i + 1] != 0 || s[i + 2] != 1) continue;
+    const auto header = static_cast<unsigned char>(s[i + 3]);
+    const int type = hevc ? (header >> 1) & 0x3F : header & 0x1F;
+    units += type == (hevc ? 35 : 9);
+    sets += hevc ? type >= 32 && type <= 34 : type == 7 || type == 8;
+  }
+  return {units, sets};
+}
+
+// The first clips of each series through the real series code on the tests' VA driver give the
+// console and the files that the software adapter gives, and each clip frees what it made.
+TEST(HardwareSeries, FirstClipsOnAVaDriverGiveTheSoftwareAdaptersConsoleAndFiles) {
+  const std::vector<ClipScenario> rows = {{64, 36, 30, 1, 1}, {320, 180, 60, 1, 1}};
+  const SeriesRun software = RunBothSeries("", rows);
+  TestVaDriver driver("radeonsi");
+  const SeriesRun hardware = RunBothSeries(driver.Node(), rows);
+  EXPECT_EQ(driver.Live(), vadriver::LiveObjects{});
+
+  EXPECT_EQ(Shape(hardware.console), Shape(software.console)) << WideToUtf8Lossy(hardware.console);
+  EXPECT_EQ(hardware.errors, L"");
+  ASSERT_EQ(hardware.files.size(), software.files.size());
+  ASSERT_EQ(hardware.files.size(), 8u) << "a stream and a picture per clip";
+  for (std::size_t i = 0; i < hardware.files.size(); ++i) {
+    SCOPED_TRACE(hardware.files[i].string());
+    EXPECT_EQ(hardware.files[i].filename().string().substr(16), software.files[i].filename().string().substr(16));
+    if (hardware.files[i].extension() == ".png") continue;
+    const auto [units, sets] = UnitsAndParameterSets(hardware.files[i]);
+    EXPECT_EQ(std::pair(units, sets), UnitsAndParameterSets(software.files[i]));
+    EXPECT_EQ(units, hardware.files[i].string().find("@60") != std::string::npos ? 60 : 30);
+  }
+}
+
+// vaSyncSurface failing in the middle of a clip ends that series with the reason on stderr,
+// leaves no partial stream, frees what the clip made, and the next series runs.
+TEST(HardwareSeries, SyncFailingMidClipEndsTheSeriesAndRemovesItsPartialStream) {
+  TestVaDriver driver("radeonsi");
+  driver.With([](vadriver::Control& c) { c.faults.entries.push_back({"vaSyncSurface", 25}); });
+  const SeriesRun run = RunBothSeries(driver.Node(), {{64, 36, 30, 1, 1}});
+  EXPECT_EQ(driver.Live(), vadriver::LiveObjects{});
+  EXPECT_EQ(run.errors.rfind(L"AVC 64x36@30: 0x", 0), 0u) << WideToUtf8Lossy(run.errors);
+  EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), L'\n'), 1) << WideToUtf8Lossy(run.errors);
+  for (const auto& file : run.files) EXPECT_NE(file.extension(), ".h264") << file;
+  EXPECT_EQ(std::count_if(run.files.begin(), run.files.end(), [](const auto& f) { return f.extension() == ".h265"; }),
+            1);
 }
 
 }  // namespace

@@ -1,0 +1,355 @@
+// The hardware path end to end: the runtime's VA-API encoder through libavcodec and the real libva,
+// on the tests' driver answering as radeonsi, with and without its video processor.
+#include <gtest/gtest.h>
+#include <va/va.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <sstream>
+#include <thread>
+#include <tuple>
+
+#include "tests/amfrt/runtime_support.h"
+#include "tests/vaapi_driver/test_driver.h"
+
+namespace {
+
+using vadriver::Buffer;
+using vadriver::Control;
+using vadriver::Picture;
+
+struct Rgb {
+  int r, g, b;
+};
+
+// Frame k: eight saturated bars over the upper half, a grey of the frame's own level below, so
+// that each frame's pixels tell it apart.
+Rgb ColourAt(int x, int y, int width, int height, std::uint32_t k) {
+  static constexpr Rgb kBars[] = {{255, 255, 255}, {255, 255, 0}, {0, 255, 255}, {0, 255, 0},
+                                  {255, 0, 255},   {255, 0, 0},   {0, 0, 255},   {240, 230, 140}};
+  if (y < height / 2) return kBars[x * 8 / width];
+  const int grey = GreyOf(k);
+  return {grey, grey, grey};
+}
+
+void Paint(ID3D11Texture2D* texture, std::uint32_t k) {
+  D3D11_TEXTURE2D_DESC desc;
+  texture->GetDesc(&desc);
+  const int width = static_cast<int>(desc.Width), height = static_cast<int>(desc.Height);
+  for (int y = 0; y < height; ++y) {
+    std::uint8_t* row = texture->Pixels() + static_cast<std::size_t>(y) * texture->RowPitch();
+    for (int x = 0; x < width; ++x) {
+      const Rgb c = ColourAt(x, y, width, height, k);
+      row[4 * x] = static_cast<std::uint8_t>(c.b);
+      row[4 * x + 1] = static_cast<std::uint8_t>(c.g);
+      row[4 * x + 2] = static_cast<std::uint8_t>(c.r);
+      row[4 * x + 3] = 255;
+    }
+  }
+}
+
+// BT.601 limited range, as the software path's colour test has it.
+double Luma(Rgb c) { return 16 + (65.481 * c.r + 128.553 * c.g + 24.966 * c.b) / 255; }
+double Cb(Rgb c) { return 128 + (-37.797 * c.r - 74.203 * c.g + 112.0 * c.b) / 255; }
+double Cr(Rgb c) { return 128 + (112.0 * c.r - 93.786 * c.g - 18.214 * c.b) / 255; }
+constexpr double kLumaTolerance = 6.0;
+constexpr double kChromaTolerance = 8.0;
+
+// The first sample of the picture's NV12 (width x height luma, then the UV rows) that is not the
+// conversion of frame k, or empty.
+std::string FirstWrongSample(const std::vector<std::uint8_t>& nv12, int width, int height, std::uint32_t k) {
+  const int chromaWidth = (width + 1) / 2;
+  if (nv12.size() != static_cast<std::size_t>(width) * height + 2u * chromaWidth * ((height + 1) / 2))
+    return "an NV12 picture of " + std::to_string(nv12.size()) + " bytes";
+  std::ostringstream why;
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      const double want = Luma(ColourAt(x, y, width, height, k));
+      const int got = nv12[static_cast<std::size_t>(y) * width + x];
+      if (std::abs(got - want) > kLumaTolerance) {
+        why << "luma at (" << x << "," << y << ") is " << got << ", want " << want;
+        return why.str();
+      }
+    }
+  const std::uint8_t* uv = nv12.data() + static_cast<std::size_t>(width) * height;
+  for (int y = 0; y < (height + 1) / 2; ++y)
+    for (int x = 0; x < chromaWidth; ++x) {
+      double cb = 0, cr = 0;
+      int n = 0;
+      for (int dy = 0; dy < 2 && 2 * y + dy < height; ++dy)
+        for (int dx = 0; dx < 2 && 2 * x + dx < width; ++dx, ++n) {
+          const Rgb c = ColourAt(2 * x + dx, 2 * y + dy, width, height, k);
+          cb += Cb(c);
+          cr += Cr(c);
+        }
+      const std::uint8_t* sample = uv + static_cast<std::size_t>(y) * 2 * chromaWidth + 2 * x;
+      if (std::abs(sample[0] - cb / n) > kChromaTolerance || std::abs(sample[1] - cr / n) > kChromaTolerance) {
+        why << "chroma at (" << x << "," << y << ") is " << int(sample[0]) << "," << int(sample[1]) << ", want "
+            << cb / n << "," << cr / n;
+        return why.str();
+      }
+    }
+  return {};
+}
+
+// The misc parameter of that type among the picture's buffers, as its VA structure.
+template <class T>
+std::optional<T> Misc(const Picture& picture, VAEncMiscParameterType type) {
+  for (const Buffer& b : picture.buffers) {
+    if (b.type != VAEncMiscParameterBufferType || b.bytes.size() < sizeof(VAEncMiscParameterBuffer)) continue;
+    if (b.As<VAEncMiscParameterBuffer>().type != type) continue;
+    T value{};
+    std::memcpy(&value, b.bytes.data() + sizeof(VAEncMiscParameterBuffer),
+                std::min(sizeof value, b.bytes.size() - sizeof(VAEncMiscParameterBuffer)));
+    return value;
+  }
+  return std::nullopt;
+}
+
+const Buffer* FindBuffer(const Picture& picture, VABufferType type) {
+  for (const Buffer& b : picture.buffers)
+    if (b.type == type) return &b;
+  return nullptr;
+}
+
+int Align16(int v) { return (v + 15) / 16 * 16; }
+
+using PathCase = std::tuple<TestCodec, std::pair<int, int>, const char*>;
+
+class VaapiPath : public ::testing::TestWithParam<PathCase> {};
+
+// The program's settings reach the driver, the pictures it is handed are the frames converted to
+// BT.601 limited range in their order, the outputs are access units as the program frames them,
+// and nothing the clip made outlives it.
+TEST_P(VaapiPath, EncodesTheProgramsFramesAsConfigured) {
+  const auto [codec, size, personality] = GetParam();
+  const auto [width, height] = size;
+  const bool hevc = codec == TestCodec::Hevc;
+  const bool processor = std::string(personality) != "no-vpp";
+  TestVaDriver driver(personality);
+  constexpr std::uint32_t kFrames = 5;
+  std::vector<Output> outputs;
+  {
+    EncoderRig rig(EncoderConfig{codec, width, height, true, -1, 0, driver.Node()});
+    ASSERT_EQ(rig.initResult, AMF_OK);
+    outputs = EncodeFrames(rig, kFrames, 3, Paint);
+  }
+  EXPECT_EQ(driver.Live(), vadriver::LiveObjects{}) << "objects of the clip outlived it";
+
+  // N frames in, N access units out: each with a delimiter first, parameter sets in the first
+  // only, one IDR picture, the first.
+  ASSERT_EQ(outputs.size(), kFrames);
+  const int delimiter = hevc ? 35 : 9;
+  const std::vector<int> parameterSets = hevc ? std::vector<int>{32, 33, 34} : std::vector<int>{7, 8};
+  int idrPictures = 0;
+  for (std::uint32_t k = 0; k < kFrames; ++k) {
+    const std::vector<int> types = NalTypes(outputs[k].bytes, codec);
+    ASSERT_FALSE(types.empty()) << k;
+    EXPECT_EQ(types[0], delimiter) << k;
+    for (int set : parameterSets)
+      EXPECT_EQ(std::count(types.begin(), types.end(), set), k == 0 ? 1 : 0) << "type " << set << " in " << k;
+    const bool idr = std::any_of(types.begin(), types.end(),
+                                 [&](int t) { return hevc ? t == 19 || t == 20 : t == 5; });
+    idrPictures += idr;
+    EXPECT_EQ(idr, k == 0) << k;
+    EXPECT_EQ(outputs[k].dataType, k == 0 ? 0 : 2) << "IDR first, P after";
+    EXPECT_EQ(outputs[k].pts, PtsOf(k));
+  }
+  EXPECT_EQ(idrPictures, 1);
+
+  driver.With([&, codec = codec, width = width, height = height](Control& c) {
+    EXPECT_TRUE(c.record.unimplemented.empty() ||
+                (c.record.unimplemented.size() == 1 && c.record.unimplemented[0] == "vaSyncBuffer"))
+        << "first unimplemented entry called: " << c.record.unimplemented[0];
+    // The encoder's configuration: the program's profile, the full entry point, VBR.
+    const VAProfile profile = hevc ? VAProfileHEVCMain : VAProfileH264High;
+    const auto config = std::find_if(c.record.configs.begin(), c.record.configs.end(),
+                                      [&](const vadriver::Config& k) { return k.profile == profile; });
+    ASSERT_NE(config, c.record.configs.end());
+    EXPECT_EQ(config->entrypoint, VAEntrypointEncSlice);
+    const auto rc = std::find_if(config->attributes.begin(), config->attributes.end(),
+                                 [](const VAConfigAttrib& a) { return a.type == VAConfigAttribRateControl; });
+    ASSERT_NE(rc, config->attributes.end());
+    EXPECT_EQ(rc->value, static_cast<std::uint32_t>(VA_RC_VBR));
+
+    ASSERT_EQ(c.record.pictures.size(), kFrames);
+    for (std::uint32_t k = 0; k < kFrames; ++k) {
+      const Picture& p = c.record.pictures[k];
+      EXPECT_EQ(p.profile, profile);
+      EXPECT_EQ(std::pair(p.width, p.height), std::pair(width, height)) << "input surface of picture " << k;
+      EXPECT_EQ(std::pair(p.contextWidth, p.contextHeight), std::pair(Align16(width), Align16(height)));
+      EXPECT_EQ(FirstWrongSample(p.nv12, width, height, k), "") << "picture " << k;
+      for (const Buffer& b : p.buffers) {
+        if (b.type != VAEncSliceParameterBufferType) continue;
+        EXPECT_NE(hevc ? b.As<VAEncSliceParameterBufferHEVC>().slice_type
+                       : b.As<VAEncSliceParameterBufferH264>().slice_type % 5,
+                  hevc ? 0 : 1)
+            << "a B slice in picture " << k;
+      }
+      // Sequence and rate-control parameters come with the IDR picture.
+      EXPECT_EQ(FindBuffer(p, VAEncSequenceParameterBufferType) != nullptr, k == 0) << k;
+    }
+
+    const Picture& first = c.record.pictures[0];
+    const Buffer* sequence = FindBuffer(first, VAEncSequenceParameterBufferType);
+    ASSERT_NE(sequence, nullptr);
+    constexpr std::uint32_t kOnlyFirstIdr = 1u << 30;
+    const bool large = width >= 1920;
+    if (hevc) {
+      const auto s = sequence->As<VAEncSequenceParameterBufferHEVC>();
+      EXPECT_EQ(s.general_profile_idc, 1);
+      EXPECT_EQ(s.general_level_idc, large ? 123 : 60) << "level 4.1 / 2";
+      EXPECT_EQ(s.general_tier_flag, 0);
+      EXPECT_EQ(s.intra_idr_period, kOnlyFirstIdr);
+      EXPECT_EQ(s.ip_period, 1u);
+      EXPECT_EQ(s.bits_per_second, 625000u);
+    } else {
+      const auto s = sequence->As<VAEncSequenceParameterBufferH264>();
+      EXPECT_EQ(s.level_idc, large ? 42 : 21);
+      EXPECT_EQ(s.intra_idr_period, kOnlyFirstIdr);
+      EXPECT_EQ(s.ip_period, 1u);
+      EXPECT_EQ(s.bits_per_second, 625000u);
+      EXPECT_EQ(s.picture_width_in_mbs * 16 - 2 * s.frame_crop_right_offset, static_cast<unsigned>(width));
+      EXPECT_EQ(s.picture_height_in_mbs * 16 - 2 * s.frame_crop_bottom_offset, static_cast<unsigned>(height));
+    }
+    const auto rate = Misc<VAEncMiscParameterRateControl>(first, VAEncMiscParameterTypeRateControl);
+    ASSERT_TRUE(rate.has_value());
+    EXPECT_EQ(rate->bits_per_second, 625000u) << "the peak";
+    EXPECT_EQ(rate->target_percentage, 80u) << "the target, 500000";
+    const auto hrd = Misc<VAEncMiscParameterHRD>(first, VAEncMiscParameterTypeHRD);
+    ASSERT_TRUE(hrd.has_value());
+    EXPECT_EQ(hrd->buffer_size, 625000u) << "VBV of one second at the peak";
+    const auto frameRate = Misc<VAEncMiscParameterFrameRate>(first, VAEncMiscParameterTypeFrameRate);
+    ASSERT_TRUE(frameRate.has_value());
+    EXPECT_EQ(frameRate->framerate, 60u | 1u << 16);
+
+    // The video processor was asked for BT.601 limited range from full-range RGB and got the
+    // frames as they were drawn; without one the driver converted nothing.
+    EXPECT_EQ(c.record.processed.size(), processor ? kFrames : 0);
+    for (std::uint32_t k = 0; processor && k < c.record.processed.size(); ++k) {
+      const vadriver::Processed& p = c.record.processed[k];
+      EXPECT_EQ(p.pipeline.output_color_standard, VAProcColorStandardBT601);
+      EXPECT_EQ(p.pipeline.output_color_properties.color_range, VA_SOURCE_RANGE_REDUCED);
+      EXPECT_EQ(p.pipeline.input_color_properties.color_range, VA_SOURCE_RANGE_FULL);
+      EXPECT_EQ(p.inputFourcc, static_cast<std::uint32_t>(VA_FOURCC_BGRA));
+      const Rgb corner = ColourAt(width - 1, height - 1, width, height, k);
+      ASSERT_EQ(p.input.size(), 4u * width * height);
+      EXPECT_EQ(p.input[p.input.size() - 2], corner.r) << "frame " << k << " reached the processor in its place";
+    }
+  });
+}
+
+std::string PathName(const ::testing::TestParamInfo<PathCase>& info) {
+  const auto& [codec, size, personality] = info.param;
+  std::string name = std::string(codec == TestCodec::Avc ? "Avc" : "Hevc") + "_" + std::to_string(size.first) + "x" +
+                     std::to_string(size.second) + "_" + personality;
+  std::replace(name.begin(), name.end(), '-', '_');
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(RadeonsiWithAndWithoutProcessor, VaapiPath,
+                         ::testing::Combine(::testing::Values(TestCodec::Avc, TestCodec::Hevc),
+                                            ::testing::Values(std::pair{320, 180}, std::pair{1920, 1080}),
+                                            ::testing::Values("radeonsi", "no-vpp")),
+                         PathName);
+
+
+// A driver without an encoder for the codec: Init fails with AMF_NOT_SUPPORTED and one stderr line,
+// nothing is encoded on the CPU and nothing the attempt made stays alive.
+TEST(VaapiFailures, NoEncoderForTheCodecFailsInitWithOneLineAndNothingOnTheCpu) {
+  struct Case {
+    const char* personality;
+    TestCodec codec;
+    const char* why;
+  };
+  for (const Case& c : {Case{"no-encoder", TestCodec::Avc, "has no encoder for VAProfileH264High"},
+                        Case{"no-encoder", TestCodec::Hevc, "has no encoder for VAProfileHEVCMain"},
+                        Case{"no-hevc", TestCodec::Hevc, "has no encoder for VAProfileHEVCMain"}}) {
+    SCOPED_TRACE(c.personality);
+    TestVaDriver driver(c.personality);
+    {
+      EncoderRig rig(EncoderConfig{c.codec, 320, 180, true, -1, 0, driver.Node()}, /*init=*/false);
+      ASSERT_TRUE(rig.encoder);
+      StderrCapture capture;
+      EXPECT_EQ(rig.encoder->Init(amf::AMF_SURFACE_BGRA, 320, 180), AMF_NOT_SUPPORTED);
+      const std::string errors = capture.Stop();
+      ASSERT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+      for (const char* part : {driver.Node().c_str(), "VA driver \"Mesa Gallium driver 22.3.6", c.why,
+                               "AMF_NOT_SUPPORTED"})
+        EXPECT_NE(errors.find(part), std::string::npos) << part << " in " << errors;
+      const auto texture = rig.NewTexture();
+      amf::AMFSurfacePtr surface = rig.NewSurface(texture.get());
+      EXPECT_EQ(rig.encoder->SubmitInput(surface.GetPtr()), AMF_NOT_INITIALIZED);
+    }
+    EXPECT_EQ(driver.Live(), vadriver::LiveObjects{});
+    EXPECT_TRUE(driver.With([](Control& k) { return k.record.pictures.empty(); }));
+  }
+}
+
+// Submits up to `frames` frames as the program does and collects outputs until the encoder gives
+// a failure, which is returned; AMF_EOF when every frame came out.
+AMF_RESULT EncodeUntilFailure(EncoderRig& rig, std::uint32_t frames, std::vector<Output>* outputs) {
+  const auto texture = rig.NewTexture();
+  amf::AMFSurfacePtr surface = rig.NewSurface(texture.get());
+  std::uint32_t k = 0;
+  bool draining = false;
+  for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+       std::chrono::steady_clock::now() < deadline;) {
+    if (k < frames && k == outputs->size()) {
+      Paint(texture.get(), k);
+      StampFrame(surface.GetPtr(), rig.config.codec, k);
+      const AMF_RESULT r = rig.encoder->SubmitInput(surface.GetPtr());
+      if (r != AMF_OK && r != AMF_INPUT_FULL) return r;
+      k += r == AMF_OK;
+    } else if (k == frames && !draining) {
+      if (const AMF_RESULT r = rig.encoder->Drain(); r != AMF_OK) return r;
+      draining = true;
+    }
+    amf::AMFDataPtr data;
+    const AMF_RESULT r = rig.encoder->QueryOutput(&data);
+    if (r == AMF_OK) outputs->push_back(TakeOutput(data.GetPtr(), rig.config.codec));
+    else if (r == AMF_REPEAT) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    else return r;
+  }
+  ADD_FAILURE() << "neither a failure nor the end in time";
+  return AMF_OK;
+}
+
+// A driver that fails in the middle of a clip: the clip ends with an error from the encoder, never
+// with a picture read past its coded buffer (the sanitizer build checks every read), and the
+// objects of the failed clip are all released.
+TEST(VaapiFailures, DriverFaultsMidClipEndTheClipWithAnErrorAndFreeEverything) {
+  struct Case {
+    const char* name;
+    vadriver::FaultPlan plan;
+  };
+  const Case cases[] = {
+      {"coded buffer claiming more than it holds", {{}, vadriver::CodedBufferFault::ClaimsMore, 2}},
+      {"empty coded buffer", {{}, vadriver::CodedBufferFault::Empty, 2}},
+      {"vaSyncSurface failing", {{{"vaSyncSurface", 6}}, vadriver::CodedBufferFault::None, 0}},
+      {"vaEndPicture failing", {{{"vaEndPicture", 4}}, vadriver::CodedBufferFault::None, 0}},
+  };
+  for (TestCodec codec : {TestCodec::Avc, TestCodec::Hevc})
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + (codec == TestCodec::Avc ? " (AVC)" : " (HEVC)"));
+      TestVaDriver driver("no-vpp");
+      driver.With([&](Control& k) { k.faults = c.plan; });
+      std::vector<Output> outputs;
+      {
+        EncoderRig rig(EncoderConfig{codec, 320, 180, true, -1, 0, driver.Node()});
+        ASSERT_EQ(rig.initResult, AMF_OK);
+        EXPECT_EQ(EncodeUntilFailure(rig, 8, &outputs), AMF_FAIL);
+      }
+      EXPECT_LT(outputs.size(), 8u);
+      for (const Output& o : outputs) {
+        const std::vector<int> types = NalTypes(o.bytes, codec);
+        EXPECT_TRUE(std::any_of(types.begin(), types.end(),
+                                [&](int t) { return codec == TestCodec::Avc ? t == 1 || t == 5 : t < 32; }))
+            << "an output without a picture";
+      }
+      EXPECT_EQ(driver.Live(), vadriver::LiveObjects{});
+    }
+}
+
+}  // namespace
