@@ -1,6 +1,7 @@
 #include "amf/encode_pump.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "amf/amf_result.h"
@@ -22,11 +23,16 @@ bool PoolFull(const EncodeLoopState& state) {
   return (state.WriteSlot + 1) % kSurfacePoolSize == state.ReadSlot;
 }
 
-// `lateness` is the accepted submission's time after its due time (the clock's difference).
-void RecordSubmission(EncodeLoopState& state, std::uint32_t lateness) {
+// ns to us, saturated: a difference of the monotonic clock never comes near the limits.
+std::int32_t Microseconds(std::int64_t ns) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(ns / 1000, INT32_MIN, INT32_MAX));
+}
+
+// The accepted submission in `slot` was due `dueOffset` ms after the start.
+void RecordSubmission(EncodeLoopState& state, const SurfaceSlot& slot, std::uint32_t dueOffset) {
   FrameSample sample;
-  const auto late = static_cast<std::int32_t>(lateness);
-  sample.LatenessMs = static_cast<std::uint16_t>(std::clamp(late, 0, 0xFFFF));
+  const std::uint64_t dueNs = state.StartTimeNs + std::uint64_t{dueOffset} * 1000000u;
+  sample.LatenessUs = Microseconds(static_cast<std::int64_t>(slot.SubmitTimeNs - dueNs));
   sample.InFlight =
       static_cast<std::uint8_t>((state.WriteSlot + kSurfacePoolSize - state.ReadSlot) % kSurfacePoolSize);
   state.Frames.push_back(sample);
@@ -64,8 +70,10 @@ bool PumpOutput(amf::AMFComponent* encoder, SurfacePool& pool, const CodecProper
       if (result == AMF_REPEAT) return false;
       CheckAmfResult(result);
     }
-    const auto latency =
-        static_cast<std::int32_t>(clock.TimeGetTime() - pool.Slots[state.ReadSlot].SubmitTime);
+    const SurfaceSlot& slot = pool.Slots[state.ReadSlot];
+    const auto latency = static_cast<std::int32_t>(clock.TimeGetTime() - slot.SubmitTime);
+    const std::uint64_t nowNs = clock.MonotonicNanoseconds();
+    const std::int32_t latencyUs = Microseconds(static_cast<std::int64_t>(nowNs - slot.SubmitTimeNs));
     state.Window.Push(latency, state.LatencySum);
 
     // An output that is missing or not a buffer cannot be written or matched to its frame.
@@ -84,7 +92,10 @@ bool PumpOutput(amf::AMFComponent* encoder, SurfacePool& pool, const CodecProper
     std::int32_t dataType = 0;
     CheckAmfResult(GetInt32Property(buffer.GetPtr(), names.OutputDataType, &dataType));
     const std::size_t output = state.OutputRecords.size();
-    if (output < state.Frames.size()) state.Frames[output].LatencyMs = latency;
+    if (output < state.Frames.size()) {
+      state.Frames[output].LatencyMs = latency;
+      state.Frames[output].LatencyUs = latencyUs;
+    }
     state.OutputRecords.push_back(OutputRecord{dataType, static_cast<std::int64_t>(size)});
   }
 }
@@ -96,6 +107,7 @@ void RunEncodeLoop(amf::AMFComponent* encoder, SurfacePool& pool, const ClipScen
   state.FrameCount = scenario.FrameCount();
   state.OutputRecords.reserve(state.FrameCount);
   state.StartTime = clock.TimeGetTime();
+  state.StartTimeNs = clock.MonotonicNanoseconds();
   state.EncodeTimeSamples.reserve(state.FrameCount);
   state.Frames.reserve(state.FrameCount);
 
@@ -105,7 +117,8 @@ void RunEncodeLoop(amf::AMFComponent* encoder, SurfacePool& pool, const ClipScen
     while (state.FrameIndex < state.FrameCount) {
       if (PoolFull(state)) break;
       const std::uint32_t k = state.FrameIndex;
-      const std::uint32_t due = state.StartTime + FrameDueOffset(k, scenario);
+      const std::uint32_t dueOffset = FrameDueOffset(k, scenario);
+      const std::uint32_t due = state.StartTime + dueOffset;
       if (static_cast<std::int32_t>(due - clock.TimeGetTime()) > 0) break;
 
       if (!state.Window.empty())
@@ -121,12 +134,13 @@ void RunEncodeLoop(amf::AMFComponent* encoder, SurfacePool& pool, const ClipScen
       surface->SetPts(pts);
       surface->SetDuration(FramePts(k + 1, scenario) - pts);
       slot.SubmitTime = clock.TimeGetTime();
+      slot.SubmitTimeNs = clock.MonotonicNanoseconds();
 
       const AMF_RESULT result = encoder->SubmitInput(surface);
       if (result == AMF_INPUT_FULL) break;
       CheckAmfResult(result);
       state.WriteSlot = (state.WriteSlot + 1) % kSurfacePoolSize;
-      RecordSubmission(state, slot.SubmitTime - due);
+      RecordSubmission(state, slot, dueOffset);
       state.FrameIndex = k + 1;
       if (state.FrameIndex == state.FrameCount) EndOfInput(encoder, pool, names, state, host, clock);
     }

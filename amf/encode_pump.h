@@ -49,6 +49,7 @@ struct EncodeLoopState {
   std::uint32_t FrameIndex = 0;  // k: the next frame to submit
   std::uint32_t FrameCount = 0;  // N
   std::uint32_t StartTime = 0;   // S
+  std::uint64_t StartTimeNs = 0; // S at the clock's resolution, read right after it
   LatencyWindow Window;
   std::uint32_t LatencySum = 0;
   std::vector<double> EncodeTimeSamples;

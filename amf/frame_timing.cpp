@@ -34,7 +34,7 @@ ClipTiming SummariseFrames(std::span<const FrameSample> samples, const ClipScena
   std::vector<std::int32_t> latencies;
   latencies.reserve(samples.size());
   for (const FrameSample& s : samples)
-    if (s.LatencyMs >= 0) latencies.push_back(s.LatencyMs);
+    if (s.LatencyUs >= 0) latencies.push_back(s.LatencyUs);
   t.Frames = static_cast<std::uint32_t>(latencies.size());
   const std::size_t half = latencies.size() / 2;
   t.LaterHalf = Percentiles({latencies.begin() + static_cast<std::ptrdiff_t>(half), latencies.end()});
@@ -43,26 +43,26 @@ ClipTiming SummariseFrames(std::span<const FrameSample> samples, const ClipScena
   std::uint32_t run = 0;
   std::uint64_t inFlightSum = 0;
   for (const FrameSample& s : samples) {
-    if (s.LatenessMs > kLateThresholdMs) {
+    if (s.LatenessUs > kLateThresholdUs) {
       ++t.LateFrames;
       t.LongestLateRun = std::max(t.LongestLateRun, ++run);
     } else {
       run = 0;
     }
-    t.MaxLatenessMs = std::max<std::uint32_t>(t.MaxLatenessMs, s.LatenessMs);
+    t.MaxLatenessUs = std::max(t.MaxLatenessUs, static_cast<std::uint32_t>(std::max(s.LatenessUs, 0)));
     inFlightSum += s.InFlight;
     t.InFlightMax = std::max<std::uint32_t>(t.InFlightMax, s.InFlight);
   }
   if (!samples.empty())
     t.InFlightMean = static_cast<double>(inFlightSum) / static_cast<double>(samples.size());
 
-  // Submission times follow from the schedule and the lateness of each frame.
+  // Submission times (us after the start) follow from the schedule and each frame's lateness.
   if (samples.size() >= 2) {
     const auto last = static_cast<std::uint32_t>(samples.size() - 1);
-    const std::uint32_t first = samples.front().LatenessMs;
-    const std::uint32_t end = FrameDueOffset(last, scenario) + samples.back().LatenessMs;
+    const std::int64_t first = samples.front().LatenessUs;
+    const std::int64_t end = std::int64_t{FrameDueOffset(last, scenario)} * 1000 + samples.back().LatenessUs;
     if (end > first)
-      t.InputFrameRate = static_cast<double>(last) * 1000.0 / static_cast<double>(end - first);
+      t.InputFrameRate = static_cast<double>(last) * 1e6 / static_cast<double>(end - first);
   }
 
   t.StreamBytes = streamBytes;

@@ -4,16 +4,19 @@
 
 #include "amf/clip_scenario.h"
 
-// What the pump keeps of one accepted frame; 8 bytes so that a 4320-frame clip keeps 34 KiB.
+// What the pump keeps of one accepted frame; 16 bytes, so a 4320-frame clip keeps 68 KiB.
 struct FrameSample {
-  std::int32_t LatencyMs = -1;   // submission to output; -1 until the output arrived
-  std::uint16_t LatenessMs = 0;  // submission after the due time, saturated at 65535
+  std::int32_t LatencyMs = -1;   // submission to output in the pacing clock's whole ms; -1 until
+                                 // the output arrived (the window and clip average use these)
+  std::int32_t LatencyUs = -1;   // the same two moments at the clock's resolution
+  std::int32_t LatenessUs = 0;   // submission after its due ms counted from the start's
+                                 // high-resolution reading; negative when earlier than that
   std::uint8_t InFlight = 0;     // frames inside the encoder right after this one was accepted
-  std::uint8_t Reserved = 0;
+  std::uint8_t Reserved[3] = {};
 };
-static_assert(sizeof(FrameSample) == 8);
+static_assert(sizeof(FrameSample) == 16);
 
-// Nearest-rank percentiles of latencies in ms; all 0 without frames.
+// Nearest-rank percentiles of latencies in us; all 0 without frames.
 struct LatencyPercentiles {
   std::int32_t P50 = 0;
   std::int32_t P95 = 0;
@@ -21,16 +24,16 @@ struct LatencyPercentiles {
   std::int32_t Max = 0;
 };
 
-// A submission later than this many ms counts as late.
-inline constexpr std::uint32_t kLateThresholdMs = 1;
+// A submission later than this many us counts as late.
+inline constexpr std::int32_t kLateThresholdUs = 1000;
 
 // How a clip's frames went, beside its average and elapsed time.
 struct ClipTiming {
   std::uint32_t Frames = 0;        // frames with an output
   LatencyPercentiles All;
   LatencyPercentiles LaterHalf;    // frames n/2 .. n-1, as the clip average counts them
-  std::uint32_t LateFrames = 0;    // submitted more than kLateThresholdMs after their due time
-  std::uint32_t MaxLatenessMs = 0;
+  std::uint32_t LateFrames = 0;    // submitted more than kLateThresholdUs after their due time
+  std::uint32_t MaxLatenessUs = 0;
   std::uint32_t LongestLateRun = 0;  // consecutive late frames
   double InFlightMean = 0.0;
   std::uint32_t InFlightMax = 0;

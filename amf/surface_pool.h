@@ -12,7 +12,8 @@ inline constexpr std::uint32_t kSurfacePoolSize = 32;
 struct SurfaceSlot {
   com_ptr<ID3D11Texture2D> Texture;
   amf::AMFSurfacePtr Surface;
-  std::uint32_t SubmitTime = 0;  // ms when the frame now in this slot was last submitted
+  std::uint32_t SubmitTime = 0;    // ms when the frame now in this slot was last submitted
+  std::uint64_t SubmitTimeNs = 0;  // the same moment at the clock's resolution
 };
 
 struct SurfacePool {

@@ -18,6 +18,9 @@ class Clock {
  public:
   virtual ~Clock() = default;
   virtual std::uint32_t TimeGetTime() = 0;
+  // The same monotonic time at the clock's own resolution, in ns from an arbitrary origin: for
+  // measuring, never for pacing.
+  virtual std::uint64_t MonotonicNanoseconds() = 0;
   virtual void Sleep(std::uint32_t milliseconds) = 0;
   // Finer sleeps while a period is requested; calls nest and must be balanced.
   virtual void TimeBeginPeriod(std::uint32_t milliseconds) = 0;

@@ -16,11 +16,13 @@ constexpr unsigned long kFineSlackNs = 1000;
 class LinuxClock final : public Clock {
  public:
   std::uint32_t TimeGetTime() override {
+    return static_cast<std::uint32_t>(MonotonicNanoseconds() / 1000000u);
+  }
+
+  std::uint64_t MonotonicNanoseconds() override {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    const std::uint64_t ms = static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
-                             static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u;
-    return static_cast<std::uint32_t>(ms);
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000u + static_cast<std::uint64_t>(ts.tv_nsec);
   }
 
   void Sleep(std::uint32_t milliseconds) override {

@@ -48,17 +48,22 @@ json ClipJson(const ClipRecord& clip) {
   }
   j["frames"] = clip.FrameCount;
   j["frames_encoded"] = t.Frames;
-  j["latency_ms"] = {{"all", Percentiles(t.All)}, {"later_half", Percentiles(t.LaterHalf)}};
-  j["lateness"] = {{"threshold_ms", kLateThresholdMs},
+  j["latency_us"] = {{"all", Percentiles(t.All)}, {"later_half", Percentiles(t.LaterHalf)}};
+  j["lateness"] = {{"threshold_us", kLateThresholdUs},
                    {"late_frames", t.LateFrames},
-                   {"max_ms", t.MaxLatenessMs},
+                   {"max_us", t.MaxLatenessUs},
                    {"longest_run", t.LongestLateRun}};
   j["frames_in_flight"] = {{"mean", t.InFlightMean}, {"max", t.InFlightMax}};
   j["bit_rate"] = {{"achieved", t.BitRate}, {"target", kTargetBitrate}, {"stream_bytes", t.StreamBytes}};
   j["input_frame_rate"] = t.InputFrameRate;
-  json latencies = json::array();
-  for (const FrameSample& f : clip.Frames) latencies.push_back(f.LatencyMs);
-  j["frame_latencies_ms"] = std::move(latencies);
+  json latenciesUs = json::array();
+  json latenciesMs = json::array();
+  for (const FrameSample& f : clip.Frames) {
+    latenciesUs.push_back(f.LatencyUs);
+    latenciesMs.push_back(f.LatencyMs);
+  }
+  j["frame_latencies_us"] = std::move(latenciesUs);
+  j["frame_latencies_ms"] = std::move(latenciesMs);
   return j;
 }
 

@@ -41,6 +41,8 @@ void Text(cairo_t* cr, double x, double y, const std::string& text, double size,
 
 double Budget(const ClipScenario& s) { return 1000.0 / s.FrameRate(); }
 
+double Ms(std::int32_t microseconds) { return microseconds / 1000.0; }
+
 std::string Number(double ms) { return ms < 1.0 ? FormatNarrow("%.1f", ms) : FormatNarrow("%.0f", ms); }
 
 void DrawLegend(cairo_t* cr, double x, double y) {
@@ -137,8 +139,8 @@ void DrawPanel(cairo_t* cr, const ChartLayout& layout, std::size_t panel, const 
       const std::uint32_t colour = VerdictColour(clip->Verdict);
       const bool measured = clip->Timing.Frames != 0;
       if (measured) {
-        const double y50 = layout.ValueY(panel, clip->Timing.All.P50);
-        const double y99 = layout.ValueY(panel, clip->Timing.All.P99);
+        const double y50 = layout.ValueY(panel, Ms(clip->Timing.All.P50));
+        const double y99 = layout.ValueY(panel, Ms(clip->Timing.All.P99));
         SetColour(cr, colour);
         cairo_rectangle(cr, x - half, y99 - 2, 2 * half, std::max(4.0, y50 - y99 + 4));
         cairo_fill(cr);
@@ -225,7 +227,7 @@ ChartLayout LayoutFor(const RunRecord& run) {
     layout.Modes = std::max(layout.Modes, s.Matrix.size());
     for (const ClipScenario& mode : s.Matrix) highest = std::max(highest, Budget(mode));
     for (const ClipRecord& c : s.Clips) {
-      highest = std::max(highest, static_cast<double>(c.Timing.All.P99));
+      highest = std::max(highest, Ms(c.Timing.All.P99));
       highest = std::max(highest, c.AverageMs);
     }
   }

@@ -142,7 +142,7 @@ class ShortRun(unittest.TestCase):
     def test_report_holds_every_clip_of_the_table(self):
         path, report = read_report(self.dir)
         self.assertRegex(os.path.basename(path), r"^\d{8}-\d{6}-report\.json$")
-        self.assertEqual(report["schema_version"], 1)
+        self.assertEqual(report["schema_version"], 2)
         self.assertRegex(report["start_utc"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
         self.assertGreater(report["host"]["logical_cores"], 0)
         self.assertTrue(report["adapter"]["description"].startswith("Software adapter"))
@@ -165,12 +165,13 @@ class ShortRun(unittest.TestCase):
                 self.assertEqual(clip["frames"], rate)
                 self.assertEqual(clip["frames_encoded"], rate)
                 self.assertEqual(len(clip["frame_latencies_ms"]), rate)
+                self.assertEqual(len(clip["frame_latencies_us"]), rate)
                 self.assertEqual(clip["stream_file"], block[1][len("File: "):])
                 size = os.path.getsize(clip["stream_file"])
                 self.assertEqual(clip["bit_rate"]["stream_bytes"], size)
                 self.assertAlmostEqual(clip["bit_rate"]["achieved"], size * 8 / 1.0)
                 self.assertEqual(clip["bit_rate"]["target"], 500000)
-                self.assertLessEqual(clip["latency_ms"]["all"]["p50"], clip["latency_ms"]["all"]["max"])
+                self.assertLessEqual(clip["latency_us"]["all"]["p50"], clip["latency_us"]["all"]["max"])
         chart = os.path.splitext(path)[0] + ".png"
         width, height = probe(chart)["width"], probe(chart)["height"]
         self.assertEqual((width, height), (1600, 96 + 2 * 430 + 12))

@@ -299,6 +299,7 @@ class FakeEncoder final : public Properties<amf::AMFComponent> {
     s.ReadyTime = s.Time + (Latency ? Latency(index) : 5u);
     Accepted.push_back(s);
     MaxInFlight = std::max(MaxInFlight, Accepted.size() - Delivered);
+    if (OnAccepted) OnAccepted(index);
     return AMF_OK;
   }
 
@@ -340,6 +341,7 @@ class FakeEncoder final : public Properties<amf::AMFComponent> {
   amf::AMFContext* Context = nullptr;
   CallLog* CallLogTarget = nullptr;
   std::function<std::uint32_t(std::uint32_t output)> Latency;  // default 5 ms
+  std::function<void(std::uint32_t frame)> OnAccepted;  // inside SubmitInput, e.g. to take time
   std::function<std::vector<std::uint8_t>(std::uint32_t output)> Payload;
   std::function<std::int32_t(std::uint32_t output)> DataTypeOf;  // default IDR first, then P
   std::wstring DataTypeProperty = L"OutputDataType";

@@ -12,21 +12,23 @@ struct ClockStalled : std::runtime_error {
   ClockStalled() : std::runtime_error("the fake clock slept too often") {}
 };
 
-// Time moves only when the code under test sleeps or a test moves it.
+// Time moves only when the code under test sleeps or a test moves it. One nanosecond timeline
+// underlies both readings: the milliseconds are its whole milliseconds, wrapping at 32 bits.
 class FakeClock final : public Clock {
  public:
-  explicit FakeClock(std::uint32_t start = 100000) : now_(start) {}
+  explicit FakeClock(std::uint32_t start = 100000) : ns_(std::uint64_t{start} * kNsPerMs) {}
 
-  std::uint32_t TimeGetTime() override { return now_; }
+  std::uint32_t TimeGetTime() override { return static_cast<std::uint32_t>(ns_ / kNsPerMs); }
+  std::uint64_t MonotonicNanoseconds() override { return ns_; }
   void Sleep(std::uint32_t milliseconds) override {
     if (++sleeps_ > maxSleeps_) throw ClockStalled();
-    now_ += milliseconds;
+    Advance(milliseconds);
     if (log_ != nullptr) log_->Add("Sleep");
   }
   void TimeBeginPeriod(std::uint32_t milliseconds) override {
     ++periodBegins_;
     lastPeriod_ = milliseconds;
-    periodStart_ = now_;
+    periodStart_ = TimeGetTime();
   }
   void TimeEndPeriod(std::uint32_t milliseconds) override {
     ++periodEnds_;
@@ -34,8 +36,10 @@ class FakeClock final : public Clock {
   }
   LocalDateTime GetLocalTime() override { return local_; }
 
-  void SetNow(std::uint32_t now) { now_ = now; }
-  void Advance(std::uint32_t milliseconds) { now_ += milliseconds; }
+  // Forward to the start of millisecond `now` (a lower value is reached after the wrap).
+  void SetNow(std::uint32_t now) { ns_ = (ns_ / kNsPerMs + (now - TimeGetTime())) * kNsPerMs; }
+  void Advance(std::uint32_t milliseconds) { ns_ += std::uint64_t{milliseconds} * kNsPerMs; }
+  void AdvanceMicroseconds(std::uint32_t microseconds) { ns_ += std::uint64_t{microseconds} * 1000u; }
   void SetLocalTime(const LocalDateTime& local) { local_ = local; }
   void SetMaxSleeps(std::uint64_t sleeps) { maxSleeps_ = sleeps; }
   void SetLog(CallLog* log) { log_ = log; }
@@ -48,7 +52,8 @@ class FakeClock final : public Clock {
   std::uint32_t PeriodStart() const { return periodStart_; }
 
  private:
-  std::uint32_t now_;
+  static constexpr std::uint64_t kNsPerMs = 1000000;
+  std::uint64_t ns_;
   std::uint64_t sleeps_ = 0;
   std::uint64_t maxSleeps_ = 200000;
   int periodBegins_ = 0;

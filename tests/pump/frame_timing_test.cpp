@@ -63,19 +63,22 @@ TEST_F(FrameTimingTest, EveryFrameKeepsItsOwnLatencyAndThePercentilesRankThem) {
   encoder_.Latency = ScriptedLatency;
   const ClipTiming t = Run();
 
+  // On whole milliseconds both stamps agree; percentiles are in us.
   ASSERT_EQ(state_.Frames.size(), 100u);
-  for (std::uint32_t k = 0; k < 100; ++k)
+  for (std::uint32_t k = 0; k < 100; ++k) {
     EXPECT_EQ(state_.Frames[k].LatencyMs, static_cast<std::int32_t>(ScriptedLatency(k))) << k;
+    EXPECT_EQ(state_.Frames[k].LatencyUs, state_.Frames[k].LatencyMs * 1000) << k;
+  }
   EXPECT_EQ(t.Frames, 100u);
-  EXPECT_EQ(t.All.P50, 50);
-  EXPECT_EQ(t.All.P95, 95);
-  EXPECT_EQ(t.All.P99, 99);
-  EXPECT_EQ(t.All.Max, 100);
-  // Frames 50..99 hold 51..100.
-  EXPECT_EQ(t.LaterHalf.P50, 75);
-  EXPECT_EQ(t.LaterHalf.P95, 98);
-  EXPECT_EQ(t.LaterHalf.P99, 100);
-  EXPECT_EQ(t.LaterHalf.Max, 100);
+  EXPECT_EQ(t.All.P50, 50000);
+  EXPECT_EQ(t.All.P95, 95000);
+  EXPECT_EQ(t.All.P99, 99000);
+  EXPECT_EQ(t.All.Max, 100000);
+  // Frames 50..99 hold 51..100 ms.
+  EXPECT_EQ(t.LaterHalf.P50, 75000);
+  EXPECT_EQ(t.LaterHalf.P95, 98000);
+  EXPECT_EQ(t.LaterHalf.P99, 100000);
+  EXPECT_EQ(t.LaterHalf.Max, 100000);
 }
 
 TEST_F(FrameTimingTest, ConstantLatencyShowsAsFramesInFlight) {
@@ -98,15 +101,17 @@ TEST_F(FrameTimingTest, LateSubmissionsAreCountedWithTheirLongestRun) {
     if (k == 20) clock_.Advance(35);  // frames 20..23 go out together at 235: 35, 25, 15, 5 late
     if (k == 50) clock_.Advance(2);   // 2 ms late counts
     if (k == 60) clock_.Advance(1);   // 1 ms does not
+    if (k == 70) clock_.AdvanceMicroseconds(1001);  // but 1.001 ms does
   };
   const ClipTiming t = Run();
   ASSERT_EQ(state_.Frames.size(), 100u);
-  EXPECT_EQ(state_.Frames[20].LatenessMs, 35);
-  EXPECT_EQ(state_.Frames[23].LatenessMs, 5);
-  EXPECT_EQ(state_.Frames[24].LatenessMs, 0);
-  EXPECT_EQ(t.LateFrames, 5u);
+  EXPECT_EQ(state_.Frames[20].LatenessUs, 35000);
+  EXPECT_EQ(state_.Frames[23].LatenessUs, 5000);
+  EXPECT_EQ(state_.Frames[24].LatenessUs, 0);
+  EXPECT_EQ(state_.Frames[70].LatenessUs, 1001);
+  EXPECT_EQ(t.LateFrames, 6u);
   EXPECT_EQ(t.LongestLateRun, 4u);
-  EXPECT_EQ(t.MaxLatenessMs, 35u);
+  EXPECT_EQ(t.MaxLatenessUs, 35000u);
 }
 
 TEST(SummariseFramesTest, EdgesOfTheSampleList) {
@@ -116,14 +121,16 @@ TEST(SummariseFramesTest, EdgesOfTheSampleList) {
   EXPECT_EQ(none.All.Max, 0);
   EXPECT_EQ(none.InputFrameRate, 0.0);
 
-  // A frame whose output never came counts for lateness but not for latency.
-  const std::vector<FrameSample> samples = {{7, 0, 1, 0}, {-1, 0xFFFF, 2, 0}};
+  // A frame whose output never came counts for lateness but not for latency; an early
+  // submission is not late, and the input rate sees it early.
+  const std::vector<FrameSample> samples = {{7, 7400, -600, 1, {}}, {-1, -1, 40000, 2, {}}};
   const ClipTiming t = SummariseFrames(samples, clip, 62500);
   EXPECT_EQ(t.Frames, 1u);
-  EXPECT_EQ(t.All.P50, 7);
-  EXPECT_EQ(t.LaterHalf.Max, 7);
-  EXPECT_EQ(t.MaxLatenessMs, 65535u);
+  EXPECT_EQ(t.All.P50, 7400);
+  EXPECT_EQ(t.LaterHalf.Max, 7400);
+  EXPECT_EQ(t.MaxLatenessUs, 40000u);
   EXPECT_EQ(t.LateFrames, 1u);
+  EXPECT_DOUBLE_EQ(t.InputFrameRate, 1e6 / (33000 + 40000 + 600));
   EXPECT_DOUBLE_EQ(t.BitRate, 500000.0);
 
   const std::vector<std::int32_t> two = {3, 9};

@@ -7,14 +7,14 @@
 
 namespace {
 
-ClipRecord Measured(const ClipScenario& s, ClipVerdict verdict, std::int32_t p50, std::int32_t p99,
-                    double average) {
+// Percentiles in ms, kept as the report keeps them, in us.
+ClipRecord Measured(const ClipScenario& s, ClipVerdict verdict, double p50, double p99, double average) {
   ClipRecord clip;
   clip.Scenario = s;
   clip.Verdict = verdict;
   clip.Timing.Frames = 30;
-  clip.Timing.All.P50 = p50;
-  clip.Timing.All.P99 = p99;
+  clip.Timing.All.P50 = static_cast<std::int32_t>(std::lround(p50 * 1000));
+  clip.Timing.All.P99 = static_cast<std::int32_t>(std::lround(p99 * 1000));
   clip.AverageMs = average;
   return clip;
 }
@@ -46,7 +46,7 @@ class ResultsChartTest : public ::testing::Test {
     hevc.Label = L"HEVC";
     hevc.Matrix = Matrix();
     hevc.Finished = true;
-    hevc.Clips = {Measured(hevc.Matrix[0], ClipVerdict::Pass, 3, 20, 5.0)};
+    hevc.Clips = {Measured(hevc.Matrix[0], ClipVerdict::Pass, 1.3, 2.7, 2.0)};
     run_.Series = {avc, hevc};
     layout_ = LayoutFor(run_);
     pixels_ = DrawResultsChart(run_, layout_);
@@ -82,7 +82,10 @@ TEST_F(ResultsChartTest, OnePanelPerCodecWithEveryClipInItsVerdictColour) {
   EXPECT_EQ(At(layout_.ModeCenterX(2) - half + 1.5, BudgetY(0, 2) - 5), VerdictColour(ClipVerdict::Skipped));
   EXPECT_EQ(At(layout_.ModeCenterX(2), BudgetY(0, 2) - 5), 0xFFFFFFu);
   EXPECT_EQ(At(layout_.ModeCenterX(3), BudgetY(0, 3) - 5), VerdictColour(ClipVerdict::Error));
-  EXPECT_EQ(BarColour(1, 0, 3, 20), VerdictColour(ClipVerdict::Pass));
+  // A bar between milliseconds: 1.3 to 2.7 ms, neither 1 nor 3.
+  EXPECT_EQ(BarColour(1, 0, 1.3, 2.7), VerdictColour(ClipVerdict::Pass));
+  for (double outside : {1.0, 3.3})
+    EXPECT_NE(At(layout_.ModeCenterX(0), layout_.ValueY(1, outside)), VerdictColour(ClipVerdict::Pass)) << outside;
 }
 
 TEST_F(ResultsChartTest, RowsThatNeverRanAndTheSpaceAroundBarsStayFreeOfVerdictColours) {

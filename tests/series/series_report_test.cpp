@@ -14,6 +14,7 @@ namespace {
 
 using nlohmann::json;
 using series_testing::ReadFile;
+using series_testing::FakeEncoder;
 using series_testing::ScenarioSeriesTest;
 
 class SeriesReportTest : public ScenarioSeriesTest {
@@ -58,7 +59,8 @@ TEST_F(SeriesReportTest, EveryRowInMatrixOrderUpToTheErrorThatEndedTheSeries) {
   EXPECT_DOUBLE_EQ(pass["elapsed_ratio"].get<double>(), 1.0);
   EXPECT_EQ(pass["frames"], 30);
   EXPECT_EQ(pass["frame_latencies_ms"], json(std::vector<int>(30, 5)));
-  EXPECT_EQ(pass["latency_ms"]["later_half"]["p99"], 5);
+  EXPECT_EQ(pass["frame_latencies_us"], json(std::vector<int>(30, 5000)));
+  EXPECT_EQ(pass["latency_us"]["later_half"]["p99"], 5000);
   EXPECT_EQ(pass["lateness"]["late_frames"], 0);
   const std::string stream = WideToUtf8Lossy(StreamName(L"64x36@30"));
   EXPECT_EQ(pass["stream_file"], stream);
@@ -82,13 +84,41 @@ TEST_F(SeriesReportTest, EveryRowInMatrixOrderUpToTheErrorThatEndedTheSeries) {
   EXPECT_EQ(ReadFile(StreamName(L"80x45@30")), "keep");
 }
 
+// Submitting takes 0.3 ms for even frames and 0.7 ms for odd ones, whose outputs are ready 1 and 3
+// whole ms after: collected on the pump's whole-ms polls, they come 1.3 and 2.7 ms after their
+// submission.
+TEST_F(SeriesReportTest, LatenciesKeepTheClocksResolutionWhileTheAverageKeepsWholeMilliseconds) {
+  host_.Rows = {{64, 36, 30, 1, 1}};
+  setUpEncoder_ = [this](FakeEncoder& encoder, std::size_t) {
+    encoder.Latency = [](std::uint32_t k) { return k % 2 == 0 ? 1u : 3u; };
+    encoder.OnAccepted = [this](std::uint32_t k) {
+      host_.PacingClock.AdvanceMicroseconds(k % 2 == 0 ? 300 : 700);
+    };
+  };
+  const json clip = RunAndReadReport()["series"][0]["clips"][0];
+
+  std::vector<int> us, ms;
+  for (int k = 0; k < 30; ++k) {
+    us.push_back(k % 2 == 0 ? 1300 : 2700);
+    ms.push_back(k % 2 == 0 ? 1 : 3);
+  }
+  EXPECT_EQ(clip["frame_latencies_us"], json(us));
+  EXPECT_EQ(clip["frame_latencies_ms"], json(ms));
+  EXPECT_EQ(clip["latency_us"]["all"], json({{"p50", 1300}, {"p95", 2700}, {"p99", 2700}, {"max", 2700}}));
+  // Odd frames are found due 0.3 ms into their millisecond.
+  EXPECT_EQ(clip["lateness"], json({{"threshold_us", 1000}, {"late_frames", 0}, {"max_us", 300}, {"longest_run", 0}}));
+  // The later half of the moving averages of 1, 3, 1, 3, ... ms: as the results table has it.
+  EXPECT_NEAR(clip["average_ms"].get<double>(), 1.9746174, 1e-7);
+  EXPECT_THAT(console_.text(), ::testing::HasSubstr(L"64x36@30\t1.97\n"));
+}
+
 TEST_F(SeriesReportTest, ASeriesThatRanToItsEndSaysNothingOnStandardError) {
   host_.Rows = {{64, 36, 30, 1, 1}, {64, 36, 60, 1, 1}};
   const json report = RunAndReadReport();
   EXPECT_EQ(errors_.text(), L"");
   EXPECT_TRUE(report["series"][0]["finished"].get<bool>());
   EXPECT_EQ(report["series"][0]["clips"].size(), 2u);
-  EXPECT_EQ(report["schema_version"], 1);
+  EXPECT_EQ(report["schema_version"], 2);
 }
 
 TEST_F(SeriesReportTest, AReportThatCannotBeWrittenIsSaidOnceAndTheSeriesGoesOn) {
