@@ -38,10 +38,15 @@ bool ReadFully(int fd, void* data, std::size_t size) {
   return true;
 }
 
+// This process no longer names a permitted tracer (Yama): the child it named has ended, and its
+// pid may go to any other process.
+void ForgetPermittedTracer() { prctl(PR_SET_PTRACER, 0UL, 0UL, 0UL, 0UL); }
+
 void* ReapChild(void* argument) {
   const auto pid = static_cast<pid_t>(reinterpret_cast<std::intptr_t>(argument));
   while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
   }
+  ForgetPermittedTracer();
   return nullptr;
 }
 
@@ -62,8 +67,8 @@ void ReapWhenEnded(pid_t pid) {
   pthread_attr_destroy(&attributes);
   if (created) {
     pthread_setname_np(thread, "debugger-reaper");
-  } else {
-    waitpid(pid, nullptr, WNOHANG);
+  } else if (waitpid(pid, nullptr, WNOHANG) == pid) {
+    ForgetPermittedTracer();
   }
 }
 
@@ -149,6 +154,7 @@ bool LinuxDebuggerLaunchSystem::StartChild(const std::vector<std::string>& argum
   if (ReadFully(failedRead.get(), &error, sizeof error)) {
     while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
     }
+    ForgetPermittedTracer();
     return false;
   }
   child_ = pid;

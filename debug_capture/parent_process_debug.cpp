@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <set>
+#include <map>
 #include <span>
 
 #include "debug_capture/child_command_line.h"
@@ -37,7 +37,8 @@ void SignalAttached(int fd) {
 }
 
 bool IsFaultSignal(int signal) {
-  return signal == SIGSEGV || signal == SIGBUS || signal == SIGILL || signal == SIGFPE || signal == SIGABRT;
+  return signal == SIGSEGV || signal == SIGBUS || signal == SIGILL || signal == SIGFPE || signal == SIGABRT ||
+         signal == SIGTRAP;
 }
 
 // The bit of `signal` in a "Sig...:" mask line of a status file.
@@ -73,6 +74,8 @@ class Relay {
     for (;;) {
       const TraceEvent event = target_.WaitForEvent();
       if (event.Kind != TraceEventKind::Signal) return;
+      // A thread that does not stop in time runs on: the event needs only its own thread, which
+      // is held, and a dump then lacks that thread's registers.
       target_.StopAll();
       const int deliver = Handle(event);
       if (!target_.Continue(event.ThreadId, deliver))
@@ -82,7 +85,8 @@ class Relay {
   }
 
  private:
-  // The signal to deliver: 0 for the parent's own debug events, the signal itself otherwise.
+  // The signal to deliver: 0 for the parent's own debug events and breakpoints, the signal
+  // itself otherwise.
   int Handle(const TraceEvent& event) {
     const siginfo_t& info = event.SignalInfo;
     if (info.si_signo == DebugEventSignal() && info.si_code == SI_QUEUE) {
@@ -93,19 +97,41 @@ class Relay {
       return 0;
     }
     if (!IsFaultSignal(info.si_signo)) return info.si_signo;
-    // A fault event already described this fault; the signal that follows ends the process.
-    if (faultEvents_.erase(event.ThreadId) != 0) return info.si_signo;
-    // A handler of the parent's own raises the fault event with the faulting registers.
-    if (ParentHandles(event.ThreadId, info.si_signo)) return info.si_signo;
+    const bool last = EndsTheProcess(event.ThreadId, info.si_signo);
+    const auto firstChance = firstChances_.find(event.ThreadId);
+    if (last && firstChance != firstChances_.end()) {
+      // The parent's handler had its first chance and gave the fault back: the second chance,
+      // described as the first was, from the registers the thread has now.
+      DebugEventData data = firstChance->second;
+      firstChances_.erase(firstChance);
+      data.ContextAddress = 0;
+      HandleException(event.ThreadId, data);
+      return info.si_signo;
+    }
+    // A breakpoint is continued past its int3 with nothing described.
+    if (info.si_signo == SIGTRAP && info.si_code != TRAP_TRACE) return 0;
+    if (!last) {
+      // The parent's handler runs next and raises the fault event, the first chance.
+      firstChances_.erase(event.ThreadId);
+      return info.si_signo;
+    }
+    // No handler: the first stop is also the last, so both chances are reported here.
     const auto context = target_.ReadContext(event.ThreadId);
-    if (const auto record = ExceptionRecordFromSignal(info, context ? context->Registers.rip : 0))
-      HandleException(event.ThreadId, DebugEventData{*record, 0});
+    if (const auto data = ExceptionFromSignal(info, context ? context->Registers.rip : 0)) {
+      HandleException(event.ThreadId, *data);
+      HandleException(event.ThreadId, *data);
+    }
     return info.si_signo;
   }
 
-  bool ParentHandles(pid_t tid, int signal) {
+  // Whether delivering `signal` now takes its default action, which for these signals ends the
+  // process: no handler of the parent's runs it (not caught, or caught but blocked) and it is not
+  // ignored. For a fault the kernel has already reset a blocked or ignored disposition.
+  bool EndsTheProcess(pid_t tid, int signal) {
     const auto status = target_.ReadProcFile("task/" + std::to_string(tid) + "/status");
-    return status && MaskHas(*status, "SigCgt:", signal) && !MaskHas(*status, "SigBlk:", signal);
+    if (!status) return true;
+    const bool handled = MaskHas(*status, "SigCgt:", signal) && !MaskHas(*status, "SigBlk:", signal);
+    return !handled && !MaskHas(*status, "SigIgn:", signal);
   }
 
   void HandleDebugEvent(pid_t tid, const DebugEventData& data) {
@@ -116,7 +142,7 @@ class Relay {
       return;
     }
     if (record.ExceptionCode == kBreakpointCode) return;
-    if (data.ContextAddress != 0) faultEvents_.insert(tid);
+    if (data.ContextAddress != 0) firstChances_[tid] = data;
     HandleException(tid, data);
   }
 
@@ -161,7 +187,7 @@ class Relay {
   const std::int32_t dumpType_;
   const MiniDumpWriter& writeDump_;
   std::uint32_t dumpCounter_ = 0;
-  std::set<pid_t> faultEvents_;  // threads whose fault event came before the fault's signal
+  std::map<pid_t, DebugEventData> firstChances_;  // fault events whose signal is still to come
   std::wstring executableName_;
   std::vector<char16_t> buffer_ = std::vector<char16_t>(kDebugStringUnits + 1);
 };

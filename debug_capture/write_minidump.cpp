@@ -1,8 +1,11 @@
 #include "debug_capture/write_minidump.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "debug_capture/minidump/byte_sink.h"
 #include "debug_capture/minidump/minidump_writer.h"
@@ -17,6 +20,31 @@ using namespace corvantis::minidump;
 namespace {
 
 constexpr std::size_t kMaxPath = 260;  // MAX_PATH, terminator included
+
+// A new file beside `path` under a name nobody can guess, 0600: a dump holds the process's memory,
+// and a file planted under the dump's own name (a symlink above all) is never opened or written
+// through. `temporary` receives its path.
+unique_fd CreateTemporaryBeside(const std::string& path, std::string& temporary) {
+  for (int attempt = 0;; ++attempt) {
+    unsigned long long nonce = 0;
+    if (getrandom(&nonce, sizeof nonce, 0) != sizeof nonce) nonce ^= (static_cast<unsigned long long>(getpid()) << 20) | static_cast<unsigned>(attempt);
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, ".tmp-%016llx", nonce);
+    temporary = path + suffix;
+    unique_fd file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (file) return file;
+    if (errno != EEXIST || attempt == 8) ThrowErrno(errno, path.c_str());
+  }
+}
+
+// Gives the written file the dump's name, replacing whatever had it (a symlink itself, not its
+// target). Raises when the name cannot be taken; the temporary file is removed then.
+void TakeName(const std::string& temporary, const std::string& path) {
+  if (::rename(temporary.c_str(), path.c_str()) == 0) return;
+  const int error = errno;
+  ::unlink(temporary.c_str());
+  ThrowErrno(error, path.c_str());
+}
 
 }  // namespace
 
@@ -37,26 +65,33 @@ void WriteMiniDumpInDirectory(const std::wstring& directory, PtraceConnection& t
                               pid_t threadId, const DebugEventData& event,
                               const std::vector<std::wstring>& nameParts, std::int32_t dumpType) {
   const std::string path = WideToUtf8Lossy(MiniDumpPath(directory, nameParts));
-  unique_fd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!file) ThrowErrno(errno, path.c_str());
-  FileSink sink(std::move(file));
+  std::string temporary;
+  FileSink sink(CreateTemporaryBeside(path, temporary));
 
   const auto type = static_cast<std::uint32_t>(dumpType);
   target.StopAll();  // a thread left running would be missing from the dump
-  const ProcessSnapshot snapshot = ReadProcessSnapshot(target);
-  if (threadId != 0) {
-    if (const auto context = ReadExceptionContext(target, threadId, event)) {
-      ProcessSnapshot withException = snapshot;
-      SetException(withException, threadId, event.Record, *context);
-      try {
-        WriteMinidump(withException, target.Memory(), type, sink);
-        return;
-      } catch (const hresult_error&) {
-        sink.Truncate();
+  try {
+    const ProcessSnapshot snapshot = ReadProcessSnapshot(target);
+    bool written = false;
+    if (threadId != 0) {
+      if (const auto context = ReadExceptionContext(target, threadId, event)) {
+        ProcessSnapshot withException = snapshot;
+        SetException(withException, threadId, event.Record, *context, event.Signal);
+        try {
+          WriteMinidump(withException, target.Memory(), type, sink);
+          written = true;
+        } catch (...) {
+          sink.Truncate();
+        }
       }
     }
+    if (!written) WriteMinidump(snapshot, target.Memory(), type, sink);
+  } catch (...) {
+    // What was written keeps the name, as a failed write leaves its file.
+    TakeName(temporary, path);
+    throw;
   }
-  WriteMinidump(snapshot, target.Memory(), type, sink);
+  TakeName(temporary, path);
 }
 
 void WriteMiniDump(pid_t, PtraceConnection& target, pid_t threadId, const DebugEventData& event,

@@ -14,10 +14,13 @@
 void WriteMiniDump(pid_t processId, PtraceConnection& target, pid_t threadId, const DebugEventData& event,
                    const std::vector<std::wstring>& nameParts, std::int32_t dumpType);
 
-// WriteMiniDump into `directory`. Every thread of the target is stopped first. The file is created, replacing one of the same name; the dump
-// carries the exception when the thread's context at it can be read, and is written again
-// without it when that fails. Raises hresult_error (errno mapped to its Win32 error) when the
-// file cannot be created or the dump cannot be written; a partly written file stays.
+// WriteMiniDump into `directory`. Every thread of the target is stopped first (a thread that does
+// not stop in time is left out). The dump is written to a new 0600 file beside the name, then
+// renamed over it: whatever had the name (a file of an earlier run, a planted symlink) is
+// replaced, never written through. The dump carries the exception when the thread's context at
+// it can be read, and is written again without it when anything in that attempt fails. Raises
+// hresult_error (errno mapped to its Win32 error) when the file cannot be created or the dump
+// cannot be written; a partly written file stays under the name.
 void WriteMiniDumpInDirectory(const std::wstring& directory, PtraceConnection& target,
                               pid_t threadId, const DebugEventData& event,
                               const std::vector<std::wstring>& nameParts, std::int32_t dumpType);

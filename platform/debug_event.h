@@ -22,12 +22,15 @@ inline constexpr std::uint32_t EXCEPTION_MSVC_CPP = 0xE06D7363;
 
 // What the signal's value points at. For a fault (a synchronous signal turned into an exception)
 // ContextAddress is the address of the faulting thread's ucontext_t in the raising process, so the
-// tracer sees the registers at the fault rather than those of the signal handler; otherwise 0.
+// tracer sees the registers at the fault rather than those of the signal handler, and Signal is
+// the fault's signal (SIGBUS and SIGSEGV share one code); otherwise both are 0.
 struct DebugEventData {
   EXCEPTION_RECORD64 Record;
   std::uint64_t ContextAddress;
+  std::int32_t Signal = 0;
+  std::uint32_t Reserved = 0;
 };
-static_assert(sizeof(DebugEventData) == 160);
+static_assert(sizeof(DebugEventData) == 168);
 
 // The real-time signal that carries a debug event to the tracer; its value points at a
 // DebugEventData. Without a tracer it is ignored.

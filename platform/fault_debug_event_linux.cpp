@@ -94,5 +94,6 @@ void RaiseFaultDebugEvent(int signal, siginfo_t* info, ucontext_t* context) {
   DebugEventData event{};
   event.Record = FaultExceptionRecord(signal, *info, *context);
   event.ContextAddress = reinterpret_cast<std::uintptr_t>(context);
+  event.Signal = signal;
   RaiseDebugEvent(event);
 }

@@ -1,7 +1,8 @@
 #pragma once
 #include <string>
 
-// Full path of the running executable. Raises hresult_error when it cannot be read.
+// Full path of the running executable, also when the file has been replaced or removed since
+// (without the kernel's " (deleted)" mark). Raises hresult_error when it cannot be read.
 std::wstring GetExecutablePath();
 
 // Directory of the running executable, without a trailing separator.

@@ -13,8 +13,14 @@ std::wstring GetExecutablePath() {
   for (;;) {
     const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (n < 0) ThrowErrno(errno, "/proc/self/exe");
-    if (static_cast<std::size_t>(n) < buffer.size())
-      return Utf8ToWide(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+    if (static_cast<std::size_t>(n) < buffer.size()) {
+      std::string_view path(buffer.data(), static_cast<std::size_t>(n));
+      // The kernel marks an executable replaced or removed since it started; its name is the
+      // path it ran from.
+      constexpr std::string_view kDeleted = " (deleted)";
+      if (path.size() > kDeleted.size() && path.ends_with(kDeleted)) path.remove_suffix(kDeleted.size());
+      return Utf8ToWide(path);
+    }
     buffer.resize(buffer.size() * 2);
   }
 }

@@ -43,7 +43,9 @@ struct TraceEvent {
 // A tracer's hold on every thread of one process. Threads the process starts are followed;
 // thread starts, thread exits and job-control stops are handled inside and never reported.
 // One tracer thread uses it; it waits for all of this process's traced children, so the
-// caller must not wait for other children of its own meanwhile.
+// caller must not wait for other children of its own meanwhile. Its timed waits take SIGCHLD
+// with sigtimedwait, so the process must not rely on a SIGCHLD handler of its own. Only
+// WaitForEvent waits for as long as the process runs; every other wait is bounded.
 class PtraceConnection {
  public:
   virtual ~PtraceConnection() = default;
@@ -58,9 +60,10 @@ class PtraceConnection {
   // The attached threads, the process's main thread first.
   virtual std::vector<pid_t> Threads() = 0;
 
-  // Stops every attached thread that runs. Signals they stop at meanwhile are kept for
-  // WaitForEvent.
-  virtual void StopAll() = 0;
+  // Stops every attached thread that runs, waiting about a second at most. Signals they stop at
+  // meanwhile are kept for WaitForEvent. False when a thread did not stop in time: it runs on
+  // and is not waited for again until it has stopped once.
+  virtual bool StopAll() = 0;
 
   // Resumes the threads that Attach or StopAll stopped. A thread whose signal was reported and
   // not yet continued, or is still to be reported, stays stopped.
@@ -80,10 +83,11 @@ class PtraceConnection {
   virtual TraceEvent WaitForEvent() = 0;
 
   // Resumes a thread stopped at a reported signal, delivering `signal` (0 suppresses it).
-  // False when the thread cannot be resumed.
+  // False when the thread cannot be resumed; true as well when it was killed meanwhile.
   virtual bool Continue(pid_t tid, int signal) = 0;
 
-  // Lets go of every thread. A signal that stopped a thread and was not handed on yet is
-  // delivered, so the process goes on as it would have without the tracer.
+  // Lets go of every thread, after StopAll. A signal that stopped a thread and was not handed
+  // on yet is delivered, so the process goes on as it would have without the tracer. A thread
+  // that did not stop stays traced until this process ends.
   virtual void DetachAll() = 0;
 };

@@ -2,18 +2,25 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/ptrace.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstddef>
 #include <cstdlib>
 #include <deque>
 #include <limits>
 #include <map>
+#include <set>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -23,12 +30,60 @@ long Trace(__ptrace_request request, pid_t tid, std::uintptr_t address, std::uin
   return ptrace(request, tid, reinterpret_cast<void*>(address), reinterpret_cast<void*>(data));
 }
 
+using Clock = std::chrono::steady_clock;
+
+// How long StopAll waits for the threads to stop, and how often it interrupts the stragglers
+// again meanwhile.
+constexpr auto kStopLimit = std::chrono::milliseconds(1000);
+constexpr auto kInterruptAgain = std::chrono::milliseconds(20);
+// The longest sleep between two looks at the wait queue: bounds the delay when another thread
+// of this process takes the SIGCHLD meant to wake this one.
+constexpr auto kWakeSlice = std::chrono::milliseconds(5);
+
 pid_t WaitFor(pid_t tid, int& status) {
   pid_t result;
   do {
     result = waitpid(tid, &status, __WALL);
   } while (result < 0 && errno == EINTR);
   return result;
+}
+
+// The next status of any traced thread, waiting at most until `deadline`: its thread id, 0 when
+// the time ran out, -1 when nothing is traced any more. Each stop and exit of a tracee raises
+// SIGCHLD; blocked here, it stays pending until sigtimedwait takes it.
+pid_t WaitUntil(int& status, Clock::time_point deadline) {
+  sigset_t childSignal, previous;
+  sigemptyset(&childSignal);
+  sigaddset(&childSignal, SIGCHLD);
+  pthread_sigmask(SIG_BLOCK, &childSignal, &previous);
+  pid_t result;
+  for (;;) {
+    result = waitpid(-1, &status, __WALL | WNOHANG);
+    if (result < 0 && errno == EINTR) continue;
+    if (result != 0) break;
+    const auto now = Clock::now();
+    if (now >= deadline) break;
+    const auto nanoseconds =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::min<Clock::duration>(deadline - now, kWakeSlice));
+    const timespec wait{0, static_cast<long>(nanoseconds.count())};
+    sigtimedwait(&childSignal, nullptr, &wait);
+  }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return result;
+}
+
+// True when thread `tid` of `pid` is a zombie, dead or gone, by the state letter of its stat file.
+bool HasEnded(pid_t pid, pid_t tid) {
+  const std::string path = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/stat";
+  unique_fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return true;
+  char stat[512];
+  const ssize_t n = read(fd.get(), stat, sizeof stat - 1);
+  if (n <= 0) return true;
+  const std::string_view text(stat, static_cast<std::size_t>(n));
+  const auto close = text.rfind(')');
+  return close == std::string_view::npos || close + 2 >= text.size() || text[close + 2] == 'Z' ||
+         text[close + 2] == 'X';
 }
 
 enum class ThreadState {
@@ -50,26 +105,21 @@ class ThreadAttachment {
 
   void MarkGone() { gone_ = true; }
 
+  // Only a stopped tracee can be let go; one that StopAll could not stop stays traced until this
+  // process ends, when the kernel lets it go.
   void Detach() {
     if (gone_) return;
     gone_ = true;
-    if (State == ThreadState::Running) {
-      // Only a stopped tracee can be detached. What it stops at now is passed on below.
-      if (Trace(PTRACE_INTERRUPT, tid_, 0, 0) != 0) return;
-      int status = 0;
-      if (WaitFor(tid_, status) != tid_ || !WIFSTOPPED(status)) return;
-      if ((status >> 16) == 0) PendingSignal = WSTOPSIG(status);
-    }
-    const int signal =
-        (State == ThreadState::Queued || State == ThreadState::Reported || State == ThreadState::Running)
-            ? PendingSignal
-            : 0;
+    if (State == ThreadState::Running) return;
+    const int signal = (State == ThreadState::Queued || State == ThreadState::Reported) ? PendingSignal : 0;
     Trace(PTRACE_DETACH, tid_, 0, static_cast<std::uintptr_t>(signal));
   }
 
   ThreadState State = ThreadState::Running;
   bool GroupStop = false;     // held in a job-control stop: resumed with PTRACE_LISTEN
-  bool Interrupted = false;   // PTRACE_INTERRUPT sent since it last ran
+  bool Interrupted = false;   // PTRACE_INTERRUPT sent since its last stop
+  bool Unresponsive = false;  // did not stop within the limit; not waited for until it stops
+  bool Announced = false;     // seized at attach, or its creator's clone event was seen
   int PendingSignal = 0;      // Queued / Reported: the signal it stopped at
 
  private:
@@ -148,17 +198,37 @@ struct LinuxPtraceConnection::State {
   std::deque<TraceEvent> Pending;
   std::optional<TraceEvent> Exit;  // the process's end, once seen
   ConnectionMemory Memory;
+  std::vector<pid_t> Born;               // entries made since StopAll last looked
+  std::set<pid_t> EndedBeforeAnnounced;  // threads whose end came before their creator's clone event
 
   ThreadAttachment& Find(pid_t tid) {
     auto& slot = ThreadsById[tid];
-    if (!slot) slot = std::make_unique<ThreadAttachment>(tid);
+    if (!slot) {
+      slot = std::make_unique<ThreadAttachment>(tid);
+      Born.push_back(tid);
+    }
     return *slot;
+  }
+
+  // Lets go of the entry of a thread that no longer exists or is no longer ours.
+  void Drop(pid_t tid) {
+    auto found = ThreadsById.find(tid);
+    if (found != ThreadsById.end()) {
+      if (!found->second->Announced) EndedBeforeAnnounced.insert(tid);
+      found->second->MarkGone();
+      ThreadsById.erase(found);
+    } else {
+      EndedBeforeAnnounced.insert(tid);
+    }
+    std::erase_if(Pending, [tid](const TraceEvent& e) { return e.ThreadId == tid; });
   }
 
   void Forget() {
     for (auto& [tid, thread] : ThreadsById) thread->MarkGone();
     ThreadsById.clear();
     Pending.clear();
+    Born.clear();
+    EndedBeforeAnnounced.clear();
   }
 
   // Takes in one wait status. A signal stop is queued; other stops leave the thread held.
@@ -173,12 +243,7 @@ struct LinuxPtraceConnection::State {
         Forget();
         return;
       }
-      auto found = ThreadsById.find(tid);
-      if (found != ThreadsById.end()) {
-        found->second->MarkGone();
-        ThreadsById.erase(found);
-      }
-      std::erase_if(Pending, [tid](const TraceEvent& e) { return e.ThreadId == tid; });
+      Drop(tid);
       return;
     }
     if (!WIFSTOPPED(status)) return;
@@ -186,15 +251,19 @@ struct LinuxPtraceConnection::State {
     const int event = status >> 16;
     const int signal = WSTOPSIG(status);
     thread.GroupStop = false;
+    // Any stop ends a pending interrupt's claim: the kernel drops the interrupt at other stops.
+    thread.Interrupted = false;
+    thread.Unresponsive = false;
     if (event == PTRACE_EVENT_CLONE) {
       unsigned long child = 0;
-      if (Trace(PTRACE_GETEVENTMSG, tid, 0, reinterpret_cast<std::uintptr_t>(&child)) == 0 &&
-          child != 0)
-        Find(static_cast<pid_t>(child));  // it reports its own first stop
+      if (Trace(PTRACE_GETEVENTMSG, tid, 0, reinterpret_cast<std::uintptr_t>(&child)) == 0 && child != 0) {
+        // A thread that has already ended must not come back as one to wait for.
+        if (EndedBeforeAnnounced.erase(static_cast<pid_t>(child)) == 0)
+          Find(static_cast<pid_t>(child)).Announced = true;  // it reports its own first stop
+      }
       thread.State = ThreadState::Held;
     } else if (event == PTRACE_EVENT_STOP) {
       thread.State = ThreadState::Held;
-      thread.Interrupted = false;
       thread.GroupStop = signal != SIGTRAP;
     } else if (event != 0) {
       thread.State = ThreadState::Held;
@@ -210,60 +279,95 @@ struct LinuxPtraceConnection::State {
     }
   }
 
-  // Waits for the next status of any traced thread; false when nothing is traced any more.
-  bool AbsorbNext() {
-    int status = 0;
-    const pid_t tid = WaitFor(-1, status);
-    if (tid < 0) {
-      Forget();
-      return false;
-    }
-    Absorb(tid, status);
-    return true;
-  }
-
   void Resume(ThreadAttachment& thread) {
     const long result = thread.GroupStop ? Trace(PTRACE_LISTEN, thread.tid(), 0, 0)
                                          : Trace(PTRACE_CONT, thread.tid(), 0, 0);
     // A thread that cannot be resumed is on its way out; its exit status follows.
     (void)result;
     thread.State = ThreadState::Running;
+    thread.Interrupted = false;
   }
 
-  // True when the thread is a zombie or dead, by the state letter of its stat file.
-  bool HasEnded(pid_t tid) const {
-    const std::string path = "/proc/" + std::to_string(Pid) + "/task/" + std::to_string(tid) + "/stat";
-    unique_fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) return true;
-    char stat[512];
-    const ssize_t n = read(fd.get(), stat, sizeof stat - 1);
-    if (n <= 0) return true;
-    const std::string_view text(stat, static_cast<std::size_t>(n));
-    const auto close = text.rfind(')');
-    return close == std::string_view::npos || close + 2 >= text.size() || text[close + 2] == 'Z' ||
-           text[close + 2] == 'X';
+  // Asks a running thread to stop; false when it is gone or no longer ours (its entry is dropped).
+  bool Interrupt(ThreadAttachment& thread) {
+    thread.Interrupted = true;
+    if (Trace(PTRACE_INTERRUPT, thread.tid(), 0, 0) == 0 || errno != ESRCH) return true;
+    Drop(thread.tid());
+    return false;
   }
 
-  void StopAll() {
-    for (;;) {
-      if (Exit) return;
-      bool running = false;
-      for (auto& [tid, thread] : ThreadsById) {
-        if (thread->State != ThreadState::Running) continue;
-        // A main thread that ended before the others never stops again; its end is reported
-        // with the process's, so waiting for it would hold every other thread for good.
-        if (tid == Pid && HasEnded(tid)) {
-          thread->State = ThreadState::Held;
-          continue;
-        }
-        running = true;
-        if (!thread->Interrupted) {
-          thread->Interrupted = true;
-          Trace(PTRACE_INTERRUPT, tid, 0, 0);
+  // Whether a thread still needs to be waited for; settles those that will never stop.
+  bool StillToStop(pid_t tid) {
+    auto found = ThreadsById.find(tid);
+    if (found == ThreadsById.end() || found->second->State != ThreadState::Running) return false;
+    // A main thread that ended before the others never stops again; its end is reported with the
+    // process's, so waiting for it would hold every other thread for good.
+    if (tid == Pid && HasEnded(Pid, tid)) {
+      found->second->State = ThreadState::Held;
+      return false;
+    }
+    return true;
+  }
+
+  // Stops every running thread, waiting at most kStopLimit. True when all stopped; a thread that
+  // did not is left running and not waited for again until it stops.
+  bool StopAll() {
+    if (Exit) return true;
+    const auto deadline = Clock::now() + kStopLimit;
+    auto again = Clock::now() + kInterruptAgain;
+    bool all = true;
+    std::set<pid_t> waiting;
+    Born.clear();
+    for (auto& [tid, thread] : ThreadsById) {
+      if (thread->Unresponsive && thread->State == ThreadState::Running) {
+        all = false;
+        continue;
+      }
+      if (StillToStop(tid)) waiting.insert(tid);
+    }
+    for (auto at = waiting.begin(); at != waiting.end();) {
+      ThreadAttachment& thread = *ThreadsById[*at];
+      if (thread.Interrupted || Interrupt(thread)) {
+        ++at;
+      } else {
+        at = waiting.erase(at);
+      }
+    }
+    while (!waiting.empty() || !Born.empty()) {
+      if (Exit) return true;
+      // Threads started meanwhile stop by themselves at their first instruction.
+      for (const pid_t tid : Born)
+        if (StillToStop(tid)) waiting.insert(tid);
+      Born.clear();
+      if (waiting.empty()) break;
+      int status = 0;
+      const pid_t tid = WaitUntil(status, std::min(deadline, again));
+      if (tid < 0) {
+        Forget();
+        return false;
+      }
+      if (tid > 0) {
+        Absorb(tid, status);
+        if (!StillToStop(tid)) waiting.erase(tid);
+        continue;
+      }
+      const auto now = Clock::now();
+      if (now >= deadline) {
+        for (const pid_t late : waiting) ThreadsById[late]->Unresponsive = true;
+        return false;
+      }
+      // An interrupt can be lost (a thread that ends, or the kernel dropping it at another
+      // stop): look again at those still running.
+      again = now + kInterruptAgain;
+      for (auto at = waiting.begin(); at != waiting.end();) {
+        if (StillToStop(*at) && Interrupt(*ThreadsById[*at])) {
+          ++at;
+        } else {
+          at = waiting.erase(at);
         }
       }
-      if (!running || !AbsorbNext()) return;
     }
+    return all;
   }
 };
 
@@ -300,6 +404,7 @@ bool LinuxPtraceConnection::Attach(pid_t pid) {
     DetachAll();
     return false;
   }
+  for (auto& [tid, thread] : state_->ThreadsById) thread->Announced = true;
   state_->StopAll();
   if (state_->Exit) {
     DetachAll();
@@ -316,7 +421,7 @@ std::vector<pid_t> LinuxPtraceConnection::Threads() {
   return threads;
 }
 
-void LinuxPtraceConnection::StopAll() { state_->StopAll(); }
+bool LinuxPtraceConnection::StopAll() { return state_->StopAll(); }
 
 void LinuxPtraceConnection::ResumeAll() {
   for (auto& [tid, thread] : state_->ThreadsById)
@@ -393,8 +498,14 @@ bool LinuxPtraceConnection::Continue(pid_t tid, int signal) {
   auto found = state_->ThreadsById.find(tid);
   if (found == state_->ThreadsById.end()) return false;
   ThreadAttachment& thread = *found->second;
-  if (Trace(PTRACE_CONT, tid, 0, static_cast<std::uintptr_t>(signal)) != 0) return false;
+  if (Trace(PTRACE_CONT, tid, 0, static_cast<std::uintptr_t>(signal)) != 0) {
+    // Killed while it was held: its end follows and nothing is left to resume.
+    if (errno != ESRCH || !HasEnded(state_->Pid, tid)) return false;
+    state_->Drop(tid);
+    return true;
+  }
   thread.State = ThreadState::Running;
+  thread.Interrupted = false;
   thread.PendingSignal = 0;
   return true;
 }
@@ -404,6 +515,8 @@ void LinuxPtraceConnection::DetachAll() {
   // Each attachment passes on the signal its thread stopped at.
   state_->ThreadsById.clear();
   state_->Pending.clear();
+  state_->Born.clear();
+  state_->EndedBeforeAnnounced.clear();
   state_->Exit.reset();
   state_->Pid = 0;
   state_->Memory.Target(0);

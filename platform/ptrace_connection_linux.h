@@ -16,7 +16,7 @@ class LinuxPtraceConnection final : public PtraceConnection {
   pid_t ProcessId() const override;
   bool Attach(pid_t pid) override;
   std::vector<pid_t> Threads() override;
-  void StopAll() override;
+  bool StopAll() override;
   void ResumeAll() override;
   std::optional<ThreadContext> ReadContext(pid_t tid) override;
   TargetMemory& Memory() override;

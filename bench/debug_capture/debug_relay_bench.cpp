@@ -7,8 +7,8 @@
 
 #include <cstdint>
 #include <cstring>
-#include <atomic>
-#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -99,22 +99,30 @@ void BM_DescribedException(benchmark::State& state) {
 }
 BENCHMARK(BM_DescribedException)->UseRealTime();
 
-// The same string with a few more threads to hold at every event.
+// The same string while other threads exist, each blocked until the run ends: the relay stops
+// and resumes every one of them at every event.
 void BM_RelayedDebugStringWithThreads(benchmark::State& state) {
   if (!RelayAttached()) {
     state.SkipWithError("the relay could not attach");
     return;
   }
-  std::atomic<bool> stop{false};
+  std::mutex mutex;
+  std::condition_variable ended;
+  bool stop = false;
   std::vector<std::thread> threads;
   for (int i = 0; i < state.range(0); ++i)
-    threads.emplace_back([&stop] {
-      while (!stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    threads.emplace_back([&] {
+      std::unique_lock lock(mutex);
+      ended.wait(lock, [&] { return stop; });
     });
   for (auto _ : state) OutputDebugStringW(L"AMFEncoderCoreH264: a trace line of the encoder runtime.\r\n");
-  stop = true;
+  {
+    std::lock_guard lock(mutex);
+    stop = true;
+  }
+  ended.notify_all();
   for (auto& thread : threads) thread.join();
 }
-BENCHMARK(BM_RelayedDebugStringWithThreads)->Arg(8)->UseRealTime();
+BENCHMARK(BM_RelayedDebugStringWithThreads)->Arg(8)->Arg(64)->Arg(256)->UseRealTime();
 
 }  // namespace

@@ -135,8 +135,8 @@ std::optional<CONTEXT> ReadExceptionContext(PtraceConnection& target, pid_t thre
 }
 
 void SetException(ProcessSnapshot& snapshot, pid_t threadId, const EXCEPTION_RECORD64& record,
-                  const CONTEXT& context) {
-  snapshot.Exception = ExceptionSnapshot{static_cast<std::uint32_t>(threadId), record, context};
+                  const CONTEXT& context, int signal) {
+  snapshot.Exception = ExceptionSnapshot{static_cast<std::uint32_t>(threadId), record, context, signal};
   for (ThreadSnapshot& thread : snapshot.Threads) {
     if (thread.ThreadId != static_cast<std::uint32_t>(threadId)) continue;
     thread.Context = context;

@@ -20,9 +20,10 @@ ProcessSnapshot ReadProcessSnapshot(PtraceConnection& target);
 std::optional<CONTEXT> ReadExceptionContext(PtraceConnection& target, pid_t threadId,
                                             const DebugEventData& event);
 
-// Enters the exception in the snapshot; its thread is listed with the exception's context and
-// the stack around that context's stack pointer, as a debugger unwinds from the fault.
+// Enters the exception (and the signal it came as, 0 when unknown) in the snapshot; its thread is
+// listed with the exception's context and the stack around that context's stack pointer, as a
+// debugger unwinds from the fault.
 void SetException(ProcessSnapshot& snapshot, pid_t threadId, const EXCEPTION_RECORD64& record,
-                  const CONTEXT& context);
+                  const CONTEXT& context, int signal = 0);
 
 }  // namespace corvantis::minidump

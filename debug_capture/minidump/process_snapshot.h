@@ -61,6 +61,7 @@ struct ExceptionSnapshot {
   std::uint32_t ThreadId = 0;
   EXCEPTION_RECORD64 Record{};
   CONTEXT Context{};  // the thread's registers at the exception
+  std::int32_t Signal = 0;  // the signal the exception came as; 0 when unknown or none
 };
 
 // The bytes of a file that go into the dump as they are (Breakpad's Linux streams).

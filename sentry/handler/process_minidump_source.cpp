@@ -81,7 +81,7 @@ std::optional<std::string> ProcessMinidumpSource::Write(const CrashRequest& requ
   // The crashing thread as it was at the fault, not as it waits in the signal handler.
   if (const auto context = minidump::ReadExceptionContext(target, request.tid, event)) {
     minidump::ProcessSnapshot withException = snapshot;
-    minidump::SetException(withException, request.tid, event.Record, *context);
+    minidump::SetException(withException, request.tid, event.Record, *context, request.signal);
     try {
       minidump::StringSink sink;
       minidump::WriteMinidump(withException, target.Memory(), kDumpType, sink);

@@ -26,7 +26,10 @@ class ScriptedConnection final : public PtraceConnection {
     return AttachWorks;
   }
   std::vector<pid_t> Threads() override { return {kParent}; }
-  void StopAll() override { Log.push_back("stop"); }
+  bool StopAll() override {
+    Log.push_back("stop");
+    return true;
+  }
   void ResumeAll() override { Log.push_back("resume"); }
   std::optional<ThreadContext> ReadContext(pid_t) override {
     ThreadContext context{};
@@ -163,7 +166,9 @@ TEST(EventLoopTest, DebugStringsAreRelayedTrimmedCappedAndHeldStoppedMeanwhile) 
   }
 }
 
-TEST(EventLoopTest, ExceptionsAreDescribedAndDumpedAndRealSignalsPassedOn) {
+// Faults: a breakpoint trap was delivered (and killed the parent); a fault left unhandled was
+// reported once instead of at its first and its last chance.
+TEST(EventLoopTest, ExceptionsAreDescribedAndDumpedAtEachChanceAndRealSignalsPassedOn) {
   ScriptedConnection connection;
   EXCEPTION_RECORD64 record{};
   record.ExceptionCode = 0x80000003;  // a breakpoint: nothing
@@ -172,17 +177,22 @@ TEST(EventLoopTest, ExceptionsAreDescribedAndDumpedAndRealSignalsPassedOn) {
                                              std::string(12, '\0') + Le32(0x80070050) + Le64(0)));
   record.ExceptionCode = 0x406D1388;  // thread naming: filtered, no dump
   connection.AddDebugEvent(kParent, record);
-  record.ExceptionCode = 0xC0000005;  // a fault event, then its signal
+  // The handler's fault event is the first chance; its signal, given back to the default
+  // action, the second.
+  record.ExceptionCode = 0xC0000005;
   record.ExceptionInformation[1] = 0x10;
+  connection.ProcFiles["task/43/status"] = "SigBlk:\t0000000000000000\nSigCgt:\t0000000000000000\n";
   connection.AddDebugEvent(43, record, 0x7ffd0000);
   connection.AddSignal(43, SIGSEGV);
-  // A fault without a handler of the parent's own is described from the signal once.
+  // Without a handler of the parent's own both chances come at the one stop.
   connection.ProcFiles["task/44/status"] = "SigBlk:\t0000000000000000\nSigCgt:\t0000000000000000\n";
   connection.AddSignal(44, SIGSEGV);
   connection.Script.back().SignalInfo.si_addr = reinterpret_cast<void*>(0x401000);
   // One with a handler waits for the handler's fault event.
   connection.ProcFiles["task/45/status"] = "SigBlk:\t0000000000000000\nSigCgt:\t0000000000000400\n";
   connection.AddSignal(45, SIGSEGV);
+  // A breakpoint trap, with or without a handler, is continued past its int3.
+  connection.AddSignal(45, SIGTRAP);
   connection.AddSignal(kParent, SIGUSR1);
   connection.Image.Put(kMessage, std::string(reinterpret_cast<const char*>(u"gone."), 10));
   record.ExceptionCode = EXCEPTION_RO_ORIGINATEERROR;
@@ -193,22 +203,25 @@ TEST(EventLoopTest, ExceptionsAreDescribedAndDumpedAndRealSignalsPassedOn) {
   const Relayed relayed = RunRelay(connection, 1);
 
   EXPECT_EQ(relayed.Lines, (std::vector<std::wstring>{L"Exception: Module corvantis, winrt::hresult_error, 0x80070050",
-                                                      L"Exception: ", L"Exception: ", L"gone."}));
+                                                      L"Exception: ", L"Exception: ", L"Exception: ", L"Exception: ",
+                                                      L"gone."}));
   const std::wstring executable = FindFileName(GetExecutablePath());
-  ASSERT_EQ(relayed.Dumps.size(), 3u);
+  ASSERT_EQ(relayed.Dumps.size(), 5u);
   EXPECT_EQ(relayed.Dumps[0].Parts,
             (std::vector<std::wstring>{executable, L"42", L"DebugException", L"0", L"0x80070050"}));
-  EXPECT_EQ(relayed.Dumps[1].Parts,
-            (std::vector<std::wstring>{executable, L"42", L"DebugException", L"1", L"0xC0000005"}));
-  EXPECT_EQ(relayed.Dumps[1].Thread, 43);
-  EXPECT_EQ(relayed.Dumps[2].Parts[3], L"2");
-  EXPECT_EQ(relayed.Dumps[2].Thread, 44);
-  EXPECT_EQ(relayed.Dumps[2].Address, 0x401000u);
+  for (std::size_t i = 1; i < 5; ++i) {
+    EXPECT_EQ(relayed.Dumps[i].Parts,
+              (std::vector<std::wstring>{executable, L"42", L"DebugException", std::to_wstring(i), L"0xC0000005"}));
+    EXPECT_EQ(relayed.Dumps[i].Thread, i < 3 ? 43 : 44);
+  }
+  EXPECT_EQ(relayed.Dumps[2].Address, 0x10u) << "the second chance is the first one's record";
+  EXPECT_EQ(relayed.Dumps[3].Address, 0x401000u);
+  EXPECT_EQ(relayed.Dumps[4].Address, 0x401000u);
   std::vector<std::string> continued;
   for (const std::string& entry : connection.Log)
     if (entry.rfind("continue", 0) == 0) continued.push_back(entry);
   EXPECT_EQ(continued, (std::vector<std::string>{"continue 42 0", "continue 42 0", "continue 42 0", "continue 43 0",
-                                                 "continue 43 11", "continue 44 11", "continue 45 11",
+                                                 "continue 43 11", "continue 44 11", "continue 45 11", "continue 45 0",
                                                  "continue 42 10", "continue 42 0"}));
   EXPECT_EQ(connection.Log.back(), "detach");
 }

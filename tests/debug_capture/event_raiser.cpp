@@ -1,7 +1,8 @@
 // A program of the tests' own: starts the debugger child for itself, as the benchmark's launcher
 // does, then raises the events its arguments name.
 //   event_raiser <corvantis> [traced] [quiet] [group] [handler] actions...
-// actions: strings throw segv print interrupt (Ctrl-C to its own process group)
+// actions: strings throw segv int3 print interrupt (Ctrl-C to its own process group) replace (a
+// new file takes the place of <corvantis>, as an update would leave it)
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -123,6 +124,11 @@ int main(int argc, char** argv) {
       OutputDebugStringA("narrow caf\xc3\xa9 \xe9");
     } else if (action == "throw") {
       RaiseThrow(0x80070050);
+    } else if (action == "int3") {
+      __asm__ volatile("int3");
+    } else if (action == "replace") {
+      unlink(argv[1]);
+      if (FILE* file = std::fopen(argv[1], "w")) std::fclose(file);
     } else if (action == "segv") {
       volatile int* volatile nowhere = nullptr;
       *nowhere = 1;

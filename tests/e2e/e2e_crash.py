@@ -134,11 +134,12 @@ class CrashMidRun(unittest.TestCase):
                 self.assertLess(seconds, 10)
                 self.assertTrue(wait_for(lambda: events.requests, 15))
                 _, items = self.check_crash_event(events.requests[0][2])
-                # The handler cannot trace a traced process: the dump is the one the child wrote, if any.
+                # The handler cannot trace a traced process: the dump is the one the child wrote at
+                # the first chance, if any; the second chance's comes after the report.
                 child_dumps = sorted(name for name in os.listdir(directory) if "-DebugException-" in name)
                 attachments = [payload for item, payload in items if item["type"] == "attachment"]
                 if child_dumps:
-                    with open(os.path.join(directory, child_dumps[-1]), "rb") as dump:
+                    with open(os.path.join(directory, child_dumps[0]), "rb") as dump:
                         self.assertEqual(attachments, [dump.read()])
                 else:
                     self.assertEqual(attachments, [])

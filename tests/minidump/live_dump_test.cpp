@@ -309,6 +309,22 @@ TEST_F(LiveDump, ReplacesAnExistingFileAndFallsBackWithoutTheException) {
     EXPECT_EQ(replaced.Header().Signature, MINIDUMP_SIGNATURE);
     EXPECT_EQ(ReadFile(path).find(std::string(64, 'x')), std::string::npos) << "nothing old left";
 
+    // Faults: dumps were made 0644 and a symlink planted under the name was written through.
+    const fs::path victim = directory_ / "victim";
+    std::ofstream(victim) << "keep";
+    fs::remove(path);
+    fs::create_symlink(victim, path);
+    WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()), fault.Target, fault.ThreadId,
+                             fault.Event, parts, 0);
+    EXPECT_FALSE(fs::is_symlink(path));
+    EXPECT_EQ(ReadFile(victim), "keep");
+    EXPECT_TRUE(MinidumpReader(ReadFile(path)).Stream(ExceptionStream));
+    struct stat info {};
+    ASSERT_EQ(stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(directory_), fs::directory_iterator()), 2)
+        << "no temporary file left";
+
     // A thread whose context cannot be read: the dump is written without the exception.
     WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()), fault.Target, 1, fault.Event,
                              parts, 0);

@@ -6,6 +6,7 @@
 #include "debug_capture/minidump/exception_stream.h"
 #include "debug_capture/minidump/minidump_file_writer.h"
 #include "debug_capture/minidump/minidump_writer.h"
+#include "platform/fault_debug_event.h"
 #include "tests/fakes/raised_code.h"
 #include "tests/minidump/fake_memory.h"
 #include "tests/minidump/minidump_reader.h"
@@ -225,15 +226,55 @@ TEST(MinidumpWriter, WithoutAnExceptionTheStreamIsLeftOut) {
   EXPECT_FALSE(fixture.Write(MiniDumpNormal).Stream(ExceptionStream));
 }
 
-TEST(MinidumpWriter, ExceptionsThatAreNoSignalKeepTheirCodeBesideBreakpadsMarker) {
+// Faults: SIGBUS read back as SIGSEGV, and the arithmetic codes, 0xC0000096 and 0x80000004 as
+// Breakpad's "no signal" marker, which LLDB cannot stop at. Every row of the parent's fault table
+// goes through the parent's own mapping and the stream: the code is the signal it came as, the
+// flags the Windows code; without the signal the code still follows from the Windows code.
+TEST(MinidumpWriter, TheExceptionCodeIsTheFaultsSignalAndTheWindowsCodeStaysInTheFlags) {
+  struct Row {
+    int Signal;
+    int Cause;
+    std::uint32_t WindowsCode;
+  };
+  const Row rows[] = {
+      {SIGSEGV, SEGV_MAPERR, 0xC0000005}, {SIGSEGV, SI_KERNEL, 0xC0000005}, {SIGSEGV, SI_USER, 0xC0000005},
+      {SIGBUS, BUS_ADRERR, 0xC0000005},   {SIGBUS, SI_USER, 0xC0000005},    {SIGFPE, FPE_INTDIV, 0xC0000094},
+      {SIGFPE, FPE_INTOVF, 0xC0000095},   {SIGFPE, FPE_FLTDIV, 0xC000008E}, {SIGFPE, FPE_FLTOVF, 0xC0000091},
+      {SIGFPE, FPE_FLTUND, 0xC0000093},   {SIGFPE, FPE_FLTRES, 0xC000008F}, {SIGFPE, FPE_FLTINV, 0xC0000090},
+      {SIGFPE, FPE_FLTSUB, 0xC000008C},   {SIGFPE, SI_USER, 0xC0000094},    {SIGILL, ILL_PRVOPC, 0xC0000096},
+      {SIGILL, ILL_PRVREG, 0xC0000096},   {SIGILL, ILL_ILLOPC, 0xC000001D}, {SIGTRAP, TRAP_TRACE, 0x80000004},
+      {SIGTRAP, SI_KERNEL, 0x80000003},   {SIGTRAP, TRAP_BRKPT, 0x80000003}, {SIGABRT, SI_TKILL, 0xC0000409},
+  };
+  const auto streamOf = [](const MinidumpReader& dump) {
+    return dump.Read<MINIDUMP_EXCEPTION_STREAM>(dump.Stream(ExceptionStream)->Rva).ExceptionRecord;
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::Message() << "signal " << row.Signal << " cause " << row.Cause);
+    siginfo_t info{};
+    info.si_signo = row.Signal;
+    info.si_code = row.Cause;
+    ucontext_t context{};
+    context.uc_mcontext.gregs[REG_RIP] = 0x401234;
+    Fixture fixture;
+    fixture.snapshot.Exception->Record = FaultExceptionRecord(row.Signal, info, context);
+    ASSERT_EQ(fixture.snapshot.Exception->Record.ExceptionCode, row.WindowsCode);
+    fixture.snapshot.Exception->Signal = row.Signal;
+    const MINIDUMP_EXCEPTION withSignal = streamOf(fixture.Write(MiniDumpNormal));
+    EXPECT_EQ(withSignal.ExceptionCode, static_cast<std::uint32_t>(row.Signal));
+    EXPECT_EQ(withSignal.ExceptionFlags, row.WindowsCode);
+    EXPECT_EQ(withSignal.ExceptionAddress, fixture.snapshot.Exception->Record.ExceptionAddress);
+
+    fixture.snapshot.Exception->Signal = 0;
+    const MINIDUMP_EXCEPTION fromCode = streamOf(fixture.Write(MiniDumpNormal));
+    EXPECT_EQ(fromCode.ExceptionCode, static_cast<std::uint32_t>(row.Signal == SIGBUS ? SIGSEGV : row.Signal));
+    EXPECT_EQ(fromCode.ExceptionFlags, row.WindowsCode);
+  }
+
   Fixture fixture;
-  fixture.snapshot.Exception->Record.ExceptionCode = 0xE06D7363;  // a C++ throw
-  const MinidumpReader dump = fixture.Write(MiniDumpNormal);
-  const auto exception = dump.Read<MINIDUMP_EXCEPTION_STREAM>(dump.Stream(ExceptionStream)->Rva);
-  EXPECT_EQ(exception.ExceptionRecord.ExceptionCode, 0xFFFFFFFFu);
-  EXPECT_EQ(exception.ExceptionRecord.ExceptionFlags, 0xE06D7363u);
-  EXPECT_EQ(LinuxExceptionCode(0xC0000094), 8u);
-  EXPECT_EQ(LinuxExceptionCode(0xC0000409), 6u);
+  fixture.snapshot.Exception->Record.ExceptionCode = 0xE06D7363;  // a C++ throw is no signal
+  const MINIDUMP_EXCEPTION thrown = streamOf(fixture.Write(MiniDumpNormal));
+  EXPECT_EQ(thrown.ExceptionCode, 0xFFFFFFFFu);
+  EXPECT_EQ(thrown.ExceptionFlags, 0xE06D7363u);
 }
 
 TEST(MinidumpWriter, DumpTypeBitsAddTheirStreams) {
