@@ -15,6 +15,7 @@ Json OsContext(OsInfoSource& source) {
   if (!info.name.empty()) os["name"] = info.name;
   if (!info.version.empty()) os["version"] = info.version;
   if (!info.build.empty()) os["build"] = info.build;
+  if (!info.kernelVersion.empty()) os["kernel_version"] = info.kernelVersion;
   return os;
 }
 

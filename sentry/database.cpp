@@ -103,7 +103,8 @@ std::optional<ClaimedEnvelope> Database::Store(std::string_view envelope) const 
 std::vector<fs::path> Database::ListPending() const { return SortedEnvelopes(pending_); }
 
 std::optional<ClaimedEnvelope> Database::Claim(const fs::path& path) const {
-  unique_fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  // Without blocking: opening a FIFO planted under an envelope's name would wait for a writer.
+  unique_fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   if (!fd) {
     // Unreadable for us, but there: it can never be sent, so it must not block the rest.
     if (errno == EACCES) {
@@ -112,12 +113,12 @@ std::optional<ClaimedEnvelope> Database::Claim(const fs::path& path) const {
     }
     return std::nullopt;
   }
+  // Anything but a regular file (a FIFO, a device, a folder) is no envelope of ours: skipped.
+  struct stat status{};
+  if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
   if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return std::nullopt;
   // Another process may have sent and deleted it between our open and our lock.
-  struct stat status{};
-  if (::fstat(fd.get(), &status) != 0 || status.st_nlink == 0 || !S_ISREG(status.st_mode)) {
-    return std::nullopt;
-  }
+  if (::fstat(fd.get(), &status) != 0 || status.st_nlink == 0) return std::nullopt;
   return ClaimedEnvelope(path, std::move(fd));
 }
 

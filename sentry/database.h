@@ -55,7 +55,8 @@ class Database {
   std::optional<ClaimedEnvelope> Store(std::string_view envelope) const;
   // Pending envelope files, oldest first.
   std::vector<std::filesystem::path> ListPending() const;
-  // nullopt when another process holds the file or it is gone.
+  // nullopt when another process holds the file, it is gone, or it is not a regular file (never
+  // followed through a symlink, never waited on).
   std::optional<ClaimedEnvelope> Claim(const std::filesystem::path& path) const;
   // Moves the file aside (keeping the newest few there); never throws.
   void MoveAside(ClaimedEnvelope& envelope) const;

@@ -9,6 +9,7 @@ struct OsInfo {
   std::string name;
   std::string version;
   std::string build;
+  std::string kernelVersion;
 };
 
 class OsInfoSource {

@@ -4,10 +4,35 @@
 
 namespace corvantis::sentry {
 
+std::string KernelVersionNumber(std::string_view release) {
+  std::string number;
+  int numbers = 0;
+  bool inNumber = false;
+  for (const char c : release) {
+    if (c >= '0' && c <= '9') {
+      if (!inNumber) ++numbers;
+      inNumber = true;
+    } else if (c == '.' && inNumber && numbers < 3) {
+      inNumber = false;
+    } else {
+      break;
+    }
+    number.push_back(c);
+  }
+  if (!number.empty() && number.back() == '.') number.pop_back();
+  return number;
+}
+
 OsInfo LinuxOsInfoSource::Read() {
+  OsInfo info;
+  info.name = "Linux";
   utsname names{};
-  if (uname(&names) != 0) return OsInfo{"Linux", "", ""};
-  return OsInfo{names.sysname, names.release, names.version};
+  if (uname(&names) != 0) return info;
+  info.name = names.sysname;
+  info.version = KernelVersionNumber(names.release);
+  info.build = names.version;
+  info.kernelVersion = names.release;
+  return info;
 }
 
 }  // namespace corvantis::sentry

@@ -1,106 +1,168 @@
 #include "sentry/transport.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <utility>
+
+#include "sentry/rate_limits.h"
 
 namespace corvantis::sentry {
 
+using std::chrono::milliseconds;
 using std::chrono::steady_clock;
 
-Transport::Transport(std::shared_ptr<http::HttpSender> sender, Dsn dsn,
-                     std::shared_ptr<const Database> database, TransportLimits limits)
-    : sender_(std::move(sender)),
-      dsn_(std::move(dsn)),
-      database_(std::move(database)),
-      limits_(limits) {
-  worker_ = std::thread([this] { Run(); });
-}
+namespace {
 
-Transport::~Transport() { Shutdown(std::chrono::milliseconds(0)); }
+// How long before the end of a shutdown the request in flight is cancelled, so that it can
+// return (libcurl looks at the flag every 50 ms) and its envelope be stored in time.
+constexpr milliseconds kCancelLead{200};
 
-bool Transport::Enqueue(std::string envelope) {
-  {
-    const std::lock_guard lock(mutex_);
-    if (stopping_ || queue_.size() >= limits_.maxQueued) return false;
-    queue_.push_back(std::move(envelope));
+}  // namespace
+
+struct Transport::Worker {
+  Worker(std::shared_ptr<http::HttpSender> httpSender, Dsn endpoint,
+         std::shared_ptr<const Database> store, TransportLimits transportLimits)
+      : sender(std::move(httpSender)),
+        dsn(std::move(endpoint)),
+        database(std::move(store)),
+        limits(transportLimits) {}
+
+  void Run();
+  // The total time limit for the next request, or 0 when the shutdown has cancelled sending.
+  long NextTimeLimit();
+  void SendPendingFiles();
+  // Keeps an envelope that got no answer; false when it is lost.
+  bool Keep(const std::string& envelope) const {
+    return database && database->Store(envelope).has_value();
   }
-  wake_.notify_one();
-  return true;
-}
 
-std::size_t Transport::Shutdown(std::chrono::milliseconds budget) {
-  std::deque<std::string> unsent;
-  {
-    std::unique_lock lock(mutex_);
-    if (joined_) return 0;
-    if (!stopping_) {
-      stopping_ = true;
-      deadline_ = steady_clock::now() + budget;
-    }
-    wake_.notify_all();
-    idle_.wait_until(lock, deadline_, [this] { return finished_; });
-    unsent.swap(queue_);
-    cancel_ = true;
-    wake_.notify_all();
-  }
-  worker_.join();
+  const std::shared_ptr<http::HttpSender> sender;
+  const Dsn dsn;
+  const std::shared_ptr<const Database> database;
+  const TransportLimits limits;
+  RateLimits rateLimits;
+
+  std::mutex mutex;
+  std::condition_variable wake;
+  std::condition_variable idle;
+  std::deque<std::string> queue;
+  bool stopping = false;
+  bool finished = false;
+  bool holding = false;  // an envelope taken from the queue is on its way
+  steady_clock::time_point cancelAt;
   std::size_t lost = 0;
-  for (const std::string& envelope : unsent) lost += Keep(envelope) ? 0 : 1;
-  const std::lock_guard lock(mutex_);
-  joined_ = true;
-  return lost + lost_;
-}
+  std::atomic<bool> cancel{false};
+};
 
-long Transport::NextTimeLimit() {
-  const std::lock_guard lock(mutex_);
-  if (cancel_) return 0;
-  if (!stopping_) return limits_.totalTimeoutMs;
+long Transport::Worker::NextTimeLimit() {
+  const std::lock_guard lock(mutex);
+  if (cancel) return 0;
+  if (!stopping) return limits.totalTimeoutMs;
   const auto left =
-      std::chrono::ceil<std::chrono::milliseconds>(deadline_ - steady_clock::now()).count();
-  return std::max(0L, std::min(limits_.totalTimeoutMs, static_cast<long>(left)));
+      std::chrono::ceil<milliseconds>(cancelAt - steady_clock::now()).count();
+  return std::max(0L, std::min(limits.totalTimeoutMs, static_cast<long>(left)));
 }
 
-void Transport::SendPendingFiles() {
-  for (const auto& path : database_->ListPending()) {
+void Transport::Worker::SendPendingFiles() {
+  for (const auto& path : database->ListPending()) {
     const long totalMs = NextTimeLimit();
     if (totalMs <= 0) return;
-    std::optional<ClaimedEnvelope> claimed = database_->Claim(path);
+    std::optional<ClaimedEnvelope> claimed = database->Claim(path);
     if (!claimed) continue;
-    SendClaimed(*database_, *claimed, *sender_, dsn_, limits_.connectTimeoutMs, totalMs,
-                &cancel_);
+    SendClaimed(*database, *claimed, *sender, dsn, limits.connectTimeoutMs, totalMs, &cancel,
+                &rateLimits);
   }
 }
 
-bool Transport::Keep(const std::string& envelope) {
-  return database_ && database_->Store(envelope).has_value();
-}
-
-void Transport::Run() {
+void Transport::Worker::Run() {
   try {
-    if (database_) SendPendingFiles();
+    if (database) SendPendingFiles();
   } catch (...) {
     // A folder that cannot be listed leaves its files for the next start.
   }
-  std::unique_lock lock(mutex_);
+  std::unique_lock lock(mutex);
   for (;;) {
-    wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-    if (queue_.empty()) break;
-    std::string envelope = std::move(queue_.front());
-    queue_.pop_front();
+    wake.wait(lock, [this] { return stopping || !queue.empty(); });
+    if (queue.empty()) break;
+    std::string envelope = std::move(queue.front());
+    queue.pop_front();
+    holding = true;
     lock.unlock();
     const long totalMs = NextTimeLimit();
     const Delivery delivery =
         totalMs <= 0 ? Delivery::kFailed
-                     : PostEnvelope(*sender_, dsn_, envelope, limits_.connectTimeoutMs, totalMs,
-                                    &cancel_);
+                     : PostEnvelope(*sender, dsn, envelope, limits.connectTimeoutMs, totalMs,
+                                    &cancel, &rateLimits);
     // Only what the shutdown cut off counts as lost; earlier failures are the network's.
-    const bool lost = delivery == Delivery::kFailed && !Keep(envelope) && cancel_;
+    const bool lostIt = delivery == Delivery::kFailed && !Keep(envelope) && cancel;
     lock.lock();
-    if (lost) ++lost_;
+    holding = false;
+    if (lostIt) ++lost;
     if (totalMs <= 0) break;
   }
-  finished_ = true;
-  idle_.notify_all();
+  finished = true;
+  idle.notify_all();
+}
+
+Transport::Transport(std::shared_ptr<http::HttpSender> sender, Dsn dsn,
+                     std::shared_ptr<const Database> database, TransportLimits limits)
+    : worker_(std::make_shared<Worker>(std::move(sender), std::move(dsn), std::move(database),
+                                       limits)) {
+  thread_ = std::thread([worker = worker_] { worker->Run(); });
+}
+
+Transport::~Transport() { Shutdown(milliseconds(0)); }
+
+bool Transport::Enqueue(std::string envelope) {
+  Worker& worker = *worker_;
+  // What arrives while its kind is limited is dropped, not kept for later.
+  if (!worker.rateLimits.Admit(envelope)) return false;
+  {
+    const std::lock_guard lock(worker.mutex);
+    if (worker.stopping || worker.queue.size() >= worker.limits.maxQueued) return false;
+    worker.queue.push_back(std::move(envelope));
+  }
+  worker.wake.notify_one();
+  return true;
+}
+
+std::size_t Transport::Shutdown(milliseconds budget) {
+  std::size_t lost = 0;
+  std::call_once(shutdown_, [&] { lost = ShutdownOnce(budget); });
+  return lost;
+}
+
+std::size_t Transport::ShutdownOnce(milliseconds budget) {
+  Worker& worker = *worker_;
+  const auto end = steady_clock::now() + budget;
+  std::deque<std::string> unsent;
+  {
+    std::unique_lock lock(worker.mutex);
+    worker.stopping = true;
+    worker.cancelAt = end - std::min(kCancelLead, budget / 2);
+    worker.wake.notify_all();
+    worker.idle.wait_until(lock, worker.cancelAt, [&] { return worker.finished; });
+    unsent.swap(worker.queue);
+    worker.cancel = true;
+  }
+  std::size_t lost = 0;
+  for (std::string& envelope : unsent) {
+    // Limits learnt while it waited drop it rather than keep it for the next start.
+    if (worker.rateLimits.Admit(envelope) && !worker.Keep(envelope)) ++lost;
+  }
+  std::unique_lock lock(worker.mutex);
+  worker.idle.wait_until(lock, end, [&] { return worker.finished; });
+  if (worker.finished) {
+    lock.unlock();
+    thread_.join();
+    lock.lock();
+  } else {
+    thread_.detach();
+    if (worker.holding) ++lost;
+  }
+  return lost + worker.lost;
 }
 
 }  // namespace corvantis::sentry

@@ -1,10 +1,7 @@
 #pragma once
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,9 +14,10 @@
 
 namespace corvantis::sentry {
 
-// Posts envelopes to the DSN's endpoint from one worker thread. With a database, the worker first
-// sends what earlier runs left there, and what fails now is stored there for the next start;
-// without one, failures are dropped.
+// Posts envelopes to the DSN's endpoint from one worker thread, obeying the service's rate limits
+// for the rest of the process. With a database, the worker first sends what earlier runs left
+// there, and what gets no answer now is stored there for the next start; without one, it is
+// dropped.
 class Transport {
  public:
   Transport(std::shared_ptr<http::HttpSender> sender, Dsn dsn,
@@ -30,38 +28,25 @@ class Transport {
   Transport& operator=(const Transport&) = delete;
 
   // Queues finished envelope bytes without waiting on the network; false when dropped (queue
-  // full or shut down).
+  // full, its kind rate-limited, or shut down).
   bool Enqueue(std::string envelope);
-  // Sends what is queued for at most `budget` (cutting the time limits of requests to what is
-  // left, cancelling one still in flight at the end), stores the rest in the database, and joins
-  // the worker. Returns how many envelopes were lost (neither sent nor stored). Later calls
+  // Returns within `budget`: sends what is queued meanwhile (cutting the time limits of requests
+  // to what is left), cancels a request still in flight shortly before the end, and stores what
+  // is still queued in the database. A worker that has not returned by the end (a sender or a
+  // file system that ignores the cancel) is left to finish on its own, and the envelope it holds
+  // counts as lost. Returns how many envelopes were lost (neither sent nor stored). Later calls
   // return 0.
   std::size_t Shutdown(std::chrono::milliseconds budget);
 
  private:
-  void Run();
-  // The total time limit for the next request, or 0 when the shutdown budget is spent.
-  long NextTimeLimit();
-  void SendPendingFiles();
-  // Keeps an envelope that could not be delivered; false when it is lost.
-  bool Keep(const std::string& envelope);
+  struct Worker;
 
-  const std::shared_ptr<http::HttpSender> sender_;
-  const Dsn dsn_;
-  const std::shared_ptr<const Database> database_;
-  const TransportLimits limits_;
+  std::size_t ShutdownOnce(std::chrono::milliseconds budget);
 
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable idle_;
-  std::deque<std::string> queue_;
-  bool stopping_ = false;
-  bool finished_ = false;
-  bool joined_ = false;
-  std::chrono::steady_clock::time_point deadline_;
-  std::size_t lost_ = 0;
-  std::atomic<bool> cancel_{false};
-  std::thread worker_;
+  // Shared with the worker thread, which may outlive this object.
+  const std::shared_ptr<Worker> worker_;
+  std::thread thread_;
+  std::once_flag shutdown_;
 };
 
 }  // namespace corvantis::sentry

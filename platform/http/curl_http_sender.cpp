@@ -3,7 +3,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <memory>
 #include <mutex>
 #include <string_view>
@@ -52,13 +51,6 @@ void GlobalInitOnce() {
     throw HttpError(HttpError::Reason::kTransport,
                     std::string("curl_global_init failed: ") + curl_easy_strerror(result));
   }
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
 }
 
 bool IsToken(std::string_view text) {
@@ -121,9 +113,61 @@ HttpError::Reason ReasonFor(CURLcode code) {
   }
 }
 
+// Header fields kept per answer; a server cannot make us hold more.
+constexpr size_t kMaxHeaderBytes = 64 * 1024;
+
+struct Received {
+  HttpResponse* response;
+  bool bodyCut = false;
+  size_t headerBytes = 0;
+};
+
 size_t WriteBody(char* data, size_t size, size_t count, void* userdata) {
-  static_cast<std::string*>(userdata)->append(data, size * count);
-  return size * count;
+  auto& received = *static_cast<Received*>(userdata);
+  std::string& body = received.response->body;
+  const size_t length = size * count;
+  const size_t room = kMaxResponseBodyBytes - body.size();
+  body.append(data, std::min(length, room));
+  if (length <= room) return length;
+  // Anything but the full length ends the transfer; Send tells this cut from a failure.
+  received.bodyCut = true;
+  return 0;
+}
+
+std::string_view Trimmed(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == text.npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// libcurl hands over every header line of every answer it reads: a proxy's CONNECT answer and
+// interim 1xx answers come before the final one, each starting with its status line.
+size_t WriteHeader(char* data, size_t size, size_t count, void* userdata) {
+  auto& received = *static_cast<Received*>(userdata);
+  auto& headers = received.response->headers;
+  const size_t length = size * count;
+  const std::string_view line(data, length);
+  if (line.starts_with("HTTP/")) {
+    headers.clear();
+    received.headerBytes = 0;
+    return length;
+  }
+  if (received.headerBytes + length > kMaxHeaderBytes) return length;
+  received.headerBytes += length;
+  if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) {
+    // An obsolete folded continuation of the previous field.
+    if (!headers.empty() && !Trimmed(line).empty()) {
+      headers.back().second += " ";
+      headers.back().second += Trimmed(line);
+    }
+    return length;
+  }
+  const size_t colon = line.find(':');
+  if (colon != line.npos && colon > 0) {
+    headers.emplace_back(std::string(line.substr(0, colon)),
+                         std::string(Trimmed(line.substr(colon + 1))));
+  }
+  return length;
 }
 
 }  // namespace
@@ -176,8 +220,11 @@ HttpResponse CurlHttpSender::Send(const HttpRequest& request) {
     }
   }
   Check(curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get()), "CURLOPT_HTTPHEADER");
+  Received received{&response};
   Check(curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &WriteBody), "CURLOPT_WRITEFUNCTION");
-  Check(curl_easy_setopt(e, CURLOPT_WRITEDATA, &response.body), "CURLOPT_WRITEDATA");
+  Check(curl_easy_setopt(e, CURLOPT_WRITEDATA, &received), "CURLOPT_WRITEDATA");
+  Check(curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &WriteHeader), "CURLOPT_HEADERFUNCTION");
+  Check(curl_easy_setopt(e, CURLOPT_HEADERDATA, &received), "CURLOPT_HEADERDATA");
 
   // The multi interface lets the loop look at the cancel flag between short polls.
   const MultiPtr multi(curl_multi_init());
@@ -204,6 +251,7 @@ HttpResponse CurlHttpSender::Send(const HttpRequest& request) {
   while (CURLMsg* message = curl_multi_info_read(multi.get(), &remaining)) {
     if (message->msg == CURLMSG_DONE && message->easy_handle == e) result = message->data.result;
   }
+  if (result == CURLE_WRITE_ERROR && received.bodyCut) result = CURLE_OK;
   if (result != CURLE_OK) {
     throw HttpError(ReasonFor(result),
                     std::string(curl_easy_strerror(result)) + (errorText[0] != '\0' ? ": " : "") +

@@ -5,7 +5,7 @@
 namespace corvantis::http {
 
 // libcurl sender. Stateless between calls, so one instance may serve several threads at once.
-// Proxies from the environment are ignored; only http and https URLs are accepted.
+// Proxies come from the environment as libcurl reads them; only http and https URLs are accepted.
 class CurlHttpSender final : public HttpSender {
  public:
   CurlHttpSender();

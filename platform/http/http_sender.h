@@ -1,8 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -21,10 +24,24 @@ struct HttpRequest {
   const std::atomic<bool>* cancel = nullptr;
 };
 
+// The most of a response body a sender keeps; the transfer ends there, so a server cannot fill
+// the memory or hold the request with an endless answer.
+inline constexpr std::size_t kMaxResponseBodyBytes = 64 * 1024;
+
 struct HttpResponse {
   long status = 0;
+  // At most kMaxResponseBodyBytes: a longer body is cut there.
   std::string body{};
+  // The final answer's header fields in the order received (not those of a proxy's CONNECT or of
+  // an interim 1xx answer).
+  std::vector<std::pair<std::string, std::string>> headers{};
+
+  // The named field's value, the name compared without case; repeated fields are joined with
+  // ", " as HTTP allows. nullopt when absent.
+  std::optional<std::string> Header(std::string_view name) const;
 };
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
 class HttpError : public std::runtime_error {
  public:

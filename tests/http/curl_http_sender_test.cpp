@@ -43,6 +43,28 @@ TEST_P(StatusTest, ReturnsTheServersStatusAndBody) {
 
 INSTANTIATE_TEST_SUITE_P(CurlHttpSender, StatusTest, ::testing::Values(200, 400, 500));
 
+TEST(CurlHttpSender, KeepsTheAnswersHeadersAndAtMost64KiBOfAnEndlessBody) {
+  LoopbackServer loopback;
+  loopback.server().Post("/endless", [](const httplib::Request&, httplib::Response& res) {
+    res.set_header("X-Sentry-Rate-Limits", "60:error:key");
+    res.set_header("X-Repeated", "a");
+    res.set_header("X-Repeated", "b");
+    // Streams until the client goes away.
+    res.set_chunked_content_provider("application/octet-stream", [](size_t, httplib::DataSink& sink) {
+      const std::string block(4096, 'x');
+      return sink.write(block.data(), block.size());
+    });
+  });
+  CurlHttpSender sender;
+  const HttpResponse response =
+      sender.Send({.url = loopback.Url("/endless"), .totalTimeoutMs = 10000});
+  EXPECT_EQ(response.status, 200);
+  EXPECT_EQ(response.body.size(), kMaxResponseBodyBytes);
+  EXPECT_EQ(response.Header("x-sentry-rate-limits"), "60:error:key");
+  EXPECT_EQ(response.Header("X-REPEATED"), "a, b");
+  EXPECT_FALSE(response.Header("Retry-After"));
+}
+
 TEST(CurlHttpSender, DeliversBodyAndHeadersExactly) {
   LoopbackServer loopback;
   loopback.server().Post("/in", [&](const httplib::Request& req, httplib::Response&) {

@@ -120,7 +120,10 @@ TEST_F(SentryClient, EventCarriesScopeAndClientFacts) {
   EXPECT_TRUE(std::regex_match(event["timestamp"].get<std::string>(), kTimestamp));
   EXPECT_EQ(event["sdk"], Json({{"name", "corvantis.sentry"}, {"version", "0.3.1"}}));
   EXPECT_EQ(event["contexts"]["os"],
-            Json({{"name", "Linux"}, {"version", "6.1.0-test"}, {"build", "#1 SMP Test"}}));
+            Json({{"name", "Linux"},
+                  {"version", "6.1.0"},
+                  {"build", "#1 SMP Test"},
+                  {"kernel_version", "6.1.0-test"}}));
   EXPECT_EQ(event["user"], Json({{"email", "user@example.com"}}));
   EXPECT_EQ(event["tags"], Json({{"amf_version", "1.4.19.0"}, {"dxgi_adapter_vendor_id", "0x1002"}}));
   ASSERT_EQ(event["breadcrumbs"]["values"].size(), 1U);

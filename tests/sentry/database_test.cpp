@@ -109,13 +109,16 @@ TEST(Database, SendingSettlesEachFileByTheAnswer) {
   };
   EXPECT_EQ(send(202), Delivery::kAccepted);
   EXPECT_TRUE(database.ListPending().empty());
-  EXPECT_EQ(send(503), Delivery::kFailed);
-  EXPECT_EQ(send(429), Delivery::kFailed);
+  // Only a send that got no answer is tried again; any answer ends it.
   EXPECT_EQ(send(200, true), Delivery::kFailed);
-  EXPECT_EQ(database.ListPending().size(), 3U);
-  EXPECT_EQ(send(400), Delivery::kRefused);
-  EXPECT_EQ(database.ListPending().size(), 3U);
-  EXPECT_EQ(FileNames(dir.path() / "aside").size(), 1U);
+  EXPECT_EQ(database.ListPending().size(), 1U);
+  for (const long status : {301, 400, 408, 500, 503}) {
+    EXPECT_EQ(send(status), Delivery::kRefused) << status;
+  }
+  EXPECT_EQ(FileNames(dir.path() / "aside").size(), 5U);
+  EXPECT_EQ(send(429), Delivery::kLimited);
+  EXPECT_EQ(database.ListPending().size(), 1U);
+  EXPECT_EQ(FileNames(dir.path() / "aside").size(), 5U);
 
   // A corrupt file goes aside unsent.
   const auto corrupt = dir.path() / "pending" / "00000000000000000000-corrupt.envelope";
@@ -125,8 +128,8 @@ TEST(Database, SendingSettlesEachFileByTheAnswer) {
   ASSERT_TRUE(claimed);
   EXPECT_EQ(SendClaimed(database, *claimed, sender, dsn, 100, 200, nullptr), Delivery::kRefused);
   EXPECT_EQ(sender.Sent().size(), sentBefore);
-  EXPECT_EQ(FileNames(dir.path() / "aside").size(), 2U);
-  EXPECT_EQ(database.ListPending().size(), 3U);
+  EXPECT_EQ(FileNames(dir.path() / "aside").size(), 6U);
+  EXPECT_EQ(database.ListPending().size(), 1U);
 }
 
 }  // namespace

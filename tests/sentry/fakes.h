@@ -30,7 +30,8 @@ struct SentRequest {
 };
 
 // Records requests. While held, Send blocks the way a hanging server would: until the
-// request's cancel flag or its own total time limit ends it, or the test releases it.
+// request's cancel flag or its own total time limit ends it, or the test releases it; held
+// stubbornly, only the release ends it, as with a sender that ignores both.
 class FakeHttpSender final : public http::HttpSender {
  public:
   http::HttpResponse Send(const http::HttpRequest& request) override {
@@ -40,6 +41,10 @@ class FakeHttpSender final : public http::HttpSender {
     changed_.notify_all();
     const auto start = std::chrono::steady_clock::now();
     while (held_) {
+      if (stubborn_) {
+        changed_.wait_for(lock, std::chrono::milliseconds(5));
+        continue;
+      }
       if (request.cancel != nullptr && request.cancel->load()) {
         throw http::HttpError(http::HttpError::Reason::kCancelled, "cancelled");
       }
@@ -54,12 +59,13 @@ class FakeHttpSender final : public http::HttpSender {
       --failuresLeft_;
       throw http::HttpError(http::HttpError::Reason::kConnect, "refused");
     }
-    return {status_, ""};
+    return {status_, "", headers_};
   }
 
-  void Hold() {
+  void Hold(bool stubborn = false) {
     const std::lock_guard lock(mutex_);
     held_ = true;
+    stubborn_ = stubborn;
   }
   void Release() {
     const std::lock_guard lock(mutex_);
@@ -70,9 +76,10 @@ class FakeHttpSender final : public http::HttpSender {
     const std::lock_guard lock(mutex_);
     failuresLeft_ = count;
   }
-  void AnswerWith(long status) {
+  void AnswerWith(long status, std::vector<std::pair<std::string, std::string>> headers = {}) {
     const std::lock_guard lock(mutex_);
     status_ = status;
+    headers_ = std::move(headers);
   }
   bool WaitForRequests(std::size_t count, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
     std::unique_lock lock(mutex_);
@@ -88,13 +95,15 @@ class FakeHttpSender final : public http::HttpSender {
   std::condition_variable changed_;
   std::vector<SentRequest> sent_;
   bool held_ = false;
+  bool stubborn_ = false;
   int failuresLeft_ = 0;
   long status_ = 200;
+  std::vector<std::pair<std::string, std::string>> headers_;
 };
 
 class FakeOsInfoSource final : public OsInfoSource {
  public:
-  OsInfo Read() override { return {"Linux", "6.1.0-test", "#1 SMP Test"}; }
+  OsInfo Read() override { return {"Linux", "6.1.0", "#1 SMP Test", "6.1.0-test"}; }
 };
 
 }  // namespace corvantis::sentry::testing

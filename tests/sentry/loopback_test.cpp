@@ -113,6 +113,31 @@ TEST_F(SentryOverLoopback, WhatCannotBeSentWaitsForTheNextStart) {
   EXPECT_EQ(Aside(), std::vector<std::string>{"00000000000000000001-torn.envelope"});
 }
 
+TEST_F(SentryOverLoopback, AfterA429NothingMoreIsPostedInThatRunAndNothingIsKept) {
+  {
+    RefusingPort refusing;
+    Init("http://key@127.0.0.1:" + std::to_string(refusing.port()) + "/1");
+    for (const char* text : {"one", "two", "three"}) CaptureMessage(text);
+    EXPECT_EQ(sentry_shutdown(), 0);
+  }
+  ASSERT_EQ(Pending().size(), 3U);
+
+  LoopbackServer loopback;
+  loopback.server().Post("/api/1/envelope/", [&](const httplib::Request& req, httplib::Response& res) {
+    loopback.Record(req);
+    res.status = 429;
+    res.set_header("Retry-After", "3600");
+  });
+  Init("http://key@127.0.0.1:" + std::to_string(loopback.port()) + "/1");
+  ASSERT_TRUE(loopback.WaitForRequests(1, std::chrono::seconds(10)));
+  CaptureMessage("four");
+  EXPECT_EQ(sentry_shutdown(), 0);
+
+  EXPECT_EQ(loopback.Received().size(), 1U);
+  EXPECT_TRUE(Pending().empty());
+  EXPECT_TRUE(Aside().empty());
+}
+
 TEST_F(SentryOverLoopback, AFolderThatCannotBeMadeStillLetsEventsGo) {
   LoopbackServer loopback;
   loopback.server().Post("/api/1/envelope/", [&](const httplib::Request& req, httplib::Response&) {
@@ -129,14 +154,20 @@ TEST_F(SentryOverLoopback, AFolderThatCannotBeMadeStillLetsEventsGo) {
   EXPECT_EQ(loopback.Received().size(), 1U);
 }
 
-TEST(LinuxOsInfo, ReportsTheRunningKernel) {
+TEST(LinuxOsInfo, ReportsTheRunningKernelsReleaseAndItsVersionNumber) {
   std::ifstream file("/proc/sys/kernel/osrelease");
   std::string release;
   std::getline(file, release);
   const OsInfo info = LinuxOsInfoSource().Read();
   EXPECT_EQ(info.name, "Linux");
-  EXPECT_EQ(info.version, release);
+  EXPECT_EQ(info.kernelVersion, release);
+  EXPECT_EQ(info.version, KernelVersionNumber(release));
   EXPECT_FALSE(info.build.empty());
+
+  const std::pair<const char*, const char*> kNumbers[] = {
+      {"6.1.0-18-amd64", "6.1.0"}, {"4.4.0-19041-Microsoft", "4.4.0"}, {"6.8.0-rc3+", "6.8.0"},
+      {"5.10", "5.10"},  {"5.15.0.1057-azure", "5.15.0"}, {"6.9.", "6.9"}, {"rolling", ""}};
+  for (const auto& [given, number] : kNumbers) EXPECT_EQ(KernelVersionNumber(given), number) << given;
 }
 
 }  // namespace
