@@ -172,6 +172,12 @@ class ShortRun(unittest.TestCase):
                 self.assertAlmostEqual(clip["bit_rate"]["achieved"], size * 8 / 1.0)
                 self.assertEqual(clip["bit_rate"]["target"], 500000)
                 self.assertLessEqual(clip["latency_us"]["all"]["p50"], clip["latency_us"]["all"]["max"])
+        # scripts/compare reads the program's report as it is: against itself, nothing changed.
+        script = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "compare")
+        compare = subprocess.run([sys.executable, script, path, path], capture_output=True, text=True, timeout=60)
+        self.assertEqual((compare.returncode, compare.stderr), (0, ""))
+        self.assertEqual(set(re.findall(r"\(([^)]*%)\)", compare.stdout)), {"0.0%"})
+        self.assertIn("p50 ", compare.stdout)
         chart = os.path.splitext(path)[0] + ".png"
         width, height = probe(chart)["width"], probe(chart)["height"]
         self.assertEqual((width, height), (1600, 96 + 2 * 430 + 12))
