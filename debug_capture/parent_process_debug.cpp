@@ -74,13 +74,11 @@ class Relay {
     for (;;) {
       const TraceEvent event = target_.WaitForEvent();
       if (event.Kind != TraceEventKind::Signal) return;
-      // A thread that does not stop in time runs on: the event needs only its own thread, which
-      // is held, and a dump then lacks that thread's registers.
-      target_.StopAll();
+      holdingAll_ = false;
       const int deliver = Handle(event);
       if (!target_.Continue(event.ThreadId, deliver))
         throw hresult_error(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), L"The parent could not be resumed.");
-      target_.ResumeAll();
+      if (holdingAll_) target_.ResumeAll();
     }
   }
 
@@ -166,7 +164,20 @@ class Relay {
     if (!text.empty()) debugger_.Output(text.c_str());
   }
 
+  // An exception is described and dumped with every thread of the parent stopped. A line that
+  // only relays text needs nothing but the raising thread, which its event holds, so the others
+  // run on meanwhile: a trace line then costs the same whatever the number of threads.
+  void HoldEveryThread() {
+    if (holdingAll_) return;
+    holdingAll_ = true;
+    // A thread that does not stop in time runs on: the description needs only the event's own
+    // thread, and a dump then lacks that thread's registers.
+    target_.StopAll();
+  }
+
   void HandleException(pid_t tid, const DebugEventData& data) {
+    // An error origin's message is a line of text and never dumped.
+    if (data.Record.ExceptionCode != EXCEPTION_RO_ORIGINATEERROR) HoldEveryThread();
     const EXCEPTION_RECORD64& record = data.Record;
     std::wstring codeText = FormatText(L"0x%08X", record.ExceptionCode);
     if (record.ExceptionCode == kClrExceptionCode && record.NumberParameters >= 5)
@@ -187,6 +198,7 @@ class Relay {
   const std::int32_t dumpType_;
   const MiniDumpWriter& writeDump_;
   std::uint32_t dumpCounter_ = 0;
+  bool holdingAll_ = false;  // every thread was stopped for the current event
   std::map<pid_t, DebugEventData> firstChances_;  // fault events whose signal is still to come
   std::wstring executableName_;
   std::vector<char16_t> buffer_ = std::vector<char16_t>(kDebugStringUnits + 1);

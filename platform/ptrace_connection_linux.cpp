@@ -48,29 +48,32 @@ pid_t WaitFor(pid_t tid, int& status) {
   return result;
 }
 
-// The next status of any traced thread, waiting at most until `deadline`: its thread id, 0 when
-// the time ran out, -1 when nothing is traced any more. Each stop and exit of a tracee raises
-// SIGCHLD; blocked here, it stays pending until sigtimedwait takes it.
-pid_t WaitUntil(int& status, Clock::time_point deadline) {
-  sigset_t childSignal, previous;
-  sigemptyset(&childSignal);
-  sigaddset(&childSignal, SIGCHLD);
-  pthread_sigmask(SIG_BLOCK, &childSignal, &previous);
-  pid_t result;
-  for (;;) {
-    result = waitpid(-1, &status, __WALL | WNOHANG);
-    if (result < 0 && errno == EINTR) continue;
-    if (result != 0) break;
-    const auto now = Clock::now();
-    if (now >= deadline) break;
-    const auto nanoseconds =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(std::min<Clock::duration>(deadline - now, kWakeSlice));
-    const timespec wait{0, static_cast<long>(nanoseconds.count())};
-    sigtimedwait(&childSignal, nullptr, &wait);
+// SIGCHLD blocked on this thread while the object lives. Each stop and end of a tracee raises it;
+// blocked, it stays pending until Sleep takes it, so no wake-up is lost between a look at a
+// thread and the sleep.
+class ChildSignalBlocked {
+ public:
+  ChildSignalBlocked() {
+    sigemptyset(&childSignal_);
+    sigaddset(&childSignal_, SIGCHLD);
+    pthread_sigmask(SIG_BLOCK, &childSignal_, &previous_);
   }
-  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-  return result;
-}
+  ~ChildSignalBlocked() { pthread_sigmask(SIG_SETMASK, &previous_, nullptr); }
+  ChildSignalBlocked(const ChildSignalBlocked&) = delete;
+  ChildSignalBlocked& operator=(const ChildSignalBlocked&) = delete;
+
+  // Sleeps until a tracee's status may have come, or `until`, or kWakeSlice at most.
+  void Sleep(Clock::time_point until) const {
+    const auto left = std::min<Clock::duration>(until - Clock::now(), kWakeSlice);
+    if (left <= Clock::duration::zero()) return;
+    const timespec wait{0, static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(left).count())};
+    sigtimedwait(&childSignal_, nullptr, &wait);
+  }
+
+ private:
+  sigset_t childSignal_;
+  sigset_t previous_;
+};
 
 // True when thread `tid` of `pid` is a zombie, dead or gone, by the state letter of its stat file.
 bool HasEnded(pid_t pid, pid_t tid) {
@@ -309,10 +312,30 @@ struct LinuxPtraceConnection::State {
     return true;
   }
 
+  // Takes in the status thread `tid` has now, if any; true when something changed. One thread
+  // at a time: waitpid(-1) looks at every tracee, which would make stopping N threads cost N².
+  bool Collect(pid_t tid) {
+    int status = 0;
+    pid_t result;
+    do {
+      result = waitpid(tid, &status, __WALL | WNOHANG);
+    } while (result < 0 && errno == EINTR);
+    if (result == tid) {
+      Absorb(tid, status);
+      return true;
+    }
+    if (result < 0 && errno == ECHILD) {  // no longer ours to wait for
+      Drop(tid);
+      return true;
+    }
+    return false;
+  }
+
   // Stops every running thread, waiting at most kStopLimit. True when all stopped; a thread that
   // did not is left running and not waited for again until it stops.
   bool StopAll() {
     if (Exit) return true;
+    const ChildSignalBlocked childSignal;
     const auto deadline = Clock::now() + kStopLimit;
     auto again = Clock::now() + kInterruptAgain;
     bool all = true;
@@ -333,41 +356,42 @@ struct LinuxPtraceConnection::State {
         at = waiting.erase(at);
       }
     }
-    while (!waiting.empty() || !Born.empty()) {
+    for (;;) {
       if (Exit) return true;
-      // Threads started meanwhile stop by themselves at their first instruction.
+      // Threads started meanwhile stop by themselves before their first instruction.
       for (const pid_t tid : Born)
         if (StillToStop(tid)) waiting.insert(tid);
       Born.clear();
-      if (waiting.empty()) break;
-      int status = 0;
-      const pid_t tid = WaitUntil(status, std::min(deadline, again));
-      if (tid < 0) {
-        Forget();
-        return false;
-      }
-      if (tid > 0) {
-        Absorb(tid, status);
-        if (!StillToStop(tid)) waiting.erase(tid);
+      if (waiting.empty()) return all;
+      const pid_t next = *waiting.begin();
+      if (Collect(next)) {
+        if (!StillToStop(next)) waiting.erase(next);
         continue;
       }
       const auto now = Clock::now();
-      if (now >= deadline) {
-        for (const pid_t late : waiting) ThreadsById[late]->Unresponsive = true;
-        return false;
+      if (now < again && now < deadline) {
+        childSignal.Sleep(std::min(deadline, again));
+        continue;
       }
-      // An interrupt can be lost (a thread that ends, or the kernel dropping it at another
-      // stop): look again at those still running.
+      // Take in what the others have come to, and interrupt again those still running: an
+      // interrupt can be lost (the kernel drops it at another stop). At the limit, give up on them.
       again = now + kInterruptAgain;
+      const bool late = now >= deadline;
       for (auto at = waiting.begin(); at != waiting.end();) {
-        if (StillToStop(*at) && Interrupt(*ThreadsById[*at])) {
+        Collect(*at);
+        if (!StillToStop(*at)) {
+          at = waiting.erase(at);
+        } else if (late) {
+          ThreadsById[*at]->Unresponsive = true;
+          ++at;
+        } else if (Interrupt(*ThreadsById[*at])) {
           ++at;
         } else {
           at = waiting.erase(at);
         }
       }
+      if (late) return all && waiting.empty();
     }
-    return all;
   }
 };
 

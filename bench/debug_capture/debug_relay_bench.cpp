@@ -1,5 +1,5 @@
 // What one debug event costs the parent while the debugger child relays it: from the raising
-// thread's stop to its resumption, with every thread held meanwhile. The relay runs in a forked
+// thread's stop to its resumption, with 0 to 256 other threads in the parent. The relay runs in a forked
 // child of this process, writing its lines to /dev/null and no dumps.
 #include <fcntl.h>
 #include <sys/prctl.h>
@@ -66,15 +66,46 @@ bool RelayAttached() {
   return attached;
 }
 
+// Threads that exist meanwhile, each blocked until the object goes.
+class IdleThreads {
+ public:
+  explicit IdleThreads(std::int64_t count) {
+    for (std::int64_t i = 0; i < count; ++i)
+      threads_.emplace_back([this] {
+        std::unique_lock lock(mutex_);
+        ended_.wait(lock, [this] { return stop_; });
+      });
+  }
+  ~IdleThreads() {
+    {
+      std::lock_guard lock(mutex_);
+      stop_ = true;
+    }
+    ended_.notify_all();
+    for (auto& thread : threads_) thread.join();
+  }
+  IdleThreads(const IdleThreads&) = delete;
+  IdleThreads& operator=(const IdleThreads&) = delete;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable ended_;
+  bool stop_ = false;
+  std::vector<std::thread> threads_;
+};
+
+// A line of text holds only the raising thread, whatever the number of other threads.
 void BM_RelayedDebugString(benchmark::State& state) {
   if (!RelayAttached()) {
     state.SkipWithError("the relay could not attach");
     return;
   }
+  const IdleThreads others(state.range(0));
   for (auto _ : state) OutputDebugStringW(L"AMFEncoderCoreH264: a trace line of the encoder runtime.\r\n");
 }
-BENCHMARK(BM_RelayedDebugString)->UseRealTime();
+BENCHMARK(BM_RelayedDebugString)->Arg(0)->Arg(8)->Arg(64)->Arg(256)->UseRealTime();
 
+// An exception is described with every other thread stopped and resumed.
 void BM_DescribedException(benchmark::State& state) {
   if (!RelayAttached()) {
     state.SkipWithError("the relay could not attach");
@@ -95,34 +126,9 @@ void BM_DescribedException(benchmark::State& state) {
   record.ExceptionInformation[1] = reinterpret_cast<std::uintptr_t>(object);
   record.ExceptionInformation[2] = reinterpret_cast<std::uintptr_t>(g_throwInfo);
   record.ExceptionInformation[3] = reinterpret_cast<std::uintptr_t>(__ehdr_start);
+  const IdleThreads others(state.range(0));
   for (auto _ : state) RaiseDebugEvent(record);
 }
-BENCHMARK(BM_DescribedException)->UseRealTime();
-
-// The same string while other threads exist, each blocked until the run ends: the relay stops
-// and resumes every one of them at every event.
-void BM_RelayedDebugStringWithThreads(benchmark::State& state) {
-  if (!RelayAttached()) {
-    state.SkipWithError("the relay could not attach");
-    return;
-  }
-  std::mutex mutex;
-  std::condition_variable ended;
-  bool stop = false;
-  std::vector<std::thread> threads;
-  for (int i = 0; i < state.range(0); ++i)
-    threads.emplace_back([&] {
-      std::unique_lock lock(mutex);
-      ended.wait(lock, [&] { return stop; });
-    });
-  for (auto _ : state) OutputDebugStringW(L"AMFEncoderCoreH264: a trace line of the encoder runtime.\r\n");
-  {
-    std::lock_guard lock(mutex);
-    stop = true;
-  }
-  ended.notify_all();
-  for (auto& thread : threads) thread.join();
-}
-BENCHMARK(BM_RelayedDebugStringWithThreads)->Arg(8)->Arg(64)->Arg(256)->UseRealTime();
+BENCHMARK(BM_DescribedException)->Arg(0)->Arg(8)->Arg(64)->Arg(256)->UseRealTime();
 
 }  // namespace
