@@ -151,6 +151,13 @@ void PumpPerFrame(benchmark::State& state, bool progressAndSummary) {
 BENCHMARK_CAPTURE(PumpPerFrame, bare, false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(PumpPerFrame, statistics_and_progress, true)->Unit(benchmark::kMillisecond);
 
+// The pump takes two of these a frame (submission, output collected) beside the ms stamps.
+void HighResolutionReading(benchmark::State& state) {
+  Clock& clock = SystemClock();
+  for (auto _ : state) benchmark::DoNotOptimize(clock.MonotonicNanoseconds());
+}
+BENCHMARK(HighResolutionReading);
+
 void SummariseFramesPerFrame(benchmark::State& state) {
   std::vector<FrameSample> samples(kClip.FrameCount());
   for (std::size_t i = 0; i < samples.size(); ++i) {
