@@ -1,0 +1,111 @@
+// The processor time per frame of the runtime's VA-API path on the tests' driver, told to return
+// at once (no conversion, nothing recorded): a BGRA picture in, on a surface handed to the driver,
+// the coded buffer mapped and copied out. With the driver's video processor (radeonsi) and with
+// the CPU's NV12 conversion ("no-vpp"), beside one memcpy of the picture and the software path's
+// conversion of it.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "amfrt/split_conversion.h"
+#include "amfrt/vaapi_encoder.h"
+#include "tests/vaapi_driver/test_driver.h"
+
+namespace {
+
+constexpr int kPictures = 3;  // rotated, so that no picture is still in the cache
+
+std::vector<std::vector<std::uint8_t>> Pictures(int width, int height) {
+  std::vector<std::vector<std::uint8_t>> pictures(kPictures, std::vector<std::uint8_t>(std::size_t{4} * width * height));
+  for (int i = 0; i < kPictures; ++i)
+    for (std::size_t p = 0; p < pictures[i].size(); ++p)
+      pictures[i][p] = static_cast<std::uint8_t>((p * 7 + static_cast<std::size_t>(i) * 31) >> 4);
+  return pictures;
+}
+
+// The program's AVC settings for a clip at 60 fps.
+amfrt::EncoderSettings ProgramSettings() {
+  amfrt::EncoderSettings s;
+  s.codec = amfrt::Codec::Avc;
+  s.frameRate = {60, 1};
+  s.profile = 100;
+  s.lowLatency = true;
+  s.rateControl = amfrt::RateControl::LatencyConstrainedVbr;
+  s.targetBitrate = 500000;
+  s.peakBitrate = 625000;
+  s.preset = amfrt::Preset::Speed;
+  return s;
+}
+
+struct CopyOut final : amfrt::PacketSink {
+  std::vector<std::uint8_t> bytes;
+  AMF_RESULT OnPacket(const amfrt::EncodedPacket& packet) override {
+    bytes.assign(packet.data.begin(), packet.data.end());
+    return AMF_OK;
+  }
+};
+
+// Each iteration: one picture through the encoder, the next one queued behind it.
+void VaapiPath(benchmark::State& state, int width, int height, const char* personality) {
+  TestVaDriver driver(personality);
+  driver.With([](vadriver::Control& c) { c.work = false; });
+  std::unique_ptr<amfrt::FrameEncoder> encoder;
+  if (amfrt::VaapiEncoder::Open(ProgramSettings(), driver.Node(), width, height, &encoder) != AMF_OK)
+    return state.SkipWithError("Open failed");
+  const auto pictures = Pictures(width, height);
+  CopyOut sink;
+  std::int64_t index = 0;
+  for (auto _ : state) {
+    const amfrt::BgraView picture{pictures[index % kPictures].data(), 4 * width};
+    const amfrt::BgraView next{pictures[(index + 1) % kPictures].data(), 4 * width};
+    if (encoder->Encode(picture, index, next, sink) != AMF_OK) return state.SkipWithError("Encode failed");
+    ++index;
+  }
+  if (encoder->Flush(sink) != AMF_OK) return state.SkipWithError("Flush failed");
+  state.counters["coded_bytes"] = static_cast<double>(sink.bytes.size());
+}
+
+void Memcpy(benchmark::State& state, int width, int height) {
+  const auto pictures = Pictures(width, height);
+  std::vector<std::uint8_t> copy(pictures[0].size());
+  int i = 0;
+  for (auto _ : state) {
+    std::memcpy(copy.data(), pictures[i++ % kPictures].data(), copy.size());
+    benchmark::DoNotOptimize(copy.data());
+  }
+}
+
+// The software path's conversion of a picture it did not convert ahead: I420, in two halves.
+void SoftwareConversion(benchmark::State& state, int width, int height) {
+  const auto pictures = Pictures(width, height);
+  const int chromaWidth = (width + 1) / 2, chromaHeight = (height + 1) / 2;
+  std::vector<std::uint8_t> y(std::size_t{1} * width * height), u(std::size_t{1} * chromaWidth * chromaHeight),
+      v(u.size());
+  amfrt::SplitI420Converter converter;
+  int i = 0;
+  for (auto _ : state) {
+    if (!converter.Convert(pictures[i++ % kPictures].data(), 4 * width, width, height,
+                           {y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}))
+      return state.SkipWithError("conversion refused");
+    benchmark::DoNotOptimize(y.data());
+  }
+}
+
+const int registered = [] {
+  for (const auto& [w, h] : {std::pair{1920, 1080}, std::pair{3840, 2160}}) {
+    const std::string size = std::to_string(w) + "x" + std::to_string(h);
+    const auto configure = [](benchmark::internal::Benchmark* b) {
+      b->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(1.0);
+    };
+    configure(benchmark::RegisterBenchmark(("Memcpy/" + size).c_str(), Memcpy, w, h));
+    configure(benchmark::RegisterBenchmark(("VaapiPath/processor/" + size).c_str(), VaapiPath, w, h, "radeonsi"));
+    configure(benchmark::RegisterBenchmark(("VaapiPath/cpu_nv12/" + size).c_str(), VaapiPath, w, h, "no-vpp"));
+    configure(benchmark::RegisterBenchmark(("SoftwareConversion/" + size).c_str(), SoftwareConversion, w, h));
+  }
+  return 0;
+}();
+
+}  // namespace
