@@ -204,6 +204,8 @@ TEST_F(SentryClient, TransportFailuresAreDroppedQuietly) {
   sender_->AnswerWith(429);
   CaptureMessage("d");
   ASSERT_TRUE(sender_->WaitForRequests(4));
+  // A 429 without Retry-After or X-Sentry-Rate-Limits still stops sending (for 60 s).
+  CaptureMessage("e");
   EXPECT_EQ(sentry_shutdown(), 0);
 
   const auto sent = sender_->Sent();
