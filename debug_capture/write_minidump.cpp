@@ -74,15 +74,16 @@ void WriteMiniDumpInDirectory(const std::wstring& directory, PtraceConnection& t
     const ProcessSnapshot snapshot = ReadProcessSnapshot(target);
     bool written = false;
     if (threadId != 0) {
-      if (const auto context = ReadExceptionContext(target, threadId, event)) {
-        ProcessSnapshot withException = snapshot;
-        SetException(withException, threadId, event.Record, *context, event.Signal);
-        try {
+      try {
+        if (const auto context = ReadExceptionContext(target, threadId, event)) {
+          ProcessSnapshot withException = snapshot;
+          SetException(withException, threadId, event.Record, *context, event.Signal);
           WriteMinidump(withException, target.Memory(), type, sink);
           written = true;
-        } catch (...) {
-          sink.Truncate();
         }
+      } catch (...) {
+        // Whatever failed, the dump is still written without the exception.
+        sink.Truncate();
       }
     }
     if (!written) WriteMinidump(snapshot, target.Memory(), type, sink);

@@ -17,6 +17,7 @@
 #include <functional>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 
 #include "app/command_line.h"
 #include "debug_capture/write_minidump.h"
@@ -119,6 +120,31 @@ void HoldCrasherAtFault(const std::function<void(const Fault&)>& atFault) {
   close(input[1]);
   close(output[0]);
 }
+
+// The held process, except that a read at `poisoned` fails with an error that carries no HRESULT.
+class FailingRead final : public PtraceConnection, public TargetMemory {
+ public:
+  FailingRead(PtraceConnection& held, std::uint64_t poisoned) : held_(held), poisoned_(poisoned) {}
+  pid_t ProcessId() const override { return held_.ProcessId(); }
+  bool Attach(pid_t) override { return false; }
+  std::vector<pid_t> Threads() override { return held_.Threads(); }
+  bool StopAll() override { return held_.StopAll(); }
+  void ResumeAll() override {}
+  std::optional<ThreadContext> ReadContext(pid_t tid) override { return held_.ReadContext(tid); }
+  TargetMemory& Memory() override { return *this; }
+  std::optional<std::string> ReadProcFile(const std::string& name) override { return held_.ReadProcFile(name); }
+  TraceEvent WaitForEvent() override { return {}; }
+  bool Continue(pid_t, int) override { return false; }
+  void DetachAll() override {}
+  std::size_t Read(std::uint64_t address, std::span<std::byte> buffer) override {
+    if (address == poisoned_) throw std::runtime_error("unreadable");
+    return held_.Memory().Read(address, buffer);
+  }
+
+ private:
+  PtraceConnection& held_;
+  std::uint64_t poisoned_;
+};
 
 class LiveDump : public ::testing::Test {
  protected:
@@ -325,13 +351,17 @@ TEST_F(LiveDump, ReplacesAnExistingFileAndFallsBackWithoutTheException) {
     EXPECT_EQ(std::distance(fs::directory_iterator(directory_), fs::directory_iterator()), 2)
         << "no temporary file left";
 
-    // A thread whose context cannot be read: the dump is written without the exception.
-    WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()), fault.Target, 1, fault.Event,
-                             parts, 0);
-    const MinidumpReader fallback(ReadFile(path));
-    EXPECT_EQ(fallback.Header().Signature, MINIDUMP_SIGNATURE);
-    EXPECT_FALSE(fallback.Stream(ExceptionStream));
-    EXPECT_EQ(fallback.List<MINIDUMP_THREAD>(*fallback.Stream(ThreadListStream)).size(), 3u);
+    // A thread whose context cannot be read, or a failure of any kind while the dump with the
+    // exception is made (once only an hresult_error fell back): written without the exception.
+    FailingRead failing(fault.Target, fault.Event.ContextAddress);
+    for (PtraceConnection* target : {&fault.Target, static_cast<PtraceConnection*>(&failing)}) {
+      WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()), *target,
+                               target == &failing ? fault.ThreadId : 1, fault.Event, parts, 0);
+      const MinidumpReader fallback(ReadFile(path));
+      EXPECT_EQ(fallback.Header().Signature, MINIDUMP_SIGNATURE);
+      EXPECT_FALSE(fallback.Stream(ExceptionStream));
+      EXPECT_EQ(fallback.List<MINIDUMP_THREAD>(*fallback.Stream(ThreadListStream)).size(), 3u);
+    }
   });
 }
 
