@@ -93,7 +93,7 @@ struct Control {
   Record record;
   FaultPlan faults;
   LiveObjects live;  // counted across displays: what vaTerminate finds alive stays counted
-  std::map<std::string, int> calls;
+  std::map<std::string, int, std::less<>> calls;  // by entry name
 
   void Reset() {
     personality = "radeonsi";
