@@ -44,7 +44,7 @@ class RuntimeSeriesHost final : public SeriesHost {
 struct SeriesRun {
   std::wstring console;
   std::wstring errors;
-  std::vector<std::filesystem::path> files;  // what the run left in its folder, sorted
+  std::vector<std::filesystem::path> files;  // what the run left in its folder
   std::filesystem::path directory;
 
   SeriesRun() = default;
@@ -88,7 +88,10 @@ SeriesRun RunBothSeries(const std::string& node, std::vector<ClipScenario> rows)
   run.errors = errors.text();
   run.directory = directory;
   for (const auto& entry : std::filesystem::directory_iterator(directory)) run.files.push_back(entry.path());
-  std::sort(run.files.begin(), run.files.end());
+  // By what follows the time stamp: mode and extensions, the same in every run.
+  std::sort(run.files.begin(), run.files.end(), [](const auto& a, const auto& b) {
+    return a.filename().string().substr(16) < b.filename().string().substr(16);
+  });
   return run;
 }
 
@@ -143,7 +146,8 @@ std::pair<int, int> UnitsAndParameterSets(const std::filesystem::path& file) {
 // The first clips of each series through the real series code on the tests' VA driver give the
 // console and the files that the software adapter gives, and each clip frees what it made.
 TEST(HardwareSeries, FirstClipsOnAVaDriverGiveTheSoftwareAdaptersConsoleAndFiles) {
-  const std::vector<ClipScenario> rows = {{64, 36, 30, 1, 1}, {320, 180, 60, 1, 1}};
+  // The faster clip first: a verdict the machine's load turns to FAIL skips nothing.
+  const std::vector<ClipScenario> rows = {{320, 180, 60, 1, 1}, {64, 36, 30, 1, 1}};
   const SeriesRun software = RunBothSeries("", rows);
   TestVaDriver driver("radeonsi");
   const SeriesRun hardware = RunBothSeries(driver.Node(), rows);
