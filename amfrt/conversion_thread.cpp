@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "platform/signal_stack.h"
+
 namespace amfrt {
 
 ConversionThread::~ConversionThread() {
@@ -19,7 +21,7 @@ bool ConversionThread::Post(const ConversionJob& job) {
   if (!thread_.joinable()) {
     if (startFailed_) return false;
     try {
-      thread_ = std::thread(&ConversionThread::Run, this);
+      thread_ = StartThread([this] { Run(); });
     } catch (const std::system_error&) {
       startFailed_ = true;
       return false;

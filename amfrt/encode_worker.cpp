@@ -10,6 +10,7 @@
 
 #include "amfrt/annexb.h"
 #include "amfrt/trace.h"
+#include "platform/signal_stack.h"
 
 namespace amfrt {
 
@@ -17,7 +18,7 @@ AMF_RESULT EncodeWorker::Start(Codec codec, std::unique_ptr<FrameEncoder> encode
   out->reset();
   try {
     std::unique_ptr<EncodeWorker> worker(new EncodeWorker(codec, std::move(encoder)));
-    worker->thread_ = std::thread(&EncodeWorker::Run, worker.get());
+    worker->thread_ = StartThread([running = worker.get()] { running->Run(); });
     pthread_setname_np(worker->thread_.native_handle(), codec == Codec::Avc ? "amfrt-avc" : "amfrt-hevc");
     *out = std::move(worker);
   } catch (const std::bad_alloc&) {

@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "platform/debug_output.h"
+#include "platform/signal_stack.h"
 
 extern char** environ;
 
@@ -43,6 +44,7 @@ bool ReadFully(int fd, void* data, std::size_t size) {
 void ForgetPermittedTracer() { prctl(PR_SET_PTRACER, 0UL, 0UL, 0UL, 0UL); }
 
 void* ReapChild(void* argument) {
+  const ThreadSignalStack stack;
   const auto pid = static_cast<pid_t>(reinterpret_cast<std::intptr_t>(argument));
   while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
   }
@@ -57,8 +59,10 @@ void ReapWhenEnded(pid_t pid) {
   pthread_attr_init(&attributes);
   pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
   pthread_attr_setstacksize(&attributes, 64 * 1024);
+  // Signals meant for the process go elsewhere; its own faults still reach the fault handler.
   sigset_t all, previous;
   sigfillset(&all);
+  for (const int fault : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP}) sigdelset(&all, fault);
   pthread_sigmask(SIG_SETMASK, &all, &previous);
   pthread_t thread;
   const bool created = pthread_create(&thread, &attributes, ReapChild,

@@ -12,10 +12,6 @@ using FaultObserver = void (*)(int signal, siginfo_t* info, ucontext_t* context)
 // exactly as it would have without the handler. False when the table (8 observers) is full.
 bool AddFaultObserver(FaultObserver observer);
 
-// Gives the calling thread an alternate signal stack unless it has one, so that the observers
-// also run after a stack overflow. False when none could be made.
-bool EnsureFaultSignalStack();
-
 // True when returning from the handler runs the faulting instruction again, so that the fault
 // repeats by itself; a sent signal or a trap (which has already advanced past its instruction)
 // must be raised again instead.

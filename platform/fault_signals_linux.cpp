@@ -1,6 +1,7 @@
 #include "platform/fault_signals.h"
 
-#include <sys/mman.h>
+#include "platform/signal_stack.h"
+
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -75,28 +76,6 @@ bool AddFaultObserver(FaultObserver observer) {
   if (!g_installed) {
     InstallHandler();
     g_installed = true;
-  }
-  return true;
-}
-
-bool EnsureFaultSignalStack() {
-  stack_t current{};
-  if (sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_DISABLE) == 0) return true;
-  const long minimum = sysconf(_SC_MINSIGSTKSZ);
-  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  const std::size_t size =
-      (std::max<std::size_t>(64 * 1024, static_cast<std::size_t>(std::max(minimum, 0L)) * 4) + page - 1) /
-      page * page;
-  // A guard page below the stack turns an overflow of the handler itself into a plain fault.
-  void* mapping = mmap(nullptr, size + page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (mapping == MAP_FAILED) return false;
-  mprotect(mapping, page, PROT_NONE);
-  stack_t stack{};
-  stack.ss_sp = static_cast<char*>(mapping) + page;
-  stack.ss_size = size;
-  if (sigaltstack(&stack, nullptr) != 0) {
-    munmap(mapping, size + page);
-    return false;
   }
   return true;
 }

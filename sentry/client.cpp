@@ -1,5 +1,7 @@
 #include "sentry/client.h"
 
+#include <cstdio>
+#include <exception>
 #include <utility>
 
 #include "sentry/crash_handler_connection.h"
@@ -41,9 +43,10 @@ Client::Client(const ClientOptions& options, ClientDependencies dependencies, co
   if (!dependencies_.database.empty()) {
     try {
       database_ = std::make_shared<Database>(dependencies_.database, dependencies_.databaseLimits);
-    } catch (...) {
-      // A folder that cannot be made (a read-only current directory) costs the keeping of
-      // envelopes and the catching of crashes, not the sending.
+    } catch (const std::exception& error) {
+      // A folder that cannot be made (a read-only current directory) or cannot be trusted costs
+      // the keeping of envelopes and the catching of crashes, not the sending.
+      std::fprintf(stderr, "Crash reports are off for this run: %s\n", error.what());
     }
   }
   try {
@@ -57,7 +60,7 @@ Client::Client(const ClientOptions& options, ClientDependencies dependencies, co
   }
   if (database_ && !dependencies_.crashHandler.empty()) {
     crash_ = CrashHandlerConnection::Start({.handler = dependencies_.crashHandler,
-                                            .database = database_->root(),
+                                            .database = database_,
                                             .dsn = dsn_->raw,
                                             .limits = dependencies_.transportLimits},
                                            [this] { return CrashEventTemplate(); });

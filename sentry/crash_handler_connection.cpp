@@ -7,10 +7,10 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
 #include <thread>
 #include <vector>
 
+#include "sentry/crash_request.h"
 #include "sentry/crash_signal_handler.h"
 
 extern char** environ;
@@ -27,24 +27,26 @@ std::vector<std::string> CrashHandlerArguments(const CrashHandlerSettings& setti
                                                const std::filesystem::path& eventFile) {
   return {settings.handler.string(),
           "--fd=" + std::to_string(fd),
-          "--database=" + settings.database.string(),
-          "--dsn=" + settings.dsn,
+          "--database=" + settings.database->root().string(),
           "--event=" + eventFile.string(),
           "--connect-timeout-ms=" + std::to_string(settings.limits.connectTimeoutMs),
           "--total-timeout-ms=" + std::to_string(settings.limits.totalTimeoutMs)};
 }
 
 CrashHandlerConnection::CrashHandlerConnection(EventTemplate eventTemplate,
-                                               std::filesystem::path eventFile)
-    : eventTemplate_(std::move(eventTemplate)), eventFile_(std::move(eventFile)) {}
+                                               std::shared_ptr<const Database> database)
+    : eventTemplate_(std::move(eventTemplate)),
+      database_(std::move(database)),
+      eventFile_("crash-event-" + std::to_string(getpid()) + ".json") {}
 
 std::unique_ptr<CrashHandlerConnection> CrashHandlerConnection::Start(
     const CrashHandlerSettings& settings, EventTemplate eventTemplate) {
-  if (access(settings.handler.c_str(), X_OK) != 0) return nullptr;
-  const auto eventFile =
-      settings.database / ("crash-event-" + std::to_string(getpid()) + ".json");
+  if (!settings.database || settings.dsn.size() > kMaxHandlerDsnBytes ||
+      access(settings.handler.c_str(), X_OK) != 0) {
+    return nullptr;
+  }
   std::unique_ptr<CrashHandlerConnection> connection(
-      new CrashHandlerConnection(std::move(eventTemplate), eventFile));
+      new CrashHandlerConnection(std::move(eventTemplate), settings.database));
   connection->UpdateEventTemplate();
 
   int ends[2];
@@ -56,7 +58,8 @@ std::unique_ptr<CrashHandlerConnection> CrashHandlerConnection::Start(
     theirs.reset(fcntl(ends[1], F_DUPFD_CLOEXEC, kHandlerFd + 1));
     if (!theirs) return nullptr;
   }
-  std::vector<std::string> arguments = CrashHandlerArguments(settings, kHandlerFd, eventFile);
+  std::vector<std::string> arguments = CrashHandlerArguments(
+      settings, kHandlerFd, settings.database->root() / connection->eventFile_);
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
@@ -75,6 +78,11 @@ std::unique_ptr<CrashHandlerConnection> CrashHandlerConnection::Start(
   if (spawned != 0) return nullptr;
   connection->handlerPid_ = pid;
   connection->socket_ = std::move(ours);
+  // Queued in the channel before the handler reads anything, so it needs no wait of ours.
+  if (send(connection->socket_.get(), settings.dsn.data(), settings.dsn.size(), MSG_NOSIGNAL) !=
+      static_cast<ssize_t>(settings.dsn.size())) {
+    return nullptr;
+  }
   if (!StartHandingCrashesTo(connection->socket_.get(), pid)) return nullptr;
   return connection;
 }
@@ -89,22 +97,13 @@ CrashHandlerConnection::~CrashHandlerConnection() {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   }
-  std::error_code ignored;
-  std::filesystem::remove(eventFile_, ignored);
+  database_->RemoveFile(eventFile_);
 }
 
 void CrashHandlerConnection::UpdateEventTemplate() {
   const std::lock_guard lock(writeMutex_);
   try {
-    const std::string text = Dump(eventTemplate_());
-    auto temp = eventFile_;
-    temp += ".tmp";
-    {
-      std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-      file << text;
-      if (!file.flush()) return;
-    }
-    std::filesystem::rename(temp, eventFile_);
+    database_->ReplaceFile(eventFile_, Dump(eventTemplate_()));
   } catch (...) {
     // The handler then sends what the file held before, or a bare crash event.
   }

@@ -7,17 +7,19 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/unique_fd.h"
+#include "sentry/database.h"
 #include "sentry/delivery.h"
 #include "sentry/json.h"
 
 namespace corvantis::sentry {
 
 struct CrashHandlerSettings {
-  std::filesystem::path handler;   // the executable
-  std::filesystem::path database;  // absolute
-  std::string dsn;
+  std::filesystem::path handler;  // the executable
+  std::shared_ptr<const Database> database;
+  std::string dsn;  // handed over the channel, never on the command line where others see it
   TransportLimits limits;
 };
 
@@ -42,16 +44,18 @@ class CrashHandlerConnection {
   pid_t handlerPid() const { return handlerPid_; }
 
  private:
-  CrashHandlerConnection(EventTemplate eventTemplate, std::filesystem::path eventFile);
+  CrashHandlerConnection(EventTemplate eventTemplate, std::shared_ptr<const Database> database);
 
   EventTemplate eventTemplate_;
-  std::filesystem::path eventFile_;
+  std::shared_ptr<const Database> database_;
+  std::string eventFile_;  // its name in the database folder
   std::mutex writeMutex_;
   unique_fd socket_;
   pid_t handlerPid_ = 0;
 };
 
-// The handler process's command line for a channel end at `fd`.
+// The handler process's command line for a channel end at `fd`; the DSN follows as the
+// channel's first message.
 std::vector<std::string> CrashHandlerArguments(const CrashHandlerSettings& settings, int fd,
                                                const std::filesystem::path& eventFile);
 

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 #include <sys/ucontext.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <type_traits>
 
@@ -33,5 +34,14 @@ static_assert(sizeof(siginfo_t) == 128);
 // The handler process answers every request with this one byte once it has what it needs from
 // the crashed process, which may then die.
 inline constexpr unsigned char kCrashAcknowledged = 'A';
+
+// The channel's first message, from the client, is the DSN, at most this long.
+inline constexpr std::size_t kMaxHandlerDsnBytes = 4096;
+
+// How long the crashing thread waits for the acknowledgement, counted from the request on.
+inline constexpr int kAcknowledgeTimeoutMs = 8000;
+// How long the handler may hold the crashed process for its dump and its store: well within
+// the wait above, since a stopped process cannot count its own time.
+inline constexpr int kCaptureBudgetMs = 6000;
 
 }  // namespace corvantis::sentry

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/fault_signals.h"
+#include "platform/signal_stack.h"
 #include "sentry/crash_request.h"
 
 namespace corvantis::sentry {
@@ -22,9 +23,16 @@ enum ReportState : int { kIdle, kReporting, kReported };
 std::atomic<int> g_socket{-1};
 std::atomic<pid_t> g_handlerPid{0};
 std::atomic<int> g_state{kIdle};
+std::atomic<pid_t> g_reportingThread{0};
 // Static so that the signal handler needs no stack room for it; only the thread that won
 // g_state writes it.
 CrashRequest g_request;
+
+long long NowMs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
 
 void SleepMs(long ms) {
   timespec delay{0, ms * 1000000L};
@@ -32,18 +40,39 @@ void SleepMs(long ms) {
   }
 }
 
+// Waits for the handler's answer until `deadline`, however often a signal interrupts the wait
+// or a stop holds the process.
+void AwaitAcknowledgement(int socket, long long deadline) {
+  pollfd answer{socket, POLLIN, 0};
+  for (;;) {
+    const long long left = deadline - NowMs();
+    if (left <= 0) return;
+    const int ready = poll(&answer, 1, static_cast<int>(left));
+    if (ready > 0) {
+      unsigned char ack = 0;
+      static_cast<void>(recv(socket, &ack, 1, MSG_DONTWAIT));
+      return;
+    }
+    if (ready == 0 || errno != EINTR) return;
+  }
+}
+
 }  // namespace
 
 void ReportCrashToHandler(int signal, siginfo_t* info, ucontext_t* context) {
+  const pid_t thread = static_cast<pid_t>(syscall(SYS_gettid));
   int expected = kIdle;
   if (!g_state.compare_exchange_strong(expected, kReporting)) {
+    // A fault inside our own report: waiting for ourselves would only hold the process, so the
+    // signal takes its course at once.
+    if (g_reportingThread.load() == thread) return;
     // Another thread reports; the process dies when it is done.
-    for (int waited = 0; g_state.load() == kReporting && waited < kAcknowledgeTimeoutMs + 2000;
-         waited += 10) {
-      SleepMs(10);
-    }
+    const long long giveUp = NowMs() + kAcknowledgeTimeoutMs + 2000;
+    while (g_state.load() == kReporting && NowMs() < giveUp) SleepMs(10);
     return;
   }
+  g_reportingThread = thread;
+  const long long deadline = NowMs() + kAcknowledgeTimeoutMs;
   const int socket = g_socket.load();
   if (socket < 0) {
     g_state = kReported;
@@ -53,7 +82,7 @@ void ReportCrashToHandler(int signal, siginfo_t* info, ucontext_t* context) {
   g_request.magic = CrashRequest::kMagic;
   g_request.version = CrashRequest::kVersion;
   g_request.pid = static_cast<std::int32_t>(getpid());
-  g_request.tid = static_cast<std::int32_t>(syscall(SYS_gettid));
+  g_request.tid = static_cast<std::int32_t>(thread);
   g_request.signal = signal;
   g_request.contextAddress = reinterpret_cast<std::uintptr_t>(context);
   if (info != nullptr) std::memcpy(&g_request.info, info, sizeof g_request.info);
@@ -72,15 +101,7 @@ void ReportCrashToHandler(int signal, siginfo_t* info, ucontext_t* context) {
   do {
     sent = send(socket, &g_request, sizeof g_request, MSG_NOSIGNAL);
   } while (sent < 0 && errno == EINTR);
-  if (sent == static_cast<ssize_t>(sizeof g_request)) {
-    pollfd answer{socket, POLLIN, 0};
-    int ready;
-    do {
-      ready = poll(&answer, 1, kAcknowledgeTimeoutMs);
-    } while (ready < 0 && errno == EINTR);
-    unsigned char ack = 0;
-    if (ready > 0) static_cast<void>(recv(socket, &ack, 1, MSG_DONTWAIT));
-  }
+  if (sent == static_cast<ssize_t>(sizeof g_request)) AwaitAcknowledgement(socket, deadline);
   g_state = kReported;
 }
 

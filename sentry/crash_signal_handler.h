@@ -6,9 +6,6 @@
 
 namespace corvantis::sentry {
 
-// How long the crashing thread waits for the handler process to take its dump.
-inline constexpr int kAcknowledgeTimeoutMs = 8000;
-
 // From now on, fault signals (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP) are handed to the handler process over `socket` (a
 // connected SOCK_SEQPACKET end), and the faulting thread waits for its acknowledgement before
 // the signal takes its course. Registers with the process's one fault-signal handler (which

@@ -1,5 +1,6 @@
 #include "sentry/database.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -8,7 +9,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <stdexcept>
 
 #include "sentry/ids.h"
 
@@ -19,8 +22,7 @@ namespace {
 constexpr std::string_view kSuffix = ".envelope";
 constexpr std::string_view kTempPrefix = ".tmp-";
 
-bool IsEnvelopeName(const fs::path& path) {
-  const std::string name = path.filename().string();
+bool IsEnvelopeName(std::string_view name) {
   return name.size() > kSuffix.size() && name.ends_with(kSuffix) && !name.starts_with('.');
 }
 
@@ -45,14 +47,68 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
-std::vector<fs::path> SortedEnvelopes(const fs::path& folder) {
-  std::vector<fs::path> files;
-  std::error_code error;
-  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    if (IsEnvelopeName(it->path())) files.push_back(it->path());
+[[noreturn]] void Refuse(const fs::path& folder, const std::string& why) {
+  throw std::runtime_error(folder.string() + " " + why);
+}
+
+// The folder `name` under `parent`, made 0700 when missing, and refused unless it is a real
+// folder of this user's that nobody else can write to.
+unique_fd OpenPrivateFolder(int parent, const char* name, const fs::path& shown) {
+  const bool made = ::mkdirat(parent, name, 0700) == 0;
+  if (!made && errno != EEXIST) Refuse(shown, std::string("cannot be made: ") + std::strerror(errno));
+  unique_fd fd(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) {
+    const int error = errno;
+    struct stat status{};
+    if (::fstatat(parent, name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
+      if (S_ISLNK(status.st_mode)) Refuse(shown, "is a symbolic link");
+      if (!S_ISDIR(status.st_mode)) Refuse(shown, "is not a folder");
+    }
+    Refuse(shown, std::string("cannot be opened: ") + std::strerror(error));
   }
-  std::sort(files.begin(), files.end());
-  return files;
+  // The umask may have taken more than group and others; we still need to use it.
+  if (made) ::fchmod(fd.get(), 0700);
+  struct stat status{};
+  if (::fstat(fd.get(), &status) != 0) Refuse(shown, std::string("cannot be read: ") + std::strerror(errno));
+  if (status.st_uid != ::geteuid()) Refuse(shown, "belongs to another user");
+  if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) Refuse(shown, "can be written by group or others");
+  return fd;
+}
+
+// The names in a folder, unsorted; empty when it cannot be read.
+std::vector<std::string> Names(int folder) {
+  std::vector<std::string> names;
+  const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return names;
+  DIR* dir = ::fdopendir(fd);
+  if (dir == nullptr) {
+    ::close(fd);
+    return names;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  ::closedir(dir);
+  return names;
+}
+
+std::vector<std::string> SortedEnvelopes(int folder) {
+  std::vector<std::string> names = Names(folder);
+  std::erase_if(names, [](const std::string& name) { return !IsEnvelopeName(name); });
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Deletes a regular file unless someone holds it locked (a writer or a sender, maybe in another
+// process). True when it is gone.
+bool RemoveUnlessLocked(int folder, const std::string& name) {
+  const unique_fd fd(
+      ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return false;
+  struct stat status{};
+  if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+  return ::unlinkat(folder, name.c_str(), 0) == 0;
 }
 
 }  // namespace
@@ -71,44 +127,68 @@ std::optional<std::string> ClaimedEnvelope::Read() const {
   }
 }
 
-void ClaimedEnvelope::Remove() {
-  std::error_code ignored;
-  fs::remove(path_, ignored);
-}
+void ClaimedEnvelope::Remove() { ::unlinkat(folder_, path_.filename().c_str(), 0); }
 
 Database::Database(fs::path root, DatabaseLimits limits)
-    : root_(fs::absolute(root)),
-      pending_(root_ / "pending"),
-      aside_(root_ / "aside"),
-      limits_(limits) {
-  fs::create_directories(pending_);
-  fs::create_directories(aside_);
+    : root_(fs::absolute(root)), limits_(limits) {
+  rootFd_ = OpenPrivateFolder(AT_FDCWD, root_.c_str(), root_);
+  pending_ = OpenPrivateFolder(rootFd_.get(), "pending", root_ / "pending");
+  aside_ = OpenPrivateFolder(rootFd_.get(), "aside", root_ / "aside");
+  RemoveStaleTemporaries();
+}
+
+void Database::RemoveStaleTemporaries() const noexcept {
+  try {
+    const auto now = std::chrono::system_clock::now();
+    for (const std::string& name : Names(pending_.get())) {
+      struct stat status{};
+      if (!name.starts_with(kTempPrefix) ||
+          ::fstatat(pending_.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
+        continue;
+      }
+      const auto modified = std::chrono::system_clock::from_time_t(status.st_mtim.tv_sec);
+      if (now - modified >= limits_.staleTemporaryAge) RemoveUnlessLocked(pending_.get(), name);
+    }
+  } catch (...) {
+    // Housekeeping; what stays is tried again at the next start.
+  }
 }
 
 std::optional<ClaimedEnvelope> Database::Store(std::string_view envelope) const {
+  if (!Fits(envelope.size())) return std::nullopt;
   const std::string name = NewFileName();
-  const fs::path temp = pending_ / (std::string(kTempPrefix) + name);
-  unique_fd fd(::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  const std::string temp = std::string(kTempPrefix) + name;
+  unique_fd fd(::openat(pending_.get(), temp.c_str(),
+                        O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!fd) return std::nullopt;
   // Locked before it becomes visible under its pending name.
   if (::flock(fd.get(), LOCK_EX) != 0 || !WriteAll(fd.get(), envelope) ||
-      ::fsync(fd.get()) != 0 || ::rename(temp.c_str(), (pending_ / name).c_str()) != 0) {
-    ::unlink(temp.c_str());
+      ::fsync(fd.get()) != 0 ||
+      ::renameat(pending_.get(), temp.c_str(), pending_.get(), name.c_str()) != 0) {
+    ::unlinkat(pending_.get(), temp.c_str(), 0);
     return std::nullopt;
   }
-  Trim(pending_, limits_.maxPendingFiles, limits_.maxPendingBytes);
-  return ClaimedEnvelope(pending_ / name, std::move(fd));
+  Trim(pending_.get(), limits_.maxPendingFiles, limits_.maxPendingBytes);
+  return ClaimedEnvelope(pending_.get(), root_ / "pending" / name, std::move(fd));
 }
 
-std::vector<fs::path> Database::ListPending() const { return SortedEnvelopes(pending_); }
+std::vector<fs::path> Database::ListPending() const {
+  std::vector<fs::path> paths;
+  for (const std::string& name : SortedEnvelopes(pending_.get())) {
+    paths.push_back(root_ / "pending" / name);
+  }
+  return paths;
+}
 
 std::optional<ClaimedEnvelope> Database::Claim(const fs::path& path) const {
+  const std::string name = path.filename().string();
   // Without blocking: opening a FIFO planted under an envelope's name would wait for a writer.
-  unique_fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  unique_fd fd(::openat(pending_.get(), name.c_str(),
+                        O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!fd) {
     // Unreadable for us, but there: it can never be sent, so it must not block the rest.
     if (errno == EACCES) {
-      ClaimedEnvelope stuck(path, unique_fd());
+      ClaimedEnvelope stuck(pending_.get(), path, unique_fd());
       MoveAside(stuck);
     }
     return std::nullopt;
@@ -119,33 +199,65 @@ std::optional<ClaimedEnvelope> Database::Claim(const fs::path& path) const {
   if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return std::nullopt;
   // Another process may have sent and deleted it between our open and our lock.
   if (::fstat(fd.get(), &status) != 0 || status.st_nlink == 0) return std::nullopt;
-  return ClaimedEnvelope(path, std::move(fd));
+  return ClaimedEnvelope(pending_.get(), root_ / "pending" / name, std::move(fd));
 }
 
 void Database::MoveAside(ClaimedEnvelope& envelope) const {
-  std::error_code error;
-  fs::rename(envelope.path(), aside_ / envelope.path().filename(), error);
-  if (error) fs::remove(envelope.path(), error);
-  Trim(aside_, limits_.maxAsideFiles, limits_.maxPendingBytes);
+  const std::string name = envelope.path().filename().string();
+  if (::renameat(pending_.get(), name.c_str(), aside_.get(), name.c_str()) != 0) {
+    ::unlinkat(pending_.get(), name.c_str(), 0);
+  }
+  Trim(aside_.get(), limits_.maxAsideFiles, limits_.maxPendingBytes);
 }
 
-void Database::Trim(const fs::path& folder, std::size_t maxFiles,
-                    std::uintmax_t maxBytes) const noexcept {
+bool Database::ReplaceFile(const std::string& name, std::string_view bytes) const {
+  const std::string temp = name + ".tmp";
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  unique_fd fd(::openat(rootFd_.get(), temp.c_str(), kFlags, 0600));
+  if (!fd && errno == EEXIST) {
+    // Left by an earlier process that had our pid; the folder is ours alone.
+    ::unlinkat(rootFd_.get(), temp.c_str(), 0);
+    fd.reset(::openat(rootFd_.get(), temp.c_str(), kFlags, 0600));
+  }
+  if (!fd) return false;
+  const bool written = WriteAll(fd.get(), bytes);
+  fd.reset();
+  if (written && ::renameat(rootFd_.get(), temp.c_str(), rootFd_.get(), name.c_str()) == 0) {
+    return true;
+  }
+  ::unlinkat(rootFd_.get(), temp.c_str(), 0);
+  return false;
+}
+
+void Database::RemoveFile(const std::string& name) const {
+  ::unlinkat(rootFd_.get(), name.c_str(), 0);
+}
+
+void Database::Trim(int folder, std::size_t maxFiles, std::uintmax_t maxBytes) const noexcept {
   try {
-    std::vector<fs::path> files = SortedEnvelopes(folder);
+    std::vector<std::string> names = Names(folder);
+    std::sort(names.begin(), names.end());
+    std::vector<std::pair<std::string, std::uintmax_t>> envelopes;
+    std::size_t count = 0;
     std::uintmax_t total = 0;
-    std::vector<std::uintmax_t> sizes;
-    for (const fs::path& file : files) {
-      std::error_code error;
-      const std::uintmax_t size = fs::file_size(file, error);
-      sizes.push_back(error ? 0 : size);
-      total += sizes.back();
+    for (const std::string& name : names) {
+      struct stat status{};
+      if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
+          !S_ISREG(status.st_mode)) {
+        continue;
+      }
+      // A store in progress takes room too, but is never deleted here.
+      const bool envelope = IsEnvelopeName(name);
+      if (!envelope && !name.starts_with(kTempPrefix)) continue;
+      ++count;
+      total += static_cast<std::uintmax_t>(status.st_size);
+      if (envelope) envelopes.emplace_back(name, static_cast<std::uintmax_t>(status.st_size));
     }
-    std::error_code error;
-    for (size_t i = 0; i < files.size() && (files.size() - i > maxFiles || total > maxBytes);
-         ++i) {
-      fs::remove(files[i], error);
-      total -= sizes[i];
+    for (const auto& [name, size] : envelopes) {
+      if (count <= maxFiles && total <= maxBytes) break;
+      if (!RemoveUnlessLocked(folder, name)) continue;
+      --count;
+      total -= size;
     }
   } catch (...) {
     // Trimming is housekeeping; a failure leaves the files for the next attempt.

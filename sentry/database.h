@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -18,18 +19,20 @@ inline constexpr std::string_view kDefaultDatabasePath = ".sentry-native";
 
 struct DatabaseLimits {
   // Beyond either bound the oldest pending envelopes are deleted, so a crash loop cannot fill
-  // the disk.
+  // the disk; an envelope larger than maxPendingBytes on its own is not stored at all.
   std::uintmax_t maxPendingBytes = 32u << 20;
   std::size_t maxPendingFiles = 64;
   std::size_t maxAsideFiles = 16;
+  // A temporary file this old is what an interrupted store left behind.
+  std::chrono::seconds staleTemporaryAge{300};
 };
 
 // One pending envelope file, locked (flock) by this process for as long as the object lives, so
-// that no other process sends it meanwhile.
+// that no other process sends it meanwhile. Must not outlive its Database.
 class ClaimedEnvelope {
  public:
-  ClaimedEnvelope(std::filesystem::path path, unique_fd fd)
-      : path_(std::move(path)), fd_(std::move(fd)) {}
+  ClaimedEnvelope(int folder, std::filesystem::path path, unique_fd fd)
+      : folder_(folder), path_(std::move(path)), fd_(std::move(fd)) {}
   const std::filesystem::path& path() const { return path_; }
   // The whole file; nullopt when it cannot be read.
   std::optional<std::string> Read() const;
@@ -37,21 +40,30 @@ class ClaimedEnvelope {
   void Remove();
 
  private:
+  int folder_;
   std::filesystem::path path_;
   unique_fd fd_;
 };
 
 // Envelopes waiting to be sent: one file each in <root>/pending, named so that names sort oldest
-// first; files that are unreadable, corrupt or refused are moved to <root>/aside.
+// first; files that are unreadable, corrupt or refused are moved to <root>/aside. The folders
+// are this user's alone (0700, files 0600), reached through descriptors opened once, so nobody
+// can redirect a write by renaming or planting a link.
 class Database {
  public:
-  // Creates the folders when missing; throws std::filesystem::filesystem_error when it cannot.
+  // Opens the folders, making missing ones 0700, and removes temporary files that an
+  // interrupted store left. Throws std::runtime_error saying why when a folder cannot be made,
+  // or is not a folder, is a symbolic link, belongs to another user or can be written by group
+  // or others.
   explicit Database(std::filesystem::path root, DatabaseLimits limits = {});
 
   const std::filesystem::path& root() const { return root_; }
+  // Whether an envelope of this size can be stored at all.
+  bool Fits(std::size_t bytes) const { return bytes <= limits_.maxPendingBytes; }
   // Writes under a temporary name and renames into pending, so a half-written file is never
-  // pending; then trims pending to the limits. The new file comes back claimed; nullopt when it
-  // could not be written.
+  // pending; then trims pending to the limits, skipping files another holder has locked. The new
+  // file comes back claimed; nullopt when it does not fit or could not be written (what was
+  // pending stays).
   std::optional<ClaimedEnvelope> Store(std::string_view envelope) const;
   // Pending envelope files, oldest first.
   std::vector<std::filesystem::path> ListPending() const;
@@ -61,13 +73,19 @@ class Database {
   // Moves the file aside (keeping the newest few there); never throws.
   void MoveAside(ClaimedEnvelope& envelope) const;
 
+  // Replaces <root>/<name> as a whole: written to "<name>.tmp" (0600, never through a link),
+  // then renamed over it. False when it could not be written; never throws.
+  bool ReplaceFile(const std::string& name, std::string_view bytes) const;
+  void RemoveFile(const std::string& name) const;
+
  private:
-  void Trim(const std::filesystem::path& folder, std::size_t maxFiles,
-            std::uintmax_t maxBytes) const noexcept;
+  void Trim(int folder, std::size_t maxFiles, std::uintmax_t maxBytes) const noexcept;
+  void RemoveStaleTemporaries() const noexcept;
 
   std::filesystem::path root_;
-  std::filesystem::path pending_;
-  std::filesystem::path aside_;
+  unique_fd rootFd_;
+  unique_fd pending_;
+  unique_fd aside_;
   DatabaseLimits limits_;
 };
 

@@ -6,6 +6,7 @@
 #include <deque>
 #include <utility>
 
+#include "platform/signal_stack.h"
 #include "sentry/rate_limits.h"
 
 namespace corvantis::sentry {
@@ -110,7 +111,7 @@ Transport::Transport(std::shared_ptr<http::HttpSender> sender, Dsn dsn,
                      std::shared_ptr<const Database> database, TransportLimits limits)
     : worker_(std::make_shared<Worker>(std::move(sender), std::move(dsn), std::move(database),
                                        limits)) {
-  thread_ = std::thread([worker = worker_] { worker->Run(); });
+  thread_ = StartThread([worker = worker_] { worker->Run(); });
 }
 
 Transport::~Transport() { Shutdown(milliseconds(0)); }

@@ -1,14 +1,22 @@
 #include "sentry/handler/crash_reporter.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
+
+#include "platform/unique_fd.h"
 
 #include "sentry/envelope.h"
 #include "sentry/ids.h"
 
 namespace corvantis::sentry {
 namespace {
+
+// Far beyond what a scope of 100 breadcrumbs makes.
+constexpr off_t kMaxEventTemplateBytes = 16 << 20;
 
 struct SignalName {
   int number;
@@ -25,9 +33,20 @@ constexpr SignalName kSignalNames[] = {
 }  // namespace
 
 Json ReadEventTemplate(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return nullptr;
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const unique_fd fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat status{};
+  if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+      status.st_size > kMaxEventTemplateBytes) {
+    return nullptr;
+  }
+  std::string text;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || text.size() + static_cast<size_t>(n) > kMaxEventTemplateBytes) break;
+    text.append(buffer, static_cast<size_t>(n));
+  }
   Json json = Json::parse(text, nullptr, false);
   if (json.is_discarded() || !json.is_object()) return nullptr;
   return json;
@@ -75,11 +94,24 @@ void CrashReporter::Capture(const CrashRequest& request) {
   } catch (...) {
     // The event goes without its dump.
   }
+  Keep(request, std::move(minidump));
+}
+
+void CrashReporter::CaptureTimedOut(const CrashRequest& request) { Keep(request, std::nullopt); }
+
+void CrashReporter::Keep(const CrashRequest& request, std::optional<std::string> minidump) {
+  // The first to get here keeps the report: a capture that finished, or the timed-out one.
+  if (keeping_.exchange(true)) return;
   const Json event = BuildCrashEvent(ReadEventTemplate(settings_.eventFile), request);
   const std::string eventId = event["event_id"];
   Envelope envelope = Envelope::ForEvent(eventId, settings_.dsn.raw, NowTimestamp(), Dump(event));
   if (minidump) envelope.AddAttachment(eventId + ".dmp", "event.minidump", std::move(*minidump));
   envelope_ = envelope.Serialize();
+  if (minidump && !database_.Fits(envelope_.size())) {
+    // A dump beyond the database's bound would cost the whole report.
+    envelope.items.pop_back();
+    envelope_ = envelope.Serialize();
+  }
   stored_ = database_.Store(envelope_);
 }
 

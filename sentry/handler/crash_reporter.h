@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -19,7 +20,8 @@ namespace corvantis::sentry {
 // exception.
 Json BuildCrashEvent(Json eventTemplate, const CrashRequest& request);
 
-// The event file's content; null when it is missing or not a JSON object.
+// The event file's content; null when it is missing, a link or anything but a regular file, too
+// large, or not a JSON object.
 Json ReadEventTemplate(const std::filesystem::path& file);
 
 struct CrashReporterSettings {
@@ -28,17 +30,22 @@ struct CrashReporterSettings {
   TransportLimits limits;
 };
 
-// Builds one envelope per crash (the event and, when there is one, the minidump attachment),
-// commits it to the database before the crashed process is let go, then sends it.
+// Builds one envelope per crash (the event and, when there is one that fits the database's
+// bound, the minidump attachment), commits it to the database before the crashed process is
+// let go, then sends it.
 class CrashReporter final : public CrashDelegate {
  public:
   CrashReporter(CrashReporterSettings settings, const Database& database,
                 http::HttpSender& sender, MinidumpSource& minidumps);
 
   void Capture(const CrashRequest& request) override;
+  void CaptureTimedOut(const CrashRequest& request) override;
   void Deliver() override;
 
  private:
+  void Keep(const CrashRequest& request, std::optional<std::string> minidump);
+
+  std::atomic<bool> keeping_{false};
   CrashReporterSettings settings_;
   const Database& database_;
   http::HttpSender& sender_;

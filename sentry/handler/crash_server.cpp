@@ -3,7 +3,11 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace corvantis::sentry {
 namespace {
@@ -15,25 +19,63 @@ void Acknowledge(int fd) {
   } while (sent < 0 && errno == EINTR);
 }
 
+// Shared with the capture thread, which may outlive the wait for it.
+struct CaptureRun {
+  explicit CaptureRun(const CrashRequest& crash) : request(crash) {}
+  const CrashRequest request;
+  std::mutex mutex;
+  std::condition_variable finished;
+  bool done = false;
+};
+
+// True when the delegate's capture finished within the budget.
+bool CaptureWithin(CrashDelegate& delegate, const CrashRequest& request,
+                   std::chrono::milliseconds budget) {
+  const auto run = std::make_shared<CaptureRun>(request);
+  try {
+    // ptrace binds an attachment to the thread that made it, so only the process's end can
+    // undo one that this thread still holds at the deadline.
+    std::thread([run, &delegate] {
+      try {
+        delegate.Capture(run->request);
+      } catch (...) {
+        // The crashed process must not wait for a report that failed.
+      }
+      const std::lock_guard lock(run->mutex);
+      run->done = true;
+      run->finished.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    return false;
+  }
+  std::unique_lock lock(run->mutex);
+  return run->finished.wait_for(lock, budget, [&] { return run->done; });
+}
+
 }  // namespace
 
-bool ServeCrashChannel(int fd, pid_t client, CrashDelegate& delegate) {
+ServeResult ServeCrashChannel(int fd, pid_t client, CrashDelegate& delegate,
+                              std::chrono::milliseconds captureBudget) {
   // On the heap: the request holds a whole ucontext_t.
   const auto request = std::make_unique<CrashRequest>();
   for (;;) {
     const ssize_t received = recv(fd, request.get(), sizeof *request, 0);
     if (received < 0 && errno == EINTR) continue;
-    if (received <= 0) return false;
+    if (received <= 0) return ServeResult::kClosed;
     if (received != static_cast<ssize_t>(sizeof *request) ||
         request->magic != CrashRequest::kMagic || request->version != CrashRequest::kVersion ||
         request->pid != client) {
       Acknowledge(fd);
       continue;
     }
-    try {
-      delegate.Capture(*request);
-    } catch (...) {
-      // The crashed process must not wait for a report that failed.
+    if (!CaptureWithin(delegate, *request, captureBudget)) {
+      try {
+        delegate.CaptureTimedOut(*request);
+      } catch (...) {
+        // Nothing is kept; the process is let go all the same.
+      }
+      Acknowledge(fd);
+      return ServeResult::kCaptureTimedOut;
     }
     Acknowledge(fd);
     try {
@@ -41,7 +83,7 @@ bool ServeCrashChannel(int fd, pid_t client, CrashDelegate& delegate) {
     } catch (...) {
       // What was stored stays for the next start.
     }
-    return true;
+    return ServeResult::kHandled;
   }
 }
 

@@ -1,10 +1,18 @@
 // Links the event client, sets a scope and crashes the way it is told:
-//   crash_program <null-write|abort|uncaught-exception|no-crash> <dsn> [total time limit ms]
-// Run it in a folder of its own: the client's database is the default one there.
+//   crash_program <mode> <dsn> [total time limit ms [crash handler]]
+// Run it in a folder of its own: the client's database is the default one there. It clears its
+// umask, so that everything the client and its handler create must set its own modes.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "sentry/sentry.h"
 #include "sentry/shell.h"
@@ -20,6 +28,33 @@ namespace {
 
 [[gnu::noinline]] void CrashByUncaughtException() {
   throw std::runtime_error("nobody catches this");
+}
+
+[[gnu::noinline]] int OverflowTheStack(int depth) {
+  volatile char frame[2048];
+  frame[0] = static_cast<char>(depth);
+  if (depth == 1 << 30) return frame[0];  // never reached: the stack ends long before
+  return OverflowTheStack(depth + 1) + frame[0];
+}
+
+// Overflows the stack of the client's own sending thread.
+class OverflowingSender final : public corvantis::http::HttpSender {
+ public:
+  corvantis::http::HttpResponse Send(const corvantis::http::HttpRequest&) override {
+    return {OverflowTheStack(0), ""};
+  }
+};
+
+// While the main thread reports its crash, sends it `signal` every `everyMs`, `times` times.
+void SignalMainThreadLater(int signal, int everyMs, int times) {
+  const pid_t pid = getpid();
+  const auto main = static_cast<pid_t>(syscall(SYS_gettid));
+  std::thread([=] {
+    for (int i = 0; i < times; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(everyMs));
+      syscall(SYS_tgkill, pid, main, signal);
+    }
+  }).detach();
 }
 
 void SetScope() {
@@ -38,9 +73,12 @@ void SetScope() {
 
 int main(int argc, char** argv) {
   if (argc < 3) return 2;
+  umask(0);
   const std::string mode = argv[1];
   corvantis::sentry::ClientDependencies dependencies = corvantis::sentry::ProductionDependencies();
   if (argc > 3) dependencies.transportLimits.totalTimeoutMs = std::atol(argv[3]);
+  if (argc > 4) dependencies.crashHandler = argv[4];
+  if (mode == "overflow-on-sending-thread") dependencies.sender = std::make_shared<OverflowingSender>();
   sentry_options_t* options = sentry_options_new();
   sentry_options_set_dsn(options, argv[2]);
   corvantis::sentry::InitWithDependencies(options, dependencies);
@@ -48,6 +86,22 @@ int main(int argc, char** argv) {
   if (mode == "null-write") CrashByNullWrite();
   if (mode == "abort") CrashByAbort();
   if (mode == "uncaught-exception") CrashByUncaughtException();
+  if (mode == "overflow-on-sending-thread") {
+    sentry_capture_event(sentry_value_new_message_event(SENTRY_LEVEL_INFO, nullptr, "overflow"));
+    std::this_thread::sleep_for(std::chrono::seconds(30));
+  }
+  if (mode == "null-write-interrupted") {
+    // A signal handler of the program's own interrupts the wait for the handler, again and again.
+    struct sigaction action{};
+    action.sa_handler = [](int) {};
+    sigaction(SIGUSR1, &action, nullptr);
+    SignalMainThreadLater(SIGUSR1, 300, 100);
+    CrashByNullWrite();
+  }
+  if (mode == "null-write-then-abort") {
+    SignalMainThreadLater(SIGABRT, 1000, 1);
+    CrashByNullWrite();
+  }
   sentry_shutdown();
   std::puts("no crash");
   return 0;

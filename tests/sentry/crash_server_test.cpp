@@ -20,6 +20,7 @@ class RecordingDelegate final : public CrashDelegate {
   void Capture(const CrashRequest& request) override {
     steps.push_back("capture " + std::to_string(request.tid));
   }
+  void CaptureTimedOut(const CrashRequest&) override { steps.push_back("timed out"); }
   void Deliver() override { steps.push_back("deliver"); }
   std::vector<std::string> steps;
 };
@@ -63,7 +64,7 @@ TEST(CrashServer, AcknowledgesEverythingButReportsOnlyItsClientsCrashOnce) {
   foreign->magic = 0;
   EXPECT_TRUE(channel.Send(foreign.get(), sizeof(CrashRequest)));
   EXPECT_TRUE(channel.Send(Request(100, 107).get(), sizeof(CrashRequest)));
-  EXPECT_TRUE(served.get());
+  EXPECT_EQ(served.get(), ServeResult::kHandled);
   EXPECT_EQ(delegate.steps, (std::vector<std::string>{"capture 107", "deliver"}));
 }
 
@@ -71,7 +72,7 @@ TEST(CrashServer, EndsQuietlyWhenTheClientGoesAway) {
   Channel channel;
   RecordingDelegate delegate;
   channel.client.reset();
-  EXPECT_FALSE(ServeCrashChannel(channel.handler.get(), 100, delegate));
+  EXPECT_EQ(ServeCrashChannel(channel.handler.get(), 100, delegate), ServeResult::kClosed);
   EXPECT_TRUE(delegate.steps.empty());
 }
 

@@ -1,4 +1,5 @@
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,12 +9,16 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <thread>
 
+#include "sentry/crash_request.h"
 #include "sentry/database.h"
 #include "sentry/shell.h"
 #include "tests/http/loopback_server.h"
 #include "tests/sentry/envelope_reader.h"
+#include "tests/sentry/fakes.h"
 #include "tests/sentry/temp_dir.h"
 
 namespace corvantis::sentry {
@@ -32,26 +37,27 @@ struct ProgramRun {
   steady_clock::duration untilDeath{};
 };
 
-// Runs the crash program in `folder` and waits for it, and then for its handler process, which
-// this process inherits as the subreaper when the program dies.
-ProgramRun RunCrashProgram(const fs::path& folder, const std::string& mode, const std::string& dsn,
-                           const std::string& totalTimeoutMs = "") {
+// Runs the crash program in `folder` with `arguments` and waits for it (killing it after 40 s),
+// and then for its handler process, which this process inherits as the subreaper when the
+// program dies.
+ProgramRun RunCrashProgram(const fs::path& folder, const std::vector<std::string>& arguments) {
   prctl(PR_SET_CHILD_SUBREAPER, 1);
   const std::string program = BesideTests("corvantis_crash_program").string();
+  std::vector<char*> argv{const_cast<char*>(program.c_str())};
+  for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
   const auto start = steady_clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
     if (chdir(folder.c_str()) != 0) _exit(127);
-    if (totalTimeoutMs.empty()) {
-      execl(program.c_str(), program.c_str(), mode.c_str(), dsn.c_str(), nullptr);
-    } else {
-      execl(program.c_str(), program.c_str(), mode.c_str(), dsn.c_str(), totalTimeoutMs.c_str(),
-            nullptr);
-    }
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   ProgramRun run;
-  EXPECT_EQ(waitpid(pid, &run.status, 0), pid);
+  while (waitpid(pid, &run.status, WNOHANG) == 0) {
+    if (steady_clock::now() - start > seconds(40)) kill(pid, SIGKILL);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   run.untilDeath = steady_clock::now() - start;
   const auto giveUp = steady_clock::now() + seconds(30);
   for (;;) {
@@ -60,6 +66,23 @@ ProgramRun RunCrashProgram(const fs::path& folder, const std::string& mode, cons
     if (other == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return run;
+}
+
+ProgramRun RunCrashProgram(const fs::path& folder, const std::string& mode,
+                           const std::string& dsn) {
+  return RunCrashProgram(folder, {mode, dsn});
+}
+
+// Every folder under `root` (itself included) is 0700 and every file 0600.
+void ExpectOnlyPrivateEntries(const fs::path& root) {
+  EXPECT_EQ(fs::symlink_status(root).permissions(), fs::perms::owner_all) << root;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    const fs::file_status status = fs::symlink_status(entry.path());
+    EXPECT_EQ(status.permissions(), status.type() == fs::file_type::directory
+                                         ? fs::perms::owner_all
+                                         : fs::perms::owner_read | fs::perms::owner_write)
+        << entry.path();
+  }
 }
 
 std::string RunCommand(const std::string& command) {
@@ -80,6 +103,7 @@ struct CrashCase {
   const char* mode;
   int signal;
   const char* function;  // the crashing function, as LLDB names it
+  const char* caller;    // one further up the stack, when the dump holds that much of it
 
   friend void PrintTo(const CrashCase& crash, std::ostream* out) { *out << crash.mode; }
 };
@@ -123,7 +147,9 @@ TEST_P(CrashReport, ReachesTheServerWithScopeAndTheProcessDiesByItsSignal) {
                                            BesideTests("corvantis_crash_program").string() +
                                            " -o bt");
   EXPECT_NE(backtrace.find(GetParam().function), std::string::npos) << backtrace;
-  EXPECT_NE(backtrace.find("main"), std::string::npos) << backtrace;
+  if (GetParam().caller != nullptr) {
+    EXPECT_NE(backtrace.find(GetParam().caller), std::string::npos) << backtrace;
+  }
 
   // Sent and accepted: nothing is left behind.
   EXPECT_TRUE(testing::FileNames(folder.path() / ".sentry-native" / "pending").empty());
@@ -133,9 +159,11 @@ TEST_P(CrashReport, ReachesTheServerWithScopeAndTheProcessDiesByItsSignal) {
 
 INSTANTIATE_TEST_SUITE_P(
     Crashes, CrashReport,
-    ::testing::Values(CrashCase{"null-write", SIGSEGV, "CrashByNullWrite"},
-                      CrashCase{"abort", SIGABRT, "CrashByAbort"},
-                      CrashCase{"uncaught-exception", SIGABRT, "CrashByUncaughtException"}),
+    ::testing::Values(CrashCase{"null-write", SIGSEGV, "CrashByNullWrite", "main"},
+                      CrashCase{"abort", SIGABRT, "CrashByAbort", "main"},
+                      CrashCase{"uncaught-exception", SIGABRT, "CrashByUncaughtException", "main"},
+                      // On a thread the client started, not the one that called sentry_init.
+                      CrashCase{"overflow-on-sending-thread", SIGSEGV, "OverflowTheStack", nullptr}),
     [](const auto& param) {
       std::string name = param.param.mode;
       std::erase(name, '-');
@@ -158,12 +186,14 @@ TEST(CrashDelivery, WaitsInTheDatabaseWhenTheServerIsDownOrSilentAndGoesAtTheNex
     });
     // The handler gives up after its time limit; the crashed process does not wait for it.
     const ProgramRun run =
-        RunCrashProgram(folder.path(), "abort", LoopbackDsn(silent.port()), "1500");
+        RunCrashProgram(folder.path(), {"abort", LoopbackDsn(silent.port()), "1500"});
     EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGABRT);
     EXPECT_LT(run.untilDeath, seconds(10));
     EXPECT_TRUE(silent.WaitForHeldRequest(seconds(1)));
   }
   EXPECT_EQ(testing::FileNames(pending).size(), 2U);
+  // The program ran with no umask: the modes are the client's and the handler's own.
+  ExpectOnlyPrivateEntries(folder.path() / ".sentry-native");
   std::ofstream(pending / "00000000000000000000-corrupt.envelope") << "{\"event_id\"";
 
   LoopbackServer server;
@@ -197,6 +227,166 @@ TEST(CrashDelivery, WithoutADsnNothingIsStartedCaughtOrWritten) {
   sentry_shutdown();
   fs::current_path(before);
   EXPECT_TRUE(fs::is_empty(folder.path()));
+}
+
+struct UnansweredCase {
+  const char* name;
+  const char* mode;
+  bool holdingHandler;  // else a handler that takes the channel and stays silent
+  int signal;
+  seconds deadBefore;
+
+  friend void PrintTo(const UnansweredCase& crash, std::ostream* out) { *out << crash.name; }
+};
+
+class UnansweredCrash : public ::testing::TestWithParam<UnansweredCase> {};
+
+TEST_P(UnansweredCrash, TheProcessIsDeadWithinTheBound) {
+  const testing::TempDir folder;
+  const fs::path silent = folder.path() / "silent-handler";
+  std::ofstream(silent) << "#!/bin/sh\nwhile kill -0 $PPID 2>/dev/null; do sleep 0.1; done\n";
+  fs::permissions(silent, fs::perms::owner_all);
+  const fs::path handler =
+      GetParam().holdingHandler ? BesideTests("corvantis_holding_crash_handler") : silent;
+  RefusingPort down;
+  const ProgramRun run = RunCrashProgram(
+      folder.path(), {GetParam().mode, LoopbackDsn(down.port()), "1000", handler.string()});
+  ASSERT_TRUE(WIFSIGNALED(run.status)) << run.status;
+  EXPECT_EQ(WTERMSIG(run.status), GetParam().signal);
+  EXPECT_LT(run.untilDeath, GetParam().deadBefore);
+  if (GetParam().holdingHandler) {
+    // The handler gave up on the dump, not on the report.
+    const fs::path pending = folder.path() / ".sentry-native" / "pending";
+    const auto files = testing::FileNames(pending);
+    ASSERT_EQ(files.size(), 1U);
+    std::ifstream in(pending / files[0], std::ios::binary);
+    const auto envelope = testing::ReadEnvelope(
+        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    EXPECT_EQ(envelope.event["level"], "fatal");
+    EXPECT_EQ(envelope.event["user"]["email"], "crash@example.org");
+    EXPECT_EQ(envelope.Item("attachment"), nullptr);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Handlers, UnansweredCrash,
+    ::testing::Values(
+        // The handler's capture stops the process and never ends: the handler lets it go.
+        UnansweredCase{"HeldByACaptureThatNeverEnds", "null-write", true, SIGSEGV,
+                       seconds(kAcknowledgeTimeoutMs / 1000 + 1)},
+        // The wait is interrupted every 300 ms, and each time resumes with what is left.
+        UnansweredCase{"WaitInterruptedAgainAndAgain", "null-write-interrupted", false, SIGSEGV,
+                       seconds(kAcknowledgeTimeoutMs / 1000 + 1)},
+        // A second signal on the reporting thread ends the process at once.
+        UnansweredCase{"SecondSignalDuringTheReport", "null-write-then-abort", false, SIGABRT,
+                       seconds(4)}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// The handler's children of this thread.
+std::vector<pid_t> ChildProcesses() {
+  std::ifstream in("/proc/self/task/" + std::to_string(gettid()) + "/children");
+  std::vector<pid_t> pids;
+  for (pid_t pid; in >> pid;) pids.push_back(pid);
+  return pids;
+}
+
+std::string ReadWhole(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// In this process: the crash handler runs beside it from here on. Keep it last.
+TEST(CrashFiles, PlantedLinksAreNeverFollowedAndAnUntrustedFolderIsRefused) {
+  const testing::TempDir folder;
+  const fs::path decoy = folder.path() / "decoy";
+  const fs::path decoyFolder = folder.path() / "decoy-folder";
+  std::ofstream(decoy) << "decoy";
+  fs::create_directory(decoyFolder);
+  const std::string dsn = "http://0123456789abcdef@127.0.0.1:9/42";
+  const auto sender = std::make_shared<testing::FakeHttpSender>();
+  sender->FailNext(1000);
+  const auto init = [&](const fs::path& database) {
+    ClientDependencies dependencies;
+    dependencies.sender = sender;
+    dependencies.os = std::make_shared<testing::FakeOsInfoSource>();
+    dependencies.database = database;
+    dependencies.crashHandler = BesideTests("corvantis_crash_handler");
+    sentry_options_t* options = sentry_options_new();
+    sentry_options_set_dsn(options, dsn.c_str());
+    EXPECT_EQ(InitWithDependencies(options, dependencies), 0);
+    sentry_set_tag("k", "v");
+    sentry_capture_event(sentry_value_new_message_event(SENTRY_LEVEL_INFO, nullptr, "kept"));
+  };
+
+  struct Untrusted {
+    std::string name;
+    std::function<void(const fs::path&)> make;
+    std::string shown;  // relative to the database folder
+    std::string why;
+  };
+  const std::vector<Untrusted> refused = {
+      {"link", [&](const fs::path& db) { fs::create_directory_symlink(decoyFolder, db); }, "",
+       "is a symbolic link"},
+      {"file", [](const fs::path& db) { std::ofstream(db) << "x"; }, "", "is not a folder"},
+      {"group-writable",
+       [](const fs::path& db) {
+         fs::create_directory(db);
+         fs::permissions(db, fs::perms::owner_all | fs::perms::group_all);
+       },
+       "", "can be written by group or others"},
+      {"foreign",
+       [](const fs::path& db) {
+         fs::create_directory(db);
+         fs::permissions(db, fs::perms::owner_all);
+         EXPECT_EQ(chown(db.c_str(), geteuid() == 0 ? 65534 : 0, static_cast<gid_t>(-1)), 0);
+       },
+       "", "belongs to another user"},
+      {"pending-link",
+       [&](const fs::path& db) {
+         fs::create_directory(db);
+         fs::permissions(db, fs::perms::owner_all);
+         fs::create_directory_symlink(decoyFolder, db / "pending");
+       },
+       "/pending", "is a symbolic link"},
+  };
+  for (const Untrusted& untrusted : refused) {
+    SCOPED_TRACE(untrusted.name);
+    const fs::path database = folder.path() / untrusted.name;
+    untrusted.make(database);
+    ::testing::internal::CaptureStderr();
+    init(database);
+    EXPECT_TRUE(ChildProcesses().empty());  // no handler: crash capture is off
+    sentry_shutdown();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Crash reports are off for this run: " + database.string() + untrusted.shown + " " +
+                  untrusted.why + "\n");
+    EXPECT_TRUE(fs::is_empty(decoyFolder));
+  }
+
+  // A folder of our own, with links planted at the names of the crash event file and its
+  // temporary; made with no umask, so that the modes are the client's own.
+  const fs::path database = folder.path() / ".sentry-native";
+  fs::create_directory(database);
+  fs::permissions(database, fs::perms::owner_all);
+  const std::string eventFile = "crash-event-" + std::to_string(getpid()) + ".json";
+  fs::create_symlink(decoy, database / eventFile);
+  fs::create_symlink(decoy, database / (eventFile + ".tmp"));
+  const mode_t umaskBefore = umask(0);
+  init(database);
+  const std::vector<pid_t> handlers = ChildProcesses();
+  umask(umaskBefore);
+  ASSERT_EQ(handlers.size(), 1U);
+  // The DSN (with its key) reaches the handler over its channel, never where `ps` shows it.
+  EXPECT_EQ(ReadWhole("/proc/" + std::to_string(handlers[0]) + "/cmdline").find("0123456789abcdef"),
+            std::string::npos);
+  EXPECT_EQ(fs::symlink_status(database / eventFile).type(), fs::file_type::regular);
+  EXPECT_NE(ReadWhole(database / eventFile).find("\"k\":\"v\""), std::string::npos);
+  ExpectOnlyPrivateEntries(database);
+  sentry_shutdown();
+  EXPECT_EQ(testing::FileNames(database / "pending").size(), 1U);  // "kept", not sent
+  ExpectOnlyPrivateEntries(database);
+  EXPECT_EQ(ReadWhole(decoy), "decoy");
+  EXPECT_TRUE(fs::is_empty(decoyFolder));
 }
 
 }  // namespace

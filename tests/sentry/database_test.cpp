@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 
 #include "sentry/delivery.h"
@@ -16,6 +17,7 @@ namespace {
 using testing::FakeHttpSender;
 using testing::FileNames;
 using testing::TempDir;
+namespace fs = std::filesystem;
 
 std::string EventEnvelope(int n) {
   return Envelope::ForEvent("0123456789abcdef0123456789abcdef", "", "",
@@ -94,6 +96,35 @@ TEST(Database, BoundsDropTheOldestPendingEnvelopes) {
   pending = bySize.ListPending();
   ASSERT_EQ(pending.size(), 2U);
   EXPECT_EQ(bySize.Claim(pending[1])->Read(), EventEnvelope(4));
+}
+
+TEST(Database, NothingPendingIsLostToAnEnvelopeTooLargeOrTrimmedWhileLocked) {
+  const TempDir dir;
+  const size_t size = EventEnvelope(0).size();
+  const DatabaseLimits limits{.maxPendingBytes = 3 * size, .maxPendingFiles = 3};
+  const fs::path pendingFolder = dir.path() / "db" / "pending";
+  { const Database made(dir.path() / "db", limits); }
+  // Left by a store interrupted long ago, and one another process is writing now.
+  std::ofstream(pendingFolder / ".tmp-interrupted.envelope") << EventEnvelope(0);
+  fs::last_write_time(pendingFolder / ".tmp-interrupted.envelope",
+                      fs::file_time_type::clock::now() - std::chrono::minutes(10));
+  std::ofstream(pendingFolder / ".tmp-in-progress.envelope") << EventEnvelope(0);
+
+  const Database database(dir.path() / "db", limits);
+  std::optional<ClaimedEnvelope> held = database.Store(EventEnvelope(1));
+  ASSERT_TRUE(held);
+  ASSERT_TRUE(database.Store(EventEnvelope(2)));
+  // Beyond both bounds, counting the store in progress: the oldest is held, so the next goes.
+  ASSERT_TRUE(database.Store(EventEnvelope(3)));
+  auto pending = database.ListPending();
+  ASSERT_EQ(pending.size(), 2U);
+  EXPECT_EQ(pending[0], held->path());
+  EXPECT_EQ(database.Claim(pending[1])->Read(), EventEnvelope(3));
+
+  EXPECT_FALSE(database.Store(std::string(3 * size + 1, 'x')));
+  EXPECT_EQ(database.ListPending(), pending);
+  EXPECT_EQ(FileNames(pendingFolder).size(), 3U);  // the two and the store in progress
+  EXPECT_FALSE(fs::exists(pendingFolder / ".tmp-interrupted.envelope"));
 }
 
 TEST(Database, SendingSettlesEachFileByTheAnswer) {
