@@ -282,7 +282,7 @@ INSTANTIATE_TEST_SUITE_P(
                        seconds(4)}),
     [](const auto& param) { return std::string(param.param.name); });
 
-// The handler's children of this thread.
+// The child processes this thread started that are still running.
 std::vector<pid_t> ChildProcesses() {
   std::ifstream in("/proc/self/task/" + std::to_string(gettid()) + "/children");
   std::vector<pid_t> pids;
