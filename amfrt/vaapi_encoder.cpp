@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <new>
 
@@ -29,6 +30,10 @@ namespace amfrt {
 namespace {
 
 constexpr wchar_t kLibvaScope[] = L"libva";
+
+std::int64_t NanosecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count();
+}
 
 void TraceLibva(amf::amf_int32 level, const char* message) {
   if (!Trace::Instance().Wants(level)) return;
@@ -332,18 +337,25 @@ AMF_RESULT VaapiEncoder::Encode(BgraView picture, std::int64_t frameIndex, BgraV
   aheadIndex_ = -1;
   if (!convertedAhead) {
     if (const AMF_RESULT r = MapSurface(slot); r != AMF_OK) return r;
+    const auto start = std::chrono::steady_clock::now();
     if (!ConvertBgraToNv12(picture.pixels, picture.rowPitch, width_, height_, PlanesOf(slot))) {
       TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"Cannot convert a %dx%d picture of pitch %d",
                 width_, height_, picture.rowPitch);
       return AMF_INVALID_ARG;
     }
+    conversionNs_ = NanosecondsSince(start);
   }
-  // The next picture goes into the other surface while this one is encoded.
+  // The next picture goes into the other surface while this one is encoded, where the encoding
+  // lasts at least half a conversion: a driver that returns at once leaves nothing to hide, and
+  // the hand-over would only move the conversion to the other core, where it costs more.
   const int nextSlot = 1 - slot;
-  const bool posted = next.pixels != nullptr && MapSurface(nextSlot) == AMF_OK &&
+  const bool worthIt = 2 * encodingNs_ >= conversionNs_;
+  const bool posted = worthIt && next.pixels != nullptr && MapSurface(nextSlot) == AMF_OK &&
                       ahead_.Post(ConversionJob{next.pixels, next.rowPitch, width_, height_, {}, PlanesOf(nextSlot)});
   av_frame_unref(cpuMappings_[slot].get());  // the pixels are the surface's now
+  const auto start = std::chrono::steady_clock::now();
   const AMF_RESULT result = SendSurface(cpuSurfaces_[slot].get(), frameIndex, sink);
+  encodingNs_ = NanosecondsSince(start);
   // Withdrawn or refused, the next picture is converted in its own call, which reports a failure.
   if (posted && ahead_.Finish() == ConversionThread::Outcome::Converted) {
     aheadIndex_ = frameIndex + 1;

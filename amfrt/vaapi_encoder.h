@@ -76,6 +76,10 @@ class VaapiEncoder final : public FrameEncoder {
   std::unique_ptr<AVFrame, FrameDeleter> cpuSurfaces_[2];
   std::unique_ptr<AVFrame, FrameDeleter> cpuMappings_[2];
   ConversionThread ahead_;
+  // How long the last conversion on this thread and the last encoding took: the next picture is
+  // converted ahead only where the encoding is long enough to hide a good part of it.
+  std::int64_t conversionNs_ = 0;
+  std::int64_t encodingNs_ = 0;
   std::int64_t aheadIndex_ = -1;
   const std::uint8_t* aheadSource_ = nullptr;
   int aheadSlot_ = 0;
