@@ -202,12 +202,14 @@ TEST_P(VaapiPath, EncodesTheProgramsFramesAsConfigured) {
       EXPECT_EQ(s.general_profile_idc, 1);
       EXPECT_EQ(s.general_level_idc, large ? 123 : 60) << "level 4.1 / 2";
       EXPECT_EQ(s.general_tier_flag, 0);
+      EXPECT_EQ(s.intra_period, kOnlyFirstIdr);
       EXPECT_EQ(s.intra_idr_period, kOnlyFirstIdr);
       EXPECT_EQ(s.ip_period, 1u);
       EXPECT_EQ(s.bits_per_second, 625000u);
     } else {
       const auto s = sequence->As<VAEncSequenceParameterBufferH264>();
       EXPECT_EQ(s.level_idc, large ? 42 : 21);
+      EXPECT_EQ(s.intra_period, kOnlyFirstIdr);
       EXPECT_EQ(s.intra_idr_period, kOnlyFirstIdr);
       EXPECT_EQ(s.ip_period, 1u);
       EXPECT_EQ(s.bits_per_second, 625000u);
