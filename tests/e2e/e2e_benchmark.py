@@ -267,8 +267,9 @@ class ExistingStreamFile(unittest.TestCase):
         with tempfile.TemporaryDirectory(prefix="corvantis-e2e-") as directory:
             program = install(directory)
             now = datetime.datetime.now()
-            # The second AVC clip starts a few seconds in; take every name it could get.
-            for offset in range(0, 30):
+            # The second AVC clip starts a few seconds in, later on a loaded machine; take every
+            # name it could get.
+            for offset in range(0, 600):
                 stamp = (now + datetime.timedelta(seconds=offset)).strftime("%Y%m%d-%H%M%S")
                 with open(os.path.join(directory, stamp + "-640x360@260.h264"), "wb") as f:
                     f.write(b"keep")
