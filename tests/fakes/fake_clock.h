@@ -36,8 +36,12 @@ class FakeClock final : public Clock {
   }
   LocalDateTime GetLocalTime() override { return local_; }
 
-  // Forward to the start of millisecond `now` (a lower value is reached after the wrap).
-  void SetNow(std::uint32_t now) { ns_ = (ns_ / kNsPerMs + (now - TimeGetTime())) * kNsPerMs; }
+  // Forward to the start of millisecond `now` (a lower value is reached after the wrap); the
+  // current millisecond stays as it is, so that time never runs back.
+  void SetNow(std::uint32_t now) {
+    const std::uint32_t ahead = now - TimeGetTime();
+    if (ahead != 0) ns_ = (ns_ / kNsPerMs + ahead) * kNsPerMs;
+  }
   void Advance(std::uint32_t milliseconds) { ns_ += std::uint64_t{milliseconds} * kNsPerMs; }
   void AdvanceMicroseconds(std::uint32_t microseconds) { ns_ += std::uint64_t{microseconds} * 1000u; }
   void SetLocalTime(const LocalDateTime& local) { local_ = local; }
