@@ -56,7 +56,7 @@ class AvEncoder final : public FrameEncoder {
   std::unique_ptr<AVCodecContext, ContextDeleter> context_;
   std::unique_ptr<AVFrame, FrameDeleter> frames_[2];
   std::unique_ptr<AVPacket, PacketDeleter> packet_;
-  SplitI420Converter converter_;
+  SplitConverter converter_;
   // The next picture, converted while the previous one was encoded: its frame index, its source
   // and the frame it is in.
   ConversionThread ahead_;

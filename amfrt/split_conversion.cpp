@@ -1,29 +1,57 @@
 #include "amfrt/split_conversion.h"
 
+#include <cstddef>
+
 namespace amfrt {
 namespace {
 
 // Below this many pixels the hand-over costs about what the second thread saves.
 constexpr long long kMinSplitPixels = 1280LL * 720;
 
+bool HasPlanes(const ConversionJob& job) {
+  return job.nv12.y != nullptr ? job.nv12.uv != nullptr
+                               : job.out.y != nullptr && job.out.u != nullptr && job.out.v != nullptr;
+}
+
+// `rows` rows of `whole` from `firstRow` on, which is even, so that the part has chroma rows of
+// its own.
+ConversionJob Rows(const ConversionJob& whole, int firstRow, int rows) {
+  const auto luma = static_cast<std::ptrdiff_t>(firstRow);
+  const auto chroma = static_cast<std::ptrdiff_t>(firstRow / 2);
+  ConversionJob part = whole;
+  part.bgra = whole.bgra + luma * whole.bgraStride;
+  part.height = rows;
+  if (whole.nv12.y != nullptr) {
+    part.nv12.y = whole.nv12.y + luma * whole.nv12.yStride;
+    part.nv12.uv = whole.nv12.uv + chroma * whole.nv12.uvStride;
+  } else {
+    part.out.y = whole.out.y + luma * whole.out.yStride;
+    part.out.u = whole.out.u + chroma * whole.out.uStride;
+    part.out.v = whole.out.v + chroma * whole.out.vStride;
+  }
+  return part;
+}
+
 }  // namespace
 
-bool SplitI420Converter::Convert(const std::uint8_t* bgra, int bgraStride, int width, int height,
-                                 const I420Planes& out) {
-  const ConversionJob whole{bgra, bgraStride, width, height, out};
-  // An even number of upper rows, so that each half has chroma rows of its own.
-  const int upperRows = height / 4 * 2;
-  if (static_cast<long long>(width) * height < kMinSplitPixels || upperRows == 0 || bgra == nullptr ||
-      out.y == nullptr || out.u == nullptr || out.v == nullptr)
+bool SplitConverter::Convert(const std::uint8_t* bgra, int bgraStride, int width, int height,
+                             const I420Planes& out) {
+  return Convert(ConversionJob{bgra, bgraStride, width, height, out, {}});
+}
+
+bool SplitConverter::Convert(const std::uint8_t* bgra, int bgraStride, int width, int height,
+                             const Nv12Planes& out) {
+  return Convert(ConversionJob{bgra, bgraStride, width, height, {}, out});
+}
+
+bool SplitConverter::Convert(const ConversionJob& whole) {
+  const int upperRows = whole.height / 4 * 2;
+  if (static_cast<long long>(whole.width) * whole.height < kMinSplitPixels || upperRows == 0 ||
+      whole.bgra == nullptr || !HasPlanes(whole))
     return whole.Run();
 
-  const int chromaRows = upperRows / 2;
-  const ConversionJob upper{bgra, bgraStride, width, upperRows, out};
-  const ConversionJob lower{bgra + static_cast<std::ptrdiff_t>(upperRows) * bgraStride, bgraStride, width,
-                            height - upperRows,
-                            I420Planes{out.y + static_cast<std::ptrdiff_t>(upperRows) * out.yStride, out.yStride,
-                                       out.u + static_cast<std::ptrdiff_t>(chromaRows) * out.uStride, out.uStride,
-                                       out.v + static_cast<std::ptrdiff_t>(chromaRows) * out.vStride, out.vStride}};
+  const ConversionJob upper = Rows(whole, 0, upperRows);
+  const ConversionJob lower = Rows(whole, upperRows, whole.height - upperRows);
   if (!helper_.Post(lower)) return whole.Run();
   const bool upperResult = upper.Run();
   switch (helper_.Finish()) {

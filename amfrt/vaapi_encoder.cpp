@@ -338,7 +338,7 @@ AMF_RESULT VaapiEncoder::Encode(BgraView picture, std::int64_t frameIndex, BgraV
   if (!convertedAhead) {
     if (const AMF_RESULT r = MapSurface(slot); r != AMF_OK) return r;
     const auto start = std::chrono::steady_clock::now();
-    if (!ConvertBgraToNv12(picture.pixels, picture.rowPitch, width_, height_, PlanesOf(slot))) {
+    if (!converter_.Convert(picture.pixels, picture.rowPitch, width_, height_, PlanesOf(slot))) {
       TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"Cannot convert a %dx%d picture of pitch %d",
                 width_, height_, picture.rowPitch);
       return AMF_INVALID_ARG;

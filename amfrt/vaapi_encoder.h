@@ -5,6 +5,7 @@
 
 #include "amfrt/conversion_thread.h"
 #include "amfrt/encoder_settings.h"
+#include "amfrt/split_conversion.h"
 #include "amfrt/frame_encoder.h"
 #include "amfrt/vaapi_vpp.h"
 #include "platform/va_display.h"
@@ -76,6 +77,7 @@ class VaapiEncoder final : public FrameEncoder {
   std::unique_ptr<AVFrame, FrameDeleter> cpuSurfaces_[2];
   std::unique_ptr<AVFrame, FrameDeleter> cpuMappings_[2];
   ConversionThread ahead_;
+  SplitConverter converter_;  // pictures not converted ahead
   // How long the last conversion on this thread and the last encoding took: the next picture is
   // converted ahead only where the encoding is long enough to hide a good part of it.
   std::int64_t conversionNs_ = 0;

@@ -366,7 +366,7 @@ void Conversion(benchmark::State& state, std::uint32_t width, std::uint32_t heig
   for (std::uint32_t i = 0; i < kSlots; ++i) Paint(pictures[i].data(), pitch, width, height, i);
   const int w = static_cast<int>(width), h = static_cast<int>(height), cw = (w + 1) / 2;
   std::vector<std::uint8_t> y(std::size_t{width} * height), u(static_cast<std::size_t>(cw) * ((h + 1) / 2)), v(u.size());
-  amfrt::SplitI420Converter converter;
+  amfrt::SplitConverter converter;
   std::uint32_t next = 0;
   for (auto _ : state) {
     const amfrt::I420Planes planes{y.data(), w, u.data(), cw, v.data(), cw};

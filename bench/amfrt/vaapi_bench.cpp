@@ -84,11 +84,11 @@ void SoftwareConversion(benchmark::State& state, int width, int height) {
   const int chromaWidth = (width + 1) / 2, chromaHeight = (height + 1) / 2;
   std::vector<std::uint8_t> y(std::size_t{1} * width * height), u(std::size_t{1} * chromaWidth * chromaHeight),
       v(u.size());
-  amfrt::SplitI420Converter converter;
+  amfrt::SplitConverter converter;
   int i = 0;
   for (auto _ : state) {
     if (!converter.Convert(pictures[i++ % kPictures].data(), 4 * width, width, height,
-                           {y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}))
+                           amfrt::I420Planes{y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}))
       return state.SkipWithError("conversion refused");
     benchmark::DoNotOptimize(y.data());
   }

@@ -207,20 +207,34 @@ TEST_P(SplitSizes, TwoHalvesGiveTheBytesOfOneConversionInsideTheirBuffers) {
   GuardedBytes y(static_cast<std::size_t>(width) * height);
   GuardedBytes u(static_cast<std::size_t>(chromaWidth) * chromaHeight);
   GuardedBytes v(u.size());
-  amfrt::SplitI420Converter converter;
+  amfrt::SplitConverter converter;
   // Many pictures in a row: the hand-over to the helper thread and its taking back both happen.
   for (int round = 0; round < 20; ++round) {
     std::memset(y.data(), 0, y.size());
     std::memset(u.data(), 0, u.size());
     std::memset(v.data(), 0, v.size());
     ASSERT_TRUE(converter.Convert(bgra.data(), width * 4, width, height,
-                                  {y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}));
+                                  I420Planes{y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}));
     ASSERT_EQ(std::memcmp(y.data(), whole.y.data(), y.size()), 0) << round;
     ASSERT_EQ(std::memcmp(u.data(), whole.u.data(), u.size()), 0) << round;
     ASSERT_EQ(std::memcmp(v.data(), whole.v.data(), v.size()), 0) << round;
   }
   EXPECT_FALSE(converter.Convert(bgra.data(), width * 4 - 4, width, height,
-                                 {y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}));
+                                 I420Planes{y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}));
+
+  // NV12 likewise, with the same converter.
+  std::vector<std::uint8_t> wholeY(y.size()), wholeUv(2 * u.size());
+  ASSERT_TRUE(ConvertBgraToNv12(bgra.data(), width * 4, width, height,
+                                {wholeY.data(), width, wholeUv.data(), 2 * chromaWidth}));
+  GuardedBytes uv(wholeUv.size());
+  for (int round = 0; round < 20; ++round) {
+    std::memset(y.data(), 0, y.size());
+    std::memset(uv.data(), 0, uv.size());
+    ASSERT_TRUE(converter.Convert(bgra.data(), width * 4, width, height,
+                                  Nv12Planes{y.data(), width, uv.data(), 2 * chromaWidth}));
+    ASSERT_EQ(std::memcmp(y.data(), wholeY.data(), y.size()), 0) << round;
+    ASSERT_EQ(std::memcmp(uv.data(), wholeUv.data(), uv.size()), 0) << round;
+  }
 }
 
 // Split and unsplit sizes, odd ones among them.
