@@ -1,6 +1,6 @@
 #include "amf/amf_result.h"
 
-#include "amf/format_text.h"
+#include "platform/format_text.h"
 #include "platform/hresult_error.h"
 
 void CheckAmfResult(AMF_RESULT result) {

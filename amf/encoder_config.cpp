@@ -2,7 +2,7 @@
 
 #include "amf/amf_result.h"
 #include "amf/api/encoder_properties.h"
-#include "amf/format_text.h"
+#include "platform/format_text.h"
 #include "platform/console.h"
 
 void ConfigureAvcEncoder(amf::AMFFactory* factory, amf::AMFContext* context,

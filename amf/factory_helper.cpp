@@ -2,7 +2,7 @@
 
 #include <dlfcn.h>
 
-#include "amf/format_text.h"
+#include "platform/format_text.h"
 #include "platform/module_path.h"
 #include "platform/utf.h"
 

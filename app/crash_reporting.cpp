@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "amf/api/result.h"
-#include "amf/format_text.h"
+#include "platform/format_text.h"
 #include "platform/console.h"
 #include "sentry/sentry.h"
 #include "platform/utf.h"

@@ -1,6 +1,6 @@
 #include "app/process_entry.h"
 
-#include "amf/format_text.h"
+#include "platform/format_text.h"
 #include "app/usage.h"
 #include "platform/console.h"
 #include "platform/hresult_error.h"

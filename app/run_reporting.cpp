@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "amf/format_text.h"
+#include "platform/format_text.h"
 #include "app/crash_reporting.h"
 #include "platform/console.h"
 #include "platform/host_facts.h"

@@ -5,7 +5,7 @@
 #include <cwchar>
 #include <cstddef>
 
-#include "amf/format_text.h"
+#include "platform/format_text.h"
 
 namespace {
 

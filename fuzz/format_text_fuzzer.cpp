@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "amf/format_text.h"
+#include "platform/format_text.h"
 #include "fuzz/fuzz_check.h"
 #include "platform/utf.h"
 

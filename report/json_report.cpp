@@ -1,6 +1,6 @@
 #include "report/json_report.h"
 
-#include "amf/format_text.h"
+#include "platform/format_text.h"
 #include "platform/utf.h"
 #include "report/stop_reason.h"
 #include "scenarios/scenario_matrix.h"

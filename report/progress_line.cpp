@@ -1,6 +1,6 @@
 #include "report/progress_line.h"
 
-#include "amf/format_text.h"
+#include "platform/format_text.h"
 
 namespace {
 

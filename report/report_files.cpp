@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "amf/format_text.h"
+#include "platform/format_text.h"
 #include "platform/unique_fd.h"
 
 std::string DefaultReportPath(const std::string& directory, const LocalDateTime& start) {

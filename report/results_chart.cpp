@@ -6,7 +6,7 @@
 #include <cmath>
 #include <memory>
 
-#include "amf/format_text.h"
+#include "platform/format_text.h"
 #include "platform/utf.h"
 #include "report/report_files.h"
 #include "report/stop_reason.h"

@@ -1,6 +1,6 @@
 #include "report/stop_reason.h"
 
-#include "amf/format_text.h"
+#include "platform/format_text.h"
 #include "platform/system_message.h"
 
 std::wstring ErrorText(HRESULT code, const std::wstring& raised) {

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <climits>
 
-#include "amf/format_text.h"
+#include "platform/format_text.h"
 #include "platform/hresult_error.h"
 #include "platform/unique_fd.h"
 #include "platform/utf.h"

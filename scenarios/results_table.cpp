@@ -1,6 +1,6 @@
 #include "scenarios/results_table.h"
 
-#include "amf/format_text.h"
+#include "platform/format_text.h"
 #include "platform/console.h"
 
 void AppendResultsTable(BenchmarkSession& session, const std::vector<ClipResult>& results) {

@@ -4,7 +4,7 @@
 #include "amf/api/encoder_properties.h"
 #include "amf/encode_pump.h"
 #include "amf/factory_helper.h"
-#include "amf/format_text.h"
+#include "platform/format_text.h"
 #include "amf/surface_pool.h"
 #include "platform/console.h"
 #include "scenarios/clip_files.h"

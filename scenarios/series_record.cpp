@@ -1,6 +1,6 @@
 #include "scenarios/series_record.h"
 
-#include "amf/format_text.h"
+#include "platform/format_text.h"
 
 std::wstring ModeText(const ClipScenario& scenario) {
   return FormatWide(L"%ux%u@%.0f", scenario.Width, scenario.Height, scenario.FrameRate());

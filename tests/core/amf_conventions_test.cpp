@@ -8,7 +8,7 @@
 #include <map>
 
 #include "amf/amf_result.h"
-#include "amf/format_text.h"
+#include "platform/format_text.h"
 #include "platform/hresult_error.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "amf/format_text.h"
+#include "platform/format_text.h"
 #include "platform/console.h"
 #include "platform/drawing/cairo_drawing.h"
 #include "platform/graphics.h"

@@ -1,4 +1,4 @@
-#include "amf/format_text.h"
+#include "platform/format_text.h"
 
 #include <clocale>
 #include <cstdarg>
