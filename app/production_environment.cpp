@@ -3,6 +3,7 @@
 #include "app/crash_reporting.h"
 #include "app/run_reporting.h"
 #include "app/session_environment.h"
+#include "platform/drawing/cairo_drawing.h"
 #include "platform/http/curl_http_sender.h"
 #include "scenarios/scenario_series.h"
 #include "submit/destinations/built_in_destinations.h"

@@ -18,9 +18,6 @@ class GraphicsApi {
   virtual HRESULT CreateWicImagingFactory(IWICImagingFactory** factory) = 0;
 };
 
-// The Linux implementation: DRM render nodes plus the software adapter, CPU device, Cairo, libpng.
-GraphicsApi& LinuxGraphics();
-
 // Where adapter enumeration looks; tests point it at a fake sysfs tree.
 struct AdapterSources {
   std::string drmClassDir = "/sys/class/drm";

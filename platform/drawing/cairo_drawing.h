@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/d2d.h"
+#include "platform/graphics.h"
 #include "platform/hresult.h"
 #include "platform/wic.h"
 
@@ -19,3 +20,6 @@ HRESULT CreateFontconfigDWriteFactory(IDWriteFactory** factory);
 
 // Bitmaps in memory and PNG files written with libpng (8-bit RGB, no alpha channel).
 HRESULT CreatePngImagingFactory(IWICImagingFactory** factory);
+
+// The Linux implementation: DRM render nodes plus the software adapter, CPU device, Cairo, libpng.
+GraphicsApi& LinuxGraphics();

@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include "platform/drawing/cairo_drawing.h"
 #include "platform/graphics.h"
 
 namespace {
