@@ -12,20 +12,6 @@ std::vector<std::wstring> ArgumentListFromArgv(int argc, char** argv) {
   return list;
 }
 
-bool SplitArgument(const std::wstring& argument, std::wstring& name, std::wstring& value) {
-  if (argument.empty() || argument[0] != L'-') return false;
-  const std::wstring rest = argument.substr(1);
-  const auto colon = rest.find(L':');
-  if (colon == std::wstring::npos) {
-    name = rest;
-    value.clear();
-  } else {
-    name = rest.substr(0, colon);
-    value = rest.substr(colon + 1);
-  }
-  return true;
-}
-
 namespace {
 
 wchar_t FoldCase(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }

@@ -4,21 +4,11 @@
 #include <vector>
 
 #include "app/benchmark_session.h"
-
-// Parent-side options for the debugger child.
-struct DebugOptions {
-  std::uint32_t DumpType = 0;            // MINIDUMP_TYPE flags
-  std::uint32_t DisableDebugOutput = 0;  // non-zero: the child relays no debug strings
-};
-
-inline constexpr std::uint32_t kMiniDumpFull = 0x1826;
+#include "debug_capture/debug_options.h"
+#include "platform/option_syntax.h"
 
 // argv decoded from UTF-8 (malformed bytes become U+FFFD); element 0 is the program path.
 std::vector<std::wstring> ArgumentListFromArgv(int argc, char** argv);
-
-// True when `argument` is an option ("-name" or "-name:value", one leading '-' removed); name and
-// value are then set, otherwise left as they are.
-bool SplitArgument(const std::wstring& argument, std::wstring& name, std::wstring& value);
 
 // The number StrToIntExW with STIF_SUPPORT_HEX reads (blanks, sign, decimal or 0x hexadecimal,
 // up to the first other character, low 32 bits); 0 when it reads none.

@@ -1,6 +1,6 @@
 #include "debug_capture/child_command_line.h"
 
-#include "app/command_line.h"
+#include "platform/option_syntax.h"
 
 std::int32_t StrToIntDecimal(const std::wstring& text) {
   std::size_t i = 0;

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/command_line.h"
+#include "debug_capture/debug_options.h"
 
 // What starting the debugger child needs from the system. One launch per object.
 class DebuggerLaunchSystem {
