@@ -3,8 +3,8 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
-#include "platform/utf.h"
 #include "platform/console.h"
+#include "platform/utf.h"
 #include "sentry/sentry.h"
 
 std::string BuildChatMessageBody(std::int64_t chatId, const std::string& utf8Text) {
@@ -15,14 +15,14 @@ std::string BuildChatMessageBody(std::int64_t chatId, const std::string& utf8Tex
   return body.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
-void SubmitResults(BenchmarkSession& session, corvantis::http::HttpSender& sender,
+void SubmitResults(const std::wstring& resultsText, corvantis::http::HttpSender& sender,
                    const ChatEndpoint& endpoint) {
   Console& out = StdOut();
   out.Write(L"Finalizing...");
   // Shown before the requests below wait on the network (up to their time limits).
   out.Flush();
   try {
-    const std::string text = ToUtf8(session.ResultsText);
+    const std::string text = ToUtf8(resultsText);
     sentry_capture_event(sentry_value_new_message_event(SENTRY_LEVEL_INFO, nullptr, text.c_str()));
 
     const std::string base = endpoint.BaseAddress ? endpoint.BaseAddress() : std::string();

@@ -2,7 +2,6 @@
 #include <cstdint>
 #include <string>
 
-#include "app/benchmark_session.h"
 #include "platform/http/http_sender.h"
 
 // Where the chat message goes: the base address (deciphered only when needed) and the chat.
@@ -17,8 +16,8 @@ struct ChatEndpoint {
 // The request body: {"chat_id":<id>,"text":<text>} in that order, compact.
 std::string BuildChatMessageBody(std::int64_t chatId, const std::string& utf8Text);
 
-// Prints "Finalizing...", captures the results text as an info message event, posts it to the
-// chat endpoint (a success status required), then prints " results submitted" whatever happened.
-// Raises nothing.
-void SubmitResults(BenchmarkSession& session, corvantis::http::HttpSender& sender,
+// Prints "Finalizing...", captures the session's results text as an info message event, posts it
+// to the chat endpoint (a success status required), then prints " results submitted" whatever
+// happened. Raises nothing.
+void SubmitResults(const std::wstring& resultsText, corvantis::http::HttpSender& sender,
                    const ChatEndpoint& endpoint);

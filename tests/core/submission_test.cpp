@@ -69,12 +69,12 @@ class SubmissionTest : public ::testing::Test {
   ScopedConsoleRedirect redirect_;
   std::shared_ptr<RecordingSender> events = std::make_shared<RecordingSender>();
   RecordingSender chat;
-  BenchmarkSession session;
+  std::wstring resultsText;
 };
 
 TEST_F(SubmissionTest, PostsTheTwoMembersAndCapturesTheText) {
-  session.ResultsText = L"Radeon (Corvantis)\n\nAVC; AMF 1.4.18.0\n\n640x360@144\t2.10\n\u00e9\"\n";
-  SubmitResults(session, chat, ChatEndpoint{&Base, 987654321012});
+  resultsText = L"Radeon (Corvantis)\n\nAVC; AMF 1.4.18.0\n\n640x360@144\t2.10\n\u00e9\"\n";
+  SubmitResults(resultsText, chat, ChatEndpoint{&Base, 987654321012});
   EXPECT_EQ(console.text(), L"Finalizing... results submitted\n");
   const auto requests = chat.Requests();
   ASSERT_EQ(requests.size(), 1u);
@@ -98,13 +98,13 @@ TEST_F(SubmissionTest, FinalizingIsFlushedBeforeTheRequestWaits) {
     shown = console.text();
     flushes = console.flushes();
   };
-  SubmitResults(session, chat, ChatEndpoint{&Base, 1});
+  SubmitResults(resultsText, chat, ChatEndpoint{&Base, 1});
   EXPECT_EQ(shown, L"Finalizing...");
   EXPECT_EQ(flushes, 1);
 }
 
 TEST_F(SubmissionTest, EmptyTextStillPostsAndCaptures) {
-  SubmitResults(session, chat, ChatEndpoint{&Base, 1});
+  SubmitResults(resultsText, chat, ChatEndpoint{&Base, 1});
   ASSERT_EQ(chat.Requests().size(), 1u);
   EXPECT_EQ(chat.Requests()[0].body, "{\"chat_id\":1,\"text\":\"\"}");
   EXPECT_EQ(CapturedMessage(), "");
@@ -116,18 +116,18 @@ TEST_F(SubmissionTest, FailuresAreSwallowed) {
     sender.status = status;
     StringConsole c;
     ScopedConsoleRedirect r(c);
-    SubmitResults(session, sender, ChatEndpoint{&Base, 1});
+    SubmitResults(resultsText, sender, ChatEndpoint{&Base, 1});
     EXPECT_EQ(c.text(), L"Finalizing... results submitted\n") << status;
   }
   RecordingSender refusing;
   refusing.fail = true;
-  SubmitResults(session, refusing, ChatEndpoint{&Base, 1});
+  SubmitResults(resultsText, refusing, ChatEndpoint{&Base, 1});
   EXPECT_EQ(console.text(), L"Finalizing... results submitted\n");
 }
 
 TEST_F(SubmissionTest, UnconvertibleTextSendsNothing) {
-  session.ResultsText = std::wstring(1, static_cast<wchar_t>(0xD800));
-  SubmitResults(session, chat, ChatEndpoint{&Base, 1});
+  resultsText = std::wstring(1, static_cast<wchar_t>(0xD800));
+  SubmitResults(resultsText, chat, ChatEndpoint{&Base, 1});
   EXPECT_EQ(console.text(), L"Finalizing... results submitted\n");
   EXPECT_TRUE(chat.Requests().empty());
   EXPECT_EQ(CapturedMessage(), "<0 events>");
@@ -135,7 +135,7 @@ TEST_F(SubmissionTest, UnconvertibleTextSendsNothing) {
 
 TEST_F(SubmissionTest, NoEndpointNoRequest) {
   g_base.clear();
-  SubmitResults(session, chat, ChatEndpoint{&Base, 1});
+  SubmitResults(resultsText, chat, ChatEndpoint{&Base, 1});
   EXPECT_TRUE(chat.Requests().empty());
   EXPECT_EQ(console.text(), L"Finalizing... results submitted\n");
 }
@@ -166,7 +166,7 @@ TEST_F(SubmissionTest, RealEndpointsThatFailOrHang) {
     ChatEndpoint endpoint{&Base, 42};
     endpoint.ConnectTimeoutMs = 500;
     endpoint.TotalTimeoutMs = 800;
-    SubmitResults(session, sender, endpoint);
+    SubmitResults(resultsText, sender, endpoint);
     EXPECT_EQ(c.text(), L"Finalizing... results submitted\n") << base;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << base;
   }
