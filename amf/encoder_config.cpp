@@ -2,8 +2,8 @@
 
 #include "amf/amf_result.h"
 #include "amf/api/encoder_properties.h"
-#include "platform/format_text.h"
 #include "platform/console.h"
+#include "platform/format_text.h"
 
 void ConfigureAvcEncoder(amf::AMFFactory* factory, amf::AMFContext* context,
                          amf::AMFComponentPtr& component, const ClipScenario& scenario,

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "app/benchmark_session.h"
 #include "debug_capture/debug_options.h"
 #include "platform/option_syntax.h"
+#include "scenarios/benchmark_session.h"
 
 // argv decoded from UTF-8 (malformed bytes become U+FFFD); element 0 is the program path.
 std::vector<std::wstring> ArgumentListFromArgv(int argc, char** argv);

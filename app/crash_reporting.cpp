@@ -4,11 +4,11 @@
 #include <optional>
 
 #include "amf/api/result.h"
-#include "platform/format_text.h"
 #include "platform/console.h"
-#include "sentry/sentry.h"
+#include "platform/format_text.h"
 #include "platform/utf.h"
 #include "platform/win32_error.h"
+#include "sentry/sentry.h"
 
 void StartCrashReporting(const char* dsn) {
   sentry_options_t* options = sentry_options_new();

@@ -1,8 +1,8 @@
 #include "app/process_entry.h"
 
-#include "platform/format_text.h"
 #include "app/usage.h"
 #include "platform/console.h"
+#include "platform/format_text.h"
 #include "platform/hresult_error.h"
 
 int RunProcess(const std::vector<std::wstring>& arguments, const ProcessRoles& roles) {

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "app/benchmark_session.h"
 #include "app/command_line.h"
+#include "scenarios/benchmark_session.h"
 
 // The three roles the entry hands work to.
 struct ProcessRoles {

@@ -29,7 +29,7 @@ class Production final : public SessionEnvironment {
   }
   void SubmitResults(BenchmarkSession& session) override {
     corvantis::http::CurlHttpSender sender;
-    ::SubmitResults(session, sender, BuiltInChatEndpoint());
+    ::SubmitResults(session.ResultsText, sender, BuiltInChatEndpoint());
   }
   void StopCrashReporting() override { ::StopCrashReporting(); }
 

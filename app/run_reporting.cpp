@@ -2,9 +2,9 @@
 
 #include <ctime>
 
-#include "platform/format_text.h"
 #include "app/crash_reporting.h"
 #include "platform/console.h"
+#include "platform/format_text.h"
 #include "platform/host_facts.h"
 #include "platform/module_path.h"
 #include "platform/registry.h"

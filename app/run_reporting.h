@@ -1,7 +1,7 @@
 #pragma once
 #include <memory>
 
-#include "app/benchmark_session.h"
+#include "scenarios/benchmark_session.h"
 #include "scenarios/series_observer.h"
 
 // The reporter of this run as its options ask: progress on a terminal, why a series stopped,

@@ -1,7 +1,7 @@
 #include "app/session_driver.h"
 
-#include "platform/format_text.h"
 #include "platform/console.h"
+#include "platform/format_text.h"
 #include "platform/hresult_error.h"
 
 void SelectAmdAdapter(BenchmarkSession& session) {

@@ -1,6 +1,6 @@
 #pragma once
-#include "app/benchmark_session.h"
 #include "app/session_environment.h"
+#include "scenarios/benchmark_session.h"
 
 // Runs the whole benchmark on `session`; returns the exit code 0. Errors before crash reporting
 // starts (and failed text conversions of the user and driver steps) leave it as hresult_error.

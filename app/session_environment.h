@@ -1,9 +1,11 @@
 #pragma once
 #include <string>
 
-#include "app/benchmark_session.h"
 #include "platform/graphics.h"
+#include "scenarios/benchmark_session.h"
 #include "scenarios/codec_profile.h"
+
+class SeriesHost;
 
 // What a benchmark session calls outside its own steps; tests replace it with a recording fake.
 class SessionEnvironment {
@@ -23,3 +25,7 @@ class SessionEnvironment {
 
 // The real steps of this program.
 SessionEnvironment& ProductionEnvironment();
+
+// The series host of this program: the process-wide runtime loader, the system clock and the
+// executable's folder.
+SeriesHost& ProductionSeriesHost();

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string>
 
-#include "platform/format_text.h"
 #include "fuzz/fuzz_check.h"
+#include "platform/format_text.h"
 #include "platform/utf.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "app/benchmark_session.h"
-#include "platform/clock.h"
 #include "amf/clip_scenario.h"
+#include "platform/clock.h"
+#include "scenarios/benchmark_session.h"
 
 inline constexpr std::size_t kMaxPathChars = 259;
 

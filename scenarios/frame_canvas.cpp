@@ -7,7 +7,6 @@
 #include <iterator>
 #include <string_view>
 
-#include "amf/factory_helper.h"
 #include "platform/hresult_error.h"
 
 namespace {
@@ -141,9 +140,9 @@ void DrawFrame(BenchmarkSession& session, const std::wstring& text, double avera
   check_hresult(target->EndDraw());
 }
 
-void RenderFrame(BenchmarkSession& session, const ClipScenario& scenario, std::uint32_t frameIndex,
-                 std::uint32_t totalFrames, std::uint32_t windowCount, std::uint32_t latencySum,
-                 ChartPoints& points) {
+void RenderFrame(BenchmarkSession& session, amf::amf_uint64 runtimeVersion, const ClipScenario& scenario,
+                 std::uint32_t frameIndex, std::uint32_t totalFrames, std::uint32_t windowCount,
+                 std::uint32_t latencySum, ChartPoints& points) {
   // The adapter name array is not trusted to hold its terminator.
   const wchar_t* description = session.AdapterDescription.Description;
   constexpr std::size_t kDescriptionLength = std::size(DXGI_ADAPTER_DESC1{}.Description);
@@ -153,8 +152,8 @@ void RenderFrame(BenchmarkSession& session, const ClipScenario& scenario, std::u
     terminated[kDescriptionLength] = L'\0';
     description = terminated;
   }
-  const OverlayText overlay = ComposeOverlayText(g_AMFFactory().RuntimeVersion(), description, scenario,
-                                                 frameIndex, windowCount, latencySum);
+  const OverlayText overlay = ComposeOverlayText(runtimeVersion, description, scenario, frameIndex,
+                                                 windowCount, latencySum);
   DrawFrame(session, overlay.Text, overlay.Average.value_or(0.0), frameIndex, totalFrames, points);
 }
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "amf/api/result.h"
-#include "app/benchmark_session.h"
 #include "amf/clip_scenario.h"
+#include "scenarios/benchmark_session.h"
 
 // A point of the encoding-time chart: x relative to the chart's left edge, y absolute.
 struct ChartPoint {
@@ -60,9 +60,9 @@ void DrawFrame(BenchmarkSession& session, const std::wstring& text, double avera
                std::uint32_t frameIndex, std::uint32_t totalFrames, ChartPoints& points);
 
 // ComposeOverlayText with the loaded runtime's version and the session's adapter, then DrawFrame.
-void RenderFrame(BenchmarkSession& session, const ClipScenario& scenario, std::uint32_t frameIndex,
-                 std::uint32_t totalFrames, std::uint32_t windowCount, std::uint32_t latencySum,
-                 ChartPoints& points);
+void RenderFrame(BenchmarkSession& session, amf::amf_uint64 runtimeVersion, const ClipScenario& scenario,
+                 std::uint32_t frameIndex, std::uint32_t totalFrames, std::uint32_t windowCount,
+                 std::uint32_t latencySum, ChartPoints& points);
 
 // Releases TextFormat, BlackBrush, KhakiBrush, TomatoBrush, RenderTarget and FrameTexture, in
 // that order.

@@ -1,7 +1,7 @@
 #include "scenarios/results_table.h"
 
-#include "platform/format_text.h"
 #include "platform/console.h"
+#include "platform/format_text.h"
 
 void AppendResultsTable(BenchmarkSession& session, const std::vector<ClipResult>& results) {
   for (const ClipResult& result : results) {

@@ -2,8 +2,8 @@
 #include <string>
 #include <vector>
 
-#include "app/benchmark_session.h"
 #include "amf/clip_scenario.h"
+#include "scenarios/benchmark_session.h"
 
 // The row of a finished clip: "%.2f" of its average encoding time, or "FAIL".
 struct ClipResult {

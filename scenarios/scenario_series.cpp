@@ -4,15 +4,15 @@
 #include "amf/api/encoder_properties.h"
 #include "amf/encode_pump.h"
 #include "amf/factory_helper.h"
-#include "platform/format_text.h"
 #include "amf/surface_pool.h"
 #include "platform/console.h"
+#include "platform/format_text.h"
+#include "platform/hresult_error.h"
+#include "platform/utf.h"
 #include "scenarios/clip_files.h"
 #include "scenarios/frame_canvas.h"
 #include "scenarios/results_table.h"
 #include "scenarios/scenario_matrix.h"
-#include "platform/hresult_error.h"
-#include "platform/utf.h"
 
 double ClipAverage(const std::vector<double>& samples) {
   const std::size_t n = samples.size();
@@ -34,13 +34,18 @@ namespace {
 
 class ClipHost final : public EncodeLoopHost {
  public:
-  ClipHost(BenchmarkSession& session, const ClipScenario& scenario, const std::wstring& clipPath,
-           SeriesObserver* observer)
-      : session_(session), scenario_(scenario), clipPath_(clipPath), observer_(observer) {}
+  ClipHost(BenchmarkSession& session, amf::amf_uint64 runtimeVersion, const ClipScenario& scenario,
+           const std::wstring& clipPath, SeriesObserver* observer)
+      : session_(session),
+        runtimeVersion_(runtimeVersion),
+        scenario_(scenario),
+        clipPath_(clipPath),
+        observer_(observer) {}
 
   void RenderFrame(std::uint32_t frameIndex, std::uint32_t frameCount, std::uint32_t windowCount,
                    std::uint32_t latencySum) override {
-    ::RenderFrame(session_, scenario_, frameIndex, frameCount, windowCount, latencySum, points_);
+    ::RenderFrame(session_, runtimeVersion_, scenario_, frameIndex, frameCount, windowCount, latencySum,
+                  points_);
     if (observer_ != nullptr) observer_->FrameDrawn(frameIndex, frameCount, windowCount, latencySum);
   }
   void CopyFrameToSlot(ID3D11Texture2D* slotTexture) override {
@@ -52,6 +57,7 @@ class ClipHost final : public EncodeLoopHost {
 
  private:
   BenchmarkSession& session_;
+  const amf::amf_uint64 runtimeVersion_;
   const ClipScenario& scenario_;
   const std::wstring& clipPath_;
   SeriesObserver* observer_;
@@ -123,7 +129,7 @@ void RunClip(BenchmarkSession& session, const CodecProfile& profile, SeriesHost&
 
   EncodeLoopState state;
   {
-    ClipHost clipHost(session, row, clipPath, observer);
+    ClipHost clipHost(session, version, row, clipPath, observer);
     RunEncodeLoop(encoder.GetPtr(), pool, row, profile.Properties, state, clipHost, clock);
   }
   record.Timing = SummariseFrames(state.Frames, row, StreamBytes(state.OutputChunks));

@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "amf/api/interfaces.h"
-#include "app/benchmark_session.h"
-#include "platform/clock.h"
 #include "amf/clip_scenario.h"
+#include "platform/clock.h"
+#include "scenarios/benchmark_session.h"
 #include "scenarios/codec_profile.h"
 #include "scenarios/series_observer.h"
 
-// What a series needs besides the session; the program's own is ProductionSeriesHost().
+// What a series needs besides the session; the program's own is app/'s ProductionSeriesHost().
 class SeriesHost {
  public:
   virtual ~SeriesHost() = default;
@@ -27,8 +27,6 @@ class SeriesHost {
   // Where the clip files go.
   virtual std::wstring OutputDirectory() = 0;
 };
-
-SeriesHost& ProductionSeriesHost();
 
 // Mean of the later half of the samples (index n/2 to n-1); 0 with fewer than two.
 double ClipAverage(const std::vector<double>& samples);

@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <cwchar>
 
-#include "app/benchmark_session.h"
 #include "platform/drawing/cairo_drawing.h"
 #include "platform/graphics.h"
+#include "scenarios/benchmark_session.h"
 #include "scenarios/frame_canvas.h"
 
 namespace {
@@ -38,7 +38,7 @@ struct Clip {
       frame = 0;
       points.clear();
     }
-    RenderFrame(session, scenario, frame, total, window, sum, points);
+    RenderFrame(session, 0, scenario, frame, total, window, sum, points);
     session.DeviceContext->CopyResource(slot.get(), session.FrameTexture.get());
     window = window < 32 ? window + 1 : 32;
     sum = window * (4 + (frame * 7919u) % 13);

@@ -11,10 +11,10 @@
 #include "amf/encode_pump.h"
 #include "amf/frame_timing.h"
 #include "amf/surface_pool.h"
-#include "app/benchmark_session.h"
 #include "platform/console.h"
 #include "platform/graphics.h"
 #include "report/progress_line.h"
+#include "scenarios/benchmark_session.h"
 #include "scenarios/codec_profile.h"
 #include "tests/fakes/fake_amf.h"
 

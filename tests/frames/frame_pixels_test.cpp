@@ -66,7 +66,7 @@ TEST_F(FrameCanvasTest, FailuresAreRaisedWithTheirCode) {
 TEST_F(FrameCanvasTest, FirstFrameIsBlackWithKhakiTextAndThreeTomatoLines) {
   CreateFrameCanvas(session_, 640, 360);
   ChartPoints points;
-  RenderFrame(session_, {640, 360, 260, 1, 30}, 0, 7800, 0, 0, points);
+  RenderFrame(session_, 0, {640, 360, 260, 1, 30}, 0, 7800, 0, 0, points);
   ASSERT_EQ(points.size(), 1u);
   ID3D11Texture2D* frame = session_.FrameTexture.get();
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/benchmark_session.h"
 #include "platform/drawing/cairo_drawing.h"
 #include "platform/graphics.h"
+#include "scenarios/benchmark_session.h"
 
 // A session with the CPU device and the Cairo, fontconfig and libpng factories, as the benchmark
 // session leaves it before the first clip.

@@ -54,8 +54,8 @@ class PngImagingTest : public ::testing::Test {
   com_ptr<IWICBitmap> FrameBitmap(std::uint32_t width, std::uint32_t height) {
     CreateFrameCanvas(session_, width, height);
     ChartPoints points;
-    RenderFrame(session_, {width, height, 60, 1, 30}, 0, 1800, 0, 0, points);
-    RenderFrame(session_, {width, height, 60, 1, 30}, 900, 1800, 4, 30, points);
+    RenderFrame(session_, 0, {width, height, 60, 1, 30}, 0, 1800, 0, 0, points);
+    RenderFrame(session_, 0, {width, height, 60, 1, 30}, 900, 1800, 4, 30, points);
     ID3D11Texture2D* texture = session_.FrameTexture.get();
     for (std::uint32_t y = 0; y < height; ++y)
       for (std::uint32_t x = 0; x < width; ++x)

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "tests/fakes/raised_code.h"
 #include "amf/encode_pump.h"
 #include "amf/surface_pool.h"
-#include "app/benchmark_session.h"
 #include "platform/graphics.h"
 #include "platform/hresult_error.h"
+#include "scenarios/benchmark_session.h"
 #include "scenarios/codec_profile.h"
 #include "tests/fakes/fake_amf.h"
+#include "tests/fakes/raised_code.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/format_text.h"
 #include "platform/console.h"
 #include "platform/drawing/cairo_drawing.h"
+#include "platform/format_text.h"
 #include "platform/graphics.h"
 #include "scenarios/codec_profile.h"
 #include "scenarios/scenario_series.h"

@@ -1,5 +1,6 @@
 #include "amf/factory_helper.h"
 #include "app/crash_reporting.h"
+#include "app/session_environment.h"
 #include "platform/debug_output.h"
 #include "platform/module_path.h"
 #include "scenarios/scenario_matrix.h"
