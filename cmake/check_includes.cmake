@@ -28,8 +28,8 @@ endfunction()
 
 set(faults "")
 foreach(folder ${folders})
-  file(GLOB_RECURSE files RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/${folder}/*.h ${SOURCE_DIR}/${folder}/*.cpp
-    ${SOURCE_DIR}/${folder}/*.h.in)
+  file(GLOB_RECURSE files RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/${folder}/*.h
+    ${SOURCE_DIR}/${folder}/*.cpp ${SOURCE_DIR}/${folder}/*.h.in)
   foreach(file ${files})
     folder_of(${file} own)
     if(NOT own STREQUAL folder)

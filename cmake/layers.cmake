@@ -14,8 +14,8 @@ function(corvantis_folder folder)
   set_property(GLOBAL APPEND PROPERTY CORVANTIS_FOLDER_TARGETS ${arg_TARGETS})
 endfunction()
 
-corvantis_folder(platform TARGETS corvantis_platform corvantis_debug_output corvantis_va corvantis_signal_stack
-  corvantis_throw_events)
+corvantis_folder(platform TARGETS corvantis_platform corvantis_debug_output corvantis_va
+  corvantis_signal_stack corvantis_throw_events)
 corvantis_folder(platform/drawing TARGETS corvantis_drawing USES platform)
 corvantis_folder(platform/http TARGETS corvantis_http USES platform)
 corvantis_folder(amf/api TARGETS corvantis_amf_api)
@@ -68,10 +68,11 @@ function(corvantis_check_layers)
     endif()
     get_property(folder GLOBAL PROPERTY CORVANTIS_FOLDER_OF_${target})
     get_target_property(links ${target} LINK_LIBRARIES)
-    foreach(link ${links})
+    get_target_property(interface_links ${target} INTERFACE_LINK_LIBRARIES)
+    foreach(link ${links} ${interface_links})
       get_property(below GLOBAL PROPERTY CORVANTIS_FOLDER_OF_${link})
       if(below AND NOT below STREQUAL folder AND NOT below IN_LIST reach_${folder})
-        message(FATAL_ERROR "${target} (${folder}/) links ${link} (${below}/), which it may not use")
+        message(FATAL_ERROR "${target} (${folder}/) may not link ${link} (${below}/)")
       endif()
     endforeach()
   endforeach()
@@ -80,4 +81,13 @@ function(corvantis_check_layers)
     COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${CMAKE_SOURCE_DIR} -DRULES=${CMAKE_BINARY_DIR}/layers.txt
       -P ${CMAKE_SOURCE_DIR}/cmake/check_includes.cmake
     VERBATIM)
+  if(CORVANTIS_TESTS)
+    # A check that let everything through would stay silent: it must name a planted back-include.
+    set(planted ${CMAKE_BINARY_DIR}/layers-planted)
+    file(WRITE ${planted}/scenarios/planted.h "#pragma once\n#include \"app/usage.h\"\n")
+    add_test(NAME layers.NamesAnIncludeThatRunsBackUp COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${planted}
+      -DRULES=${CMAKE_BINARY_DIR}/layers.txt -P ${CMAKE_SOURCE_DIR}/cmake/check_includes.cmake)
+    set_tests_properties(layers.NamesAnIncludeThatRunsBackUp PROPERTIES
+      PASS_REGULAR_EXPRESSION "scenarios/planted.h includes app/usage.h: scenarios/ may not use app/")
+  endif()
 endfunction()
