@@ -11,7 +11,6 @@ class Ring {
   explicit Ring(std::size_t capacity) : items_(capacity) {}
 
   std::size_t Size() const { return size_; }
-  std::size_t Capacity() const { return items_.size(); }
   bool Empty() const { return size_ == 0; }
   bool Full() const { return size_ == items_.size(); }
 

@@ -78,7 +78,7 @@ void WriteMiniDumpInDirectory(const std::wstring& directory, PtraceConnection& t
         if (const auto context = ReadExceptionContext(target, threadId, event)) {
           ProcessSnapshot withException = snapshot;
           SetException(withException, threadId, event.Record, *context, event.Signal);
-          WriteMinidump(withException, target.Memory(), type, sink);
+          WriteSnapshotAsMinidump(withException, target.Memory(), type, sink);
           written = true;
         }
       } catch (...) {
@@ -86,7 +86,7 @@ void WriteMiniDumpInDirectory(const std::wstring& directory, PtraceConnection& t
         sink.Truncate();
       }
     }
-    if (!written) WriteMinidump(snapshot, target.Memory(), type, sink);
+    if (!written) WriteSnapshotAsMinidump(snapshot, target.Memory(), type, sink);
   } catch (...) {
     // What was written keeps the name, as a failed write leaves its file.
     TakeName(temporary, path);

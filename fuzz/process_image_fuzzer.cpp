@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   snapshot.Threads.push_back(thread);
   snapshot.RawStreams.push_back({LinuxMapsStream, std::string(maps)});
   StringSink sink;
-  WriteMinidump(snapshot, memory, 0x1826, sink);
+  WriteSnapshotAsMinidump(snapshot, memory, 0x1826, sink);
   FUZZ_CHECK(sink.Bytes().compare(0, 4, "MDMP") == 0);
   return 0;
 }

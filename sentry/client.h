@@ -57,7 +57,6 @@ class Client {
 
   // False when a usable DSN was given but sending could not be set up.
   bool started() const { return started_; }
-  bool catchesCrashes() const { return crash_ != nullptr; }
   // Adds the client facts and the scope and queues the event; returns its id.
   Uuid Capture(Json event);
   // Keeps the crash handler's copy of the scope current.

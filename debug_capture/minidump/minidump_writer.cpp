@@ -20,8 +20,8 @@ constexpr std::uint32_t kFixedStreams = 9;
 
 }  // namespace
 
-void WriteMinidump(const ProcessSnapshot& snapshot, TargetMemory& memory, std::uint32_t dumpType,
-                   ByteSink& sink) {
+void WriteSnapshotAsMinidump(const ProcessSnapshot& snapshot, TargetMemory& memory,
+                             std::uint32_t dumpType, ByteSink& sink) {
   MinidumpFileWriter writer(sink,
                             kFixedStreams + static_cast<std::uint32_t>(snapshot.RawStreams.size()));
   WriteSystemInfoStream(writer, snapshot.System);

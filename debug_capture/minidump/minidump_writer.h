@@ -12,7 +12,7 @@ namespace corvantis::minidump {
 // `dumpType` (MINIDUMP_TYPE bits) adds all dumpable memory (0x2), open descriptors as handles
 // (0x4), region information (0x800) and thread times (0x1000). Memory is read from `memory` as it
 // is written. Raises hresult_error when the sink fails; the header is written last.
-void WriteMinidump(const ProcessSnapshot& snapshot, TargetMemory& memory, std::uint32_t dumpType,
-                   ByteSink& sink);
+void WriteSnapshotAsMinidump(const ProcessSnapshot& snapshot, TargetMemory& memory,
+                             std::uint32_t dumpType, ByteSink& sink);
 
 }  // namespace corvantis::minidump

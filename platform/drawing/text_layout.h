@@ -109,8 +109,6 @@ class CairoTextFormat final : public RefCounted<IDWriteTextFormat> {
   void Layout(const wchar_t* text, std::uint32_t length, const D2D1_RECT_F& layout,
               TextLines& lines);
 
-  float Ascent() const { return ascent_; }
-  float LineHeight() const { return lineHeight_; }
 
  private:
   struct Glyph {

@@ -84,14 +84,14 @@ std::optional<std::string> ProcessMinidumpSource::Write(const CrashRequest& requ
     minidump::SetException(withException, request.tid, event.Record, *context, request.signal);
     try {
       minidump::StringSink sink;
-      minidump::WriteMinidump(withException, target.Memory(), kDumpType, sink);
+      minidump::WriteSnapshotAsMinidump(withException, target.Memory(), kDumpType, sink);
       return sink.Bytes();
     } catch (...) {
       // Written again without the exception below.
     }
   }
   minidump::StringSink sink;
-  minidump::WriteMinidump(snapshot, target.Memory(), kDumpType, sink);
+  minidump::WriteSnapshotAsMinidump(snapshot, target.Memory(), kDumpType, sink);
   return sink.Bytes();
 }
 

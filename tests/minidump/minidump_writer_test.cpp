@@ -99,7 +99,7 @@ struct Fixture {
 
   MinidumpReader Write(std::uint32_t dumpType) {
     StringSink sink;
-    WriteMinidump(snapshot, memory, dumpType, sink);
+    WriteSnapshotAsMinidump(snapshot, memory, dumpType, sink);
     return MinidumpReader(sink.Bytes());
   }
 };
@@ -357,7 +357,7 @@ TEST(MinidumpWriter, ASinkFailureRaisesAndNeverLeavesAValidHeader) {
   for (const int failFrom : {1, 5, 12, 30}) {
     Fixture fixture;
     FailingSink sink(failFrom);
-    EXPECT_EQ(RaisedCode([&] { WriteMinidump(fixture.snapshot, fixture.memory, 0x2, sink); }),
+    EXPECT_EQ(RaisedCode([&] { WriteSnapshotAsMinidump(fixture.snapshot, fixture.memory, 0x2, sink); }),
               0x80070070u);
     const std::string& bytes = sink.inner.Bytes();
     EXPECT_TRUE(bytes.size() < 4 || bytes.substr(0, 4) != "MDMP") << "failing at " << failFrom;
