@@ -188,7 +188,7 @@ class Relay {
     const std::vector<std::wstring> parts{executableName_, FormatText(L"%d", static_cast<int>(parent_)),
                                           L"DebugException", FormatText(L"%d", static_cast<int>(dumpCounter_++)),
                                           codeText};
-    if (writeDump_) writeDump_(parent_, target_, tid, data, parts, dumpType_);
+    if (writeDump_) writeDump_({target_, tid, data, parts, dumpType_});
   }
 
   ParentProcessDebug& debugger_;

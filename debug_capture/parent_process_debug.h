@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "debug_capture/write_minidump.h"
 #include "platform/debug_event.h"
 #include "platform/ptrace_connection.h"
 
 // The text of /proc/<pid>/maps of the process being described; nothing when unreadable.
 using MapsReader = std::function<std::optional<std::string>()>;
 
-// Writes one dump: process id, the held process, thread id, event, file-name parts, dump type.
-using MiniDumpWriter = std::function<void(pid_t, PtraceConnection&, pid_t, const DebugEventData&,
-                                          const std::vector<std::wstring>&, std::int32_t)>;
+// Writes one dump of the held parent; WriteMiniDump in production.
+using MiniDumpWriter = std::function<void(const MiniDumpRequest&)>;
 
 // The debugger of the child role: attaches to the parent, relays its debug strings and
 // describes its exceptions through `Output`.

@@ -9,7 +9,6 @@
 
 #include "debug_capture/minidump/byte_sink.h"
 #include "debug_capture/minidump/minidump_writer.h"
-#include "debug_capture/minidump/process_reader.h"
 #include "platform/hresult_error.h"
 #include "platform/module_path.h"
 #include "platform/utf.h"
@@ -61,32 +60,14 @@ std::wstring MiniDumpPath(const std::wstring& directory, const std::vector<std::
   return path;
 }
 
-void WriteMiniDumpInDirectory(const std::wstring& directory, PtraceConnection& target,
-                              pid_t threadId, const DebugEventData& event,
-                              const std::vector<std::wstring>& nameParts, std::int32_t dumpType) {
-  const std::string path = WideToUtf8Lossy(MiniDumpPath(directory, nameParts));
+void WriteMiniDumpInDirectory(const std::wstring& directory, const MiniDumpRequest& request) {
+  const std::string path = WideToUtf8Lossy(MiniDumpPath(directory, request.NameParts));
   std::string temporary;
   FileSink sink(CreateTemporaryBeside(path, temporary));
-
-  const auto type = static_cast<std::uint32_t>(dumpType);
-  target.StopAll();  // a thread left running would be missing from the dump
+  request.Target.StopAll();  // a thread left running would be missing from the dump
   try {
-    const ProcessSnapshot snapshot = ReadProcessSnapshot(target);
-    bool written = false;
-    if (threadId != 0) {
-      try {
-        if (const auto context = ReadExceptionContext(target, threadId, event)) {
-          ProcessSnapshot withException = snapshot;
-          SetException(withException, threadId, event.Record, *context, event.Signal);
-          WriteSnapshotAsMinidump(withException, target.Memory(), type, sink);
-          written = true;
-        }
-      } catch (...) {
-        // Whatever failed, the dump is still written without the exception.
-        sink.Truncate();
-      }
-    }
-    if (!written) WriteSnapshotAsMinidump(snapshot, target.Memory(), type, sink);
+    WriteProcessAsMinidump(request.Target, request.ThreadId, request.Event,
+                           static_cast<std::uint32_t>(request.DumpType), sink);
   } catch (...) {
     // What was written keeps the name, as a failed write leaves its file.
     TakeName(temporary, path);
@@ -95,7 +76,6 @@ void WriteMiniDumpInDirectory(const std::wstring& directory, PtraceConnection& t
   TakeName(temporary, path);
 }
 
-void WriteMiniDump(pid_t, PtraceConnection& target, pid_t threadId, const DebugEventData& event,
-                   const std::vector<std::wstring>& nameParts, std::int32_t dumpType) {
-  WriteMiniDumpInDirectory(GetExecutableDirectory(), target, threadId, event, nameParts, dumpType);
+void WriteMiniDump(const MiniDumpRequest& request) {
+  WriteMiniDumpInDirectory(GetExecutableDirectory(), request);
 }

@@ -14,6 +14,8 @@ class ByteSink {
   virtual ~ByteSink() = default;
   // Writes all of `bytes` at `offset` from the start; raises hresult_error on failure.
   virtual void WriteAt(std::uint64_t offset, std::span<const std::byte> bytes) = 0;
+  // Cuts the sink back to nothing, for writing a dump again from the start.
+  virtual void Truncate() = 0;
 };
 
 // A file opened for writing; owns the descriptor.
@@ -21,8 +23,7 @@ class FileSink final : public ByteSink {
  public:
   explicit FileSink(unique_fd file) : file_(std::move(file)) {}
   void WriteAt(std::uint64_t offset, std::span<const std::byte> bytes) override;
-  // Cuts the file back to nothing, for writing a dump again from the start.
-  void Truncate();
+  void Truncate() override;
 
  private:
   unique_fd file_;
@@ -32,6 +33,7 @@ class FileSink final : public ByteSink {
 class StringSink final : public ByteSink {
  public:
   void WriteAt(std::uint64_t offset, std::span<const std::byte> bytes) override;
+  void Truncate() override { bytes_.clear(); }
   const std::string& Bytes() const { return bytes_; }
 
  private:

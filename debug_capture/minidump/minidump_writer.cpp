@@ -7,6 +7,7 @@
 #include "debug_capture/minidump/memory_list_stream.h"
 #include "debug_capture/minidump/minidump_file_writer.h"
 #include "debug_capture/minidump/module_list_stream.h"
+#include "debug_capture/minidump/process_reader.h"
 #include "debug_capture/minidump/system_info_stream.h"
 #include "debug_capture/minidump/thread_info_stream.h"
 #include "debug_capture/minidump/thread_list_stream.h"
@@ -35,6 +36,26 @@ void WriteSnapshotAsMinidump(const ProcessSnapshot& snapshot, TargetMemory& memo
   WriteMemoryListStream(writer, stacks);
   if (dumpType & MiniDumpWithFullMemory) WriteMemory64ListStream(writer, snapshot.Mappings, memory);
   writer.Finish(snapshot.TimeDateStamp, dumpType);
+}
+
+void WriteProcessAsMinidump(PtraceConnection& target, pid_t threadId, const DebugEventData& event,
+                            std::uint32_t dumpType, ByteSink& sink) {
+  const ProcessSnapshot snapshot = ReadProcessSnapshot(target);
+  if (threadId != 0) {
+    try {
+      // The thread as it was at the fault, not as it now waits in a signal handler.
+      if (const auto context = ReadExceptionContext(target, threadId, event)) {
+        ProcessSnapshot withException = snapshot;
+        SetException(withException, threadId, event.Record, *context, event.Signal);
+        WriteSnapshotAsMinidump(withException, target.Memory(), dumpType, sink);
+        return;
+      }
+    } catch (...) {
+      // Whatever failed, the dump is still written without the exception.
+      sink.Truncate();
+    }
+  }
+  WriteSnapshotAsMinidump(snapshot, target.Memory(), dumpType, sink);
 }
 
 }  // namespace corvantis::minidump

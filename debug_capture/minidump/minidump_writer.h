@@ -1,9 +1,12 @@
 #pragma once
+#include <sys/types.h>
+
 #include <cstdint>
 
 #include "debug_capture/minidump/byte_sink.h"
-#include "platform/ptrace_connection.h"
 #include "debug_capture/minidump/process_snapshot.h"
+#include "platform/debug_event.h"
+#include "platform/ptrace_connection.h"
 
 namespace corvantis::minidump {
 
@@ -14,5 +17,12 @@ namespace corvantis::minidump {
 // is written. Raises hresult_error when the sink fails; the header is written last.
 void WriteSnapshotAsMinidump(const ProcessSnapshot& snapshot, TargetMemory& memory,
                              std::uint32_t dumpType, ByteSink& sink);
+
+// Writes a minidump of the process that `target` holds stopped to `sink`, with the exception of
+// `event` on thread `threadId` (0: no exception) when that thread's context at it can be read.
+// Whatever fails in that attempt, the sink is cut back and the dump written without the
+// exception. Raises hresult_error when that second write fails.
+void WriteProcessAsMinidump(PtraceConnection& target, pid_t threadId, const DebugEventData& event,
+                            std::uint32_t dumpType, ByteSink& sink);
 
 }  // namespace corvantis::minidump

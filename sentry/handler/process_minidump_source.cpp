@@ -5,7 +5,6 @@
 
 #include "debug_capture/minidump/byte_sink.h"
 #include "debug_capture/minidump/minidump_writer.h"
-#include "debug_capture/minidump/process_reader.h"
 #include "platform/fault_debug_event.h"
 #include "platform/ptrace_connection_linux.h"
 
@@ -77,21 +76,9 @@ std::optional<std::string> ProcessMinidumpSource::Write(const CrashRequest& requ
   DebugEventData event{};
   event.Record = FaultExceptionRecord(request.signal, request.info, request.context);
   event.ContextAddress = request.contextAddress;
-  const minidump::ProcessSnapshot snapshot = minidump::ReadProcessSnapshot(target);
-  // The crashing thread as it was at the fault, not as it waits in the signal handler.
-  if (const auto context = minidump::ReadExceptionContext(target, request.tid, event)) {
-    minidump::ProcessSnapshot withException = snapshot;
-    minidump::SetException(withException, request.tid, event.Record, *context, request.signal);
-    try {
-      minidump::StringSink sink;
-      minidump::WriteSnapshotAsMinidump(withException, target.Memory(), kDumpType, sink);
-      return sink.Bytes();
-    } catch (...) {
-      // Written again without the exception below.
-    }
-  }
+  event.Signal = request.signal;
   minidump::StringSink sink;
-  minidump::WriteSnapshotAsMinidump(snapshot, target.Memory(), kDumpType, sink);
+  minidump::WriteProcessAsMinidump(target, request.tid, event, kDumpType, sink);
   return sink.Bytes();
 }
 

@@ -114,12 +114,11 @@ Relayed RunRelay(ScriptedConnection& connection, int disableDebugOutput, int eve
   debugger.DisableDebugOutput = disableDebugOutput;
   debugger.Output = [&relayed](const wchar_t* text) { relayed.Lines.emplace_back(text); };
   debugger.ExceptionFilter = DefaultExceptionFilter;
-  const MiniDumpWriter writeDump = [&](pid_t pid, PtraceConnection&, pid_t tid, const DebugEventData& event,
-                                       const std::vector<std::wstring>& parts, std::int32_t dumpType) {
-    EXPECT_EQ(pid, kParent);
-    EXPECT_EQ(dumpType, 0x1826);
+  const MiniDumpWriter writeDump = [&](const MiniDumpRequest& request) {
+    EXPECT_EQ(&request.Target, &connection);
+    EXPECT_EQ(request.DumpType, 0x1826);
     if (failingDump) throw hresult_error(E_FAIL);
-    relayed.Dumps.push_back({tid, parts, event.Record.ExceptionInformation[1]});
+    relayed.Dumps.push_back({request.ThreadId, request.NameParts, request.Event.Record.ExceptionInformation[1]});
   };
   debugger.Run(connection, connection.Image, kParent, 0x1826, eventFd, writeDump);
   return relayed;

@@ -161,8 +161,8 @@ class LiveDump : public ::testing::Test {
   // Writes the dump of the fault and returns the file's path.
   fs::path Dump(const Fault& fault, std::int32_t dumpType, const wchar_t* counter = L"0") const {
     const auto parts = Parts(fault.ProcessId, counter, L"0xC0000005");
-    WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()), fault.Target, fault.ThreadId,
-                             fault.Event, parts, dumpType);
+    WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()),
+                             {fault.Target, fault.ThreadId, fault.Event, parts, dumpType});
     return directory_ / WideToUtf8Lossy(MiniDumpPath(L"", parts).substr(1));
   }
 
@@ -290,8 +290,8 @@ TEST_F(LiveDump, TheBenchmarksDumpAtARaisedErrorOpensInLldbWithEveryThread) {
   HoldAtDebugEvent(pid, EXCEPTION_RO_ORIGINATEERROR, "", [] {}, [&](const Fault& fault) {
     const std::vector<std::wstring> parts = {L"corvantis", std::to_wstring(pid), L"DebugException",
                                              L"0", L"0x80070050"};
-    WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()), fault.Target, fault.ThreadId,
-                             fault.Event, parts, 0);
+    WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()),
+                             {fault.Target, fault.ThreadId, fault.Event, parts, 0});
     path = directory_ / WideToUtf8Lossy(MiniDumpPath(L"", parts).substr(1));
     raising = fault.ThreadId;
     threads = fault.Threads;
@@ -329,8 +329,8 @@ TEST_F(LiveDump, ReplacesAnExistingFileAndFallsBackWithoutTheException) {
     EXPECT_EQ(path.filename().string().substr(path.filename().string().size() - 15),
               "-0x80070005.dmp");
     std::ofstream(path) << std::string(1 << 20, 'x');
-    WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()), fault.Target, fault.ThreadId,
-                             fault.Event, parts, 0);
+    WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()),
+                             {fault.Target, fault.ThreadId, fault.Event, parts, 0});
     const MinidumpReader replaced(ReadFile(path));
     EXPECT_EQ(replaced.Header().Signature, MINIDUMP_SIGNATURE);
     EXPECT_EQ(ReadFile(path).find(std::string(64, 'x')), std::string::npos) << "nothing old left";
@@ -340,8 +340,8 @@ TEST_F(LiveDump, ReplacesAnExistingFileAndFallsBackWithoutTheException) {
     std::ofstream(victim) << "keep";
     fs::remove(path);
     fs::create_symlink(victim, path);
-    WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()), fault.Target, fault.ThreadId,
-                             fault.Event, parts, 0);
+    WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()),
+                             {fault.Target, fault.ThreadId, fault.Event, parts, 0});
     EXPECT_FALSE(fs::is_symlink(path));
     EXPECT_EQ(ReadFile(victim), "keep");
     EXPECT_TRUE(MinidumpReader(ReadFile(path)).Stream(ExceptionStream));
@@ -355,8 +355,9 @@ TEST_F(LiveDump, ReplacesAnExistingFileAndFallsBackWithoutTheException) {
     // exception is made (once only an hresult_error fell back): written without the exception.
     FailingRead failing(fault.Target, fault.Event.ContextAddress);
     for (PtraceConnection* target : {&fault.Target, static_cast<PtraceConnection*>(&failing)}) {
-      WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()), *target,
-                               target == &failing ? fault.ThreadId : 1, fault.Event, parts, 0);
+      WriteMiniDumpInDirectory(
+          Utf8ToWide(directory_.string()),
+          {*target, target == &failing ? fault.ThreadId : 1, fault.Event, parts, 0});
       const MinidumpReader fallback(ReadFile(path));
       EXPECT_EQ(fallback.Header().Signature, MINIDUMP_SIGNATURE);
       EXPECT_FALSE(fallback.Stream(ExceptionStream));
@@ -370,7 +371,7 @@ TEST_F(LiveDump, AFolderThatCannotTakeTheFileOrAPathTooLongRaisesBeforeWriting) 
   const DebugEventData event{};
   const std::wstring missing = Utf8ToWide((directory_ / "missing").string());
   EXPECT_EQ(RaisedCode([&] {
-              WriteMiniDumpInDirectory(missing, unattached, 1, event, {L"a", L"0"}, 0);
+              WriteMiniDumpInDirectory(missing, {unattached, 1, event, {L"a", L"0"}, 0});
             }),
             0x80070002u);  // ENOENT as ERROR_FILE_NOT_FOUND
   EXPECT_FALSE(fs::exists(directory_ / "missing"));
@@ -379,7 +380,7 @@ TEST_F(LiveDump, AFolderThatCannotTakeTheFileOrAPathTooLongRaisesBeforeWriting) 
   const std::wstring longest(259 - folder.size() - 1 - 4, L'n');
   EXPECT_EQ(MiniDumpPath(folder, {longest}).size(), 259u);
   EXPECT_EQ(RaisedCode([&] {
-              WriteMiniDumpInDirectory(folder, unattached, 1, event, {longest + L"n"}, 0);
+              WriteMiniDumpInDirectory(folder, {unattached, 1, event, {longest + L"n"}, 0});
             }),
             0x800700CEu);  // ERROR_FILENAME_EXCED_RANGE
   EXPECT_TRUE(fs::is_empty(directory_));

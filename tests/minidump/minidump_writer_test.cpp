@@ -346,6 +346,7 @@ class FailingSink final : public ByteSink {
     if (++writes_ >= failFrom_) throw hresult_error(MakeHResult(0x80070070));  // disk full
     inner.WriteAt(offset, bytes);
   }
+  void Truncate() override { inner.Truncate(); }
   StringSink inner;
 
  private:
