@@ -10,6 +10,7 @@
 #include <span>
 
 #include "debug_capture/child_command_line.h"
+#include "debug_capture/minidump/dump_file_name.h"
 #include "debug_capture/signal_exception.h"
 #include "debug_capture/text.h"
 #include "debug_capture/write_minidump.h"
@@ -185,9 +186,8 @@ class Relay {
     const MapsReader readMaps = [this] { return target_.ReadProcFile("maps"); };
     if (debugger_.DescribeException(memory_, readMaps, record, codeText) == 0) return;
     if (executableName_.empty()) executableName_ = FindFileName(GetExecutablePath());
-    const std::vector<std::wstring> parts{executableName_, FormatText(L"%d", static_cast<int>(parent_)),
-                                          L"DebugException", FormatText(L"%d", static_cast<int>(dumpCounter_++)),
-                                          codeText};
+    const auto parts =
+        corvantis::minidump::DebugExceptionDumpParts(executableName_, parent_, dumpCounter_++, codeText);
     if (writeDump_) writeDump_({target_, tid, data, parts, dumpType_});
   }
 

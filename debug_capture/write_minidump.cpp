@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "debug_capture/minidump/byte_sink.h"
+#include "debug_capture/minidump/dump_file_name.h"
 #include "debug_capture/minidump/minidump_writer.h"
 #include "platform/hresult_error.h"
 #include "platform/module_path.h"
@@ -50,11 +51,7 @@ void TakeName(const std::string& temporary, const std::string& path) {
 std::wstring MiniDumpPath(const std::wstring& directory, const std::vector<std::wstring>& nameParts) {
   std::wstring path = directory;
   if (path.empty() || path.back() != L'/') path += L'/';
-  for (std::size_t i = 0; i < nameParts.size(); ++i) {
-    if (i > 0) path += L'-';
-    path += nameParts[i];
-  }
-  path += L".dmp";
+  path += DumpFileName(nameParts);
   if (path.size() >= kMaxPath)
     throw hresult_error(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), L"dump path too long");
   return path;

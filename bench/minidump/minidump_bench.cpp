@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "debug_capture/minidump/dump_file_name.h"
 #include "debug_capture/write_minidump.h"
 #include "platform/ptrace_connection_linux.h"
 #include "platform/utf.h"
@@ -73,7 +74,7 @@ class HeldBenchmark {
                                              L"DebugException", L"0", L"0xE06D7363"};
     WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()),
                              {target_, pid_, event, parts, dumpType});
-    const fs::path path = directory_ / WideToUtf8Lossy(MiniDumpPath(L"", parts).substr(1));
+    const fs::path path = directory_ / WideToUtf8Lossy(corvantis::minidump::DumpFileName(parts));
     return fs::file_size(path);
   }
 

@@ -4,9 +4,11 @@
 #include <iterator>
 
 #include "debug_capture/minidump/byte_sink.h"
+#include "debug_capture/minidump/dump_file_name.h"
 #include "debug_capture/minidump/minidump_writer.h"
 #include "platform/fault_debug_event.h"
 #include "platform/ptrace_connection_linux.h"
+#include "platform/utf.h"
 
 namespace corvantis::sentry {
 namespace fs = std::filesystem;
@@ -43,13 +45,13 @@ pid_t TracerOf(pid_t pid) {
 
 std::optional<fs::path> NewestDebuggerDump(const fs::path& folder, const std::string& program,
                                            pid_t pid) {
-  const std::string prefix = program + "-" + std::to_string(pid) + "-DebugException-";
+  const std::wstring programName = Utf8ToWide(program);
   std::optional<fs::path> newest;
   fs::file_time_type newestTime{};
   std::error_code error;
   for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-    const std::string name = it->path().filename().string();
-    if (!name.starts_with(prefix) || !name.ends_with(".dmp")) continue;
+    const std::wstring name = Utf8ToWide(it->path().filename().string());
+    if (!minidump::IsDebugExceptionDumpOf(name, programName, pid)) continue;
     std::error_code timeError;
     const auto time = fs::last_write_time(it->path(), timeError);
     if (timeError) continue;

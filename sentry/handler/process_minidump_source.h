@@ -20,7 +20,7 @@ class ProcessMinidumpSource final : public MinidumpSource {
 // The TracerPid of /proc/<pid>/status; 0 when untraced or unknown.
 pid_t TracerOf(pid_t pid);
 
-// The newest "<program>-<pid>-DebugException-*.dmp" in `folder`, the debugger child's naming.
+// The newest of the debugger child's dumps of `program` and `pid` in `folder`.
 std::optional<std::filesystem::path> NewestDebuggerDump(const std::filesystem::path& folder,
                                                         const std::string& program, pid_t pid);
 

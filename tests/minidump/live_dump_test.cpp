@@ -20,6 +20,7 @@
 #include <stdexcept>
 
 #include "app/command_line.h"
+#include "debug_capture/minidump/dump_file_name.h"
 #include "debug_capture/write_minidump.h"
 #include "platform/ptrace_connection_linux.h"
 #include "platform/utf.h"
@@ -163,7 +164,7 @@ class LiveDump : public ::testing::Test {
     const auto parts = Parts(fault.ProcessId, counter, L"0xC0000005");
     WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()),
                              {fault.Target, fault.ThreadId, fault.Event, parts, dumpType});
-    return directory_ / WideToUtf8Lossy(MiniDumpPath(L"", parts).substr(1));
+    return directory_ / WideToUtf8Lossy(DumpFileName(parts));
   }
 
   fs::path directory_;
@@ -292,7 +293,7 @@ TEST_F(LiveDump, TheBenchmarksDumpAtARaisedErrorOpensInLldbWithEveryThread) {
                                              L"0", L"0x80070050"};
     WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()),
                              {fault.Target, fault.ThreadId, fault.Event, parts, 0});
-    path = directory_ / WideToUtf8Lossy(MiniDumpPath(L"", parts).substr(1));
+    path = directory_ / WideToUtf8Lossy(DumpFileName(parts));
     raising = fault.ThreadId;
     threads = fault.Threads;
   });
@@ -325,7 +326,7 @@ TEST_F(LiveDump, TheBenchmarksDumpAtARaisedErrorOpensInLldbWithEveryThread) {
 TEST_F(LiveDump, ReplacesAnExistingFileAndFallsBackWithoutTheException) {
   HoldCrasherAtFault([&](const Fault& fault) {
     const auto parts = Parts(fault.ProcessId, L"1", L"0x80070005");
-    const fs::path path = directory_ / WideToUtf8Lossy(MiniDumpPath(L"", parts).substr(1));
+    const fs::path path = directory_ / WideToUtf8Lossy(DumpFileName(parts));
     EXPECT_EQ(path.filename().string().substr(path.filename().string().size() - 15),
               "-0x80070005.dmp");
     std::ofstream(path) << std::string(1 << 20, 'x');

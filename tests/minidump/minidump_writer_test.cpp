@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <set>
 
+#include "debug_capture/minidump/dump_file_name.h"
 #include "debug_capture/minidump/exception_stream.h"
 #include "debug_capture/minidump/minidump_file_writer.h"
 #include "debug_capture/minidump/minidump_writer.h"
@@ -157,6 +158,18 @@ TEST(MinidumpFileWriter, RefusesThirtyTwoBitDataAfterDataBeyondFourGiB) {
   MinidumpFileWriter writer(sink, 1);
   writer.Allocate64(0x1'0000'0000ull);
   EXPECT_NE(RaisedCode([&] { writer.Allocate(16); }), 0u);
+}
+
+TEST(DumpFileName, TheCrashHandlerFindsExactlyTheNamesTheDebuggerChildWrites) {
+  const auto parts = DebugExceptionDumpParts(L"bench.exe", 4242, 0, L"0xC0000005");
+  const std::wstring name = DumpFileName(parts);
+  EXPECT_EQ(name, L"bench.exe-4242-DebugException-0-0xC0000005.dmp");
+  EXPECT_TRUE(IsDebugExceptionDumpOf(name, L"bench.exe", 4242));
+  EXPECT_EQ(DebugExceptionDumpParts(L"a", 1, 0x80000000u, L"c")[3], L"-2147483648") << "as %d prints it";
+  // Another process, another program, or not a dump.
+  EXPECT_FALSE(IsDebugExceptionDumpOf(name, L"bench.exe", 424));
+  EXPECT_FALSE(IsDebugExceptionDumpOf(name, L"bench", 4242));
+  EXPECT_FALSE(IsDebugExceptionDumpOf(name + L".tmp-0123456789abcdef", L"bench.exe", 4242));
 }
 
 TEST(MinidumpWriter, NormalDumpReadsBackStreamByStream) {
