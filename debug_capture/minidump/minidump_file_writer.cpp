@@ -17,20 +17,6 @@ std::uint64_t AlignUp(std::uint64_t value, std::size_t alignment) {
   return (value + alignment - 1) / alignment * alignment;
 }
 
-std::u16string ToUtf16(std::string_view utf8) {
-  std::u16string text;
-  for (const wchar_t c : Utf8ToWide(utf8)) {
-    const auto code = static_cast<std::uint32_t>(c);
-    if (code < 0x10000) {
-      text.push_back(static_cast<char16_t>(code));
-    } else {
-      text.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-      text.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
-    }
-  }
-  return text;
-}
-
 }  // namespace
 
 MinidumpFileWriter::MinidumpFileWriter(ByteSink& sink, std::uint32_t maxStreams)
@@ -66,7 +52,7 @@ MINIDUMP_LOCATION_DESCRIPTOR MinidumpFileWriter::WriteBlock(std::span<const std:
 }
 
 RVA MinidumpFileWriter::WriteString(std::string_view utf8) {
-  const std::u16string text = ToUtf16(utf8);
+  const std::u16string text = WideToUtf16(Utf8ToWide(utf8));
   const std::uint32_t length = static_cast<std::uint32_t>(text.size() * sizeof(char16_t));
   const RVA rva = Allocate(sizeof(std::uint32_t) + length + sizeof(char16_t), 4);
   WriteObject(rva, length);
