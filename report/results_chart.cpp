@@ -45,6 +45,18 @@ double Ms(std::int32_t microseconds) { return microseconds / 1000.0; }
 
 std::string Number(double ms) { return ms < 1.0 ? FormatNarrow("%.1f", ms) : FormatNarrow("%.0f", ms); }
 
+// The dashed frame-budget mark from x0 to x1 at height y.
+void BudgetLine(cairo_t* cr, double x0, double x1, double y) {
+  SetColour(cr, kBudget);
+  const double dash[] = {5, 3};
+  cairo_set_dash(cr, dash, 2, 0);
+  cairo_set_line_width(cr, 2);
+  cairo_move_to(cr, x0, y);
+  cairo_line_to(cr, x1, y);
+  cairo_stroke(cr);
+  cairo_set_dash(cr, nullptr, 0, 0);
+}
+
 void DrawLegend(cairo_t* cr, double x, double y) {
   const std::pair<ClipVerdict, const char*> verdicts[] = {{ClipVerdict::Pass, "pass"},
                                                           {ClipVerdict::Fail, "fail"},
@@ -67,23 +79,13 @@ void DrawLegend(cairo_t* cr, double x, double y) {
   cairo_fill(cr);
   Text(cr, x + 15, y, "average", 13);
   x += 84;
-  SetColour(cr, kBudget);
-  const double dash[] = {5, 3};
-  cairo_set_dash(cr, dash, 2, 0);
-  cairo_set_line_width(cr, 2);
-  cairo_move_to(cr, x, y - 4);
-  cairo_line_to(cr, x + 24, y - 4);
-  cairo_stroke(cr);
-  cairo_set_dash(cr, nullptr, 0, 0);
+  BudgetLine(cr, x, x + 24, y - 4);
   SetColour(cr, kText);
   Text(cr, x + 30, y, "frame budget 1000/rate ms", 13);
 }
 
-void DrawPanel(cairo_t* cr, const ChartLayout& layout, std::size_t panel, const SeriesRecord& series) {
-  const double top = layout.PanelTop(panel);
-  const double plotTop = top + ChartLayout::kPlotTop;
-  const double plotBottom = top + ChartLayout::kPlotBottom;
-
+// The codec's name, and for a series that an error ended, the mode, code and text of that error.
+void DrawHeading(cairo_t* cr, double top, const SeriesRecord& series) {
   SetColour(cr, kText);
   std::string heading = WideToUtf8Lossy(series.Label);
   if (!series.Finished && !series.Clips.empty() && series.Clips.back().Verdict == ClipVerdict::Error) {
@@ -93,7 +95,12 @@ void DrawPanel(cairo_t* cr, const ChartLayout& layout, std::size_t panel, const 
                WideToUtf8Lossy(ErrorText(last.ErrorCode, last.ErrorMessage));
   }
   Text(cr, ChartLayout::kPlotLeft, top + 26, heading, 17, true);
+}
 
+// The latency axis of one panel: grid, labels and the frame around the plot.
+void DrawAxis(cairo_t* cr, const ChartLayout& layout, std::size_t panel) {
+  const double plotTop = layout.PanelTop(panel) + ChartLayout::kPlotTop;
+  const double plotBottom = layout.PanelTop(panel) + ChartLayout::kPlotBottom;
   // Logarithmic grid at 1-2-5 steps; over a wide range only the powers of ten are labelled.
   const bool labelEveryStep = layout.MaxMs / ChartLayout::kMinMs <= 2000.0;
   cairo_set_line_width(cr, 1);
@@ -121,59 +128,61 @@ void DrawPanel(cairo_t* cr, const ChartLayout& layout, std::size_t panel, const 
   cairo_rectangle(cr, ChartLayout::kPlotLeft + 0.5, plotTop + 0.5,
                   ChartLayout::kPlotRight - ChartLayout::kPlotLeft - 1.0, plotBottom - plotTop - 1.0);
   cairo_stroke(cr);
+}
 
+// The mark of one clip centred on x: its latency bar and average, or a box on its budget line
+// when nothing was measured, and the verdict's name under a clip that was skipped or failed.
+void DrawClip(cairo_t* cr, const ChartLayout& layout, std::size_t panel, double x, double budgetY,
+              const ClipRecord& clip) {
+  const double plotBottom = layout.PanelTop(panel) + ChartLayout::kPlotBottom;
   const double half = layout.BarHalfWidth();
+  const std::uint32_t colour = VerdictColour(clip.Verdict);
+  SetColour(cr, colour);
+  if (clip.Timing.Frames != 0) {
+    const double y50 = layout.ValueY(panel, Ms(clip.Timing.All.P50));
+    const double y99 = layout.ValueY(panel, Ms(clip.Timing.All.P99));
+    cairo_rectangle(cr, x - half, y99 - 2, 2 * half, std::max(4.0, y50 - y99 + 4));
+    cairo_fill(cr);
+    if (clip.Verdict != ClipVerdict::Error) {
+      SetColour(cr, 0x000000);
+      cairo_arc(cr, x + half + 7, layout.ValueY(panel, clip.AverageMs), 4, 0, 2 * M_PI);
+      cairo_fill(cr);
+    }
+  } else if (clip.Verdict == ClipVerdict::Skipped) {
+    // An empty box on its budget line: nothing was measured.
+    cairo_set_line_width(cr, 3);
+    cairo_rectangle(cr, x - half + 1.5, budgetY - 7.5, 2 * half - 3, 15);
+    cairo_stroke(cr);
+  } else {
+    // Ended before it measured anything.
+    cairo_rectangle(cr, x - half, budgetY - 8, 2 * half, 16);
+    cairo_fill(cr);
+  }
+  if (clip.Verdict == ClipVerdict::Skipped || clip.Verdict == ClipVerdict::Error) {
+    SetColour(cr, colour);
+    Text(cr, x, plotBottom - 8, VerdictName(clip.Verdict), 11, true, 0.5);
+  }
+}
+
+void DrawPanel(cairo_t* cr, const ChartLayout& layout, std::size_t panel,
+               const SeriesRecord& series) {
+  const double plotBottom = layout.PanelTop(panel) + ChartLayout::kPlotBottom;
+  DrawHeading(cr, layout.PanelTop(panel), series);
+  DrawAxis(cr, layout, panel);
   for (std::size_t i = 0; i < series.Matrix.size() && i < layout.Modes; ++i) {
     const ClipScenario& mode = series.Matrix[i];
     const double x = layout.ModeCenterX(i);
     SetColour(cr, kText);
     Text(cr, x, plotBottom + 20, FormatNarrow("%ux%u", mode.Width, mode.Height), 12, false, 0.5);
     Text(cr, x, plotBottom + 37, FormatNarrow("@%.0f", mode.FrameRate()), 12, true, 0.5);
-
     const double budgetY = layout.ValueY(panel, Budget(mode));
-    const ClipRecord* clip = i < series.Clips.size() ? &series.Clips[i] : nullptr;
-    if (clip == nullptr) {
+    if (i < series.Clips.size()) {
+      DrawClip(cr, layout, panel, x, budgetY, series.Clips[i]);
+    } else {
       SetColour(cr, 0xAAAAAA);
       Text(cr, x, plotBottom - 8, "not run", 11, false, 0.5);
-    } else {
-      const std::uint32_t colour = VerdictColour(clip->Verdict);
-      const bool measured = clip->Timing.Frames != 0;
-      if (measured) {
-        const double y50 = layout.ValueY(panel, Ms(clip->Timing.All.P50));
-        const double y99 = layout.ValueY(panel, Ms(clip->Timing.All.P99));
-        SetColour(cr, colour);
-        cairo_rectangle(cr, x - half, y99 - 2, 2 * half, std::max(4.0, y50 - y99 + 4));
-        cairo_fill(cr);
-        if (clip->Verdict != ClipVerdict::Error) {
-          SetColour(cr, 0x000000);
-          cairo_arc(cr, x + half + 7, layout.ValueY(panel, clip->AverageMs), 4, 0, 2 * M_PI);
-          cairo_fill(cr);
-        }
-      } else if (clip->Verdict == ClipVerdict::Skipped) {
-        // An empty box on its budget line: nothing was measured.
-        SetColour(cr, colour);
-        cairo_set_line_width(cr, 3);
-        cairo_rectangle(cr, x - half + 1.5, budgetY - 7.5, 2 * half - 3, 15);
-        cairo_stroke(cr);
-      } else {
-        // Ended before it measured anything.
-        SetColour(cr, colour);
-        cairo_rectangle(cr, x - half, budgetY - 8, 2 * half, 16);
-        cairo_fill(cr);
-      }
-      if (clip->Verdict == ClipVerdict::Skipped || clip->Verdict == ClipVerdict::Error) {
-        SetColour(cr, colour);
-        Text(cr, x, plotBottom - 8, VerdictName(clip->Verdict), 11, true, 0.5);
-      }
     }
-    SetColour(cr, kBudget);
-    const double dash[] = {5, 3};
-    cairo_set_dash(cr, dash, 2, 0);
-    cairo_set_line_width(cr, 2);
-    cairo_move_to(cr, x - layout.SlotWidth() * 0.42, budgetY);
-    cairo_line_to(cr, x + layout.SlotWidth() * 0.42, budgetY);
-    cairo_stroke(cr);
-    cairo_set_dash(cr, nullptr, 0, 0);
+    BudgetLine(cr, x - layout.SlotWidth() * 0.42, x + layout.SlotWidth() * 0.42, budgetY);
   }
 }
 
