@@ -225,80 +225,77 @@ float CairoTextFormat::Kerning(std::uint32_t left, std::uint32_t right) {
   return value;
 }
 
+float CairoTextFormat::AdvanceOver(wchar_t c, float pen, const Glyph*& previous) {
+  if (c == L'\t') {
+    previous = nullptr;
+    const float tabWidth = 4 * size_;
+    return (std::floor(pen / tabWidth) + 1) * tabWidth;
+  }
+  const Glyph& g = GlyphFor(static_cast<char32_t>(c));
+  if (hasKerning_ && previous != nullptr && g.font == 0 && g.index != 0)
+    pen += Kerning(previous->index, g.index);
+  previous = (g.font == 0 && g.index != 0) ? &g : nullptr;
+  return pen + g.advance;
+}
+
+std::uint32_t CairoTextFormat::WrapEnd(const wchar_t* text, std::uint32_t start, std::uint32_t end,
+                                       float maxWidth) {
+  std::uint32_t lastBreak = start;
+  float pen = 0;
+  const Glyph* previous = nullptr;
+  for (std::uint32_t k = start; k < end; ++k) {
+    const float next = AdvanceOver(text[k], pen, previous);
+    if (!IsBreakableSpace(text[k]) && k > start && next > maxWidth + 1e-3f)
+      return lastBreak > start ? lastBreak : k;
+    pen = next;
+    if (IsBreakableSpace(text[k])) lastBreak = k + 1;
+  }
+  return end;
+}
+
+void CairoTextFormat::AddLine(const wchar_t* text, std::uint32_t start, std::uint32_t end,
+                              float left, float baseline, TextLines& lines) {
+  TextLine& line = lines.Next();
+  line.chars.assign(text + start, end - start);
+  line.x = left;
+  line.baseline = baseline;
+  float pen = 0;
+  const Glyph* previous = nullptr;
+  for (std::uint32_t k = start; k < end; ++k) {
+    pen = AdvanceOver(text[k], pen, previous);
+    if (text[k] == L'\t') continue;
+    const Glyph& g = GlyphFor(static_cast<char32_t>(text[k]));
+    if (!g.drawn) continue;
+    const float gx = left + (pen - g.advance);
+    cairo_scaled_font_t* font = fonts_[g.font].font.get();
+    if (line.runs.empty() || line.runs.back().font != font)
+      line.runs.push_back({font, static_cast<std::uint32_t>(line.glyphs.size()), 0});
+    line.glyphs.push_back({g.index, static_cast<double>(gx), static_cast<double>(baseline)});
+    ++line.runs.back().count;
+    // Glyph origins are rounded to whole pixels and coverage spills one pixel.
+    line.ink = line.ink.Union({FloorToInt(gx + g.inkX0) - 2, FloorToInt(baseline + g.inkY0) - 2,
+                               CeilToInt(gx + g.inkX1) + 2, CeilToInt(baseline + g.inkY1) + 2});
+  }
+  if (line.glyphs.empty()) --lines.count;
+}
+
 void CairoTextFormat::Layout(const wchar_t* text, std::uint32_t length, const D2D1_RECT_F& layout,
                              TextLines& lines) {
   if (text == nullptr || length == 0) return;
-  const float left = layout.left;
-  const float top = layout.top;
-  const float maxWidth = layout.right - layout.left;
-  if (!(std::fabs(left) < kMaxCoordinate && std::fabs(top) < kMaxCoordinate &&
+  if (!(std::fabs(layout.left) < kMaxCoordinate && std::fabs(layout.top) < kMaxCoordinate &&
         std::fabs(layout.right) < kMaxCoordinate))
     return;
   std::lock_guard lock(mutex_);
-  const float tabWidth = 4 * size_;
-
-  // Pen position after the glyph at `i`, following the glyph `previous` of font 0 when given.
-  auto advanceOver = [&](std::uint32_t i, float pen, const Glyph*& previous) {
-    const wchar_t c = text[i];
-    if (c == L'\t') {
-      previous = nullptr;
-      return (std::floor(pen / tabWidth) + 1) * tabWidth;
-    }
-    const Glyph& g = GlyphFor(static_cast<char32_t>(c));
-    if (hasKerning_ && previous != nullptr && g.font == 0 && g.index != 0)
-      pen += Kerning(previous->index, g.index);
-    previous = (g.font == 0 && g.index != 0) ? &g : nullptr;
-    return pen + g.advance;
-  };
-
-  float baseline = top + ascent_;
+  float baseline = layout.top + ascent_;
   std::uint32_t i = 0;
   while (i <= length) {
     std::uint32_t end = i;
     while (end < length && !IsLineBreak(text[end])) ++end;
-    // One paragraph [i, end): greedy wrapping at the layout width.
+    // One paragraph [i, end) in as many lines as it needs; an empty one still takes a line.
     std::uint32_t start = i;
     do {
-      std::uint32_t lineEnd = end;
-      std::uint32_t lastBreak = start;
-      float pen = 0;
-      const Glyph* previous = nullptr;
-      for (std::uint32_t k = start; k < end; ++k) {
-        const float next = advanceOver(k, pen, previous);
-        if (!IsBreakableSpace(text[k]) && k > start && next > maxWidth + 1e-3f) {
-          lineEnd = lastBreak > start ? lastBreak : k;
-          break;
-        }
-        pen = next;
-        if (IsBreakableSpace(text[k])) lastBreak = k + 1;
-      }
-      if (lineEnd > start) {
-        TextLine& line = lines.Next();
-        line.chars.assign(text + start, lineEnd - start);
-        line.x = left;
-        line.baseline = baseline;
-        float x = 0;
-        const Glyph* prev = nullptr;
-        for (std::uint32_t k = start; k < lineEnd; ++k) {
-          const float after = advanceOver(k, x, prev);
-          if (text[k] != L'\t') {
-            const Glyph& g = GlyphFor(static_cast<char32_t>(text[k]));
-            if (g.drawn) {
-              const float gx = left + (after - g.advance);
-              cairo_scaled_font_t* font = fonts_[g.font].font.get();
-              if (line.runs.empty() || line.runs.back().font != font)
-                line.runs.push_back({font, static_cast<std::uint32_t>(line.glyphs.size()), 0});
-              line.glyphs.push_back({g.index, static_cast<double>(gx), static_cast<double>(baseline)});
-              ++line.runs.back().count;
-              // Glyph origins are rounded to whole pixels and coverage spills one pixel.
-              line.ink = line.ink.Union({FloorToInt(gx + g.inkX0) - 2, FloorToInt(baseline + g.inkY0) - 2,
-                                         CeilToInt(gx + g.inkX1) + 2, CeilToInt(baseline + g.inkY1) + 2});
-            }
-          }
-          x = after;
-        }
-        if (line.glyphs.empty()) --lines.count;
-      }
+      const std::uint32_t lineEnd = WrapEnd(text, start, end, layout.right - layout.left);
+      if (lineEnd > start) AddLine(text, start, lineEnd, layout.left, baseline, lines);
       baseline += lineHeight_;
       if (std::fabs(baseline) >= kMaxCoordinate) return;
       start = lineEnd;

@@ -109,7 +109,6 @@ class CairoTextFormat final : public RefCounted<IDWriteTextFormat> {
   void Layout(const wchar_t* text, std::uint32_t length, const D2D1_RECT_F& layout,
               TextLines& lines);
 
-
  private:
   struct Glyph {
     std::uint32_t index = 0;
@@ -130,6 +129,16 @@ class CairoTextFormat final : public RefCounted<IDWriteTextFormat> {
   Glyph Measure(char32_t c);
   std::uint16_t SlotFor(std::size_t familyIndex);
   float Kerning(std::uint32_t left, std::uint32_t right);
+  // Steps of Layout, called with mutex_ held.
+  // Pen position after `c` drawn at `pen`; `previous` is the glyph of font 0 just before, if any,
+  // for kerning, and becomes the one of `c`.
+  float AdvanceOver(wchar_t c, float pen, const Glyph*& previous);
+  // End of the line from `start` in the paragraph that ends at `end`, wrapped at `maxWidth`.
+  std::uint32_t WrapEnd(const wchar_t* text, std::uint32_t start, std::uint32_t end,
+                        float maxWidth);
+  // Adds the glyphs of text [start, end) as a line at (left, baseline), unless none of them draws.
+  void AddLine(const wchar_t* text, std::uint32_t start, std::uint32_t end, float left,
+               float baseline, TextLines& lines);
 
   std::shared_ptr<FontFamily> family_;
   float size_;
