@@ -170,6 +170,73 @@ size_t WriteHeader(char* data, size_t size, size_t count, void* userdata) {
   return length;
 }
 
+// Where the request goes and how long it may take.
+void SetTarget(CURL* e, const HttpRequest& request) {
+  if (curl_easy_setopt(e, CURLOPT_URL, request.url.c_str()) != CURLE_OK) {
+    throw HttpError(HttpError::Reason::kBadRequest, "invalid URL: " + request.url);
+  }
+#if LIBCURL_VERSION_NUM >= 0x075500
+  Check(curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https"), "CURLOPT_PROTOCOLS_STR");
+#else
+  Check(curl_easy_setopt(e, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS)),
+        "CURLOPT_PROTOCOLS");
+#endif
+  if (request.connectTimeoutMs > 0) {
+    Check(curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, request.connectTimeoutMs),
+          "CURLOPT_CONNECTTIMEOUT_MS");
+  }
+  if (request.totalTimeoutMs > 0) {
+    Check(curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, request.totalTimeoutMs), "CURLOPT_TIMEOUT_MS");
+  }
+}
+
+void SetMethodAndBody(CURL* e, const HttpRequest& request) {
+  if (request.method == "GET") {
+    Check(curl_easy_setopt(e, CURLOPT_HTTPGET, 1L), "CURLOPT_HTTPGET");
+  } else if (request.method == "HEAD") {
+    Check(curl_easy_setopt(e, CURLOPT_NOBODY, 1L), "CURLOPT_NOBODY");
+  } else {
+    // POSTFIELDS with an explicit size also sends an empty body as "Content-Length: 0".
+    Check(curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
+                           static_cast<curl_off_t>(request.body.size())),
+          "CURLOPT_POSTFIELDSIZE_LARGE");
+    Check(curl_easy_setopt(e, CURLOPT_POSTFIELDS, request.body.c_str()), "CURLOPT_POSTFIELDS");
+    if (request.method != "POST") {
+      Check(curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, request.method.c_str()),
+            "CURLOPT_CUSTOMREQUEST");
+    }
+  }
+}
+
+// Runs the transfer of `e` to its end and returns libcurl's result for it. The multi interface
+// lets the loop look at the cancel flag between short polls.
+CURLcode Perform(CURL* e, const std::atomic<bool>* cancel) {
+  const MultiPtr multi(curl_multi_init());
+  if (!multi) throw HttpError(HttpError::Reason::kTransport, "curl_multi_init failed");
+  const MultiAttachment attachment(multi.get(), e);
+  for (;;) {
+    int running = 0;
+    CURLMcode status = curl_multi_perform(multi.get(), &running);
+    if (status != CURLM_OK) {
+      throw HttpError(HttpError::Reason::kTransport, curl_multi_strerror(status));
+    }
+    if (running == 0) break;
+    if (cancel != nullptr && cancel->load()) {
+      throw HttpError(HttpError::Reason::kCancelled, "request cancelled");
+    }
+    status = curl_multi_poll(multi.get(), nullptr, 0, kPollMs, nullptr);
+    if (status != CURLM_OK) {
+      throw HttpError(HttpError::Reason::kTransport, curl_multi_strerror(status));
+    }
+  }
+  CURLcode result = CURLE_OK;
+  int remaining = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi.get(), &remaining)) {
+    if (message->msg == CURLMSG_DONE && message->easy_handle == e) result = message->data.result;
+  }
+  return result;
+}
+
 }  // namespace
 
 CurlHttpSender::CurlHttpSender() { GlobalInitOnce(); }
@@ -187,38 +254,8 @@ HttpResponse CurlHttpSender::Send(const HttpRequest& request) {
 
   Check(curl_easy_setopt(e, CURLOPT_ERRORBUFFER, errorText), "CURLOPT_ERRORBUFFER");
   Check(curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L), "CURLOPT_NOSIGNAL");
-  if (curl_easy_setopt(e, CURLOPT_URL, request.url.c_str()) != CURLE_OK) {
-    throw HttpError(HttpError::Reason::kBadRequest, "invalid URL: " + request.url);
-  }
-#if LIBCURL_VERSION_NUM >= 0x075500
-  Check(curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https"), "CURLOPT_PROTOCOLS_STR");
-#else
-  Check(curl_easy_setopt(e, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS)),
-        "CURLOPT_PROTOCOLS");
-#endif
-  if (request.connectTimeoutMs > 0) {
-    Check(curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, request.connectTimeoutMs),
-          "CURLOPT_CONNECTTIMEOUT_MS");
-  }
-  if (request.totalTimeoutMs > 0) {
-    Check(curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, request.totalTimeoutMs), "CURLOPT_TIMEOUT_MS");
-  }
-
-  if (request.method == "GET") {
-    Check(curl_easy_setopt(e, CURLOPT_HTTPGET, 1L), "CURLOPT_HTTPGET");
-  } else if (request.method == "HEAD") {
-    Check(curl_easy_setopt(e, CURLOPT_NOBODY, 1L), "CURLOPT_NOBODY");
-  } else {
-    // POSTFIELDS with an explicit size also sends an empty body as "Content-Length: 0".
-    Check(curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
-                           static_cast<curl_off_t>(request.body.size())),
-          "CURLOPT_POSTFIELDSIZE_LARGE");
-    Check(curl_easy_setopt(e, CURLOPT_POSTFIELDS, request.body.c_str()), "CURLOPT_POSTFIELDS");
-    if (request.method != "POST") {
-      Check(curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, request.method.c_str()),
-            "CURLOPT_CUSTOMREQUEST");
-    }
-  }
+  SetTarget(e, request);
+  SetMethodAndBody(e, request);
   Check(curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get()), "CURLOPT_HTTPHEADER");
   Received received{&response};
   Check(curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &WriteBody), "CURLOPT_WRITEFUNCTION");
@@ -226,31 +263,7 @@ HttpResponse CurlHttpSender::Send(const HttpRequest& request) {
   Check(curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &WriteHeader), "CURLOPT_HEADERFUNCTION");
   Check(curl_easy_setopt(e, CURLOPT_HEADERDATA, &received), "CURLOPT_HEADERDATA");
 
-  // The multi interface lets the loop look at the cancel flag between short polls.
-  const MultiPtr multi(curl_multi_init());
-  if (!multi) throw HttpError(HttpError::Reason::kTransport, "curl_multi_init failed");
-  const MultiAttachment attachment(multi.get(), e);
-  for (;;) {
-    int running = 0;
-    CURLMcode status = curl_multi_perform(multi.get(), &running);
-    if (status != CURLM_OK) {
-      throw HttpError(HttpError::Reason::kTransport, curl_multi_strerror(status));
-    }
-    if (running == 0) break;
-    if (request.cancel != nullptr && request.cancel->load()) {
-      throw HttpError(HttpError::Reason::kCancelled, "request cancelled");
-    }
-    status = curl_multi_poll(multi.get(), nullptr, 0, kPollMs, nullptr);
-    if (status != CURLM_OK) {
-      throw HttpError(HttpError::Reason::kTransport, curl_multi_strerror(status));
-    }
-  }
-
-  CURLcode result = CURLE_OK;
-  int remaining = 0;
-  while (CURLMsg* message = curl_multi_info_read(multi.get(), &remaining)) {
-    if (message->msg == CURLMSG_DONE && message->easy_handle == e) result = message->data.result;
-  }
+  CURLcode result = Perform(e, request.cancel);
   if (result == CURLE_WRITE_ERROR && received.bodyCut) result = CURLE_OK;
   if (result != CURLE_OK) {
     throw HttpError(ReasonFor(result),
