@@ -178,7 +178,7 @@ AMF_RESULT AvEncoder::Open(const EncoderSettings& settings, int width, int heigh
   return AMF_OK;
 }
 
-AMF_RESULT AvEncoder::Writable(int slot) {
+AMF_RESULT AvEncoder::Prepare(int slot) {
   AVFrame* frame = frames_[slot].get();
   const wchar_t* scope = NamesOf(codec_).componentId;
   if (frame->buf[0] == nullptr) {
@@ -195,30 +195,24 @@ I420Planes AvEncoder::PlanesOf(int slot) const {
                     frame->linesize[1], frame->data[2], frame->linesize[2]};
 }
 
+// Straight into the frame libavcodec hands on: the encoder's own copy is the only other one.
+AMF_RESULT AvEncoder::ConvertNow(BgraView picture, int slot) {
+  if (converter_.Convert(picture.pixels, picture.rowPitch, width_, height_, PlanesOf(slot))) return AMF_OK;
+  TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"Cannot convert a %dx%d picture of pitch %d", width_,
+            height_, picture.rowPitch);
+  return AMF_INVALID_ARG;
+}
+
+ConversionJob AvEncoder::JobFor(BgraView picture, int slot) const {
+  return ConversionJob{picture.pixels, picture.rowPitch, width_, height_, PlanesOf(slot)};
+}
+
+AMF_RESULT AvEncoder::EncodeSlot(int slot, std::int64_t frameIndex, PacketSink& sink) {
+  return EncodePicture(frames_[slot].get(), frameIndex, sink);
+}
+
 AMF_RESULT AvEncoder::Encode(BgraView picture, std::int64_t frameIndex, BgraView next, PacketSink& sink) {
-  const int slot = aheadSlot_;
-  const bool convertedAhead = aheadIndex_ == frameIndex && aheadSource_ == picture.pixels && picture.pixels != nullptr;
-  aheadIndex_ = -1;
-  if (!convertedAhead) {
-    // Straight into the frame libavcodec hands on: the encoder's own copy is the only other one.
-    if (const AMF_RESULT r = Writable(slot); r != AMF_OK) return r;
-    if (!converter_.Convert(picture.pixels, picture.rowPitch, width_, height_, PlanesOf(slot))) {
-      TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"Cannot convert a %dx%d picture of pitch %d",
-                width_, height_, picture.rowPitch);
-      return AMF_INVALID_ARG;
-    }
-  }
-  const int nextSlot = 1 - slot;
-  const bool posted = next.pixels != nullptr && Writable(nextSlot) == AMF_OK &&
-                      ahead_.Post(ConversionJob{next.pixels, next.rowPitch, width_, height_, PlanesOf(nextSlot)});
-  const AMF_RESULT result = EncodePicture(frames_[slot].get(), frameIndex, sink);
-  // Withdrawn or refused, the next picture is converted in its own call, which reports a failure.
-  if (posted && ahead_.Finish() == ConversionThread::Outcome::Converted) {
-    aheadIndex_ = frameIndex + 1;
-    aheadSource_ = next.pixels;
-    aheadSlot_ = nextSlot;
-  }
-  return result;
+  return ahead_.Encode(picture, frameIndex, next, *this, sink);
 }
 
 AMF_RESULT AvEncoder::EncodePicture(AVFrame* picture, std::int64_t frameIndex, PacketSink& sink) {

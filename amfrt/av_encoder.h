@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "amf/api/result.h"
+#include "amfrt/conversion_ahead.h"
 #include "amfrt/encoder_options.h"
 #include "amfrt/frame_encoder.h"
-#include "amfrt/conversion_thread.h"
 #include "amfrt/split_conversion.h"
 
 struct AVCodecContext;
@@ -19,7 +19,7 @@ namespace amfrt {
 
 // libx264 / libx265 behind libavcodec, fed with BGRA pictures converted to YUV 4:2:0 (BT.601,
 // limited range). Not thread-safe; one thread encodes at a time.
-class AvEncoder final : public FrameEncoder {
+class AvEncoder final : public FrameEncoder, private PictureSlots {
  public:
   // AMF_ENCODER_NOT_PRESENT when libavcodec lacks the codec, AMF_INVALID_RESOLUTION for a size it
   // cannot take, AMF_FAIL otherwise. Failures are traced.
@@ -47,7 +47,10 @@ class AvEncoder final : public FrameEncoder {
   AMF_RESULT ReceivePackets(PacketSink& sink);
   // Picture `slot` allocated (the second one only once needed) and writable; the traced failure
   // when it cannot be.
-  AMF_RESULT Writable(int slot);
+  AMF_RESULT Prepare(int slot) override;
+  AMF_RESULT ConvertNow(BgraView picture, int slot) override;
+  ConversionJob JobFor(BgraView picture, int slot) const override;
+  AMF_RESULT EncodeSlot(int slot, std::int64_t frameIndex, PacketSink& sink) override;
   I420Planes PlanesOf(int slot) const;
 
   Codec codec_ = Codec::Avc;
@@ -56,13 +59,8 @@ class AvEncoder final : public FrameEncoder {
   std::unique_ptr<AVCodecContext, ContextDeleter> context_;
   std::unique_ptr<AVFrame, FrameDeleter> frames_[2];
   std::unique_ptr<AVPacket, PacketDeleter> packet_;
-  SplitConverter converter_;
-  // The next picture, converted while the previous one was encoded: its frame index, its source
-  // and the frame it is in.
-  ConversionThread ahead_;
-  std::int64_t aheadIndex_ = -1;
-  const std::uint8_t* aheadSource_ = nullptr;
-  int aheadSlot_ = 0;
+  SplitConverter converter_;  // pictures not converted ahead
+  ConversionAhead ahead_;
   std::vector<std::uint8_t> parameterSets_;
   std::wstring summary_;
   std::wstring library_;

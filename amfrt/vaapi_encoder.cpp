@@ -277,7 +277,7 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::stri
   return AMF_OK;
 }
 
-AMF_RESULT VaapiEncoder::MapSurface(int slot) {
+AMF_RESULT VaapiEncoder::Prepare(int slot) {
   AVFrame* surface = cpuSurfaces_[slot].get();
   AVFrame* mapping = cpuMappings_[slot].get();
   av_frame_unref(mapping);
@@ -327,42 +327,38 @@ AMF_RESULT VaapiEncoder::ProcessToNv12Surface(const std::uint8_t* bgra, int rowP
   return AMF_OK;
 }
 
-AMF_RESULT VaapiEncoder::Encode(BgraView picture, std::int64_t frameIndex, BgraView next, PacketSink& sink) {
-  if (vpp_) {
-    if (const AMF_RESULT r = ProcessToNv12Surface(picture.pixels, picture.rowPitch); r != AMF_OK) return r;
-    return SendSurface(nv12Surface_.get(), frameIndex, sink);
+AMF_RESULT VaapiEncoder::ConvertNow(BgraView picture, int slot) {
+  const auto start = std::chrono::steady_clock::now();
+  if (!converter_.Convert(picture.pixels, picture.rowPitch, width_, height_, PlanesOf(slot))) {
+    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"Cannot convert a %dx%d picture of pitch %d",
+              width_, height_, picture.rowPitch);
+    return AMF_INVALID_ARG;
   }
-  const int slot = aheadSlot_;
-  const bool convertedAhead = aheadIndex_ == frameIndex && aheadSource_ == picture.pixels && picture.pixels != nullptr;
-  aheadIndex_ = -1;
-  if (!convertedAhead) {
-    if (const AMF_RESULT r = MapSurface(slot); r != AMF_OK) return r;
-    const auto start = std::chrono::steady_clock::now();
-    if (!converter_.Convert(picture.pixels, picture.rowPitch, width_, height_, PlanesOf(slot))) {
-      TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"Cannot convert a %dx%d picture of pitch %d",
-                width_, height_, picture.rowPitch);
-      return AMF_INVALID_ARG;
-    }
-    conversionNs_ = NanosecondsSince(start);
-  }
-  // The next picture goes into the other surface while this one is encoded, where the encoding
-  // lasts at least half a conversion: a driver that returns at once leaves nothing to hide, and
-  // the hand-over would only move the conversion to the other core, where it costs more.
-  const int nextSlot = 1 - slot;
-  const bool worthIt = 2 * encodingNs_ >= conversionNs_;
-  const bool posted = worthIt && next.pixels != nullptr && MapSurface(nextSlot) == AMF_OK &&
-                      ahead_.Post(ConversionJob{next.pixels, next.rowPitch, width_, height_, {}, PlanesOf(nextSlot)});
+  conversionNs_ = NanosecondsSince(start);
+  return AMF_OK;
+}
+
+ConversionJob VaapiEncoder::JobFor(BgraView picture, int slot) const {
+  return ConversionJob{picture.pixels, picture.rowPitch, width_, height_, {}, PlanesOf(slot)};
+}
+
+// Where the encoding lasts at least half a conversion: a driver that returns at once leaves
+// nothing to hide, and the hand-over would only move the conversion to the other core, where it
+// costs more.
+bool VaapiEncoder::WorthConvertingAhead() const { return 2 * encodingNs_ >= conversionNs_; }
+
+AMF_RESULT VaapiEncoder::EncodeSlot(int slot, std::int64_t frameIndex, PacketSink& sink) {
   av_frame_unref(cpuMappings_[slot].get());  // the pixels are the surface's now
   const auto start = std::chrono::steady_clock::now();
   const AMF_RESULT result = SendSurface(cpuSurfaces_[slot].get(), frameIndex, sink);
   encodingNs_ = NanosecondsSince(start);
-  // Withdrawn or refused, the next picture is converted in its own call, which reports a failure.
-  if (posted && ahead_.Finish() == ConversionThread::Outcome::Converted) {
-    aheadIndex_ = frameIndex + 1;
-    aheadSource_ = next.pixels;
-    aheadSlot_ = nextSlot;
-  }
   return result;
+}
+
+AMF_RESULT VaapiEncoder::Encode(BgraView picture, std::int64_t frameIndex, BgraView next, PacketSink& sink) {
+  if (!vpp_) return ahead_.Encode(picture, frameIndex, next, *this, sink);
+  if (const AMF_RESULT r = ProcessToNv12Surface(picture.pixels, picture.rowPitch); r != AMF_OK) return r;
+  return SendSurface(nv12Surface_.get(), frameIndex, sink);
 }
 
 AMF_RESULT VaapiEncoder::SendSurface(AVFrame* surface, std::int64_t frameIndex, PacketSink& sink) {

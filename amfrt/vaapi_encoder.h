@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "amfrt/conversion_thread.h"
+#include "amfrt/conversion_ahead.h"
 #include "amfrt/encoder_settings.h"
 #include "amfrt/split_conversion.h"
 #include "amfrt/frame_encoder.h"
@@ -22,7 +22,7 @@ namespace amfrt {
 // libyuv on the CPU straight into a mapped NV12 surface where the driver has no processor for
 // BGRA; there the next queued picture is converted on a thread of its own while the current one
 // is encoded, as the software encoders do.
-class VaapiEncoder final : public FrameEncoder {
+class VaapiEncoder final : public FrameEncoder, private PictureSlots {
  public:
   // AMF_NO_DEVICE when the node cannot be opened or has no VA driver, AMF_NOT_SUPPORTED when the
   // driver cannot encode the codec, profile or size, AMF_INVALID_RESOLUTION for sizes no encoder
@@ -51,7 +51,11 @@ class VaapiEncoder final : public FrameEncoder {
   AMF_RESULT ProcessToNv12Surface(const std::uint8_t* bgra, int rowPitch);
   // CPU conversion only: a new NV12 surface in `slot`, mapped for writing; the traced failure
   // when it cannot be had.
-  AMF_RESULT MapSurface(int slot);
+  AMF_RESULT Prepare(int slot) override;
+  AMF_RESULT ConvertNow(BgraView picture, int slot) override;
+  ConversionJob JobFor(BgraView picture, int slot) const override;
+  bool WorthConvertingAhead() const override;
+  AMF_RESULT EncodeSlot(int slot, std::int64_t frameIndex, PacketSink& sink) override;
   Nv12Planes PlanesOf(int slot) const;
   // Sends `surface` as picture `frameIndex`, lets it go and hands on what became ready.
   AMF_RESULT SendSurface(AVFrame* surface, std::int64_t frameIndex, PacketSink& sink);
@@ -72,19 +76,15 @@ class VaapiEncoder final : public FrameEncoder {
   std::unique_ptr<AVPacket, PacketDeleter> packet_;
   std::unique_ptr<AVCodecContext, ContextDeleter> context_;
   // CPU conversion only: two NV12 surfaces in turn, each mapped for writing while it is converted
-  // into; then the next picture, converted while the previous one was encoded: its frame index,
-  // its source and its slot. The thread goes first, before the mappings it writes into.
+  // into. The conversion ahead goes first, before the mappings it writes into.
   std::unique_ptr<AVFrame, FrameDeleter> cpuSurfaces_[2];
   std::unique_ptr<AVFrame, FrameDeleter> cpuMappings_[2];
-  ConversionThread ahead_;
+  ConversionAhead ahead_;
   SplitConverter converter_;  // pictures not converted ahead
   // How long the last conversion on this thread and the last encoding took: the next picture is
   // converted ahead only where the encoding is long enough to hide a good part of it.
   std::int64_t conversionNs_ = 0;
   std::int64_t encodingNs_ = 0;
-  std::int64_t aheadIndex_ = -1;
-  const std::uint8_t* aheadSource_ = nullptr;
-  int aheadSlot_ = 0;
   std::vector<std::uint8_t> parameterSets_;
   std::wstring summary_;
   std::wstring library_;
