@@ -22,6 +22,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/file_bytes.h"
+
 namespace {
 
 constexpr std::uint64_t kPageSize = 4096;
@@ -471,19 +473,7 @@ TargetMemory& LinuxPtraceConnection::Memory() { return state_->Memory; }
 
 std::optional<std::string> LinuxPtraceConnection::ReadProcFile(const std::string& name) {
   if (state_->Pid == 0 || name.empty() || name.find("..") != std::string::npos) return std::nullopt;
-  const std::string path = "/proc/" + std::to_string(state_->Pid) + "/" + name;
-  unique_fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) return std::nullopt;
-  std::string contents;
-  char chunk[4096];
-  for (;;) {
-    const ssize_t n = read(fd.get(), chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
-    if (n == 0) break;
-    contents.append(chunk, static_cast<std::size_t>(n));
-  }
-  return contents;
+  return ReadFileBytes("/proc/" + std::to_string(state_->Pid) + "/" + name);
 }
 
 TraceEvent LinuxPtraceConnection::WaitForEvent() {

@@ -13,6 +13,7 @@
 #include <ctime>
 #include <stdexcept>
 
+#include "platform/file_bytes.h"
 #include "sentry/ids.h"
 
 namespace corvantis::sentry {
@@ -113,19 +114,7 @@ bool RemoveUnlessLocked(int folder, const std::string& name) {
 
 }  // namespace
 
-std::optional<std::string> ClaimedEnvelope::Read() const {
-  std::string bytes;
-  char buffer[65536];
-  off_t offset = 0;
-  for (;;) {
-    const ssize_t n = ::pread(fd_.get(), buffer, sizeof buffer, offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
-    if (n == 0) return bytes;
-    bytes.append(buffer, static_cast<size_t>(n));
-    offset += n;
-  }
-}
+std::optional<std::string> ClaimedEnvelope::Read() const { return ReadFileBytes(fd_.get()); }
 
 void ClaimedEnvelope::Remove() { ::unlinkat(folder_, path_.filename().c_str(), 0); }
 

@@ -10,9 +10,6 @@
 
 namespace corvantis::minidump {
 
-// The bytes of a file of this machine (e.g. /proc/cpuinfo); nothing when it cannot be read.
-std::optional<std::string> ReadMachineFile(const char* path);
-
 // Boot time in seconds since 1970 (the "btime" of /proc/stat); 0 when unknown.
 std::uint64_t BootTime();
 

@@ -1,34 +1,18 @@
 #include <dirent.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "debug_capture/minidump/machine_files.h"
-#include "platform/unique_fd.h"
+#include "platform/file_bytes.h"
 
 namespace corvantis::minidump {
 
-std::optional<std::string> ReadMachineFile(const char* path) {
-  unique_fd file(::open(path, O_RDONLY | O_CLOEXEC));
-  if (!file) return std::nullopt;
-  std::string bytes;
-  char chunk[4096];
-  for (;;) {
-    const ssize_t n = ::read(file.get(), chunk, sizeof(chunk));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
-    if (n == 0) return bytes;
-    bytes.append(chunk, static_cast<std::size_t>(n));
-  }
-}
-
 std::uint64_t BootTime() {
-  const std::optional<std::string> stat = ReadMachineFile("/proc/stat");
+  const std::optional<std::string> stat = ReadFileBytes("/proc/stat");
   if (!stat) return 0;
   const std::size_t at = stat->find("\nbtime ");
   return at == std::string::npos ? 0 : std::strtoull(stat->c_str() + at + 7, nullptr, 10);

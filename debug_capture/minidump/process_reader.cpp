@@ -10,6 +10,7 @@
 #include "debug_capture/minidump/machine_files.h"
 #include "debug_capture/minidump/proc_maps.h"
 #include "debug_capture/minidump/system_snapshot.h"
+#include "platform/file_bytes.h"
 
 namespace corvantis::minidump {
 
@@ -75,7 +76,7 @@ void AddProcStream(PtraceConnection& target, ProcessSnapshot& snapshot, std::uin
 }
 
 void AddMachineStream(ProcessSnapshot& snapshot, std::uint32_t type, const char* path) {
-  if (auto bytes = ReadMachineFile(path)) snapshot.RawStreams.push_back({type, std::move(*bytes)});
+  if (auto bytes = ReadFileBytes(path)) snapshot.RawStreams.push_back({type, std::move(*bytes)});
 }
 
 }  // namespace

@@ -1,14 +1,6 @@
 #include "sentry/handler/crash_reporter.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-
-#include "platform/unique_fd.h"
-
+#include "platform/file_bytes.h"
 #include "sentry/envelope.h"
 #include "sentry/ids.h"
 
@@ -16,7 +8,7 @@ namespace corvantis::sentry {
 namespace {
 
 // Far beyond what a scope of 100 breadcrumbs makes.
-constexpr off_t kMaxEventTemplateBytes = 16 << 20;
+constexpr std::size_t kMaxEventTemplateBytes = 16 << 20;
 
 struct SignalName {
   int number;
@@ -33,21 +25,9 @@ constexpr SignalName kSignalNames[] = {
 }  // namespace
 
 Json ReadEventTemplate(const std::filesystem::path& file) {
-  const unique_fd fd(::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  struct stat status{};
-  if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
-      status.st_size > kMaxEventTemplateBytes) {
-    return nullptr;
-  }
-  std::string text;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0 || text.size() + static_cast<size_t>(n) > kMaxEventTemplateBytes) break;
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  Json json = Json::parse(text, nullptr, false);
+  const std::optional<std::string> text = ReadRegularFile(file, kMaxEventTemplateBytes);
+  if (!text) return nullptr;
+  Json json = Json::parse(*text, nullptr, false);
   if (json.is_discarded() || !json.is_object()) return nullptr;
   return json;
 }

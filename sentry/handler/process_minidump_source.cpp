@@ -1,12 +1,12 @@
 #include "sentry/handler/process_minidump_source.h"
 
 #include <fstream>
-#include <iterator>
 
 #include "debug_capture/minidump/byte_sink.h"
 #include "debug_capture/minidump/dump_file_name.h"
 #include "debug_capture/minidump/minidump_writer.h"
 #include "platform/fault_debug_event.h"
+#include "platform/file_bytes.h"
 #include "platform/ptrace_connection_linux.h"
 #include "platform/utf.h"
 
@@ -17,14 +17,6 @@ namespace {
 // Threads with their stacks, modules, the exception and the /proc streams: what a stack trace
 // needs, and small enough to send.
 constexpr std::uint32_t kDumpType = 0;
-
-std::optional<std::string> ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  if (bytes.empty()) return std::nullopt;
-  return bytes;
-}
 
 }  // namespace
 
@@ -71,7 +63,11 @@ std::optional<std::string> ProcessMinidumpSource::Write(const CrashRequest& requ
     if (error) return std::nullopt;
     const auto dump =
         NewestDebuggerDump(program.parent_path(), program.filename().string(), request.pid);
-    return dump ? ReadFile(*dump) : std::nullopt;
+    if (!dump) return std::nullopt;
+    // Only a file the child wrote: a link or a FIFO planted under a dump's name is passed over.
+    auto bytes = ReadRegularFile(*dump, kAnyFileSize);
+    if (!bytes || bytes->empty()) return std::nullopt;
+    return bytes;
   }
   LinuxPtraceConnection target;
   if (!target.Attach(request.pid)) return std::nullopt;

@@ -1,8 +1,15 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
+#include <fstream>
 
 #include "platform/console.h"
+#include "platform/file_bytes.h"
 #include "platform/hresult_error.h"
 #include "platform/utf.h"
 #include "platform/win32_error.h"
@@ -68,6 +75,35 @@ TEST(Console, LinesEndWithNewlineAndFlush) {
   }
   EXPECT_EQ(console.text(), L"Finalizing... results submitted\n\n");
   EXPECT_EQ(console.flushes(), 2);
+}
+
+TEST(FileBytes, ReadsAWholeFileWithinItsBoundAndOnlyARegularFileWhenAsked) {
+  char pattern[] = "/tmp/file-bytes-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::filesystem::path folder = pattern;
+  std::string content(70'000, '\0');  // more than one read
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
+  const std::string file = folder / "file";
+  std::ofstream(file, std::ios::binary) << content;
+
+  EXPECT_EQ(ReadFileBytes(file), content);
+  EXPECT_EQ(ReadRegularFile(file, content.size()), content);
+  EXPECT_FALSE(ReadRegularFile(file, content.size() - 1));
+  const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  lseek(fd, 100, SEEK_SET);
+  EXPECT_EQ(ReadFileBytes(fd), content) << "from the start";
+  EXPECT_EQ(lseek(fd, 0, SEEK_CUR), 100) << "the descriptor's offset is left alone";
+  EXPECT_FALSE(ReadFileBytes(fd, content.size() - 1)) << "a file grown past the bound";
+  close(fd);
+  // /proc reports a size of 0 and is read to its end all the same.
+  EXPECT_NE(ReadFileBytes("/proc/self/status").value_or("").find("TracerPid:"), std::string::npos);
+
+  std::filesystem::create_symlink(file, folder / "link");
+  ASSERT_EQ(mkfifo((folder / "fifo").c_str(), 0600), 0);  // opening it must not wait for a writer
+  for (const char* name : {"link", "fifo", ".", "missing"})
+    EXPECT_FALSE(ReadRegularFile(folder / name, content.size())) << name;
+  EXPECT_FALSE(ReadFileBytes(folder / "missing"));
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace
