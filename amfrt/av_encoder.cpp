@@ -83,21 +83,44 @@ void AvEncoder::PacketDeleter::operator()(AVPacket* p) const { av_packet_free(&p
 
 AvEncoder::~AvEncoder() = default;
 
-bool IsEncodableSize(int width, int height) {
-  return width >= kMinDimension && height >= kMinDimension && width <= kMaxDimension && height <= kMaxDimension &&
-         width % 2 == 0 && height % 2 == 0 &&
-         static_cast<std::int64_t>(width) * height <= kMaxPictureSize;
+AMF_RESULT CheckEncodableSize(const wchar_t* scope, int width, int height) {
+  if (width >= kMinDimension && height >= kMinDimension && width <= kMaxDimension && height <= kMaxDimension &&
+      width % 2 == 0 && height % 2 == 0 && static_cast<std::int64_t>(width) * height <= kMaxPictureSize)
+    return AMF_OK;
+  TraceLine(amf::AMF_TRACE_ERROR, scope, L"Cannot encode %dx%d: sizes are even, %d to %d a side, at most %lld pixels",
+            width, height, kMinDimension, kMaxDimension, static_cast<long long>(kMaxPictureSize));
+  return AMF_INVALID_RESOLUTION;
+}
+
+void SetStreamFields(AVCodecContext* c, const EncoderSettings& settings, int width, int height) {
+  c->width = width;
+  c->height = height;
+  c->framerate = AVRational{static_cast<int>(settings.frameRate.num), static_cast<int>(settings.frameRate.den)};
+  c->time_base = AVRational{c->framerate.den, c->framerate.num};
+  c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;  // parameter sets once, in extradata
+  // The conversion gives BT.601 limited range; the stream says so, for decoders to show the drawn colours.
+  c->color_range = AVCOL_RANGE_MPEG;
+  c->colorspace = AVCOL_SPC_SMPTE170M;
+  c->color_primaries = AVCOL_PRI_SMPTE170M;
+  c->color_trc = AVCOL_TRC_SMPTE170M;
+}
+
+void TraceUnusedOptions(const wchar_t* scope, const char* codecName, const AVDictionary* unused) {
+  for (const AVDictionaryEntry* entry = av_dict_get(unused, "", nullptr, AV_DICT_IGNORE_SUFFIX); entry != nullptr;
+       entry = av_dict_get(unused, "", entry, AV_DICT_IGNORE_SUFFIX))
+    TraceLine(amf::AMF_TRACE_WARNING, scope, L"%s ignored option %s", codecName, entry->key);
+}
+
+std::vector<std::uint8_t> GlobalParameterSets(Codec codec, const AVCodecContext* c) {
+  return ExtractParameterSets(
+      codec, std::span<const std::uint8_t>(c->extradata, c->extradata_size > 0 ? c->extradata_size : 0));
 }
 
 AMF_RESULT AvEncoder::Open(const EncoderSettings& settings, int width, int height, std::unique_ptr<AvEncoder>* out) {
   InstallLibavLogRoute();
   out->reset();
   const wchar_t* scope = NamesOf(settings.codec).componentId;
-  if (!IsEncodableSize(width, height)) {
-    TraceLine(amf::AMF_TRACE_ERROR, scope, L"Cannot encode %dx%d: sizes are even, %d to %d a side, at most %lld pixels",
-              width, height, kMinDimension, kMaxDimension, static_cast<long long>(kMaxPictureSize));
-    return AMF_INVALID_RESOLUTION;
-  }
+  if (const AMF_RESULT r = CheckEncodableSize(scope, width, height); r != AMF_OK) return r;
   const EncoderOptions options = BuildEncoderOptions(settings);
   const AVCodec* codec = avcodec_find_encoder_by_name(options.codecName);
   if (codec == nullptr) {
@@ -110,60 +133,8 @@ AMF_RESULT AvEncoder::Open(const EncoderSettings& settings, int width, int heigh
   encoder->codec_ = settings.codec;
   encoder->width_ = width;
   encoder->height_ = height;
-  encoder->context_.reset(avcodec_alloc_context3(codec));
-  for (auto& frame : encoder->frames_) frame.reset(av_frame_alloc());
-  encoder->packet_.reset(av_packet_alloc());
-  if (!encoder->context_ || !encoder->frames_[0] || !encoder->frames_[1] || !encoder->packet_)
-    return AMF_OUT_OF_MEMORY;
-
-  AVCodecContext* c = encoder->context_.get();
-  c->width = width;
-  c->height = height;
-  c->pix_fmt = AV_PIX_FMT_YUV420P;
-  c->framerate = AVRational{static_cast<int>(settings.frameRate.num), static_cast<int>(settings.frameRate.den)};
-  c->time_base = AVRational{c->framerate.den, c->framerate.num};
-  c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;  // parameter sets once, in extradata
-  c->gop_size = options.gopSize;
-  c->max_b_frames = options.maxBFrames;
-  c->bit_rate = options.bitRate;
-  c->rc_max_rate = options.maxRate;
-  c->rc_buffer_size = options.bufferSize;
-  c->thread_count = 0;
-  if (settings.lowLatency) c->thread_type = FF_THREAD_SLICE;
-  // The conversion gives BT.601 limited range; the stream says so, for decoders to show the drawn colours.
-  c->color_range = AVCOL_RANGE_MPEG;
-  c->colorspace = AVCOL_SPC_SMPTE170M;
-  c->color_primaries = AVCOL_PRI_SMPTE170M;
-  c->color_trc = AVCOL_TRC_SMPTE170M;
-
-  Dictionary dictionary;
-  SetOption(dictionary, "preset", options.preset);
-  SetOption(dictionary, "tune", options.tune);
-  SetOption(dictionary, "profile", options.profile);
-  SetOption(dictionary, ParamsOptionName(settings.codec), options.params);
-  AVDictionary* raw = dictionary.release();
-  const int opened = avcodec_open2(c, codec, &raw);
-  dictionary.reset(raw);
-  if (opened < 0) return Failed(scope, "avcodec_open2", opened);
-  encoder->library_ = DescribeEncoderLibrary(options.codecName);
-  for (const AVDictionaryEntry* unused = av_dict_get(dictionary.get(), "", nullptr, AV_DICT_IGNORE_SUFFIX);
-       unused != nullptr; unused = av_dict_get(dictionary.get(), "", unused, AV_DICT_IGNORE_SUFFIX))
-    TraceLine(amf::AMF_TRACE_WARNING, scope, L"%s ignored option %s", options.codecName, unused->key);
-
-  encoder->parameterSets_ = ExtractParameterSets(
-      settings.codec, std::span<const std::uint8_t>(c->extradata, c->extradata_size > 0 ? c->extradata_size : 0));
-  if (encoder->parameterSets_.empty()) {
-    TraceLine(amf::AMF_TRACE_ERROR, scope, L"%s gave no parameter sets", options.codecName);
-    return AMF_FAIL;
-  }
-
-  for (auto& frame : encoder->frames_) {
-    frame->format = AV_PIX_FMT_YUV420P;
-    frame->width = width;
-    frame->height = height;
-  }
-  if (const int r = av_frame_get_buffer(encoder->frames_[0].get(), 0); r < 0)
-    return Failed(scope, "av_frame_get_buffer", r);
+  if (const AMF_RESULT r = encoder->OpenCodec(codec, settings, options); r != AMF_OK) return r;
+  if (const AMF_RESULT r = encoder->ShapePictures(); r != AMF_OK) return r;
 
   wchar_t summary[1024];
   std::swprintf(summary, std::size(summary),
@@ -175,6 +146,55 @@ AMF_RESULT AvEncoder::Open(const EncoderSettings& settings, int width, int heigh
                 options.params.c_str());
   encoder->summary_ = summary;
   *out = std::move(encoder);
+  return AMF_OK;
+}
+
+AMF_RESULT AvEncoder::OpenCodec(const AVCodec* codec, const EncoderSettings& settings, const EncoderOptions& options) {
+  const wchar_t* scope = NamesOf(codec_).componentId;
+  context_.reset(avcodec_alloc_context3(codec));
+  for (auto& frame : frames_) frame.reset(av_frame_alloc());
+  packet_.reset(av_packet_alloc());
+  if (!context_ || !frames_[0] || !frames_[1] || !packet_) return AMF_OUT_OF_MEMORY;
+
+  AVCodecContext* c = context_.get();
+  SetStreamFields(c, settings, width_, height_);
+  c->pix_fmt = AV_PIX_FMT_YUV420P;
+  c->gop_size = options.gopSize;
+  c->max_b_frames = options.maxBFrames;
+  c->bit_rate = options.bitRate;
+  c->rc_max_rate = options.maxRate;
+  c->rc_buffer_size = options.bufferSize;
+  c->thread_count = 0;
+  if (settings.lowLatency) c->thread_type = FF_THREAD_SLICE;
+
+  Dictionary dictionary;
+  SetOption(dictionary, "preset", options.preset);
+  SetOption(dictionary, "tune", options.tune);
+  SetOption(dictionary, "profile", options.profile);
+  SetOption(dictionary, ParamsOptionName(settings.codec), options.params);
+  AVDictionary* raw = dictionary.release();
+  const int opened = avcodec_open2(c, codec, &raw);
+  dictionary.reset(raw);
+  if (opened < 0) return Failed(scope, "avcodec_open2", opened);
+  library_ = DescribeEncoderLibrary(options.codecName);
+  TraceUnusedOptions(scope, options.codecName, dictionary.get());
+
+  parameterSets_ = GlobalParameterSets(settings.codec, c);
+  if (parameterSets_.empty()) {
+    TraceLine(amf::AMF_TRACE_ERROR, scope, L"%s gave no parameter sets", options.codecName);
+    return AMF_FAIL;
+  }
+  return AMF_OK;
+}
+
+AMF_RESULT AvEncoder::ShapePictures() {
+  for (auto& frame : frames_) {
+    frame->format = AV_PIX_FMT_YUV420P;
+    frame->width = width_;
+    frame->height = height_;
+  }
+  if (const int r = av_frame_get_buffer(frames_[0].get(), 0); r < 0)
+    return Failed(NamesOf(codec_).componentId, "av_frame_get_buffer", r);
   return AMF_OK;
 }
 

@@ -11,7 +11,9 @@
 #include "amfrt/frame_encoder.h"
 #include "amfrt/split_conversion.h"
 
+struct AVCodec;
 struct AVCodecContext;
+struct AVDictionary;
 struct AVFrame;
 struct AVPacket;
 
@@ -44,6 +46,9 @@ class AvEncoder final : public FrameEncoder, private PictureSlots {
   struct PacketDeleter { void operator()(AVPacket* p) const; };
 
   AvEncoder() = default;
+  // The steps of Open after the encoder is made, in order; failures are traced.
+  AMF_RESULT OpenCodec(const AVCodec* codec, const EncoderSettings& settings, const EncoderOptions& options);
+  AMF_RESULT ShapePictures();
   AMF_RESULT ReceivePackets(PacketSink& sink);
   // Picture `slot` allocated (the second one only once needed) and writable; the traced failure
   // when it cannot be.
@@ -71,7 +76,16 @@ inline constexpr int kMaxDimension = 8192;
 inline constexpr std::int64_t kMaxPictureSize = 8192LL * 4320;
 inline constexpr int kMinDimension = 16;
 
-// Whether the encoders can take pictures of this size (even, within the limits above).
-bool IsEncodableSize(int width, int height);
+// AMF_OK where the encoders can take pictures of this size (even, within the limits above), else
+// AMF_INVALID_RESOLUTION, traced in `scope`.
+AMF_RESULT CheckEncodableSize(const wchar_t* scope, int width, int height);
+
+// What both encoders set alike before opening: the size, the rate, global headers and the
+// colours the conversions give.
+void SetStreamFields(AVCodecContext* c, const EncoderSettings& settings, int width, int height);
+// Traces each option left in `unused` after avcodec_open2: one the encoder did not take.
+void TraceUnusedOptions(const wchar_t* scope, const char* codecName, const AVDictionary* unused);
+// The parameter sets of the opened context's extradata, Annex-B; empty when it has none.
+std::vector<std::uint8_t> GlobalParameterSets(Codec codec, const AVCodecContext* c);
 
 }  // namespace amfrt

@@ -118,11 +118,7 @@ AMF_RESULT VaapiEncoder::Open(const EncoderSettings& settings, const std::string
   InstallLibavLogRoute();
   out->reset();
   const wchar_t* scope = NamesOf(settings.codec).componentId;
-  if (!IsEncodableSize(width, height)) {
-    TraceLine(amf::AMF_TRACE_ERROR, scope, L"Cannot encode %dx%d: sizes are even, %d to %d a side, at most %lld pixels",
-              width, height, kMinDimension, kMaxDimension, static_cast<long long>(kMaxPictureSize));
-    return AMF_INVALID_RESOLUTION;
-  }
+  if (const AMF_RESULT r = CheckEncodableSize(scope, width, height); r != AMF_OK) return r;
   std::unique_ptr<VaapiEncoder> encoder(new (std::nothrow) VaapiEncoder(settings.codec));
   if (encoder == nullptr) return AMF_OUT_OF_MEMORY;
   std::string failure;
@@ -165,7 +161,20 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::stri
     *failure = std::string("libavcodec has no ") + options.codecName + " encoder";
     return AMF_ENCODER_NOT_PRESENT;
   }
+  if (const AMF_RESULT r = OpenDevice(failure); r != AMF_OK) return r;
+  std::string conversion;
+  if (const AMF_RESULT r = SetUpConversion(options.gpuConversion, scope, &conversion, failure); r != AMF_OK) return r;
+  if (const AMF_RESULT r = OpenCodec(codec, settings, options, failure); r != AMF_OK) return r;
 
+  parameterSets_ = GlobalParameterSets(settings.codec, context_.get());
+  if (parameterSets_.empty())
+    TraceLine(amf::AMF_TRACE_WARNING, scope, L"%s gave no global headers; parameter sets come with the first IDR",
+              options.codecName);
+  Describe(settings, options, vaProfile, caps.lowPower.present, nodePath, conversion);
+  return AMF_OK;
+}
+
+AMF_RESULT VaapiEncoder::OpenDevice(std::string* failure) {
   device_.reset(av_hwdevice_ctx_alloc(AV_HWDEVICE_TYPE_VAAPI));
   if (!device_) return OutOfMemory(failure);
   auto* deviceContext = reinterpret_cast<AVHWDeviceContext*>(device_->data);
@@ -174,34 +183,39 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::stri
     return AvFailure("av_hwdevice_ctx_init", r, AMF_NO_DEVICE, failure);
 
   int error = 0;
-  nv12Frames_.reset(NewFramesContext(device_.get(), AV_PIX_FMT_NV12, width, height, &error));
+  nv12Frames_.reset(NewFramesContext(device_.get(), AV_PIX_FMT_NV12, width_, height_, &error));
   if (!nv12Frames_) return AvFailure("NV12 surfaces", error, AMF_NOT_SUPPORTED, failure);
+  return AMF_OK;
+}
 
-  std::string conversion;
-  if (options.gpuConversion) {
+AMF_RESULT VaapiEncoder::SetUpConversion(bool gpuConversion, const wchar_t* scope, std::string* conversion,
+                                         std::string* failure) {
+  if (gpuConversion) {
     std::string why;
-    bgraFrames_.reset(NewFramesContext(device_.get(), AV_PIX_FMT_BGRA, width, height, &error));
+    int error = 0;
+    bgraFrames_.reset(NewFramesContext(device_.get(), AV_PIX_FMT_BGRA, width_, height_, &error));
     if (!bgraFrames_) why = "BGRA surfaces: " + AvErrorText(error);
-    if (bgraFrames_) vpp_ = VaapiVpp::Create(display_->Handle(), width, height, &why);
+    if (bgraFrames_) vpp_ = VaapiVpp::Create(display_->Handle(), width_, height_, &why);
     if (vpp_) {
-      conversion = "BGRA uploaded, NV12 by the GPU's video processor (VPP)";
-    } else {
-      bgraFrames_.reset();
-      TraceLine(amf::AMF_TRACE_WARNING, scope, L"Video processor refused (%s): NV12 conversion on the CPU",
-                why.c_str());
+      *conversion = "BGRA uploaded, NV12 by the GPU's video processor (VPP)";
+      return AMF_OK;
     }
+    bgraFrames_.reset();
+    TraceLine(amf::AMF_TRACE_WARNING, scope, L"Video processor refused (%s): NV12 conversion on the CPU", why.c_str());
   }
-  if (!vpp_) {
-    conversion = options.gpuConversion
-                     ? "NV12 by libyuv on the CPU into the mapped surface (the video processor refused)"
-                     : "NV12 by libyuv on the CPU into the mapped surface (the driver has no video processor for BGRA)";
-    for (int slot = 0; slot < 2; ++slot) {
-      cpuSurfaces_[slot].reset(av_frame_alloc());
-      cpuMappings_[slot].reset(av_frame_alloc());
-      if (!cpuSurfaces_[slot] || !cpuMappings_[slot]) return OutOfMemory(failure);
-    }
+  *conversion = gpuConversion
+                    ? "NV12 by libyuv on the CPU into the mapped surface (the video processor refused)"
+                    : "NV12 by libyuv on the CPU into the mapped surface (the driver has no video processor for BGRA)";
+  for (int slot = 0; slot < 2; ++slot) {
+    cpuSurfaces_[slot].reset(av_frame_alloc());
+    cpuMappings_[slot].reset(av_frame_alloc());
+    if (!cpuSurfaces_[slot] || !cpuMappings_[slot]) return OutOfMemory(failure);
   }
+  return AMF_OK;
+}
 
+AMF_RESULT VaapiEncoder::OpenCodec(const AVCodec* codec, const EncoderSettings& settings, const VaapiOptions& options,
+                                   std::string* failure) {
   context_.reset(avcodec_alloc_context3(codec));
   bgraPicture_.reset(av_frame_alloc());
   bgraSurface_.reset(av_frame_alloc());
@@ -209,18 +223,14 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::stri
   packet_.reset(av_packet_alloc());
   if (!context_ || !bgraPicture_ || !bgraSurface_ || !nv12Surface_ || !packet_) return OutOfMemory(failure);
   bgraPicture_->format = AV_PIX_FMT_BGRA;
-  bgraPicture_->width = width;
-  bgraPicture_->height = height;
+  bgraPicture_->width = width_;
+  bgraPicture_->height = height_;
 
   AVCodecContext* c = context_.get();
-  c->width = width;
-  c->height = height;
+  SetStreamFields(c, settings, width_, height_);
   c->pix_fmt = AV_PIX_FMT_VAAPI;
   c->hw_frames_ctx = av_buffer_ref(nv12Frames_.get());
   if (c->hw_frames_ctx == nullptr) return OutOfMemory(failure);
-  c->framerate = AVRational{static_cast<int>(settings.frameRate.num), static_cast<int>(settings.frameRate.den)};
-  c->time_base = AVRational{c->framerate.den, c->framerate.num};
-  c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
   c->gop_size = options.gopSize;
   c->max_b_frames = options.maxBFrames;
   c->bit_rate = options.bitRate;
@@ -228,10 +238,6 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::stri
   c->rc_buffer_size = options.bufferSize;
   c->compression_level = options.qualityLevel;
   if (options.level > 0) c->level = options.level;
-  c->color_range = AVCOL_RANGE_MPEG;
-  c->colorspace = AVCOL_SPC_SMPTE170M;
-  c->color_primaries = AVCOL_PRI_SMPTE170M;
-  c->color_trc = AVCOL_TRC_SMPTE170M;
 
   AVDictionary* dictionary = nullptr;
   SetOption(&dictionary, "profile", options.profile);
@@ -245,27 +251,23 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::stri
   if (options.sei != nullptr) SetOption(&dictionary, "sei", options.sei);
   if (settings.codec == Codec::Hevc) SetOption(&dictionary, "tier", std::to_string(options.tier));
   const int opened = avcodec_open2(c, codec, &dictionary);
-  for (const AVDictionaryEntry* unused = av_dict_get(dictionary, "", nullptr, AV_DICT_IGNORE_SUFFIX);
-       unused != nullptr; unused = av_dict_get(dictionary, "", unused, AV_DICT_IGNORE_SUFFIX))
-    TraceLine(amf::AMF_TRACE_WARNING, scope, L"%s ignored option %s", options.codecName, unused->key);
+  TraceUnusedOptions(NamesOf(settings.codec).componentId, options.codecName, dictionary);
   av_dict_free(&dictionary);
   if (opened < 0) return AvFailure("avcodec_open2", opened, AMF_NOT_SUPPORTED, failure);
+  return AMF_OK;
+}
 
-  parameterSets_ = ExtractParameterSets(
-      settings.codec, std::span<const std::uint8_t>(c->extradata, c->extradata_size > 0 ? c->extradata_size : 0));
-  if (parameterSets_.empty())
-    TraceLine(amf::AMF_TRACE_WARNING, scope, L"%s gave no global headers; parameter sets come with the first IDR",
-              options.codecName);
-
+void VaapiEncoder::Describe(const EncoderSettings& settings, const VaapiOptions& options, int vaProfile,
+                            bool hasLowPower, const std::string& nodePath, const std::string& conversion) {
   std::string notes;
   for (const std::string& note : options.notHonoured) notes += "; not honoured: " + note;
   wchar_t summary[2048];
   std::swprintf(summary, std::size(summary),
                 L"%s on %s (%s) %dx%d at %u/%u fps: %s, %s entry point%s, %s, rc %s bitrate %lld maxrate %lld "
                 L"buffer %d qp %d, gop %d, b-frames %d, async_depth %d, quality level %d%s%s",
-                options.codecName, nodePath.c_str(), display_->VendorString().c_str(), width, height,
+                options.codecName, nodePath.c_str(), display_->VendorString().c_str(), width_, height_,
                 settings.frameRate.num, settings.frameRate.den, VaapiProfileName(vaProfile),
-                options.lowPower ? "low-power" : "full", caps.lowPower.present ? "" : " (no low-power one)",
+                options.lowPower ? "low-power" : "full", hasLowPower ? "" : " (no low-power one)",
                 conversion.c_str(), RateControlName(options.rateControl), static_cast<long long>(options.bitRate),
                 static_cast<long long>(options.maxRate), options.bufferSize, options.qp, options.gopSize,
                 options.maxBFrames, options.asyncDepth, options.qualityLevel,
@@ -274,7 +276,6 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::stri
   summary_ = summary;
   library_ = DescribeEncoderLibrary(options.codecName) + L" on VA driver \"" +
              Utf8ToWide(display_->VendorString()) + L"\"";
-  return AMF_OK;
 }
 
 AMF_RESULT VaapiEncoder::Prepare(int slot) {

@@ -7,10 +7,12 @@
 #include "amfrt/encoder_settings.h"
 #include "amfrt/split_conversion.h"
 #include "amfrt/frame_encoder.h"
+#include "amfrt/vaapi_options.h"
 #include "amfrt/vaapi_vpp.h"
 #include "platform/va_display.h"
 
 struct AVBufferRef;
+struct AVCodec;
 struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
@@ -47,6 +49,15 @@ class VaapiEncoder final : public FrameEncoder, private PictureSlots {
   explicit VaapiEncoder(Codec codec) : codec_(codec) {}
   AMF_RESULT OpenOn(const EncoderSettings& settings, const std::string& nodePath, int width, int height,
                     std::string* failure);
+  // The steps of OpenOn, in order; each says why it failed in `failure`.
+  AMF_RESULT OpenDevice(std::string* failure);
+  // The video processor where the options ask for it and the driver gives it, else the surfaces
+  // the CPU converts into; `conversion` says which, for the summary.
+  AMF_RESULT SetUpConversion(bool gpuConversion, const wchar_t* scope, std::string* conversion, std::string* failure);
+  AMF_RESULT OpenCodec(const AVCodec* codec, const EncoderSettings& settings, const VaapiOptions& options,
+                       std::string* failure);
+  void Describe(const EncoderSettings& settings, const VaapiOptions& options, int vaProfile, bool hasLowPower,
+                const std::string& nodePath, const std::string& conversion);
   // A new NV12 surface holding `bgra`, by the video processor.
   AMF_RESULT ProcessToNv12Surface(const std::uint8_t* bgra, int rowPitch);
   // CPU conversion only: a new NV12 surface in `slot`, mapped for writing; the traced failure
