@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
-#include <mutex>
 #include <nlohmann/json.hpp>
 
 #include "platform/console.h"
@@ -11,31 +9,12 @@
 #include "sentry/shell.h"
 #include "submit/destinations/built_in_destinations.h"
 #include "submit/results_submission.h"
+#include "tests/fakes/fake_http_sender.h"
 #include "tests/http/loopback_server.h"
 
 namespace {
 
 namespace http = corvantis::http;
-
-class RecordingSender final : public http::HttpSender {
- public:
-  http::HttpResponse Send(const http::HttpRequest& request) override {
-    if (onSend) onSend();
-    std::lock_guard lock(mutex);
-    requests.push_back(request);
-    if (fail) throw http::HttpError(http::HttpError::Reason::kConnect, "refused");
-    return http::HttpResponse{status, ""};
-  }
-  std::vector<http::HttpRequest> Requests() {
-    std::lock_guard lock(mutex);
-    return requests;
-  }
-  std::mutex mutex;
-  std::vector<http::HttpRequest> requests;
-  long status = 200;
-  bool fail = false;
-  std::function<void()> onSend;
-};
 
 std::string g_base;
 std::string Base() { return g_base; }
@@ -56,7 +35,7 @@ class SubmissionTest : public ::testing::Test {
   // The captured event's message, after the client has sent it.
   std::string CapturedMessage() {
     sentry_shutdown();
-    const auto sent = events->Requests();
+    const auto sent = events->Sent();
     if (sent.size() != 1) return "<" + std::to_string(sent.size()) + " events>";
     const std::string& envelope = sent[0].body;
     const auto eventLine = envelope.substr(envelope.find('\n', envelope.find('\n') + 1) + 1);
@@ -67,8 +46,8 @@ class SubmissionTest : public ::testing::Test {
 
   StringConsole console;
   ScopedConsoleRedirect redirect_;
-  std::shared_ptr<RecordingSender> events = std::make_shared<RecordingSender>();
-  RecordingSender chat;
+  std::shared_ptr<fakes::FakeHttpSender> events = std::make_shared<fakes::FakeHttpSender>();
+  fakes::FakeHttpSender chat;
   std::wstring resultsText;
 };
 
@@ -76,7 +55,7 @@ TEST_F(SubmissionTest, PostsTheTwoMembersAndCapturesTheText) {
   resultsText = L"Radeon (Corvantis)\n\nAVC; AMF 1.4.18.0\n\n640x360@144\t2.10\n\u00e9\"\n";
   SubmitResults(resultsText, chat, ChatEndpoint{&Base, 987654321012});
   EXPECT_EQ(console.text(), L"Finalizing... results submitted\n");
-  const auto requests = chat.Requests();
+  const auto requests = chat.Sent();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].url, "https://chat.invalid/bot123/sendMessage");
   EXPECT_EQ(requests[0].method, "POST");
@@ -94,10 +73,10 @@ TEST_F(SubmissionTest, PostsTheTwoMembersAndCapturesTheText) {
 TEST_F(SubmissionTest, FinalizingIsFlushedBeforeTheRequestWaits) {
   std::wstring shown;
   int flushes = -1;
-  chat.onSend = [&] {
+  chat.OnSend([&] {
     shown = console.text();
     flushes = console.flushes();
-  };
+  });
   SubmitResults(resultsText, chat, ChatEndpoint{&Base, 1});
   EXPECT_EQ(shown, L"Finalizing...");
   EXPECT_EQ(flushes, 1);
@@ -105,22 +84,22 @@ TEST_F(SubmissionTest, FinalizingIsFlushedBeforeTheRequestWaits) {
 
 TEST_F(SubmissionTest, EmptyTextStillPostsAndCaptures) {
   SubmitResults(resultsText, chat, ChatEndpoint{&Base, 1});
-  ASSERT_EQ(chat.Requests().size(), 1u);
-  EXPECT_EQ(chat.Requests()[0].body, "{\"chat_id\":1,\"text\":\"\"}");
+  ASSERT_EQ(chat.Sent().size(), 1u);
+  EXPECT_EQ(chat.Sent()[0].body, "{\"chat_id\":1,\"text\":\"\"}");
   EXPECT_EQ(CapturedMessage(), "");
 }
 
 TEST_F(SubmissionTest, FailuresAreSwallowed) {
   for (long status : {400L, 500L, 302L}) {
-    RecordingSender sender;
-    sender.status = status;
+    fakes::FakeHttpSender sender;
+    sender.AnswerWith(status);
     StringConsole c;
     ScopedConsoleRedirect r(c);
     SubmitResults(resultsText, sender, ChatEndpoint{&Base, 1});
     EXPECT_EQ(c.text(), L"Finalizing... results submitted\n") << status;
   }
-  RecordingSender refusing;
-  refusing.fail = true;
+  fakes::FakeHttpSender refusing;
+  refusing.FailNext(1);
   SubmitResults(resultsText, refusing, ChatEndpoint{&Base, 1});
   EXPECT_EQ(console.text(), L"Finalizing... results submitted\n");
 }
@@ -129,14 +108,14 @@ TEST_F(SubmissionTest, UnconvertibleTextSendsNothing) {
   resultsText = std::wstring(1, static_cast<wchar_t>(0xD800));
   SubmitResults(resultsText, chat, ChatEndpoint{&Base, 1});
   EXPECT_EQ(console.text(), L"Finalizing... results submitted\n");
-  EXPECT_TRUE(chat.Requests().empty());
+  EXPECT_TRUE(chat.Sent().empty());
   EXPECT_EQ(CapturedMessage(), "<0 events>");
 }
 
 TEST_F(SubmissionTest, NoEndpointNoRequest) {
   g_base.clear();
   SubmitResults(resultsText, chat, ChatEndpoint{&Base, 1});
-  EXPECT_TRUE(chat.Requests().empty());
+  EXPECT_TRUE(chat.Sent().empty());
   EXPECT_EQ(console.text(), L"Finalizing... results submitted\n");
 }
 

@@ -5,6 +5,7 @@
 
 #include "sentry/sentry.h"
 #include "sentry/shell.h"
+#include "tests/fakes/fake_http_sender.h"
 #include "tests/sentry/envelope_reader.h"
 #include "tests/sentry/fakes.h"
 
@@ -13,7 +14,7 @@ namespace {
 
 using std::chrono::milliseconds;
 using std::chrono::seconds;
-using testing::FakeHttpSender;
+using ::fakes::FakeHttpSender;
 using testing::FakeOsInfoSource;
 using testing::ReadEnvelope;
 
@@ -73,12 +74,15 @@ TEST_F(SentryClient, PostsEnvelopeToTheDsnEndpointWithAuth) {
   ASSERT_EQ(sent.size(), 1U);
   EXPECT_EQ(sent[0].url, "https://o1.ingest.example:8443/prefix/path/api/42/envelope/");
   EXPECT_EQ(sent[0].method, "POST");
-  EXPECT_EQ(sent[0].Header("Content-Type"), "application/x-sentry-envelope");
-  EXPECT_EQ(sent[0].Header("X-Sentry-Auth"),
-            "Sentry sentry_version=7, sentry_client=corvantis.sentry/0.3.1, sentry_key=abc123");
+  EXPECT_EQ(sent[0].headers,
+            (FakeHttpSender::Headers{
+                {"Content-Type", "application/x-sentry-envelope"},
+                {"X-Sentry-Auth",
+                 "Sentry sentry_version=7, sentry_client=corvantis.sentry/0.3.1, sentry_key=abc123"},
+                {"User-Agent", "corvantis.sentry/0.3.1"}}));
   EXPECT_EQ(sent[0].connectTimeoutMs, 5000);
   EXPECT_EQ(sent[0].totalTimeoutMs, 10000);
-  EXPECT_TRUE(sent[0].hadCancelFlag);
+  EXPECT_NE(sent[0].cancel, nullptr);
 }
 
 TEST_F(SentryClient, EnvelopeReadsBackAsHeaderItemAndEvent) {

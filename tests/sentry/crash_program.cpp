@@ -10,12 +10,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "sentry/sentry.h"
 #include "sentry/shell.h"
+#include "tests/fakes/fake_http_sender.h"
 
 namespace {
 
@@ -36,14 +38,6 @@ namespace {
   if (depth == 1 << 30) return frame[0];  // never reached: the stack ends long before
   return OverflowTheStack(depth + 1) + frame[0];
 }
-
-// Overflows the stack of the client's own sending thread.
-class OverflowingSender final : public corvantis::http::HttpSender {
- public:
-  corvantis::http::HttpResponse Send(const corvantis::http::HttpRequest&) override {
-    return {OverflowTheStack(0), ""};
-  }
-};
 
 // While the main thread reports its crash, sends it `signal` every `everyMs`, `times` times.
 void SignalMainThreadLater(int signal, int everyMs, int times) {
@@ -78,7 +72,12 @@ int main(int argc, char** argv) {
   corvantis::sentry::ClientDependencies dependencies = corvantis::sentry::ProductionDependencies();
   if (argc > 3) dependencies.transportLimits.totalTimeoutMs = std::atol(argv[3]);
   if (argc > 4) dependencies.crashHandler = argv[4];
-  if (mode == "overflow-on-sending-thread") dependencies.sender = std::make_shared<OverflowingSender>();
+  if (mode == "overflow-on-sending-thread") {
+    // Overflows the stack of the client's own sending thread.
+    auto sender = std::make_shared<fakes::FakeHttpSender>();
+    sender->OnSend([] { OverflowTheStack(0); });
+    dependencies.sender = sender;
+  }
   sentry_options_t* options = sentry_options_new();
   sentry_options_set_dsn(options, argv[2]);
   corvantis::sentry::InitWithDependencies(options, dependencies);

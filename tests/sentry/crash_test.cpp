@@ -16,6 +16,7 @@
 #include "sentry/crash_request.h"
 #include "sentry/database.h"
 #include "sentry/shell.h"
+#include "tests/fakes/fake_http_sender.h"
 #include "tests/http/loopback_server.h"
 #include "tests/sentry/envelope_reader.h"
 #include "tests/sentry/fakes.h"
@@ -306,7 +307,7 @@ TEST(CrashFiles, PlantedLinksAreNeverFollowedAndAnUntrustedFolderIsRefused) {
   std::ofstream(decoy) << "decoy";
   fs::create_directory(decoyFolder);
   const std::string dsn = "http://0123456789abcdef@127.0.0.1:9/42";
-  const auto sender = std::make_shared<testing::FakeHttpSender>();
+  const auto sender = std::make_shared<::fakes::FakeHttpSender>();
   sender->FailNext(1000);
   const auto init = [&](const fs::path& database) {
     ClientDependencies dependencies;

@@ -14,14 +14,14 @@
 #include "sentry/dsn.h"
 #include "sentry/envelope.h"
 #include "tests/sentry/envelope_reader.h"
-#include "tests/sentry/fakes.h"
+#include "tests/fakes/fake_http_sender.h"
 #include "tests/sentry/temp_dir.h"
 
 namespace corvantis::sentry {
 namespace {
 
 using std::chrono::milliseconds;
-using testing::FakeHttpSender;
+using ::fakes::FakeHttpSender;
 using testing::FileNames;
 using testing::TempDir;
 
