@@ -14,6 +14,7 @@
 #include <ctime>
 
 #include "platform/debug_output.h"
+#include "platform/fault_signals.h"
 #include "platform/signal_stack.h"
 
 extern char** environ;
@@ -62,7 +63,7 @@ void ReapWhenEnded(pid_t pid) {
   // Signals meant for the process go elsewhere; its own faults still reach the fault handler.
   sigset_t all, previous;
   sigfillset(&all);
-  for (const int fault : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP}) sigdelset(&all, fault);
+  for (const int fault : kFaultSignals) sigdelset(&all, fault);
   pthread_sigmask(SIG_SETMASK, &all, &previous);
   pthread_t thread;
   const bool created = pthread_create(&thread, &attributes, ReapChild,

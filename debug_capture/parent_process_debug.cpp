@@ -14,6 +14,7 @@
 #include "debug_capture/signal_exception.h"
 #include "debug_capture/text.h"
 #include "debug_capture/write_minidump.h"
+#include "platform/fault_signals.h"
 #include "platform/hresult_error.h"
 #include "platform/module_path.h"
 #include "platform/ptrace_connection_linux.h"
@@ -23,8 +24,6 @@
 namespace {
 
 constexpr std::size_t kDebugStringUnits = 8191;
-constexpr std::uint32_t kBreakpointCode = 0x80000003;
-constexpr std::uint32_t kClrExceptionCode = 0xE0434352;
 
 // Signals the parent's wait: one byte down the inherited pipe, which is then closed. A number
 // that names no pipe is left alone.
@@ -35,11 +34,6 @@ void SignalAttached(int fd) {
   while (write(fd, &byte, 1) < 0 && errno == EINTR) {
   }
   close(fd);
-}
-
-bool IsFaultSignal(int signal) {
-  return signal == SIGSEGV || signal == SIGBUS || signal == SIGILL || signal == SIGFPE || signal == SIGABRT ||
-         signal == SIGTRAP;
 }
 
 // The bit of `signal` in a "Sig...:" mask line of a status file.
@@ -140,7 +134,7 @@ class Relay {
         RelayDebugString(record, record.ExceptionCode == DBG_PRINTEXCEPTION_WIDE_C);
       return;
     }
-    if (record.ExceptionCode == kBreakpointCode) return;
+    if (record.ExceptionCode == EXCEPTION_BREAKPOINT) return;
     if (data.ContextAddress != 0) firstChances_[tid] = data;
     HandleException(tid, data);
   }
@@ -181,7 +175,7 @@ class Relay {
     if (data.Record.ExceptionCode != EXCEPTION_RO_ORIGINATEERROR) HoldEveryThread();
     const EXCEPTION_RECORD64& record = data.Record;
     std::wstring codeText = FormatText(L"0x%08X", record.ExceptionCode);
-    if (record.ExceptionCode == kClrExceptionCode && record.NumberParameters >= 5)
+    if (record.ExceptionCode == EXCEPTION_COMPLUS && record.NumberParameters >= 5)
       codeText = FormatText(L"0x%08X", static_cast<std::uint32_t>(record.ExceptionInformation[0]));
     const MapsReader readMaps = [this] { return target_.ReadProcFile("maps"); };
     if (debugger_.DescribeException(memory_, readMaps, record, codeText) == 0) return;

@@ -3,6 +3,7 @@
 #include <ucontext.h>
 
 #include "platform/fault_debug_event.h"
+#include "platform/fault_signals.h"
 
 namespace {
 
@@ -11,17 +12,7 @@ constexpr greg_t kPageFaultInstructionFetch = 1 << 4;
 }  // namespace
 
 std::optional<DebugEventData> ExceptionFromSignal(const siginfo_t& info, std::uint64_t instruction) {
-  switch (info.si_signo) {
-    case SIGSEGV:
-    case SIGBUS:
-    case SIGILL:
-    case SIGFPE:
-    case SIGABRT:
-    case SIGTRAP:
-      break;
-    default:
-      return std::nullopt;
-  }
+  if (!IsFaultSignal(info.si_signo)) return std::nullopt;
   // The registers as the parent's own handler would see them; the page-fault error code is not
   // visible from outside, so only an execute access (the address is the instruction) is told.
   ucontext_t context{};

@@ -2,6 +2,8 @@
 #include <csignal>
 #include <cstdint>
 
+#include "platform/exception_codes.h"
+
 // Exception record in the x64 layout of EXCEPTION_RECORD64; a debugger reads it from this
 // process's memory when a debug event is raised.
 struct EXCEPTION_RECORD64 {
@@ -14,11 +16,6 @@ struct EXCEPTION_RECORD64 {
   std::uint64_t ExceptionInformation[15];
 };
 static_assert(sizeof(EXCEPTION_RECORD64) == 152);
-
-inline constexpr std::uint32_t DBG_PRINTEXCEPTION_C = 0x40010006;
-inline constexpr std::uint32_t DBG_PRINTEXCEPTION_WIDE_C = 0x4001000A;
-inline constexpr std::uint32_t EXCEPTION_RO_ORIGINATEERROR = 0x40080201;
-inline constexpr std::uint32_t EXCEPTION_MSVC_CPP = 0xE06D7363;
 
 // What the signal's value points at. For a fault (a synchronous signal turned into an exception)
 // ContextAddress is the address of the faulting thread's ucontext_t in the raising process, so the

@@ -8,6 +8,10 @@
 // instruction and the parameters, by the table in docs/debug-events.md. Async-signal-safe.
 EXCEPTION_RECORD64 FaultExceptionRecord(int signal, const siginfo_t& info, const ucontext_t& context);
 
+// The signal whose FaultExceptionRecord has `code` (SIGSEGV for an access violation, which SIGBUS
+// raises too); 0 for a code that no fault signal raises.
+int FaultSignalOf(std::uint32_t code);
+
 // Fault observer: raises the fault's exception to an attached debugger, with the address of the
 // faulting thread's context; nothing without a debugger.
 void RaiseFaultDebugEvent(int signal, siginfo_t* info, ucontext_t* context);

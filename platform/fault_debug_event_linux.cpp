@@ -6,38 +6,21 @@
 
 namespace {
 
-constexpr std::uint32_t kAccessViolation = 0xC0000005;
-constexpr std::uint32_t kIllegalInstruction = 0xC000001D;
-constexpr std::uint32_t kPrivilegedInstruction = 0xC0000096;
-constexpr std::uint32_t kIntegerDivideByZero = 0xC0000094;
-constexpr std::uint32_t kIntegerOverflow = 0xC0000095;
-constexpr std::uint32_t kFloatDivideByZero = 0xC000008E;
-constexpr std::uint32_t kFloatInexactResult = 0xC000008F;
-constexpr std::uint32_t kFloatInvalidOperation = 0xC0000090;
-constexpr std::uint32_t kFloatOverflow = 0xC0000091;
-constexpr std::uint32_t kFloatUnderflow = 0xC0000093;
-constexpr std::uint32_t kArrayBoundsExceeded = 0xC000008C;
-constexpr std::uint32_t kBreakpoint = 0x80000003;
-constexpr std::uint32_t kSingleStep = 0x80000004;
-constexpr std::uint32_t kFailFast = 0xC0000409;  // STATUS_STACK_BUFFER_OVERRUN, raised by abort()
-constexpr std::uint64_t kFailFastFatalAppExit = 7;
-constexpr std::uint32_t kNonContinuable = 1;
-
 // Bits of the x86-64 page-fault error code.
 constexpr std::uint64_t kPageFaultWrite = 1u << 1;
 constexpr std::uint64_t kPageFaultInstructionFetch = 1u << 4;
 
 std::uint32_t FloatingPointCode(int code) {
   switch (code) {
-    case FPE_INTDIV: return kIntegerDivideByZero;
-    case FPE_INTOVF: return kIntegerOverflow;
-    case FPE_FLTDIV: return kFloatDivideByZero;
-    case FPE_FLTOVF: return kFloatOverflow;
-    case FPE_FLTUND: return kFloatUnderflow;
-    case FPE_FLTRES: return kFloatInexactResult;
-    case FPE_FLTINV: return kFloatInvalidOperation;
-    case FPE_FLTSUB: return kArrayBoundsExceeded;
-    default: return kIntegerDivideByZero;
+    case FPE_INTDIV: return EXCEPTION_INT_DIVIDE_BY_ZERO;
+    case FPE_INTOVF: return EXCEPTION_INT_OVERFLOW;
+    case FPE_FLTDIV: return EXCEPTION_FLT_DIVIDE_BY_ZERO;
+    case FPE_FLTOVF: return EXCEPTION_FLT_OVERFLOW;
+    case FPE_FLTUND: return EXCEPTION_FLT_UNDERFLOW;
+    case FPE_FLTRES: return EXCEPTION_FLT_INEXACT_RESULT;
+    case FPE_FLTINV: return EXCEPTION_FLT_INVALID_OPERATION;
+    case FPE_FLTSUB: return EXCEPTION_ARRAY_BOUNDS_EXCEEDED;
+    default: return EXCEPTION_INT_DIVIDE_BY_ZERO;
   }
 }
 
@@ -51,7 +34,7 @@ EXCEPTION_RECORD64 FaultExceptionRecord(int signal, const siginfo_t& info, const
   switch (signal) {
     case SIGSEGV:
     case SIGBUS: {
-      record.ExceptionCode = kAccessViolation;
+      record.ExceptionCode = EXCEPTION_ACCESS_VIOLATION;
       record.NumberParameters = 2;
       if (info.si_code == SI_KERNEL) {
         // A general-protection fault (a non-canonical address): Windows reports it as a read of
@@ -66,27 +49,53 @@ EXCEPTION_RECORD64 FaultExceptionRecord(int signal, const siginfo_t& info, const
     }
     case SIGILL:
       record.ExceptionCode =
-          (info.si_code == ILL_PRVOPC || info.si_code == ILL_PRVREG) ? kPrivilegedInstruction : kIllegalInstruction;
+          (info.si_code == ILL_PRVOPC || info.si_code == ILL_PRVREG) ? EXCEPTION_PRIV_INSTRUCTION : EXCEPTION_ILLEGAL_INSTRUCTION;
       break;
     case SIGFPE:
       record.ExceptionCode = FloatingPointCode(fromKernel ? info.si_code : 0);
       break;
     case SIGTRAP:
-      record.ExceptionCode = info.si_code == TRAP_TRACE ? kSingleStep : kBreakpoint;
+      record.ExceptionCode = info.si_code == TRAP_TRACE ? EXCEPTION_SINGLE_STEP : EXCEPTION_BREAKPOINT;
       // int3 reports the instruction after it; Windows reports the int3 itself.
       if (info.si_code == SI_KERNEL) record.ExceptionAddress -= 1;
-      if (record.ExceptionCode == kBreakpoint) record.NumberParameters = 1;
+      if (record.ExceptionCode == EXCEPTION_BREAKPOINT) record.NumberParameters = 1;
       break;
     case SIGABRT:
-      record.ExceptionCode = kFailFast;
-      record.ExceptionFlags = kNonContinuable;
+      record.ExceptionCode = STATUS_STACK_BUFFER_OVERRUN;
+      record.ExceptionFlags = EXCEPTION_NONCONTINUABLE;
       record.NumberParameters = 1;
-      record.ExceptionInformation[0] = kFailFastFatalAppExit;
+      record.ExceptionInformation[0] = FAST_FAIL_FATAL_APP_EXIT;
       break;
     default:
       break;
   }
   return record;
+}
+
+int FaultSignalOf(std::uint32_t code) {
+  switch (code) {
+    case EXCEPTION_ACCESS_VIOLATION:
+      return SIGSEGV;
+    case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
+    case EXCEPTION_FLT_DIVIDE_BY_ZERO:
+    case EXCEPTION_FLT_INEXACT_RESULT:
+    case EXCEPTION_FLT_INVALID_OPERATION:
+    case EXCEPTION_FLT_OVERFLOW:
+    case EXCEPTION_FLT_UNDERFLOW:
+    case EXCEPTION_INT_DIVIDE_BY_ZERO:
+    case EXCEPTION_INT_OVERFLOW:
+      return SIGFPE;
+    case EXCEPTION_ILLEGAL_INSTRUCTION:
+    case EXCEPTION_PRIV_INSTRUCTION:
+      return SIGILL;
+    case EXCEPTION_BREAKPOINT:
+    case EXCEPTION_SINGLE_STEP:
+      return SIGTRAP;
+    case STATUS_STACK_BUFFER_OVERRUN:
+      return SIGABRT;
+    default:
+      return 0;
+  }
 }
 
 void RaiseFaultDebugEvent(int signal, siginfo_t* info, ucontext_t* context) {

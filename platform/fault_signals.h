@@ -2,8 +2,16 @@
 #include <csignal>
 #include <ucontext.h>
 
-// Called in the handler of a fault signal (SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP) on
-// the faulting thread, with the thread's context at the fault. Must be async-signal-safe.
+// The signals that stand for a Windows exception (FaultExceptionRecord).
+inline constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP};
+
+constexpr bool IsFaultSignal(int signal) {
+  for (const int fault : kFaultSignals)
+    if (fault == signal) return true;
+  return false;
+}
+
+// Called in the handler of a fault signal (kFaultSignals) on the faulting thread, with the thread's context at the fault. Must be async-signal-safe.
 using FaultObserver = void (*)(int signal, siginfo_t* info, ucontext_t* context);
 
 // Adds an observer, called in order of addition; the first call installs one handler for the six

@@ -13,8 +13,7 @@
 
 namespace {
 
-constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP};
-constexpr int kSignalCount = sizeof kSignals / sizeof kSignals[0];
+constexpr int kSignalCount = sizeof kFaultSignals / sizeof kFaultSignals[0];
 constexpr int kMaxObservers = 8;
 
 std::atomic<FaultObserver> g_observers[kMaxObservers];
@@ -25,7 +24,7 @@ bool g_installed = false;
 
 int IndexOf(int signal) {
   for (int i = 0; i < kSignalCount; ++i)
-    if (kSignals[i] == signal) return i;
+    if (kFaultSignals[i] == signal) return i;
   return -1;
 }
 
@@ -57,7 +56,7 @@ void InstallHandler() {
   action.sa_sigaction = HandleFault;
   action.sa_flags = SA_SIGINFO | SA_ONSTACK;
   sigemptyset(&action.sa_mask);
-  for (int i = 0; i < kSignalCount; ++i) sigaction(kSignals[i], &action, &g_previous[i]);
+  for (int i = 0; i < kSignalCount; ++i) sigaction(kFaultSignals[i], &action, &g_previous[i]);
 }
 
 }  // namespace

@@ -9,9 +9,8 @@ namespace corvantis::minidump {
 // Breakpad's code for a dump whose exception did not come as a signal.
 inline constexpr std::uint32_t kDumpRequestedCode = 0xFFFFFFFF;
 
-// The exception code of a Linux dump for a Windows exception code of a fault: the signal the
-// fault arrives as (SIGSEGV for 0xC0000005, SIGFPE for the arithmetic codes, SIGILL, SIGTRAP,
-// SIGABRT), else kDumpRequestedCode.
+// The exception code of a Linux dump for a Windows exception code: the signal a fault with that
+// code arrives as (FaultSignalOf), else kDumpRequestedCode.
 std::uint32_t LinuxExceptionCode(std::uint32_t windowsCode);
 
 // Writes the exception stream: the faulting thread, the record and its context at the exception.

@@ -239,10 +239,10 @@ TEST(MinidumpWriter, WithoutAnExceptionTheStreamIsLeftOut) {
   EXPECT_FALSE(fixture.Write(MiniDumpNormal).Stream(ExceptionStream));
 }
 
-// Faults: SIGBUS read back as SIGSEGV, and the arithmetic codes, 0xC0000096 and 0x80000004 as
-// Breakpad's "no signal" marker, which LLDB cannot stop at. Every row of the parent's fault table
-// goes through the parent's own mapping and the stream: the code is the signal it came as, the
-// flags the Windows code; without the signal the code still follows from the Windows code.
+// Every row of the parent's fault table goes through the parent's own mapping and the stream: the
+// code is the signal it came as, the flags the Windows code; without the signal the code still
+// follows from the Windows code (SIGBUS reads back as SIGSEGV), and a code no signal raises is
+// Breakpad's "no signal" marker.
 TEST(MinidumpWriter, TheExceptionCodeIsTheFaultsSignalAndTheWindowsCodeStaysInTheFlags) {
   struct Row {
     int Signal;
