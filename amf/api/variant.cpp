@@ -160,6 +160,118 @@ AMF_RESULT AMFVariantAssignInterface(AMFVariantStruct* dest, AMFInterface* value
   return Store(dest, AMF_VARIANT_INTERFACE, [&](AMFVariantStruct& v) { v.pInterface = value; });
 }
 
+namespace {
+
+// What a variant holds as a number.
+struct NumericValue {
+  bool numeric = false;    // a number, or a text holding one
+  bool isInteger = false;  // a bool, an INT64 or an integer text: written back without decimals
+  bool intFits = false;    // `i` holds its INT64 value
+  amf_int64 i = 0;
+  amf_double d = 0;        // its double value, when numeric
+};
+
+NumericValue NumericValueOf(const AMFVariantStruct& from) {
+  NumericValue value;
+  bool haveDouble = false, integerTooLarge = false;
+  switch (from.type) {
+    case AMF_VARIANT_BOOL: value.i = from.boolValue ? 1 : 0; value.isInteger = true; break;
+    case AMF_VARIANT_INT64: value.i = from.int64Value; value.isInteger = true; break;
+    case AMF_VARIANT_DOUBLE: value.d = from.doubleValue; haveDouble = true; break;
+    case AMF_VARIANT_FLOAT: value.d = static_cast<amf_double>(from.floatValue); haveDouble = true; break;
+    case AMF_VARIANT_STRING:
+    case AMF_VARIANT_WSTRING: {
+      std::string ascii;
+      const bool isAscii = from.type == AMF_VARIANT_STRING ? ToAscii(from.stringValue, &ascii)
+                                                           : ToAscii(from.wstringValue, &ascii);
+      if (isAscii) {
+        const IntegerText integer = ParseInteger(ascii, &value.i);
+        value.isInteger = integer == IntegerText::Fits;
+        integerTooLarge = integer == IntegerText::TooLarge;
+        if (!value.isInteger) haveDouble = ParseDouble(ascii, &value.d);
+      }
+      break;
+    }
+    default: break;
+  }
+  // A double has an INT64 value only when its whole part fits: not NaN, the infinities, nor
+  // magnitudes from 2^63 up. The conversion exists, the value is out of range: AMF_OUT_OF_RANGE.
+  value.intFits = value.isInteger;
+  // An integer text too large keeps its double value but has no INT64 one, even where rounding
+  // would bring the double into range.
+  if (haveDouble && !integerTooLarge && value.d >= -0x1p63 && value.d < 0x1p63) {
+    value.i = static_cast<amf_int64>(value.d);
+    value.intFits = true;
+  }
+  if (value.isInteger) value.d = static_cast<amf_double>(value.i);
+  value.numeric = value.isInteger || haveDouble;
+  return value;
+}
+
+// A number as its text; a text as it is, narrowed to ASCII ('?' beyond) or widened byte by byte.
+AMF_RESULT AssignText(AMFVariantStruct* dest, const AMFVariantStruct& from, const NumericValue& value,
+                      AMF_VARIANT_TYPE newType) {
+  const bool isText = from.type == AMF_VARIANT_STRING || from.type == AMF_VARIANT_WSTRING;
+  char text[328];  // "%f" of -DBL_MAX: 309 digits, sign, point and six decimals
+  if (value.isInteger) {
+    std::snprintf(text, sizeof text, "%" PRId64, value.i);
+  } else if (value.numeric) {
+    std::snprintf(text, sizeof text, "%f", value.d);
+  } else if (isText) {
+    text[0] = '\0';
+  } else {
+    return AMF_INVALID_DATA_TYPE;
+  }
+  if (newType == AMF_VARIANT_STRING) {
+    if (from.type == AMF_VARIANT_WSTRING && !value.numeric) {
+      std::string narrow;
+      for (const wchar_t* p = from.wstringValue; *p; ++p)
+        narrow.push_back(static_cast<std::uint32_t>(*p) < 0x80 ? static_cast<char>(*p) : '?');
+      AMFVariantAssignString(dest, narrow.c_str());
+    } else {
+      AMFVariantAssignString(dest, text);
+    }
+    return AMF_OK;
+  }
+  std::wstring wide;
+  if (from.type == AMF_VARIANT_STRING && !value.numeric) {
+    for (const char* p = from.stringValue; *p; ++p) wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*p)));
+  } else {
+    for (const char* p = text; *p; ++p) wide.push_back(static_cast<wchar_t>(*p));
+  }
+  AMFVariantAssignWString(dest, wide.c_str());
+  return AMF_OK;
+}
+
+AMF_RESULT AssignConverted(AMFVariantStruct* dest, const AMFVariantStruct& from, AMF_VARIANT_TYPE newType) {
+  const NumericValue value = NumericValueOf(from);
+  switch (newType) {
+    case AMF_VARIANT_EMPTY: return AMF_OK;
+    case AMF_VARIANT_BOOL:
+      if (!value.numeric) return AMF_INVALID_DATA_TYPE;
+      AMFVariantAssignBool(dest, value.isInteger ? value.i != 0 : value.d != 0.0);
+      return AMF_OK;
+    case AMF_VARIANT_INT64:
+      if (!value.intFits) return value.numeric ? AMF_OUT_OF_RANGE : AMF_INVALID_DATA_TYPE;
+      AMFVariantAssignInt64(dest, value.i);
+      return AMF_OK;
+    case AMF_VARIANT_DOUBLE:
+      if (!value.numeric) return AMF_INVALID_DATA_TYPE;
+      AMFVariantAssignDouble(dest, value.d);
+      return AMF_OK;
+    case AMF_VARIANT_FLOAT:
+      if (!value.numeric) return AMF_INVALID_DATA_TYPE;
+      dest->type = AMF_VARIANT_FLOAT;
+      dest->floatValue = static_cast<amf_float>(value.d);
+      return AMF_OK;
+    case AMF_VARIANT_STRING:
+    case AMF_VARIANT_WSTRING: return AssignText(dest, from, value, newType);
+    default: return AMF_INVALID_DATA_TYPE;
+  }
+}
+
+}  // namespace
+
 AMF_RESULT AMFVariantChangeType(AMFVariantStruct* dest, const AMFVariantStruct* src,
                                 AMF_VARIANT_TYPE newType) {
   if (dest == nullptr) return AMF_INVALID_POINTER;
@@ -169,104 +281,10 @@ AMF_RESULT AMFVariantChangeType(AMFVariantStruct* dest, const AMFVariantStruct* 
   // Work on a copy so that dest may be src.
   AMFVariantStruct from;
   AMFVariantInit(&from);
-  AMF_RESULT r = AMFVariantCopy(&from, src);
-  if (r != AMF_OK) return r;
+  const AMF_RESULT copied = AMFVariantCopy(&from, src);
+  if (copied != AMF_OK) return copied;
   AMFVariantClear(dest);
-
-  bool haveInt = false, haveDouble = false, integerTooLarge = false;
-  amf_int64 i = 0;
-  amf_double d = 0;
-  switch (from.type) {
-    case AMF_VARIANT_BOOL: i = from.boolValue ? 1 : 0; haveInt = true; break;
-    case AMF_VARIANT_INT64: i = from.int64Value; haveInt = true; break;
-    case AMF_VARIANT_DOUBLE: d = from.doubleValue; haveDouble = true; break;
-    case AMF_VARIANT_FLOAT: d = static_cast<amf_double>(from.floatValue); haveDouble = true; break;
-    case AMF_VARIANT_STRING:
-    case AMF_VARIANT_WSTRING: {
-      std::string ascii;
-      const bool isAscii = from.type == AMF_VARIANT_STRING ? ToAscii(from.stringValue, &ascii)
-                                                           : ToAscii(from.wstringValue, &ascii);
-      if (isAscii) {
-        const IntegerText integer = ParseInteger(ascii, &i);
-        haveInt = integer == IntegerText::Fits;
-        integerTooLarge = integer == IntegerText::TooLarge;
-        if (!haveInt) haveDouble = ParseDouble(ascii, &d);
-      }
-      break;
-    }
-    default: break;
-  }
-  // A double has an INT64 value only when its whole part fits: not NaN, the infinities, nor
-  // magnitudes from 2^63 up. The conversion exists, the value is out of range: AMF_OUT_OF_RANGE.
-  bool intFits = haveInt;
-  // An integer text too large keeps its double value but has no INT64 one, even where rounding
-  // would bring the double into range.
-  if (haveDouble && !haveInt && !integerTooLarge && d >= -0x1p63 && d < 0x1p63) {
-    i = static_cast<amf_int64>(d);
-    intFits = true;
-  }
-  if (haveInt && !haveDouble) d = static_cast<amf_double>(i);
-  const bool numeric = haveInt || haveDouble;
-
-  r = AMF_OK;
-  switch (newType) {
-    case AMF_VARIANT_EMPTY: break;
-    case AMF_VARIANT_BOOL:
-      if (numeric) AMFVariantAssignBool(dest, haveInt ? i != 0 : d != 0.0);
-      else r = AMF_INVALID_DATA_TYPE;
-      break;
-    case AMF_VARIANT_INT64:
-      if (intFits) AMFVariantAssignInt64(dest, i);
-      else r = numeric ? AMF_OUT_OF_RANGE : AMF_INVALID_DATA_TYPE;
-      break;
-    case AMF_VARIANT_DOUBLE:
-      if (numeric) AMFVariantAssignDouble(dest, d);
-      else r = AMF_INVALID_DATA_TYPE;
-      break;
-    case AMF_VARIANT_FLOAT:
-      if (numeric) {
-        dest->type = AMF_VARIANT_FLOAT;
-        dest->floatValue = static_cast<amf_float>(d);
-      } else {
-        r = AMF_INVALID_DATA_TYPE;
-      }
-      break;
-    case AMF_VARIANT_STRING:
-    case AMF_VARIANT_WSTRING: {
-      char text[328];  // "%f" of -DBL_MAX: 309 digits, sign, point and six decimals
-      if (haveInt && from.type != AMF_VARIANT_DOUBLE && from.type != AMF_VARIANT_FLOAT) {
-        std::snprintf(text, sizeof text, "%" PRId64, i);
-      } else if (numeric) {
-        std::snprintf(text, sizeof text, "%f", d);
-      } else if (from.type == AMF_VARIANT_STRING || from.type == AMF_VARIANT_WSTRING) {
-        text[0] = '\0';
-      } else {
-        r = AMF_INVALID_DATA_TYPE;
-        break;
-      }
-      if (newType == AMF_VARIANT_STRING) {
-        if (from.type == AMF_VARIANT_WSTRING && !numeric) {
-          std::string narrow;
-          for (const wchar_t* p = from.wstringValue; *p; ++p)
-            narrow.push_back(static_cast<std::uint32_t>(*p) < 0x80 ? static_cast<char>(*p) : '?');
-          AMFVariantAssignString(dest, narrow.c_str());
-        } else {
-          AMFVariantAssignString(dest, text);
-        }
-      } else {
-        std::wstring wide;
-        if (from.type == AMF_VARIANT_STRING && !numeric) {
-          for (const char* p = from.stringValue; *p; ++p)
-            wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*p)));
-        } else {
-          for (const char* p = text; *p; ++p) wide.push_back(static_cast<wchar_t>(*p));
-        }
-        AMFVariantAssignWString(dest, wide.c_str());
-      }
-      break;
-    }
-    default: r = AMF_INVALID_DATA_TYPE; break;
-  }
+  const AMF_RESULT r = AssignConverted(dest, from, newType);
   AMFVariantClear(&from);
   return r;
 }
