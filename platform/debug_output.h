@@ -1,4 +1,9 @@
 #pragma once
+#include <sys/types.h>
+
+// The process tracing `pid` (this process for 0): the TracerPid of its /proc status; 0 when none
+// is or the file cannot be read. Async-signal-safe.
+pid_t TracerPid(pid_t pid);
 
 // True while a debugger (a tracer) is attached to this process. Reads /proc/self/status each
 // time; async-signal-safe.

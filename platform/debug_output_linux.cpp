@@ -15,22 +15,6 @@
 
 namespace {
 
-// The tracer's pid from /proc/self/status, read without allocating so that it is safe anywhere.
-bool TracerAttached() {
-  const int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char buffer[4096];
-  const ssize_t n = read(fd, buffer, sizeof buffer - 1);
-  close(fd);
-  if (n <= 0) return false;
-  buffer[n] = '\0';
-  const char* line = std::strstr(buffer, "TracerPid:");
-  if (line == nullptr) return false;
-  line += 10;
-  while (*line == ' ' || *line == '\t') ++line;
-  return *line >= '1' && *line <= '9';
-}
-
 constexpr std::int64_t kNoTracerReuseNs = 20'000'000;
 
 // CLOCK_MONOTONIC_COARSE time until which the last "no tracer" answer holds; 0 when none does.
@@ -59,8 +43,35 @@ void IgnoreDebugEventSignal() {
 
 }  // namespace
 
+pid_t TracerPid(pid_t pid) {
+  // The path and the number are made by hand, without allocating, so that this is safe anywhere.
+  char path[32] = "/proc/self/status";
+  if (pid > 0) {
+    char digits[12];
+    int count = 0;
+    for (pid_t rest = pid; rest > 0; rest /= 10) digits[count++] = static_cast<char>('0' + rest % 10);
+    char* at = path + 6;
+    while (count > 0) *at++ = digits[--count];
+    std::memcpy(at, "/status", sizeof "/status");
+  }
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char buffer[4096];
+  const ssize_t n = read(fd, buffer, sizeof buffer - 1);
+  close(fd);
+  if (n <= 0) return 0;
+  buffer[n] = '\0';
+  const char* line = std::strstr(buffer, "TracerPid:");
+  if (line == nullptr) return 0;
+  line += 10;
+  while (*line == ' ' || *line == '\t') ++line;
+  pid_t tracer = 0;
+  while (*line >= '0' && *line <= '9') tracer = tracer * 10 + (*line++ - '0');
+  return tracer;
+}
+
 bool IsDebuggerPresent() {
-  const bool attached = TracerAttached();
+  const bool attached = TracerPid(0) != 0;
   g_noTracerUntil.store(attached ? 0 : CoarseNow() + kNoTracerReuseNs, std::memory_order_relaxed);
   return attached;
 }

@@ -1,10 +1,9 @@
 #include "sentry/handler/process_minidump_source.h"
 
-#include <fstream>
-
 #include "debug_capture/minidump/byte_sink.h"
 #include "debug_capture/minidump/dump_file_name.h"
 #include "debug_capture/minidump/minidump_writer.h"
+#include "platform/debug_output.h"
 #include "platform/fault_debug_event.h"
 #include "platform/file_bytes.h"
 #include "platform/ptrace_connection_linux.h"
@@ -19,21 +18,6 @@ namespace {
 constexpr std::uint32_t kDumpType = 0;
 
 }  // namespace
-
-pid_t TracerOf(pid_t pid) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("TracerPid:", 0) == 0) {
-      try {
-        return static_cast<pid_t>(std::stol(line.substr(10)));
-      } catch (...) {
-        return 0;
-      }
-    }
-  }
-  return 0;
-}
 
 std::optional<fs::path> NewestDebuggerDump(const fs::path& folder, const std::string& program,
                                            pid_t pid) {
@@ -56,7 +40,7 @@ std::optional<fs::path> NewestDebuggerDump(const fs::path& folder, const std::st
 }
 
 std::optional<std::string> ProcessMinidumpSource::Write(const CrashRequest& request) {
-  if (TracerOf(request.pid) != 0) {
+  if (TracerPid(request.pid) != 0) {
     // Only one tracer at a time: the debugger child has the process and writes its own dumps.
     std::error_code error;
     const fs::path program = fs::read_symlink("/proc/" + std::to_string(request.pid) + "/exe", error);

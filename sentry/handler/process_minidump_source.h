@@ -17,9 +17,6 @@ class ProcessMinidumpSource final : public MinidumpSource {
   std::optional<std::string> Write(const CrashRequest& request) override;
 };
 
-// The TracerPid of /proc/<pid>/status; 0 when untraced or unknown.
-pid_t TracerOf(pid_t pid);
-
 // The newest of the debugger child's dumps of `program` and `pid` in `folder`.
 std::optional<std::filesystem::path> NewestDebuggerDump(const std::filesystem::path& folder,
                                                         const std::string& program, pid_t pid);
