@@ -236,37 +236,18 @@ AMF_RESULT AvEncoder::Encode(BgraView picture, std::int64_t frameIndex, BgraView
 }
 
 AMF_RESULT AvEncoder::EncodePicture(AVFrame* picture, std::int64_t frameIndex, PacketSink& sink) {
-  picture->pts = frameIndex;
-  picture->pict_type = AV_PICTURE_TYPE_NONE;
-  int sent = avcodec_send_frame(context_.get(), picture);
-  if (sent == AVERROR(EAGAIN)) {
-    if (const AMF_RESULT r = ReceivePackets(sink); r != AMF_OK) return r;
-    sent = avcodec_send_frame(context_.get(), picture);
-  }
-  if (sent < 0) return Failed(NamesOf(codec_).componentId, "avcodec_send_frame", sent);
-  return ReceivePackets(sink);
+  return SendPicture(context_.get(), picture, frameIndex, packet_.get(), *this, sink);
 }
 
-AMF_RESULT AvEncoder::Flush(PacketSink& sink) {
-  const int sent = avcodec_send_frame(context_.get(), nullptr);
-  if (sent < 0 && sent != AVERROR_EOF) return Failed(NamesOf(codec_).componentId, "avcodec_send_frame", sent);
-  return ReceivePackets(sink);
-}
+AMF_RESULT AvEncoder::Flush(PacketSink& sink) { return SendEndOfStream(context_.get(), packet_.get(), *this, sink); }
 
-AMF_RESULT AvEncoder::ReceivePackets(PacketSink& sink) {
-  AVPacket* packet = packet_.get();
-  for (;;) {
-    const int received = avcodec_receive_packet(context_.get(), packet);
-    if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return AMF_OK;
-    if (received < 0) return Failed(NamesOf(codec_).componentId, "avcodec_receive_packet", received);
-    std::size_t statsSize = 0;
-    const std::uint8_t* stats = av_packet_get_side_data(packet, AV_PKT_DATA_QUALITY_STATS, &statsSize);
-    const EncodedPacket encoded{std::span<const std::uint8_t>(packet->data, static_cast<std::size_t>(packet->size)),
-                                packet->pts, stats != nullptr && statsSize >= 5 ? stats[4] : 0};
-    const AMF_RESULT result = sink.OnPacket(encoded);
-    av_packet_unref(packet);
-    if (result != AMF_OK) return result;
-  }
+AMF_RESULT AvEncoder::CallFailed(const char* call, int code) { return Failed(NamesOf(codec_).componentId, call, code); }
+
+AMF_RESULT AvEncoder::HandOn(const AVPacket& packet, PacketSink& sink) {
+  std::size_t statsSize = 0;
+  const std::uint8_t* stats = av_packet_get_side_data(&packet, AV_PKT_DATA_QUALITY_STATS, &statsSize);
+  return sink.OnPacket(EncodedPacket{std::span<const std::uint8_t>(packet.data, static_cast<std::size_t>(packet.size)),
+                                     packet.pts, stats != nullptr && statsSize >= 5 ? stats[4] : 0});
 }
 
 }  // namespace amfrt

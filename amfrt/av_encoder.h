@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "amf/api/result.h"
+#include "amfrt/codec_exchange.h"
 #include "amfrt/conversion_ahead.h"
 #include "amfrt/encoder_options.h"
 #include "amfrt/frame_encoder.h"
@@ -21,7 +22,7 @@ namespace amfrt {
 
 // libx264 / libx265 behind libavcodec, fed with BGRA pictures converted to YUV 4:2:0 (BT.601,
 // limited range). Not thread-safe; one thread encodes at a time.
-class AvEncoder final : public FrameEncoder, private PictureSlots {
+class AvEncoder final : public FrameEncoder, private PictureSlots, private CodecExchange {
  public:
   // AMF_ENCODER_NOT_PRESENT when libavcodec lacks the codec, AMF_INVALID_RESOLUTION for a size it
   // cannot take, AMF_FAIL otherwise. Failures are traced.
@@ -49,7 +50,8 @@ class AvEncoder final : public FrameEncoder, private PictureSlots {
   // The steps of Open after the encoder is made, in order; failures are traced.
   AMF_RESULT OpenCodec(const AVCodec* codec, const EncoderSettings& settings, const EncoderOptions& options);
   AMF_RESULT ShapePictures();
-  AMF_RESULT ReceivePackets(PacketSink& sink);
+  AMF_RESULT CallFailed(const char* call, int code) override;
+  AMF_RESULT HandOn(const AVPacket& packet, PacketSink& sink) override;
   // Picture `slot` allocated (the second one only once needed) and writable; the traced failure
   // when it cannot be.
   AMF_RESULT Prepare(int slot) override;

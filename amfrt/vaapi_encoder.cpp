@@ -291,10 +291,7 @@ AMF_RESULT VaapiEncoder::Prepare(int slot) {
     r = av_hwframe_map(mapping, surface, AV_HWFRAME_MAP_WRITE | AV_HWFRAME_MAP_OVERWRITE);
   }
   if (r >= 0) return AMF_OK;
-  std::string failure;
-  const AMF_RESULT result = AvFailure("NV12 surface mapping", r, AMF_FAIL, &failure);
-  TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"%s", failure.c_str());
-  return result;
+  return CallFailed("NV12 surface mapping", r);
 }
 
 Nv12Planes VaapiEncoder::PlanesOf(int slot) const {
@@ -303,26 +300,18 @@ Nv12Planes VaapiEncoder::PlanesOf(int slot) const {
 }
 
 AMF_RESULT VaapiEncoder::ProcessToNv12Surface(const std::uint8_t* bgra, int rowPitch) {
-  const wchar_t* scope = NamesOf(codec_).componentId;
-  std::string failure;
   av_frame_unref(nv12Surface_.get());
-  if (const int r = av_hwframe_get_buffer(nv12Frames_.get(), nv12Surface_.get(), 0); r < 0) {
-    const AMF_RESULT result = AvFailure("av_hwframe_get_buffer", r, AMF_FAIL, &failure);
-    TraceLine(amf::AMF_TRACE_ERROR, scope, L"%s", failure.c_str());
-    return result;
-  }
+  if (const int r = av_hwframe_get_buffer(nv12Frames_.get(), nv12Surface_.get(), 0); r < 0)
+    return CallFailed("av_hwframe_get_buffer", r);
   bgraPicture_->data[0] = const_cast<std::uint8_t*>(bgra);
   bgraPicture_->linesize[0] = rowPitch;
   av_frame_unref(bgraSurface_.get());
   int r = av_hwframe_get_buffer(bgraFrames_.get(), bgraSurface_.get(), 0);
   if (r >= 0) r = av_hwframe_transfer_data(bgraSurface_.get(), bgraPicture_.get(), 0);
-  if (r < 0) {
-    const AMF_RESULT result = AvFailure("BGRA upload", r, AMF_FAIL, &failure);
-    TraceLine(amf::AMF_TRACE_ERROR, scope, L"%s", failure.c_str());
-    return result;
-  }
+  if (r < 0) return CallFailed("BGRA upload", r);
+  std::string failure;
   if (!vpp_->Convert(SurfaceOf(bgraSurface_.get()), SurfaceOf(nv12Surface_.get()), &failure)) {
-    TraceLine(amf::AMF_TRACE_ERROR, scope, L"Video processor: %s", failure.c_str());
+    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"Video processor: %s", failure.c_str());
     return AMF_FAIL;
   }
   return AMF_OK;
@@ -363,63 +352,35 @@ AMF_RESULT VaapiEncoder::Encode(BgraView picture, std::int64_t frameIndex, BgraV
 }
 
 AMF_RESULT VaapiEncoder::SendSurface(AVFrame* surface, std::int64_t frameIndex, PacketSink& sink) {
-  surface->pts = frameIndex;
-  surface->pict_type = AV_PICTURE_TYPE_NONE;
-  int sent = avcodec_send_frame(context_.get(), surface);
-  if (sent == AVERROR(EAGAIN)) {
-    if (const AMF_RESULT r = ReceivePackets(sink); r != AMF_OK) return r;
-    sent = avcodec_send_frame(context_.get(), surface);
-  }
+  const AMF_RESULT result = SendPicture(context_.get(), surface, frameIndex, packet_.get(), *this, sink);
   av_frame_unref(surface);  // the encoder holds its own reference
-  if (sent < 0) {
-    std::string failure;
-    const AMF_RESULT result = AvFailure("avcodec_send_frame", sent, AMF_FAIL, &failure);
-    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"%s", failure.c_str());
-    return result;
-  }
-  return ReceivePackets(sink);
+  return result;
 }
 
-AMF_RESULT VaapiEncoder::Flush(PacketSink& sink) {
-  const int sent = avcodec_send_frame(context_.get(), nullptr);
-  if (sent < 0 && sent != AVERROR_EOF) {
-    std::string failure;
-    const AMF_RESULT result = AvFailure("avcodec_send_frame", sent, AMF_FAIL, &failure);
-    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"%s", failure.c_str());
-    return result;
-  }
-  return ReceivePackets(sink);
+AMF_RESULT VaapiEncoder::Flush(PacketSink& sink) { return SendEndOfStream(context_.get(), packet_.get(), *this, sink); }
+
+AMF_RESULT VaapiEncoder::CallFailed(const char* call, int code) {
+  std::string failure;
+  const AMF_RESULT result = AvFailure(call, code, AMF_FAIL, &failure);
+  TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"%s", failure.c_str());
+  return result;
 }
 
-AMF_RESULT VaapiEncoder::ReceivePackets(PacketSink& sink) {
-  AVPacket* packet = packet_.get();
-  for (;;) {
-    const int received = avcodec_receive_packet(context_.get(), packet);
-    if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return AMF_OK;
-    if (received < 0) {
-      std::string failure;
-      const AMF_RESULT result = AvFailure("avcodec_receive_packet", received, AMF_FAIL, &failure);
-      TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"%s", failure.c_str());
-      return result;
-    }
-    if (packet->size <= 0) {
-      // A frame the stream would not hold: the driver's coded buffer came back empty.
-      TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"The driver gave frame %lld no coded data",
-                static_cast<long long>(packet->pts));
-      av_packet_unref(packet);
-      return AMF_FAIL;
-    }
-    const std::span<const std::uint8_t> data(packet->data, static_cast<std::size_t>(packet->size));
-    const bool key = (packet->flags & AV_PKT_FLAG_KEY) != 0;
-    // Drivers that write their own headers may differ from the global ones: the stream's own win.
-    if (key) {
-      std::vector<std::uint8_t> sets = ExtractParameterSets(codec_, data);
-      if (!sets.empty()) parameterSets_ = std::move(sets);
-    }
-    const AMF_RESULT result = sink.OnPacket(EncodedPacket{data, packet->pts, VaapiPictureType(codec_, data, key)});
-    av_packet_unref(packet);
-    if (result != AMF_OK) return result;
+AMF_RESULT VaapiEncoder::HandOn(const AVPacket& packet, PacketSink& sink) {
+  if (packet.size <= 0) {
+    // A frame the stream would not hold: the driver's coded buffer came back empty.
+    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"The driver gave frame %lld no coded data",
+              static_cast<long long>(packet.pts));
+    return AMF_FAIL;
   }
+  const std::span<const std::uint8_t> data(packet.data, static_cast<std::size_t>(packet.size));
+  const bool key = (packet.flags & AV_PKT_FLAG_KEY) != 0;
+  // Drivers that write their own headers may differ from the global ones: the stream's own win.
+  if (key) {
+    std::vector<std::uint8_t> sets = ExtractParameterSets(codec_, data);
+    if (!sets.empty()) parameterSets_ = std::move(sets);
+  }
+  return sink.OnPacket(EncodedPacket{data, packet.pts, VaapiPictureType(codec_, data, key)});
 }
 
 }  // namespace amfrt

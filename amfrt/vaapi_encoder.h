@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "amfrt/codec_exchange.h"
 #include "amfrt/conversion_ahead.h"
 #include "amfrt/encoder_settings.h"
 #include "amfrt/split_conversion.h"
@@ -24,7 +25,7 @@ namespace amfrt {
 // libyuv on the CPU straight into a mapped NV12 surface where the driver has no processor for
 // BGRA; there the next queued picture is converted on a thread of its own while the current one
 // is encoded, as the software encoders do.
-class VaapiEncoder final : public FrameEncoder, private PictureSlots {
+class VaapiEncoder final : public FrameEncoder, private PictureSlots, private CodecExchange {
  public:
   // AMF_NO_DEVICE when the node cannot be opened or has no VA driver, AMF_NOT_SUPPORTED when the
   // driver cannot encode the codec, profile or size, AMF_INVALID_RESOLUTION for sizes no encoder
@@ -70,7 +71,8 @@ class VaapiEncoder final : public FrameEncoder, private PictureSlots {
   Nv12Planes PlanesOf(int slot) const;
   // Sends `surface` as picture `frameIndex`, lets it go and hands on what became ready.
   AMF_RESULT SendSurface(AVFrame* surface, std::int64_t frameIndex, PacketSink& sink);
-  AMF_RESULT ReceivePackets(PacketSink& sink);
+  AMF_RESULT CallFailed(const char* call, int code) override;
+  AMF_RESULT HandOn(const AVPacket& packet, PacketSink& sink) override;
 
   const Codec codec_;
   int width_ = 0;
