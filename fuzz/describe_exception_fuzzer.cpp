@@ -12,7 +12,7 @@
 
 #include "debug_capture/parent_process_debug.h"
 #include "fuzz/fuzz_check.h"
-#include "tests/debug_capture/memory_image.h"
+#include "tests/fakes/fake_memory.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ std::uint32_t Load(const std::uint8_t* at, std::size_t bytes) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < kHeader) return 0;
-  MemoryImage memory;
+  fakes::FakeMemory memory;
   memory.Put(kBase, std::string_view(reinterpret_cast<const char*>(data + kHeader), size - kHeader));
   EXCEPTION_RECORD64 record{};
   const std::uint32_t throwInfo = Load(data + 3, 2);

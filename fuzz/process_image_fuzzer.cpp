@@ -1,9 +1,9 @@
 // The dumped process's maps text and memory are whatever a crashing process left: maps parsing,
 // the ELF header and note walk of module discovery, and the whole writer run over any of them.
 // Input: two bytes of maps-text length, the maps text, then the memory image mapped at kBase.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -12,6 +12,7 @@
 #include "debug_capture/minidump/minidump_writer.h"
 #include "debug_capture/minidump/proc_maps.h"
 #include "fuzz/fuzz_check.h"
+#include "tests/fakes/fake_memory.h"
 
 namespace {
 
@@ -19,28 +20,14 @@ using namespace corvantis::minidump;
 
 constexpr std::uint64_t kBase = 0x400000;
 
-class ImageMemory final : public TargetMemory {
- public:
-  explicit ImageMemory(std::string_view image) : image_(image) {}
-  std::size_t Read(std::uint64_t address, std::span<std::byte> buffer) override {
-    if (address < kBase || address - kBase >= image_.size()) return 0;
-    const std::size_t n = std::min<std::uint64_t>(buffer.size(), image_.size() - (address - kBase));
-    if (n > 0) std::memcpy(buffer.data(), image_.data() + (address - kBase), n);
-    return n;
-  }
-
- private:
-  std::string_view image_;
-};
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
   const std::size_t mapsSize = std::min<std::size_t>(size - 2, data[0] | (data[1] << 8));
   const std::string_view maps(reinterpret_cast<const char*>(data + 2), mapsSize);
-  ImageMemory memory(std::string_view(reinterpret_cast<const char*>(data + 2 + mapsSize),
-                                      size - 2 - mapsSize));
+  fakes::FakeMemory memory;
+  memory.Put(kBase, std::string_view(reinterpret_cast<const char*>(data + 2 + mapsSize), size - 2 - mapsSize));
 
   ProcessSnapshot snapshot;
   snapshot.Mappings = ParseProcMaps(maps);

@@ -10,6 +10,8 @@
 
 namespace {
 
+using fakes::FakeMemory;
+
 struct Description {
   int Result = -1;
   std::wstring Line;  // what Output got, "" when nothing
@@ -20,7 +22,7 @@ struct Description {
   std::uint32_t Value = 0;
 };
 
-Description Describe(MemoryImage& memory, const EXCEPTION_RECORD64& record, const std::string& maps = kMaps) {
+Description Describe(FakeMemory& memory, const EXCEPTION_RECORD64& record, const std::string& maps = kMaps) {
   Description d;
   ParentProcessDebug debugger;
   debugger.Output = [&d](const wchar_t* text) { d.Line += text; };
@@ -56,7 +58,7 @@ TEST(DescribeExceptionTest, RecognisedTypesShowTheirHResultAndNameTheDump) {
       {".?AVComException@@", Le64(0) + Le32(0) + Le32(0), L"ComException", 0},
   };
   for (const Case& c : cases) {
-    MemoryImage memory;
+    FakeMemory memory;
     const auto record = PutThrow(memory, c.Name, static_cast<std::uint32_t>(c.Object.size()), c.Object);
     const Description d = Describe(memory, record);
     EXPECT_EQ(d.Result, 1) << c.Name;
@@ -69,7 +71,7 @@ TEST(DescribeExceptionTest, RecognisedTypesShowTheirHResultAndNameTheDump) {
   }
 
   // The object's memory ends after 16 of its 32 bytes: no value read beyond the copy.
-  MemoryImage memory;
+  FakeMemory memory;
   const auto record = PutThrow(memory, ".?AUhresult_error@winrt@@", 32, pad + Le32(0x80070050));
   EXPECT_EQ(Describe(memory, record).Line, L"Exception: Module corvantis, winrt::hresult_error");
 }
@@ -84,20 +86,20 @@ TEST(DescribeExceptionTest, OtherTypesShowAHexDumpAndTheirDecoratedName) {
       {std::string(21, '\xAB'), L"21 bytes: " + twenty + L"..., Type .?AVfoo@@"},
   };
   for (const auto& [object, details] : cases) {
-    MemoryImage memory;
+    FakeMemory memory;
     const auto record = PutThrow(memory, ".?AVfoo@@", static_cast<std::uint32_t>(object.size()), object);
     EXPECT_EQ(Describe(memory, record).Line, L"Exception: Module corvantis, " + details) << object.size();
   }
 
   // A huge size copies at most 8192 bytes.
-  MemoryImage memory;
+  FakeMemory memory;
   const Description d = Describe(memory, PutThrow(memory, ".?AVbig@@", 0xFFFFFFFF, std::string(10000, 'x')));
   EXPECT_EQ(d.Data.size(), 8192u);
   EXPECT_EQ(memory.Reads.back().Size, 8192u);
 }
 
 TEST(DescribeExceptionTest, ComExceptionMessagesAreRelayedWithinTheCopy) {
-  MemoryImage memory;
+  FakeMemory memory;
   const std::string object = Le64(0) + Le64(kMessage) + Le64(0) + Le32(0x80004005) + Le32(0);
   auto record = PutThrow(memory, ".?AVComException@@", 28, object);
   memory.Put(kMessage, std::string("bad \xE9 thing\0tail", 16));
@@ -115,7 +117,7 @@ TEST(DescribeExceptionTest, ComExceptionMessagesAreRelayedWithinTheCopy) {
 }
 
 TEST(DescribeExceptionTest, MissingRecordsLeaveTheTypeUnknown) {
-  MemoryImage memory;
+  FakeMemory memory;
   auto record = PutThrow(memory, ".J", 4, Le32(1));
   record.ExceptionInformation[2] = 0;  // no ThrowInfo
   Description d = Describe(memory, record);
@@ -123,7 +125,7 @@ TEST(DescribeExceptionTest, MissingRecordsLeaveTheTypeUnknown) {
   EXPECT_EQ(d.Type, "");
 
   // A descriptor whose name is not terminated within the copy is no type.
-  memory = MemoryImage();
+  memory = FakeMemory();
   record = PutThrow(memory, ".J", 4, Le32(1));
   memory.Put(kDescriptor, std::string(16, '\0') + ".J");
   EXPECT_EQ(Describe(memory, record).Line, L"Exception: Module corvantis");
@@ -141,7 +143,7 @@ TEST(DescribeExceptionTest, MissingRecordsLeaveTheTypeUnknown) {
 TEST(DescribeExceptionTest, FilterSilencesThreadNamingAndExpectedGraphicsErrors) {
   EXCEPTION_RECORD64 record{};
   record.ExceptionCode = 0xC0000005;
-  MemoryImage memory;
+  FakeMemory memory;
   Description d = Describe(memory, record);
   EXPECT_EQ(d.Result, 1);
   EXPECT_EQ(d.Line, L"Exception: ");
@@ -165,7 +167,7 @@ TEST(DescribeExceptionTest, FilterSilencesThreadNamingAndExpectedGraphicsErrors)
 }
 
 TEST(DescribeExceptionTest, OriginateErrorMessagesAreRelayedUnchangedWithoutADump) {
-  MemoryImage memory;
+  FakeMemory memory;
   memory.Put(kMessage, std::string(reinterpret_cast<const char*>(u"0123456789 .\n tail"), 36));
   EXCEPTION_RECORD64 record{};
   record.ExceptionCode = EXCEPTION_RO_ORIGINATEERROR;
@@ -188,7 +190,7 @@ TEST(DescribeExceptionTest, OriginateErrorMessagesAreRelayedUnchangedWithoutADum
 TEST(DescribeExceptionTest, RandomAndTruncatedImagesNeverReadUnboundedOrCrash) {
   std::mt19937_64 random(7);
   for (int round = 0; round < 300; ++round) {
-    MemoryImage memory;
+    FakeMemory memory;
     auto record = PutThrow(memory, ".?AUhresult_error@winrt@@", 24, std::string(24, 'o'));
     // Scribble over the records, or cut one short.
     for (std::uint64_t at : {kThrowInfo, kImageBase + 0x200, kImageBase + 0x300, kDescriptor, kObject}) {

@@ -93,7 +93,7 @@ class ScriptedConnection final : public PtraceConnection {
   std::deque<TraceEvent> Script;
   std::map<std::string, std::string> ProcFiles{{"maps", kMaps}};
   std::vector<std::string> Log;
-  MemoryImage Image;
+  fakes::FakeMemory Image;
 };
 
 struct Dump {

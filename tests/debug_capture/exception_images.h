@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "memory_image.h"
 #include "platform/debug_event.h"
+#include "tests/fakes/fake_memory.h"
 
 constexpr std::uint64_t kImageBase = 0x400000;
 constexpr std::uint64_t kThrowInfo = kImageBase + 0x100;
@@ -19,7 +19,7 @@ inline std::string Le32(std::uint32_t v) { return std::string(reinterpret_cast<c
 inline std::string Le64(std::uint64_t v) { return std::string(reinterpret_cast<const char*>(&v), 8); }
 
 // The records of a thrown object of type `name` and `size` bytes, its bytes at kObject.
-inline EXCEPTION_RECORD64 PutThrow(MemoryImage& memory, std::string_view name, std::uint32_t size, std::string_view object) {
+inline EXCEPTION_RECORD64 PutThrow(fakes::FakeMemory& memory, std::string_view name, std::uint32_t size, std::string_view object) {
   memory.Put(kThrowInfo, Le32(0) + Le32(0) + Le32(0) + Le32(0x200));
   memory.Put(kImageBase + 0x200, Le32(1) + Le32(0x300));
   memory.Put(kImageBase + 0x300, Le32(0) + Le32(0x400) + std::string(12, '\0') + Le32(size) + Le32(0));

@@ -8,16 +8,22 @@
 #include "debug_capture/minidump/minidump_file_writer.h"
 #include "debug_capture/minidump/minidump_writer.h"
 #include "platform/fault_debug_event.h"
+#include "tests/fakes/fake_memory.h"
 #include "tests/fakes/raised_code.h"
-#include "tests/minidump/fake_memory.h"
 #include "tests/minidump/minidump_reader.h"
 
 namespace corvantis::minidump {
 namespace {
 
-using testing::FakeMemory;
+using fakes::FakeMemory;
 using testing::MinidumpReader;
-using testing::Pattern;
+
+// A recognisable byte pattern of `size` bytes.
+std::string Pattern(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 7 + seed) & 0xFF);
+  return bytes;
+}
 
 constexpr std::uint32_t kAccessViolation = 0xC0000005;
 
@@ -60,8 +66,8 @@ struct Fixture {
     snapshot.Threads.push_back({101, ContextAt(0x401234, 0x7000), 0x7000, 0x100, 0, 0, 0});
     snapshot.Threads.push_back({102, ContextAt(0x402000, 0x9000), 0x9000, 0x200, 0, 0, 0});
     snapshot.Threads.push_back({103, ContextAt(0x403000, 0xB000), 0xB000, 0x100, 0, 0, 0});
-    memory.Add(0x7000, Pattern(0x100, 1));
-    memory.Add(0x9000, Pattern(0x80, 2));  // the rest of this stack cannot be read
+    memory.Put(0x7000, Pattern(0x100, 1));
+    memory.Put(0x9000, Pattern(0x80, 2));  // the rest of this stack cannot be read
 
     snapshot.Modules.push_back({"/usr/bin/prog", 0x400000, 0x5000, {0xDE, 0xAD, 0xBE, 0xEF, 0x01}});
     snapshot.Modules.push_back({"/lib/libé.so", 0x600000, 0x2000, {}});
@@ -73,11 +79,11 @@ struct Fixture {
     snapshot.Mappings.push_back(Mapping(0x30000, 0x31000, "rw-s", "/dev/dri/renderD128"));
     snapshot.Mappings.push_back(Mapping(0x50000, 0x52000, "rw-p", ""));
     snapshot.Mappings.push_back(Mapping(0x60000, 0x61000, "---p", ""));
-    memory.Add(0x400000, Pattern(0x5000, 3));
-    memory.Add(0x20000, Pattern(0x1000, 4));
-    memory.Add(0x30000, Pattern(0x1000, 5));
-    memory.Add(0x50000, Pattern(0x1800, 6));  // reads short: the last 0x800 bytes are gone
-    memory.Add(0x60000, Pattern(0x1000, 7));
+    memory.Put(0x400000, Pattern(0x5000, 3));
+    memory.Put(0x20000, Pattern(0x1000, 4));
+    memory.Put(0x30000, Pattern(0x1000, 5));
+    memory.Put(0x50000, Pattern(0x1800, 6));  // reads short: the last 0x800 bytes are gone
+    memory.Put(0x60000, Pattern(0x1000, 7));
 
     ExceptionSnapshot exception;
     exception.ThreadId = 101;
