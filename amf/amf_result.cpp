@@ -3,6 +3,8 @@
 #include "platform/format_text.h"
 #include "platform/hresult_error.h"
 
+namespace corvantis {
+
 void CheckAmfResult(AMF_RESULT result) {
   if (result == AMF_OK) return;
   throw hresult_error(AmfResultToHResult(result),
@@ -65,3 +67,5 @@ AMF_RESULT GetInt32Property(const amf::AMFPropertyStorage* storage, const wchar_
   amf::AMFVariantClear(&converted);
   return AMF_OK;
 }
+
+}  // namespace corvantis

@@ -3,6 +3,8 @@
 
 #include "amf/api/interfaces.h"
 
+namespace corvantis {
+
 // Raises hresult_error 0xC14D0000 | result with "AMF error %u\n" for any non-zero result.
 void CheckAmfResult(AMF_RESULT result);
 
@@ -21,3 +23,5 @@ void SetAmfPropertyRate(amf::AMFPropertyStorage* storage, const wchar_t* name, a
 // `value` is left untouched.
 AMF_RESULT GetInt32Property(const amf::AMFPropertyStorage* storage, const wchar_t* name,
                             std::int32_t* value);
+
+}  // namespace corvantis

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace corvantis {
+
 // One row of the scenario matrix.
 struct ClipScenario {
   std::uint32_t Width;
@@ -17,3 +19,5 @@ struct ClipScenario {
     return DurationSeconds * FrameRateNumerator / FrameRateDenominator;
   }
 };
+
+}  // namespace corvantis

@@ -6,6 +6,8 @@
 
 #include "amf/amf_result.h"
 
+namespace corvantis {
+
 namespace {
 
 class TimerPeriod {
@@ -147,3 +149,5 @@ void RunEncodeLoop(amf::AMFComponent* encoder, SurfacePool& pool, const ClipScen
     clock.Sleep(1);
   }
 }
+
+}  // namespace corvantis

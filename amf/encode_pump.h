@@ -11,6 +11,8 @@
 #include "amf/codec_property_names.h"
 #include "amf/frame_timing.h"
 
+namespace corvantis {
+
 // The last 32 encode latencies (ms), oldest first, with their running sum read as unsigned.
 class LatencyWindow {
  public:
@@ -93,3 +95,5 @@ void RunEncodeLoop(amf::AMFComponent* encoder, SurfacePool& pool, const ClipScen
 // Collects every ready output; true at the end of the stream, false when nothing more is ready.
 bool PumpOutput(amf::AMFComponent* encoder, SurfacePool& pool, const CodecPropertyNames& names,
                 EncodeLoopState& state, Clock& clock);
+
+}  // namespace corvantis

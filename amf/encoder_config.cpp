@@ -5,6 +5,8 @@
 #include "platform/console.h"
 #include "platform/format_text.h"
 
+namespace corvantis {
+
 void ConfigureAvcEncoder(amf::AMFFactory* factory, amf::AMFContext* context,
                          amf::AMFComponentPtr& component, const ClipScenario& scenario,
                          std::uint32_t targetBitrate) {
@@ -58,3 +60,5 @@ void ConfigureHevcEncoder(amf::AMFFactory* factory, amf::AMFContext* context,
   CheckAmfResult(c->Init(amf::AMF_SURFACE_BGRA, static_cast<amf::amf_int32>(scenario.Width),
                          static_cast<amf::amf_int32>(scenario.Height)));
 }
+
+}  // namespace corvantis

@@ -4,6 +4,8 @@
 #include "amf/api/interfaces.h"
 #include "amf/clip_scenario.h"
 
+namespace corvantis {
+
 // Peak rate allowed above the target: 5/4 of it, in unsigned 32-bit arithmetic.
 constexpr std::uint32_t PeakBitrate(std::uint32_t target) { return (5u * target) / 4u; }
 
@@ -19,3 +21,5 @@ void ConfigureAvcEncoder(amf::AMFFactory* factory, amf::AMFContext* context,
 void ConfigureHevcEncoder(amf::AMFFactory* factory, amf::AMFContext* context,
                           amf::AMFComponentPtr& component, const ClipScenario& scenario,
                           std::uint32_t targetBitrate);
+
+}  // namespace corvantis

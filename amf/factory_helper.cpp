@@ -6,6 +6,8 @@
 #include "platform/module_path.h"
 #include "platform/utf.h"
 
+namespace corvantis {
+
 AMFFactoryHelper::AMFFactoryHelper(std::wstring libraryPath) : LibraryPath_(std::move(libraryPath)) {}
 
 AMFFactoryHelper::~AMFFactoryHelper() { ReleaseRuntime(); }
@@ -86,3 +88,5 @@ std::string FormatAmfVersion(amf::amf_uint64 version) {
                       amf::AMF_GET_MINOR_VERSION(version), amf::AMF_GET_SUBMINOR_VERSION(version),
                       amf::AMF_GET_BUILD_VERSION(version));
 }
+
+}  // namespace corvantis

@@ -5,6 +5,8 @@
 
 #include "amf/api/interfaces.h"
 
+namespace corvantis {
+
 // Loads the encoder runtime library once per process and hands out its factory.
 class AMFFactoryHelper {
  public:
@@ -45,3 +47,5 @@ AMFFactoryHelper& g_AMFFactory();
 
 // "major.minor.release.build" of a 64-bit AMF version.
 std::string FormatAmfVersion(amf::amf_uint64 version);
+
+}  // namespace corvantis

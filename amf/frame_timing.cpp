@@ -6,6 +6,8 @@
 
 #include "amf/encode_pump.h"
 
+namespace corvantis {
+
 std::int32_t NearestRank(std::span<const std::int32_t> ascending, double percent) {
   if (ascending.empty()) return 0;
   const double rank = std::ceil(percent / 100.0 * static_cast<double>(ascending.size()));
@@ -74,3 +76,5 @@ ClipTiming SummariseFrames(std::span<const FrameSample> samples, const ClipScena
   }
   return t;
 }
+
+}  // namespace corvantis

@@ -4,6 +4,8 @@
 
 #include "amf/clip_scenario.h"
 
+namespace corvantis {
+
 // What the pump keeps of one accepted frame; 16 bytes, so a 4320-frame clip keeps 68 KiB.
 struct FrameSample {
   std::int32_t LatencyMs = -1;   // submission to output in the pacing clock's whole ms; -1 until
@@ -49,3 +51,5 @@ ClipTiming SummariseFrames(std::span<const FrameSample> samples, const ClipScena
 
 // The value at rank ceil(p/100 * n) of the ascending list; 0 for an empty list.
 std::int32_t NearestRank(std::span<const std::int32_t> ascending, double percent);
+
+}  // namespace corvantis

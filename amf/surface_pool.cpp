@@ -3,6 +3,8 @@
 #include "amf/amf_result.h"
 #include "platform/hresult_error.h"
 
+namespace corvantis {
+
 void BuildSurfacePool(ID3D11Device* device, amf::AMFContext* context,
                       const D3D11_TEXTURE2D_DESC& frameDescription, SurfacePool& pool) {
   D3D11_TEXTURE2D_DESC desc;
@@ -24,3 +26,5 @@ void BuildSurfacePool(ID3D11Device* device, amf::AMFContext* context,
     CheckAmfResult(context->CreateSurfaceFromDX11Native(slot.Texture.get(), &slot.Surface, nullptr));
   }
 }
+
+}  // namespace corvantis

@@ -6,6 +6,8 @@
 #include "platform/com_ptr.h"
 #include "platform/d3d11.h"
 
+namespace corvantis {
+
 inline constexpr std::uint32_t kSurfacePoolSize = 32;
 
 // One texture with the encoder surface made from it. The surface is released before the texture.
@@ -24,3 +26,5 @@ struct SurfacePool {
 // each wrapped as an encoder surface by `context`. Raises on the first failure.
 void BuildSurfacePool(ID3D11Device* device, amf::AMFContext* context,
                       const D3D11_TEXTURE2D_DESC& frameDescription, SurfacePool& pool);
+
+}  // namespace corvantis

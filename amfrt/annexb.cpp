@@ -1,6 +1,6 @@
 #include "amfrt/annexb.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 namespace {
 
 constexpr std::uint8_t kStartCode[] = {0, 0, 0, 1};
@@ -135,4 +135,4 @@ void BuildAccessUnit(Codec codec, FrameType type, bool delimiter, std::span<cons
   }
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -5,7 +5,7 @@
 
 #include "amfrt/encoder_settings.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // The AMF output data types.
 enum class FrameType : std::int64_t { Idr = 0, I = 1, P = 2, B = 3 };
@@ -37,4 +37,4 @@ FrameType ClassifyFrame(Codec codec, std::span<const std::uint8_t> packet, int p
 void BuildAccessUnit(Codec codec, FrameType type, bool delimiter, std::span<const std::uint8_t> parameterSets,
                      std::span<const std::uint8_t> packet, std::vector<std::uint8_t>& out);
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -18,7 +18,7 @@ extern "C" {
 #include "amfrt/trace.h"
 #include "platform/utf.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 namespace {
 
 constexpr wchar_t kLibavScope[] = L"libavcodec";
@@ -250,4 +250,4 @@ AMF_RESULT AvEncoder::HandOn(const AVPacket& packet, PacketSink& sink) {
                                      packet.pts, stats != nullptr && statsSize >= 5 ? stats[4] : 0});
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

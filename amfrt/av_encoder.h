@@ -18,7 +18,7 @@ struct AVDictionary;
 struct AVFrame;
 struct AVPacket;
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // libx264 / libx265 behind libavcodec, fed with BGRA pictures converted to YUV 4:2:0 (BT.601,
 // limited range). Not thread-safe; one thread encodes at a time.
@@ -90,4 +90,4 @@ void TraceUnusedOptions(const wchar_t* scope, const char* codecName, const AVDic
 // The parameter sets of the opened context's extradata, Annex-B; empty when it has none.
 std::vector<std::uint8_t> GlobalParameterSets(Codec codec, const AVCodecContext* c);
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

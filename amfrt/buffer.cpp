@@ -2,7 +2,7 @@
 
 #include <new>
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 HostBuffer::HostBuffer(amf::amf_size size) : bytes_(size) {}
 
@@ -72,4 +72,4 @@ void BufferPool::Return(HostBuffer* buffer) {
   }
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

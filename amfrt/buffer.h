@@ -5,7 +5,7 @@
 
 #include "amfrt/property_storage.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 class BufferPool;
 
@@ -56,4 +56,4 @@ class BufferPool : public std::enable_shared_from_this<BufferPool> {
   std::vector<HostBuffer*> idle_;
 };
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -7,7 +7,7 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 AMF_RESULT SendPicture(AVCodecContext* context, AVFrame* picture, std::int64_t frameIndex, AVPacket* packet,
                        CodecExchange& exchange, PacketSink& sink) {
@@ -39,4 +39,4 @@ AMF_RESULT ReceivePackets(AVCodecContext* context, AVPacket* packet, CodecExchan
   }
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

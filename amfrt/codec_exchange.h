@@ -8,7 +8,7 @@ struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // What an encoder makes of its exchange with libavcodec: how a failed call is reported and what
 // a packet becomes.
@@ -33,4 +33,4 @@ AMF_RESULT SendEndOfStream(AVCodecContext* context, AVPacket* packet, CodecExcha
 // Hands every packet that is ready to `sink`, through `packet`.
 AMF_RESULT ReceivePackets(AVCodecContext* context, AVPacket* packet, CodecExchange& exchange, PacketSink& sink);
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -7,7 +7,7 @@
 #include "amfrt/surface.h"
 #include "amfrt/trace.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 namespace {
 constexpr wchar_t kScope[] = L"AMFContext";
 }
@@ -73,4 +73,4 @@ AMF_RESULT Context::CreateSurfaceFromDX11Native(void* pDX11Surface, amf::AMFSurf
   return result;
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -5,7 +5,7 @@
 #include "platform/com_ptr.h"
 #include "platform/d3d11.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // An AMFContext on the program's Direct3D 11 device (the CPU device here). It makes texture
 // surfaces and host buffers.
@@ -34,4 +34,4 @@ class Context final : public PropertyStorageImpl<amf::AMFContext> {
   com_ptr<ID3D11Device> device_;
 };
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

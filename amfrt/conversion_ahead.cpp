@@ -1,6 +1,6 @@
 #include "amfrt/conversion_ahead.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 AMF_RESULT ConversionAhead::Encode(BgraView picture, std::int64_t frameIndex, BgraView next, PictureSlots& slots,
                                    PacketSink& sink) {
@@ -24,4 +24,4 @@ AMF_RESULT ConversionAhead::Encode(BgraView picture, std::int64_t frameIndex, Bg
   return result;
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -5,7 +5,7 @@
 #include "amfrt/conversion_thread.h"
 #include "amfrt/frame_encoder.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // An encoder's two picture slots, as ConversionAhead takes them in turn. The encoder traces its
 // own failures.
@@ -42,4 +42,4 @@ class ConversionAhead {
   int slot_ = 0;
 };
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -4,7 +4,7 @@
 
 #include "platform/signal_stack.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 ConversionThread::~ConversionThread() {
   if (!thread_.joinable()) return;
@@ -69,4 +69,4 @@ void ConversionThread::Run() {
   }
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -5,7 +5,7 @@
 
 #include "amfrt/frame_conversion.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // One BGRA picture (or a band of rows of one) to convert into I420 planes, or into NV12 planes
 // when `nv12` has a luma plane.
@@ -56,4 +56,4 @@ class ConversionThread {
   bool startFailed_ = false;
 };
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -2,7 +2,7 @@
 
 #include "amfrt/trace.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 Debug& Debug::Instance() {
   static Debug debug;
@@ -15,4 +15,4 @@ AMF_RESULT Misuse(AMF_RESULT result, const wchar_t* scope, const wchar_t* what) 
   return result;
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

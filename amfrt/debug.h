@@ -3,7 +3,7 @@
 
 #include "amf/api/interfaces.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // The process-wide AMFDebug: switches only. With asserts enabled, misuse of the runtime's
 // objects (null arguments, calls in the wrong state) is traced as an error.
@@ -26,4 +26,4 @@ class Debug final : public amf::AMFDebug {
 // Reports misuse when asserts are enabled and passes the result through.
 AMF_RESULT Misuse(AMF_RESULT result, const wchar_t* scope, const wchar_t* what);
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

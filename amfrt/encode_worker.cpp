@@ -12,7 +12,7 @@
 #include "amfrt/trace.h"
 #include "platform/signal_stack.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 AMF_RESULT EncodeWorker::Start(Codec codec, std::unique_ptr<FrameEncoder> encoder, std::unique_ptr<EncodeWorker>* out) {
   out->reset();
@@ -190,4 +190,4 @@ void EncodeWorker::Fail(AMF_RESULT result, std::unique_lock<std::mutex>& lock) {
   lock.lock();
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -12,7 +12,7 @@
 #include "amfrt/ring.h"
 #include "amfrt/surface.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // What a submitted surface asks of its frame's output.
 struct FrameRequest {
@@ -81,4 +81,4 @@ class EncodeWorker final : private PacketSink {
   std::thread thread_;
 };
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -6,7 +6,7 @@
 #include "amfrt/vaapi_encoder.h"
 #include "platform/d3d11.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 AMF_RESULT OpenFrameEncoder(amf::AMFContext* context, const EncoderSettings& settings, int width, int height,
                             std::unique_ptr<FrameEncoder>* out) {
@@ -20,4 +20,4 @@ AMF_RESULT OpenFrameEncoder(amf::AMFContext* context, const EncoderSettings& set
   return result;
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -5,7 +5,7 @@
 #include "amfrt/encoder_settings.h"
 #include "amfrt/frame_encoder.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // Opens the encoder for the device `context` was initialised with: VA-API on the render node a
 // hardware adapter's device carries, libx264 / libx265 for the software adapter's device (or no
@@ -13,4 +13,4 @@ namespace amfrt {
 AMF_RESULT OpenFrameEncoder(amf::AMFContext* context, const EncoderSettings& settings, int width, int height,
                             std::unique_ptr<FrameEncoder>* out);
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

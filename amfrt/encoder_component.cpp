@@ -5,7 +5,7 @@
 #include "amfrt/encoder_choice.h"
 #include "amfrt/trace.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 namespace {
 
 amf::AMFContextPtr Hold(amf::AMFContext* context) {
@@ -150,4 +150,4 @@ AMF_RESULT EncoderComponent::QueryOutput(amf::AMFData** ppData) {
   return worker_->Query(ppData);
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -6,7 +6,7 @@
 #include "amfrt/encoder_settings.h"
 #include "amfrt/property_storage.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // The AVC or HEVC encoder component. Properties are checked and converted when set and read at
 // Init; Init opens the encoder and starts its thread, Terminate stops it.
@@ -49,4 +49,4 @@ class EncoderComponent final : public PropertyStorageImpl<amf::AMFComponent> {
   amf::amf_int32 height_ = 0;
 };
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -12,7 +12,7 @@ extern "C" {
 
 #include "platform/utf.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 namespace {
 
 struct SonameSearch {
@@ -49,4 +49,4 @@ std::wstring DescribeEncoderLibrary(const char* codecName) {
   return Utf8ToWide(text);
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -5,7 +5,7 @@
 
 #include "amf/api/encoder_properties.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 namespace {
 
 // AMF's constant-QP mode without its QP properties: the hardware encoder's default QP.
@@ -103,4 +103,4 @@ EncoderOptions BuildEncoderOptions(const EncoderSettings& s) {
   return o;
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

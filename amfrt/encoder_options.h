@@ -4,7 +4,7 @@
 
 #include "amfrt/encoder_settings.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // How an encoder component's settings are handed to libx264 / libx265 through libavcodec.
 struct EncoderOptions {
@@ -25,4 +25,4 @@ EncoderOptions BuildEncoderOptions(const EncoderSettings& settings);
 // The libavcodec option holding `params`: "x264-params" or "x265-params".
 const char* ParamsOptionName(Codec codec);
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -8,7 +8,7 @@
 
 #include "amf/api/encoder_properties.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 namespace {
 
 constexpr amf::amf_int64 kMaxInt32 = INT32_MAX;
@@ -209,4 +209,4 @@ EncoderSettings ReadEncoderSettings(Codec codec, const PropertyMap& p) {
   return s;
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

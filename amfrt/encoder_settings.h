@@ -4,7 +4,7 @@
 #include "amf/api/variant.h"
 #include "amfrt/property_map.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 enum class Codec { Avc, Hevc };
 
@@ -50,4 +50,4 @@ AMF_RESULT NormalizeEncoderProperty(Codec codec, const wchar_t* name, const amf:
 // The settings from normalized properties; absent ones take the encoder's defaults.
 EncoderSettings ReadEncoderSettings(Codec codec, const PropertyMap& properties);
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

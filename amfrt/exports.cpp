@@ -3,6 +3,8 @@
 #include "amfrt/trace.h"
 #include "amfrt/version.h"
 
+using namespace corvantis;
+
 extern "C" {
 
 __attribute__((visibility("default"))) AMF_RESULT AMFInit(amf::amf_uint64 version, amf::AMFFactory** ppFactory) {

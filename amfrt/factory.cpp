@@ -7,7 +7,7 @@
 #include "amfrt/encoder_component.h"
 #include "amfrt/trace.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 namespace {
 constexpr wchar_t kScope[] = L"AMFFactory";
 }
@@ -59,4 +59,4 @@ AMF_RESULT Factory::GetTrace(amf::AMFTrace** ppTrace) {
   return AMF_OK;
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -4,7 +4,7 @@
 
 #include "amf/api/interfaces.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // The process-wide AMFFactory; not reference-counted.
 class Factory final : public amf::AMFFactory {
@@ -28,4 +28,4 @@ class Factory final : public amf::AMFFactory {
   std::wstring cacheFolder_;
 };
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

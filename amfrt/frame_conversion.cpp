@@ -2,7 +2,7 @@
 
 #include <libyuv/convert_from_argb.h>
 
-namespace amfrt {
+namespace corvantis::amfrt {
 namespace {
 
 // libyuv takes a negative height to mean "bottom-up" and a stride it is not told to check; both
@@ -31,4 +31,4 @@ bool ConvertBgraToNv12(const std::uint8_t* bgra, int bgraStride, int width, int 
   return libyuv::ARGBToNV12(bgra, bgraStride, out.y, out.yStride, out.uv, out.uvStride, width, height) == 0;
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

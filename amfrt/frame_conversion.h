@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // Planes of a YUV 4:2:0 picture: full-size luma, chroma of (width + 1) / 2 x (height + 1) / 2.
 struct I420Planes {
@@ -30,4 +30,4 @@ struct Nv12Planes {
 bool ConvertBgraToI420(const std::uint8_t* bgra, int bgraStride, int width, int height, const I420Planes& out);
 bool ConvertBgraToNv12(const std::uint8_t* bgra, int bgraStride, int width, int height, const Nv12Planes& out);
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -5,7 +5,7 @@
 
 #include "amf/api/result.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // One packet the encoder produced.
 struct EncodedPacket {
@@ -51,4 +51,4 @@ class FrameEncoder {
 // the library unloads.
 void InstallLibavLogRoute();
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 PropertyMap::~PropertyMap() {
   for (Entry& entry : entries_) amf::AMFVariantClear(&entry.value);
@@ -72,4 +72,4 @@ bool ReadInt64(const PropertyMap& map, const wchar_t* name, amf::amf_int64* valu
   return ok;
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -4,7 +4,7 @@
 
 #include "amf/api/variant.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // Named values. Entries keep their slot when cleared so that setting the same names again (as
 // happens for every frame) allocates nothing. Not synchronised.
@@ -40,4 +40,4 @@ class PropertyMap {
 // or not a number.
 bool ReadInt64(const PropertyMap& map, const wchar_t* name, amf::amf_int64* value);
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -4,7 +4,7 @@
 #include "amfrt/property_map.h"
 #include "amfrt/ref_counted.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // AMFPropertyStorage over a PropertyMap; safe to call from several threads.
 template <typename Base>
@@ -62,4 +62,4 @@ class DataImpl : public PropertyStorageImpl<Base> {
   amf::amf_pts duration_ = 0;
 };
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

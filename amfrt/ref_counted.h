@@ -3,7 +3,7 @@
 
 #include "amf/api/interfaces.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // Acquire/Release for one AMF interface implementation; the last Release calls OnFinalRelease.
 template <typename Base>
@@ -39,4 +39,4 @@ AMF_RESULT QueryInterfaces(Self* self, const amf::AMFGuid& iid, void** out) {
   return AMF_OK;
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

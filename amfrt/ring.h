@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <vector>
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // A first-in first-out queue of fixed capacity that allocates only when made.
 template <typename T>
@@ -33,4 +33,4 @@ class Ring {
   std::size_t size_ = 0;
 };
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

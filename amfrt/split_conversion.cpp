@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-namespace amfrt {
+namespace corvantis::amfrt {
 namespace {
 
 // Below this many pixels the hand-over costs about what the second thread saves.
@@ -65,4 +65,4 @@ bool SplitConverter::Convert(const ConversionJob& whole) {
   return false;
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -4,7 +4,7 @@
 #include "amfrt/conversion_thread.h"
 #include "amfrt/frame_conversion.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // ConvertBgraToI420 or ConvertBgraToNv12 with the lower half of a large picture on a helper
 // thread, so that the conversion, which waits on memory more than on arithmetic, takes about half
@@ -23,4 +23,4 @@ class SplitConverter {
   ConversionThread helper_;
 };
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -3,7 +3,7 @@
 #include <climits>
 #include <new>
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 TextureSurface::TextureSurface(com_ptr<ID3D11Texture2D> texture, const D3D11_TEXTURE2D_DESC& desc,
                                amf::AMFSurfaceObserver* observer)
@@ -38,4 +38,4 @@ void TextureSurface::OnFinalRelease() {
   delete this;
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

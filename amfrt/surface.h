@@ -3,7 +3,7 @@
 #include "platform/com_ptr.h"
 #include "platform/d3d11.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // An AMFSurface over the program's BGRA texture. It holds one reference to the texture and no
 // pixels of its own: the encoder reads the texture when it encodes the frame.
@@ -36,4 +36,4 @@ class TextureSurface final : public DataImpl<amf::AMFSurface> {
   amf::AMFSurfaceObserver* observer_;
 };
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -9,7 +9,7 @@
 
 #include "platform/debug_output.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 namespace {
 
 class DebugOutputWriter final : public amf::AMFTraceWriter {
@@ -189,4 +189,4 @@ const wchar_t* ResultName(AMF_RESULT result) {
   }
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -6,7 +6,7 @@
 
 #include "amf/api/interfaces.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // The writer id of the built-in writer that hands each line to an attached debugger.
 inline constexpr wchar_t kDebugOutputWriter[] = L"DebugOutput";
@@ -59,4 +59,4 @@ void TraceLine(amf::amf_int32 level, const wchar_t* scope, const wchar_t* format
 // The AMF name of a result code ("AMF_INPUT_FULL"), for trace lines.
 const wchar_t* ResultName(AMF_RESULT result);
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

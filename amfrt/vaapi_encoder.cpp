@@ -26,7 +26,7 @@ extern "C" {
 #include "amfrt/vaapi_probe.h"
 #include "platform/utf.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 namespace {
 
 constexpr wchar_t kLibvaScope[] = L"libva";
@@ -383,4 +383,4 @@ AMF_RESULT VaapiEncoder::HandOn(const AVPacket& packet, PacketSink& sink) {
   return sink.OnPacket(EncodedPacket{data, packet.pts, VaapiPictureType(codec_, data, key)});
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -18,7 +18,7 @@ struct AVCodecContext;
 struct AVFrame;
 struct AVPacket;
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // h264_vaapi / hevc_vaapi behind libavcodec on a DRM render node. Each BGRA picture is uploaded
 // to a VA surface and turned into NV12 by the driver's video processor, or converted to NV12 by
@@ -103,4 +103,4 @@ class VaapiEncoder final : public FrameEncoder, private PictureSlots, private Co
   std::wstring library_;
 };
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

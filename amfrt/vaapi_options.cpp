@@ -9,7 +9,7 @@
 
 #include "amf/api/encoder_properties.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 namespace {
 
 // AMF's constant-QP mode without its QP properties: the hardware encoder's default QP.
@@ -204,4 +204,4 @@ VaapiOptions BuildVaapiOptions(const EncoderSettings& s, const VaapiCapabilities
   return o;
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

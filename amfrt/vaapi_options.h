@@ -6,7 +6,7 @@
 #include "amf/api/result.h"
 #include "amfrt/encoder_settings.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // What a VA driver offers for one codec profile at one encode entry point.
 struct VaapiEntrypoint {
@@ -69,4 +69,4 @@ const char* RateControlName(VaapiRateControl mode);
 // sample rate and bit rate (of the tier) take the stream; 0 when none does.
 int HevcLevelIdc(int width, int height, amf::AMFRate frameRate, std::int64_t peakBitrate, bool highTier);
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

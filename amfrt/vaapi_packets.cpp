@@ -4,7 +4,7 @@
 
 #include "amfrt/annexb.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 namespace {
 
 constexpr int kPictureI = 1;
@@ -77,4 +77,4 @@ int VaapiPictureType(Codec codec, std::span<const std::uint8_t> packet, bool key
   return kPictureP;
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-namespace amfrt {
+namespace corvantis::amfrt {
 namespace {
 
 bool Supported(const VAConfigAttrib& attribute) { return attribute.value != VA_ATTRIB_NOT_SUPPORTED; }
@@ -85,4 +85,4 @@ VaapiCapabilities ProbeVaapi(VADisplay display, VAProfile profile) {
   return caps;
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

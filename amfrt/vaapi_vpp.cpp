@@ -2,7 +2,7 @@
 
 #include <va/va_vpp.h>
 
-namespace amfrt {
+namespace corvantis::amfrt {
 namespace {
 
 bool Check(VAStatus status, const char* call, std::string* error) {
@@ -60,4 +60,4 @@ bool VaapiVpp::Convert(VASurfaceID bgra, VASurfaceID nv12, std::string* error) {
   return ok && Check(vaSyncSurface(display_, nv12), "vaSyncSurface", error);
 }
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-namespace amfrt {
+namespace corvantis::amfrt {
 
 // The driver's video processor converting BGRA surfaces to NV12 surfaces of the same size, BT.601
 // limited range. Borrows the display, which must outlive it.
@@ -29,4 +29,4 @@ class VaapiVpp {
   VAContextID context_;
 };
 
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -5,6 +5,8 @@
 #include "platform/hresult_error.h"
 #include "platform/utf.h"
 
+namespace corvantis {
+
 std::vector<std::wstring> ArgumentListFromArgv(int argc, char** argv) {
   std::vector<std::wstring> list;
   list.reserve(static_cast<std::size_t>(argc > 0 ? argc : 0));
@@ -108,3 +110,5 @@ bool AsksForHelp(const std::vector<std::wstring>& arguments) {
   }
   return false;
 }
+
+}  // namespace corvantis

@@ -7,6 +7,8 @@
 #include "platform/option_syntax.h"
 #include "scenarios/benchmark_session.h"
 
+namespace corvantis {
+
 // argv decoded from UTF-8 (malformed bytes become U+FFFD); element 0 is the program path.
 std::vector<std::wstring> ArgumentListFromArgv(int argc, char** argv);
 
@@ -52,3 +54,5 @@ void ApplyDebugArguments(const std::vector<std::wstring>& arguments, StartChild&
     }
   }
 }
+
+}  // namespace corvantis

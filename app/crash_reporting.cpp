@@ -10,6 +10,8 @@
 #include "platform/win32_error.h"
 #include "sentry/sentry.h"
 
+namespace corvantis {
+
 void StartCrashReporting(const char* dsn) {
   sentry_options_t* options = sentry_options_new();
   sentry_options_set_dsn(options, dsn);
@@ -97,3 +99,5 @@ void ReportAmfVersion(const std::string& versionText, std::uint64_t version) {
 }
 
 void StopCrashReporting() { sentry_shutdown(); }
+
+}  // namespace corvantis

@@ -5,6 +5,8 @@
 #include "platform/d3d11.h"
 #include "platform/registry.h"
 
+namespace corvantis {
+
 // Starts the event client with the build's DSN (`dsn` empty: nothing is ever sent).
 void StartCrashReporting(const char* dsn);
 // The crash-report user {"email": ...}.
@@ -19,3 +21,5 @@ void ReportAmfVersion(const std::string& versionText, std::uint64_t version);
 void StopCrashReporting();
 
 inline constexpr wchar_t kAmdDriverKey[] = L"SOFTWARE\\ATI Technologies\\Install";
+
+}  // namespace corvantis

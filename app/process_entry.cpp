@@ -5,6 +5,8 @@
 #include "platform/format_text.h"
 #include "platform/hresult_error.h"
 
+namespace corvantis {
+
 int RunProcess(const std::vector<std::wstring>& arguments, const ProcessRoles& roles) {
   try {
     bool childDone = false;
@@ -39,3 +41,5 @@ int RunProcess(const std::vector<std::wstring>& arguments, const ProcessRoles& r
     return kExitFailure;
   }
 }
+
+}  // namespace corvantis

@@ -6,6 +6,8 @@
 #include "app/command_line.h"
 #include "scenarios/benchmark_session.h"
 
+namespace corvantis {
+
 // The three roles the entry hands work to.
 struct ProcessRoles {
   // True when the arguments made this process the debugger child and its work is done; an
@@ -28,3 +30,5 @@ inline constexpr int kExitFailure = 1;
 
 // The roles of this program.
 ProcessRoles ProductionRoles();
+
+}  // namespace corvantis

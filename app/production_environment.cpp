@@ -9,6 +9,8 @@
 #include "submit/destinations/built_in_destinations.h"
 #include "submit/results_submission.h"
 
+namespace corvantis {
+
 namespace {
 
 class Production final : public SessionEnvironment {
@@ -19,19 +21,19 @@ class Production final : public SessionEnvironment {
     return S_OK;
   }
   GraphicsApi& Graphics() override { return LinuxGraphics(); }
-  void StartCrashReporting() override { ::StartCrashReporting(BuiltInSentryDsn()); }
-  void ReportUser(const std::wstring& email) override { ::ReportUser(email); }
-  void ReportDriverVersion() override { ::ReportDriverVersion(LinuxRegistry()); }
-  void ReportAdapter(const DXGI_ADAPTER_DESC1& description) override { ::ReportAdapter(description); }
+  void StartCrashReporting() override { corvantis::StartCrashReporting(BuiltInSentryDsn()); }
+  void ReportUser(const std::wstring& email) override { corvantis::ReportUser(email); }
+  void ReportDriverVersion() override { corvantis::ReportDriverVersion(LinuxRegistry()); }
+  void ReportAdapter(const DXGI_ADAPTER_DESC1& description) override { corvantis::ReportAdapter(description); }
   void RunScenarioSeries(BenchmarkSession& session, const CodecProfile& profile) override {
     if (!reporter_) reporter_ = MakeRunReporter(session);
-    ::RunScenarioSeries(session, profile, ProductionSeriesHost(), reporter_.get());
+    corvantis::RunScenarioSeries(session, profile, ProductionSeriesHost(), reporter_.get());
   }
   void SubmitResults(BenchmarkSession& session) override {
     corvantis::http::CurlHttpSender sender;
-    ::SubmitResults(session.ResultsText, sender, BuiltInChatEndpoint());
+    corvantis::SubmitResults(session.ResultsText, sender, BuiltInChatEndpoint());
   }
-  void StopCrashReporting() override { ::StopCrashReporting(); }
+  void StopCrashReporting() override { corvantis::StopCrashReporting(); }
 
  private:
   std::unique_ptr<SeriesObserver> reporter_;  // made when the first series starts
@@ -43,3 +45,5 @@ SessionEnvironment& ProductionEnvironment() {
   static Production environment;
   return environment;
 }
+
+}  // namespace corvantis

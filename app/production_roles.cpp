@@ -6,6 +6,8 @@
 #include "debug_capture/parent_debug_events.h"
 #include "platform/large_blocks.h"
 
+namespace corvantis {
+
 ProcessRoles ProductionRoles() {
   ProcessRoles roles;
   roles.RunDebuggerChild = [](const std::vector<std::wstring>& arguments) {
@@ -19,3 +21,5 @@ ProcessRoles ProductionRoles() {
   };
   return roles;
 }
+
+}  // namespace corvantis

@@ -6,6 +6,8 @@
 #include "scenarios/scenario_matrix.h"
 #include "scenarios/scenario_series.h"
 
+namespace corvantis {
+
 namespace {
 
 class ProductionHost final : public SeriesHost {
@@ -14,10 +16,10 @@ class ProductionHost final : public SeriesHost {
   AMF_RESULT LoadRuntime() override { return g_AMFFactory().LoadRuntime(); }
   amf::AMFFactory* RuntimeFactory() override { return g_AMFFactory().RuntimeFactory(); }
   amf::amf_uint64 RuntimeVersion() override { return g_AMFFactory().RuntimeVersion(); }
-  bool IsDebuggerPresent() override { return ::IsDebuggerPresent(); }
+  bool IsDebuggerPresent() override { return corvantis::IsDebuggerPresent(); }
   void EnableAmfDebugTracing() override { g_AMFFactory().EnableAmfDebugTracing(); }
   void ReportAmfVersion(const std::string& versionText, amf::amf_uint64 version) override {
-    ::ReportAmfVersion(versionText, version);
+    corvantis::ReportAmfVersion(versionText, version);
   }
   Clock& GetClock() override { return SystemClock(); }
   std::wstring OutputDirectory() override { return GetExecutableDirectory(); }
@@ -29,3 +31,5 @@ SeriesHost& ProductionSeriesHost() {
   static ProductionHost host;
   return host;
 }
+
+}  // namespace corvantis

@@ -13,6 +13,8 @@
 #include "report/report_files.h"
 #include "report/run_reporter.h"
 
+namespace corvantis {
+
 namespace {
 
 std::string UtcNow() {
@@ -75,3 +77,5 @@ std::unique_ptr<SeriesObserver> MakeRunReporter(const BenchmarkSession& session)
   if (StdErrIsTerminal()) progress = std::make_unique<ProgressLine>(StdErr(), SystemClock(), 2);
   return std::make_unique<RunReporter>(std::move(run), std::move(reportPath), std::move(progress));
 }
+
+}  // namespace corvantis

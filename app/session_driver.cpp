@@ -4,6 +4,8 @@
 #include "platform/format_text.h"
 #include "platform/hresult_error.h"
 
+namespace corvantis {
+
 void SelectAmdAdapter(BenchmarkSession& session) {
   for (std::uint32_t index = 0;; ++index) {
     const HRESULT hr = session.DxgiFactory->EnumAdapters1(index, session.Adapter.put());
@@ -68,3 +70,5 @@ int RunBenchmarkSession(BenchmarkSession& session, SessionEnvironment& environme
   environment.StopCrashReporting();
   return 0;
 }
+
+}  // namespace corvantis

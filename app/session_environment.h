@@ -5,6 +5,8 @@
 #include "scenarios/benchmark_session.h"
 #include "scenarios/codec_profile.h"
 
+namespace corvantis {
+
 class SeriesHost;
 
 // What a benchmark session calls outside its own steps; tests replace it with a recording fake.
@@ -29,3 +31,5 @@ SessionEnvironment& ProductionEnvironment();
 // The series host of this program: the process-wide runtime loader, the system clock and the
 // executable's folder.
 SeriesHost& ProductionSeriesHost();
+
+}  // namespace corvantis

@@ -1,5 +1,7 @@
 #include "app/usage.h"
 
+namespace corvantis {
+
 const wchar_t kUsageText[] =
     L"Usage: corvantis [options]\n"
     L"\n"
@@ -29,3 +31,5 @@ const wchar_t kUsageText[] =
     L"A full run sends at most 40 clips of 30 seconds, 20 minutes; clips skipped after a failure\n"
     L"make it shorter (about 13 1/2 minutes on a 2-core machine with -Adapter:Software). With\n"
     L"-Seconds:N it takes about N/30 of that.\n";
+
+}  // namespace corvantis

@@ -2,6 +2,8 @@
 
 #include "platform/option_syntax.h"
 
+namespace corvantis {
+
 std::int32_t StrToIntDecimal(const std::wstring& text) {
   std::size_t i = 0;
   while (i < text.size() && (text[i] == L' ' || (text[i] >= L'\t' && text[i] <= L'\r'))) ++i;
@@ -32,3 +34,5 @@ std::optional<ChildCommandLine> RecognizeChildCommandLine(const std::vector<std:
   }
   return std::nullopt;
 }
+
+}  // namespace corvantis

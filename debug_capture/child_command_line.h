@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace corvantis {
+
 // What " -ParentProcessDebug %u %u %u" (and a "-DisableDebugOutput" before it) asks for.
 struct ChildCommandLine {
   std::int32_t DisableDebugOutput = 0;
@@ -19,3 +21,5 @@ std::optional<ChildCommandLine> RecognizeChildCommandLine(const std::vector<std:
 // The number StrToIntExW reads without its hexadecimal flag: leading blanks, an optional sign,
 // decimal digits up to the first other character, low 32 bits; 0 when there are no digits.
 std::int32_t StrToIntDecimal(const std::wstring& text);
+
+}  // namespace corvantis

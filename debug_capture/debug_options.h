@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace corvantis {
+
 // Parent-side options for the debugger child.
 struct DebugOptions {
   std::uint32_t DumpType = 0;            // MINIDUMP_TYPE flags
@@ -8,3 +10,5 @@ struct DebugOptions {
 };
 
 inline constexpr std::uint32_t kMiniDumpFull = 0x1826;
+
+}  // namespace corvantis

@@ -17,7 +17,8 @@
 #include "platform/fault_signals.h"
 #include "platform/signal_stack.h"
 
-extern char** environ;
+namespace corvantis {
+
 
 namespace {
 
@@ -190,3 +191,5 @@ void LinuxDebuggerLaunchSystem::CloseAttachEvent() {
   eventRead_.reset();
   eventWrite_.reset();
 }
+
+}  // namespace corvantis

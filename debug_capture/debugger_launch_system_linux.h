@@ -6,6 +6,8 @@
 #include "debug_capture/debugger_launcher.h"
 #include "platform/unique_fd.h"
 
+namespace corvantis {
+
 // The launch on Linux: a pipe is the attach event (the child gets the number of its write end and
 // writes a byte or closes it), fork and exec with no shell, the wait polls the pipe and a pidfd,
 // and a small thread reaps the child whenever it ends.
@@ -30,3 +32,5 @@ class LinuxDebuggerLaunchSystem final : public DebuggerLaunchSystem {
   unique_fd childExit_;  // pidfd of the child when the kernel offers one
   pid_t child_ = -1;
 };
+
+}  // namespace corvantis

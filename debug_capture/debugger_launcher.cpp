@@ -4,6 +4,8 @@
 
 #include "debug_capture/debugger_launch_system_linux.h"
 
+namespace corvantis {
+
 std::vector<std::string> DebuggerChildArguments(const std::string& executablePath,
                                                 const DebugOptions& options,
                                                 std::uint32_t parentId, std::uint32_t event) {
@@ -32,3 +34,5 @@ bool StartDebuggerChild(const DebugOptions& options) {
   LinuxDebuggerLaunchSystem system;
   return StartDebuggerChild(options, system);
 }
+
+}  // namespace corvantis

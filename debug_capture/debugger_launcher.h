@@ -5,6 +5,8 @@
 
 #include "debug_capture/debug_options.h"
 
+namespace corvantis {
+
 // What starting the debugger child needs from the system. One launch per object.
 class DebuggerLaunchSystem {
  public:
@@ -39,3 +41,5 @@ bool StartDebuggerChild(const DebugOptions& options, DebuggerLaunchSystem& syste
 
 // The same on this process with the Linux system.
 bool StartDebuggerChild(const DebugOptions& options);
+
+}  // namespace corvantis

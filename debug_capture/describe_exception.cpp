@@ -9,6 +9,8 @@
 #include "platform/module_path.h"
 #include "platform/utf.h"
 
+namespace corvantis {
+
 namespace {
 
 constexpr std::uint32_t kThreadNamingCode = 0x406D1388;
@@ -193,3 +195,5 @@ int DefaultExceptionFilter(const ParentProcessDebug::ExceptionData& data) {
   }
   return 1;
 }
+
+}  // namespace corvantis

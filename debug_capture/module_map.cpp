@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+namespace corvantis {
+
 namespace {
 
 bool ParseHex(std::string_view text, std::uint64_t& value) {
@@ -43,3 +45,5 @@ std::optional<std::string> MappedFileAt(std::string_view maps, std::uint64_t add
   }
   return std::nullopt;
 }
+
+}  // namespace corvantis

@@ -5,7 +5,11 @@
 #include "platform/hresult_error.h"
 #include "platform/originate_error.h"
 
+namespace corvantis {
+
 void InstallParentDebugEvents() {
   SetErrorOriginHook(RoOriginateLanguageException);
   AddFaultObserver(RaiseFaultDebugEvent);
 }
+
+}  // namespace corvantis

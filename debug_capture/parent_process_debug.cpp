@@ -21,6 +21,8 @@
 #include "platform/utf.h"
 #include "platform/win32_error.h"
 
+namespace corvantis {
+
 namespace {
 
 constexpr std::size_t kDebugStringUnits = 8191;
@@ -234,3 +236,5 @@ void ParentProcessDebug::Run(PtraceConnection& target, TargetMemory& memory, std
     // Any failure inside the loop ends the relay without a message.
   }
 }
+
+}  // namespace corvantis

@@ -12,6 +12,8 @@
 #include "platform/debug_event.h"
 #include "platform/ptrace_connection.h"
 
+namespace corvantis {
+
 // The text of /proc/<pid>/maps of the process being described; nothing when unreadable.
 using MapsReader = std::function<std::optional<std::string>()>;
 
@@ -58,3 +60,5 @@ class ParentProcessDebug {
 // 0 for the exceptions the program leaves unreported (thread naming, expected _com_errors of
 // D3DSCache.dll and d3d11.dll), else 1.
 int DefaultExceptionFilter(const ParentProcessDebug::ExceptionData& data);
+
+}  // namespace corvantis

@@ -5,6 +5,8 @@
 #include "platform/fault_debug_event.h"
 #include "platform/fault_signals.h"
 
+namespace corvantis {
+
 namespace {
 
 constexpr greg_t kPageFaultInstructionFetch = 1 << 4;
@@ -24,3 +26,5 @@ std::optional<DebugEventData> ExceptionFromSignal(const siginfo_t& info, std::ui
   event.Signal = info.si_signo;
   return event;
 }
+
+}  // namespace corvantis

@@ -7,6 +7,8 @@
 
 #include "platform/format_text.h"
 
+namespace corvantis {
+
 namespace {
 
 constexpr std::size_t kFormatChars = 4096;
@@ -35,3 +37,5 @@ std::wstring TrimTrailing(std::wstring text) {
   text.erase(end == std::wstring::npos ? 0 : end + 1);
   return text;
 }
+
+}  // namespace corvantis

@@ -2,6 +2,8 @@
 #include <string>
 #include <vector>
 
+namespace corvantis {
+
 // printf-style wide formatting with the Microsoft conversions ("%s" wide, "%hs" narrow) into
 // 4096 characters; a longer text is cut to 4095. A format or argument that cannot be
 // formatted gives an empty text.
@@ -12,3 +14,5 @@ std::wstring JoinText(const std::vector<std::wstring>& parts, const wchar_t* sep
 
 // `text` without its trailing TABs, LFs, CRs, blanks and full stops.
 std::wstring TrimTrailing(std::wstring text);
+
+}  // namespace corvantis

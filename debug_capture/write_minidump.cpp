@@ -15,6 +15,8 @@
 #include "platform/utf.h"
 #include "platform/win32_error.h"
 
+namespace corvantis {
+
 using namespace corvantis::minidump;
 
 namespace {
@@ -76,3 +78,5 @@ void WriteMiniDumpInDirectory(const std::wstring& directory, const MiniDumpReque
 void WriteMiniDump(const MiniDumpRequest& request) {
   WriteMiniDumpInDirectory(GetExecutableDirectory(), request);
 }
+
+}  // namespace corvantis

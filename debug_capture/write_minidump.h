@@ -8,6 +8,8 @@
 #include "platform/debug_event.h"
 #include "platform/ptrace_connection.h"
 
+namespace corvantis {
+
 // One dump the debugger child asks for: of the process `Target` holds stopped, with the exception
 // of `Event` on thread `ThreadId` (0: none), named by `NameParts`, of MINIDUMP_TYPE `DumpType`.
 struct MiniDumpRequest {
@@ -34,3 +36,5 @@ void WriteMiniDumpInDirectory(const std::wstring& directory, const MiniDumpReque
 // `directory`, "/", the parts joined with "-", ".dmp". Raises hresult_error
 // (ERROR_FILENAME_EXCED_RANGE) when the path would not fit in 260 characters with its terminator.
 std::wstring MiniDumpPath(const std::wstring& directory, const std::vector<std::wstring>& nameParts);
+
+}  // namespace corvantis

@@ -11,6 +11,8 @@
 #include "platform/hresult.h"
 #include "platform/hresult_error.h"
 
+using namespace corvantis;
+
 namespace {
 
 void CheckSplit(const std::wstring& argument) {

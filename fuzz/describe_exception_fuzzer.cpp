@@ -14,6 +14,8 @@
 #include "fuzz/fuzz_check.h"
 #include "tests/fakes/fake_memory.h"
 
+using namespace corvantis;
+
 namespace {
 
 constexpr std::uint64_t kBase = 0x10000;

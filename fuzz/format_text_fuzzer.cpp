@@ -11,6 +11,8 @@
 #include "platform/format_text.h"
 #include "platform/utf.h"
 
+using namespace corvantis;
+
 namespace {
 
 constexpr std::size_t kMaxChars = 8191;

@@ -14,6 +14,8 @@
 #include "fuzz/fuzz_check.h"
 #include "tests/fakes/fake_memory.h"
 
+using namespace corvantis;
+
 namespace {
 
 using namespace corvantis::minidump;

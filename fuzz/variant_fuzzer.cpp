@@ -14,6 +14,8 @@
 #include "amf/api/variant.h"
 #include "fuzz/fuzz_check.h"
 
+using namespace corvantis;
+
 using namespace amf;
 
 namespace {

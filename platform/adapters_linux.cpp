@@ -11,6 +11,8 @@
 #include "platform/graphics.h"
 #include "platform/utf.h"
 
+namespace corvantis {
+
 extern const wchar_t kSoftwareAdapterDescription[] =
     L"Software adapter (CPU encoders libx264 and libx265)";
 
@@ -178,3 +180,5 @@ HRESULT CreateLinuxAdapterFactory(const AdapterSources& sources, IDXGIFactory1**
   }
   return S_OK;
 }
+
+}  // namespace corvantis

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace corvantis {
+
 // Local calendar time with the fields of SYSTEMTIME.
 struct LocalDateTime {
   std::uint16_t Year = 0;
@@ -30,3 +32,5 @@ class Clock {
 
 // The machine's clock (monotonic milliseconds, local time of the process's zone).
 Clock& SystemClock();
+
+}  // namespace corvantis

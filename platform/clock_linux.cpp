@@ -6,6 +6,8 @@
 
 #include "platform/clock.h"
 
+namespace corvantis {
+
 namespace {
 
 // Default timer slack of a Linux thread; a requested period tightens it to the period's
@@ -70,3 +72,5 @@ Clock& SystemClock() {
   static LinuxClock clock;
   return clock;
 }
+
+}  // namespace corvantis

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <utility>
 
+namespace corvantis {
+
 // Reference-counted interface root of the graphics layer. Objects cross into the encoder runtime
 // library, so lifetime is shared by counting, as the COM objects it stands in for are.
 struct IUnknownLite {
@@ -72,3 +74,5 @@ class com_ptr {
  private:
   T* p_ = nullptr;
 };
+
+}  // namespace corvantis

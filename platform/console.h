@@ -2,6 +2,8 @@
 #include <string>
 #include <string_view>
 
+namespace corvantis {
+
 // Line-oriented text output. A line ends with "\n" and a flush so that lines of the benchmark and
 // of its debugger relay interleave whole on a shared stream.
 class Console {
@@ -50,3 +52,5 @@ class ScopedConsoleRedirect {
   Stream stream_;
   Console* previous_;
 };
+
+}  // namespace corvantis

@@ -4,6 +4,8 @@
 #include "platform/console.h"
 #include "platform/utf.h"
 
+namespace corvantis {
+
 namespace {
 
 class FileConsole final : public Console {
@@ -49,3 +51,5 @@ ScopedConsoleRedirect::ScopedConsoleRedirect(Console& target, Stream stream)
 ScopedConsoleRedirect::~ScopedConsoleRedirect() {
   (stream_ == Stream::Out ? g_out : g_err).store(previous_);
 }
+
+}  // namespace corvantis

@@ -8,6 +8,8 @@
 #include "platform/cpu_device.h"
 #include "platform/graphics.h"
 
+namespace corvantis {
+
 namespace {
 
 constexpr std::uint32_t kMaxTextureDimension = 16384;
@@ -125,3 +127,5 @@ HRESULT CreateCpuDevice(ID3D11Device** device, ID3D11DeviceContext** context, co
   }
   return S_OK;
 }
+
+}  // namespace corvantis

@@ -5,6 +5,8 @@
 #include "platform/d3d11.h"
 #include "platform/hresult.h"
 
+namespace corvantis {
+
 // Drawing and text interfaces in the shape the frame renderer needs, drawn with Cairo.
 
 struct D2D1_COLOR_F {
@@ -58,3 +60,5 @@ struct IDWriteFactory : IUnknownLite {
   virtual HRESULT CreateTextFormat(const wchar_t* family, std::uint32_t weight, float size,
                                    IDWriteTextFormat** format) = 0;
 };
+
+}  // namespace corvantis

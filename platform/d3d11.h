@@ -5,6 +5,8 @@
 #include "platform/com_ptr.h"
 #include "platform/hresult.h"
 
+namespace corvantis {
+
 // The adapter, device and texture interfaces the program and the encoder runtime share. Textures
 // live in CPU memory as BGRA rows; the runtime reads a surface's pixels straight from its texture.
 
@@ -103,3 +105,5 @@ struct IDXGIFactory1 : IUnknownLite {
   // DXGI_ERROR_NOT_FOUND past the last adapter.
   virtual HRESULT EnumAdapters1(std::uint32_t index, IDXGIAdapter1** adapter) = 0;
 };
+
+}  // namespace corvantis

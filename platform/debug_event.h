@@ -4,6 +4,8 @@
 
 #include "platform/exception_codes.h"
 
+namespace corvantis {
+
 // Exception record in the x64 layout of EXCEPTION_RECORD64; a debugger reads it from this
 // process's memory when a debug event is raised.
 struct EXCEPTION_RECORD64 {
@@ -40,3 +42,5 @@ void RaiseDebugEvent(const DebugEventData& event);
 inline void RaiseDebugEvent(const EXCEPTION_RECORD64& record) {
   RaiseDebugEvent(DebugEventData{record, 0});
 }
+
+}  // namespace corvantis

@@ -1,6 +1,8 @@
 #pragma once
 #include <sys/types.h>
 
+namespace corvantis {
+
 // The process tracing `pid` (this process for 0): the TracerPid of its /proc status; 0 when none
 // is or the file cannot be read. Async-signal-safe.
 pid_t TracerPid(pid_t pid);
@@ -17,3 +19,5 @@ bool DebuggerMayBePresent();
 // Hands a text to an attached debugger, which shows it as one line; nothing happens without one.
 void OutputDebugStringW(const wchar_t* text);
 void OutputDebugStringA(const char* text);
+
+}  // namespace corvantis

@@ -13,6 +13,8 @@
 #include "platform/debug_output.h"
 #include "platform/utf.h"
 
+namespace corvantis {
+
 namespace {
 
 constexpr std::int64_t kNoTracerReuseNs = 20'000'000;
@@ -123,3 +125,5 @@ void OutputDebugStringA(const char* text) {
   record.ExceptionInformation[1] = reinterpret_cast<std::uintptr_t>(text);
   RaiseDebugEvent(record);
 }
+
+}  // namespace corvantis

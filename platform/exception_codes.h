@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace corvantis {
+
 // The Windows exception codes this program raises, reads back or describes, under their Windows
 // names; the fault signals' codes follow docs/debug-events.md.
 inline constexpr std::uint32_t EXCEPTION_ACCESS_VIOLATION = 0xC0000005;
@@ -27,3 +29,5 @@ inline constexpr std::uint32_t EXCEPTION_RO_ORIGINATEERROR = 0x40080201;
 inline constexpr std::uint32_t EXCEPTION_MSVC_CPP = 0xE06D7363;
 // An exception of the .NET runtime; its first parameter is the managed error code.
 inline constexpr std::uint32_t EXCEPTION_COMPLUS = 0xE0434352;
+
+}  // namespace corvantis

@@ -4,6 +4,8 @@
 
 #include "platform/debug_output.h"
 
+namespace corvantis {
+
 namespace {
 
 // Bits of the x86-64 page-fault error code.
@@ -106,3 +108,5 @@ void RaiseFaultDebugEvent(int signal, siginfo_t* info, ucontext_t* context) {
   event.Signal = signal;
   RaiseDebugEvent(event);
 }
+
+}  // namespace corvantis

@@ -2,6 +2,8 @@
 #include <csignal>
 #include <ucontext.h>
 
+namespace corvantis {
+
 // The signals that stand for a Windows exception (FaultExceptionRecord).
 inline constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP};
 
@@ -24,3 +26,5 @@ bool AddFaultObserver(FaultObserver observer);
 // repeats by itself; a sent signal or a trap (which has already advanced past its instruction)
 // must be raised again instead.
 bool FaultRepeatsOnReturn(int signal, int code);
+
+}  // namespace corvantis

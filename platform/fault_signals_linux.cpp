@@ -11,6 +11,8 @@
 #include <cstddef>
 #include <mutex>
 
+namespace corvantis {
+
 namespace {
 
 constexpr int kSignalCount = sizeof kFaultSignals / sizeof kFaultSignals[0];
@@ -78,3 +80,5 @@ bool AddFaultObserver(FaultObserver observer) {
   }
   return true;
 }
+
+}  // namespace corvantis

@@ -8,6 +8,8 @@
 
 #include "platform/unique_fd.h"
 
+namespace corvantis {
+
 std::optional<std::string> ReadFileBytes(int fd, std::size_t maxBytes) {
   constexpr std::size_t kChunk = 64 * 1024;
   std::string bytes;
@@ -40,3 +42,5 @@ std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t 
     return std::nullopt;
   return ReadFileBytes(fd.get(), maxBytes);
 }
+
+}  // namespace corvantis

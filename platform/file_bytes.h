@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+namespace corvantis {
+
 // Whole files read into memory: /proc files, dumps, queued envelopes, the crash event.
 
 inline constexpr std::size_t kAnyFileSize = std::numeric_limits<std::size_t>::max();
@@ -19,3 +21,5 @@ std::optional<std::string> ReadFileBytes(const std::string& path);
 // symbolic link or anything but a regular file (opening it never waits, as on a FIFO), is larger,
 // or cannot be read.
 std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t maxBytes);
+
+}  // namespace corvantis

@@ -8,6 +8,8 @@
 #include <locale.h>
 #include <algorithm>
 
+namespace corvantis {
+
 namespace {
 
 constexpr std::size_t kBufferChars = 8192;
@@ -135,3 +137,5 @@ std::wstring FormatWide(const wchar_t* format, ...) {
   va_end(args);
   return text;
 }
+
+}  // namespace corvantis

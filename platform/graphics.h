@@ -6,6 +6,8 @@
 #include "platform/d3d11.h"
 #include "platform/wic.h"
 
+namespace corvantis {
+
 // Creation of the graphics objects a benchmark session holds. Each call may fail with an HRESULT.
 class GraphicsApi {
  public:
@@ -34,3 +36,5 @@ HRESULT CreateCpuDevice(ID3D11Device** device, ID3D11DeviceContext** context, co
 
 // Description of the software adapter (vendor 0), shown where an adapter name is shown.
 extern const wchar_t kSoftwareAdapterDescription[];
+
+}  // namespace corvantis

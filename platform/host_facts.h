@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <string>
 
+namespace corvantis {
+
 // What a report says about the machine; empty text and 0 mean unknown.
 struct HostFacts {
   std::string CpuModel;
@@ -13,3 +15,5 @@ struct HostFacts {
 
 // Reads the facts from /proc, uname and os-release below `root` ("/" on a real system).
 HostFacts ReadHostFacts(const std::string& root = "/");
+
+}  // namespace corvantis

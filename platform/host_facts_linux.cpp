@@ -7,6 +7,8 @@
 
 #include "platform/host_facts.h"
 
+namespace corvantis {
+
 namespace {
 
 std::string Trim(const std::string& text) {
@@ -45,3 +47,5 @@ HostFacts ReadHostFacts(const std::string& root) {
   if (facts.Distribution.empty()) facts.Distribution = FieldOf(base + "usr/lib/os-release", "PRETTY_NAME", '=');
   return facts;
 }
+
+}  // namespace corvantis

@@ -1,6 +1,8 @@
 #pragma once
 #include <cstdint>
 
+namespace corvantis {
+
 // 32-bit status codes with the Windows numbering, so that codes shown to users and written into
 // dumps are the ones a Windows tool would show.
 using HRESULT = std::int32_t;
@@ -27,3 +29,5 @@ constexpr HRESULT HRESULT_FROM_WIN32(std::uint32_t error) {
   return static_cast<HRESULT>(error) <= 0 ? static_cast<HRESULT>(error)
                                           : MakeHResult((error & 0x0000FFFFu) | 0x80070000u);
 }
+
+}  // namespace corvantis

@@ -5,6 +5,8 @@
 
 #include "platform/utf.h"
 
+namespace corvantis {
+
 namespace {
 std::atomic<ErrorOriginHook> g_originHook{nullptr};
 }
@@ -24,3 +26,5 @@ hresult_error::hresult_error(HRESULT code, std::wstring message)
     : code_(code), message_(std::move(message)), what_(WideToUtf8Lossy(message_)) {
   if (ErrorOriginHook hook = g_originHook.load()) hook(code_, message_);
 }
+
+}  // namespace corvantis

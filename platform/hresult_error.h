@@ -4,6 +4,8 @@
 
 #include "platform/hresult.h"
 
+namespace corvantis {
+
 // The one error type of the benchmark role: a 32-bit HRESULT and a wide message.
 // Constructing it reports code and message to the error-origin hook.
 class hresult_error : public std::exception {
@@ -33,3 +35,5 @@ void SetErrorOriginHook(ErrorOriginHook hook);
 
 // Text for an HRESULT when the raiser gave none.
 std::wstring DefaultHResultMessage(HRESULT code);
+
+}  // namespace corvantis

@@ -2,6 +2,8 @@
 
 #include <malloc.h>
 
+namespace corvantis {
+
 namespace {
 
 constexpr int kLargeBlockBytes = 256 * 1024;
@@ -13,3 +15,5 @@ void ReturnLargeBlocksToSystem() {
   // otherwise keeps freed 4K pictures in the heap.
   mallopt(M_MMAP_THRESHOLD, kLargeBlockBytes);
 }
+
+}  // namespace corvantis

@@ -8,6 +8,8 @@
 #include "platform/utf.h"
 #include "platform/win32_error.h"
 
+namespace corvantis {
+
 std::wstring GetExecutablePath() {
   std::vector<char> buffer(4096);
   for (;;) {
@@ -38,3 +40,5 @@ std::wstring FindFileName(const std::wstring& path) {
 }
 
 std::wstring GetExecutableDirectory() { return RemoveFileSpec(GetExecutablePath()); }
+
+}  // namespace corvantis

@@ -1,5 +1,7 @@
 #include "platform/option_syntax.h"
 
+namespace corvantis {
+
 bool SplitArgument(const std::wstring& argument, std::wstring& name, std::wstring& value) {
   if (argument.empty() || argument[0] != L'-') return false;
   const std::wstring rest = argument.substr(1);
@@ -13,3 +15,5 @@ bool SplitArgument(const std::wstring& argument, std::wstring& name, std::wstrin
   }
   return true;
 }
+
+}  // namespace corvantis

@@ -6,6 +6,8 @@
 #include "platform/debug_output.h"
 #include "platform/utf.h"
 
+namespace corvantis {
+
 void RoOriginateLanguageException(HRESULT error, const std::wstring& message) {
   if (!DebuggerMayBePresent()) return;
   const std::u16string text = WideToUtf16(message);
@@ -18,3 +20,5 @@ void RoOriginateLanguageException(HRESULT error, const std::wstring& message) {
   record.ExceptionInformation[2] = reinterpret_cast<std::uintptr_t>(text.c_str());
   RaiseDebugEvent(record);
 }
+
+}  // namespace corvantis

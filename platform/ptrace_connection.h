@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace corvantis {
+
 // A thread's x86-64 registers as ptrace gives them (PTRACE_GETREGS, PTRACE_GETFPREGS in the
 // FXSAVE layout, and DR0..DR7 from PTRACE_PEEKUSER).
 struct ThreadContext {
@@ -91,3 +93,5 @@ class PtraceConnection {
   // that did not stop stays traced until this process ends.
   virtual void DetachAll() = 0;
 };
+
+}  // namespace corvantis

@@ -24,6 +24,8 @@
 
 #include "platform/file_bytes.h"
 
+namespace corvantis {
+
 namespace {
 
 constexpr std::uint64_t kPageSize = 4096;
@@ -535,3 +537,5 @@ void LinuxPtraceConnection::DetachAll() {
   state_->Pid = 0;
   state_->Memory.Target(0);
 }
+
+}  // namespace corvantis

@@ -4,6 +4,8 @@
 #include "platform/ptrace_connection.h"
 #include "platform/unique_fd.h"
 
+namespace corvantis {
+
 // PtraceConnection over the Linux ptrace interface (PTRACE_SEIZE, following clones). Memory is
 // read with process_vm_readv, falling back to /proc/<pid>/mem. The destructor detaches.
 class LinuxPtraceConnection final : public PtraceConnection {
@@ -47,3 +49,5 @@ class ProcessMemoryReader final : public TargetMemory {
   unique_fd procMem_;
   bool useProcMem_ = false;
 };
+
+}  // namespace corvantis

@@ -3,6 +3,8 @@
 #include <memory>
 #include <string>
 
+namespace corvantis {
+
 // Read-only key/value store in the shape of the Windows registry: values carry a type and raw
 // bytes (strings as UTF-16LE with their terminator).
 inline constexpr std::uint32_t REG_SZ = 1;
@@ -39,3 +41,5 @@ Registry& LinuxRegistry();
 
 // A string value as the registry holds it: UTF-16LE code units and a terminating zero.
 std::basic_string<std::uint8_t> EncodeRegistryString(const std::wstring& text);
+
+}  // namespace corvantis

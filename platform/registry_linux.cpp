@@ -10,6 +10,8 @@
 #include "platform/utf.h"
 #include "platform/va_display.h"
 
+namespace corvantis {
+
 std::basic_string<std::uint8_t> EncodeRegistryString(const std::wstring& text) {
   std::basic_string<std::uint8_t> bytes;
   auto put = [&](char16_t unit) {
@@ -99,3 +101,5 @@ Registry& LinuxRegistry() {
   static SysfsRegistry registry;
   return registry;
 }
+
+}  // namespace corvantis

@@ -2,6 +2,8 @@
 #include <thread>
 #include <utility>
 
+namespace corvantis {
+
 // Gives the calling thread an alternate signal stack unless it has one, so that fault handlers
 // also run after a stack overflow; the stack stays for the thread's life. False when none could
 // be made.
@@ -29,3 +31,5 @@ std::thread StartThread(Body body) {
     body();
   });
 }
+
+}  // namespace corvantis

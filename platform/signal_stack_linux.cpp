@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstddef>
 
+namespace corvantis {
+
 namespace {
 
 struct StackSize {
@@ -63,3 +65,5 @@ ThreadSignalStack::~ThreadSignalStack() {
   const StackSize size = SignalStackSize();
   munmap(mapping_, size.usable + size.page);
 }
+
+}  // namespace corvantis

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace corvantis {
+
 
 namespace {
 
@@ -45,3 +47,5 @@ std::wstring SystemMessage(HRESULT code) {
     if (m.Code == value) return m.Text;
   return {};
 }
+
+}  // namespace corvantis

@@ -15,6 +15,8 @@
 #include "platform/debug_output.h"
 #include "platform/throw_records.h"
 
+namespace corvantis {
+
 namespace {
 
 inline constexpr std::uint64_t kMsvcMagic = 0x19930520;
@@ -93,3 +95,5 @@ extern "C" [[noreturn]] void __cxa_throw(void* object, std::type_info* type, voi
   runtime(object, type, destroy);
   __builtin_unreachable();
 }
+
+}  // namespace corvantis

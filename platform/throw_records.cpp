@@ -16,6 +16,8 @@
 
 #include "platform/hresult_error.h"
 
+namespace corvantis {
+
 namespace {
 
 struct KnownType {
@@ -171,3 +173,5 @@ ThrowDescription DescribeThrow(const std::type_info& type, const void* object, s
   return {reinterpret_cast<std::uintptr_t>(described), reinterpret_cast<std::uintptr_t>(&records.Info),
           imageBase};
 }
+
+}  // namespace corvantis

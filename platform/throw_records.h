@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <typeinfo>
 
+namespace corvantis {
+
 // The records by which the Microsoft C++ compiler describes a thrown type on x64, built at run time
 // so that a debugger reads a throw of this program as it reads one of a Windows program. Fields
 // named ...Offset are 32-bit offsets from an image base; all integers little-endian.
@@ -72,3 +74,5 @@ ThrowDescription DescribeThrow(const std::type_info& type, const void* object, s
 // fundamental type (".N" for double), otherwise the Itanium mangled name unchanged. Cut to fit
 // `size` bytes with its terminator.
 void DecoratedTypeName(const std::type_info& type, char* out, std::size_t size) noexcept;
+
+}  // namespace corvantis

@@ -4,6 +4,8 @@
 #include "platform/utf.h"
 #include "platform/win32_error.h"
 
+namespace corvantis {
+
 std::string ToUtf8(const std::wstring& text) {
   if (text.empty()) return {};
   std::optional<std::string> utf8 = WideToUtf8Strict(text);
@@ -12,3 +14,5 @@ std::string ToUtf8(const std::wstring& text) {
                         L"No mapping for the Unicode character exists in the target code page.");
   return *utf8;
 }
+
+}  // namespace corvantis

@@ -3,6 +3,8 @@
 
 #include <utility>
 
+namespace corvantis {
+
 // Owns one file descriptor.
 class unique_fd {
  public:
@@ -28,3 +30,5 @@ class unique_fd {
  private:
   int fd_ = -1;
 };
+
+}  // namespace corvantis

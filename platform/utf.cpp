@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+namespace corvantis {
+
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -137,3 +139,5 @@ std::u16string WideToUtf16(std::wstring_view text) {
   }
   return out;
 }
+
+}  // namespace corvantis

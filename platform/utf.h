@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+namespace corvantis {
+
 // Wide strings are UTF-32 here. Invalid code points (surrogates, above U+10FFFF) become U+FFFD.
 std::string WideToUtf8Lossy(std::wstring_view text);
 
@@ -22,3 +24,5 @@ std::wstring Utf16ToWide(std::u16string_view text);
 // Wide text as UTF-16 code units, for a reader that expects Windows strings; invalid code points
 // become U+FFFD.
 std::u16string WideToUtf16(std::wstring_view text);
+
+}  // namespace corvantis

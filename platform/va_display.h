@@ -6,6 +6,8 @@
 
 #include "platform/unique_fd.h"
 
+namespace corvantis {
+
 // A VA-API display on a DRM render node: the node opened read-write, vaGetDisplayDRM and
 // vaInitialize; vaTerminate and close when the object goes. Coded buffers are checked as they are
 // mapped: a segment list that claims more bytes than the buffer was made with fails the map
@@ -45,3 +47,5 @@ class VaDisplay {
 // The kernel driver bound to a DRM node ("amdgpu", "i915"), from sysfs; empty when the path is
 // not a character device with a driver.
 std::string DrmDriverName(const std::string& nodePath);
+
+}  // namespace corvantis

@@ -13,6 +13,8 @@
 
 #include "platform/va_display.h"
 
+namespace corvantis {
+
 namespace {
 
 void Drop(void*, const char*) {}
@@ -175,3 +177,5 @@ std::string DrmDriverName(const std::string& nodePath) {
   const std::filesystem::path target = std::filesystem::read_symlink(link, ec);
   return ec ? std::string() : target.filename().string();
 }
+
+}  // namespace corvantis

@@ -5,6 +5,8 @@
 #include "platform/com_ptr.h"
 #include "platform/hresult.h"
 
+namespace corvantis {
+
 // A picture held by the imaging factory: 32 bits a pixel, BGR with the fourth byte ignored.
 struct IWICBitmap : IUnknownLite {
   virtual std::uint32_t Width() const = 0;
@@ -20,3 +22,5 @@ struct IWICImagingFactory : IUnknownLite {
   // back as 0x8007xxxx.
   virtual HRESULT WritePng(IWICBitmap* bitmap, const std::wstring& path) = 0;
 };
+
+}  // namespace corvantis

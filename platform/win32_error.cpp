@@ -7,6 +7,8 @@
 #include "platform/hresult_error.h"
 #include "platform/utf.h"
 
+namespace corvantis {
+
 std::uint32_t Win32ErrorFromErrno(int error) {
   switch (error) {
     case EPERM:
@@ -59,3 +61,5 @@ void ThrowErrno(int error, const char* what) {
   text += std::strerror(error);
   throw hresult_error(HResultFromErrno(error), Utf8ToWide(text));
 }
+
+}  // namespace corvantis

@@ -3,6 +3,8 @@
 
 #include "platform/hresult.h"
 
+namespace corvantis {
+
 inline constexpr std::uint32_t ERROR_FILE_NOT_FOUND = 2;
 inline constexpr std::uint32_t ERROR_PATH_NOT_FOUND = 3;
 inline constexpr std::uint32_t ERROR_ACCESS_DENIED = 5;
@@ -23,3 +25,5 @@ HRESULT HResultFromErrno(int error);
 
 // Raises hresult_error for errno `error` with the system's text, prefixed by `what` when given.
 [[noreturn]] void ThrowErrno(int error, const char* what = nullptr);
+
+}  // namespace corvantis

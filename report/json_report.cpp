@@ -5,6 +5,8 @@
 #include "report/stop_reason.h"
 #include "scenarios/scenario_matrix.h"
 
+namespace corvantis {
+
 using nlohmann::json;
 
 namespace {
@@ -114,3 +116,5 @@ json ReportJson(const RunRecord& run) {
   report["series"] = std::move(series);
   return report;
 }
+
+}  // namespace corvantis

@@ -3,6 +3,8 @@
 
 #include "report/run_record.h"
 
+namespace corvantis {
+
 // Version of the report's layout; raised when a member changes meaning or goes away.
 inline constexpr int kReportSchemaVersion = 2;
 
@@ -11,3 +13,5 @@ inline constexpr int kReportSchemaVersion = 2;
 // lateness are in us (the clock's resolution); "frame_latencies_ms" keeps the whole-ms latencies
 // of which "average_ms" is made. Version 1 had only those, and percentiles in ms.
 nlohmann::json ReportJson(const RunRecord& run);
+
+}  // namespace corvantis

@@ -2,6 +2,8 @@
 
 #include "platform/format_text.h"
 
+namespace corvantis {
+
 namespace {
 
 constexpr wchar_t kClear[] = L"\r\x1b[K";
@@ -79,3 +81,5 @@ void ProgressLine::FrameDrawn(std::uint32_t frameIndex, std::uint32_t frameCount
 }
 
 void ProgressLine::SeriesEnded(const SeriesRecord&) { Clear(); }
+
+}  // namespace corvantis

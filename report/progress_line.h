@@ -8,6 +8,8 @@
 #include "platform/console.h"
 #include "scenarios/series_observer.h"
 
+namespace corvantis {
+
 // One status line on a terminal, rewritten in place at most every 250 ms, for example
 // "HEVC 1920x1080@60  frame 812/1800  avg 9.4 ms  clip 23/40  ~6 min left". While it lives, the
 // standard streams are routed through it so that the line is cleared before any other text.
@@ -61,3 +63,5 @@ class ProgressLine final : public SeriesObserver {
   bool drawnOnce_ = false;
   std::uint32_t lastDraw_ = 0;
 };
+
+}  // namespace corvantis

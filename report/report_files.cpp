@@ -10,6 +10,8 @@
 #include "platform/format_text.h"
 #include "platform/unique_fd.h"
 
+namespace corvantis {
+
 std::string DefaultReportPath(const std::string& directory, const LocalDateTime& start) {
   std::string path = directory;
   if (!path.empty() && path.back() != '/') path += '/';
@@ -80,3 +82,5 @@ std::string WriteFileAtomically(const std::string& path, std::string_view bytes)
   }
   return {};
 }
+
+}  // namespace corvantis

@@ -4,6 +4,8 @@
 
 #include "platform/clock.h"
 
+namespace corvantis {
+
 // "<directory>/YYYYMMDD-hhmmss-report.json" for a run started at `start` (local time).
 std::string DefaultReportPath(const std::string& directory, const LocalDateTime& start);
 
@@ -17,3 +19,5 @@ std::string ProbeWritable(const std::string& path);
 // that the file is never seen half written. Empty on success, else why it failed (the
 // temporary file is removed).
 std::string WriteFileAtomically(const std::string& path, std::string_view bytes);
+
+}  // namespace corvantis

@@ -11,6 +11,8 @@
 #include "report/report_files.h"
 #include "report/stop_reason.h"
 
+namespace corvantis {
+
 namespace {
 
 struct CairoDelete {
@@ -280,3 +282,5 @@ std::string WriteResultsChart(const RunRecord& run, const std::string& path) {
   if (status != CAIRO_STATUS_SUCCESS) return path + ": " + cairo_status_to_string(status);
   return WriteFileAtomically(path, png);
 }
+
+}  // namespace corvantis

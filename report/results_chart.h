@@ -6,6 +6,8 @@
 
 #include "report/run_record.h"
 
+namespace corvantis {
+
 // Where the chart puts things, so that a reader (or a test) can find a clip's marks.
 struct ChartLayout {
   static constexpr int kWidth = 1600;
@@ -45,3 +47,5 @@ std::vector<std::uint32_t> DrawResultsChart(const RunRecord& run, const ChartLay
 
 // Draws the chart and replaces `path` with it as a PNG. Empty on success, else why it failed.
 std::string WriteResultsChart(const RunRecord& run, const std::string& path);
+
+}  // namespace corvantis

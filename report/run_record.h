@@ -6,6 +6,8 @@
 #include "platform/host_facts.h"
 #include "scenarios/series_record.h"
 
+namespace corvantis {
+
 // The adapter a run measured.
 struct AdapterFacts {
   std::string Description;
@@ -32,3 +34,5 @@ struct RunRecord {
   RunOptions Options;
   std::vector<SeriesRecord> Series;
 };
+
+}  // namespace corvantis

@@ -7,6 +7,8 @@
 #include "report/results_chart.h"
 #include "report/stop_reason.h"
 
+namespace corvantis {
+
 RunReporter::RunReporter(RunRecord run, std::string reportPath, std::unique_ptr<ProgressLine> progress)
     : run_(std::move(run)), reportPath_(std::move(reportPath)), progress_(std::move(progress)) {}
 
@@ -43,3 +45,5 @@ void RunReporter::WriteReport() {
     StdErr().WriteLine(L"corvantis: the report could not be written: " + Utf8ToWide(failure));
   reportFailed_ = reportFailed_ || !failure.empty();
 }
+
+}  // namespace corvantis

@@ -6,6 +6,8 @@
 #include "report/run_record.h"
 #include "scenarios/series_observer.h"
 
+namespace corvantis {
+
 // What a run shows and leaves beyond the described console: the progress line (when given),
 // one stderr line for every series an error ended, and, when `reportPath` is not empty, the
 // JSON report and its chart rewritten whenever a series ends.
@@ -30,3 +32,5 @@ class RunReporter final : public SeriesObserver {
   std::unique_ptr<ProgressLine> progress_;
   bool reportFailed_ = false;
 };
+
+}  // namespace corvantis

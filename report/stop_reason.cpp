@@ -3,6 +3,8 @@
 #include "platform/format_text.h"
 #include "platform/system_message.h"
 
+namespace corvantis {
+
 std::wstring ErrorText(HRESULT code, const std::wstring& raised) {
   std::wstring text = SystemMessage(code);
   if (text.empty()) text = raised;
@@ -19,3 +21,5 @@ std::wstring StopReasonLine(const SeriesRecord& series) {
                     static_cast<unsigned>(clip.ErrorCode),
                     ErrorText(clip.ErrorCode, clip.ErrorMessage).c_str());
 }
+
+}  // namespace corvantis

@@ -7,6 +7,8 @@
 #include "platform/d3d11.h"
 #include "platform/wic.h"
 
+namespace corvantis {
+
 // Choices beyond the classic command line; all off by default.
 struct SessionOptions {
   bool UseSoftwareAdapter = false;   // "-Adapter:Software"
@@ -53,3 +55,5 @@ struct BenchmarkSession {
     return d;
   }
 };
+
+}  // namespace corvantis

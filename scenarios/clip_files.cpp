@@ -13,6 +13,8 @@
 #include "platform/utf.h"
 #include "platform/win32_error.h"
 
+namespace corvantis {
+
 namespace {
 
 [[noreturn]] void ThrowPathTooLong(const std::wstring& path) {
@@ -123,3 +125,5 @@ void WriteClipStream(const std::wstring& clipPath,
     ThrowErrno(error, path.c_str());
   }
 }
+
+}  // namespace corvantis

@@ -8,6 +8,8 @@
 #include "platform/clock.h"
 #include "scenarios/benchmark_session.h"
 
+namespace corvantis {
+
 inline constexpr std::size_t kMaxPathChars = 259;
 
 // "<directory>/YYYYMMDD-hhmmss-WxH@rate<extension>" (the rate without decimals). Raises
@@ -27,3 +29,5 @@ void WriteLastFrameSnapshot(BenchmarkSession& session, ID3D11Texture2D* slotText
 // added. Raises the failing call's error; a file it created but could not finish is removed.
 void WriteClipStream(const std::wstring& clipPath,
                      const std::vector<std::shared_ptr<std::vector<std::uint8_t>>>& chunks);
+
+}  // namespace corvantis

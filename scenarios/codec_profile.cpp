@@ -3,6 +3,8 @@
 #include "amf/api/encoder_properties.h"
 #include "amf/encoder_config.h"
 
+namespace corvantis {
+
 const CodecProfile& AvcProfile() {
   static std::once_flag reported;
   static const CodecProfile profile{
@@ -28,3 +30,5 @@ const CodecProfile& HevcProfile() {
       &reported};
   return profile;
 }
+
+}  // namespace corvantis

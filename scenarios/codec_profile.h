@@ -6,6 +6,8 @@
 #include "amf/clip_scenario.h"
 #include "amf/codec_property_names.h"
 
+namespace corvantis {
+
 // Configures a new encoder component for a clip (ConfigureAvcEncoder or ConfigureHevcEncoder).
 using ConfigureEncoderFn = void (*)(amf::AMFFactory* factory, amf::AMFContext* context,
                                     amf::AMFComponentPtr& component, const ClipScenario& scenario,
@@ -22,3 +24,5 @@ struct CodecProfile {
 
 const CodecProfile& AvcProfile();
 const CodecProfile& HevcProfile();
+
+}  // namespace corvantis

@@ -9,6 +9,8 @@
 
 #include "platform/hresult_error.h"
 
+namespace corvantis {
+
 namespace {
 
 // A line with its "\r\n" fills at most 127 characters, the 128-character buffer less its
@@ -165,3 +167,5 @@ void ReleaseFrameCanvas(BenchmarkSession& session) {
   session.RenderTarget.reset();
   session.FrameTexture.reset();
 }
+
+}  // namespace corvantis

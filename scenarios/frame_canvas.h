@@ -8,6 +8,8 @@
 #include "amf/clip_scenario.h"
 #include "scenarios/benchmark_session.h"
 
+namespace corvantis {
+
 // A point of the encoding-time chart: x relative to the chart's left edge, y absolute.
 struct ChartPoint {
   std::int32_t x;
@@ -67,3 +69,5 @@ void RenderFrame(BenchmarkSession& session, amf::amf_uint64 runtimeVersion, cons
 // Releases TextFormat, BlackBrush, KhakiBrush, TomatoBrush, RenderTarget and FrameTexture, in
 // that order.
 void ReleaseFrameCanvas(BenchmarkSession& session);
+
+}  // namespace corvantis

@@ -3,6 +3,8 @@
 #include "platform/console.h"
 #include "platform/format_text.h"
 
+namespace corvantis {
+
 void AppendResultsTable(BenchmarkSession& session, const std::vector<ClipResult>& results) {
   for (const ClipResult& result : results) {
     const std::wstring line =
@@ -22,3 +24,5 @@ void AppendSeriesHeader(BenchmarkSession& session, const wchar_t* label, const s
   session.ResultsText += FormatWide(L"%s; AMF %hs", label, version.c_str());
   session.ResultsText += L"\n\n";
 }
+
+}  // namespace corvantis

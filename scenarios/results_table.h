@@ -5,6 +5,8 @@
 #include "amf/clip_scenario.h"
 #include "scenarios/benchmark_session.h"
 
+namespace corvantis {
+
 // The row of a finished clip: "%.2f" of its average encoding time, or "FAIL".
 struct ClipResult {
   ClipScenario Scenario;
@@ -17,3 +19,5 @@ void AppendResultsTable(BenchmarkSession& session, const std::vector<ClipResult>
 
 // The series header "<label>; AMF <version>" followed by an empty line, appended to ResultsText.
 void AppendSeriesHeader(BenchmarkSession& session, const wchar_t* label, const std::string& version);
+
+}  // namespace corvantis

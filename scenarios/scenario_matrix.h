@@ -3,6 +3,8 @@
 
 #include "amf/clip_scenario.h"
 
+namespace corvantis {
+
 // The clips of every series, in the order they run.
 inline constexpr std::array<ClipScenario, 20> ScenarioMatrix = {{
     {640, 360, 144, 1, 30},   {640, 360, 260, 1, 30},   {1280, 720, 60, 1, 30},
@@ -16,3 +18,5 @@ inline constexpr std::array<ClipScenario, 20> ScenarioMatrix = {{
 
 inline constexpr std::uint32_t kClipSeconds = 30;
 inline constexpr std::uint32_t kTargetBitrate = 500000;
+
+}  // namespace corvantis

@@ -14,6 +14,8 @@
 #include "scenarios/results_table.h"
 #include "scenarios/scenario_matrix.h"
 
+namespace corvantis {
+
 double ClipAverage(const std::vector<double>& samples) {
   const std::size_t n = samples.size();
   if (n < 2) return 0.0;
@@ -44,7 +46,7 @@ class ClipHost final : public EncodeLoopHost {
 
   void RenderFrame(std::uint32_t frameIndex, std::uint32_t frameCount, std::uint32_t windowCount,
                    std::uint32_t latencySum) override {
-    ::RenderFrame(session_, runtimeVersion_, scenario_, frameIndex, frameCount, windowCount, latencySum,
+    corvantis::RenderFrame(session_, runtimeVersion_, scenario_, frameIndex, frameCount, windowCount, latencySum,
                   points_);
     if (observer_ != nullptr) observer_->FrameDrawn(frameIndex, frameCount, windowCount, latencySum);
   }
@@ -228,3 +230,5 @@ void RunScenarioSeries(BenchmarkSession& session, const CodecProfile& profile, S
   AppendResultsTable(session, results);
   if (observer != nullptr) observer->SeriesEnded(series);
 }
+
+}  // namespace corvantis

@@ -12,6 +12,8 @@
 #include "scenarios/codec_profile.h"
 #include "scenarios/series_observer.h"
 
+namespace corvantis {
+
 // What a series needs besides the session; the program's own is app/'s ProductionSeriesHost().
 class SeriesHost {
  public:
@@ -43,3 +45,5 @@ bool SkipAfterFailure(const std::optional<ClipScenario>& failed, const ClipScena
 // row's duration. The observer, when given, receives every row's record as it ends.
 void RunScenarioSeries(BenchmarkSession& session, const CodecProfile& profile, SeriesHost& host,
                        SeriesObserver* observer = nullptr);
+
+}  // namespace corvantis

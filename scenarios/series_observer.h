@@ -3,6 +3,8 @@
 
 #include "scenarios/series_record.h"
 
+namespace corvantis {
+
 // Consumes what a series measures: console extras, reports and pictures. Called on the series'
 // thread; a consumer must not raise.
 class SeriesObserver {
@@ -19,3 +21,5 @@ class SeriesObserver {
   // At the last row, or when an error ended the series (its last clip then says why).
   virtual void SeriesEnded(const SeriesRecord& series) = 0;
 };
+
+}  // namespace corvantis

@@ -2,6 +2,8 @@
 
 #include "platform/format_text.h"
 
+namespace corvantis {
+
 std::wstring ModeText(const ClipScenario& scenario) {
   return FormatWide(L"%ux%u@%.0f", scenario.Width, scenario.Height, scenario.FrameRate());
 }
@@ -15,3 +17,5 @@ const char* VerdictName(ClipVerdict verdict) {
   }
   return "error";
 }
+
+}  // namespace corvantis

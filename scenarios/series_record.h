@@ -7,6 +7,8 @@
 #include "amf/frame_timing.h"
 #include "platform/hresult.h"
 
+namespace corvantis {
+
 enum class ClipVerdict { Pass, Fail, Skipped, Error };
 
 // Everything measured of one row of a series; skipped rows carry only their scenario.
@@ -40,3 +42,5 @@ std::wstring ModeText(const ClipScenario& scenario);
 
 // "pass", "fail", "skipped" or "error".
 const char* VerdictName(ClipVerdict verdict);
+
+}  // namespace corvantis

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+namespace corvantis {
+
 // The chat endpoint's base address is kept in the binary only in this enciphered form, so that it
 // does not show in a dump of the file's strings. Applying the cipher twice gives the text back.
 inline std::string ApplyConfigCipher(const std::uint8_t* bytes, std::size_t size, std::uint32_t key) {
@@ -16,3 +18,5 @@ inline std::string ApplyConfigCipher(const std::uint8_t* bytes, std::size_t size
   }
   return out;
 }
+
+}  // namespace corvantis

@@ -7,6 +7,8 @@
 #include "platform/utf.h"
 #include "sentry/sentry.h"
 
+namespace corvantis {
+
 std::string BuildChatMessageBody(std::int64_t chatId, const std::string& utf8Text) {
   nlohmann::ordered_json body;
   body["chat_id"] = chatId;
@@ -43,3 +45,5 @@ void SubmitResults(const std::wstring& resultsText, corvantis::http::HttpSender&
   }
   out.WriteLine(L" results submitted");
 }
+
+}  // namespace corvantis

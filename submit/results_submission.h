@@ -4,6 +4,8 @@
 
 #include "platform/http/http_sender.h"
 
+namespace corvantis {
+
 // Where the chat message goes: the base address (deciphered only when needed) and the chat.
 struct ChatEndpoint {
   std::string (*BaseAddress)();  // "" when the build names no endpoint
@@ -21,3 +23,5 @@ std::string BuildChatMessageBody(std::int64_t chatId, const std::string& utf8Tex
 // happened. Raises nothing.
 void SubmitResults(const std::wstring& resultsText, corvantis::http::HttpSender& sender,
                    const ChatEndpoint& endpoint);
+
+}  // namespace corvantis

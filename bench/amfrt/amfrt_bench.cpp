@@ -33,6 +33,8 @@ extern "C" {
 #include "amfrt/split_conversion.h"
 #include "platform/graphics.h"
 
+namespace corvantis {
+
 namespace {
 
 enum class Codec { Avc, Hevc };
@@ -405,3 +407,5 @@ const int registered = [] {
 }();
 
 }  // namespace
+
+}  // namespace corvantis

@@ -14,6 +14,8 @@
 #include "amfrt/vaapi_encoder.h"
 #include "tests/vaapi_driver/test_driver.h"
 
+namespace corvantis {
+
 namespace {
 
 constexpr int kPictures = 3;  // rotated, so that no picture is still in the cache
@@ -109,3 +111,5 @@ const int registered = [] {
 }();
 
 }  // namespace
+
+}  // namespace corvantis

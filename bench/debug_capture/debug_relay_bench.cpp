@@ -19,6 +19,8 @@
 #include "platform/debug_output.h"
 #include "platform/ptrace_connection_linux.h"
 
+namespace corvantis {
+
 extern "C" const char __ehdr_start[];
 
 namespace {
@@ -132,3 +134,5 @@ void BM_DescribedException(benchmark::State& state) {
 BENCHMARK(BM_DescribedException)->Arg(0)->Arg(8)->Arg(64)->Arg(256)->UseRealTime();
 
 }  // namespace
+
+}  // namespace corvantis

@@ -6,6 +6,8 @@
 #include "platform/debug_output.h"
 #include "platform/hresult_error.h"
 
+namespace corvantis {
+
 namespace {
 
 void ThrowAndCatchHresult(benchmark::State& state) {
@@ -43,3 +45,5 @@ void FullDebuggerCheck(benchmark::State& state) {
 BENCHMARK(FullDebuggerCheck);
 
 }  // namespace
+
+}  // namespace corvantis

@@ -8,6 +8,8 @@
 #include "scenarios/benchmark_session.h"
 #include "scenarios/frame_canvas.h"
 
+namespace corvantis {
+
 namespace {
 
 // A session with one clip's canvas and one pool slot, as the encode loop has them.
@@ -80,3 +82,5 @@ BENCHMARK(BM_RenderWholeFrameAndCopy)->Apply(Resolutions);
 BENCHMARK(BM_CopyOnly)->Apply(Resolutions);
 
 }  // namespace
+
+}  // namespace corvantis

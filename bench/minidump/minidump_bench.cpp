@@ -16,6 +16,8 @@
 #include "platform/ptrace_connection_linux.h"
 #include "platform/utf.h"
 
+namespace corvantis {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -109,3 +111,5 @@ BENCHMARK(BM_NormalDumpOf4KBenchmark)->Unit(benchmark::kMillisecond)->Iterations
 BENCHMARK(BM_FullDumpOf4KBenchmark)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
+
+}  // namespace corvantis

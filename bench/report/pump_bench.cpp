@@ -18,6 +18,8 @@
 #include "scenarios/codec_profile.h"
 #include "tests/fakes/fake_amf.h"
 
+namespace corvantis {
+
 namespace {
 
 std::uint64_t MonotonicNs() {
@@ -207,3 +209,5 @@ void PacingOnAFastEncoder(benchmark::State& state) {
 BENCHMARK(PacingOnAFastEncoder)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+}  // namespace corvantis

@@ -4,6 +4,8 @@
 #include "platform/hresult.h"
 #include "platform/wic.h"
 
+namespace corvantis {
+
 // Status codes of the drawing and imaging layers, numbered as the Windows components number them.
 inline constexpr HRESULT D2DERR_WRONG_STATE = MakeHResult(0x88990001);
 inline constexpr HRESULT DWRITE_E_NOFONT = MakeHResult(0x88985002);
@@ -23,3 +25,5 @@ HRESULT CreatePngImagingFactory(IWICImagingFactory** factory);
 
 // The Linux implementation: DRM render nodes plus the software adapter, CPU device, Cairo, libpng.
 GraphicsApi& LinuxGraphics();
+
+}  // namespace corvantis

@@ -8,7 +8,7 @@
 #include "platform/hresult.h"
 
 // Owning handles for the C libraries of the drawing layer.
-namespace drawing {
+namespace corvantis::drawing {
 
 template <auto Destroy>
 struct Deleter {
@@ -32,4 +32,4 @@ inline HRESULT HResultFromCairo(cairo_status_t status) {
   return status == CAIRO_STATUS_NO_MEMORY ? E_OUTOFMEMORY : E_FAIL;
 }
 
-}  // namespace drawing
+}  // namespace corvantis::drawing

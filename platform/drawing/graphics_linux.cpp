@@ -1,6 +1,8 @@
 #include "platform/drawing/cairo_drawing.h"
 #include "platform/graphics.h"
 
+namespace corvantis {
+
 namespace {
 
 class LinuxGraphicsApi final : public GraphicsApi {
@@ -31,3 +33,5 @@ GraphicsApi& LinuxGraphics() {
   static LinuxGraphicsApi api;
   return api;
 }
+
+}  // namespace corvantis

@@ -12,6 +12,8 @@
 #include "platform/utf.h"
 #include "platform/win32_error.h"
 
+namespace corvantis {
+
 namespace {
 
 class MemoryBitmap final : public RefCounted<IWICBitmap> {
@@ -133,3 +135,5 @@ HRESULT CreatePngImagingFactory(IWICImagingFactory** factory) {
   *factory = new (std::nothrow) PngImagingFactory();
   return *factory == nullptr ? E_OUTOFMEMORY : S_OK;
 }
+
+}  // namespace corvantis

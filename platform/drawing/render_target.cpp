@@ -12,7 +12,7 @@
 #include "platform/drawing/text_layout.h"
 #include "platform/utf.h"
 
-namespace drawing {
+namespace corvantis::drawing {
 namespace {
 
 // Beyond this many repaint rectangles a full repaint is cheaper than the bookkeeping.
@@ -470,7 +470,9 @@ class FontconfigDWriteFactory final : public RefCounted<IDWriteFactory> {
 };
 
 }  // namespace
-}  // namespace drawing
+}  // namespace corvantis::drawing
+
+namespace corvantis {
 
 HRESULT CreateCairoD2DFactory(ID2D1Factory1** factory) {
   if (factory == nullptr) return E_INVALIDARG;
@@ -483,3 +485,5 @@ HRESULT CreateFontconfigDWriteFactory(IDWriteFactory** factory) {
   *factory = new (std::nothrow) drawing::FontconfigDWriteFactory();
   return *factory == nullptr ? E_OUTOFMEMORY : S_OK;
 }
+
+}  // namespace corvantis

@@ -10,7 +10,7 @@
 
 #include "platform/drawing/cairo_drawing.h"
 
-namespace drawing {
+namespace corvantis::drawing {
 namespace {
 
 // Bounds within which layout coordinates convert to pixels without overflow.
@@ -307,4 +307,4 @@ void CairoTextFormat::Layout(const wchar_t* text, std::uint32_t length, const D2
   }
 }
 
-}  // namespace drawing
+}  // namespace corvantis::drawing

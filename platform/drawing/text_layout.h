@@ -13,7 +13,7 @@
 #include "platform/d2d.h"
 #include "platform/drawing/cairo_handles.h"
 
-namespace drawing {
+namespace corvantis::drawing {
 
 // Half-open pixel rectangle.
 struct IntRect {
@@ -153,4 +153,4 @@ class CairoTextFormat final : public RefCounted<IDWriteTextFormat> {
   std::unordered_map<std::uint64_t, float> kerning_;
 };
 
-}  // namespace drawing
+}  // namespace corvantis::drawing

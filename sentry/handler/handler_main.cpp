@@ -3,6 +3,8 @@
 #include "sentry/handler/crash_handler_process.h"
 #include "sentry/handler/process_minidump_source.h"
 
+using namespace corvantis;
+
 int main(int argc, char** argv) {
   corvantis::sentry::ProcessMinidumpSource minidumps;
   return corvantis::sentry::RunCrashHandler(argc, argv, minidumps);

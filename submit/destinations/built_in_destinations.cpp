@@ -5,6 +5,8 @@
 #include "submit/chat_endpoint_config.h"
 #include "submit/config_cipher.h"
 
+namespace corvantis {
+
 namespace {
 
 std::string DecipherBaseAddress() {
@@ -16,3 +18,5 @@ std::string DecipherBaseAddress() {
 const char* BuiltInSentryDsn() { return kSentryDsn; }
 
 ChatEndpoint BuiltInChatEndpoint() { return ChatEndpoint{&DecipherBaseAddress, kChatId}; }
+
+}  // namespace corvantis

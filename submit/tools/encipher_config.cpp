@@ -8,6 +8,8 @@
 
 #include "submit/config_cipher.h"
 
+using namespace corvantis;
+
 int main(int argc, char** argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: encipher_config <address file> <header>\n");

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace amfrt {
+namespace corvantis::amfrt {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -46,4 +46,4 @@ TEST(BuildAccessUnit, DelimiterAndHeadersFirstAndNoneOfTheEncodersOwn) {
 }
 
 }  // namespace
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

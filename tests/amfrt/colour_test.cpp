@@ -11,6 +11,8 @@
 
 #include "tests/amfrt/runtime_support.h"
 
+namespace corvantis {
+
 namespace {
 
 struct Rgb {
@@ -178,3 +180,5 @@ INSTANTIATE_TEST_SUITE_P(CodecsAndSizes, Colours,
                          CaseName);
 
 }  // namespace
+
+}  // namespace corvantis

@@ -6,7 +6,7 @@
 
 #include "amf/api/encoder_properties.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 namespace {
 
 // The settings an encoder reads from the properties as the program sets them.
@@ -73,4 +73,4 @@ TEST(EncoderOptions, HrdPeriodsAndPeaksOutsideTheProgramsSettings) {
 }
 
 }  // namespace
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

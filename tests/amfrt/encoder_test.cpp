@@ -8,6 +8,8 @@
 
 #include "tests/amfrt/runtime_support.h"
 
+namespace corvantis {
+
 namespace {
 
 constexpr amf::amf_int64 kIdr = 0, kP = 2, kB = 3;
@@ -304,3 +306,5 @@ TEST(EncoderLifetime, OutputsAndTheEncoderOutliveTheirCreators) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

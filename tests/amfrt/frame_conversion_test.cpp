@@ -16,6 +16,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+namespace corvantis {
+
 namespace {
 
 using amfrt::ConvertBgraToI420;
@@ -243,3 +245,5 @@ INSTANTIATE_TEST_SUITE_P(Sizes, SplitSizes,
                                            std::pair{1920, 1080}, std::pair{4000, 242}));
 
 }  // namespace
+
+}  // namespace corvantis

@@ -6,6 +6,8 @@
 #include "platform/graphics.h"
 #include "tests/amfrt/runtime_support.h"
 
+namespace corvantis {
+
 namespace {
 
 TEST(RuntimeExports, VersionCheckAndOneFactory) {
@@ -216,3 +218,5 @@ TEST_F(TraceWriters, LevelsEnablingAndAsserts) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

@@ -14,6 +14,8 @@
 #include "platform/hresult_error.h"
 #include "amf/clip_scenario.h"
 
+namespace corvantis {
+
 const RuntimeLibrary& Runtime() {
   static const RuntimeLibrary runtime = [] {
     RuntimeLibrary r;
@@ -309,3 +311,5 @@ std::string StderrCapture::Stop() {
   for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file_)) > 0;) text.append(chunk, n);
   return text;
 }
+
+}  // namespace corvantis

@@ -11,6 +11,8 @@
 #include "platform/com_ptr.h"
 #include "platform/d3d11.h"
 
+namespace corvantis {
+
 // The runtime library, loaded once per test process by absolute path as the program loads it.
 struct RuntimeLibrary {
   AMFInit_Fn init = nullptr;
@@ -125,3 +127,5 @@ class StderrCapture {
 std::vector<std::vector<std::uint8_t>> NalUnits(const std::vector<std::uint8_t>& bytes);
 int NalType(const std::vector<std::uint8_t>& nal, TestCodec codec);
 std::vector<int> NalTypes(const std::vector<std::uint8_t>& bytes, TestCodec codec);
+
+}  // namespace corvantis

@@ -8,6 +8,8 @@
 #include "amf/factory_helper.h"
 #include "platform/utf.h"
 
+namespace corvantis {
+
 namespace {
 
 class RecordingWriter final : public amf::AMFTraceWriter {
@@ -48,3 +50,5 @@ TEST(LoaderTracing, EnableAmfDebugTracingSwitchesTheRuntimesTraceAndAsserts) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

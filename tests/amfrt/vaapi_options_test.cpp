@@ -9,7 +9,7 @@
 #include "amf/api/encoder_properties.h"
 #include "amfrt/vaapi_packets.h"
 
-namespace amfrt {
+namespace corvantis::amfrt {
 namespace {
 
 EncoderSettings FromProperties(Codec codec, std::initializer_list<std::pair<const wchar_t*, amf::amf_int64>> values) {
@@ -212,4 +212,4 @@ TEST(VaapiPictureType, FromKeyFlagOrTheFirstSlicesType) {
 }
 
 }  // namespace
-}  // namespace amfrt
+}  // namespace corvantis::amfrt

@@ -13,6 +13,8 @@
 #include "tests/amfrt/runtime_support.h"
 #include "tests/vaapi_driver/test_driver.h"
 
+namespace corvantis {
+
 namespace {
 
 using vadriver::Buffer;
@@ -361,3 +363,5 @@ TEST(VaapiFailures, DriverFaultsMidClipEndTheClipWithAnErrorAndFreeEverything) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

@@ -10,6 +10,8 @@
 
 #include "tests/amfrt/runtime_support.h"
 
+namespace corvantis {
+
 namespace {
 
 class TraceLines final : public amf::AMFTraceWriter {
@@ -149,3 +151,5 @@ INSTANTIATE_TEST_SUITE_P(Codecs, HardwareDevice, ::testing::Values(TestCodec::Av
                          [](const auto& param) { return param.param == TestCodec::Avc ? "Avc" : "Hevc"; });
 
 }  // namespace
+
+}  // namespace corvantis

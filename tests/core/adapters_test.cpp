@@ -8,6 +8,8 @@
 #include "platform/drawing/cairo_drawing.h"
 #include "platform/graphics.h"
 
+namespace corvantis {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -166,3 +168,5 @@ TEST(CpuDevice, TexturesCopyAndMapOnlyWhereAllowed) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

@@ -11,6 +11,8 @@
 #include "platform/format_text.h"
 #include "platform/hresult_error.h"
 
+namespace corvantis {
+
 namespace {
 
 TEST(FormatText, MicrosoftStringConversions) {
@@ -237,3 +239,5 @@ TEST(Variant, NumbersWithoutAnInt64ValueAreOutOfRange) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

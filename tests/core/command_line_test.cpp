@@ -5,6 +5,8 @@
 #include "platform/console.h"
 #include "platform/hresult_error.h"
 
+namespace corvantis {
+
 namespace {
 
 std::vector<DebugOptions> DebugScan(std::vector<std::wstring> args) {
@@ -226,3 +228,5 @@ TEST(RunProcess, HelpPrintsUsageAndStartsNothing) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

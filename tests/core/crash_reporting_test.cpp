@@ -10,6 +10,8 @@
 #include "sentry/sentry.h"
 #include "sentry/shell.h"
 
+namespace corvantis {
+
 namespace {
 
 namespace st = corvantis::sentry;
@@ -172,3 +174,5 @@ TEST(ToUtf8, ConvertsOrRaises) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

@@ -10,6 +10,8 @@
 
 #include "platform/debug_output.h"
 
+namespace corvantis {
+
 namespace {
 
 TEST(DebuggerDetection, SeesARealTracerComeAndGo) {
@@ -45,3 +47,5 @@ TEST(DebuggerDetection, SeesARealTracerComeAndGo) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

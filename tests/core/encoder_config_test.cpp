@@ -11,6 +11,8 @@
 #include "platform/console.h"
 #include "platform/hresult_error.h"
 
+namespace corvantis {
+
 namespace {
 
 struct SetCall {
@@ -207,3 +209,5 @@ TEST_F(EncoderConfigTest, AnEarlierComponentIsReleasedFirst) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

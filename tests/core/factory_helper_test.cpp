@@ -3,6 +3,8 @@
 
 #include "amf/factory_helper.h"
 
+namespace corvantis {
+
 namespace {
 
 std::wstring RuntimePath(const char* variant) {
@@ -64,3 +66,5 @@ TEST(AMFFactoryHelper, VersionText) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

@@ -14,6 +14,8 @@
 #include "platform/utf.h"
 #include "platform/win32_error.h"
 
+namespace corvantis {
+
 namespace {
 
 TEST(ErrnoToHResult, MapsToWin32Counterparts) {
@@ -107,3 +109,5 @@ TEST(FileBytes, ReadsAWholeFileWithinItsBoundAndOnlyARegularFileWhenAsked) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

@@ -8,6 +8,8 @@
 #include "platform/console.h"
 #include "platform/hresult_error.h"
 
+namespace corvantis {
+
 namespace {
 
 class FakeAdapter final : public RefCounted<IDXGIAdapter1> {
@@ -296,3 +298,5 @@ TEST(SessionRecord, StartsWithTheDefaultTextureDescription) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

@@ -12,6 +12,8 @@
 #include "tests/fakes/fake_http_sender.h"
 #include "tests/http/loopback_server.h"
 
+namespace corvantis {
+
 namespace {
 
 namespace http = corvantis::http;
@@ -169,3 +171,5 @@ TEST(ChatEndpointConfig, BuiltInAddressIsDecipheredOnlyOnRequest) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

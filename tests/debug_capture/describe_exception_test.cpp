@@ -8,6 +8,8 @@
 #include "debug_capture/text.h"
 #include "exception_images.h"
 
+namespace corvantis {
+
 namespace {
 
 using fakes::FakeMemory;
@@ -217,3 +219,5 @@ TEST(TextTest, FormatJoinAndTrim) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

@@ -13,6 +13,8 @@
 #include "platform/hresult_error.h"
 #include "platform/module_path.h"
 
+namespace corvantis {
+
 namespace {
 
 constexpr pid_t kParent = 42;
@@ -294,3 +296,5 @@ TEST(ChildCommandLineTest, RecognisesOnlyItsOwnExactOptions) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

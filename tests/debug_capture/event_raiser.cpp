@@ -21,6 +21,8 @@
 #include "platform/fault_debug_event.h"
 #include "platform/fault_signals.h"
 
+using namespace corvantis;
+
 extern "C" char** environ;
 extern "C" const char __ehdr_start[];  // the first byte of this executable's mapping
 

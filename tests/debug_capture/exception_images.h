@@ -6,6 +6,8 @@
 #include "platform/debug_event.h"
 #include "tests/fakes/fake_memory.h"
 
+namespace corvantis {
+
 constexpr std::uint64_t kImageBase = 0x400000;
 constexpr std::uint64_t kThrowInfo = kImageBase + 0x100;
 constexpr std::uint64_t kDescriptor = kImageBase + 0x400;
@@ -35,3 +37,4 @@ inline EXCEPTION_RECORD64 PutThrow(fakes::FakeMemory& memory, std::string_view n
   return record;
 }
 
+}  // namespace corvantis

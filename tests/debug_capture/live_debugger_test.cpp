@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+namespace corvantis {
+
 namespace {
 
 struct RaiserRun {
@@ -146,3 +148,5 @@ TEST(LiveDebuggerTest, AParentThatCannotBeAttachedRunsOnAndTheChildEndsQuietly) 
 }
 
 }  // namespace
+
+}  // namespace corvantis

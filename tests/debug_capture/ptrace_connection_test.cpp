@@ -25,6 +25,8 @@
 #include "platform/debug_output.h"
 #include "platform/ptrace_connection_linux.h"
 
+namespace corvantis {
+
 namespace {
 
 char g_marker[] = "marker in the traced child";
@@ -403,3 +405,5 @@ TEST(PtraceConnectionTest, StoppingAProgramThatStartsAndEndsThreadsAllAlongNever
 }
 
 }  // namespace
+
+}  // namespace corvantis

@@ -18,6 +18,8 @@
 #include "tests/debug_events/test_tracer.h"
 #include "tests/debug_events/throw_reader.h"
 
+namespace corvantis {
+
 namespace {
 
 // What a debugger reads of an originate-error event.
@@ -233,3 +235,5 @@ INSTANTIATE_TEST_SUITE_P(Signals, FaultEvents, testing::ValuesIn(kFaults),
                          [](const testing::TestParamInfo<Fault>& tested) { return std::string(tested.param.Name); });
 
 }  // namespace
+
+}  // namespace corvantis

@@ -5,6 +5,8 @@
 
 #include "platform/fault_debug_event.h"
 
+namespace corvantis {
+
 namespace {
 
 struct FaultCase {
@@ -64,3 +66,5 @@ TEST(FaultExceptionRecord, EachSignalAndCauseGivesTheWindowsExceptionAndItsParam
 }
 
 }  // namespace
+
+}  // namespace corvantis

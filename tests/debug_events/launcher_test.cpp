@@ -12,6 +12,8 @@
 #include "debug_capture/debugger_launch_system_linux.h"
 #include "debug_capture/debugger_launcher.h"
 
+namespace corvantis {
+
 namespace {
 
 using Strings = std::vector<std::string>;
@@ -116,3 +118,5 @@ TEST(LinuxDebuggerLaunch, AProgramThatCannotRunStartsNoChild) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

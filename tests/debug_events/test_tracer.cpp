@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstddef>
 
+namespace corvantis {
+
 namespace {
 
 // The child: no core files from the faults the tests cause, then `body`, then a clean exit.
@@ -107,3 +109,5 @@ int RunUntraced(const std::function<void()>& body) {
   }
   return status;
 }
+
+}  // namespace corvantis

@@ -8,6 +8,8 @@
 
 #include "platform/debug_event.h"
 
+namespace corvantis {
+
 // A debugger of the tests' own, on ptrace directly: runs a function in a forked child that it
 // traces, with every thread, from the function's first line, reads every debug event the child
 // raises, passes every other signal on, and reports how the child ended. It waits for any child
@@ -32,3 +34,5 @@ TraceResult RunTraced(const std::function<void()>& body,
 
 // waitpid status of `body` run in a forked child without a tracer.
 int RunUntraced(const std::function<void()>& body);
+
+}  // namespace corvantis

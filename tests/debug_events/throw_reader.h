@@ -8,6 +8,8 @@
 
 #include "platform/debug_event.h"
 
+namespace corvantis {
+
 // Reads a C++ exception event back the way a Windows debugger does, through nothing but a
 // memory-reading function: ThrowInfo at parameter 2, then each record at the image base
 // (parameter 3) plus the 32-bit offset found in the one before, then the object at parameter 1.
@@ -46,3 +48,5 @@ inline ThrowReading ReadThrow(const EXCEPTION_RECORD64& record, const ReadMemory
   reading.Complete = read(object, reading.Object.data(), reading.Object.size());
   return reading;
 }
+
+}  // namespace corvantis

@@ -10,6 +10,8 @@
 #include "platform/throw_records.h"
 #include "tests/debug_events/throw_reader.h"
 
+namespace corvantis {
+
 namespace outer::inner {
 struct Thing {
   int Value;
@@ -96,7 +98,7 @@ TEST(ThrowRecords, OtherTypesByNameWithTheirOwnBytesWhereTheSizeIsKnown) {
 
   // Types the program does not know: the name only, as for a Windows type of size 0.
   const ThrowReading nested = DescribeAndRead(outer::inner::Thing{1});
-  EXPECT_EQ(nested.DecoratedName, ".?AVThing@inner@outer@@");
+  EXPECT_EQ(nested.DecoratedName, ".?AVThing@inner@outer@corvantis@@");
   EXPECT_EQ(nested.ObjectSize, 0u);
   EXPECT_TRUE(nested.Complete);
   EXPECT_EQ(DescribeAndRead(Box<int>{1}).DecoratedName, typeid(Box<int>).name());
@@ -128,3 +130,5 @@ TEST(ThrowRecords, DecoratedNamesOfPlainClassesAndEverythingElseUnchanged) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+namespace corvantis {
+
 namespace fakes {
 
 // One ordered record of calls shared by several fakes, so tests can check interleaving.
@@ -34,3 +36,5 @@ struct CallLog {
 };
 
 }  // namespace fakes
+
+}  // namespace corvantis

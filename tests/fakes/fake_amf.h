@@ -16,6 +16,8 @@
 #include "tests/fakes/call_log.h"
 #include "tests/fakes/fake_clock.h"
 
+namespace corvantis {
+
 // Scripted stand-ins for the encoder runtime's objects. The fakes are owned by the test (or by
 // the fake that made them), never deleted by Release, so reference counts stay readable after
 // the code under test has let go of them.
@@ -439,3 +441,5 @@ class FakeFactory final : public amf::AMFFactory {
 };
 
 }  // namespace fakes
+
+}  // namespace corvantis

@@ -5,6 +5,8 @@
 #include "platform/clock.h"
 #include "tests/fakes/call_log.h"
 
+namespace corvantis {
+
 namespace fakes {
 
 // Thrown when a loop sleeps far more than any test clip needs, so a stall fails fast.
@@ -69,3 +71,5 @@ class FakeClock final : public Clock {
 };
 
 }  // namespace fakes
+
+}  // namespace corvantis

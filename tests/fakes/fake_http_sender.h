@@ -10,6 +10,8 @@
 
 #include "platform/http/http_sender.h"
 
+namespace corvantis {
+
 namespace fakes {
 
 // Records requests (a recorded cancel pointer is only for comparing with null) and answers each
@@ -91,3 +93,5 @@ class FakeHttpSender final : public corvantis::http::HttpSender {
 };
 
 }  // namespace fakes
+
+}  // namespace corvantis

@@ -8,6 +8,8 @@
 
 #include "platform/ptrace_connection.h"
 
+namespace corvantis {
+
 namespace fakes {
 
 // Another process's memory as byte runs put at chosen addresses; a read goes on across runs that
@@ -48,3 +50,5 @@ class FakeMemory final : public TargetMemory {
 };
 
 }  // namespace fakes
+
+}  // namespace corvantis

@@ -6,6 +6,8 @@
 #include "scenarios/scenario_series.h"
 #include "tests/fakes/fake_amf.h"
 
+namespace corvantis {
+
 namespace fakes {
 
 struct VersionReport {
@@ -45,3 +47,5 @@ class FakeSeriesHost final : public SeriesHost {
 };
 
 }  // namespace fakes
+
+}  // namespace corvantis

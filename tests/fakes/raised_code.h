@@ -4,6 +4,8 @@
 
 #include "platform/hresult_error.h"
 
+namespace corvantis {
+
 // The code of the hresult_error that `action` raises, as unsigned; 0 when it raises none.
 inline std::uint32_t RaisedCode(const std::function<void()>& action) {
   try {
@@ -13,3 +15,5 @@ inline std::uint32_t RaisedCode(const std::function<void()>& action) {
   }
   return 0;
 }
+
+}  // namespace corvantis

@@ -5,6 +5,8 @@
 
 #include "scenarios/frame_canvas.h"
 
+namespace corvantis {
+
 namespace {
 
 TEST(ChartGeometry, PlacesTextAndChartBySixteenths) {
@@ -103,3 +105,5 @@ TEST(ChartPoints, DegenerateInputsAddNoPointOutOfOrder) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

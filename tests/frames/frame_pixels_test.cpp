@@ -10,6 +10,8 @@
 #include "platform/hresult_error.h"
 #include "scenarios/frame_canvas.h"
 
+namespace corvantis {
+
 namespace {
 
 constexpr amf::amf_uint64 kVersion = amf::AMF_MAKE_FULL_VERSION(1, 4, 33, 0);
@@ -183,3 +185,5 @@ TEST_F(FrameCanvasTest, RepaintingChangesEqualsDrawingWhole) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

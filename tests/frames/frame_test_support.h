@@ -10,6 +10,8 @@
 #include "platform/graphics.h"
 #include "scenarios/benchmark_session.h"
 
+namespace corvantis {
+
 // A session with the CPU device and the Cairo, fontconfig and libpng factories, as the benchmark
 // session leaves it before the first clip.
 inline void InitDrawingSession(BenchmarkSession& session) {
@@ -51,3 +53,5 @@ inline std::string FirstDifference(ID3D11Texture2D* a, ID3D11Texture2D* b) {
       if (!(PixelAt(a, x, y) == PixelAt(b, x, y))) return std::to_string(x) + "," + std::to_string(y);
   return {};
 }
+
+}  // namespace corvantis

@@ -4,6 +4,8 @@
 
 #include "scenarios/frame_canvas.h"
 
+namespace corvantis {
+
 namespace {
 
 constexpr amf::amf_uint64 kVersion = amf::AMF_MAKE_FULL_VERSION(1, 4, 33, 2);
@@ -66,3 +68,5 @@ TEST(ComposeOverlayText, MissingDescriptionLeavesTheModeAlone) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

@@ -13,6 +13,8 @@
 #include "platform/win32_error.h"
 #include "scenarios/frame_canvas.h"
 
+namespace corvantis {
+
 namespace {
 
 struct Decoded {
@@ -141,3 +143,5 @@ TEST(PngImaging, BitmapArgumentsAreChecked) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

@@ -7,6 +7,8 @@
 
 #include "frame_test_support.h"
 
+namespace corvantis {
+
 namespace {
 
 constexpr D2D1_COLOR_F kBlack{0, 0, 0, 1};
@@ -197,3 +199,5 @@ TEST(TextFormat, UnknownFamiliesFallBack) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

@@ -12,6 +12,8 @@
 
 #include "platform/debug_event.h"
 
+using namespace corvantis;
+
 namespace {
 
 void OnFault(int, siginfo_t* info, void* frame) {

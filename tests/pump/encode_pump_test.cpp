@@ -16,6 +16,8 @@
 #include "tests/fakes/fake_amf.h"
 #include "tests/fakes/raised_code.h"
 
+namespace corvantis {
+
 namespace {
 
 using fakes::CallLog;
@@ -456,3 +458,5 @@ TEST(SurfacePoolTest, FailuresRaiseTheirCodes) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

@@ -11,6 +11,8 @@
 #include "scenarios/codec_profile.h"
 #include "tests/fakes/fake_amf.h"
 
+namespace corvantis {
+
 namespace {
 
 using fakes::FakeClock;
@@ -140,3 +142,5 @@ TEST(SummariseFramesTest, EdgesOfTheSampleList) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

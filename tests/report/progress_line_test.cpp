@@ -6,6 +6,8 @@
 #include "report/progress_line.h"
 #include "tests/fakes/fake_clock.h"
 
+namespace corvantis {
+
 namespace {
 
 SeriesRecord Series(const wchar_t* label) {
@@ -77,3 +79,5 @@ TEST_F(ProgressLineTest, LeavesNothingOnTheTerminalWhenItGoes) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

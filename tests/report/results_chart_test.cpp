@@ -5,6 +5,8 @@
 
 #include "report/results_chart.h"
 
+namespace corvantis {
+
 namespace {
 
 // Percentiles in ms, kept as the report keeps them, in us.
@@ -112,3 +114,5 @@ TEST_F(ResultsChartTest, LatenciesClimbTheAxisUpwards) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

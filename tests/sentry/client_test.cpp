@@ -14,7 +14,7 @@ namespace {
 
 using std::chrono::milliseconds;
 using std::chrono::seconds;
-using ::fakes::FakeHttpSender;
+using fakes::FakeHttpSender;
 using testing::FakeOsInfoSource;
 using testing::ReadEnvelope;
 

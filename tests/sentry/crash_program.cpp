@@ -19,6 +19,8 @@
 #include "sentry/shell.h"
 #include "tests/fakes/fake_http_sender.h"
 
+using namespace corvantis;
+
 namespace {
 
 [[gnu::noinline]] void CrashByNullWrite() {

@@ -307,7 +307,7 @@ TEST(CrashFiles, PlantedLinksAreNeverFollowedAndAnUntrustedFolderIsRefused) {
   std::ofstream(decoy) << "decoy";
   fs::create_directory(decoyFolder);
   const std::string dsn = "http://0123456789abcdef@127.0.0.1:9/42";
-  const auto sender = std::make_shared<::fakes::FakeHttpSender>();
+  const auto sender = std::make_shared<fakes::FakeHttpSender>();
   sender->FailNext(1000);
   const auto init = [&](const fs::path& database) {
     ClientDependencies dependencies;

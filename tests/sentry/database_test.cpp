@@ -14,7 +14,7 @@
 namespace corvantis::sentry {
 namespace {
 
-using ::fakes::FakeHttpSender;
+using fakes::FakeHttpSender;
 using testing::FileNames;
 using testing::TempDir;
 namespace fs = std::filesystem;

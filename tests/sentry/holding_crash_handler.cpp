@@ -6,6 +6,8 @@
 #include "platform/ptrace_connection_linux.h"
 #include "sentry/handler/crash_handler_process.h"
 
+using namespace corvantis;
+
 namespace {
 
 class HoldingMinidumpSource final : public corvantis::sentry::MinidumpSource {

@@ -21,7 +21,7 @@ namespace corvantis::sentry {
 namespace {
 
 using std::chrono::milliseconds;
-using ::fakes::FakeHttpSender;
+using fakes::FakeHttpSender;
 using testing::FileNames;
 using testing::TempDir;
 

@@ -16,6 +16,8 @@
 #include "scenarios/clip_files.h"
 #include "scenarios/results_table.h"
 
+namespace corvantis {
+
 namespace {
 
 using Chunks = std::vector<std::shared_ptr<std::vector<std::uint8_t>>>;
@@ -109,3 +111,5 @@ TEST(ResultsTableTest, AppendsOneTabbedLinePerClipAndAClosingEmptyLine) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

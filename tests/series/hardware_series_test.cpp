@@ -18,6 +18,8 @@
 #include "scenarios/scenario_series.h"
 #include "tests/vaapi_driver/test_driver.h"
 
+namespace corvantis {
+
 namespace {
 
 // The real encoder runtime, loaded from the build, on the machine's clock.
@@ -182,3 +184,5 @@ TEST(HardwareSeries, SyncFailingMidClipEndsTheSeriesAndRemovesItsPartialStream) 
 }
 
 }  // namespace
+
+}  // namespace corvantis

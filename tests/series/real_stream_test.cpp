@@ -19,6 +19,8 @@
 #include "scenarios/codec_profile.h"
 #include "scenarios/scenario_series.h"
 
+namespace corvantis {
+
 namespace {
 
 class RuntimeHost final : public SeriesHost {
@@ -107,3 +109,5 @@ INSTANTIATE_TEST_SUITE_P(Codecs, RealStreamTest, ::testing::Values(false, true),
                          [](const auto& param) { return param.param ? "Hevc" : "Avc"; });
 
 }  // namespace
+
+}  // namespace corvantis

@@ -21,6 +21,8 @@
 #include "tests/fakes/fake_series_host.h"
 #include "tests/series/series_fixture.h"
 
+namespace corvantis {
+
 namespace {
 
 using fakes::FakeEncoder;
@@ -311,3 +313,5 @@ TEST_F(ScenarioSeriesTest, ClipSecondsOverrideSetsEveryClipsLength) {
 }
 
 }  // namespace
+
+}  // namespace corvantis

@@ -19,6 +19,8 @@
 #include "tests/fakes/fake_amf.h"
 #include "tests/fakes/fake_series_host.h"
 
+namespace corvantis {
+
 namespace series_testing {
 
 using fakes::FakeEncoder;
@@ -96,3 +98,5 @@ class ScenarioSeriesTest : public ::testing::Test {
 };
 
 }  // namespace series_testing
+
+}  // namespace corvantis

@@ -10,6 +10,8 @@
 #include "report/run_reporter.h"
 #include "tests/series/series_fixture.h"
 
+namespace corvantis {
+
 namespace {
 
 using nlohmann::json;
@@ -162,3 +164,5 @@ TEST(ReportFiles, AtomicWriteReplacesWholeOrLeavesTheOldFile) {
 }
 
 }  // namespace
+
+}  // namespace corvantis
