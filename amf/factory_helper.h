@@ -24,19 +24,19 @@ class AMFFactoryHelper {
   // Asserts and the "DebugOutput" trace writer at trace level; failures ignored.
   void EnableAmfDebugTracing();
 
-  amf::AMFFactory* RuntimeFactory() const { return RuntimeFactory_; }
-  amf::amf_uint64 RuntimeVersion() const { return RuntimeVersion_; }
-  std::int32_t ReferenceCount() const { return ReferenceCount_.load(); }
-  bool IsLoaded() const { return RuntimeLibrary_ != nullptr; }
+  amf::AMFFactory* RuntimeFactory() const { return runtimeFactory_; }
+  amf::amf_uint64 RuntimeVersion() const { return runtimeVersion_; }
+  std::int32_t ReferenceCount() const { return referenceCount_.load(); }
+  bool IsLoaded() const { return runtimeLibrary_ != nullptr; }
 
  private:
-  std::wstring LibraryPath_;
-  void* RuntimeLibrary_ = nullptr;
-  amf::AMFFactory* RuntimeFactory_ = nullptr;
-  amf::AMFDebug* RuntimeDebug_ = nullptr;
-  amf::AMFTrace* RuntimeTrace_ = nullptr;
-  amf::amf_uint64 RuntimeVersion_ = 0;
-  std::atomic<std::int32_t> ReferenceCount_{0};
+  std::wstring libraryPath_;
+  void* runtimeLibrary_ = nullptr;
+  amf::AMFFactory* runtimeFactory_ = nullptr;
+  amf::AMFDebug* runtimeDebug_ = nullptr;
+  amf::AMFTrace* runtimeTrace_ = nullptr;
+  amf::amf_uint64 runtimeVersion_ = 0;
+  std::atomic<std::int32_t> referenceCount_{0};
 };
 
 // File name of the runtime library beside the executable.

@@ -95,7 +95,7 @@ AMF_RESULT CheckEncodableSize(const wchar_t* scope, int width, int height) {
 void SetStreamFields(AVCodecContext* c, const EncoderSettings& settings, int width, int height) {
   c->width = width;
   c->height = height;
-  c->framerate = AVRational{static_cast<int>(settings.frameRate.num), static_cast<int>(settings.frameRate.den)};
+  c->framerate = AVRational{static_cast<int>(settings.FrameRate.num), static_cast<int>(settings.FrameRate.den)};
   c->time_base = AVRational{c->framerate.den, c->framerate.num};
   c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;  // parameter sets once, in extradata
   // The conversion gives BT.601 limited range; the stream says so, for decoders to show the drawn colours.
@@ -119,18 +119,18 @@ std::vector<std::uint8_t> GlobalParameterSets(Codec codec, const AVCodecContext*
 AMF_RESULT AvEncoder::Open(const EncoderSettings& settings, int width, int height, std::unique_ptr<AvEncoder>* out) {
   InstallLibavLogRoute();
   out->reset();
-  const wchar_t* scope = NamesOf(settings.codec).componentId;
+  const wchar_t* scope = NamesOf(settings.Codec).ComponentId;
   if (const AMF_RESULT r = CheckEncodableSize(scope, width, height); r != AMF_OK) return r;
   const EncoderOptions options = BuildEncoderOptions(settings);
-  const AVCodec* codec = avcodec_find_encoder_by_name(options.codecName);
+  const AVCodec* codec = avcodec_find_encoder_by_name(options.CodecName);
   if (codec == nullptr) {
-    TraceLine(amf::AMF_TRACE_ERROR, scope, L"libavcodec has no %s encoder", options.codecName);
+    TraceLine(amf::AMF_TRACE_ERROR, scope, L"libavcodec has no %s encoder", options.CodecName);
     return AMF_ENCODER_NOT_PRESENT;
   }
 
   std::unique_ptr<AvEncoder> encoder(new (std::nothrow) AvEncoder());
   if (encoder == nullptr) return AMF_OUT_OF_MEMORY;
-  encoder->codec_ = settings.codec;
+  encoder->codec_ = settings.Codec;
   encoder->width_ = width;
   encoder->height_ = height;
   if (const AMF_RESULT r = encoder->OpenCodec(codec, settings, options); r != AMF_OK) return r;
@@ -140,17 +140,17 @@ AMF_RESULT AvEncoder::Open(const EncoderSettings& settings, int width, int heigh
   std::swprintf(summary, std::size(summary),
                 L"%s %dx%d BGRA to yuv420p at %u/%u fps: profile %s, preset %s, tune %s, bitrate %lld, "
                 L"maxrate %lld, vbv %d, %s",
-                options.codecName, width, height, settings.frameRate.num, settings.frameRate.den,
-                options.profile.c_str(), options.preset.c_str(), options.tune.empty() ? "none" : options.tune.c_str(),
-                static_cast<long long>(options.bitRate), static_cast<long long>(options.maxRate), options.bufferSize,
-                options.params.c_str());
+                options.CodecName, width, height, settings.FrameRate.num, settings.FrameRate.den,
+                options.Profile.c_str(), options.Preset.c_str(), options.Tune.empty() ? "none" : options.Tune.c_str(),
+                static_cast<long long>(options.BitRate), static_cast<long long>(options.MaxRate), options.BufferSize,
+                options.Params.c_str());
   encoder->summary_ = summary;
   *out = std::move(encoder);
   return AMF_OK;
 }
 
 AMF_RESULT AvEncoder::OpenCodec(const AVCodec* codec, const EncoderSettings& settings, const EncoderOptions& options) {
-  const wchar_t* scope = NamesOf(codec_).componentId;
+  const wchar_t* scope = NamesOf(codec_).ComponentId;
   context_.reset(avcodec_alloc_context3(codec));
   for (auto& frame : frames_) frame.reset(av_frame_alloc());
   packet_.reset(av_packet_alloc());
@@ -159,29 +159,29 @@ AMF_RESULT AvEncoder::OpenCodec(const AVCodec* codec, const EncoderSettings& set
   AVCodecContext* c = context_.get();
   SetStreamFields(c, settings, width_, height_);
   c->pix_fmt = AV_PIX_FMT_YUV420P;
-  c->gop_size = options.gopSize;
-  c->max_b_frames = options.maxBFrames;
-  c->bit_rate = options.bitRate;
-  c->rc_max_rate = options.maxRate;
-  c->rc_buffer_size = options.bufferSize;
+  c->gop_size = options.GopSize;
+  c->max_b_frames = options.MaxBFrames;
+  c->bit_rate = options.BitRate;
+  c->rc_max_rate = options.MaxRate;
+  c->rc_buffer_size = options.BufferSize;
   c->thread_count = 0;
-  if (settings.lowLatency) c->thread_type = FF_THREAD_SLICE;
+  if (settings.LowLatency) c->thread_type = FF_THREAD_SLICE;
 
   Dictionary dictionary;
-  SetOption(dictionary, "preset", options.preset);
-  SetOption(dictionary, "tune", options.tune);
-  SetOption(dictionary, "profile", options.profile);
-  SetOption(dictionary, ParamsOptionName(settings.codec), options.params);
+  SetOption(dictionary, "preset", options.Preset);
+  SetOption(dictionary, "tune", options.Tune);
+  SetOption(dictionary, "profile", options.Profile);
+  SetOption(dictionary, ParamsOptionName(settings.Codec), options.Params);
   AVDictionary* raw = dictionary.release();
   const int opened = avcodec_open2(c, codec, &raw);
   dictionary.reset(raw);
   if (opened < 0) return Failed(scope, "avcodec_open2", opened);
-  library_ = DescribeEncoderLibrary(options.codecName);
-  TraceUnusedOptions(scope, options.codecName, dictionary.get());
+  library_ = DescribeEncoderLibrary(options.CodecName);
+  TraceUnusedOptions(scope, options.CodecName, dictionary.get());
 
-  parameterSets_ = GlobalParameterSets(settings.codec, c);
+  parameterSets_ = GlobalParameterSets(settings.Codec, c);
   if (parameterSets_.empty()) {
-    TraceLine(amf::AMF_TRACE_ERROR, scope, L"%s gave no parameter sets", options.codecName);
+    TraceLine(amf::AMF_TRACE_ERROR, scope, L"%s gave no parameter sets", options.CodecName);
     return AMF_FAIL;
   }
   return AMF_OK;
@@ -194,13 +194,13 @@ AMF_RESULT AvEncoder::ShapePictures() {
     frame->height = height_;
   }
   if (const int r = av_frame_get_buffer(frames_[0].get(), 0); r < 0)
-    return Failed(NamesOf(codec_).componentId, "av_frame_get_buffer", r);
+    return Failed(NamesOf(codec_).ComponentId, "av_frame_get_buffer", r);
   return AMF_OK;
 }
 
 AMF_RESULT AvEncoder::Prepare(int slot) {
   AVFrame* frame = frames_[slot].get();
-  const wchar_t* scope = NamesOf(codec_).componentId;
+  const wchar_t* scope = NamesOf(codec_).ComponentId;
   if (frame->buf[0] == nullptr) {
     if (const int r = av_frame_get_buffer(frame, 0); r < 0) return Failed(scope, "av_frame_get_buffer", r);
   }
@@ -217,14 +217,14 @@ I420Planes AvEncoder::PlanesOf(int slot) const {
 
 // Straight into the frame libavcodec hands on: the encoder's own copy is the only other one.
 AMF_RESULT AvEncoder::ConvertNow(BgraView picture, int slot) {
-  if (converter_.Convert(picture.pixels, picture.rowPitch, width_, height_, PlanesOf(slot))) return AMF_OK;
-  TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"Cannot convert a %dx%d picture of pitch %d", width_,
-            height_, picture.rowPitch);
+  if (converter_.Convert(picture.Pixels, picture.RowPitch, width_, height_, PlanesOf(slot))) return AMF_OK;
+  TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId, L"Cannot convert a %dx%d picture of pitch %d", width_,
+            height_, picture.RowPitch);
   return AMF_INVALID_ARG;
 }
 
 ConversionJob AvEncoder::JobFor(BgraView picture, int slot) const {
-  return ConversionJob{picture.pixels, picture.rowPitch, width_, height_, PlanesOf(slot)};
+  return ConversionJob{picture.Pixels, picture.RowPitch, width_, height_, PlanesOf(slot)};
 }
 
 AMF_RESULT AvEncoder::EncodeSlot(int slot, std::int64_t frameIndex, PacketSink& sink) {
@@ -241,7 +241,7 @@ AMF_RESULT AvEncoder::EncodePicture(AVFrame* picture, std::int64_t frameIndex, P
 
 AMF_RESULT AvEncoder::Flush(PacketSink& sink) { return SendEndOfStream(context_.get(), packet_.get(), *this, sink); }
 
-AMF_RESULT AvEncoder::CallFailed(const char* call, int code) { return Failed(NamesOf(codec_).componentId, call, code); }
+AMF_RESULT AvEncoder::CallFailed(const char* call, int code) { return Failed(NamesOf(codec_).ComponentId, call, code); }
 
 AMF_RESULT AvEncoder::HandOn(const AVPacket& packet, PacketSink& sink) {
   std::size_t statsSize = 0;

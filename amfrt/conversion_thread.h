@@ -10,16 +10,16 @@ namespace corvantis::amfrt {
 // One BGRA picture (or a band of rows of one) to convert into I420 planes, or into NV12 planes
 // when `nv12` has a luma plane.
 struct ConversionJob {
-  const std::uint8_t* bgra = nullptr;
-  int bgraStride = 0;
-  int width = 0;
-  int height = 0;
-  I420Planes out{};
-  Nv12Planes nv12{};
+  const std::uint8_t* Bgra = nullptr;
+  int BgraStride = 0;
+  int Width = 0;
+  int Height = 0;
+  I420Planes Out{};
+  Nv12Planes Nv12{};
 
   bool Run() const {
-    return nv12.y != nullptr ? ConvertBgraToNv12(bgra, bgraStride, width, height, nv12)
-                             : ConvertBgraToI420(bgra, bgraStride, width, height, out);
+    return Nv12.Y != nullptr ? ConvertBgraToNv12(Bgra, BgraStride, Width, Height, Nv12)
+                             : ConvertBgraToI420(Bgra, BgraStride, Width, Height, Out);
   }
 };
 

@@ -24,7 +24,7 @@ AMF_RESULT EncodeWorker::Start(Codec codec, std::unique_ptr<FrameEncoder> encode
   } catch (const std::bad_alloc&) {
     return AMF_OUT_OF_MEMORY;
   } catch (const std::system_error& error) {
-    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec).componentId, L"Cannot start the encoder thread: %s", error.what());
+    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec).ComponentId, L"Cannot start the encoder thread: %s", error.what());
     return AMF_FAIL;
   }
   return AMF_OK;
@@ -45,7 +45,7 @@ EncodeWorker::~EncodeWorker() {
   }
   wake_.notify_all();
   if (thread_.joinable()) thread_.join();
-  for (; !inputs_.Empty(); inputs_.Pop()) inputs_.Front().surface->Release();
+  for (; !inputs_.Empty(); inputs_.Pop()) inputs_.Front().Surface->Release();
   for (; !ready_.Empty(); ready_.Pop()) ready_.Front()->Release();
 }
 
@@ -100,10 +100,10 @@ void EncodeWorker::Run() {
     if (!inputs_.Empty()) {
       const Pending pending = inputs_.Front();
       // Queued and acquired until its own turn, so its texture outlives this encoding.
-      TextureSurface* next = inputs_.Size() > 1 ? inputs_.At(1).surface : nullptr;
+      TextureSurface* next = inputs_.Size() > 1 ? inputs_.At(1).Surface : nullptr;
       lock.unlock();
       const AMF_RESULT result = EncodeOne(pending, next);
-      pending.surface->Release();
+      pending.Surface->Release();
       lock.lock();
       // Only now, encoded, does the frame stop counting against the input depth.
       inputs_.Pop();
@@ -120,7 +120,7 @@ void EncodeWorker::Run() {
 
 AMF_RESULT EncodeWorker::EncodeOne(const Pending& pending, TextureSurface* next) {
   if (sent_ - received_ >= static_cast<std::int64_t>(inEncoder_.size())) {
-    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"The encoder holds more than %zu frames",
+    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId, L"The encoder holds more than %zu frames",
               inEncoder_.size());
     return AMF_FAIL;
   }
@@ -129,41 +129,41 @@ AMF_RESULT EncodeWorker::EncodeOne(const Pending& pending, TextureSurface* next)
   std::this_thread::sleep_for(std::chrono::milliseconds(AMFRT_EXTRA_FRAME_DELAY_MS));
 #endif
   const std::int64_t index = sent_++;
-  inEncoder_[static_cast<std::size_t>(index) % inEncoder_.size()] = pending.request;
+  inEncoder_[static_cast<std::size_t>(index) % inEncoder_.size()] = pending.Request;
   const auto view = [](TextureSurface* surface) {
     if (surface == nullptr) return BgraView{};
     ID3D11Texture2D* texture = surface->Texture();
     return BgraView{texture->Pixels(), static_cast<int>(texture->RowPitch())};
   };
-  return encoder_->Encode(view(pending.surface), index, view(next), *this);
+  return encoder_->Encode(view(pending.Surface), index, view(next), *this);
 }
 
 AMF_RESULT EncodeWorker::OnPacket(const EncodedPacket& packet) {
   const CodecNames& names = NamesOf(codec_);
   const auto window = static_cast<std::int64_t>(inEncoder_.size());
-  if (packet.frameIndex >= sent_ || packet.frameIndex < sent_ - window) {
-    TraceLine(amf::AMF_TRACE_ERROR, names.componentId, L"Packet of unknown frame %lld",
-              static_cast<long long>(packet.frameIndex));
+  if (packet.FrameIndex >= sent_ || packet.FrameIndex < sent_ - window) {
+    TraceLine(amf::AMF_TRACE_ERROR, names.ComponentId, L"Packet of unknown frame %lld",
+              static_cast<long long>(packet.FrameIndex));
     return AMF_FAIL;
   }
-  const FrameRequest& request = inEncoder_[static_cast<std::size_t>(packet.frameIndex) % inEncoder_.size()];
+  const FrameRequest& request = inEncoder_[static_cast<std::size_t>(packet.FrameIndex) % inEncoder_.size()];
   HostBuffer* buffer = pool_->Take();
   if (buffer == nullptr) return AMF_OUT_OF_MEMORY;
-  const FrameType type = ClassifyFrame(codec_, packet.data, packet.pictureType);
+  const FrameType type = ClassifyFrame(codec_, packet.Data, packet.PictureType);
   try {
-    BuildAccessUnit(codec_, type, request.delimiter,
-                    request.headers ? encoder_->ParameterSets() : std::span<const std::uint8_t>(), packet.data,
+    BuildAccessUnit(codec_, type, request.Delimiter,
+                    request.Headers ? encoder_->ParameterSets() : std::span<const std::uint8_t>(), packet.Data,
                     buffer->Bytes());
   } catch (const std::bad_alloc&) {
     buffer->Release();
     return AMF_OUT_OF_MEMORY;
   }
-  buffer->SetPts(request.pts);
-  buffer->SetDuration(request.duration);
+  buffer->SetPts(request.Pts);
+  buffer->SetDuration(request.Duration);
   amf::AMFVariantStruct dataType;
   amf::AMFVariantInit(&dataType);
   amf::AMFVariantAssignInt64(&dataType, static_cast<amf::amf_int64>(type));
-  const AMF_RESULT stored = buffer->SetProperty(names.outputDataType, dataType);
+  const AMF_RESULT stored = buffer->SetProperty(names.OutputDataType, dataType);
   if (stored != AMF_OK) {
     buffer->Release();
     return stored;
@@ -182,9 +182,9 @@ AMF_RESULT EncodeWorker::OnPacket(const EncodedPacket& packet) {
 
 void EncodeWorker::Fail(AMF_RESULT result, std::unique_lock<std::mutex>& lock) {
   failure_ = result;
-  TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"Encoding stopped: %ls", ResultName(result));
+  TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId, L"Encoding stopped: %ls", ResultName(result));
   std::vector<TextureSurface*> dropped;
-  for (; !inputs_.Empty(); inputs_.Pop()) dropped.push_back(inputs_.Front().surface);
+  for (; !inputs_.Empty(); inputs_.Pop()) dropped.push_back(inputs_.Front().Surface);
   lock.unlock();
   for (TextureSurface* surface : dropped) surface->Release();
   lock.lock();

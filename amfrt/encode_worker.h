@@ -16,10 +16,10 @@ namespace corvantis::amfrt {
 
 // What a submitted surface asks of its frame's output.
 struct FrameRequest {
-  amf::amf_pts pts = 0;
-  amf::amf_pts duration = 0;
-  bool delimiter = false;
-  bool headers = false;
+  amf::amf_pts Pts = 0;
+  amf::amf_pts Duration = 0;
+  bool Delimiter = false;
+  bool Headers = false;
 };
 
 // The encoder thread of one component: takes surfaces in submission order, reads their
@@ -49,8 +49,8 @@ class EncodeWorker final : private PacketSink {
 
  private:
   struct Pending {
-    TextureSurface* surface = nullptr;
-    FrameRequest request;
+    TextureSurface* Surface = nullptr;
+    FrameRequest Request;
   };
 
   EncodeWorker(Codec codec, std::unique_ptr<FrameEncoder> encoder);

@@ -28,14 +28,14 @@ AMF_RESULT EncoderComponent::QueryInterface(const amf::AMFGuid& iid, void** out)
 }
 
 AMF_RESULT EncoderComponent::SetProperty(const wchar_t* name, amf::AMFVariantStruct value) {
-  if (name == nullptr) return Misuse(AMF_INVALID_POINTER, NamesOf(codec_).componentId, L"SetProperty without a name");
+  if (name == nullptr) return Misuse(AMF_INVALID_POINTER, NamesOf(codec_).ComponentId, L"SetProperty without a name");
   amf::AMFVariantStruct normalized;
   amf::AMFVariantInit(&normalized);
   AMF_RESULT result = NormalizeEncoderProperty(codec_, name, value, &normalized);
   if (result == AMF_OK) result = PropertyStorageImpl::SetProperty(name, normalized);
   amf::AMFVariantClear(&normalized);
   if (result != AMF_OK)
-    TraceLine(amf::AMF_TRACE_WARNING, NamesOf(codec_).componentId, L"SetProperty(%ls) refused: %ls", name,
+    TraceLine(amf::AMF_TRACE_WARNING, NamesOf(codec_).ComponentId, L"SetProperty(%ls) refused: %ls", name,
               ResultName(result));
   return result;
 }
@@ -46,7 +46,7 @@ AMF_RESULT EncoderComponent::Init(amf::AMF_SURFACE_FORMAT format, amf::amf_int32
 }
 
 AMF_RESULT EncoderComponent::InitLocked(amf::AMF_SURFACE_FORMAT format, amf::amf_int32 width, amf::amf_int32 height) {
-  const wchar_t* scope = NamesOf(codec_).componentId;
+  const wchar_t* scope = NamesOf(codec_).ComponentId;
   if (worker_) return Misuse(AMF_ALREADY_INITIALIZED, scope, L"Init while initialised");
   if (format != amf::AMF_SURFACE_BGRA) {
     TraceLine(amf::AMF_TRACE_ERROR, scope, L"Init: surface format %d is not supported, only BGRA (3)",
@@ -81,7 +81,7 @@ AMF_RESULT EncoderComponent::InitLocked(amf::AMF_SURFACE_FORMAT format, amf::amf
 
 AMF_RESULT EncoderComponent::ReInit(amf::amf_int32 width, amf::amf_int32 height) {
   std::lock_guard lock(mutex_);
-  if (!worker_) return Misuse(AMF_NOT_INITIALIZED, NamesOf(codec_).componentId, L"ReInit before Init");
+  if (!worker_) return Misuse(AMF_NOT_INITIALIZED, NamesOf(codec_).ComponentId, L"ReInit before Init");
   worker_.reset();
   return InitLocked(format_, width, height);
 }
@@ -97,13 +97,13 @@ AMF_RESULT EncoderComponent::Terminate() {
 
 AMF_RESULT EncoderComponent::Drain() {
   std::lock_guard lock(mutex_);
-  if (!worker_) return Misuse(AMF_NOT_INITIALIZED, NamesOf(codec_).componentId, L"Drain before Init");
+  if (!worker_) return Misuse(AMF_NOT_INITIALIZED, NamesOf(codec_).ComponentId, L"Drain before Init");
   return worker_->Drain();
 }
 
 AMF_RESULT EncoderComponent::Flush() {
   std::lock_guard lock(mutex_);
-  if (!worker_) return Misuse(AMF_NOT_INITIALIZED, NamesOf(codec_).componentId, L"Flush before Init");
+  if (!worker_) return Misuse(AMF_NOT_INITIALIZED, NamesOf(codec_).ComponentId, L"Flush before Init");
   worker_.reset();
   return InitLocked(format_, width_, height_);
 }
@@ -111,18 +111,18 @@ AMF_RESULT EncoderComponent::Flush() {
 FrameRequest EncoderComponent::ReadFrameRequest(TextureSurface* surface) const {
   const CodecNames& names = NamesOf(codec_);
   FrameRequest request;
-  request.pts = surface->GetPts();
-  request.duration = surface->GetDuration();
+  request.Pts = surface->GetPts();
+  request.Duration = surface->GetDuration();
   amf::amf_int64 value = 0;
-  request.delimiter = surface->PropertyAsInt64(names.insertAud, &value) && value != 0;
-  request.headers = surface->PropertyAsInt64(names.insertHeaders, &value) && value != 0;
-  if (names.insertHeadersSecond != nullptr)
-    request.headers = request.headers || (surface->PropertyAsInt64(names.insertHeadersSecond, &value) && value != 0);
+  request.Delimiter = surface->PropertyAsInt64(names.InsertAud, &value) && value != 0;
+  request.Headers = surface->PropertyAsInt64(names.InsertHeaders, &value) && value != 0;
+  if (names.InsertHeadersSecond != nullptr)
+    request.Headers = request.Headers || (surface->PropertyAsInt64(names.InsertHeadersSecond, &value) && value != 0);
   return request;
 }
 
 AMF_RESULT EncoderComponent::SubmitInput(amf::AMFData* pData) {
-  const wchar_t* scope = NamesOf(codec_).componentId;
+  const wchar_t* scope = NamesOf(codec_).ComponentId;
   if (pData == nullptr) return Misuse(AMF_INVALID_POINTER, scope, L"SubmitInput without data");
   TextureSurface* surface = nullptr;
   if (pData->QueryInterface(TextureSurface::IID(), reinterpret_cast<void**>(&surface)) != AMF_OK) {
@@ -143,10 +143,10 @@ AMF_RESULT EncoderComponent::SubmitInput(amf::AMFData* pData) {
 }
 
 AMF_RESULT EncoderComponent::QueryOutput(amf::AMFData** ppData) {
-  if (ppData == nullptr) return Misuse(AMF_INVALID_POINTER, NamesOf(codec_).componentId, L"QueryOutput without out");
+  if (ppData == nullptr) return Misuse(AMF_INVALID_POINTER, NamesOf(codec_).ComponentId, L"QueryOutput without out");
   *ppData = nullptr;
   std::lock_guard lock(mutex_);
-  if (!worker_) return Misuse(AMF_NOT_INITIALIZED, NamesOf(codec_).componentId, L"QueryOutput before Init");
+  if (!worker_) return Misuse(AMF_NOT_INITIALIZED, NamesOf(codec_).ComponentId, L"QueryOutput before Init");
   return worker_->Query(ppData);
 }
 

@@ -16,8 +16,8 @@ namespace corvantis::amfrt {
 namespace {
 
 struct SonameSearch {
-  std::string prefix;  // "libx264.so."
-  std::string suffix;  // what follows it in the loaded file's name
+  std::string Prefix;  // "libx264.so."
+  std::string Suffix;  // what follows it in the loaded file's name
 };
 
 int FindLoaded(dl_phdr_info* info, std::size_t, void* data) {
@@ -25,8 +25,8 @@ int FindLoaded(dl_phdr_info* info, std::size_t, void* data) {
   if (info->dlpi_name == nullptr) return 0;
   const char* slash = std::strrchr(info->dlpi_name, '/');
   const std::string name = slash != nullptr ? slash + 1 : info->dlpi_name;
-  if (name.compare(0, search->prefix.size(), search->prefix) != 0) return 0;
-  search->suffix = name.substr(search->prefix.size());
+  if (name.compare(0, search->Prefix.size(), search->Prefix) != 0) return 0;
+  search->Suffix = name.substr(search->Prefix.size());
   return 1;
 }
 
@@ -42,7 +42,7 @@ std::wstring DescribeEncoderLibrary(const char* codecName) {
         version != nullptr && *version != nullptr)
       text += std::string(" ") + *version;
   }
-  if (!search.suffix.empty()) text += " build " + search.suffix;
+  if (!search.Suffix.empty()) text += " build " + search.Suffix;
   const unsigned v = avcodec_version();
   text += " (libavcodec " + std::to_string(v >> 16) + "." + std::to_string((v >> 8) & 0xFF) + "." +
           std::to_string(v & 0xFF) + ")";

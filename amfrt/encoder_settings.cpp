@@ -14,12 +14,12 @@ namespace {
 constexpr amf::amf_int64 kMaxInt32 = INT32_MAX;
 
 struct PropertyRule {
-  const wchar_t* name;
-  amf::AMF_VARIANT_TYPE type;
-  amf::amf_int64 min;
-  amf::amf_int64 max;
-  std::span<const amf::amf_int64> allowed;    // the AMF values; empty: any in [min, max]
-  std::span<const amf::amf_int64> supported;  // those this runtime encodes; empty: all allowed
+  const wchar_t* Name;
+  amf::AMF_VARIANT_TYPE Type;
+  amf::amf_int64 Min;
+  amf::amf_int64 Max;
+  std::span<const amf::amf_int64> Allowed;    // the AMF values; empty: any in [min, max]
+  std::span<const amf::amf_int64> Supported;  // those this runtime encodes; empty: all allowed
 };
 
 constexpr amf::amf_int64 kAvcProfiles[] = {AMF_VIDEO_ENCODER_PROFILE_BASELINE, AMF_VIDEO_ENCODER_PROFILE_MAIN,
@@ -68,7 +68,7 @@ const PropertyRule* FindRule(Codec codec, const wchar_t* name) {
   const std::span<const PropertyRule> rules =
       codec == Codec::Avc ? std::span<const PropertyRule>(kAvcProperties) : std::span<const PropertyRule>(kHevcProperties);
   for (const PropertyRule& rule : rules)
-    if (std::wcscmp(rule.name, name) == 0) return &rule;
+    if (std::wcscmp(rule.Name, name) == 0) return &rule;
   return nullptr;
 }
 
@@ -133,20 +133,20 @@ AMF_RESULT NormalizeEncoderProperty(Codec codec, const wchar_t* name, const amf:
   if (name == nullptr || normalized == nullptr) return AMF_INVALID_POINTER;
   const PropertyRule* rule = FindRule(codec, name);
   if (rule == nullptr) return AMF_NOT_FOUND;
-  if (rule->type == amf::AMF_VARIANT_RATE) return NormalizeRate(value, normalized);
+  if (rule->Type == amf::AMF_VARIANT_RATE) return NormalizeRate(value, normalized);
   if (value.type == amf::AMF_VARIANT_EMPTY || value.type == amf::AMF_VARIANT_INTERFACE)
     return AMF_INVALID_DATA_TYPE;
-  if (amf::AMFVariantChangeType(normalized, &value, rule->type) != AMF_OK) return AMF_INVALID_DATA_TYPE;
-  if (rule->type != amf::AMF_VARIANT_INT64) return AMF_OK;
+  if (amf::AMFVariantChangeType(normalized, &value, rule->Type) != AMF_OK) return AMF_INVALID_DATA_TYPE;
+  if (rule->Type != amf::AMF_VARIANT_INT64) return AMF_OK;
 
   const amf::amf_int64 number = normalized->int64Value;
-  const bool inRange = rule->allowed.empty() ? number >= rule->min && number <= rule->max
-                                             : Contains(rule->allowed, number);
+  const bool inRange = rule->Allowed.empty() ? number >= rule->Min && number <= rule->Max
+                                             : Contains(rule->Allowed, number);
   if (!inRange) {
     amf::AMFVariantClear(normalized);
     return AMF_OUT_OF_RANGE;
   }
-  if (!rule->supported.empty() && !Contains(rule->supported, number)) {
+  if (!rule->Supported.empty() && !Contains(rule->Supported, number)) {
     amf::AMFVariantClear(normalized);
     return AMF_NOT_SUPPORTED;
   }
@@ -155,56 +155,56 @@ AMF_RESULT NormalizeEncoderProperty(Codec codec, const wchar_t* name, const amf:
 
 EncoderSettings ReadEncoderSettings(Codec codec, const PropertyMap& p) {
   EncoderSettings s;
-  s.codec = codec;
+  s.Codec = codec;
   if (codec == Codec::Avc) {
-    s.frameRate = RateOr(p, AMF_VIDEO_ENCODER_FRAMERATE, {30, 1});
-    s.profile = Int64Or(p, AMF_VIDEO_ENCODER_PROFILE, AMF_VIDEO_ENCODER_PROFILE_MAIN);
-    s.lowLatency = BoolOr(p, AMF_VIDEO_ENCODER_LOWLATENCY_MODE, false);
+    s.FrameRate = RateOr(p, AMF_VIDEO_ENCODER_FRAMERATE, {30, 1});
+    s.Profile = Int64Or(p, AMF_VIDEO_ENCODER_PROFILE, AMF_VIDEO_ENCODER_PROFILE_MAIN);
+    s.LowLatency = BoolOr(p, AMF_VIDEO_ENCODER_LOWLATENCY_MODE, false);
     switch (Int64Or(p, AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD,
                     AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD_PEAK_CONSTRAINED_VBR)) {
-      case AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD_CONSTANT_QP: s.rateControl = RateControl::ConstantQp; break;
-      case AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD_CBR: s.rateControl = RateControl::Cbr; break;
+      case AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD_CONSTANT_QP: s.RateControl = RateControl::ConstantQp; break;
+      case AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD_CBR: s.RateControl = RateControl::Cbr; break;
       case AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD_LATENCY_CONSTRAINED_VBR:
-        s.rateControl = RateControl::LatencyConstrainedVbr;
+        s.RateControl = RateControl::LatencyConstrainedVbr;
         break;
-      default: s.rateControl = RateControl::PeakConstrainedVbr; break;
+      default: s.RateControl = RateControl::PeakConstrainedVbr; break;
     }
-    s.targetBitrate = Int64Or(p, AMF_VIDEO_ENCODER_TARGET_BITRATE, 20000000);
-    s.peakBitrate = Int64Or(p, AMF_VIDEO_ENCODER_PEAK_BITRATE, 30000000);
-    s.enforceHrd = BoolOr(p, AMF_VIDEO_ENCODER_ENFORCE_HRD, false);
-    s.idrPeriod = Int64Or(p, AMF_VIDEO_ENCODER_IDR_PERIOD, 30);
-    s.bFrames = Int64Or(p, AMF_VIDEO_ENCODER_B_PIC_PATTERN, 0);
+    s.TargetBitrate = Int64Or(p, AMF_VIDEO_ENCODER_TARGET_BITRATE, 20000000);
+    s.PeakBitrate = Int64Or(p, AMF_VIDEO_ENCODER_PEAK_BITRATE, 30000000);
+    s.EnforceHrd = BoolOr(p, AMF_VIDEO_ENCODER_ENFORCE_HRD, false);
+    s.IdrPeriod = Int64Or(p, AMF_VIDEO_ENCODER_IDR_PERIOD, 30);
+    s.BFrames = Int64Or(p, AMF_VIDEO_ENCODER_B_PIC_PATTERN, 0);
     switch (Int64Or(p, AMF_VIDEO_ENCODER_QUALITY_PRESET, AMF_VIDEO_ENCODER_QUALITY_PRESET_BALANCED)) {
-      case AMF_VIDEO_ENCODER_QUALITY_PRESET_SPEED: s.preset = Preset::Speed; break;
-      case AMF_VIDEO_ENCODER_QUALITY_PRESET_QUALITY: s.preset = Preset::Quality; break;
-      default: s.preset = Preset::Balanced; break;
+      case AMF_VIDEO_ENCODER_QUALITY_PRESET_SPEED: s.Preset = Preset::Speed; break;
+      case AMF_VIDEO_ENCODER_QUALITY_PRESET_QUALITY: s.Preset = Preset::Quality; break;
+      default: s.Preset = Preset::Balanced; break;
     }
     return s;
   }
-  s.frameRate = RateOr(p, AMF_VIDEO_ENCODER_HEVC_FRAMERATE, {30, 1});
-  s.profile = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_PROFILE, AMF_VIDEO_ENCODER_HEVC_PROFILE_MAIN);
-  s.highTier = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_TIER, AMF_VIDEO_ENCODER_HEVC_TIER_MAIN) == AMF_VIDEO_ENCODER_HEVC_TIER_HIGH;
-  s.lowLatency = BoolOr(p, AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, false);
+  s.FrameRate = RateOr(p, AMF_VIDEO_ENCODER_HEVC_FRAMERATE, {30, 1});
+  s.Profile = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_PROFILE, AMF_VIDEO_ENCODER_HEVC_PROFILE_MAIN);
+  s.HighTier = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_TIER, AMF_VIDEO_ENCODER_HEVC_TIER_MAIN) == AMF_VIDEO_ENCODER_HEVC_TIER_HIGH;
+  s.LowLatency = BoolOr(p, AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, false);
   switch (Int64Or(p, AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD,
                   AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD_PEAK_CONSTRAINED_VBR)) {
-    case AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD_CONSTANT_QP: s.rateControl = RateControl::ConstantQp; break;
-    case AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD_CBR: s.rateControl = RateControl::Cbr; break;
+    case AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD_CONSTANT_QP: s.RateControl = RateControl::ConstantQp; break;
+    case AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD_CBR: s.RateControl = RateControl::Cbr; break;
     case AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD_LATENCY_CONSTRAINED_VBR:
-      s.rateControl = RateControl::LatencyConstrainedVbr;
+      s.RateControl = RateControl::LatencyConstrainedVbr;
       break;
-    default: s.rateControl = RateControl::PeakConstrainedVbr; break;
+    default: s.RateControl = RateControl::PeakConstrainedVbr; break;
   }
-  s.targetBitrate = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, 20000000);
-  s.peakBitrate = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, 30000000);
-  s.enforceHrd = BoolOr(p, AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, false);
+  s.TargetBitrate = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, 20000000);
+  s.PeakBitrate = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, 30000000);
+  s.EnforceHrd = BoolOr(p, AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, false);
   const amf::amf_int64 gopSize = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, 60);
   const amf::amf_int64 gopsPerIdr = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, 1);
-  s.idrPeriod = std::min<amf::amf_int64>(gopSize * gopsPerIdr, kMaxInt32);
-  s.bFrames = 0;
+  s.IdrPeriod = std::min<amf::amf_int64>(gopSize * gopsPerIdr, kMaxInt32);
+  s.BFrames = 0;
   switch (Int64Or(p, AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_BALANCED)) {
-    case AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_SPEED: s.preset = Preset::Speed; break;
-    case AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_QUALITY: s.preset = Preset::Quality; break;
-    default: s.preset = Preset::Balanced; break;
+    case AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_SPEED: s.Preset = Preset::Speed; break;
+    case AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_QUALITY: s.Preset = Preset::Quality; break;
+    default: s.Preset = Preset::Balanced; break;
   }
   return s;
 }

@@ -13,11 +13,11 @@ enum class Preset { Speed, Balanced, Quality };
 
 // Names that differ between the two encoders.
 struct CodecNames {
-  const wchar_t* componentId;
-  const wchar_t* insertAud;
-  const wchar_t* insertHeaders;  // AVC: "InsertSPS" (with "InsertPPS")
-  const wchar_t* insertHeadersSecond;  // AVC: "InsertPPS"; nullptr for HEVC
-  const wchar_t* outputDataType;
+  const wchar_t* ComponentId;
+  const wchar_t* InsertAud;
+  const wchar_t* InsertHeaders;  // AVC: "InsertSPS" (with "InsertPPS")
+  const wchar_t* InsertHeadersSecond;  // AVC: "InsertPPS"; nullptr for HEVC
+  const wchar_t* OutputDataType;
 };
 const CodecNames& NamesOf(Codec codec);
 
@@ -26,18 +26,18 @@ bool CodecFromComponentId(const wchar_t* id, Codec* codec);
 
 // What an encoder component's properties ask for, in the runtime's terms.
 struct EncoderSettings {
-  Codec codec = Codec::Avc;
-  amf::AMFRate frameRate{30, 1};
-  amf::amf_int64 profile = 0;  // the AMF value: AVC 66/77/100, HEVC 1
-  bool highTier = false;
-  bool lowLatency = false;
-  RateControl rateControl = RateControl::PeakConstrainedVbr;
-  amf::amf_int64 targetBitrate = 0;
-  amf::amf_int64 peakBitrate = 0;
-  bool enforceHrd = false;
-  amf::amf_int64 idrPeriod = 0;  // frames from one IDR to the next; 0: only the first frame
-  amf::amf_int64 bFrames = 0;
-  Preset preset = Preset::Balanced;
+  amfrt::Codec Codec = amfrt::Codec::Avc;
+  amf::AMFRate FrameRate{30, 1};
+  amf::amf_int64 Profile = 0;  // the AMF value: AVC 66/77/100, HEVC 1
+  bool HighTier = false;
+  bool LowLatency = false;
+  amfrt::RateControl RateControl = amfrt::RateControl::PeakConstrainedVbr;
+  amf::amf_int64 TargetBitrate = 0;
+  amf::amf_int64 PeakBitrate = 0;
+  bool EnforceHrd = false;
+  amf::amf_int64 IdrPeriod = 0;  // frames from one IDR to the next; 0: only the first frame
+  amf::amf_int64 BFrames = 0;
+  amfrt::Preset Preset = amfrt::Preset::Balanced;
 };
 
 // Checks a value set on an encoder component and converts it to the property's own type

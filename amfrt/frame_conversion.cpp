@@ -16,19 +16,19 @@ int ChromaWidth(int width) { return (width + 1) / 2; }
 }  // namespace
 
 bool ConvertBgraToI420(const std::uint8_t* bgra, int bgraStride, int width, int height, const I420Planes& out) {
-  if (!Valid(bgra, bgraStride, width, height) || out.y == nullptr || out.u == nullptr || out.v == nullptr ||
-      out.yStride < width || out.uStride < ChromaWidth(width) || out.vStride < ChromaWidth(width))
+  if (!Valid(bgra, bgraStride, width, height) || out.Y == nullptr || out.U == nullptr || out.V == nullptr ||
+      out.YStride < width || out.UStride < ChromaWidth(width) || out.VStride < ChromaWidth(width))
     return false;
   // libyuv's "ARGB" is a little-endian word: B, G, R, A in memory, the texture's layout.
-  return libyuv::ARGBToI420(bgra, bgraStride, out.y, out.yStride, out.u, out.uStride, out.v, out.vStride, width,
+  return libyuv::ARGBToI420(bgra, bgraStride, out.Y, out.YStride, out.U, out.UStride, out.V, out.VStride, width,
                             height) == 0;
 }
 
 bool ConvertBgraToNv12(const std::uint8_t* bgra, int bgraStride, int width, int height, const Nv12Planes& out) {
-  if (!Valid(bgra, bgraStride, width, height) || out.y == nullptr || out.uv == nullptr || out.yStride < width ||
-      out.uvStride < 2 * ChromaWidth(width))
+  if (!Valid(bgra, bgraStride, width, height) || out.Y == nullptr || out.Uv == nullptr || out.YStride < width ||
+      out.UvStride < 2 * ChromaWidth(width))
     return false;
-  return libyuv::ARGBToNV12(bgra, bgraStride, out.y, out.yStride, out.uv, out.uvStride, width, height) == 0;
+  return libyuv::ARGBToNV12(bgra, bgraStride, out.Y, out.YStride, out.Uv, out.UvStride, width, height) == 0;
 }
 
 }  // namespace corvantis::amfrt

@@ -5,21 +5,21 @@ namespace corvantis::amfrt {
 
 // Planes of a YUV 4:2:0 picture: full-size luma, chroma of (width + 1) / 2 x (height + 1) / 2.
 struct I420Planes {
-  std::uint8_t* y;
-  int yStride;
-  std::uint8_t* u;
-  int uStride;
-  std::uint8_t* v;
-  int vStride;
+  std::uint8_t* Y;
+  int YStride;
+  std::uint8_t* U;
+  int UStride;
+  std::uint8_t* V;
+  int VStride;
 };
 
 // Luma, then one plane of interleaved U and V samples (U first), each chroma row
 // (width + 1) / 2 pairs long.
 struct Nv12Planes {
-  std::uint8_t* y;
-  int yStride;
-  std::uint8_t* uv;
-  int uvStride;
+  std::uint8_t* Y;
+  int YStride;
+  std::uint8_t* Uv;
+  int UvStride;
 };
 
 // BGRA pictures (4 bytes a pixel, blue first, alpha ignored) to BT.601 limited-range YUV 4:2:0.

@@ -9,15 +9,15 @@ namespace corvantis::amfrt {
 
 // One packet the encoder produced.
 struct EncodedPacket {
-  std::span<const std::uint8_t> data;
-  std::int64_t frameIndex;  // the index given to Encode
-  int pictureType;          // AVPictureType; 0 when the encoder did not say
+  std::span<const std::uint8_t> Data;
+  std::int64_t FrameIndex;  // the index given to Encode
+  int PictureType;          // AVPictureType; 0 when the encoder did not say
 };
 
 // A BGRA picture in memory; no pixels when `pixels` is null.
 struct BgraView {
-  const std::uint8_t* pixels = nullptr;
-  int rowPitch = 0;
+  const std::uint8_t* Pixels = nullptr;
+  int RowPitch = 0;
 };
 
 class PacketSink {

@@ -5,12 +5,12 @@
 namespace corvantis::amfrt {
 
 PropertyMap::~PropertyMap() {
-  for (Entry& entry : entries_) amf::AMFVariantClear(&entry.value);
+  for (Entry& entry : entries_) amf::AMFVariantClear(&entry.Value);
 }
 
 PropertyMap::Entry* PropertyMap::Slot(const wchar_t* name) {
   for (Entry& entry : entries_)
-    if (std::wcscmp(entry.name.c_str(), name) == 0) return &entry;
+    if (std::wcscmp(entry.Name.c_str(), name) == 0) return &entry;
   return nullptr;
 }
 
@@ -24,10 +24,10 @@ AMF_RESULT PropertyMap::Set(const wchar_t* name, const amf::AMFVariantStruct& va
   if (entry == nullptr) {
     entries_.push_back(Entry{name, {}, false});
     entry = &entries_.back();
-    amf::AMFVariantInit(&entry->value);
+    amf::AMFVariantInit(&entry->Value);
   }
-  const AMF_RESULT result = amf::AMFVariantCopy(&entry->value, &value);
-  entry->present = result == AMF_OK;
+  const AMF_RESULT result = amf::AMFVariantCopy(&entry->Value, &value);
+  entry->Present = result == AMF_OK;
   return result;
 }
 
@@ -41,19 +41,19 @@ AMF_RESULT PropertyMap::Get(const wchar_t* name, amf::AMFVariantStruct* value) c
 const amf::AMFVariantStruct* PropertyMap::Find(const wchar_t* name) const {
   if (name == nullptr) return nullptr;
   const Entry* entry = Slot(name);
-  return entry != nullptr && entry->present ? &entry->value : nullptr;
+  return entry != nullptr && entry->Present ? &entry->Value : nullptr;
 }
 
 std::size_t PropertyMap::Count() const {
   std::size_t count = 0;
-  for (const Entry& entry : entries_) count += entry.present ? 1 : 0;
+  for (const Entry& entry : entries_) count += entry.Present ? 1 : 0;
   return count;
 }
 
 void PropertyMap::Clear() {
   for (Entry& entry : entries_) {
-    amf::AMFVariantClear(&entry.value);
-    entry.present = false;
+    amf::AMFVariantClear(&entry.Value);
+    entry.Present = false;
   }
 }
 

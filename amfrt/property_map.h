@@ -26,9 +26,9 @@ class PropertyMap {
 
  private:
   struct Entry {
-    std::wstring name;
-    amf::AMFVariantStruct value;
-    bool present;
+    std::wstring Name;
+    amf::AMFVariantStruct Value;
+    bool Present;
   };
   Entry* Slot(const wchar_t* name);
   const Entry* Slot(const wchar_t* name) const;

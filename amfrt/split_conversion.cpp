@@ -9,8 +9,8 @@ namespace {
 constexpr long long kMinSplitPixels = 1280LL * 720;
 
 bool HasPlanes(const ConversionJob& job) {
-  return job.nv12.y != nullptr ? job.nv12.uv != nullptr
-                               : job.out.y != nullptr && job.out.u != nullptr && job.out.v != nullptr;
+  return job.Nv12.Y != nullptr ? job.Nv12.Uv != nullptr
+                               : job.Out.Y != nullptr && job.Out.U != nullptr && job.Out.V != nullptr;
 }
 
 // `rows` rows of `whole` from `firstRow` on, which is even, so that the part has chroma rows of
@@ -19,15 +19,15 @@ ConversionJob Rows(const ConversionJob& whole, int firstRow, int rows) {
   const auto luma = static_cast<std::ptrdiff_t>(firstRow);
   const auto chroma = static_cast<std::ptrdiff_t>(firstRow / 2);
   ConversionJob part = whole;
-  part.bgra = whole.bgra + luma * whole.bgraStride;
-  part.height = rows;
-  if (whole.nv12.y != nullptr) {
-    part.nv12.y = whole.nv12.y + luma * whole.nv12.yStride;
-    part.nv12.uv = whole.nv12.uv + chroma * whole.nv12.uvStride;
+  part.Bgra = whole.Bgra + luma * whole.BgraStride;
+  part.Height = rows;
+  if (whole.Nv12.Y != nullptr) {
+    part.Nv12.Y = whole.Nv12.Y + luma * whole.Nv12.YStride;
+    part.Nv12.Uv = whole.Nv12.Uv + chroma * whole.Nv12.UvStride;
   } else {
-    part.out.y = whole.out.y + luma * whole.out.yStride;
-    part.out.u = whole.out.u + chroma * whole.out.uStride;
-    part.out.v = whole.out.v + chroma * whole.out.vStride;
+    part.Out.Y = whole.Out.Y + luma * whole.Out.YStride;
+    part.Out.U = whole.Out.U + chroma * whole.Out.UStride;
+    part.Out.V = whole.Out.V + chroma * whole.Out.VStride;
   }
   return part;
 }
@@ -45,13 +45,13 @@ bool SplitConverter::Convert(const std::uint8_t* bgra, int bgraStride, int width
 }
 
 bool SplitConverter::Convert(const ConversionJob& whole) {
-  const int upperRows = whole.height / 4 * 2;
-  if (static_cast<long long>(whole.width) * whole.height < kMinSplitPixels || upperRows == 0 ||
-      whole.bgra == nullptr || !HasPlanes(whole))
+  const int upperRows = whole.Height / 4 * 2;
+  if (static_cast<long long>(whole.Width) * whole.Height < kMinSplitPixels || upperRows == 0 ||
+      whole.Bgra == nullptr || !HasPlanes(whole))
     return whole.Run();
 
   const ConversionJob upper = Rows(whole, 0, upperRows);
-  const ConversionJob lower = Rows(whole, upperRows, whole.height - upperRows);
+  const ConversionJob lower = Rows(whole, upperRows, whole.Height - upperRows);
   if (!helper_.Post(lower)) return whole.Run();
   const bool upperResult = upper.Run();
   switch (helper_.Finish()) {

@@ -52,7 +52,7 @@ Trace::Trace() {
 Trace::Writer* Trace::Find(const wchar_t* id) {
   if (id == nullptr) return nullptr;
   for (Writer& writer : writers_)
-    if (writer.id == id) return &writer;
+    if (writer.Id == id) return &writer;
   return nullptr;
 }
 
@@ -81,38 +81,38 @@ bool Trace::EnableWriter(const wchar_t* writerID, bool enable) {
   std::lock_guard lock(mutex_);
   Writer* writer = Find(writerID);
   if (writer == nullptr) return false;
-  const bool previous = writer->enabled;
-  writer->enabled = enable;
+  const bool previous = writer->Enabled;
+  writer->Enabled = enable;
   return previous;
 }
 
 bool Trace::WriterEnabled(const wchar_t* writerID) {
   std::lock_guard lock(mutex_);
   const Writer* writer = Find(writerID);
-  return writer != nullptr && writer->enabled;
+  return writer != nullptr && writer->Enabled;
 }
 
 amf::amf_int32 Trace::SetWriterLevel(const wchar_t* writerID, amf::amf_int32 level) {
   std::lock_guard lock(mutex_);
   Writer* writer = Find(writerID);
   if (writer == nullptr) return -1;
-  const amf::amf_int32 previous = writer->level;
-  writer->level = level;
+  const amf::amf_int32 previous = writer->Level;
+  writer->Level = level;
   return previous;
 }
 
 amf::amf_int32 Trace::GetWriterLevel(const wchar_t* writerID) {
   std::lock_guard lock(mutex_);
   const Writer* writer = Find(writerID);
-  return writer != nullptr ? writer->level : -1;
+  return writer != nullptr ? writer->Level : -1;
 }
 
 void Trace::RegisterWriter(const wchar_t* writerID, amf::AMFTraceWriter* pWriter, bool enable) {
   if (writerID == nullptr || pWriter == nullptr) return;
   std::lock_guard lock(mutex_);
   if (Writer* existing = Find(writerID)) {
-    existing->writer = pWriter;
-    existing->enabled = enable;
+    existing->Writer = pWriter;
+    existing->Enabled = enable;
     return;
   }
   writers_.push_back(Writer{writerID, pWriter, enable, amf::AMF_TRACE_TRACE});
@@ -120,14 +120,14 @@ void Trace::RegisterWriter(const wchar_t* writerID, amf::AMFTraceWriter* pWriter
 
 void Trace::UnregisterWriter(const wchar_t* writerID) {
   std::lock_guard lock(mutex_);
-  std::erase_if(writers_, [&](const Writer& w) { return writerID != nullptr && w.id == writerID; });
+  std::erase_if(writers_, [&](const Writer& w) { return writerID != nullptr && w.Id == writerID; });
 }
 
 bool Trace::Wants(amf::amf_int32 level) {
   std::lock_guard lock(mutex_);
   if (!Passes(level, globalLevel_)) return false;
   for (const Writer& writer : writers_)
-    if (writer.enabled && Passes(level, writer.level)) return true;
+    if (writer.Enabled && Passes(level, writer.Level)) return true;
   return false;
 }
 
@@ -151,7 +151,7 @@ void Trace::WriteV(amf::amf_int32 level, const wchar_t* scope, const wchar_t* fo
   std::lock_guard lock(mutex_);
   if (!Passes(level, globalLevel_)) return;
   for (const Writer& writer : writers_)
-    if (writer.enabled && Passes(level, writer.level)) writer.writer->Write(scopeText, line);
+    if (writer.Enabled && Passes(level, writer.Level)) writer.Writer->Write(scopeText, line);
 }
 
 void TraceLine(amf::amf_int32 level, const wchar_t* scope, const wchar_t* format, ...) {

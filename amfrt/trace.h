@@ -41,10 +41,10 @@ class Trace final : public amf::AMFTrace {
 
  private:
   struct Writer {
-    std::wstring id;
-    amf::AMFTraceWriter* writer;
-    bool enabled;
-    amf::amf_int32 level;
+    std::wstring Id;
+    amf::AMFTraceWriter* Writer;
+    bool Enabled;
+    amf::amf_int32 Level;
   };
   Writer* Find(const wchar_t* id);
 

@@ -117,9 +117,9 @@ AMF_RESULT VaapiEncoder::Open(const EncoderSettings& settings, const std::string
                               std::unique_ptr<FrameEncoder>* out) {
   InstallLibavLogRoute();
   out->reset();
-  const wchar_t* scope = NamesOf(settings.codec).componentId;
+  const wchar_t* scope = NamesOf(settings.Codec).ComponentId;
   if (const AMF_RESULT r = CheckEncodableSize(scope, width, height); r != AMF_OK) return r;
-  std::unique_ptr<VaapiEncoder> encoder(new (std::nothrow) VaapiEncoder(settings.codec));
+  std::unique_ptr<VaapiEncoder> encoder(new (std::nothrow) VaapiEncoder(settings.Codec));
   if (encoder == nullptr) return AMF_OUT_OF_MEMORY;
   std::string failure;
   AMF_RESULT result;
@@ -140,7 +140,7 @@ AMF_RESULT VaapiEncoder::Open(const EncoderSettings& settings, const std::string
 
 AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::string& nodePath, int width, int height,
                                 std::string* failure) {
-  const wchar_t* scope = NamesOf(settings.codec).componentId;
+  const wchar_t* scope = NamesOf(settings.Codec).ComponentId;
   width_ = width;
   height_ = height;
   display_ = VaDisplay::Open(nodePath, {TraceLibvaError, TraceLibvaInfo, nullptr}, failure);
@@ -149,28 +149,28 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::stri
   const int vaProfile = VaapiProfileOf(settings);
   const VaapiCapabilities caps = ProbeVaapi(display_->Handle(), static_cast<VAProfile>(vaProfile));
   const VaapiOptions options = BuildVaapiOptions(settings, caps, width, height);
-  if (options.result != AMF_OK) {
-    *failure = options.failure;
-    return options.result;
+  if (options.Result != AMF_OK) {
+    *failure = options.Failure;
+    return options.Result;
   }
-  for (const std::string& note : options.notHonoured)
+  for (const std::string& note : options.NotHonoured)
     TraceLine(amf::AMF_TRACE_WARNING, scope, L"Not honoured on %s: %s", nodePath.c_str(), note.c_str());
 
-  const AVCodec* codec = avcodec_find_encoder_by_name(options.codecName);
+  const AVCodec* codec = avcodec_find_encoder_by_name(options.CodecName);
   if (codec == nullptr) {
-    *failure = std::string("libavcodec has no ") + options.codecName + " encoder";
+    *failure = std::string("libavcodec has no ") + options.CodecName + " encoder";
     return AMF_ENCODER_NOT_PRESENT;
   }
   if (const AMF_RESULT r = OpenDevice(failure); r != AMF_OK) return r;
   std::string conversion;
-  if (const AMF_RESULT r = SetUpConversion(options.gpuConversion, scope, &conversion, failure); r != AMF_OK) return r;
+  if (const AMF_RESULT r = SetUpConversion(options.GpuConversion, scope, &conversion, failure); r != AMF_OK) return r;
   if (const AMF_RESULT r = OpenCodec(codec, settings, options, failure); r != AMF_OK) return r;
 
-  parameterSets_ = GlobalParameterSets(settings.codec, context_.get());
+  parameterSets_ = GlobalParameterSets(settings.Codec, context_.get());
   if (parameterSets_.empty())
     TraceLine(amf::AMF_TRACE_WARNING, scope, L"%s gave no global headers; parameter sets come with the first IDR",
-              options.codecName);
-  Describe(settings, options, vaProfile, caps.lowPower.present, nodePath, conversion);
+              options.CodecName);
+  Describe(settings, options, vaProfile, caps.LowPower.Present, nodePath, conversion);
   return AMF_OK;
 }
 
@@ -231,27 +231,27 @@ AMF_RESULT VaapiEncoder::OpenCodec(const AVCodec* codec, const EncoderSettings& 
   c->pix_fmt = AV_PIX_FMT_VAAPI;
   c->hw_frames_ctx = av_buffer_ref(nv12Frames_.get());
   if (c->hw_frames_ctx == nullptr) return OutOfMemory(failure);
-  c->gop_size = options.gopSize;
-  c->max_b_frames = options.maxBFrames;
-  c->bit_rate = options.bitRate;
-  c->rc_max_rate = options.maxRate;
-  c->rc_buffer_size = options.bufferSize;
-  c->compression_level = options.qualityLevel;
-  if (options.level > 0) c->level = options.level;
+  c->gop_size = options.GopSize;
+  c->max_b_frames = options.MaxBFrames;
+  c->bit_rate = options.BitRate;
+  c->rc_max_rate = options.MaxRate;
+  c->rc_buffer_size = options.BufferSize;
+  c->compression_level = options.QualityLevel;
+  if (options.Level > 0) c->level = options.Level;
 
   AVDictionary* dictionary = nullptr;
-  SetOption(&dictionary, "profile", options.profile);
-  SetOption(&dictionary, "low_power", options.lowPower ? "1" : "0");
-  SetOption(&dictionary, "rc_mode", RateControlName(options.rateControl));
-  if (options.rateControl == VaapiRateControl::Cqp) SetOption(&dictionary, "qp", std::to_string(options.qp));
-  SetOption(&dictionary, "async_depth", std::to_string(options.asyncDepth));
+  SetOption(&dictionary, "profile", options.Profile);
+  SetOption(&dictionary, "low_power", options.LowPower ? "1" : "0");
+  SetOption(&dictionary, "rc_mode", RateControlName(options.RateControl));
+  if (options.RateControl == VaapiRateControl::Cqp) SetOption(&dictionary, "qp", std::to_string(options.Qp));
+  SetOption(&dictionary, "async_depth", std::to_string(options.AsyncDepth));
   SetOption(&dictionary, "idr_interval", "0");
   // The runtime frames every output itself: delimiters only where a frame asks for one.
   SetOption(&dictionary, "aud", "0");
-  if (options.sei != nullptr) SetOption(&dictionary, "sei", options.sei);
-  if (settings.codec == Codec::Hevc) SetOption(&dictionary, "tier", std::to_string(options.tier));
+  if (options.Sei != nullptr) SetOption(&dictionary, "sei", options.Sei);
+  if (settings.Codec == Codec::Hevc) SetOption(&dictionary, "tier", std::to_string(options.Tier));
   const int opened = avcodec_open2(c, codec, &dictionary);
-  TraceUnusedOptions(NamesOf(settings.codec).componentId, options.codecName, dictionary);
+  TraceUnusedOptions(NamesOf(settings.Codec).ComponentId, options.CodecName, dictionary);
   av_dict_free(&dictionary);
   if (opened < 0) return AvFailure("avcodec_open2", opened, AMF_NOT_SUPPORTED, failure);
   return AMF_OK;
@@ -260,21 +260,21 @@ AMF_RESULT VaapiEncoder::OpenCodec(const AVCodec* codec, const EncoderSettings& 
 void VaapiEncoder::Describe(const EncoderSettings& settings, const VaapiOptions& options, int vaProfile,
                             bool hasLowPower, const std::string& nodePath, const std::string& conversion) {
   std::string notes;
-  for (const std::string& note : options.notHonoured) notes += "; not honoured: " + note;
+  for (const std::string& note : options.NotHonoured) notes += "; not honoured: " + note;
   wchar_t summary[2048];
   std::swprintf(summary, std::size(summary),
                 L"%s on %s (%s) %dx%d at %u/%u fps: %s, %s entry point%s, %s, rc %s bitrate %lld maxrate %lld "
                 L"buffer %d qp %d, gop %d, b-frames %d, async_depth %d, quality level %d%s%s",
-                options.codecName, nodePath.c_str(), display_->VendorString().c_str(), width_, height_,
-                settings.frameRate.num, settings.frameRate.den, VaapiProfileName(vaProfile),
-                options.lowPower ? "low-power" : "full", hasLowPower ? "" : " (no low-power one)",
-                conversion.c_str(), RateControlName(options.rateControl), static_cast<long long>(options.bitRate),
-                static_cast<long long>(options.maxRate), options.bufferSize, options.qp, options.gopSize,
-                options.maxBFrames, options.asyncDepth, options.qualityLevel,
-                settings.codec == Codec::Hevc ? (options.tier != 0 ? ", high tier" : ", main tier") : "",
+                options.CodecName, nodePath.c_str(), display_->VendorString().c_str(), width_, height_,
+                settings.FrameRate.num, settings.FrameRate.den, VaapiProfileName(vaProfile),
+                options.LowPower ? "low-power" : "full", hasLowPower ? "" : " (no low-power one)",
+                conversion.c_str(), RateControlName(options.RateControl), static_cast<long long>(options.BitRate),
+                static_cast<long long>(options.MaxRate), options.BufferSize, options.Qp, options.GopSize,
+                options.MaxBFrames, options.AsyncDepth, options.QualityLevel,
+                settings.Codec == Codec::Hevc ? (options.Tier != 0 ? ", high tier" : ", main tier") : "",
                 notes.c_str());
   summary_ = summary;
-  library_ = DescribeEncoderLibrary(options.codecName) + L" on VA driver \"" +
+  library_ = DescribeEncoderLibrary(options.CodecName) + L" on VA driver \"" +
              Utf8ToWide(display_->VendorString()) + L"\"";
 }
 
@@ -311,7 +311,7 @@ AMF_RESULT VaapiEncoder::ProcessToNv12Surface(const std::uint8_t* bgra, int rowP
   if (r < 0) return CallFailed("BGRA upload", r);
   std::string failure;
   if (!vpp_->Convert(SurfaceOf(bgraSurface_.get()), SurfaceOf(nv12Surface_.get()), &failure)) {
-    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"Video processor: %s", failure.c_str());
+    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId, L"Video processor: %s", failure.c_str());
     return AMF_FAIL;
   }
   return AMF_OK;
@@ -319,9 +319,9 @@ AMF_RESULT VaapiEncoder::ProcessToNv12Surface(const std::uint8_t* bgra, int rowP
 
 AMF_RESULT VaapiEncoder::ConvertNow(BgraView picture, int slot) {
   const auto start = std::chrono::steady_clock::now();
-  if (!converter_.Convert(picture.pixels, picture.rowPitch, width_, height_, PlanesOf(slot))) {
-    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"Cannot convert a %dx%d picture of pitch %d",
-              width_, height_, picture.rowPitch);
+  if (!converter_.Convert(picture.Pixels, picture.RowPitch, width_, height_, PlanesOf(slot))) {
+    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId, L"Cannot convert a %dx%d picture of pitch %d",
+              width_, height_, picture.RowPitch);
     return AMF_INVALID_ARG;
   }
   conversionNs_ = NanosecondsSince(start);
@@ -329,7 +329,7 @@ AMF_RESULT VaapiEncoder::ConvertNow(BgraView picture, int slot) {
 }
 
 ConversionJob VaapiEncoder::JobFor(BgraView picture, int slot) const {
-  return ConversionJob{picture.pixels, picture.rowPitch, width_, height_, {}, PlanesOf(slot)};
+  return ConversionJob{picture.Pixels, picture.RowPitch, width_, height_, {}, PlanesOf(slot)};
 }
 
 // Where the encoding lasts at least half a conversion: a driver that returns at once leaves
@@ -347,7 +347,7 @@ AMF_RESULT VaapiEncoder::EncodeSlot(int slot, std::int64_t frameIndex, PacketSin
 
 AMF_RESULT VaapiEncoder::Encode(BgraView picture, std::int64_t frameIndex, BgraView next, PacketSink& sink) {
   if (!vpp_) return ahead_.Encode(picture, frameIndex, next, *this, sink);
-  if (const AMF_RESULT r = ProcessToNv12Surface(picture.pixels, picture.rowPitch); r != AMF_OK) return r;
+  if (const AMF_RESULT r = ProcessToNv12Surface(picture.Pixels, picture.RowPitch); r != AMF_OK) return r;
   return SendSurface(nv12Surface_.get(), frameIndex, sink);
 }
 
@@ -362,14 +362,14 @@ AMF_RESULT VaapiEncoder::Flush(PacketSink& sink) { return SendEndOfStream(contex
 AMF_RESULT VaapiEncoder::CallFailed(const char* call, int code) {
   std::string failure;
   const AMF_RESULT result = AvFailure(call, code, AMF_FAIL, &failure);
-  TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"%s", failure.c_str());
+  TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId, L"%s", failure.c_str());
   return result;
 }
 
 AMF_RESULT VaapiEncoder::HandOn(const AVPacket& packet, PacketSink& sink) {
   if (packet.size <= 0) {
     // A frame the stream would not hold: the driver's coded buffer came back empty.
-    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).componentId, L"The driver gave frame %lld no coded data",
+    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId, L"The driver gave frame %lld no coded data",
               static_cast<long long>(packet.pts));
     return AMF_FAIL;
   }

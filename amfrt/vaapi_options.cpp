@@ -27,68 +27,68 @@ const char* AvcProfileOption(amf::amf_int64 profile) {
 
 // A driver that does not report its rate-control modes is taken to have them all.
 bool Offers(const VaapiEntrypoint& entry, std::uint32_t mode) {
-  return entry.rateControlModes == 0 || (entry.rateControlModes & mode) != 0;
+  return entry.RateControlModes == 0 || (entry.RateControlModes & mode) != 0;
 }
 
 bool Fits(const VaapiEntrypoint& entry, int width, int height) {
-  return (entry.maxWidth <= 0 || width <= entry.maxWidth) && (entry.maxHeight <= 0 || height <= entry.maxHeight);
+  return (entry.MaxWidth <= 0 || width <= entry.MaxWidth) && (entry.MaxHeight <= 0 || height <= entry.MaxHeight);
 }
 
 // The mode the settings ask for is there as it is, without a stand-in.
 bool OffersAskedMode(const EncoderSettings& s, const VaapiEntrypoint& entry) {
-  if (s.rateControl == RateControl::ConstantQp || s.targetBitrate <= 0) return Offers(entry, VA_RC_CQP);
-  return Offers(entry, s.rateControl == RateControl::Cbr ? VA_RC_CBR : VA_RC_VBR);
+  if (s.RateControl == RateControl::ConstantQp || s.TargetBitrate <= 0) return Offers(entry, VA_RC_CQP);
+  return Offers(entry, s.RateControl == RateControl::Cbr ? VA_RC_CBR : VA_RC_VBR);
 }
 
 bool Unsupported(VaapiOptions& o, std::string why) {
-  o.result = AMF_NOT_SUPPORTED;
-  o.failure = std::move(why);
+  o.Result = AMF_NOT_SUPPORTED;
+  o.Failure = std::move(why);
   return false;
 }
 
 bool ChooseRateControl(const EncoderSettings& s, const VaapiEntrypoint& entry, VaapiOptions& o) {
-  const bool constantQp = s.rateControl == RateControl::ConstantQp || s.targetBitrate <= 0;
+  const bool constantQp = s.RateControl == RateControl::ConstantQp || s.TargetBitrate <= 0;
   if (constantQp) {
     if (!Offers(entry, VA_RC_CQP)) return Unsupported(o, "the driver has no constant-QP rate control");
-    o.rateControl = VaapiRateControl::Cqp;
-    o.qp = kConstantQp;
+    o.RateControl = VaapiRateControl::Cqp;
+    o.Qp = kConstantQp;
     return true;
   }
-  const std::int64_t target = s.targetBitrate;
-  const std::int64_t peak = s.peakBitrate > 0 ? std::max(s.peakBitrate, target) : target;
-  if (s.rateControl == RateControl::Cbr) {
+  const std::int64_t target = s.TargetBitrate;
+  const std::int64_t peak = s.PeakBitrate > 0 ? std::max(s.PeakBitrate, target) : target;
+  if (s.RateControl == RateControl::Cbr) {
     if (Offers(entry, VA_RC_CBR)) {
-      o.rateControl = VaapiRateControl::Cbr;
-      o.bitRate = o.maxRate = target;
-      o.bufferSize = ClampToInt(target);
+      o.RateControl = VaapiRateControl::Cbr;
+      o.BitRate = o.MaxRate = target;
+      o.BufferSize = ClampToInt(target);
       return true;
     }
     if (!Offers(entry, VA_RC_VBR)) return Unsupported(o, "the driver has neither CBR nor VBR rate control");
-    o.notHonoured.push_back("CBR: the driver has none, VBR with the peak at the target instead");
-    o.rateControl = VaapiRateControl::Vbr;
-    o.bitRate = o.maxRate = target;
-    o.bufferSize = ClampToInt(target);
+    o.NotHonoured.push_back("CBR: the driver has none, VBR with the peak at the target instead");
+    o.RateControl = VaapiRateControl::Vbr;
+    o.BitRate = o.MaxRate = target;
+    o.BufferSize = ClampToInt(target);
     return true;
   }
   if (Offers(entry, VA_RC_VBR)) {
     // A buffer of one second at the peak rate: the peak bounds every one-second window.
-    o.rateControl = VaapiRateControl::Vbr;
-    o.bitRate = target;
-    o.maxRate = peak;
-    o.bufferSize = ClampToInt(peak);
+    o.RateControl = VaapiRateControl::Vbr;
+    o.BitRate = target;
+    o.MaxRate = peak;
+    o.BufferSize = ClampToInt(peak);
     return true;
   }
   if (!Offers(entry, VA_RC_CBR)) return Unsupported(o, "the driver has neither VBR nor CBR rate control");
-  o.notHonoured.push_back("VBR: the driver has none, CBR at the target rate instead (PeakBitrate unused)");
-  o.rateControl = VaapiRateControl::Cbr;
-  o.bitRate = o.maxRate = target;
-  o.bufferSize = ClampToInt(target);
+  o.NotHonoured.push_back("VBR: the driver has none, CBR at the target rate instead (PeakBitrate unused)");
+  o.RateControl = VaapiRateControl::Cbr;
+  o.BitRate = o.MaxRate = target;
+  o.BufferSize = ClampToInt(target);
   return true;
 }
 
 struct HevcLevel {
-  int idc;
-  std::int64_t maxLumaPs, maxLumaSr, maxMainBr, maxHighBr;  // samples, samples per second, kbit/s
+  int Idc;
+  std::int64_t MaxLumaPs, MaxLumaSr, MaxMainBr, MaxHighBr;  // samples, samples per second, kbit/s
 };
 
 // Table A.8 and A.9 of H.265 (Main profile, VCL bit rates).
@@ -116,18 +116,18 @@ int HevcLevelIdc(int width, int height, amf::AMFRate frameRate, std::int64_t pea
   for (const HevcLevel& level : kHevcLevels) {
     // Neither side may pass sqrt(8 x MaxLumaPs).
     const std::int64_t side = static_cast<std::int64_t>(width > height ? width : height);
-    const std::int64_t maxBr = (highTier && level.maxHighBr > 0 ? level.maxHighBr : level.maxMainBr) * 1000;
-    if (pictureSize <= level.maxLumaPs && side * side <= 8 * level.maxLumaPs &&
-        pictureSize * frameRate.num <= level.maxLumaSr * static_cast<std::int64_t>(frameRate.den) &&
+    const std::int64_t maxBr = (highTier && level.MaxHighBr > 0 ? level.MaxHighBr : level.MaxMainBr) * 1000;
+    if (pictureSize <= level.MaxLumaPs && side * side <= 8 * level.MaxLumaPs &&
+        pictureSize * frameRate.num <= level.MaxLumaSr * static_cast<std::int64_t>(frameRate.den) &&
         peakBitrate <= maxBr)
-      return level.idc;
+      return level.Idc;
   }
   return 0;
 }
 
 int VaapiProfileOf(const EncoderSettings& settings) {
-  if (settings.codec == Codec::Hevc) return VAProfileHEVCMain;
-  switch (settings.profile) {
+  if (settings.Codec == Codec::Hevc) return VAProfileHEVCMain;
+  switch (settings.Profile) {
     case AMF_VIDEO_ENCODER_PROFILE_BASELINE: return VAProfileH264ConstrainedBaseline;
     case AMF_VIDEO_ENCODER_PROFILE_MAIN: return VAProfileH264Main;
     default: return VAProfileH264High;
@@ -145,62 +145,62 @@ const char* RateControlName(VaapiRateControl mode) {
 }
 
 VaapiOptions BuildVaapiOptions(const EncoderSettings& s, const VaapiCapabilities& caps, int width, int height) {
-  const bool avc = s.codec == Codec::Avc;
+  const bool avc = s.Codec == Codec::Avc;
   VaapiOptions o;
-  o.codecName = avc ? "h264_vaapi" : "hevc_vaapi";
-  o.profile = avc ? AvcProfileOption(s.profile) : "main";
-  if (!caps.slice.present && !caps.lowPower.present) {
+  o.CodecName = avc ? "h264_vaapi" : "hevc_vaapi";
+  o.Profile = avc ? AvcProfileOption(s.Profile) : "main";
+  if (!caps.Slice.Present && !caps.LowPower.Present) {
     Unsupported(o, std::string("the driver has no encoder for ") + VaapiProfileName(VaapiProfileOf(s)));
     return o;
   }
   // Low latency prefers the low-power entry point, the rest the full one; either gives way to the
   // other when only that one takes the size and the asked rate control as they are.
-  const VaapiEntrypoint* order[] = {&caps.slice, &caps.lowPower};
-  if (s.lowLatency) std::swap(order[0], order[1]);
+  const VaapiEntrypoint* order[] = {&caps.Slice, &caps.LowPower};
+  if (s.LowLatency) std::swap(order[0], order[1]);
   const VaapiEntrypoint* chosen = nullptr;
   for (const VaapiEntrypoint* entry : order)
-    if (chosen == nullptr && entry->present && Fits(*entry, width, height) && OffersAskedMode(s, *entry))
+    if (chosen == nullptr && entry->Present && Fits(*entry, width, height) && OffersAskedMode(s, *entry))
       chosen = entry;
   for (const VaapiEntrypoint* entry : order)
-    if (chosen == nullptr && entry->present && Fits(*entry, width, height)) chosen = entry;
+    if (chosen == nullptr && entry->Present && Fits(*entry, width, height)) chosen = entry;
   if (chosen == nullptr) {
-    const VaapiEntrypoint& entry = caps.slice.present ? caps.slice : caps.lowPower;
+    const VaapiEntrypoint& entry = caps.Slice.Present ? caps.Slice : caps.LowPower;
     Unsupported(o, "the driver encodes " + std::string(VaapiProfileName(VaapiProfileOf(s))) + " up to " +
-                       std::to_string(entry.maxWidth) + "x" + std::to_string(entry.maxHeight) + ", not " +
+                       std::to_string(entry.MaxWidth) + "x" + std::to_string(entry.MaxHeight) + ", not " +
                        std::to_string(width) + "x" + std::to_string(height));
     return o;
   }
-  o.lowPower = chosen == &caps.lowPower;
+  o.LowPower = chosen == &caps.LowPower;
   const VaapiEntrypoint& entry = *chosen;
   if (!ChooseRateControl(s, entry, o)) return o;
 
-  o.gopSize = s.idrPeriod > 0 ? ClampToInt(s.idrPeriod) : kOnlyFirstIdrGop;
-  o.maxBFrames = avc ? ClampToInt(s.bFrames) : 0;
-  if (o.maxBFrames > 0 && !entry.backwardReferences) {
-    o.notHonoured.push_back("BPicturesPattern " + std::to_string(o.maxBFrames) +
+  o.GopSize = s.IdrPeriod > 0 ? ClampToInt(s.IdrPeriod) : kOnlyFirstIdrGop;
+  o.MaxBFrames = avc ? ClampToInt(s.BFrames) : 0;
+  if (o.MaxBFrames > 0 && !entry.BackwardReferences) {
+    o.NotHonoured.push_back("BPicturesPattern " + std::to_string(o.MaxBFrames) +
                             ": the driver has no backward references here, P-frames only");
-    o.maxBFrames = 0;
+    o.MaxBFrames = 0;
   }
   // One frame in flight: each output is ready as soon as its frame is encoded.
-  o.asyncDepth = s.lowLatency ? 1 : 2;
+  o.AsyncDepth = s.LowLatency ? 1 : 2;
 
-  const int levels = entry.qualityLevels;
+  const int levels = entry.QualityLevels;
   if (levels > 0) {
     // Level 1 is the best quality, the highest level the fastest.
-    o.qualityLevel = s.preset == Preset::Speed ? levels : s.preset == Preset::Quality ? 1 : (levels + 1) / 2;
-  } else if (s.preset != Preset::Balanced) {
-    o.notHonoured.push_back(std::string("QualityPreset ") + (s.preset == Preset::Speed ? "speed" : "quality") +
+    o.QualityLevel = s.Preset == Preset::Speed ? levels : s.Preset == Preset::Quality ? 1 : (levels + 1) / 2;
+  } else if (s.Preset != Preset::Balanced) {
+    o.NotHonoured.push_back(std::string("QualityPreset ") + (s.Preset == Preset::Speed ? "speed" : "quality") +
                             ": the driver has no quality levels, its default is used");
   }
-  o.tier = s.highTier ? 1 : 0;
-  if (!avc && s.enforceHrd)
-    o.notHonoured.push_back("HevcEnforceHRD 1: hevc_vaapi writes no HRD parameters");
+  o.Tier = s.HighTier ? 1 : 0;
+  if (!avc && s.EnforceHrd)
+    o.NotHonoured.push_back("HevcEnforceHRD 1: hevc_vaapi writes no HRD parameters");
   // No encoder identifier SEI; buffering-period and picture-timing SEI only when HRD is enforced.
-  o.sei = avc ? (s.enforceHrd ? "timing" : "0") : nullptr;
-  o.gpuConversion = caps.videoProcessingFromBgra;
+  o.Sei = avc ? (s.EnforceHrd ? "timing" : "0") : nullptr;
+  o.GpuConversion = caps.VideoProcessingFromBgra;
   // hevc_vaapi's own guess leaves the frame rate out: 1080p60 would claim level 4, whose decoders
   // need only take half that rate.
-  if (!avc) o.level = HevcLevelIdc(width, height, s.frameRate, std::max(o.maxRate, o.bitRate), s.highTier);
+  if (!avc) o.Level = HevcLevelIdc(width, height, s.FrameRate, std::max(o.MaxRate, o.BitRate), s.HighTier);
   return o;
 }
 

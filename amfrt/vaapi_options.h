@@ -10,47 +10,47 @@ namespace corvantis::amfrt {
 
 // What a VA driver offers for one codec profile at one encode entry point.
 struct VaapiEntrypoint {
-  bool present = false;
-  std::uint32_t rateControlModes = 0;  // VA_RC_* bits
-  int qualityLevels = 0;               // VAConfigAttribEncQualityRange; 0: no levels to choose
-  int maxWidth = 0;                    // 0: the driver does not say
-  int maxHeight = 0;
-  bool backwardReferences = true;      // VAConfigAttribEncMaxRefFrames gives list 1 a reference
+  bool Present = false;
+  std::uint32_t RateControlModes = 0;  // VA_RC_* bits
+  int QualityLevels = 0;               // VAConfigAttribEncQualityRange; 0: no levels to choose
+  int MaxWidth = 0;                    // 0: the driver does not say
+  int MaxHeight = 0;
+  bool BackwardReferences = true;      // VAConfigAttribEncMaxRefFrames gives list 1 a reference
 };
 
 struct VaapiCapabilities {
-  VaapiEntrypoint slice;     // VAEntrypointEncSlice
-  VaapiEntrypoint lowPower;  // VAEntrypointEncSliceLP
+  VaapiEntrypoint Slice;     // VAEntrypointEncSlice
+  VaapiEntrypoint LowPower;  // VAEntrypointEncSliceLP
   // VAEntrypointVideoProc takes BGRA surfaces and BGRA images can be uploaded: the colour
   // conversion to NV12 runs on the GPU.
-  bool videoProcessingFromBgra = false;
+  bool VideoProcessingFromBgra = false;
 };
 
 enum class VaapiRateControl { Vbr, Cbr, Cqp };
 
 // How an encoder component's settings are handed to h264_vaapi / hevc_vaapi.
 struct VaapiOptions {
-  AMF_RESULT result = AMF_OK;  // AMF_NOT_SUPPORTED when the driver has no encoder for the request
-  std::string failure;         // why, when result is not AMF_OK
+  AMF_RESULT Result = AMF_OK;  // AMF_NOT_SUPPORTED when the driver has no encoder for the request
+  std::string Failure;         // why, when result is not AMF_OK
 
-  const char* codecName = nullptr;  // "h264_vaapi" or "hevc_vaapi"
-  const char* profile = nullptr;    // the encoder's "profile" option
-  bool lowPower = false;            // "low_power": VAEntrypointEncSliceLP
-  VaapiRateControl rateControl = VaapiRateControl::Vbr;
-  std::int64_t bitRate = 0;
-  std::int64_t maxRate = 0;
-  int bufferSize = 0;               // bits
-  int qp = 0;                       // "qp" for CQP
-  int gopSize = 0;
-  int maxBFrames = 0;
-  int asyncDepth = 2;               // "async_depth": frames in flight before the first output
-  int qualityLevel = 0;             // compression_level; 0: the driver's default
-  int tier = 0;                     // HEVC "tier"
-  const char* sei = nullptr;        // AVC "sei" flags
-  int level = 0;                    // AVCodecContext::level; 0: libavcodec's own guess
-  bool gpuConversion = false;
+  const char* CodecName = nullptr;  // "h264_vaapi" or "hevc_vaapi"
+  const char* Profile = nullptr;    // the encoder's "profile" option
+  bool LowPower = false;            // "low_power": VAEntrypointEncSliceLP
+  VaapiRateControl RateControl = VaapiRateControl::Vbr;
+  std::int64_t BitRate = 0;
+  std::int64_t MaxRate = 0;
+  int BufferSize = 0;               // bits
+  int Qp = 0;                       // "qp" for CQP
+  int GopSize = 0;
+  int MaxBFrames = 0;
+  int AsyncDepth = 2;               // "async_depth": frames in flight before the first output
+  int QualityLevel = 0;             // compression_level; 0: the driver's default
+  int Tier = 0;                     // HEVC "tier"
+  const char* Sei = nullptr;        // AVC "sei" flags
+  int Level = 0;                    // AVCodecContext::level; 0: libavcodec's own guess
+  bool GpuConversion = false;
   // Properties the driver cannot honour, each said in a line of the trace.
-  std::vector<std::string> notHonoured;
+  std::vector<std::string> NotHonoured;
 };
 
 // The GOP length standing for "only the first frame is an IDR": about 48 days at 260 fps.

@@ -17,12 +17,12 @@ VaapiEntrypoint ProbeEntrypoint(VADisplay display, VAProfile profile, VAEntrypoi
       VA_STATUS_SUCCESS)
     return entry;
   const auto& [format, rateControl, quality, maxWidth, maxHeight, references] = attributes;
-  entry.present = !Supported(format) || (format.value & VA_RT_FORMAT_YUV420) != 0;
-  if (Supported(rateControl)) entry.rateControlModes = rateControl.value;
-  if (Supported(quality)) entry.qualityLevels = static_cast<int>(quality.value);
-  if (Supported(maxWidth)) entry.maxWidth = static_cast<int>(maxWidth.value);
-  if (Supported(maxHeight)) entry.maxHeight = static_cast<int>(maxHeight.value);
-  if (Supported(references)) entry.backwardReferences = ((references.value >> 16) & 0xFFFF) > 0;
+  entry.Present = !Supported(format) || (format.value & VA_RT_FORMAT_YUV420) != 0;
+  if (Supported(rateControl)) entry.RateControlModes = rateControl.value;
+  if (Supported(quality)) entry.QualityLevels = static_cast<int>(quality.value);
+  if (Supported(maxWidth)) entry.MaxWidth = static_cast<int>(maxWidth.value);
+  if (Supported(maxHeight)) entry.MaxHeight = static_cast<int>(maxHeight.value);
+  if (Supported(references)) entry.BackwardReferences = ((references.value >> 16) & 0xFFFF) > 0;
   return entry;
 }
 
@@ -78,10 +78,10 @@ VaapiCapabilities ProbeVaapi(VADisplay display, VAProfile profile) {
   if (std::find(profiles.begin(), profiles.end(), profile) == profiles.end()) return caps;
   const std::vector<VAEntrypoint> entrypoints = Entrypoints(display, profile);
   if (Contains(entrypoints, VAEntrypointEncSlice))
-    caps.slice = ProbeEntrypoint(display, profile, VAEntrypointEncSlice);
+    caps.Slice = ProbeEntrypoint(display, profile, VAEntrypointEncSlice);
   if (Contains(entrypoints, VAEntrypointEncSliceLP))
-    caps.lowPower = ProbeEntrypoint(display, profile, VAEntrypointEncSliceLP);
-  caps.videoProcessingFromBgra = VideoProcessorTakesBgra(display) && CanUploadBgra(display);
+    caps.LowPower = ProbeEntrypoint(display, profile, VAEntrypointEncSliceLP);
+  caps.VideoProcessingFromBgra = VideoProcessorTakesBgra(display) && CanUploadBgra(display);
   return caps;
 }
 

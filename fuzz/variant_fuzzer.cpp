@@ -14,8 +14,6 @@
 #include "amf/api/variant.h"
 #include "fuzz/fuzz_check.h"
 
-using namespace corvantis;
-
 using namespace amf;
 
 namespace {

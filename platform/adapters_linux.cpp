@@ -83,8 +83,8 @@ void CopyDescription(DXGI_ADAPTER_DESC1& desc, const std::wstring& text) {
 }
 
 struct AdapterEntry {
-  DXGI_ADAPTER_DESC1 desc;
-  std::string renderNode;  // empty for the software adapter
+  DXGI_ADAPTER_DESC1 Desc;
+  std::string RenderNode;  // empty for the software adapter
 };
 
 class LinuxAdapter final : public RefCounted<IDXGIAdapter1> {
@@ -92,10 +92,10 @@ class LinuxAdapter final : public RefCounted<IDXGIAdapter1> {
   explicit LinuxAdapter(AdapterEntry entry) : entry_(std::move(entry)) {}
   HRESULT GetDesc1(DXGI_ADAPTER_DESC1* desc) override {
     if (desc == nullptr) return E_INVALIDARG;
-    *desc = entry_.desc;
+    *desc = entry_.Desc;
     return S_OK;
   }
-  const char* RenderNodePath() const noexcept override { return entry_.renderNode.c_str(); }
+  const char* RenderNodePath() const noexcept override { return entry_.RenderNode.c_str(); }
 
  private:
   const AdapterEntry entry_;
@@ -124,7 +124,7 @@ std::vector<AdapterEntry> EnumerateRenderNodes(const AdapterSources& sources) {
   namespace fs = std::filesystem;
   std::vector<std::pair<int, fs::path>> nodes;
   std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(sources.drmClassDir, ec)) {
+  for (const auto& entry : fs::directory_iterator(sources.DrmClassDir, ec)) {
     const std::string name = entry.path().filename().string();
     if (name.rfind("renderD", 0) != 0) continue;
     char* end = nullptr;
@@ -134,7 +134,7 @@ std::vector<AdapterEntry> EnumerateRenderNodes(const AdapterSources& sources) {
   }
   std::sort(nodes.begin(), nodes.end());
 
-  const std::string idsPath = PciIdsPath(sources.pciIdsPath);
+  const std::string idsPath = PciIdsPath(sources.PciIdsPath);
   std::vector<AdapterEntry> adapters;
   for (const auto& [minor, path] : nodes) {
     const fs::path device = path / "device";
@@ -157,7 +157,7 @@ std::vector<AdapterEntry> EnumerateRenderNodes(const AdapterSources& sources) {
       name = fallback;
     }
     CopyDescription(desc, Utf8ToWide(*name));
-    adapters.push_back({desc, (fs::path(sources.renderNodeDir) / path.filename()).string()});
+    adapters.push_back({desc, (fs::path(sources.RenderNodeDir) / path.filename()).string()});
   }
   return adapters;
 }

@@ -22,9 +22,9 @@ class GraphicsApi {
 
 // Where adapter enumeration looks; tests point it at a fake sysfs tree.
 struct AdapterSources {
-  std::string drmClassDir = "/sys/class/drm";
-  std::string pciIdsPath;  // empty: the usual pci.ids locations
-  std::string renderNodeDir = "/dev/dri";  // where a node of drmClassDir is opened
+  std::string DrmClassDir = "/sys/class/drm";
+  std::string PciIdsPath;  // empty: the usual pci.ids locations
+  std::string RenderNodeDir = "/dev/dri";  // where a node of drmClassDir is opened
 };
 
 // A DXGI-style factory over the render nodes of `sources`, with the software adapter last.

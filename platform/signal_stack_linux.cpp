@@ -12,8 +12,8 @@ namespace corvantis {
 namespace {
 
 struct StackSize {
-  std::size_t page;
-  std::size_t usable;
+  std::size_t Page;
+  std::size_t Usable;
 };
 
 StackSize SignalStackSize() {
@@ -34,15 +34,15 @@ bool HasSignalStack() {
 void* InstallSignalStack() {
   const StackSize size = SignalStackSize();
   // A guard page below the stack turns an overflow of the handler itself into a plain fault.
-  void* mapping = mmap(nullptr, size.usable + size.page, PROT_READ | PROT_WRITE,
+  void* mapping = mmap(nullptr, size.Usable + size.Page, PROT_READ | PROT_WRITE,
                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (mapping == MAP_FAILED) return nullptr;
-  mprotect(mapping, size.page, PROT_NONE);
+  mprotect(mapping, size.Page, PROT_NONE);
   stack_t stack{};
-  stack.ss_sp = static_cast<char*>(mapping) + size.page;
-  stack.ss_size = size.usable;
+  stack.ss_sp = static_cast<char*>(mapping) + size.Page;
+  stack.ss_size = size.Usable;
   if (sigaltstack(&stack, nullptr) != 0) {
-    munmap(mapping, size.usable + size.page);
+    munmap(mapping, size.Usable + size.Page);
     return nullptr;
   }
   return mapping;
@@ -63,7 +63,7 @@ ThreadSignalStack::~ThreadSignalStack() {
   off.ss_flags = SS_DISABLE;
   sigaltstack(&off, nullptr);
   const StackSize size = SignalStackSize();
-  munmap(mapping_, size.usable + size.page);
+  munmap(mapping_, size.Usable + size.Page);
 }
 
 }  // namespace corvantis

@@ -18,9 +18,9 @@ class VaDisplay {
   // Where libva's own error and information messages go; nullptr drops them (libva would
   // otherwise print them itself).
   struct MessageRoute {
-    VAMessageCallback error = nullptr;
-    VAMessageCallback info = nullptr;
-    void* context = nullptr;
+    VAMessageCallback Error = nullptr;
+    VAMessageCallback Info = nullptr;
+    void* Context = nullptr;
   };
 
   // The display, or nothing with the failed step and its error in *error ("vaInitialize: unknown

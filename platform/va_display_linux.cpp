@@ -27,19 +27,19 @@ constexpr int kMaxCodedSegments = 4096;
 // The driver's own buffer entries, wrapped so that the size of every coded buffer is known when
 // libva hands a mapped segment list to the caller.
 struct VaDisplay::CodedBufferGuard {
-  using Create = VAStatus (*)(VADriverContextP, VAContextID, VABufferType, unsigned, unsigned, void*, VABufferID*);
-  using Map = VAStatus (*)(VADriverContextP, VABufferID, void**);
-  using Unmap = VAStatus (*)(VADriverContextP, VABufferID);
-  using Destroy = VAStatus (*)(VADriverContextP, VABufferID);
+  using CreateFn = VAStatus (*)(VADriverContextP, VAContextID, VABufferType, unsigned, unsigned, void*, VABufferID*);
+  using MapFn = VAStatus (*)(VADriverContextP, VABufferID, void**);
+  using UnmapFn = VAStatus (*)(VADriverContextP, VABufferID);
+  using DestroyFn = VAStatus (*)(VADriverContextP, VABufferID);
 
-  VADriverContextP driver = nullptr;
-  Create create = nullptr;
-  Map map = nullptr;
-  Unmap unmap = nullptr;
-  Destroy destroy = nullptr;
-  MessageRoute route;
-  std::mutex mutex;
-  std::map<VABufferID, std::size_t> capacities;  // coded buffers alive and the bytes each holds
+  VADriverContextP Driver = nullptr;
+  CreateFn Create = nullptr;
+  MapFn Map = nullptr;
+  UnmapFn Unmap = nullptr;
+  DestroyFn Destroy = nullptr;
+  MessageRoute Route;
+  std::mutex Mutex;
+  std::map<VABufferID, std::size_t> Capacities;  // coded buffers alive and the bytes each holds
 
   // The guard of each display's driver context, for the wrappers, which get no other context.
   static std::mutex& RegistryMutex() {
@@ -60,10 +60,10 @@ struct VaDisplay::CodedBufferGuard {
                                unsigned elements, void* data, VABufferID* id) {
     CodedBufferGuard* guard = Of(ctx);
     if (guard == nullptr) return VA_STATUS_ERROR_INVALID_DISPLAY;
-    const VAStatus status = guard->create(ctx, context, type, size, elements, data, id);
+    const VAStatus status = guard->Create(ctx, context, type, size, elements, data, id);
     if (status == VA_STATUS_SUCCESS && type == VAEncCodedBufferType) {
-      std::lock_guard lock(guard->mutex);
-      guard->capacities[*id] = static_cast<std::size_t>(size) * elements;
+      std::lock_guard lock(guard->Mutex);
+      guard->Capacities[*id] = static_cast<std::size_t>(size) * elements;
     }
     return status;
   }
@@ -71,22 +71,22 @@ struct VaDisplay::CodedBufferGuard {
   static VAStatus DestroyBuffer(VADriverContextP ctx, VABufferID id) {
     CodedBufferGuard* guard = Of(ctx);
     if (guard == nullptr) return VA_STATUS_ERROR_INVALID_DISPLAY;
-    const VAStatus status = guard->destroy(ctx, id);
-    std::lock_guard lock(guard->mutex);
-    guard->capacities.erase(id);
+    const VAStatus status = guard->Destroy(ctx, id);
+    std::lock_guard lock(guard->Mutex);
+    guard->Capacities.erase(id);
     return status;
   }
 
   static VAStatus MapBuffer(VADriverContextP ctx, VABufferID id, void** address) {
     CodedBufferGuard* guard = Of(ctx);
     if (guard == nullptr) return VA_STATUS_ERROR_INVALID_DISPLAY;
-    const VAStatus status = guard->map(ctx, id, address);
+    const VAStatus status = guard->Map(ctx, id, address);
     if (status != VA_STATUS_SUCCESS) return status;
     std::size_t capacity;
     {
-      std::lock_guard lock(guard->mutex);
-      const auto found = guard->capacities.find(id);
-      if (found == guard->capacities.end()) return status;
+      std::lock_guard lock(guard->Mutex);
+      const auto found = guard->Capacities.find(id);
+      if (found == guard->Capacities.end()) return status;
       capacity = found->second;
     }
     std::size_t total = 0;
@@ -99,11 +99,11 @@ struct VaDisplay::CodedBufferGuard {
       else total += s->size;
     }
     if (fault == nullptr) return status;
-    guard->unmap(ctx, id);
+    guard->Unmap(ctx, id);
     *address = nullptr;
     char message[160];
     std::snprintf(message, sizeof message, "coded buffer %#x of %zu bytes came back with %s\n", id, capacity, fault);
-    if (guard->route.error != nullptr) guard->route.error(guard->route.context, message);
+    if (guard->Route.Error != nullptr) guard->Route.Error(guard->Route.Context, message);
     return VA_STATUS_ERROR_INVALID_BUFFER;
   }
 };
@@ -123,8 +123,8 @@ std::unique_ptr<VaDisplay> VaDisplay::Open(const std::string& nodePath, const Me
     *error = "vaGetDisplayDRM: " + nodePath + " is not a DRM device";
     return nullptr;
   }
-  vaSetErrorCallback(display, route.error != nullptr ? route.error : Drop, route.context);
-  vaSetInfoCallback(display, route.info != nullptr ? route.info : Drop, route.context);
+  vaSetErrorCallback(display, route.Error != nullptr ? route.Error : Drop, route.Context);
+  vaSetInfoCallback(display, route.Info != nullptr ? route.Info : Drop, route.Context);
   int major = 0, minor = 0;
   const VAStatus status = vaInitialize(display, &major, &minor);
   if (status != VA_STATUS_SUCCESS) {
@@ -135,13 +135,13 @@ std::unique_ptr<VaDisplay> VaDisplay::Open(const std::string& nodePath, const Me
   auto guard = std::make_unique<CodedBufferGuard>();
   VADriverContextP driver = static_cast<VADisplayContextP>(display)->pDriverContext;
   VADriverVTable* vtable = driver->vtable;
-  guard->driver = driver;
-  guard->create = vtable->vaCreateBuffer;
-  guard->map = vtable->vaMapBuffer;
-  guard->unmap = vtable->vaUnmapBuffer;
-  guard->destroy = vtable->vaDestroyBuffer;
-  guard->route = route;
-  if (guard->create != nullptr && guard->map != nullptr && guard->unmap != nullptr && guard->destroy != nullptr) {
+  guard->Driver = driver;
+  guard->Create = vtable->vaCreateBuffer;
+  guard->Map = vtable->vaMapBuffer;
+  guard->Unmap = vtable->vaUnmapBuffer;
+  guard->Destroy = vtable->vaDestroyBuffer;
+  guard->Route = route;
+  if (guard->Create != nullptr && guard->Map != nullptr && guard->Unmap != nullptr && guard->Destroy != nullptr) {
     {
       std::lock_guard lock(CodedBufferGuard::RegistryMutex());
       CodedBufferGuard::Registry()[driver] = guard.get();
@@ -159,7 +159,7 @@ VaDisplay::~VaDisplay() {
   vaTerminate(display_);
   if (guard_) {
     std::lock_guard lock(CodedBufferGuard::RegistryMutex());
-    CodedBufferGuard::Registry().erase(guard_->driver);
+    CodedBufferGuard::Registry().erase(guard_->Driver);
   }
 }
 

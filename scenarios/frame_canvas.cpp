@@ -78,7 +78,7 @@ void AddChartPoint(const ChartGeometry& geometry, double average, std::uint32_t 
   const std::int32_t x = TruncToInt32((geometry.Right - geometry.Left) * static_cast<float>(frameIndex) /
                                           static_cast<float>(totalFrames) +
                                       0.5f);
-  if (std::int64_t{x} - points.back().x >= 4) points.push_back({x, y});
+  if (std::int64_t{x} - points.back().X >= 4) points.push_back({x, y});
 }
 
 void CreateFrameCanvas(BenchmarkSession& session, std::uint32_t width, std::uint32_t height) {
@@ -135,8 +135,8 @@ void DrawFrame(BenchmarkSession& session, const std::wstring& text, double avera
     target->DrawLine({g.Left, y}, {g.Right, y}, tomato, 1.0f);
   AddChartPoint(g, average, frameIndex, totalFrames, points);
   for (std::size_t i = 1; i < points.size(); ++i) {
-    target->DrawLine({static_cast<float>(points[i - 1].x) + g.Left, static_cast<float>(points[i - 1].y)},
-                     {static_cast<float>(points[i].x) + g.Left, static_cast<float>(points[i].y)}, tomato,
+    target->DrawLine({static_cast<float>(points[i - 1].X) + g.Left, static_cast<float>(points[i - 1].Y)},
+                     {static_cast<float>(points[i].X) + g.Left, static_cast<float>(points[i].Y)}, tomato,
                      2.0f);
   }
   check_hresult(target->EndDraw());

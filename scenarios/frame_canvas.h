@@ -12,8 +12,8 @@ namespace corvantis {
 
 // A point of the encoding-time chart: x relative to the chart's left edge, y absolute.
 struct ChartPoint {
-  std::int32_t x;
-  std::int32_t y;
+  std::int32_t X;
+  std::int32_t Y;
 };
 using ChartPoints = std::vector<ChartPoint>;
 

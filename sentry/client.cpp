@@ -14,10 +14,10 @@ namespace {
 Json OsContext(OsInfoSource& source) {
   const OsInfo info = source.Read();
   Json os = Json::object();
-  if (!info.name.empty()) os["name"] = info.name;
-  if (!info.version.empty()) os["version"] = info.version;
-  if (!info.build.empty()) os["build"] = info.build;
-  if (!info.kernelVersion.empty()) os["kernel_version"] = info.kernelVersion;
+  if (!info.Name.empty()) os["name"] = info.Name;
+  if (!info.Version.empty()) os["version"] = info.Version;
+  if (!info.Build.empty()) os["build"] = info.Build;
+  if (!info.KernelVersion.empty()) os["kernel_version"] = info.KernelVersion;
   return os;
 }
 
@@ -36,13 +36,13 @@ Uuid EnsureEventId(Json& event) {
 Client::Client(const ClientOptions& options, ClientDependencies dependencies, const Scope& scope)
     : scope_(scope),
       dependencies_(std::move(dependencies)),
-      dsn_(ParseDsn(options.dsn)),
-      release_(options.release) {
-  if (dependencies_.os) os_ = OsContext(*dependencies_.os);
+      dsn_(ParseDsn(options.Dsn)),
+      release_(options.Release) {
+  if (dependencies_.Os) os_ = OsContext(*dependencies_.Os);
   if (!dsn_) return;
-  if (!dependencies_.database.empty()) {
+  if (!dependencies_.Database.empty()) {
     try {
-      database_ = std::make_shared<Database>(dependencies_.database, dependencies_.databaseLimits);
+      database_ = std::make_shared<Database>(dependencies_.Database, dependencies_.DatabaseLimits);
     } catch (const std::exception& error) {
       // A folder that cannot be made (a read-only current directory) or cannot be trusted costs
       // the keeping of envelopes and the catching of crashes, not the sending.
@@ -50,19 +50,19 @@ Client::Client(const ClientOptions& options, ClientDependencies dependencies, co
     }
   }
   try {
-    if (!dependencies_.sender) throw std::invalid_argument("no HTTP sender");
-    transport_ = std::make_unique<Transport>(dependencies_.sender, *dsn_, database_,
-                                             dependencies_.transportLimits);
+    if (!dependencies_.Sender) throw std::invalid_argument("no HTTP sender");
+    transport_ = std::make_unique<Transport>(dependencies_.Sender, *dsn_, database_,
+                                             dependencies_.TransportLimits);
   } catch (...) {
     // Events are still built and scoped, just not sent.
     started_ = false;
     return;
   }
-  if (database_ && !dependencies_.crashHandler.empty()) {
-    crash_ = CrashHandlerConnection::Start({.handler = dependencies_.crashHandler,
-                                            .database = database_,
-                                            .dsn = dsn_->raw,
-                                            .limits = dependencies_.transportLimits},
+  if (database_ && !dependencies_.CrashHandler.empty()) {
+    crash_ = CrashHandlerConnection::Start({.Handler = dependencies_.CrashHandler,
+                                            .Database = database_,
+                                            .Dsn = dsn_->Raw,
+                                            .Limits = dependencies_.TransportLimits},
                                            [this] { return CrashEventTemplate(); });
   }
 }
@@ -70,7 +70,7 @@ Client::Client(const ClientOptions& options, ClientDependencies dependencies, co
 Client::~Client() { Shutdown(); }
 
 void Client::AddClientFacts(Json& event) const {
-  if (!event.contains("timestamp")) event["timestamp"] = FormatTimestamp(dependencies_.clock());
+  if (!event.contains("timestamp")) event["timestamp"] = FormatTimestamp(dependencies_.Clock());
   if (!event.contains("platform")) event["platform"] = "native";
   if (!event.contains("sdk")) event["sdk"] = {{"name", kSdkName}, {"version", kSdkVersion}};
   if (!release_.empty() && !event.contains("release")) event["release"] = release_;
@@ -85,8 +85,8 @@ Uuid Client::Capture(Json event) {
   scope_.ApplyTo(event);
   if (transport_) {
     const std::string idHex = ToHex(id);
-    const std::string sentAt = FormatTimestamp(dependencies_.clock());
-    transport_->Enqueue(Envelope::ForEvent(idHex, dsn_->raw, sentAt, Dump(event)).Serialize());
+    const std::string sentAt = FormatTimestamp(dependencies_.Clock());
+    transport_->Enqueue(Envelope::ForEvent(idHex, dsn_->Raw, sentAt, Dump(event)).Serialize());
   }
   return id;
 }
@@ -107,7 +107,7 @@ void Client::ScopeChanged() {
 int Client::Shutdown() {
   std::call_once(shutdown_, [this] {
     if (transport_) {
-      shutdownResult_ = transport_->Shutdown(dependencies_.shutdownBudget) == 0 ? 0 : 1;
+      shutdownResult_ = transport_->Shutdown(dependencies_.ShutdownBudget) == 0 ? 0 : 1;
     }
     // Crashes stay caught until here: the flush above may still fault.
     const std::lock_guard lock(crashMutex_);

@@ -23,24 +23,24 @@ class CrashHandlerConnection;
 class Transport;
 
 struct ClientOptions {
-  std::string dsn;
-  std::string release;
+  std::string Dsn;
+  std::string Release;
 };
 
 // Everything the client reaches outside itself.
 struct ClientDependencies {
-  std::shared_ptr<http::HttpSender> sender;  // used only with a usable DSN
-  std::shared_ptr<OsInfoSource> os;
+  std::shared_ptr<http::HttpSender> Sender;  // used only with a usable DSN
+  std::shared_ptr<OsInfoSource> Os;
   // Stamps the events that come without a time, and the envelopes.
-  std::function<std::chrono::system_clock::time_point()> clock = std::chrono::system_clock::now;
+  std::function<std::chrono::system_clock::time_point()> Clock = std::chrono::system_clock::now;
   // Where envelopes wait; empty keeps nothing on disk (failed sends are dropped).
-  std::filesystem::path database;
-  DatabaseLimits databaseLimits;
-  TransportLimits transportLimits;
+  std::filesystem::path Database;
+  sentry::DatabaseLimits DatabaseLimits;
+  sentry::TransportLimits TransportLimits;
   // How long Shutdown may spend sending.
-  std::chrono::milliseconds shutdownBudget{2000};
+  std::chrono::milliseconds ShutdownBudget{2000};
   // The crash handler executable; empty catches no crash.
-  std::filesystem::path crashHandler;
+  std::filesystem::path CrashHandler;
 };
 
 // The shipped program's: libcurl, uname, ".sentry-native" in the current directory, and the

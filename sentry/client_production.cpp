@@ -11,11 +11,11 @@ inline constexpr char kCrashHandlerName[] = "corvantis_crash_handler";
 
 ClientDependencies ProductionDependencies() {
   ClientDependencies dependencies;
-  dependencies.sender = std::make_shared<http::CurlHttpSender>();
-  dependencies.os = std::make_shared<LinuxOsInfoSource>();
-  dependencies.database = std::string(kDefaultDatabasePath);
+  dependencies.Sender = std::make_shared<http::CurlHttpSender>();
+  dependencies.Os = std::make_shared<LinuxOsInfoSource>();
+  dependencies.Database = std::string(kDefaultDatabasePath);
   try {
-    dependencies.crashHandler =
+    dependencies.CrashHandler =
         std::filesystem::path(WideToUtf8Lossy(GetExecutableDirectory())) / kCrashHandlerName;
   } catch (...) {
     // Without our own path the handler cannot be found: crashes go uncaught.

@@ -25,12 +25,12 @@ constexpr int kHandlerFd = 3;
 
 std::vector<std::string> CrashHandlerArguments(const CrashHandlerSettings& settings, int fd,
                                                const std::filesystem::path& eventFile) {
-  return {settings.handler.string(),
+  return {settings.Handler.string(),
           "--fd=" + std::to_string(fd),
-          "--database=" + settings.database->root().string(),
+          "--database=" + settings.Database->root().string(),
           "--event=" + eventFile.string(),
-          "--connect-timeout-ms=" + std::to_string(settings.limits.connectTimeoutMs),
-          "--total-timeout-ms=" + std::to_string(settings.limits.totalTimeoutMs)};
+          "--connect-timeout-ms=" + std::to_string(settings.Limits.ConnectTimeoutMs),
+          "--total-timeout-ms=" + std::to_string(settings.Limits.TotalTimeoutMs)};
 }
 
 CrashHandlerConnection::CrashHandlerConnection(EventTemplate eventTemplate,
@@ -41,12 +41,12 @@ CrashHandlerConnection::CrashHandlerConnection(EventTemplate eventTemplate,
 
 std::unique_ptr<CrashHandlerConnection> CrashHandlerConnection::Start(
     const CrashHandlerSettings& settings, EventTemplate eventTemplate) {
-  if (!settings.database || settings.dsn.size() > kMaxHandlerDsnBytes ||
-      access(settings.handler.c_str(), X_OK) != 0) {
+  if (!settings.Database || settings.Dsn.size() > kMaxHandlerDsnBytes ||
+      access(settings.Handler.c_str(), X_OK) != 0) {
     return nullptr;
   }
   std::unique_ptr<CrashHandlerConnection> connection(
-      new CrashHandlerConnection(std::move(eventTemplate), settings.database));
+      new CrashHandlerConnection(std::move(eventTemplate), settings.Database));
   connection->UpdateEventTemplate();
 
   int ends[2];
@@ -59,7 +59,7 @@ std::unique_ptr<CrashHandlerConnection> CrashHandlerConnection::Start(
     if (!theirs) return nullptr;
   }
   std::vector<std::string> arguments = CrashHandlerArguments(
-      settings, kHandlerFd, settings.database->root() / connection->eventFile_);
+      settings, kHandlerFd, settings.Database->root() / connection->eventFile_);
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
@@ -73,14 +73,14 @@ std::unique_ptr<CrashHandlerConnection> CrashHandlerConnection::Start(
   }
   pid_t pid = 0;
   const int spawned =
-      posix_spawn(&pid, settings.handler.c_str(), &actions, nullptr, argv.data(), environ);
+      posix_spawn(&pid, settings.Handler.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return nullptr;
   connection->handlerPid_ = pid;
   connection->socket_ = std::move(ours);
   // Queued in the channel before the handler reads anything, so it needs no wait of ours.
-  if (send(connection->socket_.get(), settings.dsn.data(), settings.dsn.size(), MSG_NOSIGNAL) !=
-      static_cast<ssize_t>(settings.dsn.size())) {
+  if (send(connection->socket_.get(), settings.Dsn.data(), settings.Dsn.size(), MSG_NOSIGNAL) !=
+      static_cast<ssize_t>(settings.Dsn.size())) {
     return nullptr;
   }
   if (!StartHandingCrashesTo(connection->socket_.get(), pid)) return nullptr;

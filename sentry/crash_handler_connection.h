@@ -17,10 +17,10 @@
 namespace corvantis::sentry {
 
 struct CrashHandlerSettings {
-  std::filesystem::path handler;  // the executable
-  std::shared_ptr<const Database> database;
-  std::string dsn;  // handed over the channel, never on the command line where others see it
-  TransportLimits limits;
+  std::filesystem::path Handler;  // the executable
+  std::shared_ptr<const sentry::Database> Database;
+  std::string Dsn;  // handed over the channel, never on the command line where others see it
+  TransportLimits Limits;
 };
 
 // This process's side of crash capture: a running handler process, the channel to it, the

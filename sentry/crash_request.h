@@ -16,17 +16,17 @@ struct CrashRequest {
   static constexpr std::uint32_t kMagic = 0x48535243;  // "CRSH"
   static constexpr std::uint32_t kVersion = 1;
 
-  std::uint32_t magic;
-  std::uint32_t version;
-  std::int32_t pid;
-  std::int32_t tid;
-  std::int32_t signal;
-  std::int32_t reserved;
+  std::uint32_t Magic;
+  std::uint32_t Version;
+  std::int32_t Pid;
+  std::int32_t Tid;
+  std::int32_t Signal;
+  std::int32_t Reserved;
   // The signal frame's ucontext_t in the crashed process: the registers at the fault.
-  std::uint64_t contextAddress;
-  siginfo_t info;
-  ucontext_t context;
-  _libc_fpstate floatingPoint;
+  std::uint64_t ContextAddress;
+  siginfo_t Info;
+  ucontext_t Context;
+  _libc_fpstate FloatingPoint;
 };
 static_assert(std::is_trivially_copyable_v<CrashRequest>);
 static_assert(sizeof(siginfo_t) == 128);

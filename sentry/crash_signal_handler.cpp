@@ -79,18 +79,18 @@ void ReportCrashToHandler(int signal, siginfo_t* info, ucontext_t* context) {
     return;
   }
   std::memset(&g_request, 0, sizeof g_request);
-  g_request.magic = CrashRequest::kMagic;
-  g_request.version = CrashRequest::kVersion;
-  g_request.pid = static_cast<std::int32_t>(getpid());
-  g_request.tid = static_cast<std::int32_t>(thread);
-  g_request.signal = signal;
-  g_request.contextAddress = reinterpret_cast<std::uintptr_t>(context);
-  if (info != nullptr) std::memcpy(&g_request.info, info, sizeof g_request.info);
+  g_request.Magic = CrashRequest::kMagic;
+  g_request.Version = CrashRequest::kVersion;
+  g_request.Pid = static_cast<std::int32_t>(getpid());
+  g_request.Tid = static_cast<std::int32_t>(thread);
+  g_request.Signal = signal;
+  g_request.ContextAddress = reinterpret_cast<std::uintptr_t>(context);
+  if (info != nullptr) std::memcpy(&g_request.Info, info, sizeof g_request.Info);
   if (context != nullptr) {
-    std::memcpy(&g_request.context, context, sizeof g_request.context);
+    std::memcpy(&g_request.Context, context, sizeof g_request.Context);
     if (context->uc_mcontext.fpregs != nullptr) {
-      std::memcpy(&g_request.floatingPoint, context->uc_mcontext.fpregs,
-                  sizeof g_request.floatingPoint);
+      std::memcpy(&g_request.FloatingPoint, context->uc_mcontext.fpregs,
+                  sizeof g_request.FloatingPoint);
     }
   }
   // Let the handler process trace us even where only ancestors may (Yama), and where the

@@ -136,7 +136,7 @@ void Database::RemoveStaleTemporaries() const noexcept {
         continue;
       }
       const auto modified = std::chrono::system_clock::from_time_t(status.st_mtim.tv_sec);
-      if (now - modified >= limits_.staleTemporaryAge) RemoveUnlessLocked(pending_.get(), name);
+      if (now - modified >= limits_.StaleTemporaryAge) RemoveUnlessLocked(pending_.get(), name);
     }
   } catch (...) {
     // Housekeeping; what stays is tried again at the next start.
@@ -157,7 +157,7 @@ std::optional<ClaimedEnvelope> Database::Store(std::string_view envelope) const 
     ::unlinkat(pending_.get(), temp.c_str(), 0);
     return std::nullopt;
   }
-  Trim(pending_.get(), limits_.maxPendingFiles, limits_.maxPendingBytes);
+  Trim(pending_.get(), limits_.MaxPendingFiles, limits_.MaxPendingBytes);
   return ClaimedEnvelope(pending_.get(), root_ / "pending" / name, std::move(fd));
 }
 
@@ -196,7 +196,7 @@ void Database::MoveAside(ClaimedEnvelope& envelope) const {
   if (::renameat(pending_.get(), name.c_str(), aside_.get(), name.c_str()) != 0) {
     ::unlinkat(pending_.get(), name.c_str(), 0);
   }
-  Trim(aside_.get(), limits_.maxAsideFiles, limits_.maxPendingBytes);
+  Trim(aside_.get(), limits_.MaxAsideFiles, limits_.MaxPendingBytes);
 }
 
 bool Database::ReplaceFile(const std::string& name, std::string_view bytes) const {

@@ -20,11 +20,11 @@ inline constexpr std::string_view kDefaultDatabasePath = ".sentry-native";
 struct DatabaseLimits {
   // Beyond either bound the oldest pending envelopes are deleted, so a crash loop cannot fill
   // the disk; an envelope larger than maxPendingBytes on its own is not stored at all.
-  std::uintmax_t maxPendingBytes = 32u << 20;
-  std::size_t maxPendingFiles = 64;
-  std::size_t maxAsideFiles = 16;
+  std::uintmax_t MaxPendingBytes = 32u << 20;
+  std::size_t MaxPendingFiles = 64;
+  std::size_t MaxAsideFiles = 16;
   // A temporary file this old is what an interrupted store left behind.
-  std::chrono::seconds staleTemporaryAge{300};
+  std::chrono::seconds StaleTemporaryAge{300};
 };
 
 // One pending envelope file, locked (flock) by this process for as long as the object lives, so
@@ -59,7 +59,7 @@ class Database {
 
   const std::filesystem::path& root() const { return root_; }
   // Whether an envelope of this size can be stored at all.
-  bool Fits(std::size_t bytes) const { return bytes <= limits_.maxPendingBytes; }
+  bool Fits(std::size_t bytes) const { return bytes <= limits_.MaxPendingBytes; }
   // Writes under a temporary name and renames into pending, so a half-written file is never
   // pending; then trims pending to the limits, skipping files another holder has locked. The new
   // file comes back claimed; nullopt when it does not fit or could not be written (what was

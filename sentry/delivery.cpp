@@ -13,17 +13,17 @@ Delivery PostEnvelope(http::HttpSender& sender, const Dsn& dsn, const std::strin
   std::string admitted = envelope;
   if (rateLimits != nullptr && !rateLimits->Admit(admitted)) return Delivery::kLimited;
   http::HttpRequest request;
-  request.url = dsn.EnvelopeUrl();
-  request.method = "POST";
-  request.headers = {
+  request.Url = dsn.EnvelopeUrl();
+  request.Method = "POST";
+  request.Headers = {
       {"Content-Type", "application/x-sentry-envelope"},
       {"X-Sentry-Auth", AuthHeader(dsn)},
       {"User-Agent", std::string(kSdkName) + "/" + std::string(kSdkVersion)},
   };
-  request.body = WithSentAt(admitted, NowTimestamp());
-  request.connectTimeoutMs = std::min(connectTimeoutMs, totalTimeoutMs);
-  request.totalTimeoutMs = totalTimeoutMs;
-  request.cancel = cancel;
+  request.Body = WithSentAt(admitted, NowTimestamp());
+  request.ConnectTimeoutMs = std::min(connectTimeoutMs, totalTimeoutMs);
+  request.TotalTimeoutMs = totalTimeoutMs;
+  request.Cancel = cancel;
   http::HttpResponse response;
   try {
     response = sender.Send(request);
@@ -32,9 +32,9 @@ Delivery PostEnvelope(http::HttpSender& sender, const Dsn& dsn, const std::strin
     return Delivery::kFailed;
   }
   if (rateLimits != nullptr) rateLimits->Update(response);
-  if (response.status >= 200 && response.status < 300) return Delivery::kAccepted;
+  if (response.Status >= 200 && response.Status < 300) return Delivery::kAccepted;
   // The service answered: sending the same bytes again would get the same answer.
-  return response.status == 429 ? Delivery::kLimited : Delivery::kRefused;
+  return response.Status == 429 ? Delivery::kLimited : Delivery::kRefused;
 }
 
 Delivery SendClaimed(const Database& database, ClaimedEnvelope& claimed, http::HttpSender& sender,

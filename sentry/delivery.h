@@ -11,9 +11,9 @@
 namespace corvantis::sentry {
 
 struct TransportLimits {
-  long connectTimeoutMs = 5000;
-  long totalTimeoutMs = 10000;
-  std::size_t maxQueued = 100;
+  long ConnectTimeoutMs = 5000;
+  long TotalTimeoutMs = 10000;
+  std::size_t MaxQueued = 100;
 };
 
 enum class Delivery {

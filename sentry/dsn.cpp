@@ -37,16 +37,16 @@ std::optional<unsigned> ParsePort(std::string_view text) {
 
 std::string Dsn::EnvelopeUrl() const {
   // Appended piece by piece: GCC 12 warns falsely (-Wrestrict) about `":" + std::to_string(...)`.
-  std::string url = scheme;
+  std::string url = Scheme;
   url += "://";
-  url += host;
-  if (port) {
+  url += Host;
+  if (Port) {
     url += ':';
-    url += std::to_string(*port);
+    url += std::to_string(*Port);
   }
-  url += pathPrefix;
+  url += PathPrefix;
   url += "/api/";
-  url += projectId;
+  url += ProjectId;
   url += "/envelope/";
   return url;
 }
@@ -59,13 +59,13 @@ std::optional<Dsn> ParseDsn(std::string_view text) {
   if (text.empty() || !clean || text.find_first_of("?#") != text.npos) return std::nullopt;
 
   Dsn dsn;
-  dsn.raw = text;
+  dsn.Raw = text;
   const size_t schemeEnd = text.find("://");
   if (schemeEnd == text.npos) return std::nullopt;
   for (const char c : text.substr(0, schemeEnd)) {
-    dsn.scheme.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    dsn.Scheme.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
   }
-  if (dsn.scheme != "http" && dsn.scheme != "https") return std::nullopt;
+  if (dsn.Scheme != "http" && dsn.Scheme != "https") return std::nullopt;
 
   const std::string_view rest = text.substr(schemeEnd + 3);
   const size_t pathStart = rest.find('/');
@@ -77,25 +77,25 @@ std::optional<Dsn> ParseDsn(std::string_view text) {
   if (at == authority.npos || authority.find('@', at + 1) != authority.npos) return std::nullopt;
   // Only letters and digits: the key goes into the auth header verbatim.
   const std::string_view userInfo = authority.substr(0, at);
-  dsn.publicKey = userInfo.substr(0, userInfo.find(':'));
-  if (dsn.publicKey.empty() || !AllOf(dsn.publicKey, std::isalnum)) return std::nullopt;
+  dsn.PublicKey = userInfo.substr(0, userInfo.find(':'));
+  if (dsn.PublicKey.empty() || !AllOf(dsn.PublicKey, std::isalnum)) return std::nullopt;
 
   const std::string_view hostPort = authority.substr(at + 1);
   const size_t hostEnd = hostPort.starts_with('[') ? hostPort.find(']') + 1 : hostPort.find(':');
   if (hostEnd == 0) return std::nullopt;  // "[" without "]"
-  dsn.host = hostPort.substr(0, hostEnd);
-  if (!IsHostName(dsn.host) && !IsBracketedIpv6(dsn.host)) return std::nullopt;
+  dsn.Host = hostPort.substr(0, hostEnd);
+  if (!IsHostName(dsn.Host) && !IsBracketedIpv6(dsn.Host)) return std::nullopt;
   if (hostEnd < hostPort.size()) {
     if (hostPort[hostEnd] != ':') return std::nullopt;
-    dsn.port = ParsePort(hostPort.substr(hostEnd + 1));
-    if (!dsn.port) return std::nullopt;
+    dsn.Port = ParsePort(hostPort.substr(hostEnd + 1));
+    if (!dsn.Port) return std::nullopt;
   }
 
   if (path.find("//") != path.npos) return std::nullopt;
   const size_t lastSlash = path.rfind('/');
-  dsn.pathPrefix = path.substr(0, lastSlash);
-  dsn.projectId = path.substr(lastSlash + 1);
-  if (dsn.projectId.empty() || !AllOf(dsn.projectId, std::isdigit)) return std::nullopt;
+  dsn.PathPrefix = path.substr(0, lastSlash);
+  dsn.ProjectId = path.substr(lastSlash + 1);
+  if (dsn.ProjectId.empty() || !AllOf(dsn.ProjectId, std::isdigit)) return std::nullopt;
   return dsn;
 }
 

@@ -8,13 +8,13 @@ namespace corvantis::sentry {
 
 // {scheme}://{public_key}[:{secret}]@{host}[:{port}]{path_prefix}/{project_id}
 struct Dsn {
-  std::string raw;
-  std::string scheme;  // "http" or "https"
-  std::string publicKey;
-  std::string host;  // an IPv6 literal keeps its brackets
-  std::optional<unsigned> port;
-  std::string pathPrefix;  // "" or "/a/b", no trailing slash
-  std::string projectId;   // decimal digits
+  std::string Raw;
+  std::string Scheme;  // "http" or "https"
+  std::string PublicKey;
+  std::string Host;  // an IPv6 literal keeps its brackets
+  std::optional<unsigned> Port;
+  std::string PathPrefix;  // "" or "/a/b", no trailing slash
+  std::string ProjectId;   // decimal digits
 
   // {scheme}://{host}[:{port}]{path_prefix}/api/{project_id}/envelope/
   std::string EnvelopeUrl() const;

@@ -16,14 +16,14 @@ std::optional<Json> ParseObjectLine(std::string_view line) {
 Envelope Envelope::ForEvent(std::string_view eventIdHex, std::string_view dsn,
                             std::string_view sentAt, std::string eventJson) {
   Envelope envelope;
-  envelope.header = {{"event_id", eventIdHex}, {"dsn", dsn}, {"sent_at", sentAt}};
+  envelope.Header = {{"event_id", eventIdHex}, {"dsn", dsn}, {"sent_at", sentAt}};
   envelope.AddEvent(std::move(eventJson));
   return envelope;
 }
 
 void Envelope::AddEvent(std::string eventJson) {
   Json itemHeader = {{"type", "event"}, {"length", eventJson.size()}};
-  items.push_back({std::move(itemHeader), std::move(eventJson)});
+  Items.push_back({std::move(itemHeader), std::move(eventJson)});
 }
 
 void Envelope::AddAttachment(std::string_view filename, std::string_view attachmentType,
@@ -32,18 +32,18 @@ void Envelope::AddAttachment(std::string_view filename, std::string_view attachm
                  {"length", bytes.size()},
                  {"filename", filename},
                  {"attachment_type", attachmentType}};
-  items.push_back({std::move(itemHeader), std::move(bytes)});
+  Items.push_back({std::move(itemHeader), std::move(bytes)});
 }
 
 std::string Envelope::Serialize() const {
-  std::string text = Dump(header);
+  std::string text = Dump(Header);
   text += '\n';
-  for (const EnvelopeItem& item : items) {
-    Json itemHeader = item.header;
-    itemHeader["length"] = item.payload.size();
+  for (const EnvelopeItem& item : Items) {
+    Json itemHeader = item.Header;
+    itemHeader["length"] = item.Payload.size();
     text += Dump(itemHeader);
     text += '\n';
-    text += item.payload;
+    text += item.Payload;
     text += '\n';
   }
   return text;
@@ -55,7 +55,7 @@ std::optional<Envelope> ParseEnvelope(std::string_view text) {
   std::optional<Json> header = ParseObjectLine(text.substr(0, lineEnd));
   if (!header) return std::nullopt;
   Envelope envelope;
-  envelope.header = std::move(*header);
+  envelope.Header = std::move(*header);
   size_t at = lineEnd + 1;
   while (at < text.size()) {
     lineEnd = text.find('\n', at);
@@ -72,14 +72,14 @@ std::optional<Envelope> ParseEnvelope(std::string_view text) {
       const size_t end = text.find('\n', at);
       length = (end == text.npos ? text.size() : end) - at;
     }
-    envelope.items.push_back({std::move(*itemHeader), std::string(text.substr(at, length))});
+    envelope.Items.push_back({std::move(*itemHeader), std::string(text.substr(at, length))});
     at += length;
     if (at < text.size()) {
       if (text[at] != '\n') return std::nullopt;
       ++at;
     }
   }
-  if (envelope.items.empty()) return std::nullopt;
+  if (envelope.Items.empty()) return std::nullopt;
   return envelope;
 }
 
@@ -94,7 +94,7 @@ std::string WithSentAt(const std::string& envelope, std::string_view sentAt) {
 
 std::string AuthHeader(const Dsn& dsn) {
   return "Sentry sentry_version=7, sentry_client=" + std::string(kSdkName) + "/" +
-         std::string(kSdkVersion) + ", sentry_key=" + dsn.publicKey;
+         std::string(kSdkVersion) + ", sentry_key=" + dsn.PublicKey;
 }
 
 }  // namespace corvantis::sentry

@@ -14,14 +14,14 @@ inline constexpr std::string_view kSdkName = "corvantis.sentry";
 inline constexpr std::string_view kSdkVersion = "0.3.1";
 
 struct EnvelopeItem {
-  Json header;  // carries "type" and "length" (bytes of payload)
-  std::string payload;
+  Json Header;  // carries "type" and "length" (bytes of payload)
+  std::string Payload;
 };
 
 // An envelope: a header line, then per item a header line, exactly "length" payload bytes and "\n".
 struct Envelope {
-  Json header = Json::object();
-  std::vector<EnvelopeItem> items;
+  Json Header = Json::object();
+  std::vector<EnvelopeItem> Items;
 
   // {"event_id", "dsn", "sent_at"} with an event item.
   static Envelope ForEvent(std::string_view eventIdHex, std::string_view dsn,

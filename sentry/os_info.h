@@ -6,10 +6,10 @@ namespace corvantis::sentry {
 
 // The event service's "os" context.
 struct OsInfo {
-  std::string name;
-  std::string version;
-  std::string build;
-  std::string kernelVersion;
+  std::string Name;
+  std::string Version;
+  std::string Build;
+  std::string KernelVersion;
 };
 
 class OsInfoSource {

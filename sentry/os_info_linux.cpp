@@ -25,13 +25,13 @@ std::string KernelVersionNumber(std::string_view release) {
 
 OsInfo LinuxOsInfoSource::Read() {
   OsInfo info;
-  info.name = "Linux";
+  info.Name = "Linux";
   utsname names{};
   if (uname(&names) != 0) return info;
-  info.name = names.sysname;
-  info.version = KernelVersionNumber(names.release);
-  info.build = names.version;
-  info.kernelVersion = names.release;
+  info.Name = names.sysname;
+  info.Version = KernelVersionNumber(names.release);
+  info.Build = names.version;
+  info.KernelVersion = names.release;
   return info;
 }
 

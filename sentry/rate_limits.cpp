@@ -87,7 +87,7 @@ void RateLimits::Update(const http::HttpResponse& response, Clock::time_point no
       named = true;
     }
   }
-  if (named || response.status != 429) return;
+  if (named || response.Status != 429) return;
   const std::optional<std::string> retryAfter = response.Header("Retry-After");
   Limit("", now + (retryAfter ? RetryAfter(*retryAfter) : kDefaultRetryAfter));
 }
@@ -108,10 +108,10 @@ bool RateLimits::Admit(std::string& envelope, Clock::time_point now) const {
   }
   std::optional<Envelope> parsed = ParseEnvelope(envelope);
   if (!parsed) return true;
-  const size_t itemCount = parsed->items.size();
+  const size_t itemCount = parsed->Items.size();
   bool eventLimited = false;
-  std::erase_if(parsed->items, [&](const EnvelopeItem& item) {
-    const Json* given = item.header.contains("type") ? &item.header["type"] : nullptr;
+  std::erase_if(parsed->Items, [&](const EnvelopeItem& item) {
+    const Json* given = item.Header.contains("type") ? &item.Header["type"] : nullptr;
     const std::string type = given != nullptr && given->is_string() ? given->get<std::string>() : "";
     // The service counts events as "error", or "default" when they carry no exception; a limit
     // on either stops ours.
@@ -121,8 +121,8 @@ bool RateLimits::Admit(std::string& envelope, Clock::time_point now) const {
     return limited;
   });
   // An attachment without its event would be a report of its own (a minidump makes one).
-  if (eventLimited || parsed->items.empty()) return false;
-  if (parsed->items.size() != itemCount) envelope = parsed->Serialize();
+  if (eventLimited || parsed->Items.empty()) return false;
+  if (parsed->Items.size() != itemCount) envelope = parsed->Serialize();
   return true;
 }
 

@@ -14,8 +14,8 @@
 #include "sentry/value.h"
 
 struct sentry_options_s {
-  std::string dsn;
-  std::string release;
+  std::string Dsn;
+  std::string Release;
 };
 
 namespace corvantis::sentry {
@@ -79,7 +79,7 @@ int InitWithDependencies(sentry_options_t* options, ClientDependencies dependenc
   if (!owned) return 1;
   const std::lock_guard lifecycle(g_lifecycleMutex);
   ShutdownLocked();
-  auto client = std::make_shared<Client>(ClientOptions{owned->dsn, owned->release},
+  auto client = std::make_shared<Client>(ClientOptions{owned->Dsn, owned->Release},
                                          std::move(dependencies), g_scope);
   const int result = client->started() ? 0 : 1;
   const std::lock_guard lock(g_clientMutex);
@@ -107,11 +107,11 @@ sentry_options_t* sentry_options_new(void) { return new sentry_options_s; }
 void sentry_options_free(sentry_options_t* options) { delete options; }
 
 void sentry_options_set_dsn(sentry_options_t* options, const char* dsn) {
-  if (options != nullptr) options->dsn = dsn == nullptr ? "" : dsn;
+  if (options != nullptr) options->Dsn = dsn == nullptr ? "" : dsn;
 }
 
 void sentry_options_set_release(sentry_options_t* options, const char* release) {
-  if (options != nullptr) options->release = release == nullptr ? "" : release;
+  if (options != nullptr) options->Release = release == nullptr ? "" : release;
 }
 
 int sentry_init(sentry_options_t* options) {
@@ -130,7 +130,7 @@ sentry_value_t sentry_value_new_event(void) {
 sentry_value_t sentry_value_new_message_event(sentry_level_t level, const char* logger,
                                               const char* text) {
   const sentry_value_t event = sentry_value_new_event();
-  Json& json = event._node->json;
+  Json& json = event._node->Json;
   json["level"] = LevelName(level);
   if (logger != nullptr) json["logger"] = logger;
   if (text != nullptr) json["message"] = {{"formatted", text}};

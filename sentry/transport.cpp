@@ -25,10 +25,10 @@ constexpr milliseconds kCancelLead{200};
 struct Transport::Worker {
   Worker(std::shared_ptr<http::HttpSender> httpSender, Dsn endpoint,
          std::shared_ptr<const Database> store, TransportLimits transportLimits)
-      : sender(std::move(httpSender)),
-        dsn(std::move(endpoint)),
-        database(std::move(store)),
-        limits(transportLimits) {}
+      : Sender(std::move(httpSender)),
+        Dsn(std::move(endpoint)),
+        Database(std::move(store)),
+        Limits(transportLimits) {}
 
   void Run();
   // The total time limit for the next request, or 0 when the shutdown has cancelled sending.
@@ -36,75 +36,75 @@ struct Transport::Worker {
   void SendPendingFiles();
   // Keeps an envelope that got no answer; false when it is lost.
   bool Keep(const std::string& envelope) const {
-    return database && database->Store(envelope).has_value();
+    return Database && Database->Store(envelope).has_value();
   }
 
-  const std::shared_ptr<http::HttpSender> sender;
-  const Dsn dsn;
-  const std::shared_ptr<const Database> database;
-  const TransportLimits limits;
-  RateLimits rateLimits;
+  const std::shared_ptr<http::HttpSender> Sender;
+  const sentry::Dsn Dsn;
+  const std::shared_ptr<const sentry::Database> Database;
+  const TransportLimits Limits;
+  sentry::RateLimits RateLimits;
 
-  std::mutex mutex;
-  std::condition_variable wake;
-  std::condition_variable idle;
-  std::deque<std::string> queue;
-  bool stopping = false;
-  bool finished = false;
-  bool holding = false;  // an envelope taken from the queue is on its way
-  steady_clock::time_point cancelAt;
-  std::size_t lost = 0;
-  std::atomic<bool> cancel{false};
+  std::mutex Mutex;
+  std::condition_variable Wake;
+  std::condition_variable Idle;
+  std::deque<std::string> Queue;
+  bool Stopping = false;
+  bool Finished = false;
+  bool Holding = false;  // an envelope taken from the queue is on its way
+  steady_clock::time_point CancelAt;
+  std::size_t Lost = 0;
+  std::atomic<bool> Cancel{false};
 };
 
 long Transport::Worker::NextTimeLimit() {
-  const std::lock_guard lock(mutex);
-  if (cancel) return 0;
-  if (!stopping) return limits.totalTimeoutMs;
+  const std::lock_guard lock(Mutex);
+  if (Cancel) return 0;
+  if (!Stopping) return Limits.TotalTimeoutMs;
   const auto left =
-      std::chrono::ceil<milliseconds>(cancelAt - steady_clock::now()).count();
-  return std::max(0L, std::min(limits.totalTimeoutMs, static_cast<long>(left)));
+      std::chrono::ceil<milliseconds>(CancelAt - steady_clock::now()).count();
+  return std::max(0L, std::min(Limits.TotalTimeoutMs, static_cast<long>(left)));
 }
 
 void Transport::Worker::SendPendingFiles() {
-  for (const auto& path : database->ListPending()) {
+  for (const auto& path : Database->ListPending()) {
     const long totalMs = NextTimeLimit();
     if (totalMs <= 0) return;
-    std::optional<ClaimedEnvelope> claimed = database->Claim(path);
+    std::optional<ClaimedEnvelope> claimed = Database->Claim(path);
     if (!claimed) continue;
-    SendClaimed(*database, *claimed, *sender, dsn, limits.connectTimeoutMs, totalMs, &cancel,
-                &rateLimits);
+    SendClaimed(*Database, *claimed, *Sender, Dsn, Limits.ConnectTimeoutMs, totalMs, &Cancel,
+                &RateLimits);
   }
 }
 
 void Transport::Worker::Run() {
   try {
-    if (database) SendPendingFiles();
+    if (Database) SendPendingFiles();
   } catch (...) {
     // A folder that cannot be listed leaves its files for the next start.
   }
-  std::unique_lock lock(mutex);
+  std::unique_lock lock(Mutex);
   for (;;) {
-    wake.wait(lock, [this] { return stopping || !queue.empty(); });
-    if (queue.empty()) break;
-    std::string envelope = std::move(queue.front());
-    queue.pop_front();
-    holding = true;
+    Wake.wait(lock, [this] { return Stopping || !Queue.empty(); });
+    if (Queue.empty()) break;
+    std::string envelope = std::move(Queue.front());
+    Queue.pop_front();
+    Holding = true;
     lock.unlock();
     const long totalMs = NextTimeLimit();
     const Delivery delivery =
         totalMs <= 0 ? Delivery::kFailed
-                     : PostEnvelope(*sender, dsn, envelope, limits.connectTimeoutMs, totalMs,
-                                    &cancel, &rateLimits);
+                     : PostEnvelope(*Sender, Dsn, envelope, Limits.ConnectTimeoutMs, totalMs,
+                                    &Cancel, &RateLimits);
     // Only what the shutdown cut off counts as lost; earlier failures are the network's.
-    const bool lostIt = delivery == Delivery::kFailed && !Keep(envelope) && cancel;
+    const bool lostIt = delivery == Delivery::kFailed && !Keep(envelope) && Cancel;
     lock.lock();
-    holding = false;
-    if (lostIt) ++lost;
+    Holding = false;
+    if (lostIt) ++Lost;
     if (totalMs <= 0) break;
   }
-  finished = true;
-  idle.notify_all();
+  Finished = true;
+  Idle.notify_all();
 }
 
 Transport::Transport(std::shared_ptr<http::HttpSender> sender, Dsn dsn,
@@ -119,13 +119,13 @@ Transport::~Transport() { Shutdown(milliseconds(0)); }
 bool Transport::Enqueue(std::string envelope) {
   Worker& worker = *worker_;
   // What arrives while its kind is limited is dropped, not kept for later.
-  if (!worker.rateLimits.Admit(envelope)) return false;
+  if (!worker.RateLimits.Admit(envelope)) return false;
   {
-    const std::lock_guard lock(worker.mutex);
-    if (worker.stopping || worker.queue.size() >= worker.limits.maxQueued) return false;
-    worker.queue.push_back(std::move(envelope));
+    const std::lock_guard lock(worker.Mutex);
+    if (worker.Stopping || worker.Queue.size() >= worker.Limits.MaxQueued) return false;
+    worker.Queue.push_back(std::move(envelope));
   }
-  worker.wake.notify_one();
+  worker.Wake.notify_one();
   return true;
 }
 
@@ -140,30 +140,30 @@ std::size_t Transport::ShutdownOnce(milliseconds budget) {
   const auto end = steady_clock::now() + budget;
   std::deque<std::string> unsent;
   {
-    std::unique_lock lock(worker.mutex);
-    worker.stopping = true;
-    worker.cancelAt = end - std::min(kCancelLead, budget / 2);
-    worker.wake.notify_all();
-    worker.idle.wait_until(lock, worker.cancelAt, [&] { return worker.finished; });
-    unsent.swap(worker.queue);
-    worker.cancel = true;
+    std::unique_lock lock(worker.Mutex);
+    worker.Stopping = true;
+    worker.CancelAt = end - std::min(kCancelLead, budget / 2);
+    worker.Wake.notify_all();
+    worker.Idle.wait_until(lock, worker.CancelAt, [&] { return worker.Finished; });
+    unsent.swap(worker.Queue);
+    worker.Cancel = true;
   }
   std::size_t lost = 0;
   for (std::string& envelope : unsent) {
     // Limits learnt while it waited drop it rather than keep it for the next start.
-    if (worker.rateLimits.Admit(envelope) && !worker.Keep(envelope)) ++lost;
+    if (worker.RateLimits.Admit(envelope) && !worker.Keep(envelope)) ++lost;
   }
-  std::unique_lock lock(worker.mutex);
-  worker.idle.wait_until(lock, end, [&] { return worker.finished; });
-  if (worker.finished) {
+  std::unique_lock lock(worker.Mutex);
+  worker.Idle.wait_until(lock, end, [&] { return worker.Finished; });
+  if (worker.Finished) {
     lock.unlock();
     thread_.join();
     lock.lock();
   } else {
     thread_.detach();
-    if (worker.holding) ++lost;
+    if (worker.Holding) ++lost;
   }
-  return lost + worker.lost;
+  return lost + worker.Lost;
 }
 
 }  // namespace corvantis::sentry

@@ -6,7 +6,7 @@ namespace corvantis::sentry {
 
 sentry_value_t NewValue(Json json) {
   auto* node = new sentry_value_node;
-  node->json = std::move(json);
+  node->Json = std::move(json);
   return sentry_value_t{node};
 }
 
@@ -14,18 +14,18 @@ Json TakeJson(sentry_value_t value) {
   sentry_value_node* node = value._node;
   if (node == nullptr) return Json();
   // The last holder may take the content instead of copying it.
-  if (node->refs.load(std::memory_order_acquire) == 1) {
-    Json json = std::move(node->json);
+  if (node->Refs.load(std::memory_order_acquire) == 1) {
+    Json json = std::move(node->Json);
     delete node;
     return json;
   }
-  Json json = node->json;
+  Json json = node->Json;
   sentry_value_decref(value);
   return json;
 }
 
 const Json* PeekJson(sentry_value_t value) {
-  return value._node == nullptr ? nullptr : &value._node->json;
+  return value._node == nullptr ? nullptr : &value._node->Json;
 }
 
 }  // namespace corvantis::sentry
@@ -49,37 +49,37 @@ sentry_value_t sentry_value_new_list(void) { return NewValue(Json::array()); }
 sentry_value_t sentry_value_new_object(void) { return NewValue(Json::object()); }
 
 void sentry_value_incref(sentry_value_t value) {
-  if (value._node != nullptr) value._node->refs.fetch_add(1, std::memory_order_relaxed);
+  if (value._node != nullptr) value._node->Refs.fetch_add(1, std::memory_order_relaxed);
 }
 
 void sentry_value_decref(sentry_value_t value) {
-  if (value._node != nullptr && value._node->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+  if (value._node != nullptr && value._node->Refs.fetch_sub(1, std::memory_order_acq_rel) == 1) {
     delete value._node;
   }
 }
 
 int sentry_value_is_null(sentry_value_t value) {
-  return value._node == nullptr || value._node->json.is_null() ? 1 : 0;
+  return value._node == nullptr || value._node->Json.is_null() ? 1 : 0;
 }
 
 int sentry_value_set_by_key(sentry_value_t value, const char* k, sentry_value_t v) {
   // A value cannot contain itself; the caller keeps its reference then.
   if (v._node != nullptr && v._node == value._node) return 1;
-  if (value._node == nullptr || !value._node->json.is_object() || k == nullptr) {
+  if (value._node == nullptr || !value._node->Json.is_object() || k == nullptr) {
     sentry_value_decref(v);
     return 1;
   }
-  value._node->json[k] = TakeJson(v);
+  value._node->Json[k] = TakeJson(v);
   return 0;
 }
 
 int sentry_value_append(sentry_value_t value, sentry_value_t v) {
   if (v._node != nullptr && v._node == value._node) return 1;
-  if (value._node == nullptr || !value._node->json.is_array()) {
+  if (value._node == nullptr || !value._node->Json.is_array()) {
     sentry_value_decref(v);
     return 1;
   }
-  value._node->json.push_back(TakeJson(v));
+  value._node->Json.push_back(TakeJson(v));
   return 0;
 }
 

@@ -7,8 +7,8 @@
 #include "sentry/sentry.h"
 
 struct sentry_value_node {
-  std::atomic<std::size_t> refs{1};
-  corvantis::sentry::Json json;
+  std::atomic<std::size_t> Refs{1};
+  corvantis::sentry::Json Json;
 };
 
 namespace corvantis::sentry {

@@ -30,15 +30,15 @@ void SubmitResults(const std::wstring& resultsText, corvantis::http::HttpSender&
     const std::string base = endpoint.BaseAddress ? endpoint.BaseAddress() : std::string();
     if (!base.empty()) {
       corvantis::http::HttpRequest request;
-      request.url = base + "/sendMessage";
-      request.method = "POST";
-      request.headers.emplace_back("Content-Type", "application/json");
-      request.body = BuildChatMessageBody(endpoint.ChatId, text);
-      request.connectTimeoutMs = endpoint.ConnectTimeoutMs;
-      request.totalTimeoutMs = endpoint.TotalTimeoutMs;
+      request.Url = base + "/sendMessage";
+      request.Method = "POST";
+      request.Headers.emplace_back("Content-Type", "application/json");
+      request.Body = BuildChatMessageBody(endpoint.ChatId, text);
+      request.ConnectTimeoutMs = endpoint.ConnectTimeoutMs;
+      request.TotalTimeoutMs = endpoint.TotalTimeoutMs;
       const corvantis::http::HttpResponse response = sender.Send(request);
-      if (response.status < 200 || response.status > 299)
-        throw std::runtime_error("chat endpoint answered " + std::to_string(response.status));
+      if (response.Status < 200 || response.Status > 299)
+        throw std::runtime_error("chat endpoint answered " + std::to_string(response.Status));
     }
   } catch (...) {
     // Nothing of the submission is reported.

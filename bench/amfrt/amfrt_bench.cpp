@@ -244,8 +244,8 @@ double OtherThreadsCpuSeconds() { return ProcessCpuSeconds() - CpuSeconds(CLOCK_
 
 // What Library measured in this run, by codec and size.
 struct LibraryFigures {
-  double fps = 0;
-  double cpuMsPerFrame = 0;
+  double Fps = 0;
+  double CpuMsPerFrame = 0;
 };
 std::map<std::string, LibraryFigures>& LibraryResults() {
   static std::map<std::string, LibraryFigures> figures;
@@ -285,20 +285,20 @@ void Throughput(benchmark::State& state, Codec codec, std::uint32_t width, std::
   // On a loaded machine the frame rates say more about the neighbours; processor time per frame
   // still says what the runtime adds.
   if (const auto library = LibraryResults().find(Key(codec, width, height)); library != LibraryResults().end()) {
-    state.counters["of_library"] = fps / library->second.fps;
-    state.counters["cpu_of_library"] = library->second.cpuMsPerFrame / cpuMsPerFrame;
+    state.counters["of_library"] = fps / library->second.Fps;
+    state.counters["cpu_of_library"] = library->second.CpuMsPerFrame / cpuMsPerFrame;
   }
 }
 
 class ByteCounter final : public amfrt::PacketSink {
  public:
   AMF_RESULT OnPacket(const amfrt::EncodedPacket& packet) override {
-    bytes += packet.data.size();
-    ++packets;
+    Bytes += packet.Data.size();
+    ++Packets;
     return AMF_OK;
   }
-  std::uint64_t bytes = 0;
-  std::uint64_t packets = 0;
+  std::uint64_t Bytes = 0;
+  std::uint64_t Packets = 0;
 };
 
 struct FrameDeleter {
@@ -346,7 +346,7 @@ void Library(benchmark::State& state, Codec codec, std::uint32_t width, std::uin
   LibraryResults()[Key(codec, width, height)] = {fps, cpuMsPerFrame};
   state.counters["fps"] = fps;
   state.counters["cpu_ms_per_frame"] = cpuMsPerFrame;
-  state.counters["bytes_per_frame"] = sink.packets ? static_cast<double>(sink.bytes) / static_cast<double>(sink.packets) : 0;
+  state.counters["bytes_per_frame"] = sink.Packets ? static_cast<double>(sink.Bytes) / static_cast<double>(sink.Packets) : 0;
 }
 
 // Each iteration: one frame, from SubmitInput to its output.

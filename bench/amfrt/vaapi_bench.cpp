@@ -31,21 +31,21 @@ std::vector<std::vector<std::uint8_t>> Pictures(int width, int height) {
 // The program's AVC settings for a clip at 60 fps.
 amfrt::EncoderSettings ProgramSettings() {
   amfrt::EncoderSettings s;
-  s.codec = amfrt::Codec::Avc;
-  s.frameRate = {60, 1};
-  s.profile = 100;
-  s.lowLatency = true;
-  s.rateControl = amfrt::RateControl::LatencyConstrainedVbr;
-  s.targetBitrate = 500000;
-  s.peakBitrate = 625000;
-  s.preset = amfrt::Preset::Speed;
+  s.Codec = amfrt::Codec::Avc;
+  s.FrameRate = {60, 1};
+  s.Profile = 100;
+  s.LowLatency = true;
+  s.RateControl = amfrt::RateControl::LatencyConstrainedVbr;
+  s.TargetBitrate = 500000;
+  s.PeakBitrate = 625000;
+  s.Preset = amfrt::Preset::Speed;
   return s;
 }
 
 struct CopyOut final : amfrt::PacketSink {
-  std::vector<std::uint8_t> bytes;
+  std::vector<std::uint8_t> Bytes;
   AMF_RESULT OnPacket(const amfrt::EncodedPacket& packet) override {
-    bytes.assign(packet.data.begin(), packet.data.end());
+    Bytes.assign(packet.Data.begin(), packet.Data.end());
     return AMF_OK;
   }
 };
@@ -67,7 +67,7 @@ void VaapiPath(benchmark::State& state, int width, int height, const char* perso
     ++index;
   }
   if (encoder->Flush(sink) != AMF_OK) return state.SkipWithError("Flush failed");
-  state.counters["coded_bytes"] = static_cast<double>(sink.bytes.size());
+  state.counters["coded_bytes"] = static_cast<double>(sink.Bytes.size());
 }
 
 void Memcpy(benchmark::State& state, int width, int height) {

@@ -90,17 +90,17 @@ class NullConsole final : public Console {
 };
 
 struct Pool {
-  com_ptr<ID3D11Device> device;
-  com_ptr<ID3D11DeviceContext> context;
-  fakes::FakeContext amfContext;
-  SurfacePool pool;
+  com_ptr<ID3D11Device> Device;
+  com_ptr<ID3D11DeviceContext> Context;
+  fakes::FakeContext AmfContext;
+  SurfacePool Surfaces;
   Pool() {
-    CreateCpuDevice(device.put(), context.put());
+    CreateCpuDevice(Device.put(), Context.put());
     D3D11_TEXTURE2D_DESC desc = BenchmarkSession::InitialTextureDescription();
     desc.Width = 64;
     desc.Height = 36;
     desc.MipLevels = 1;
-    BuildSurfacePool(device.get(), &amfContext, desc, pool);
+    BuildSurfacePool(Device.get(), &AmfContext, desc, Surfaces);
   }
 };
 
@@ -143,7 +143,7 @@ void PumpPerFrame(benchmark::State& state, bool progressAndSummary) {
     }
     Host host(progress.get());
     state.ResumeTiming();
-    RunEncodeLoop(&encoder, pool.pool, kClip, AvcProfile().Properties, loop, host, clock);
+    RunEncodeLoop(&encoder, pool.Surfaces, kClip, AvcProfile().Properties, loop, host, clock);
     if (progressAndSummary) benchmark::DoNotOptimize(SummariseFrames(loop.Frames, kClip, 1000));
     frames += loop.FrameCount;
   }
@@ -186,7 +186,7 @@ void PacingOnAFastEncoder(benchmark::State& state) {
     encoder.SubmitTimesNs = &submits;
     EncodeLoopState loop;
     Host host(nullptr);
-    RunEncodeLoop(&encoder, pool.pool, clip, AvcProfile().Properties, loop, host, SystemClock());
+    RunEncodeLoop(&encoder, pool.Surfaces, clip, AvcProfile().Properties, loop, host, SystemClock());
     for (std::uint32_t k = 0; k < submits.size(); ++k) {
       // Both in the pacing clock's 32-bit milliseconds; the nanoseconds within the ms are added.
       const std::uint32_t dueMs = loop.StartTime + FrameDueOffset(k, clip);

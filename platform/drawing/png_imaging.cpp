@@ -42,14 +42,14 @@ struct PngStructDeleter {
 using PngStructPtr = std::unique_ptr<png_struct, PngStructDeleter>;
 
 struct PngInfoDeleter {
-  png_struct* png;
-  void operator()(png_info* info) const noexcept { png_destroy_info_struct(png, &info); }
+  png_struct* Png;
+  void operator()(png_info* info) const noexcept { png_destroy_info_struct(Png, &info); }
 };
 using PngInfoPtr = std::unique_ptr<png_info, PngInfoDeleter>;
 
 struct WriteState {
-  std::FILE* file = nullptr;
-  int error = 0;  // errno of the first failed write
+  std::FILE* File = nullptr;
+  int Error = 0;  // errno of the first failed write
 };
 
 // libpng reports errors by longjmp; nothing with a destructor lives in the frames it crosses.
@@ -58,8 +58,8 @@ void PngWarning(png_structp, png_const_charp) {}
 
 void PngWrite(png_structp png, png_bytep data, png_size_t length) {
   auto* state = static_cast<WriteState*>(png_get_io_ptr(png));
-  if (std::fwrite(data, 1, length, state->file) != length) {
-    state->error = errno != 0 ? errno : EIO;
+  if (std::fwrite(data, 1, length, state->File) != length) {
+    state->Error = errno != 0 ? errno : EIO;
     png_error(png, "write");
   }
 }
@@ -120,11 +120,11 @@ class PngImagingFactory final : public RefCounted<IWICImagingFactory> {
       png_set_write_fn(png.get(), &state, PngWrite, PngFlush);
       encoded = EncodePng(png.get(), info.get(), *source);
     }
-    if (encoded && std::fflush(file.get()) != 0) state.error = errno;
-    if (std::fclose(file.release()) != 0 && encoded && state.error == 0) state.error = errno;
+    if (encoded && std::fflush(file.get()) != 0) state.Error = errno;
+    if (std::fclose(file.release()) != 0 && encoded && state.Error == 0) state.Error = errno;
     // Like the stream it stands in for, a failed write leaves what was written.
-    if (encoded && state.error == 0) return S_OK;
-    return state.error != 0 ? HResultFromErrno(state.error) : E_FAIL;
+    if (encoded && state.Error == 0) return S_OK;
+    return state.Error != 0 ? HResultFromErrno(state.Error) : E_FAIL;
   }
 };
 

@@ -33,14 +33,14 @@ enum class OpKind : std::uint8_t { Fill, Line, Text };
 
 // One recorded drawing call, with the pixels it may touch inside the target.
 struct Op {
-  OpKind kind = OpKind::Fill;
-  D2D1_COLOR_F color;
-  D2D1_RECT_F shape;  // Fill: the rectangle; Line: from (left, top) to (right, bottom)
-  float width = 0;
-  com_ptr<IDWriteTextFormat> format;
-  std::uint32_t firstLine = 0;
-  std::uint32_t lineCount = 0;
-  IntRect box;
+  OpKind Kind = OpKind::Fill;
+  D2D1_COLOR_F Color;
+  D2D1_RECT_F Shape;  // Fill: the rectangle; Line: from (left, top) to (right, bottom)
+  float Width = 0;
+  com_ptr<IDWriteTextFormat> Format;
+  std::uint32_t FirstLine = 0;
+  std::uint32_t LineCount = 0;
+  IntRect Box;
 };
 
 bool SameColor(const D2D1_COLOR_F& a, const D2D1_COLOR_F& b) {
@@ -50,21 +50,21 @@ bool SameColor(const D2D1_COLOR_F& a, const D2D1_COLOR_F& b) {
 // Equal ops draw equal pixels; text ops are equal here when format and colour are, their lines
 // being compared one by one.
 bool SameOp(const Op& a, const Op& b) {
-  if (a.kind != b.kind || !SameColor(a.color, b.color)) return false;
-  if (a.kind == OpKind::Text) return a.format.get() == b.format.get();
-  return a.shape.left == b.shape.left && a.shape.top == b.shape.top &&
-         a.shape.right == b.shape.right && a.shape.bottom == b.shape.bottom && a.width == b.width;
+  if (a.Kind != b.Kind || !SameColor(a.Color, b.Color)) return false;
+  if (a.Kind == OpKind::Text) return a.Format.get() == b.Format.get();
+  return a.Shape.left == b.Shape.left && a.Shape.top == b.Shape.top &&
+         a.Shape.right == b.Shape.right && a.Shape.bottom == b.Shape.bottom && a.Width == b.Width;
 }
 
 struct DrawList {
-  std::vector<Op> ops;
-  TextLines lines;
-  bool startsWithFill = false;  // ops[0] paints the whole target opaquely
+  std::vector<Op> Ops;
+  TextLines Lines;
+  bool StartsWithFill = false;  // ops[0] paints the whole target opaquely
 
   void Clear() {
-    ops.clear();
-    lines.count = 0;
-    startsWithFill = false;
+    Ops.clear();
+    Lines.Count = 0;
+    StartsWithFill = false;
   }
 };
 
@@ -178,17 +178,17 @@ class CairoRenderTarget final : public RefCounted<ID2D1RenderTarget> {
     if (coversAll) {
       // Whatever was drawn before is hidden: the frame starts here.
       current_->Clear();
-      current_->startsWithFill = true;
+      current_->StartsWithFill = true;
     }
     Op op;
-    op.kind = OpKind::Fill;
-    op.color = color;
-    op.shape = r;
-    op.box = OutwardRect(static_cast<double>(r.left) - 1, static_cast<double>(r.top) - 1,
+    op.Kind = OpKind::Fill;
+    op.Color = color;
+    op.Shape = r;
+    op.Box = OutwardRect(static_cast<double>(r.left) - 1, static_cast<double>(r.top) - 1,
                          static_cast<double>(r.right) + 1, static_cast<double>(r.bottom) + 1)
                  .Intersection(bounds_);
-    if (op.box.Empty() || r.left == r.right || r.top == r.bottom) return;
-    current_->ops.push_back(std::move(op));
+    if (op.Box.Empty() || r.left == r.right || r.top == r.bottom) return;
+    current_->Ops.push_back(std::move(op));
   }
 
   void DrawText(const wchar_t* text, std::uint32_t length, IDWriteTextFormat* format,
@@ -197,19 +197,19 @@ class CairoRenderTarget final : public RefCounted<ID2D1RenderTarget> {
     auto* cairoFormat = dynamic_cast<CairoTextFormat*>(format);
     if (brush == nullptr || cairoFormat == nullptr || (text == nullptr && length != 0))
       return Fail(E_INVALIDARG);
-    TextLines& lines = current_->lines;
-    const std::size_t first = lines.count;
+    TextLines& lines = current_->Lines;
+    const std::size_t first = lines.Count;
     cairoFormat->Layout(text, length, layout, lines);
-    if (lines.count == first) return;
+    if (lines.Count == first) return;
     Op op;
-    op.kind = OpKind::Text;
-    op.color = brush->GetColor();
-    op.format = com_ptr<IDWriteTextFormat>::copy_from(format);
-    op.firstLine = static_cast<std::uint32_t>(first);
-    op.lineCount = static_cast<std::uint32_t>(lines.count - first);
-    for (std::size_t i = first; i < lines.count; ++i)
-      op.box = op.box.Union(lines.lines[i].ink.Intersection(bounds_));
-    current_->ops.push_back(std::move(op));
+    op.Kind = OpKind::Text;
+    op.Color = brush->GetColor();
+    op.Format = com_ptr<IDWriteTextFormat>::copy_from(format);
+    op.FirstLine = static_cast<std::uint32_t>(first);
+    op.LineCount = static_cast<std::uint32_t>(lines.Count - first);
+    for (std::size_t i = first; i < lines.Count; ++i)
+      op.Box = op.Box.Union(lines.Lines[i].Ink.Intersection(bounds_));
+    current_->Ops.push_back(std::move(op));
   }
 
   void DrawLine(D2D1_POINT_2F from, D2D1_POINT_2F to, ID2D1SolidColorBrush* brush,
@@ -233,23 +233,23 @@ class CairoRenderTarget final : public RefCounted<ID2D1RenderTarget> {
     }
     const double spread = static_cast<double>(width) / 2 + 2;
     Op op;
-    op.kind = OpKind::Line;
-    op.color = brush->GetColor();
-    op.shape = {static_cast<float>(x0), static_cast<float>(y0), static_cast<float>(x1),
+    op.Kind = OpKind::Line;
+    op.Color = brush->GetColor();
+    op.Shape = {static_cast<float>(x0), static_cast<float>(y0), static_cast<float>(x1),
                 static_cast<float>(y1)};
-    op.width = width;
-    op.box = OutwardRect(std::min(x0, x1) - spread, std::min(y0, y1) - spread,
+    op.Width = width;
+    op.Box = OutwardRect(std::min(x0, x1) - spread, std::min(y0, y1) - spread,
                          std::max(x0, x1) + spread, std::max(y0, y1) + spread)
                  .Intersection(bounds_);
-    if (op.box.Empty()) return;
-    current_->ops.push_back(std::move(op));
+    if (op.Box.Empty()) return;
+    current_->Ops.push_back(std::move(op));
   }
 
   HRESULT EndDraw() override {
     if (!drawing_) return D2DERR_WRONG_STATE;
     drawing_ = false;
     DrawList& now = *current_;
-    if (now.startsWithFill && shownValid_ && CollectDamage(now, *shown_)) {
+    if (now.StartsWithFill && shownValid_ && CollectDamage(now, *shown_)) {
       RepairDamage(now);
     } else {
       RenderAll(now);
@@ -259,7 +259,7 @@ class CairoRenderTarget final : public RefCounted<ID2D1RenderTarget> {
     if (const cairo_status_t status = cairo_status(cr_.get()); status != CAIRO_STATUS_SUCCESS) {
       if (SUCCEEDED(hr)) hr = HResultFromCairo(status);
       shownValid_ = false;
-    } else if (now.startsWithFill) {
+    } else if (now.StartsWithFill) {
       std::swap(current_, shown_);
       shownValid_ = true;
     } else {
@@ -294,23 +294,23 @@ class CairoRenderTarget final : public RefCounted<ID2D1RenderTarget> {
     auto add = [&](const IntRect& r) {
       if (!r.Empty()) damage_.push_back(r);
     };
-    const std::size_t n = std::max(now.ops.size(), before.ops.size());
+    const std::size_t n = std::max(now.Ops.size(), before.Ops.size());
     for (std::size_t i = 0; i < n; ++i) {
-      const Op* a = i < now.ops.size() ? &now.ops[i] : nullptr;
-      const Op* b = i < before.ops.size() ? &before.ops[i] : nullptr;
+      const Op* a = i < now.Ops.size() ? &now.Ops[i] : nullptr;
+      const Op* b = i < before.Ops.size() ? &before.Ops[i] : nullptr;
       if (a != nullptr && b != nullptr && SameOp(*a, *b)) {
-        if (a->kind != OpKind::Text) continue;
-        const std::uint32_t m = std::max(a->lineCount, b->lineCount);
+        if (a->Kind != OpKind::Text) continue;
+        const std::uint32_t m = std::max(a->LineCount, b->LineCount);
         for (std::uint32_t j = 0; j < m; ++j) {
-          const TextLine* la = j < a->lineCount ? &now.lines.lines[a->firstLine + j] : nullptr;
-          const TextLine* lb = j < b->lineCount ? &before.lines.lines[b->firstLine + j] : nullptr;
+          const TextLine* la = j < a->LineCount ? &now.Lines.Lines[a->FirstLine + j] : nullptr;
+          const TextLine* lb = j < b->LineCount ? &before.Lines.Lines[b->FirstLine + j] : nullptr;
           if (la != nullptr && lb != nullptr && la->SameAs(*lb)) continue;
-          if (la != nullptr) add(la->ink.Intersection(bounds_));
-          if (lb != nullptr) add(lb->ink.Intersection(bounds_));
+          if (la != nullptr) add(la->Ink.Intersection(bounds_));
+          if (lb != nullptr) add(lb->Ink.Intersection(bounds_));
         }
       } else {
-        if (a != nullptr) add(a->box);
-        if (b != nullptr) add(b->box);
+        if (a != nullptr) add(a->Box);
+        if (b != nullptr) add(b->Box);
       }
       if (damage_.size() > kMaxDamageRects) return false;
     }
@@ -348,25 +348,25 @@ class CairoRenderTarget final : public RefCounted<ID2D1RenderTarget> {
       return;
     }
     cairo_t* cr = scratchCr_.get();
-    const Op& background = now.ops.front();
+    const Op& background = now.Ops.front();
     cairo_surface_flush(surface_.get());
     for (const IntRect& r : damage_) {
-      SetColor(cr, background.color);
-      cairo_rectangle(cr, r.x0, r.y0, r.x1 - r.x0, r.y1 - r.y0);
+      SetColor(cr, background.Color);
+      cairo_rectangle(cr, r.X0, r.Y0, r.X1 - r.X0, r.Y1 - r.Y0);
       cairo_fill(cr);
-      for (std::size_t i = 1; i < now.ops.size(); ++i)
-        if (now.ops[i].box.Intersects(r)) Render(cr, now, now.ops[i], &r);
+      for (std::size_t i = 1; i < now.Ops.size(); ++i)
+        if (now.Ops[i].Box.Intersects(r)) Render(cr, now, now.Ops[i], &r);
       cairo_surface_flush(scratch_.get());
       const unsigned char* from = cairo_image_surface_get_data(scratch_.get());
       const auto fromPitch = static_cast<std::size_t>(cairo_image_surface_get_stride(scratch_.get()));
       unsigned char* to = texture_->Pixels();
       const std::size_t toPitch = texture_->RowPitch();
-      const std::size_t rowBytes = static_cast<std::size_t>(r.x1 - r.x0) * 4;
-      for (int y = r.y0; y < r.y1; ++y)
-        std::memcpy(to + static_cast<std::size_t>(y) * toPitch + static_cast<std::size_t>(r.x0) * 4,
-                    from + static_cast<std::size_t>(y) * fromPitch + static_cast<std::size_t>(r.x0) * 4,
+      const std::size_t rowBytes = static_cast<std::size_t>(r.X1 - r.X0) * 4;
+      for (int y = r.Y0; y < r.Y1; ++y)
+        std::memcpy(to + static_cast<std::size_t>(y) * toPitch + static_cast<std::size_t>(r.X0) * 4,
+                    from + static_cast<std::size_t>(y) * fromPitch + static_cast<std::size_t>(r.X0) * 4,
                     rowBytes);
-      cairo_surface_mark_dirty_rectangle(surface_.get(), r.x0, r.y0, r.x1 - r.x0, r.y1 - r.y0);
+      cairo_surface_mark_dirty_rectangle(surface_.get(), r.X0, r.Y0, r.X1 - r.X0, r.Y1 - r.Y0);
     }
     if (cairo_status(cr) != CAIRO_STATUS_SUCCESS) {
       // What was copied back may be incomplete; the whole repaint does not need the scratch.
@@ -377,7 +377,7 @@ class CairoRenderTarget final : public RefCounted<ID2D1RenderTarget> {
   }
 
   void RenderAll(const DrawList& now) {
-    for (const Op& op : now.ops) Render(cr_.get(), now, op, nullptr);
+    for (const Op& op : now.Ops) Render(cr_.get(), now, op, nullptr);
   }
 
   static void SetColor(cairo_t* cr, const D2D1_COLOR_F& color) {
@@ -387,28 +387,28 @@ class CairoRenderTarget final : public RefCounted<ID2D1RenderTarget> {
 
   // Draws the op; text lines whose ink misses `near` (when given) are left out.
   void Render(cairo_t* cr, const DrawList& list, const Op& op, const IntRect* near) {
-    SetColor(cr, op.color);
-    switch (op.kind) {
+    SetColor(cr, op.Color);
+    switch (op.Kind) {
       case OpKind::Fill:
-        cairo_rectangle(cr, static_cast<double>(op.shape.left), static_cast<double>(op.shape.top),
-                        static_cast<double>(op.shape.right - op.shape.left),
-                        static_cast<double>(op.shape.bottom - op.shape.top));
+        cairo_rectangle(cr, static_cast<double>(op.Shape.left), static_cast<double>(op.Shape.top),
+                        static_cast<double>(op.Shape.right - op.Shape.left),
+                        static_cast<double>(op.Shape.bottom - op.Shape.top));
         cairo_fill(cr);
         break;
       case OpKind::Line:
-        cairo_set_line_width(cr, static_cast<double>(op.width));
-        cairo_move_to(cr, static_cast<double>(op.shape.left), static_cast<double>(op.shape.top));
-        cairo_line_to(cr, static_cast<double>(op.shape.right), static_cast<double>(op.shape.bottom));
+        cairo_set_line_width(cr, static_cast<double>(op.Width));
+        cairo_move_to(cr, static_cast<double>(op.Shape.left), static_cast<double>(op.Shape.top));
+        cairo_line_to(cr, static_cast<double>(op.Shape.right), static_cast<double>(op.Shape.bottom));
         cairo_stroke(cr);
         break;
       case OpKind::Text:
-        for (std::uint32_t j = 0; j < op.lineCount; ++j) {
-          const TextLine& line = list.lines.lines[op.firstLine + j];
-          const IntRect visible = line.ink.Intersection(bounds_);
+        for (std::uint32_t j = 0; j < op.LineCount; ++j) {
+          const TextLine& line = list.Lines.Lines[op.FirstLine + j];
+          const IntRect visible = line.Ink.Intersection(bounds_);
           if (visible.Empty() || (near != nullptr && !visible.Intersects(*near))) continue;
-          for (const GlyphRun& run : line.runs) {
-            cairo_set_scaled_font(cr, run.font);
-            cairo_show_glyphs(cr, line.glyphs.data() + run.first, static_cast<int>(run.count));
+          for (const GlyphRun& run : line.Runs) {
+            cairo_set_scaled_font(cr, run.Font);
+            cairo_show_glyphs(cr, line.Glyphs.data() + run.First, static_cast<int>(run.Count));
           }
         }
         break;

@@ -144,17 +144,17 @@ HRESULT CairoTextFormat::Init() {
   cairo_font_options_set_hint_metrics(options_.get(), CAIRO_HINT_METRICS_OFF);
   if (SlotFor(0) != 0) return DWRITE_E_NOFONT;
   cairo_font_extents_t extents;
-  cairo_scaled_font_extents(fonts_[0].font.get(), &extents);
+  cairo_scaled_font_extents(fonts_[0].Font.get(), &extents);
   ascent_ = static_cast<float>(extents.ascent);
   lineHeight_ = static_cast<float>(extents.height);
-  LockedFace face(fonts_[0].font.get());
+  LockedFace face(fonts_[0].Font.get());
   hasKerning_ = face.get() != nullptr && FT_HAS_KERNING(face.get());
   return S_OK;
 }
 
 std::uint16_t CairoTextFormat::SlotFor(std::size_t familyIndex) {
   for (std::size_t i = 0; i < fonts_.size(); ++i)
-    if (fonts_[i].familyIndex == familyIndex) return static_cast<std::uint16_t>(i);
+    if (fonts_[i].FamilyIndex == familyIndex) return static_cast<std::uint16_t>(i);
   cairo_font_face_t* face = family_->Face(familyIndex);
   if (face == nullptr) return 0xFFFF;
   cairo_matrix_t fontMatrix, identity;
@@ -168,42 +168,42 @@ std::uint16_t CairoTextFormat::SlotFor(std::size_t familyIndex) {
 
 CairoTextFormat::Glyph CairoTextFormat::Measure(char32_t c) {
   Glyph g;
-  g.known = true;
+  g.Known = true;
   if (c < 0x20 || (c >= 0x7F && c < 0xA0) || IsLineBreak(static_cast<wchar_t>(c))) return g;
   std::uint16_t slot = 0;
   FT_UInt index = 0;
   {
-    LockedFace face(fonts_[0].font.get());
+    LockedFace face(fonts_[0].Font.get());
     if (face.get() != nullptr) index = FT_Get_Char_Index(face.get(), c);
   }
   if (index == 0) {
     if (const std::size_t fallback = family_->FallbackFor(c); fallback != 0) {
       const std::uint16_t s = SlotFor(fallback);
       if (s != 0xFFFF) {
-        LockedFace face(fonts_[s].font.get());
+        LockedFace face(fonts_[s].Font.get());
         if (face.get() != nullptr) index = FT_Get_Char_Index(face.get(), c);
         if (index != 0) slot = s;
       }
     }
   }
   // A character no font maps shows the primary font's missing-glyph box, as DirectWrite does.
-  g.index = index;
-  g.font = slot;
+  g.Index = index;
+  g.Font = slot;
   cairo_glyph_t glyph{index, 0, 0};
   cairo_text_extents_t e;
-  cairo_scaled_font_glyph_extents(fonts_[slot].font.get(), &glyph, 1, &e);
-  g.advance = static_cast<float>(e.x_advance);
-  g.drawn = e.width > 0 && e.height > 0;
-  g.inkX0 = static_cast<float>(e.x_bearing);
-  g.inkY0 = static_cast<float>(e.y_bearing);
-  g.inkX1 = static_cast<float>(e.x_bearing + e.width);
-  g.inkY1 = static_cast<float>(e.y_bearing + e.height);
+  cairo_scaled_font_glyph_extents(fonts_[slot].Font.get(), &glyph, 1, &e);
+  g.Advance = static_cast<float>(e.x_advance);
+  g.Drawn = e.width > 0 && e.height > 0;
+  g.InkX0 = static_cast<float>(e.x_bearing);
+  g.InkY0 = static_cast<float>(e.y_bearing);
+  g.InkX1 = static_cast<float>(e.x_bearing + e.width);
+  g.InkY1 = static_cast<float>(e.y_bearing + e.height);
   return g;
 }
 
 const CairoTextFormat::Glyph& CairoTextFormat::GlyphFor(char32_t c) {
   if (c < 256) {
-    if (!latin_[c].known) latin_[c] = Measure(c);
+    if (!latin_[c].Known) latin_[c] = Measure(c);
     return latin_[c];
   }
   if (auto it = others_.find(c); it != others_.end()) return it->second;
@@ -215,7 +215,7 @@ float CairoTextFormat::Kerning(std::uint32_t left, std::uint32_t right) {
   if (auto it = kerning_.find(pair); it != kerning_.end()) return it->second;
   float value = 0;
   {
-    LockedFace face(fonts_[0].font.get());
+    LockedFace face(fonts_[0].Font.get());
     FT_Vector delta{0, 0};
     if (face.get() != nullptr &&
         FT_Get_Kerning(face.get(), left, right, FT_KERNING_UNFITTED, &delta) == 0)
@@ -232,10 +232,10 @@ float CairoTextFormat::AdvanceOver(wchar_t c, float pen, const Glyph*& previous)
     return (std::floor(pen / tabWidth) + 1) * tabWidth;
   }
   const Glyph& g = GlyphFor(static_cast<char32_t>(c));
-  if (hasKerning_ && previous != nullptr && g.font == 0 && g.index != 0)
-    pen += Kerning(previous->index, g.index);
-  previous = (g.font == 0 && g.index != 0) ? &g : nullptr;
-  return pen + g.advance;
+  if (hasKerning_ && previous != nullptr && g.Font == 0 && g.Index != 0)
+    pen += Kerning(previous->Index, g.Index);
+  previous = (g.Font == 0 && g.Index != 0) ? &g : nullptr;
+  return pen + g.Advance;
 }
 
 std::uint32_t CairoTextFormat::WrapEnd(const wchar_t* text, std::uint32_t start, std::uint32_t end,
@@ -256,27 +256,27 @@ std::uint32_t CairoTextFormat::WrapEnd(const wchar_t* text, std::uint32_t start,
 void CairoTextFormat::AddLine(const wchar_t* text, std::uint32_t start, std::uint32_t end,
                               float left, float baseline, TextLines& lines) {
   TextLine& line = lines.Next();
-  line.chars.assign(text + start, end - start);
-  line.x = left;
-  line.baseline = baseline;
+  line.Chars.assign(text + start, end - start);
+  line.X = left;
+  line.Baseline = baseline;
   float pen = 0;
   const Glyph* previous = nullptr;
   for (std::uint32_t k = start; k < end; ++k) {
     pen = AdvanceOver(text[k], pen, previous);
     if (text[k] == L'\t') continue;
     const Glyph& g = GlyphFor(static_cast<char32_t>(text[k]));
-    if (!g.drawn) continue;
-    const float gx = left + (pen - g.advance);
-    cairo_scaled_font_t* font = fonts_[g.font].font.get();
-    if (line.runs.empty() || line.runs.back().font != font)
-      line.runs.push_back({font, static_cast<std::uint32_t>(line.glyphs.size()), 0});
-    line.glyphs.push_back({g.index, static_cast<double>(gx), static_cast<double>(baseline)});
-    ++line.runs.back().count;
+    if (!g.Drawn) continue;
+    const float gx = left + (pen - g.Advance);
+    cairo_scaled_font_t* font = fonts_[g.Font].Font.get();
+    if (line.Runs.empty() || line.Runs.back().Font != font)
+      line.Runs.push_back({font, static_cast<std::uint32_t>(line.Glyphs.size()), 0});
+    line.Glyphs.push_back({g.Index, static_cast<double>(gx), static_cast<double>(baseline)});
+    ++line.Runs.back().Count;
     // Glyph origins are rounded to whole pixels and coverage spills one pixel.
-    line.ink = line.ink.Union({FloorToInt(gx + g.inkX0) - 2, FloorToInt(baseline + g.inkY0) - 2,
-                               CeilToInt(gx + g.inkX1) + 2, CeilToInt(baseline + g.inkY1) + 2});
+    line.Ink = line.Ink.Union({FloorToInt(gx + g.InkX0) - 2, FloorToInt(baseline + g.InkY0) - 2,
+                               CeilToInt(gx + g.InkX1) + 2, CeilToInt(baseline + g.InkY1) + 2});
   }
-  if (line.glyphs.empty()) --lines.count;
+  if (line.Glyphs.empty()) --lines.Count;
 }
 
 void CairoTextFormat::Layout(const wchar_t* text, std::uint32_t length, const D2D1_RECT_F& layout,

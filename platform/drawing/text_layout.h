@@ -17,62 +17,62 @@ namespace corvantis::drawing {
 
 // Half-open pixel rectangle.
 struct IntRect {
-  int x0 = 0;
-  int y0 = 0;
-  int x1 = 0;
-  int y1 = 0;
+  int X0 = 0;
+  int Y0 = 0;
+  int X1 = 0;
+  int Y1 = 0;
 
-  bool Empty() const { return x0 >= x1 || y0 >= y1; }
+  bool Empty() const { return X0 >= X1 || Y0 >= Y1; }
   bool Intersects(const IntRect& o) const {
-    return x0 < o.x1 && o.x0 < x1 && y0 < o.y1 && o.y0 < y1;
+    return X0 < o.X1 && o.X0 < X1 && Y0 < o.Y1 && o.Y0 < Y1;
   }
   IntRect Intersection(const IntRect& o) const {
-    return {std::max(x0, o.x0), std::max(y0, o.y0), std::min(x1, o.x1), std::min(y1, o.y1)};
+    return {std::max(X0, o.X0), std::max(Y0, o.Y0), std::min(X1, o.X1), std::min(Y1, o.Y1)};
   }
   // Smallest rectangle holding both; an empty operand adds nothing.
   IntRect Union(const IntRect& o) const {
     if (Empty()) return o;
     if (o.Empty()) return *this;
-    return {std::min(x0, o.x0), std::min(y0, o.y0), std::max(x1, o.x1), std::max(y1, o.y1)};
+    return {std::min(X0, o.X0), std::min(Y0, o.Y0), std::max(X1, o.X1), std::max(Y1, o.Y1)};
   }
   std::int64_t Area() const {
-    return Empty() ? 0 : std::int64_t{x1 - x0} * std::int64_t{y1 - y0};
+    return Empty() ? 0 : std::int64_t{X1 - X0} * std::int64_t{Y1 - Y0};
   }
 };
 
 // Glyphs of one font within a line, drawn by one cairo_show_glyphs call.
 struct GlyphRun {
-  cairo_scaled_font_t* font = nullptr;
-  std::uint32_t first = 0;
-  std::uint32_t count = 0;
+  cairo_scaled_font_t* Font = nullptr;
+  std::uint32_t First = 0;
+  std::uint32_t Count = 0;
 };
 
 // One visual line. Its glyphs follow from (format, chars, x, baseline), which is therefore what
 // decides whether two lines draw the same pixels.
 struct TextLine {
-  std::wstring chars;
-  float x = 0;
-  float baseline = 0;
-  std::vector<cairo_glyph_t> glyphs;
-  std::vector<GlyphRun> runs;
-  IntRect ink;  // every pixel the glyphs may touch, not clipped to any target
+  std::wstring Chars;
+  float X = 0;
+  float Baseline = 0;
+  std::vector<cairo_glyph_t> Glyphs;
+  std::vector<GlyphRun> Runs;
+  IntRect Ink;  // every pixel the glyphs may touch, not clipped to any target
 
   bool SameAs(const TextLine& o) const {
-    return x == o.x && baseline == o.baseline && chars == o.chars;
+    return X == o.X && Baseline == o.Baseline && Chars == o.Chars;
   }
 };
 
 // Lines [0, count) are in use; the storage of the others is kept for reuse.
 struct TextLines {
-  std::vector<TextLine> lines;
-  std::size_t count = 0;
+  std::vector<TextLine> Lines;
+  std::size_t Count = 0;
 
   TextLine& Next() {
-    if (count == lines.size()) lines.emplace_back();
-    TextLine& line = lines[count++];
-    line.glyphs.clear();
-    line.runs.clear();
-    line.ink = {};
+    if (Count == Lines.size()) Lines.emplace_back();
+    TextLine& line = Lines[Count++];
+    line.Glyphs.clear();
+    line.Runs.clear();
+    line.Ink = {};
     return line;
   }
 };
@@ -111,16 +111,16 @@ class CairoTextFormat final : public RefCounted<IDWriteTextFormat> {
 
  private:
   struct Glyph {
-    std::uint32_t index = 0;
-    std::uint16_t font = 0;  // slot in fonts_
-    bool known = false;
-    bool drawn = false;      // false for control characters and ink-less white space
-    float advance = 0;
-    float inkX0 = 0, inkY0 = 0, inkX1 = 0, inkY1 = 0;
+    std::uint32_t Index = 0;
+    std::uint16_t Font = 0;  // slot in fonts_
+    bool Known = false;
+    bool Drawn = false;      // false for control characters and ink-less white space
+    float Advance = 0;
+    float InkX0 = 0, InkY0 = 0, InkX1 = 0, InkY1 = 0;
   };
   struct Slot {
-    std::size_t familyIndex;
-    ScaledFontPtr font;
+    std::size_t FamilyIndex;
+    ScaledFontPtr Font;
   };
 
   CairoTextFormat(std::shared_ptr<FontFamily> family, float size);

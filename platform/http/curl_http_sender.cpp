@@ -82,7 +82,7 @@ SlistPtr BuildHeaders(const HttpRequest& request) {
   SlistPtr list;
   bool hasContentType = false;
   bool hasExpect = false;
-  for (const auto& [name, value] : request.headers) {
+  for (const auto& [name, value] : request.Headers) {
     if (!IsToken(name) || HasLineBreak(value)) {
       throw HttpError(HttpError::Reason::kBadRequest, "invalid header: " + name);
     }
@@ -117,20 +117,20 @@ HttpError::Reason ReasonFor(CURLcode code) {
 constexpr size_t kMaxHeaderBytes = 64 * 1024;
 
 struct Received {
-  HttpResponse* response;
-  bool bodyCut = false;
-  size_t headerBytes = 0;
+  HttpResponse* Response;
+  bool BodyCut = false;
+  size_t HeaderBytes = 0;
 };
 
 size_t WriteBody(char* data, size_t size, size_t count, void* userdata) {
   auto& received = *static_cast<Received*>(userdata);
-  std::string& body = received.response->body;
+  std::string& body = received.Response->Body;
   const size_t length = size * count;
   const size_t room = kMaxResponseBodyBytes - body.size();
   body.append(data, std::min(length, room));
   if (length <= room) return length;
   // Anything but the full length ends the transfer; Send tells this cut from a failure.
-  received.bodyCut = true;
+  received.BodyCut = true;
   return 0;
 }
 
@@ -144,16 +144,16 @@ std::string_view Trimmed(std::string_view text) {
 // interim 1xx answers come before the final one, each starting with its status line.
 size_t WriteHeader(char* data, size_t size, size_t count, void* userdata) {
   auto& received = *static_cast<Received*>(userdata);
-  auto& headers = received.response->headers;
+  auto& headers = received.Response->Headers;
   const size_t length = size * count;
   const std::string_view line(data, length);
   if (line.starts_with("HTTP/")) {
     headers.clear();
-    received.headerBytes = 0;
+    received.HeaderBytes = 0;
     return length;
   }
-  if (received.headerBytes + length > kMaxHeaderBytes) return length;
-  received.headerBytes += length;
+  if (received.HeaderBytes + length > kMaxHeaderBytes) return length;
+  received.HeaderBytes += length;
   if (!line.empty() && (line[0] == ' ' || line[0] == '\t')) {
     // An obsolete folded continuation of the previous field.
     if (!headers.empty() && !Trimmed(line).empty()) {
@@ -172,8 +172,8 @@ size_t WriteHeader(char* data, size_t size, size_t count, void* userdata) {
 
 // Where the request goes and how long it may take.
 void SetTarget(CURL* e, const HttpRequest& request) {
-  if (curl_easy_setopt(e, CURLOPT_URL, request.url.c_str()) != CURLE_OK) {
-    throw HttpError(HttpError::Reason::kBadRequest, "invalid URL: " + request.url);
+  if (curl_easy_setopt(e, CURLOPT_URL, request.Url.c_str()) != CURLE_OK) {
+    throw HttpError(HttpError::Reason::kBadRequest, "invalid URL: " + request.Url);
   }
 #if LIBCURL_VERSION_NUM >= 0x075500
   Check(curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https"), "CURLOPT_PROTOCOLS_STR");
@@ -181,28 +181,28 @@ void SetTarget(CURL* e, const HttpRequest& request) {
   Check(curl_easy_setopt(e, CURLOPT_PROTOCOLS, static_cast<long>(CURLPROTO_HTTP | CURLPROTO_HTTPS)),
         "CURLOPT_PROTOCOLS");
 #endif
-  if (request.connectTimeoutMs > 0) {
-    Check(curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, request.connectTimeoutMs),
+  if (request.ConnectTimeoutMs > 0) {
+    Check(curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, request.ConnectTimeoutMs),
           "CURLOPT_CONNECTTIMEOUT_MS");
   }
-  if (request.totalTimeoutMs > 0) {
-    Check(curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, request.totalTimeoutMs), "CURLOPT_TIMEOUT_MS");
+  if (request.TotalTimeoutMs > 0) {
+    Check(curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, request.TotalTimeoutMs), "CURLOPT_TIMEOUT_MS");
   }
 }
 
 void SetMethodAndBody(CURL* e, const HttpRequest& request) {
-  if (request.method == "GET") {
+  if (request.Method == "GET") {
     Check(curl_easy_setopt(e, CURLOPT_HTTPGET, 1L), "CURLOPT_HTTPGET");
-  } else if (request.method == "HEAD") {
+  } else if (request.Method == "HEAD") {
     Check(curl_easy_setopt(e, CURLOPT_NOBODY, 1L), "CURLOPT_NOBODY");
   } else {
     // POSTFIELDS with an explicit size also sends an empty body as "Content-Length: 0".
     Check(curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE,
-                           static_cast<curl_off_t>(request.body.size())),
+                           static_cast<curl_off_t>(request.Body.size())),
           "CURLOPT_POSTFIELDSIZE_LARGE");
-    Check(curl_easy_setopt(e, CURLOPT_POSTFIELDS, request.body.c_str()), "CURLOPT_POSTFIELDS");
-    if (request.method != "POST") {
-      Check(curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, request.method.c_str()),
+    Check(curl_easy_setopt(e, CURLOPT_POSTFIELDS, request.Body.c_str()), "CURLOPT_POSTFIELDS");
+    if (request.Method != "POST") {
+      Check(curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, request.Method.c_str()),
             "CURLOPT_CUSTOMREQUEST");
     }
   }
@@ -242,8 +242,8 @@ CURLcode Perform(CURL* e, const std::atomic<bool>* cancel) {
 CurlHttpSender::CurlHttpSender() { GlobalInitOnce(); }
 
 HttpResponse CurlHttpSender::Send(const HttpRequest& request) {
-  if (!IsToken(request.method)) {
-    throw HttpError(HttpError::Reason::kBadRequest, "invalid method: " + request.method);
+  if (!IsToken(request.Method)) {
+    throw HttpError(HttpError::Reason::kBadRequest, "invalid method: " + request.Method);
   }
   HttpResponse response;
   char errorText[CURL_ERROR_SIZE] = {};
@@ -263,14 +263,14 @@ HttpResponse CurlHttpSender::Send(const HttpRequest& request) {
   Check(curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &WriteHeader), "CURLOPT_HEADERFUNCTION");
   Check(curl_easy_setopt(e, CURLOPT_HEADERDATA, &received), "CURLOPT_HEADERDATA");
 
-  CURLcode result = Perform(e, request.cancel);
-  if (result == CURLE_WRITE_ERROR && received.bodyCut) result = CURLE_OK;
+  CURLcode result = Perform(e, request.Cancel);
+  if (result == CURLE_WRITE_ERROR && received.BodyCut) result = CURLE_OK;
   if (result != CURLE_OK) {
     throw HttpError(ReasonFor(result),
                     std::string(curl_easy_strerror(result)) + (errorText[0] != '\0' ? ": " : "") +
                         errorText);
   }
-  Check(curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &response.status), "CURLINFO_RESPONSE_CODE");
+  Check(curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &response.Status), "CURLINFO_RESPONSE_CODE");
   return response;
 }
 

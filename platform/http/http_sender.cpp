@@ -14,7 +14,7 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
 
 std::optional<std::string> HttpResponse::Header(std::string_view name) const {
   std::optional<std::string> value;
-  for (const auto& [key, text] : headers) {
+  for (const auto& [key, text] : Headers) {
     if (!EqualsIgnoreCase(key, name)) continue;
     value = value ? *value + ", " + text : text;
   }

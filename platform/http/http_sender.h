@@ -12,16 +12,16 @@
 namespace corvantis::http {
 
 struct HttpRequest {
-  std::string url{};
-  std::string method = "POST";
+  std::string Url{};
+  std::string Method = "POST";
   // Sent as given, in order; a "Content-Type" here is the only content type sent.
-  std::vector<std::pair<std::string, std::string>> headers{};
-  std::string body{};
+  std::vector<std::pair<std::string, std::string>> Headers{};
+  std::string Body{};
   // 0 or less: no limit of our own.
-  long connectTimeoutMs = 0;
-  long totalTimeoutMs = 0;
+  long ConnectTimeoutMs = 0;
+  long TotalTimeoutMs = 0;
   // When set, the request is abandoned soon after *cancel becomes true; must outlive Send.
-  const std::atomic<bool>* cancel = nullptr;
+  const std::atomic<bool>* Cancel = nullptr;
 };
 
 // The most of a response body a sender keeps; the transfer ends there, so a server cannot fill
@@ -29,12 +29,12 @@ struct HttpRequest {
 inline constexpr std::size_t kMaxResponseBodyBytes = 64 * 1024;
 
 struct HttpResponse {
-  long status = 0;
+  long Status = 0;
   // At most kMaxResponseBodyBytes: a longer body is cut there.
-  std::string body{};
+  std::string Body{};
   // The final answer's header fields in the order received (not those of a proxy's CONNECT or of
   // an interim 1xx answer).
-  std::vector<std::pair<std::string, std::string>> headers{};
+  std::vector<std::pair<std::string, std::string>> Headers{};
 
   // The named field's value, the name compared without case; repeated fields are joined with
   // ", " as HTTP allows. nullopt when absent.

@@ -58,17 +58,17 @@ int RunCrashHandler(int argc, char** argv, MinidumpSource& minidumps) {
     const pid_t client = getppid();
     CrashReporterSettings settings{*dsn, options["event"], {}};
     if (!options["connect-timeout-ms"].empty()) {
-      settings.limits.connectTimeoutMs = std::stol(options["connect-timeout-ms"]);
+      settings.Limits.ConnectTimeoutMs = std::stol(options["connect-timeout-ms"]);
     }
     if (!options["total-timeout-ms"].empty()) {
-      settings.limits.totalTimeoutMs = std::stol(options["total-timeout-ms"]);
+      settings.Limits.TotalTimeoutMs = std::stol(options["total-timeout-ms"]);
     }
     const Database database(options["database"]);
     http::CurlHttpSender sender;
     CrashReporter reporter(settings, database, sender, minidumps);
     const ServeResult served = ServeCrashChannel(fd, client, reporter);
     std::error_code ignored;
-    std::filesystem::remove(settings.eventFile, ignored);
+    std::filesystem::remove(settings.EventFile, ignored);
     // The capture's thread may still hold the crashed process stopped; only our end frees it.
     if (served == ServeResult::kCaptureTimedOut) _exit(3);
   } catch (...) {

@@ -11,9 +11,9 @@ namespace {
 constexpr std::size_t kMaxEventTemplateBytes = 16 << 20;
 
 struct SignalName {
-  int number;
-  const char* name;
-  const char* description;
+  int Number;
+  const char* Name;
+  const char* Description;
 };
 
 constexpr SignalName kSignalNames[] = {
@@ -45,15 +45,15 @@ Json BuildCrashEvent(Json eventTemplate, const CrashRequest& request) {
   if (!event.contains("platform")) event["platform"] = "native";
   if (!event.contains("sdk")) event["sdk"] = {{"name", kSdkName}, {"version", kSdkVersion}};
 
-  std::string name = "signal " + std::to_string(request.signal);
+  std::string name = "signal " + std::to_string(request.Signal);
   std::string description = name;
   for (const SignalName& known : kSignalNames) {
-    if (known.number == request.signal) {
-      name = known.name;
-      description = known.description;
+    if (known.Number == request.Signal) {
+      name = known.Name;
+      description = known.Description;
     }
   }
-  Json signal = {{"number", request.signal}, {"code", request.info.si_code}, {"name", name}};
+  Json signal = {{"number", request.Signal}, {"code", request.Info.si_code}, {"name", name}};
   Json exception = {{"type", name}, {"value", description}};
   exception["mechanism"] = {{"type", "signalhandler"},
                             {"handled", false},
@@ -82,14 +82,14 @@ void CrashReporter::CaptureTimedOut(const CrashRequest& request) { Keep(request,
 void CrashReporter::Keep(const CrashRequest& request, std::optional<std::string> minidump) {
   // The first to get here keeps the report: a capture that finished, or the timed-out one.
   if (keeping_.exchange(true)) return;
-  const Json event = BuildCrashEvent(ReadEventTemplate(settings_.eventFile), request);
+  const Json event = BuildCrashEvent(ReadEventTemplate(settings_.EventFile), request);
   const std::string eventId = event["event_id"];
-  Envelope envelope = Envelope::ForEvent(eventId, settings_.dsn.raw, NowTimestamp(), Dump(event));
+  Envelope envelope = Envelope::ForEvent(eventId, settings_.Dsn.Raw, NowTimestamp(), Dump(event));
   if (minidump) envelope.AddAttachment(eventId + ".dmp", "event.minidump", std::move(*minidump));
   envelope_ = envelope.Serialize();
   if (minidump && !database_.Fits(envelope_.size())) {
     // A dump beyond the database's bound would cost the whole report.
-    envelope.items.pop_back();
+    envelope.Items.pop_back();
     envelope_ = envelope.Serialize();
   }
   stored_ = database_.Store(envelope_);
@@ -97,13 +97,13 @@ void CrashReporter::Keep(const CrashRequest& request, std::optional<std::string>
 
 void CrashReporter::Deliver() {
   if (envelope_.empty()) return;
-  const long connectMs = settings_.limits.connectTimeoutMs;
-  const long totalMs = settings_.limits.totalTimeoutMs;
+  const long connectMs = settings_.Limits.ConnectTimeoutMs;
+  const long totalMs = settings_.Limits.TotalTimeoutMs;
   if (stored_) {
-    SendClaimed(database_, *stored_, sender_, settings_.dsn, connectMs, totalMs, nullptr);
+    SendClaimed(database_, *stored_, sender_, settings_.Dsn, connectMs, totalMs, nullptr);
   } else {
     // Nowhere to keep it: one attempt.
-    PostEnvelope(sender_, settings_.dsn, envelope_, connectMs, totalMs, nullptr);
+    PostEnvelope(sender_, settings_.Dsn, envelope_, connectMs, totalMs, nullptr);
   }
 }
 

@@ -25,9 +25,9 @@ Json BuildCrashEvent(Json eventTemplate, const CrashRequest& request);
 Json ReadEventTemplate(const std::filesystem::path& file);
 
 struct CrashReporterSettings {
-  Dsn dsn;
-  std::filesystem::path eventFile;
-  TransportLimits limits;
+  sentry::Dsn Dsn;
+  std::filesystem::path EventFile;
+  TransportLimits Limits;
 };
 
 // Builds one envelope per crash (the event and, when there is one that fits the database's

@@ -21,11 +21,11 @@ void Acknowledge(int fd) {
 
 // Shared with the capture thread, which may outlive the wait for it.
 struct CaptureRun {
-  explicit CaptureRun(const CrashRequest& crash) : request(crash) {}
-  const CrashRequest request;
-  std::mutex mutex;
-  std::condition_variable finished;
-  bool done = false;
+  explicit CaptureRun(const CrashRequest& crash) : Request(crash) {}
+  const CrashRequest Request;
+  std::mutex Mutex;
+  std::condition_variable Finished;
+  bool Done = false;
 };
 
 // True when the delegate's capture finished within the budget.
@@ -37,19 +37,19 @@ bool CaptureWithin(CrashDelegate& delegate, const CrashRequest& request,
     // undo one that this thread still holds at the deadline.
     std::thread([run, &delegate] {
       try {
-        delegate.Capture(run->request);
+        delegate.Capture(run->Request);
       } catch (...) {
         // The crashed process must not wait for a report that failed.
       }
-      const std::lock_guard lock(run->mutex);
-      run->done = true;
-      run->finished.notify_all();
+      const std::lock_guard lock(run->Mutex);
+      run->Done = true;
+      run->Finished.notify_all();
     }).detach();
   } catch (const std::system_error&) {
     return false;
   }
-  std::unique_lock lock(run->mutex);
-  return run->finished.wait_for(lock, budget, [&] { return run->done; });
+  std::unique_lock lock(run->Mutex);
+  return run->Finished.wait_for(lock, budget, [&] { return run->Done; });
 }
 
 }  // namespace
@@ -63,8 +63,8 @@ ServeResult ServeCrashChannel(int fd, pid_t client, CrashDelegate& delegate,
     if (received < 0 && errno == EINTR) continue;
     if (received <= 0) return ServeResult::kClosed;
     if (received != static_cast<ssize_t>(sizeof *request) ||
-        request->magic != CrashRequest::kMagic || request->version != CrashRequest::kVersion ||
-        request->pid != client) {
+        request->Magic != CrashRequest::kMagic || request->Version != CrashRequest::kVersion ||
+        request->Pid != client) {
       Acknowledge(fd);
       continue;
     }

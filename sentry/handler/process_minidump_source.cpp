@@ -40,13 +40,13 @@ std::optional<fs::path> NewestDebuggerDump(const fs::path& folder, const std::st
 }
 
 std::optional<std::string> ProcessMinidumpSource::Write(const CrashRequest& request) {
-  if (TracerPid(request.pid) != 0) {
+  if (TracerPid(request.Pid) != 0) {
     // Only one tracer at a time: the debugger child has the process and writes its own dumps.
     std::error_code error;
-    const fs::path program = fs::read_symlink("/proc/" + std::to_string(request.pid) + "/exe", error);
+    const fs::path program = fs::read_symlink("/proc/" + std::to_string(request.Pid) + "/exe", error);
     if (error) return std::nullopt;
     const auto dump =
-        NewestDebuggerDump(program.parent_path(), program.filename().string(), request.pid);
+        NewestDebuggerDump(program.parent_path(), program.filename().string(), request.Pid);
     if (!dump) return std::nullopt;
     // Only a file the child wrote: a link or a FIFO planted under a dump's name is passed over.
     auto bytes = ReadRegularFile(*dump, kAnyFileSize);
@@ -54,13 +54,13 @@ std::optional<std::string> ProcessMinidumpSource::Write(const CrashRequest& requ
     return bytes;
   }
   LinuxPtraceConnection target;
-  if (!target.Attach(request.pid)) return std::nullopt;
+  if (!target.Attach(request.Pid)) return std::nullopt;
   DebugEventData event{};
-  event.Record = FaultExceptionRecord(request.signal, request.info, request.context);
-  event.ContextAddress = request.contextAddress;
-  event.Signal = request.signal;
+  event.Record = FaultExceptionRecord(request.Signal, request.Info, request.Context);
+  event.ContextAddress = request.ContextAddress;
+  event.Signal = request.Signal;
   minidump::StringSink sink;
-  minidump::WriteProcessAsMinidump(target, request.tid, event, kDumpType, sink);
+  minidump::WriteProcessAsMinidump(target, request.Tid, event, kDumpType, sink);
   return sink.Bytes();
 }
 

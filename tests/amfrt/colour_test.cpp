@@ -16,18 +16,18 @@ namespace corvantis {
 namespace {
 
 struct Rgb {
-  int r, g, b;
+  int R, G, B;
 };
 
 struct Yuv {
-  double y, u, v;
+  double Y, U, V;
 };
 
 // BT.601, limited range.
 Yuv Bt601(Rgb c) {
-  return {16 + (65.481 * c.r + 128.553 * c.g + 24.966 * c.b) / 255,
-          128 + (-37.797 * c.r - 74.203 * c.g + 112.0 * c.b) / 255,
-          128 + (112.0 * c.r - 93.786 * c.g - 18.214 * c.b) / 255};
+  return {16 + (65.481 * c.R + 128.553 * c.G + 24.966 * c.B) / 255,
+          128 + (-37.797 * c.R - 74.203 * c.G + 112.0 * c.B) / 255,
+          128 + (112.0 * c.R - 93.786 * c.G - 18.214 * c.B) / 255};
 }
 
 // Decoded samples of flat areas stay this close to the conversion of their colour at the program's
@@ -39,8 +39,8 @@ constexpr double kChromaTolerance = 8.0;
 constexpr Rgb kBlack{0, 0, 0}, kKhaki{240, 230, 140}, kTomato{255, 99, 71};
 
 struct Area {
-  int x0, y0, x1, y1;  // pixels, x1 and y1 excluded; even, so that chroma is not shared
-  Rgb colour;
+  int X0, Y0, X1, Y1;  // pixels, x1 and y1 excluded; even, so that chroma is not shared
+  Rgb Colour;
 };
 
 // Upper half: patches of the program's text and line colours and of saturated colours; lower
@@ -65,12 +65,12 @@ std::vector<Area> Layout(int width, int height) {
 
 void Paint(ID3D11Texture2D* texture, const std::vector<Area>& areas) {
   for (const Area& a : areas)
-    for (int y = a.y0; y < a.y1; ++y) {
+    for (int y = a.Y0; y < a.Y1; ++y) {
       std::uint8_t* row = texture->Pixels() + static_cast<std::size_t>(y) * texture->RowPitch();
-      for (int x = a.x0; x < a.x1; ++x) {
-        row[4 * x] = static_cast<std::uint8_t>(a.colour.b);
-        row[4 * x + 1] = static_cast<std::uint8_t>(a.colour.g);
-        row[4 * x + 2] = static_cast<std::uint8_t>(a.colour.r);
+      for (int x = a.X0; x < a.X1; ++x) {
+        row[4 * x] = static_cast<std::uint8_t>(a.Colour.B);
+        row[4 * x + 1] = static_cast<std::uint8_t>(a.Colour.G);
+        row[4 * x + 2] = static_cast<std::uint8_t>(a.Colour.R);
         row[4 * x + 3] = 255;
       }
     }
@@ -81,8 +81,8 @@ void Paint(ID3D11Texture2D* texture, const std::vector<Area>& areas) {
 std::vector<const Rgb*> Expected(const std::vector<Area>& areas, int width, int height, int margin) {
   std::vector<const Rgb*> drawn(static_cast<std::size_t>(width) * height);
   for (const Area& a : areas)
-    for (int y = a.y0; y < a.y1; ++y)
-      for (int x = a.x0; x < a.x1; ++x) drawn[static_cast<std::size_t>(y) * width + x] = &a.colour;
+    for (int y = a.Y0; y < a.Y1; ++y)
+      for (int x = a.X0; x < a.X1; ++x) drawn[static_cast<std::size_t>(y) * width + x] = &a.Colour;
   std::vector<const Rgb*> expected(drawn.size());
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
@@ -112,17 +112,17 @@ TEST_P(Colours, DecodeAsTheirBt601LimitedRangeValuesAtTheRequestedSize) {
   const TestCodec codec = std::get<0>(GetParam());
   const auto [width, height] = std::get<1>(GetParam());
   EncoderRig rig(EncoderConfig{codec, width, height});
-  ASSERT_EQ(rig.initResult, AMF_OK);
+  ASSERT_EQ(rig.InitResult, AMF_OK);
   const std::vector<Area> areas = Layout(width, height);
   constexpr std::uint32_t kFrames = 3;
   const std::vector<Output> outputs =
       EncodeFrames(rig, kFrames, 2, [&](ID3D11Texture2D* texture, std::uint32_t) { Paint(texture, areas); });
   ASSERT_EQ(outputs.size(), kFrames);
   const StreamFile file(outputs, "colours-" + std::to_string(width) + "x" + std::to_string(height) +
-                                     NamesOf(codec).extension);
+                                     NamesOf(codec).Extension);
 
   // The stream says how its samples are to be read, so that players show what was drawn.
-  EXPECT_EQ(Lines(RunCommand(std::string("ffprobe -v error -f ") + NamesOf(codec).demuxer +
+  EXPECT_EQ(Lines(RunCommand(std::string("ffprobe -v error -f ") + NamesOf(codec).Demuxer +
                              " -select_streams v:0 -show_entries "
                              "stream=width,height,color_range,color_space,color_transfer,color_primaries "
                              "-of default=noprint_wrappers=1 '" + file.path() + "'")),
@@ -130,7 +130,7 @@ TEST_P(Colours, DecodeAsTheirBt601LimitedRangeValuesAtTheRequestedSize) {
                                       "color_range=tv", "color_space=smpte170m", "color_transfer=smpte170m",
                                       "color_primaries=smpte170m"}));
 
-  const std::string raw = RunCommand(std::string("ffmpeg -v error -f ") + NamesOf(codec).demuxer + " -i '" +
+  const std::string raw = RunCommand(std::string("ffmpeg -v error -f ") + NamesOf(codec).Demuxer + " -i '" +
                                      file.path() + "' -f rawvideo -pix_fmt yuv420p -");
   const std::size_t luma = static_cast<std::size_t>(width) * height;
   const int chromaWidth = width / 2;
@@ -151,12 +151,12 @@ TEST_P(Colours, DecodeAsTheirBt601LimitedRangeValuesAtTheRequestedSize) {
                               static_cast<double>(frame[luma + chroma]),
                               static_cast<double>(frame[luma + luma / 4 + chroma])};
         ++checked;
-        if (std::abs(got[0] - want.y) > kLumaTolerance || std::abs(got[1] - want.u) > kChromaTolerance ||
-            std::abs(got[2] - want.v) > kChromaTolerance) {
+        if (std::abs(got[0] - want.Y) > kLumaTolerance || std::abs(got[1] - want.U) > kChromaTolerance ||
+            std::abs(got[2] - want.V) > kChromaTolerance) {
           if (wrong++ == 0) {
             std::ostringstream text;
-            text << "(" << x << "," << y << ") drawn " << c->r << "," << c->g << "," << c->b << ": YUV " << got[0]
-                 << "," << got[1] << "," << got[2] << ", want " << want.y << "," << want.u << "," << want.v;
+            text << "(" << x << "," << y << ") drawn " << c->R << "," << c->G << "," << c->B << ": YUV " << got[0]
+                 << "," << got[1] << "," << got[2] << ", want " << want.Y << "," << want.U << "," << want.V;
             first = text.str();
           }
         }

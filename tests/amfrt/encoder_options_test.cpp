@@ -26,7 +26,7 @@ EncoderSettings FromProgramProperties(Codec codec, std::initializer_list<std::pa
 
 void ExpectParams(const EncoderOptions& o, std::initializer_list<const char*> items) {
   for (const char* item : items)
-    EXPECT_NE((":" + o.params + ":").find(std::string(":") + item + ":"), std::string::npos) << item << " in " << o.params;
+    EXPECT_NE((":" + o.Params + ":").find(std::string(":") + item + ":"), std::string::npos) << item << " in " << o.Params;
 }
 
 TEST(EncoderOptions, ProgramsAvcSettingsGiveALowLatencyX264) {
@@ -36,10 +36,10 @@ TEST(EncoderOptions, ProgramsAvcSettingsGiveALowLatencyX264) {
                    {AMF_VIDEO_ENCODER_PEAK_BITRATE, 625000}, {AMF_VIDEO_ENCODER_ENFORCE_HRD, 0},
                    {AMF_VIDEO_ENCODER_IDR_PERIOD, 0}, {AMF_VIDEO_ENCODER_B_PIC_PATTERN, 0},
                    {AMF_VIDEO_ENCODER_QUALITY_PRESET, 1}}));
-  EXPECT_EQ(std::string(o.codecName) + " " + o.profile + " " + o.preset + " " + o.tune, "libx264 high ultrafast zerolatency");
-  EXPECT_EQ(o.bitRate, 500000);
-  EXPECT_EQ(o.maxRate, 625000);
-  EXPECT_EQ(o.bufferSize, 625000);
+  EXPECT_EQ(std::string(o.CodecName) + " " + o.Profile + " " + o.Preset + " " + o.Tune, "libx264 high ultrafast zerolatency");
+  EXPECT_EQ(o.BitRate, 500000);
+  EXPECT_EQ(o.MaxRate, 625000);
+  EXPECT_EQ(o.BufferSize, 625000);
   ExpectParams(o, {"keyint=infinite", "scenecut=0", "bframes=0", "rc-lookahead=0", "sync-lookahead=0",
                    "sliced-threads=1", "nal-hrd=none", "aud=0", "repeat-headers=0", "8x8dct=1"});
 }
@@ -51,9 +51,9 @@ TEST(EncoderOptions, ProgramsHevcSettingsGiveALowLatencyX265) {
                     {AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, 500000}, {AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, 625000},
                     {AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, 0}, {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, 1},
                     {AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, 0}, {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, 10}}));
-  EXPECT_EQ(std::string(o.codecName) + " " + o.profile + " " + o.preset + " " + o.tune, "libx265 main ultrafast zerolatency");
-  EXPECT_EQ(o.maxRate, 625000);
-  EXPECT_EQ(o.bufferSize, 625000);
+  EXPECT_EQ(std::string(o.CodecName) + " " + o.Profile + " " + o.Preset + " " + o.Tune, "libx265 main ultrafast zerolatency");
+  EXPECT_EQ(o.MaxRate, 625000);
+  EXPECT_EQ(o.BufferSize, 625000);
   ExpectParams(o, {"keyint=-1", "scenecut=0", "bframes=0", "rc-lookahead=0", "frame-threads=1", "high-tier=0",
                    "hrd=0", "aud=0", "repeat-headers=0", "info=0"});
 }
@@ -64,12 +64,12 @@ TEST(EncoderOptions, HrdPeriodsAndPeaksOutsideTheProgramsSettings) {
                     {AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, 1}, {AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, 1000000},
                     {AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, 800000}}));
   ExpectParams(o, {"keyint=120", "hrd=1"});
-  EXPECT_EQ(o.maxRate, 1000000) << "the peak is at least the target";
+  EXPECT_EQ(o.MaxRate, 1000000) << "the peak is at least the target";
   o = BuildEncoderOptions(FromProgramProperties(
       Codec::Avc, {{AMF_VIDEO_ENCODER_IDR_PERIOD, 30}, {AMF_VIDEO_ENCODER_ENFORCE_HRD, 1},
                    {AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, 1}, {AMF_VIDEO_ENCODER_TARGET_BITRATE, 800000}}));
   ExpectParams(o, {"keyint=30", "nal-hrd=cbr"});
-  EXPECT_EQ(o.maxRate, 800000);
+  EXPECT_EQ(o.MaxRate, 800000);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ namespace {
 constexpr amf::amf_int64 kIdr = 0, kP = 2, kB = 3;
 
 std::string Probe(const std::string& path, TestCodec codec, const std::string& entries) {
-  return RunCommand(std::string("ffprobe -v error -f ") + NamesOf(codec).demuxer + " -count_frames -select_streams v:0 " +
+  return RunCommand(std::string("ffprobe -v error -f ") + NamesOf(codec).Demuxer + " -count_frames -select_streams v:0 " +
                     entries + " -of default=noprint_wrappers=1:nokey=1 '" + path + "'");
 }
 
@@ -32,7 +32,7 @@ std::string FrameCount(const std::string& path, TestCodec codec) {
 
 // Mean of the decoded luma samples of every picture, in display order.
 std::vector<double> DecodedMeanLuma(const std::string& path, TestCodec codec, int width, int height) {
-  const std::string raw = RunCommand(std::string("ffmpeg -v error -f ") + NamesOf(codec).demuxer + " -i '" + path +
+  const std::string raw = RunCommand(std::string("ffmpeg -v error -f ") + NamesOf(codec).Demuxer + " -i '" + path +
                                      "' -f rawvideo -pix_fmt yuv420p -");
   const std::size_t luma = static_cast<std::size_t>(width) * height;
   std::vector<double> means;
@@ -55,9 +55,9 @@ class EncoderStream : public ::testing::TestWithParam<TestCodec> {};
 TEST_P(EncoderStream, OneOutputPerFrameInOrderFormingADecodableStream) {
   const TestCodec codec = GetParam();
   EncoderRig rig(EncoderConfig{codec});
-  ASSERT_EQ(rig.initResult, AMF_OK);
+  ASSERT_EQ(rig.InitResult, AMF_OK);
   amf::AMFDataPtr early;
-  EXPECT_EQ(rig.encoder->QueryOutput(&early), AMF_REPEAT);
+  EXPECT_EQ(rig.Encoder->QueryOutput(&early), AMF_REPEAT);
 
   constexpr std::uint32_t kFrames = 30;
   const std::vector<Output> outputs = EncodeGreyFrames(rig, kFrames);
@@ -66,16 +66,16 @@ TEST_P(EncoderStream, OneOutputPerFrameInOrderFormingADecodableStream) {
   for (std::uint32_t k = 0; k < kFrames; ++k) {
     SCOPED_TRACE("output " + std::to_string(k));
     const Output& o = outputs[k];
-    EXPECT_EQ(o.pts, PtsOf(k));
-    EXPECT_EQ(o.duration, PtsOf(k + 1) - PtsOf(k));
-    EXPECT_EQ(o.dataType, k == 0 ? kIdr : kP);
-    EXPECT_TRUE(StartsWithDelimiter(o.bytes, codec));
-    const std::vector<int> types = NalTypes(o.bytes, codec);
+    EXPECT_EQ(o.Pts, PtsOf(k));
+    EXPECT_EQ(o.Duration, PtsOf(k + 1) - PtsOf(k));
+    EXPECT_EQ(o.DataType, k == 0 ? kIdr : kP);
+    EXPECT_TRUE(StartsWithDelimiter(o.Bytes, codec));
+    const std::vector<int> types = NalTypes(o.Bytes, codec);
     EXPECT_EQ(std::count(types.begin(), types.end(), types[0]), 1) << "one delimiter";
     EXPECT_EQ(std::count_if(types.begin(), types.end(), [&](int t) { return parameterSets.count(t) > 0; }),
               k == 0 ? static_cast<long>(parameterSets.size()) : 0L);
   }
-  for (const auto& nal : NalUnits(outputs[0].bytes)) {
+  for (const auto& nal : NalUnits(outputs[0].Bytes)) {
     if (codec == TestCodec::Avc && NalType(nal, codec) == 7) {
       EXPECT_EQ(nal.at(1), 100) << "profile_idc High";
     }
@@ -85,9 +85,9 @@ TEST_P(EncoderStream, OneOutputPerFrameInOrderFormingADecodableStream) {
     }
   }
 
-  const StreamFile file(outputs, std::string("grey") + NamesOf(codec).extension);
+  const StreamFile file(outputs, std::string("grey") + NamesOf(codec).Extension);
   EXPECT_EQ(Lines(Probe(file.path(), codec, "-show_entries stream=codec_name,profile,width,height,nb_read_frames")),
-            (std::vector<std::string>{NamesOf(codec).demuxer, codec == TestCodec::Avc ? "High" : "Main", "320",
+            (std::vector<std::string>{NamesOf(codec).Demuxer, codec == TestCodec::Avc ? "High" : "Main", "320",
                                       "180", std::to_string(kFrames)}));
   std::vector<std::string> pictureTypes(kFrames, "P");
   pictureTypes[0] = "I";
@@ -101,7 +101,7 @@ TEST_P(EncoderStream, OneOutputPerFrameInOrderFormingADecodableStream) {
 TEST_P(EncoderStream, RefusesInputAtItsDepthAndDeliversEveryAcceptedFrame) {
   const TestCodec codec = GetParam();
   EncoderRig rig(EncoderConfig{codec});
-  ASSERT_EQ(rig.initResult, AMF_OK);
+  ASSERT_EQ(rig.InitResult, AMF_OK);
   const auto texture = rig.NewTexture();
   FillGrey(texture.get(), 128);
   amf::AMFSurfacePtr surface = rig.NewSurface(texture.get());
@@ -110,36 +110,36 @@ TEST_P(EncoderStream, RefusesInputAtItsDepthAndDeliversEveryAcceptedFrame) {
   AMF_RESULT r = AMF_OK;
   for (int attempt = 0; attempt < 200 && r == AMF_OK; ++attempt) {
     StampFrame(surface.GetPtr(), codec, accepted, /*aud=*/false);
-    r = rig.encoder->SubmitInput(surface.GetPtr());
+    r = rig.Encoder->SubmitInput(surface.GetPtr());
     accepted += r == AMF_OK ? 1 : 0;
   }
   EXPECT_EQ(r, AMF_INPUT_FULL);
   EXPECT_GE(accepted, 16u);
   EXPECT_LE(accepted, 16u + 32u);
 
-  ASSERT_EQ(rig.encoder->Drain(), AMF_OK);
-  const std::vector<Output> outputs = CollectUntilEof(rig.encoder.GetPtr(), codec);
+  ASSERT_EQ(rig.Encoder->Drain(), AMF_OK);
+  const std::vector<Output> outputs = CollectUntilEof(rig.Encoder.GetPtr(), codec);
   ASSERT_EQ(outputs.size(), accepted);
   const int delimiter = codec == TestCodec::Avc ? 9 : 35;
   for (std::uint32_t k = 0; k < accepted; ++k) {
-    EXPECT_EQ(outputs[k].pts, PtsOf(k));
-    const std::vector<int> types = NalTypes(outputs[k].bytes, codec);
+    EXPECT_EQ(outputs[k].Pts, PtsOf(k));
+    const std::vector<int> types = NalTypes(outputs[k].Bytes, codec);
     EXPECT_EQ(std::count(types.begin(), types.end(), delimiter), 0) << "not asked for";
   }
   amf::AMFDataPtr after;
-  EXPECT_EQ(rig.encoder->QueryOutput(&after), AMF_EOF);
-  EXPECT_EQ(rig.encoder->SubmitInput(surface.GetPtr()), AMF_EOF);
+  EXPECT_EQ(rig.Encoder->QueryOutput(&after), AMF_EOF);
+  EXPECT_EQ(rig.Encoder->SubmitInput(surface.GetPtr()), AMF_EOF);
 }
 
 TEST_P(EncoderStream, WithoutLowLatencyOutputsStillMatchFramesOneToOne) {
   const TestCodec codec = GetParam();
   // The balanced preset has lookahead and frame threads, so outputs lag behind the input.
   EncoderRig rig(EncoderConfig{codec, 320, 180, false, codec == TestCodec::Avc ? 0 : 5});
-  ASSERT_EQ(rig.initResult, AMF_OK);
+  ASSERT_EQ(rig.InitResult, AMF_OK);
   const std::vector<Output> outputs = EncodeGreyFrames(rig, 24, 20);
   ASSERT_EQ(outputs.size(), 24u);
-  for (std::uint32_t k = 0; k < 24; ++k) EXPECT_EQ(outputs[k].pts, PtsOf(k));
-  const StreamFile file(outputs, std::string("delayed") + NamesOf(codec).extension);
+  for (std::uint32_t k = 0; k < 24; ++k) EXPECT_EQ(outputs[k].Pts, PtsOf(k));
+  const StreamFile file(outputs, std::string("delayed") + NamesOf(codec).Extension);
   EXPECT_EQ(FrameCount(file.path(), codec), "24");
 }
 
@@ -168,13 +168,13 @@ TEST_P(QueuedFrames, GiveTheStreamOfFramesSubmittedOneAtATime) {
   constexpr std::uint32_t kFrames = 14;
   EncoderRig oneAtATime(EncoderConfig{codec, width, height});
   EncoderRig queued(EncoderConfig{codec, width, height});
-  ASSERT_EQ(oneAtATime.initResult, AMF_OK);
-  ASSERT_EQ(queued.initResult, AMF_OK);
+  ASSERT_EQ(oneAtATime.InitResult, AMF_OK);
+  ASSERT_EQ(queued.InitResult, AMF_OK);
   const std::vector<Output> expected = EncodeFrames(oneAtATime, kFrames, 1, PaintMoving);
   const std::vector<Output> outputs = EncodeFrames(queued, kFrames, kFrames, PaintMoving);
   ASSERT_EQ(expected.size(), kFrames);
   ASSERT_EQ(outputs.size(), kFrames);
-  for (std::uint32_t k = 0; k < kFrames; ++k) EXPECT_TRUE(outputs[k].bytes == expected[k].bytes) << "frame " << k;
+  for (std::uint32_t k = 0; k < kFrames; ++k) EXPECT_TRUE(outputs[k].Bytes == expected[k].Bytes) << "frame " << k;
 }
 
 INSTANTIATE_TEST_SUITE_P(CodecsAndSizes, QueuedFrames,
@@ -191,29 +191,29 @@ INSTANTIATE_TEST_SUITE_P(Codecs, EncoderStream, ::testing::Values(TestCodec::Avc
 
 TEST(AvcEncoder, BPicturesComeInDecodeOrderWithTheirOwnTimesAndDelimiters) {
   EncoderRig rig(EncoderConfig{TestCodec::Avc, 320, 180, true, -1, 2});
-  ASSERT_EQ(rig.initResult, AMF_OK);
+  ASSERT_EQ(rig.InitResult, AMF_OK);
   const std::vector<Output> outputs = EncodeGreyFrames(rig, 20, 20);
   ASSERT_EQ(outputs.size(), 20u);
   std::set<amf::amf_pts> times;
   for (const Output& o : outputs) {
-    times.insert(o.pts);
-    ASSERT_GT(o.bytes.size(), 5u);
-    EXPECT_EQ(o.bytes[5] >> 5, o.dataType == kB ? 2 : o.dataType == kP ? 1 : 0) << "primary_pic_type";
+    times.insert(o.Pts);
+    ASSERT_GT(o.Bytes.size(), 5u);
+    EXPECT_EQ(o.Bytes[5] >> 5, o.DataType == kB ? 2 : o.DataType == kP ? 1 : 0) << "primary_pic_type";
   }
   EXPECT_EQ(times.size(), 20u);
   EXPECT_EQ(*times.rbegin(), PtsOf(19));
-  EXPECT_GT(std::count_if(outputs.begin(), outputs.end(), [](const Output& o) { return o.dataType == kB; }), 0);
+  EXPECT_GT(std::count_if(outputs.begin(), outputs.end(), [](const Output& o) { return o.DataType == kB; }), 0);
   const StreamFile file(outputs, "bpictures.h264");
   EXPECT_EQ(FrameCount(file.path(), TestCodec::Avc), "20");
 }
 
 TEST(AvcEncoder, AnIdrPeriodGivesPeriodicIdrFrames) {
   EncoderRig rig(EncoderConfig{}, /*init=*/false);
-  ASSERT_EQ(rig.encoder->SetProperty(AMF_VIDEO_ENCODER_IDR_PERIOD, Int64Value(10)), AMF_OK);
-  ASSERT_EQ(rig.encoder->Init(amf::AMF_SURFACE_BGRA, 320, 180), AMF_OK);
+  ASSERT_EQ(rig.Encoder->SetProperty(AMF_VIDEO_ENCODER_IDR_PERIOD, Int64Value(10)), AMF_OK);
+  ASSERT_EQ(rig.Encoder->Init(amf::AMF_SURFACE_BGRA, 320, 180), AMF_OK);
   const std::vector<Output> outputs = EncodeGreyFrames(rig, 25);
   ASSERT_EQ(outputs.size(), 25u);
-  for (std::size_t k = 0; k < outputs.size(); ++k) EXPECT_EQ(outputs[k].dataType, k % 10 == 0 ? kIdr : kP) << k;
+  for (std::size_t k = 0; k < outputs.size(); ++k) EXPECT_EQ(outputs[k].DataType, k % 10 == 0 ? kIdr : kP) << k;
 }
 
 class InitFailure : public ::testing::TestWithParam<std::pair<int, int>> {};
@@ -221,10 +221,10 @@ class InitFailure : public ::testing::TestWithParam<std::pair<int, int>> {};
 TEST_P(InitFailure, IsAnErrorResultAndAValidInitStillWorksAfterwards) {
   for (TestCodec codec : {TestCodec::Avc, TestCodec::Hevc}) {
     EncoderRig rig(EncoderConfig{codec}, /*init=*/false);
-    EXPECT_EQ(rig.encoder->Init(amf::AMF_SURFACE_BGRA, GetParam().first, GetParam().second), AMF_INVALID_RESOLUTION);
+    EXPECT_EQ(rig.Encoder->Init(amf::AMF_SURFACE_BGRA, GetParam().first, GetParam().second), AMF_INVALID_RESOLUTION);
     amf::AMFDataPtr data;
-    EXPECT_EQ(rig.encoder->QueryOutput(&data), AMF_NOT_INITIALIZED);
-    EXPECT_EQ(rig.encoder->Init(amf::AMF_SURFACE_BGRA, 320, 180), AMF_OK);
+    EXPECT_EQ(rig.Encoder->QueryOutput(&data), AMF_NOT_INITIALIZED);
+    EXPECT_EQ(rig.Encoder->Init(amf::AMF_SURFACE_BGRA, 320, 180), AMF_OK);
     EXPECT_EQ(EncodeGreyFrames(rig, 2).size(), 2u);
   }
 }
@@ -238,69 +238,69 @@ TEST(EncoderInput, RefusesWhatItCannotEncode) {
   EncoderRig rig(EncoderConfig{}, /*init=*/false);
   const auto texture = rig.NewTexture();
   amf::AMFSurfacePtr surface = rig.NewSurface(texture.get());
-  EXPECT_EQ(rig.encoder->SubmitInput(surface.GetPtr()), AMF_NOT_INITIALIZED);
-  EXPECT_EQ(rig.encoder->Init(amf::AMF_SURFACE_NV12, 640, 360), AMF_SURFACE_FORMAT_NOT_SUPPORTED);
-  ASSERT_EQ(rig.encoder->Init(amf::AMF_SURFACE_BGRA, 640, 360), AMF_OK);
-  EXPECT_EQ(rig.encoder->Init(amf::AMF_SURFACE_BGRA, 640, 360), AMF_ALREADY_INITIALIZED);
-  EXPECT_EQ(rig.encoder->SubmitInput(surface.GetPtr()), AMF_INVALID_RESOLUTION) << "320x180 into 640x360";
+  EXPECT_EQ(rig.Encoder->SubmitInput(surface.GetPtr()), AMF_NOT_INITIALIZED);
+  EXPECT_EQ(rig.Encoder->Init(amf::AMF_SURFACE_NV12, 640, 360), AMF_SURFACE_FORMAT_NOT_SUPPORTED);
+  ASSERT_EQ(rig.Encoder->Init(amf::AMF_SURFACE_BGRA, 640, 360), AMF_OK);
+  EXPECT_EQ(rig.Encoder->Init(amf::AMF_SURFACE_BGRA, 640, 360), AMF_ALREADY_INITIALIZED);
+  EXPECT_EQ(rig.Encoder->SubmitInput(surface.GetPtr()), AMF_INVALID_RESOLUTION) << "320x180 into 640x360";
   amf::AMFBufferPtr buffer;
-  ASSERT_EQ(rig.context->AllocBuffer(amf::AMF_MEMORY_HOST, 16, &buffer), AMF_OK);
-  EXPECT_EQ(rig.encoder->SubmitInput(buffer.GetPtr()), AMF_INVALID_DATA_TYPE);
+  ASSERT_EQ(rig.Context->AllocBuffer(amf::AMF_MEMORY_HOST, 16, &buffer), AMF_OK);
+  EXPECT_EQ(rig.Encoder->SubmitInput(buffer.GetPtr()), AMF_INVALID_DATA_TYPE);
 }
 
 TEST(EncoderLifetime, ReleaseWithFramesQueuedAndNoTerminateIsClean) {
   EncoderRig rig(EncoderConfig{});
-  ASSERT_EQ(rig.initResult, AMF_OK);
+  ASSERT_EQ(rig.InitResult, AMF_OK);
   const auto texture = rig.NewTexture();
   amf::AMFSurfacePtr surface = rig.NewSurface(texture.get());
   for (std::uint32_t k = 0; k < 10; ++k) {
     StampFrame(surface.GetPtr(), TestCodec::Avc, k);
-    ASSERT_EQ(rig.encoder->SubmitInput(surface.GetPtr()), AMF_OK);
+    ASSERT_EQ(rig.Encoder->SubmitInput(surface.GetPtr()), AMF_OK);
   }
   surface.Release();  // the queue holds references of its own
-  rig.encoder.Release();
+  rig.Encoder.Release();
 }
 
 TEST(EncoderLifetime, TerminateOrFlushInAnyStateAndStartAgain) {
   EncoderRig rig(EncoderConfig{});
-  ASSERT_EQ(rig.initResult, AMF_OK);
-  EXPECT_EQ(rig.encoder->Terminate(), AMF_OK);
-  EXPECT_EQ(rig.encoder->Terminate(), AMF_OK);
-  EXPECT_EQ(rig.encoder->Drain(), AMF_NOT_INITIALIZED);
-  ASSERT_EQ(rig.encoder->Init(amf::AMF_SURFACE_BGRA, 320, 180), AMF_OK);
+  ASSERT_EQ(rig.InitResult, AMF_OK);
+  EXPECT_EQ(rig.Encoder->Terminate(), AMF_OK);
+  EXPECT_EQ(rig.Encoder->Terminate(), AMF_OK);
+  EXPECT_EQ(rig.Encoder->Drain(), AMF_NOT_INITIALIZED);
+  ASSERT_EQ(rig.Encoder->Init(amf::AMF_SURFACE_BGRA, 320, 180), AMF_OK);
   const auto texture = rig.NewTexture();
   amf::AMFSurfacePtr surface = rig.NewSurface(texture.get());
   StampFrame(surface.GetPtr(), TestCodec::Avc, 0);
-  ASSERT_EQ(rig.encoder->SubmitInput(surface.GetPtr()), AMF_OK);
-  ASSERT_EQ(rig.encoder->Drain(), AMF_OK);
-  EXPECT_EQ(rig.encoder->Terminate(), AMF_OK) << "before the end of the stream was seen";
-  ASSERT_EQ(rig.encoder->Init(amf::AMF_SURFACE_BGRA, 320, 180), AMF_OK);
+  ASSERT_EQ(rig.Encoder->SubmitInput(surface.GetPtr()), AMF_OK);
+  ASSERT_EQ(rig.Encoder->Drain(), AMF_OK);
+  EXPECT_EQ(rig.Encoder->Terminate(), AMF_OK) << "before the end of the stream was seen";
+  ASSERT_EQ(rig.Encoder->Init(amf::AMF_SURFACE_BGRA, 320, 180), AMF_OK);
   ASSERT_EQ(EncodeGreyFrames(rig, 3).size(), 3u);
-  ASSERT_EQ(rig.encoder->Flush(), AMF_OK);
+  ASSERT_EQ(rig.Encoder->Flush(), AMF_OK);
   const std::vector<Output> outputs = EncodeGreyFrames(rig, 2);
   ASSERT_EQ(outputs.size(), 2u);
-  EXPECT_EQ(outputs[0].dataType, kIdr) << "a flushed encoder starts a new stream";
+  EXPECT_EQ(outputs[0].DataType, kIdr) << "a flushed encoder starts a new stream";
 }
 
 TEST(EncoderLifetime, OutputsAndTheEncoderOutliveTheirCreators) {
   amf::AMFBufferPtr kept;
   EncoderRig rig(EncoderConfig{});
-  ASSERT_EQ(rig.initResult, AMF_OK);
+  ASSERT_EQ(rig.InitResult, AMF_OK);
   const auto texture = rig.NewTexture();
   amf::AMFSurfacePtr surface = rig.NewSurface(texture.get());
   StampFrame(surface.GetPtr(), TestCodec::Avc, 0);
-  ASSERT_EQ(rig.encoder->SubmitInput(surface.GetPtr()), AMF_OK);
-  rig.context.Release();  // the program may release its context before the encoder
-  ASSERT_EQ(rig.encoder->Drain(), AMF_OK);
+  ASSERT_EQ(rig.Encoder->SubmitInput(surface.GetPtr()), AMF_OK);
+  rig.Context.Release();  // the program may release its context before the encoder
+  ASSERT_EQ(rig.Encoder->Drain(), AMF_OK);
   for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
        !kept && std::chrono::steady_clock::now() < deadline;) {
     amf::AMFDataPtr data;
-    if (rig.encoder->QueryOutput(&data) == AMF_OK) {
+    if (rig.Encoder->QueryOutput(&data) == AMF_OK) {
       ASSERT_EQ(data->QueryInterface(amf::AMFBuffer::IID(), reinterpret_cast<void**>(&kept)), AMF_OK);
     }
   }
   ASSERT_TRUE(kept);
-  rig.encoder.Release();
+  rig.Encoder.Release();
   ASSERT_GT(kept->GetSize(), 4u);
   EXPECT_EQ(static_cast<const std::uint8_t*>(kept->GetNative())[3], 1) << "the buffer outlives its pool's owner";
 }

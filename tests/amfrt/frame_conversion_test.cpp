@@ -26,13 +26,13 @@ using amfrt::I420Planes;
 using amfrt::Nv12Planes;
 
 struct Rgb {
-  int r, g, b;
+  int R, G, B;
 };
 
 // BT.601 limited range in floating point, the reference for every conversion here.
-double LumaOf(Rgb c) { return 16 + (65.481 * c.r + 128.553 * c.g + 24.966 * c.b) / 255; }
-double CbOf(Rgb c) { return 128 + (-37.797 * c.r - 74.203 * c.g + 112.0 * c.b) / 255; }
-double CrOf(Rgb c) { return 128 + (112.0 * c.r - 93.786 * c.g - 18.214 * c.b) / 255; }
+double LumaOf(Rgb c) { return 16 + (65.481 * c.R + 128.553 * c.G + 24.966 * c.B) / 255; }
+double CbOf(Rgb c) { return 128 + (-37.797 * c.R - 74.203 * c.G + 112.0 * c.B) / 255; }
+double CrOf(Rgb c) { return 128 + (112.0 * c.R - 93.786 * c.G - 18.214 * c.B) / 255; }
 
 // Bytes that end where a page no access is allowed to begins, so that a read or write one byte
 // past them faults even inside libraries built without the sanitizer.
@@ -61,21 +61,21 @@ class GuardedBytes {
 };
 
 void Put(std::uint8_t* pixel, Rgb c) {
-  pixel[0] = static_cast<std::uint8_t>(c.b);
-  pixel[1] = static_cast<std::uint8_t>(c.g);
-  pixel[2] = static_cast<std::uint8_t>(c.r);
+  pixel[0] = static_cast<std::uint8_t>(c.B);
+  pixel[1] = static_cast<std::uint8_t>(c.G);
+  pixel[2] = static_cast<std::uint8_t>(c.R);
   pixel[3] = 255;
 }
 
 struct I420Picture {
-  int width, height, chromaWidth, chromaHeight;
-  std::vector<std::uint8_t> y, u, v;
+  int Width, Height, ChromaWidth, ChromaHeight;
+  std::vector<std::uint8_t> Y, U, V;
   I420Picture(int w, int h)
-      : width(w), height(h), chromaWidth((w + 1) / 2), chromaHeight((h + 1) / 2),
-        y(static_cast<std::size_t>(w) * h),
-        u(static_cast<std::size_t>(chromaWidth) * chromaHeight),
-        v(u.size()) {}
-  I420Planes Planes() { return {y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}; }
+      : Width(w), Height(h), ChromaWidth((w + 1) / 2), ChromaHeight((h + 1) / 2),
+        Y(static_cast<std::size_t>(w) * h),
+        U(static_cast<std::size_t>(ChromaWidth) * ChromaHeight),
+        V(U.size()) {}
+  I420Planes Planes() { return {Y.data(), Width, U.data(), ChromaWidth, V.data(), ChromaWidth}; }
 };
 
 TEST(FrameConversion, IsBt601LimitedRangeAsSwscaleConvertsIt) {
@@ -101,7 +101,7 @@ TEST(FrameConversion, IsBt601LimitedRangeAsSwscaleConvertsIt) {
   ASSERT_NE(scaler, nullptr);
   const std::uint8_t* source[] = {bgra.data()};
   const int sourceStride[] = {kWidth * 4};
-  std::uint8_t* planes[] = {theirs.y.data(), theirs.u.data(), theirs.v.data()};
+  std::uint8_t* planes[] = {theirs.Y.data(), theirs.U.data(), theirs.V.data()};
   const int strides[] = {kWidth, kWidth / 2, kWidth / 2};
   sws_scale(scaler, source, sourceStride, 0, kHeight, planes, strides);
   sws_freeContext(scaler);
@@ -110,14 +110,14 @@ TEST(FrameConversion, IsBt601LimitedRangeAsSwscaleConvertsIt) {
     for (int x = 0; x < kWidth; ++x) {
       const std::size_t i = static_cast<std::size_t>(y) * kWidth + x;
       const Rgb c = colours[(y / 2) * (kWidth / 2) + x / 2];
-      ASSERT_NEAR(ours.y[i], theirs.y[i], 1) << x << "," << y;
-      ASSERT_NEAR(ours.y[i], LumaOf(c), 1.0) << x << "," << y;
+      ASSERT_NEAR(ours.Y[i], theirs.Y[i], 1) << x << "," << y;
+      ASSERT_NEAR(ours.Y[i], LumaOf(c), 1.0) << x << "," << y;
     }
-  for (std::size_t i = 0; i < ours.u.size(); ++i) {
-    ASSERT_NEAR(ours.u[i], theirs.u[i], 1) << i;
-    ASSERT_NEAR(ours.v[i], theirs.v[i], 1) << i;
-    ASSERT_NEAR(ours.u[i], CbOf(colours[i]), 1.5) << i;
-    ASSERT_NEAR(ours.v[i], CrOf(colours[i]), 1.5) << i;
+  for (std::size_t i = 0; i < ours.U.size(); ++i) {
+    ASSERT_NEAR(ours.U[i], theirs.U[i], 1) << i;
+    ASSERT_NEAR(ours.V[i], theirs.V[i], 1) << i;
+    ASSERT_NEAR(ours.U[i], CbOf(colours[i]), 1.5) << i;
+    ASSERT_NEAR(ours.V[i], CrOf(colours[i]), 1.5) << i;
   }
 }
 
@@ -133,13 +133,13 @@ TEST(FrameConversion, ChromaIsTheMeanOfEachBlockNotOneSampleOfIt) {
   ASSERT_TRUE(ConvertBgraToI420(bgra.data(), kWidth * 4, kWidth, kHeight, i420.Planes()));
   std::vector<std::uint8_t> nv12Y(static_cast<std::size_t>(kWidth) * kHeight), nv12Uv(nv12Y.size() / 2);
   ASSERT_TRUE(ConvertBgraToNv12(bgra.data(), kWidth * 4, kWidth, kHeight, {nv12Y.data(), kWidth, nv12Uv.data(), kWidth}));
-  for (std::size_t i = 0; i < i420.u.size(); ++i) {
-    EXPECT_NEAR(i420.u[i], CbOf(mean), 1.5) << i;
-    EXPECT_NEAR(i420.v[i], CrOf(mean), 1.5) << i;
-    EXPECT_EQ(nv12Uv[2 * i], i420.u[i]) << i;
-    EXPECT_EQ(nv12Uv[2 * i + 1], i420.v[i]) << i;
+  for (std::size_t i = 0; i < i420.U.size(); ++i) {
+    EXPECT_NEAR(i420.U[i], CbOf(mean), 1.5) << i;
+    EXPECT_NEAR(i420.V[i], CrOf(mean), 1.5) << i;
+    EXPECT_EQ(nv12Uv[2 * i], i420.U[i]) << i;
+    EXPECT_EQ(nv12Uv[2 * i + 1], i420.V[i]) << i;
   }
-  EXPECT_EQ(nv12Y, i420.y);
+  EXPECT_EQ(nv12Y, i420.Y);
 }
 
 class OddSizes : public ::testing::TestWithParam<std::pair<int, int>> {};
@@ -217,9 +217,9 @@ TEST_P(SplitSizes, TwoHalvesGiveTheBytesOfOneConversionInsideTheirBuffers) {
     std::memset(v.data(), 0, v.size());
     ASSERT_TRUE(converter.Convert(bgra.data(), width * 4, width, height,
                                   I420Planes{y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}));
-    ASSERT_EQ(std::memcmp(y.data(), whole.y.data(), y.size()), 0) << round;
-    ASSERT_EQ(std::memcmp(u.data(), whole.u.data(), u.size()), 0) << round;
-    ASSERT_EQ(std::memcmp(v.data(), whole.v.data(), v.size()), 0) << round;
+    ASSERT_EQ(std::memcmp(y.data(), whole.Y.data(), y.size()), 0) << round;
+    ASSERT_EQ(std::memcmp(u.data(), whole.U.data(), u.size()), 0) << round;
+    ASSERT_EQ(std::memcmp(v.data(), whole.V.data(), v.size()), 0) << round;
   }
   EXPECT_FALSE(converter.Convert(bgra.data(), width * 4 - 4, width, height,
                                  I420Planes{y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}));

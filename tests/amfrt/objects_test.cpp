@@ -12,34 +12,34 @@ namespace {
 
 TEST(RuntimeExports, VersionCheckAndOneFactory) {
   amf::amf_uint64 version = 0;
-  ASSERT_EQ(Runtime().queryVersion(&version), AMF_OK);
+  ASSERT_EQ(Runtime().QueryVersion(&version), AMF_OK);
   EXPECT_EQ(version, amf::AMF_MAKE_FULL_VERSION(1, 4, 18, 0));
   for (amf::amf_uint64 accepted : {amf::AMF_FULL_VERSION, version, amf::AMF_MAKE_FULL_VERSION(1, 0, 0, 0)}) {
     amf::AMFFactory* factory = nullptr;
-    EXPECT_EQ(Runtime().init(accepted, &factory), AMF_OK);
-    EXPECT_EQ(factory, Runtime().factory);
+    EXPECT_EQ(Runtime().Init(accepted, &factory), AMF_OK);
+    EXPECT_EQ(factory, Runtime().Factory);
   }
   for (amf::amf_uint64 refused : {version + 1, amf::AMF_MAKE_FULL_VERSION(1, 5, 0, 0),
                                   amf::AMF_MAKE_FULL_VERSION(2, 0, 0, 0), amf::AMF_MAKE_FULL_VERSION(0, 9, 0, 0)}) {
-    amf::AMFFactory* factory = Runtime().factory;
-    EXPECT_EQ(Runtime().init(refused, &factory), AMF_NOT_SUPPORTED) << std::hex << refused;
+    amf::AMFFactory* factory = Runtime().Factory;
+    EXPECT_EQ(Runtime().Init(refused, &factory), AMF_NOT_SUPPORTED) << std::hex << refused;
     EXPECT_EQ(factory, nullptr);
   }
-  EXPECT_EQ(Runtime().init(amf::AMF_FULL_VERSION, nullptr), AMF_INVALID_ARG);
-  EXPECT_EQ(Runtime().queryVersion(nullptr), AMF_INVALID_ARG);
+  EXPECT_EQ(Runtime().Init(amf::AMF_FULL_VERSION, nullptr), AMF_INVALID_ARG);
+  EXPECT_EQ(Runtime().QueryVersion(nullptr), AMF_INVALID_ARG);
 }
 
 TEST(Factory, CreatesOnlyItsTwoEncoders) {
   amf::AMFContextPtr context;
-  ASSERT_EQ(Runtime().factory->CreateContext(&context), AMF_OK);
+  ASSERT_EQ(Runtime().Factory->CreateContext(&context), AMF_OK);
   amf::AMFComponent* component = reinterpret_cast<amf::AMFComponent*>(0x1);
-  EXPECT_EQ(Runtime().factory->CreateComponent(context.GetPtr(), L"AMFVideoDecoderUVD_H264_AVC", &component),
+  EXPECT_EQ(Runtime().Factory->CreateComponent(context.GetPtr(), L"AMFVideoDecoderUVD_H264_AVC", &component),
             AMF_NOT_SUPPORTED);
   EXPECT_EQ(component, nullptr);
-  EXPECT_EQ(Runtime().factory->CreateComponent(nullptr, AMFVideoEncoderVCE_AVC, &component), AMF_INVALID_ARG);
+  EXPECT_EQ(Runtime().Factory->CreateComponent(nullptr, AMFVideoEncoderVCE_AVC, &component), AMF_INVALID_ARG);
   for (const wchar_t* id : {AMFVideoEncoderVCE_AVC, AMFVideoEncoder_HEVC}) {
     amf::AMFComponentPtr encoder;
-    ASSERT_EQ(Runtime().factory->CreateComponent(context.GetPtr(), id, &encoder), AMF_OK);
+    ASSERT_EQ(Runtime().Factory->CreateComponent(context.GetPtr(), id, &encoder), AMF_OK);
     EXPECT_EQ(encoder->GetContext(), context.GetPtr());
   }
 }
@@ -61,7 +61,7 @@ TEST(Surface, FromBgraTexturesOfAnInitialisedContextHoldingOneReference) {
   com_ptr<ID3D11DeviceContext> deviceContext;
   ASSERT_EQ(CreateCpuDevice(device.put(), deviceContext.put()), S_OK);
   amf::AMFContextPtr context;
-  ASSERT_EQ(Runtime().factory->CreateContext(&context), AMF_OK);
+  ASSERT_EQ(Runtime().Factory->CreateContext(&context), AMF_OK);
   auto* texture = new FakeTexture(DXGI_FORMAT_B8G8R8A8_UNORM);
   amf::AMFSurface* surface = nullptr;
   EXPECT_NE(context->CreateSurfaceFromDX11Native(texture, &surface, nullptr), AMF_OK) << "before InitDX11";
@@ -73,8 +73,8 @@ TEST(Surface, FromBgraTexturesOfAnInitialisedContextHoldingOneReference) {
   EXPECT_EQ(other->Release(), 0u) << "a refused texture keeps no reference";
 
   struct Observer : amf::AMFSurfaceObserver {
-    void OnSurfaceDataRelease(amf::AMFSurface* s) override { released = s; }
-    amf::AMFSurface* released = nullptr;
+    void OnSurfaceDataRelease(amf::AMFSurface* s) override { Released = s; }
+    amf::AMFSurface* Released = nullptr;
   } observer;
   ASSERT_EQ(context->CreateSurfaceFromDX11Native(texture, &surface, &observer), AMF_OK);
   EXPECT_EQ(surface->GetFormat(), amf::AMF_SURFACE_BGRA);
@@ -84,13 +84,13 @@ TEST(Surface, FromBgraTexturesOfAnInitialisedContextHoldingOneReference) {
   EXPECT_EQ(surface->QueryInterface(amf::AMFBuffer::IID(), &buffer), AMF_NO_INTERFACE);
   EXPECT_EQ(buffer, nullptr);
   EXPECT_EQ(surface->Release(), 0);
-  EXPECT_EQ(observer.released, surface);
+  EXPECT_EQ(observer.Released, surface);
   EXPECT_EQ(texture->Release(), 0u) << "the surface gave its reference back";
 }
 
 TEST(PropertyStorage, CopiesValuesInAndOut) {
   amf::AMFContextPtr context;
-  ASSERT_EQ(Runtime().factory->CreateContext(&context), AMF_OK);
+  ASSERT_EQ(Runtime().Factory->CreateContext(&context), AMF_OK);
   amf::AMFBufferPtr buffer;
   ASSERT_EQ(context->AllocBuffer(amf::AMF_MEMORY_HOST, 8, &buffer), AMF_OK);
   amf::AMFVariantStruct value;
@@ -111,9 +111,9 @@ TEST(PropertyStorage, CopiesValuesInAndOut) {
 TEST(EncoderProperties, ConvertedToTheirTypeOrRefused) {
   amf::AMFContextPtr context;
   amf::AMFComponentPtr avc, hevc;
-  ASSERT_EQ(Runtime().factory->CreateContext(&context), AMF_OK);
-  ASSERT_EQ(Runtime().factory->CreateComponent(context.GetPtr(), AMFVideoEncoderVCE_AVC, &avc), AMF_OK);
-  ASSERT_EQ(Runtime().factory->CreateComponent(context.GetPtr(), AMFVideoEncoder_HEVC, &hevc), AMF_OK);
+  ASSERT_EQ(Runtime().Factory->CreateContext(&context), AMF_OK);
+  ASSERT_EQ(Runtime().Factory->CreateComponent(context.GetPtr(), AMFVideoEncoderVCE_AVC, &avc), AMF_OK);
+  ASSERT_EQ(Runtime().Factory->CreateComponent(context.GetPtr(), AMFVideoEncoder_HEVC, &hevc), AMF_OK);
   auto read = [](amf::AMFComponent* c, const wchar_t* name) {
     amf::AMFVariantStruct v;
     amf::AMFVariantInit(&v);
@@ -165,7 +165,7 @@ class RecordingWriter final : public amf::AMFTraceWriter {
 class TraceWriters : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(Runtime().factory->GetTrace(&trace_), AMF_OK);
+    ASSERT_EQ(Runtime().Factory->GetTrace(&trace_), AMF_OK);
     previousLevel_ = trace_->SetGlobalLevel(amf::AMF_TRACE_TRACE);
     trace_->RegisterWriter(L"Recorder", &writer_, true);
   }
@@ -180,12 +180,12 @@ class TraceWriters : public ::testing::Test {
 
 TEST_F(TraceWriters, EncoderInitTellsItsSettingsAndErrorsAreTraced) {
   EncoderRig rig(EncoderConfig{});
-  ASSERT_EQ(rig.initResult, AMF_OK);
+  ASSERT_EQ(rig.InitResult, AMF_OK);
   for (const wchar_t* part : {L"AMFVideoEncoderVCE_AVC|", L"libx264 320x180", L"tune zerolatency",
                               L"maxrate 625000", L"keyint=infinite"})
     EXPECT_TRUE(writer_.Saw(part)) << "init line with " << testing::PrintToString(std::wstring(part));
-  ASSERT_EQ(rig.encoder->Terminate(), AMF_OK);
-  ASSERT_EQ(rig.encoder->Init(amf::AMF_SURFACE_BGRA, 641, 360), AMF_INVALID_RESOLUTION);
+  ASSERT_EQ(rig.Encoder->Terminate(), AMF_OK);
+  ASSERT_EQ(rig.Encoder->Init(amf::AMF_SURFACE_BGRA, 641, 360), AMF_INVALID_RESOLUTION);
   EXPECT_TRUE(writer_.Saw(L"Error: Cannot encode 641x360"));
 }
 
@@ -206,9 +206,9 @@ TEST_F(TraceWriters, LevelsEnablingAndAsserts) {
   EXPECT_TRUE(trace_->WriterEnabled(L"DebugOutput"));
 
   amf::AMFDebug* debug = nullptr;
-  ASSERT_EQ(Runtime().factory->GetDebug(&debug), AMF_OK);
+  ASSERT_EQ(Runtime().Factory->GetDebug(&debug), AMF_OK);
   amf::AMFContextPtr context;
-  ASSERT_EQ(Runtime().factory->CreateContext(&context), AMF_OK);
+  ASSERT_EQ(Runtime().Factory->CreateContext(&context), AMF_OK);
   context->InitDX11(nullptr, amf::AMF_DX11_0);
   EXPECT_FALSE(writer_.Saw(L"Assertion failed"));
   debug->AssertsEnable(true);

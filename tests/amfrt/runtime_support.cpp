@@ -24,9 +24,9 @@ const RuntimeLibrary& Runtime() {
       ADD_FAILURE() << "dlopen " << AMFRT_LIBRARY_PATH << ": " << dlerror();
       return r;
     }
-    r.init = reinterpret_cast<AMFInit_Fn>(dlsym(library, AMF_INIT_FUNCTION_NAME));
-    r.queryVersion = reinterpret_cast<AMFQueryVersion_Fn>(dlsym(library, AMF_QUERY_VERSION_FUNCTION_NAME));
-    if (r.init == nullptr || r.init(amf::AMF_FULL_VERSION, &r.factory) != AMF_OK) ADD_FAILURE() << "AMFInit";
+    r.Init = reinterpret_cast<AMFInit_Fn>(dlsym(library, AMF_INIT_FUNCTION_NAME));
+    r.QueryVersion = reinterpret_cast<AMFQueryVersion_Fn>(dlsym(library, AMF_QUERY_VERSION_FUNCTION_NAME));
+    if (r.Init == nullptr || r.Init(amf::AMF_FULL_VERSION, &r.Factory) != AMF_OK) ADD_FAILURE() << "AMFInit";
     return r;
   }();
   return runtime;
@@ -62,8 +62,8 @@ void ConfigureLikeProgram(amf::AMFComponent* c, const EncoderConfig& config) {
   amf::AMFVariantStruct lowLatency;
   amf::AMFVariantInit(&lowLatency);
   std::vector<std::pair<const wchar_t*, amf::AMFVariantStruct>> properties;
-  if (config.codec == TestCodec::Avc) {
-    amf::AMFVariantAssignBool(&lowLatency, config.lowLatency);
+  if (config.Codec == TestCodec::Avc) {
+    amf::AMFVariantAssignBool(&lowLatency, config.LowLatency);
     properties = {{AMF_VIDEO_ENCODER_FRAMERATE, RateValue(60, 1)},
                   {AMF_VIDEO_ENCODER_PROFILE, Int64Value(100)},
                   {AMF_VIDEO_ENCODER_LOWLATENCY_MODE, lowLatency},
@@ -72,10 +72,10 @@ void ConfigureLikeProgram(amf::AMFComponent* c, const EncoderConfig& config) {
                   {AMF_VIDEO_ENCODER_PEAK_BITRATE, Int64Value(625000)},
                   {AMF_VIDEO_ENCODER_ENFORCE_HRD, Int64Value(0)},
                   {AMF_VIDEO_ENCODER_IDR_PERIOD, Int64Value(0)},
-                  {AMF_VIDEO_ENCODER_B_PIC_PATTERN, Int64Value(config.bPictures)},
-                  {AMF_VIDEO_ENCODER_QUALITY_PRESET, Int64Value(config.qualityPreset >= 0 ? config.qualityPreset : 1)}};
+                  {AMF_VIDEO_ENCODER_B_PIC_PATTERN, Int64Value(config.BPictures)},
+                  {AMF_VIDEO_ENCODER_QUALITY_PRESET, Int64Value(config.QualityPreset >= 0 ? config.QualityPreset : 1)}};
   } else {
-    amf::AMFVariantAssignInt64(&lowLatency, config.lowLatency ? 1 : 0);
+    amf::AMFVariantAssignInt64(&lowLatency, config.LowLatency ? 1 : 0);
     properties = {{AMF_VIDEO_ENCODER_HEVC_FRAMERATE, RateValue(60, 1)},
                   {AMF_VIDEO_ENCODER_HEVC_PROFILE, Int64Value(1)},
                   {AMF_VIDEO_ENCODER_HEVC_TIER, Int64Value(0)},
@@ -87,59 +87,59 @@ void ConfigureLikeProgram(amf::AMFComponent* c, const EncoderConfig& config) {
                   {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, Int64Value(1)},
                   {AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, Int64Value(0)},
                   {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET,
-                   Int64Value(config.qualityPreset >= 0 ? config.qualityPreset : 10)}};
+                   Int64Value(config.QualityPreset >= 0 ? config.QualityPreset : 10)}};
   }
   for (const auto& [name, value] : properties) EXPECT_EQ(c->SetProperty(name, value), AMF_OK) << "setting";
 }
 
 }  // namespace
 
-EncoderRig::EncoderRig(const EncoderConfig& c, bool init) : config(c) {
-  amf::AMFFactory* factory = Runtime().factory;
-  if (CreateCpuDevice(device.put(), deviceContext.put(), c.renderNode) < 0 || factory == nullptr ||
-      factory->CreateContext(&context) != AMF_OK || context->InitDX11(device.get(), amf::AMF_DX11_0) != AMF_OK) {
+EncoderRig::EncoderRig(const EncoderConfig& c, bool init) : Config(c) {
+  amf::AMFFactory* factory = Runtime().Factory;
+  if (CreateCpuDevice(Device.put(), DeviceContext.put(), c.RenderNode) < 0 || factory == nullptr ||
+      factory->CreateContext(&Context) != AMF_OK || Context->InitDX11(Device.get(), amf::AMF_DX11_0) != AMF_OK) {
     ADD_FAILURE() << "encoder set-up";
     return;
   }
-  if (init && c.lowLatency && c.qualityPreset < 0 && c.bPictures == 0) {
+  if (init && c.LowLatency && c.QualityPreset < 0 && c.BPictures == 0) {
     // The program's settings: through the program's own configuration, Init included.
-    const ClipScenario clip{static_cast<std::uint32_t>(c.width), static_cast<std::uint32_t>(c.height), 60, 1, 1};
+    const ClipScenario clip{static_cast<std::uint32_t>(c.Width), static_cast<std::uint32_t>(c.Height), 60, 1, 1};
     try {
-      if (c.codec == TestCodec::Avc) ConfigureAvcEncoder(factory, context.GetPtr(), encoder, clip, 500000);
-      else ConfigureHevcEncoder(factory, context.GetPtr(), encoder, clip, 500000);
-      initResult = AMF_OK;
+      if (c.Codec == TestCodec::Avc) ConfigureAvcEncoder(factory, Context.GetPtr(), Encoder, clip, 500000);
+      else ConfigureHevcEncoder(factory, Context.GetPtr(), Encoder, clip, 500000);
+      InitResult = AMF_OK;
     } catch (const hresult_error& error) {
-      initResult = static_cast<AMF_RESULT>(static_cast<std::uint32_t>(error.code()) & 0xFFFFu);
+      InitResult = static_cast<AMF_RESULT>(static_cast<std::uint32_t>(error.code()) & 0xFFFFu);
     }
     return;
   }
   // Other settings, or properties a test sets before Init, need the steps one by one.
-  if (factory->CreateComponent(context.GetPtr(), NamesOf(c.codec).componentId, &encoder) != AMF_OK) {
+  if (factory->CreateComponent(Context.GetPtr(), NamesOf(c.Codec).ComponentId, &Encoder) != AMF_OK) {
     ADD_FAILURE() << "encoder set-up";
     return;
   }
-  ConfigureLikeProgram(encoder.GetPtr(), c);
-  if (init) initResult = encoder->Init(amf::AMF_SURFACE_BGRA, c.width, c.height);
+  ConfigureLikeProgram(Encoder.GetPtr(), c);
+  if (init) InitResult = Encoder->Init(amf::AMF_SURFACE_BGRA, c.Width, c.Height);
 }
 
 EncoderRig::~EncoderRig() {
-  if (encoder) encoder->Terminate();
+  if (Encoder) Encoder->Terminate();
 }
 
 com_ptr<ID3D11Texture2D> EncoderRig::NewTexture() const {
   D3D11_TEXTURE2D_DESC desc;
-  desc.Width = static_cast<std::uint32_t>(config.width);
-  desc.Height = static_cast<std::uint32_t>(config.height);
+  desc.Width = static_cast<std::uint32_t>(Config.Width);
+  desc.Height = static_cast<std::uint32_t>(Config.Height);
   desc.MipLevels = desc.ArraySize = 1;
   desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
   com_ptr<ID3D11Texture2D> texture;
-  EXPECT_EQ(device->CreateTexture2D(&desc, nullptr, texture.put()), S_OK);
+  EXPECT_EQ(Device->CreateTexture2D(&desc, nullptr, texture.put()), S_OK);
   return texture;
 }
 
 amf::AMFSurfacePtr EncoderRig::NewSurface(ID3D11Texture2D* texture) const {
   amf::AMFSurfacePtr surface;
-  EXPECT_EQ(context->CreateSurfaceFromDX11Native(texture, &surface, nullptr), AMF_OK);
+  EXPECT_EQ(Context->CreateSurfaceFromDX11Native(texture, &surface, nullptr), AMF_OK);
   return surface;
 }
 
@@ -159,8 +159,8 @@ std::uint8_t GreyOf(std::uint32_t k) { return static_cast<std::uint8_t>(40 + (k 
 
 void StampFrame(amf::AMFSurface* surface, TestCodec codec, std::uint32_t k, bool aud) {
   const CodecNames& names = NamesOf(codec);
-  EXPECT_EQ(surface->SetProperty(names.insertAud, Int64Value(aud ? 1 : 0)), AMF_OK);
-  for (const wchar_t* header : names.insertHeaders)
+  EXPECT_EQ(surface->SetProperty(names.InsertAud, Int64Value(aud ? 1 : 0)), AMF_OK);
+  for (const wchar_t* header : names.InsertHeaders)
     EXPECT_EQ(surface->SetProperty(header, Int64Value(k == 0 ? 1 : 0)), AMF_OK);
   surface->SetPts(PtsOf(k));
   surface->SetDuration(PtsOf(k + 1) - PtsOf(k));
@@ -172,14 +172,14 @@ Output TakeOutput(amf::AMFData* data, TestCodec codec) {
   EXPECT_EQ(data->QueryInterface(amf::AMFBuffer::IID(), reinterpret_cast<void**>(&buffer)), AMF_OK);
   if (!buffer) return output;
   const auto* bytes = static_cast<const std::uint8_t*>(buffer->GetNative());
-  output.bytes.assign(bytes, bytes + buffer->GetSize());
+  output.Bytes.assign(bytes, bytes + buffer->GetSize());
   amf::AMFVariantStruct type;
   amf::AMFVariantInit(&type);
-  EXPECT_EQ(buffer->GetProperty(NamesOf(codec).outputDataType, &type), AMF_OK);
+  EXPECT_EQ(buffer->GetProperty(NamesOf(codec).OutputDataType, &type), AMF_OK);
   EXPECT_EQ(type.type, amf::AMF_VARIANT_INT64);
-  output.dataType = type.int64Value;
-  output.pts = buffer->GetPts();
-  output.duration = buffer->GetDuration();
+  output.DataType = type.int64Value;
+  output.Pts = buffer->GetPts();
+  output.Duration = buffer->GetDuration();
   return output;
 }
 
@@ -220,8 +220,8 @@ std::vector<Output> EncodeFrames(EncoderRig& rig, std::uint32_t frames, std::uin
        k < frames && std::chrono::steady_clock::now() < deadline;) {
     if (k - outputs.size() < slots) {
       paint(textures[k % slots].get(), k);
-      StampFrame(surfaces[k % slots].GetPtr(), rig.config.codec, k);
-      const AMF_RESULT r = rig.encoder->SubmitInput(surfaces[k % slots].GetPtr());
+      StampFrame(surfaces[k % slots].GetPtr(), rig.Config.Codec, k);
+      const AMF_RESULT r = rig.Encoder->SubmitInput(surfaces[k % slots].GetPtr());
       if (r == AMF_OK) {
         ++k;
         continue;
@@ -229,13 +229,13 @@ std::vector<Output> EncodeFrames(EncoderRig& rig, std::uint32_t frames, std::uin
       EXPECT_EQ(r, AMF_INPUT_FULL);
     }
     amf::AMFDataPtr data;
-    if (rig.encoder->QueryOutput(&data) == AMF_OK)
-      outputs.push_back(TakeOutput(data.GetPtr(), rig.config.codec));
+    if (rig.Encoder->QueryOutput(&data) == AMF_OK)
+      outputs.push_back(TakeOutput(data.GetPtr(), rig.Config.Codec));
     else
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  EXPECT_EQ(rig.encoder->Drain(), AMF_OK);
-  for (Output& o : CollectUntilEof(rig.encoder.GetPtr(), rig.config.codec)) outputs.push_back(std::move(o));
+  EXPECT_EQ(rig.Encoder->Drain(), AMF_OK);
+  for (Output& o : CollectUntilEof(rig.Encoder.GetPtr(), rig.Config.Codec)) outputs.push_back(std::move(o));
   return outputs;
 }
 
@@ -243,7 +243,7 @@ StreamFile::StreamFile(const std::vector<Output>& outputs, const std::string& na
     : path_(::testing::TempDir() + "amfrt-" + std::to_string(getpid()) + "-" + name) {
   std::ofstream file(path_, std::ios::binary | std::ios::trunc);
   for (const Output& o : outputs)
-    file.write(reinterpret_cast<const char*>(o.bytes.data()), static_cast<std::streamsize>(o.bytes.size()));
+    file.write(reinterpret_cast<const char*>(o.Bytes.data()), static_cast<std::streamsize>(o.Bytes.size()));
 }
 
 StreamFile::~StreamFile() {

@@ -15,21 +15,21 @@ namespace corvantis {
 
 // The runtime library, loaded once per test process by absolute path as the program loads it.
 struct RuntimeLibrary {
-  AMFInit_Fn init = nullptr;
-  AMFQueryVersion_Fn queryVersion = nullptr;
-  amf::AMFFactory* factory = nullptr;
+  AMFInit_Fn Init = nullptr;
+  AMFQueryVersion_Fn QueryVersion = nullptr;
+  amf::AMFFactory* Factory = nullptr;
 };
 const RuntimeLibrary& Runtime();
 
 enum class TestCodec { Avc, Hevc };
 
 struct CodecNames {
-  const wchar_t* componentId;
-  const wchar_t* insertAud;
-  std::vector<const wchar_t*> insertHeaders;
-  const wchar_t* outputDataType;
-  const char* extension;
-  const char* demuxer;
+  const wchar_t* ComponentId;
+  const wchar_t* InsertAud;
+  std::vector<const wchar_t*> InsertHeaders;
+  const wchar_t* OutputDataType;
+  const char* Extension;
+  const char* Demuxer;
 };
 const CodecNames& NamesOf(TestCodec codec);
 
@@ -37,13 +37,13 @@ amf::AMFVariantStruct Int64Value(amf::amf_int64 value);
 amf::AMFVariantStruct RateValue(std::uint32_t num, std::uint32_t den);
 
 struct EncoderConfig {
-  TestCodec codec = TestCodec::Avc;
-  int width = 320;
-  int height = 180;
-  bool lowLatency = true;
-  amf::amf_int64 qualityPreset = -1;  // -1: the speed preset the program uses
-  amf::amf_int64 bPictures = 0;
-  std::string renderNode{};  // the device's node: empty for the software adapter's device
+  TestCodec Codec = TestCodec::Avc;
+  int Width = 320;
+  int Height = 180;
+  bool LowLatency = true;
+  amf::amf_int64 QualityPreset = -1;  // -1: the speed preset the program uses
+  amf::amf_int64 BPictures = 0;
+  std::string RenderNode{};  // the device's node: empty for the software adapter's device
 };
 
 // A CPU device (with config.renderNode), a context on it and an encoder configured as the program
@@ -55,12 +55,12 @@ class EncoderRig {
   com_ptr<ID3D11Texture2D> NewTexture() const;
   amf::AMFSurfacePtr NewSurface(ID3D11Texture2D* texture) const;
 
-  const EncoderConfig config;
-  com_ptr<ID3D11Device> device;
-  com_ptr<ID3D11DeviceContext> deviceContext;
-  amf::AMFContextPtr context;
-  amf::AMFComponentPtr encoder;
-  AMF_RESULT initResult = AMF_FAIL;
+  const EncoderConfig Config;
+  com_ptr<ID3D11Device> Device;
+  com_ptr<ID3D11DeviceContext> DeviceContext;
+  amf::AMFContextPtr Context;
+  amf::AMFComponentPtr Encoder;
+  AMF_RESULT InitResult = AMF_FAIL;
 };
 
 void FillGrey(ID3D11Texture2D* texture, std::uint8_t level);
@@ -71,10 +71,10 @@ inline amf::amf_pts PtsOf(std::uint64_t k) { return static_cast<amf::amf_pts>(k 
 void StampFrame(amf::AMFSurface* surface, TestCodec codec, std::uint32_t k, bool aud = true);
 
 struct Output {
-  std::vector<std::uint8_t> bytes;
-  amf::amf_int64 dataType = -1;
-  amf::amf_pts pts = -1;
-  amf::amf_pts duration = -1;
+  std::vector<std::uint8_t> Bytes;
+  amf::amf_int64 DataType = -1;
+  amf::amf_pts Pts = -1;
+  amf::amf_pts Duration = -1;
 };
 
 // Takes one output as the program does: QueryInterface to AMFBuffer, copy, read the data type.

@@ -14,9 +14,9 @@ namespace {
 
 class RecordingWriter final : public amf::AMFTraceWriter {
  public:
-  void Write(const wchar_t*, const wchar_t* message) override { lines.emplace_back(message); }
+  void Write(const wchar_t*, const wchar_t* message) override { Lines.emplace_back(message); }
   void Flush() override {}
-  std::vector<std::wstring> lines;
+  std::vector<std::wstring> Lines;
 };
 
 TEST(LoaderTracing, EnableAmfDebugTracingSwitchesTheRuntimesTraceAndAsserts) {
@@ -45,8 +45,8 @@ TEST(LoaderTracing, EnableAmfDebugTracingSwitchesTheRuntimesTraceAndAsserts) {
   trace->TraceW(L"tracing_test.cpp", 1, amf::AMF_TRACE_TRACE, L"Test", 0, L"trace level");
   trace->TraceW(L"tracing_test.cpp", 2, amf::AMF_TRACE_TEST, L"Test", 0, L"test level");
   trace->UnregisterWriter(L"Recording");
-  ASSERT_EQ(writer.lines.size(), 1u);
-  EXPECT_NE(writer.lines[0].find(L"trace level"), std::wstring::npos);
+  ASSERT_EQ(writer.Lines.size(), 1u);
+  EXPECT_NE(writer.Lines[0].find(L"trace level"), std::wstring::npos);
 }
 
 }  // namespace

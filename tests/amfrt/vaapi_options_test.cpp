@@ -48,16 +48,16 @@ EncoderSettings ProgramsHevc() {
 // video processor for BGRA.
 VaapiCapabilities RadeonLike() {
   VaapiCapabilities caps;
-  caps.slice = {true, VA_RC_CBR | VA_RC_VBR | VA_RC_CQP, 0, 4096, 2304, true};
+  caps.Slice = {true, VA_RC_CBR | VA_RC_VBR | VA_RC_CQP, 0, 4096, 2304, true};
   return caps;
 }
 
 // Intel's media driver: a low-power entry point beside the full one, seven quality levels, VPP.
 VaapiCapabilities IntelLike() {
   VaapiCapabilities caps;
-  caps.slice = {true, VA_RC_CBR | VA_RC_VBR | VA_RC_CQP | VA_RC_ICQ, 7, 4096, 4096, true};
-  caps.lowPower = {true, VA_RC_CBR | VA_RC_VBR | VA_RC_CQP, 7, 4096, 4096, false};
-  caps.videoProcessingFromBgra = true;
+  caps.Slice = {true, VA_RC_CBR | VA_RC_VBR | VA_RC_CQP | VA_RC_ICQ, 7, 4096, 4096, true};
+  caps.LowPower = {true, VA_RC_CBR | VA_RC_VBR | VA_RC_CQP, 7, 4096, 4096, false};
+  caps.VideoProcessingFromBgra = true;
   return caps;
 }
 
@@ -69,121 +69,121 @@ std::string Joined(const std::vector<std::string>& lines) {
 
 TEST(VaapiOptions, ProgramsSettingsOnAFullEntryPointDriver) {
   const VaapiOptions avc = BuildVaapiOptions(ProgramsAvc(), RadeonLike(), 1920, 1080);
-  ASSERT_EQ(avc.result, AMF_OK) << avc.failure;
-  EXPECT_EQ(std::string(avc.codecName) + " " + avc.profile, "h264_vaapi high");
-  EXPECT_FALSE(avc.lowPower) << "the driver has no low-power entry point";
-  EXPECT_EQ(avc.rateControl, VaapiRateControl::Vbr);
-  EXPECT_EQ(avc.bitRate, 500000);
-  EXPECT_EQ(avc.maxRate, 625000);
-  EXPECT_EQ(avc.bufferSize, 625000) << "one second at the peak";
-  EXPECT_EQ(avc.gopSize, kOnlyFirstIdrGop);
-  EXPECT_EQ(avc.maxBFrames, 0);
-  EXPECT_EQ(avc.asyncDepth, 1) << "low latency: each output as soon as its frame is encoded";
-  EXPECT_EQ(avc.qualityLevel, 0);
-  EXPECT_STREQ(avc.sei, "0");
-  EXPECT_FALSE(avc.gpuConversion);
+  ASSERT_EQ(avc.Result, AMF_OK) << avc.Failure;
+  EXPECT_EQ(std::string(avc.CodecName) + " " + avc.Profile, "h264_vaapi high");
+  EXPECT_FALSE(avc.LowPower) << "the driver has no low-power entry point";
+  EXPECT_EQ(avc.RateControl, VaapiRateControl::Vbr);
+  EXPECT_EQ(avc.BitRate, 500000);
+  EXPECT_EQ(avc.MaxRate, 625000);
+  EXPECT_EQ(avc.BufferSize, 625000) << "one second at the peak";
+  EXPECT_EQ(avc.GopSize, kOnlyFirstIdrGop);
+  EXPECT_EQ(avc.MaxBFrames, 0);
+  EXPECT_EQ(avc.AsyncDepth, 1) << "low latency: each output as soon as its frame is encoded";
+  EXPECT_EQ(avc.QualityLevel, 0);
+  EXPECT_STREQ(avc.Sei, "0");
+  EXPECT_FALSE(avc.GpuConversion);
   // The speed preset cannot be honoured without quality levels, and the trace says so.
-  ASSERT_EQ(avc.notHonoured.size(), 1u) << Joined(avc.notHonoured);
-  EXPECT_NE(avc.notHonoured[0].find("QualityPreset speed"), std::string::npos);
+  ASSERT_EQ(avc.NotHonoured.size(), 1u) << Joined(avc.NotHonoured);
+  EXPECT_NE(avc.NotHonoured[0].find("QualityPreset speed"), std::string::npos);
 
   const VaapiOptions hevc = BuildVaapiOptions(ProgramsHevc(), RadeonLike(), 3840, 2160);
-  ASSERT_EQ(hevc.result, AMF_OK) << hevc.failure;
-  EXPECT_EQ(std::string(hevc.codecName) + " " + hevc.profile, "hevc_vaapi main");
-  EXPECT_EQ(hevc.tier, 0);
-  EXPECT_EQ(hevc.maxRate, 625000);
-  EXPECT_EQ(hevc.gopSize, kOnlyFirstIdrGop) << "GOP size 0 x 1 per IDR";
-  EXPECT_EQ(hevc.sei, nullptr);
+  ASSERT_EQ(hevc.Result, AMF_OK) << hevc.Failure;
+  EXPECT_EQ(std::string(hevc.CodecName) + " " + hevc.Profile, "hevc_vaapi main");
+  EXPECT_EQ(hevc.Tier, 0);
+  EXPECT_EQ(hevc.MaxRate, 625000);
+  EXPECT_EQ(hevc.GopSize, kOnlyFirstIdrGop) << "GOP size 0 x 1 per IDR";
+  EXPECT_EQ(hevc.Sei, nullptr);
 }
 
 TEST(VaapiOptions, LowLatencyTakesTheLowPowerEntryPointAndPresetsPickQualityLevels) {
   const VaapiOptions speed = BuildVaapiOptions(ProgramsHevc(), IntelLike(), 1920, 1080);
-  ASSERT_EQ(speed.result, AMF_OK) << speed.failure;
-  EXPECT_TRUE(speed.lowPower);
-  EXPECT_EQ(speed.qualityLevel, 7) << "the speed preset is the fastest level";
-  EXPECT_TRUE(speed.gpuConversion);
-  EXPECT_TRUE(speed.notHonoured.empty()) << Joined(speed.notHonoured);
+  ASSERT_EQ(speed.Result, AMF_OK) << speed.Failure;
+  EXPECT_TRUE(speed.LowPower);
+  EXPECT_EQ(speed.QualityLevel, 7) << "the speed preset is the fastest level";
+  EXPECT_TRUE(speed.GpuConversion);
+  EXPECT_TRUE(speed.NotHonoured.empty()) << Joined(speed.NotHonoured);
 
   EncoderSettings settings = ProgramsAvc();
-  settings.lowLatency = false;
-  settings.preset = Preset::Quality;
+  settings.LowLatency = false;
+  settings.Preset = Preset::Quality;
   VaapiOptions o = BuildVaapiOptions(settings, IntelLike(), 1920, 1080);
-  EXPECT_FALSE(o.lowPower) << "without low latency the full entry point";
-  EXPECT_EQ(o.asyncDepth, 2);
-  EXPECT_EQ(o.qualityLevel, 1);
-  settings.preset = Preset::Balanced;
-  EXPECT_EQ(BuildVaapiOptions(settings, IntelLike(), 1920, 1080).qualityLevel, 4);
+  EXPECT_FALSE(o.LowPower) << "without low latency the full entry point";
+  EXPECT_EQ(o.AsyncDepth, 2);
+  EXPECT_EQ(o.QualityLevel, 1);
+  settings.Preset = Preset::Balanced;
+  EXPECT_EQ(BuildVaapiOptions(settings, IntelLike(), 1920, 1080).QualityLevel, 4);
 
   // A driver with only the low-power entry point uses it whatever the latency.
   VaapiCapabilities onlyLowPower = IntelLike();
-  onlyLowPower.slice = {};
-  EXPECT_TRUE(BuildVaapiOptions(settings, onlyLowPower, 1920, 1080).lowPower);
+  onlyLowPower.Slice = {};
+  EXPECT_TRUE(BuildVaapiOptions(settings, onlyLowPower, 1920, 1080).LowPower);
 
   // A low-power entry point without bit-rate control (no firmware for it) gives way to the full
   // one, which has VBR, rather than putting CBR or CQP in its place.
   VaapiCapabilities cqpOnlyLowPower = IntelLike();
-  cqpOnlyLowPower.lowPower.rateControlModes = VA_RC_CQP;
+  cqpOnlyLowPower.LowPower.RateControlModes = VA_RC_CQP;
   const VaapiOptions vbr = BuildVaapiOptions(ProgramsAvc(), cqpOnlyLowPower, 1920, 1080);
-  EXPECT_FALSE(vbr.lowPower);
-  EXPECT_EQ(vbr.rateControl, VaapiRateControl::Vbr);
-  EXPECT_TRUE(vbr.notHonoured.empty()) << Joined(vbr.notHonoured);
+  EXPECT_FALSE(vbr.LowPower);
+  EXPECT_EQ(vbr.RateControl, VaapiRateControl::Vbr);
+  EXPECT_TRUE(vbr.NotHonoured.empty()) << Joined(vbr.NotHonoured);
 }
 
 TEST(VaapiOptions, WhatTheDriverLacksIsRefusedOrSaid) {
   // No encoder for the profile at all.
   VaapiOptions o = BuildVaapiOptions(ProgramsAvc(), VaapiCapabilities{}, 640, 360);
-  EXPECT_EQ(o.result, AMF_NOT_SUPPORTED);
-  EXPECT_NE(o.failure.find("VAProfileH264High"), std::string::npos) << o.failure;
+  EXPECT_EQ(o.Result, AMF_NOT_SUPPORTED);
+  EXPECT_NE(o.Failure.find("VAProfileH264High"), std::string::npos) << o.Failure;
   // A size beyond the entry point's limits.
   o = BuildVaapiOptions(ProgramsHevc(), RadeonLike(), 3840, 2400);
-  EXPECT_EQ(o.result, AMF_NOT_SUPPORTED);
-  EXPECT_NE(o.failure.find("4096x2304"), std::string::npos) << o.failure;
+  EXPECT_EQ(o.Result, AMF_NOT_SUPPORTED);
+  EXPECT_NE(o.Failure.find("4096x2304"), std::string::npos) << o.Failure;
   // Constant QP without a CQP mode has no stand-in.
   VaapiCapabilities noCqp = RadeonLike();
-  noCqp.slice.rateControlModes = VA_RC_CBR | VA_RC_VBR;
+  noCqp.Slice.RateControlModes = VA_RC_CBR | VA_RC_VBR;
   EncoderSettings qp = ProgramsAvc();
-  qp.rateControl = RateControl::ConstantQp;
-  EXPECT_EQ(BuildVaapiOptions(qp, noCqp, 640, 360).result, AMF_NOT_SUPPORTED);
-  qp.rateControl = RateControl::LatencyConstrainedVbr;
-  qp.targetBitrate = 0;
-  EXPECT_EQ(BuildVaapiOptions(qp, noCqp, 640, 360).result, AMF_NOT_SUPPORTED) << "a target of 0 means constant QP";
-  EXPECT_EQ(BuildVaapiOptions(qp, RadeonLike(), 640, 360).qp, 22);
+  qp.RateControl = RateControl::ConstantQp;
+  EXPECT_EQ(BuildVaapiOptions(qp, noCqp, 640, 360).Result, AMF_NOT_SUPPORTED);
+  qp.RateControl = RateControl::LatencyConstrainedVbr;
+  qp.TargetBitrate = 0;
+  EXPECT_EQ(BuildVaapiOptions(qp, noCqp, 640, 360).Result, AMF_NOT_SUPPORTED) << "a target of 0 means constant QP";
+  EXPECT_EQ(BuildVaapiOptions(qp, RadeonLike(), 640, 360).Qp, 22);
   // VBR on a CBR-only driver becomes CBR at the target, said in the trace.
   VaapiCapabilities cbrOnly = RadeonLike();
-  cbrOnly.slice.rateControlModes = VA_RC_CBR;
+  cbrOnly.Slice.RateControlModes = VA_RC_CBR;
   o = BuildVaapiOptions(ProgramsAvc(), cbrOnly, 640, 360);
-  ASSERT_EQ(o.result, AMF_OK);
-  EXPECT_EQ(o.rateControl, VaapiRateControl::Cbr);
-  EXPECT_EQ(o.maxRate, 500000);
-  EXPECT_NE(Joined(o.notHonoured).find("VBR: the driver has none"), std::string::npos) << Joined(o.notHonoured);
+  ASSERT_EQ(o.Result, AMF_OK);
+  EXPECT_EQ(o.RateControl, VaapiRateControl::Cbr);
+  EXPECT_EQ(o.MaxRate, 500000);
+  EXPECT_NE(Joined(o.NotHonoured).find("VBR: the driver has none"), std::string::npos) << Joined(o.NotHonoured);
   // B-pictures where the entry point has no backward references.
   EncoderSettings b = ProgramsAvc();
-  b.bFrames = 2;
+  b.BFrames = 2;
   o = BuildVaapiOptions(b, IntelLike(), 640, 360);
-  EXPECT_EQ(o.maxBFrames, 0);
-  EXPECT_NE(Joined(o.notHonoured).find("BPicturesPattern 2"), std::string::npos) << Joined(o.notHonoured);
-  b.lowLatency = false;
-  EXPECT_EQ(BuildVaapiOptions(b, IntelLike(), 640, 360).maxBFrames, 2);
+  EXPECT_EQ(o.MaxBFrames, 0);
+  EXPECT_NE(Joined(o.NotHonoured).find("BPicturesPattern 2"), std::string::npos) << Joined(o.NotHonoured);
+  b.LowLatency = false;
+  EXPECT_EQ(BuildVaapiOptions(b, IntelLike(), 640, 360).MaxBFrames, 2);
 }
 
 TEST(VaapiOptions, ProfilesPeriodsAndHrd) {
   EXPECT_EQ(VaapiProfileOf(FromProperties(Codec::Avc, {{AMF_VIDEO_ENCODER_PROFILE, 66}})),
             VAProfileH264ConstrainedBaseline);
   EXPECT_STREQ(BuildVaapiOptions(FromProperties(Codec::Avc, {{AMF_VIDEO_ENCODER_PROFILE, 77}}), RadeonLike(), 64, 64)
-                   .profile,
+                   .Profile,
                "main");
   EXPECT_EQ(VaapiProfileOf(ProgramsHevc()), VAProfileHEVCMain);
   const VaapiOptions periodic = BuildVaapiOptions(
       FromProperties(Codec::Hevc, {{AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, 30}, {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, 4},
                                    {AMF_VIDEO_ENCODER_HEVC_TIER, 1}}),
       RadeonLike(), 640, 360);
-  EXPECT_EQ(periodic.gopSize, 120);
-  EXPECT_EQ(periodic.tier, 1);
+  EXPECT_EQ(periodic.GopSize, 120);
+  EXPECT_EQ(periodic.Tier, 1);
   EXPECT_STREQ(BuildVaapiOptions(FromProperties(Codec::Avc, {{AMF_VIDEO_ENCODER_ENFORCE_HRD, 1}}), RadeonLike(), 64, 64)
-                   .sei,
+                   .Sei,
                "timing");
   const VaapiOptions hrd =
       BuildVaapiOptions(FromProperties(Codec::Hevc, {{AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, 1}}), RadeonLike(), 64, 64);
-  EXPECT_NE(Joined(hrd.notHonoured).find("HevcEnforceHRD 1"), std::string::npos) << Joined(hrd.notHonoured);
+  EXPECT_NE(Joined(hrd.NotHonoured).find("HevcEnforceHRD 1"), std::string::npos) << Joined(hrd.NotHonoured);
 }
 
 // An H.264 slice NAL unit: header byte then the slice header's first bits.

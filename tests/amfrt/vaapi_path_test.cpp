@@ -22,7 +22,7 @@ using vadriver::Control;
 using vadriver::Picture;
 
 struct Rgb {
-  int r, g, b;
+  int R, G, B;
 };
 
 // Frame k: eight saturated bars over the upper half, a grey of the frame's own level below, so
@@ -43,18 +43,18 @@ void Paint(ID3D11Texture2D* texture, std::uint32_t k) {
     std::uint8_t* row = texture->Pixels() + static_cast<std::size_t>(y) * texture->RowPitch();
     for (int x = 0; x < width; ++x) {
       const Rgb c = ColourAt(x, y, width, height, k);
-      row[4 * x] = static_cast<std::uint8_t>(c.b);
-      row[4 * x + 1] = static_cast<std::uint8_t>(c.g);
-      row[4 * x + 2] = static_cast<std::uint8_t>(c.r);
+      row[4 * x] = static_cast<std::uint8_t>(c.B);
+      row[4 * x + 1] = static_cast<std::uint8_t>(c.G);
+      row[4 * x + 2] = static_cast<std::uint8_t>(c.R);
       row[4 * x + 3] = 255;
     }
   }
 }
 
 // BT.601 limited range, as the software path's colour test has it.
-double Luma(Rgb c) { return 16 + (65.481 * c.r + 128.553 * c.g + 24.966 * c.b) / 255; }
-double Cb(Rgb c) { return 128 + (-37.797 * c.r - 74.203 * c.g + 112.0 * c.b) / 255; }
-double Cr(Rgb c) { return 128 + (112.0 * c.r - 93.786 * c.g - 18.214 * c.b) / 255; }
+double Luma(Rgb c) { return 16 + (65.481 * c.R + 128.553 * c.G + 24.966 * c.B) / 255; }
+double Cb(Rgb c) { return 128 + (-37.797 * c.R - 74.203 * c.G + 112.0 * c.B) / 255; }
+double Cr(Rgb c) { return 128 + (112.0 * c.R - 93.786 * c.G - 18.214 * c.B) / 255; }
 constexpr double kLumaTolerance = 6.0;
 constexpr double kChromaTolerance = 8.0;
 
@@ -135,7 +135,7 @@ TEST_P(VaapiPath, EncodesTheProgramsFramesAsConfigured) {
   std::vector<Output> outputs;
   {
     EncoderRig rig(EncoderConfig{codec, width, height, true, -1, 0, driver.Node()});
-    ASSERT_EQ(rig.initResult, AMF_OK);
+    ASSERT_EQ(rig.InitResult, AMF_OK);
     outputs = EncodeFrames(rig, kFrames, 3, Paint);
   }
   EXPECT_EQ(driver.Live(), vadriver::LiveObjects{}) << "objects of the clip outlived it";
@@ -147,7 +147,7 @@ TEST_P(VaapiPath, EncodesTheProgramsFramesAsConfigured) {
   const std::vector<int> parameterSets = hevc ? std::vector<int>{32, 33, 34} : std::vector<int>{7, 8};
   int idrPictures = 0;
   for (std::uint32_t k = 0; k < kFrames; ++k) {
-    const std::vector<int> types = NalTypes(outputs[k].bytes, codec);
+    const std::vector<int> types = NalTypes(outputs[k].Bytes, codec);
     ASSERT_FALSE(types.empty()) << k;
     EXPECT_EQ(types[0], delimiter) << k;
     for (int set : parameterSets)
@@ -156,8 +156,8 @@ TEST_P(VaapiPath, EncodesTheProgramsFramesAsConfigured) {
                                  [&](int t) { return hevc ? t == 19 || t == 20 : t == 5; });
     idrPictures += idr;
     EXPECT_EQ(idr, k == 0) << k;
-    EXPECT_EQ(outputs[k].dataType, k == 0 ? 0 : 2) << "IDR first, P after";
-    EXPECT_EQ(outputs[k].pts, PtsOf(k));
+    EXPECT_EQ(outputs[k].DataType, k == 0 ? 0 : 2) << "IDR first, P after";
+    EXPECT_EQ(outputs[k].Pts, PtsOf(k));
   }
   EXPECT_EQ(idrPictures, 1);
 
@@ -240,7 +240,7 @@ TEST_P(VaapiPath, EncodesTheProgramsFramesAsConfigured) {
       EXPECT_EQ(p.inputFourcc, static_cast<std::uint32_t>(VA_FOURCC_BGRA));
       const Rgb corner = ColourAt(width - 1, height - 1, width, height, k);
       ASSERT_EQ(p.input.size(), 4u * width * height);
-      EXPECT_EQ(p.input[p.input.size() - 2], corner.r) << "frame " << k << " reached the processor in its place";
+      EXPECT_EQ(p.input[p.input.size() - 2], corner.R) << "frame " << k << " reached the processor in its place";
     }
   });
 }
@@ -269,28 +269,28 @@ INSTANTIATE_TEST_SUITE_P(RadeonsiWithAndWithoutProcessor, VaapiPath,
 // nothing is encoded on the CPU and nothing the attempt made stays alive.
 TEST(VaapiFailures, NoEncoderForTheCodecFailsInitWithOneLineAndNothingOnTheCpu) {
   struct Case {
-    const char* personality;
-    TestCodec codec;
-    const char* why;
+    const char* Personality;
+    TestCodec Codec;
+    const char* Why;
   };
   for (const Case& c : {Case{"no-encoder", TestCodec::Avc, "has no encoder for VAProfileH264High"},
                         Case{"no-encoder", TestCodec::Hevc, "has no encoder for VAProfileHEVCMain"},
                         Case{"no-hevc", TestCodec::Hevc, "has no encoder for VAProfileHEVCMain"}}) {
-    SCOPED_TRACE(c.personality);
-    TestVaDriver driver(c.personality);
+    SCOPED_TRACE(c.Personality);
+    TestVaDriver driver(c.Personality);
     {
-      EncoderRig rig(EncoderConfig{c.codec, 320, 180, true, -1, 0, driver.Node()}, /*init=*/false);
-      ASSERT_TRUE(rig.encoder);
+      EncoderRig rig(EncoderConfig{c.Codec, 320, 180, true, -1, 0, driver.Node()}, /*init=*/false);
+      ASSERT_TRUE(rig.Encoder);
       StderrCapture capture;
-      EXPECT_EQ(rig.encoder->Init(amf::AMF_SURFACE_BGRA, 320, 180), AMF_NOT_SUPPORTED);
+      EXPECT_EQ(rig.Encoder->Init(amf::AMF_SURFACE_BGRA, 320, 180), AMF_NOT_SUPPORTED);
       const std::string errors = capture.Stop();
       ASSERT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
-      for (const char* part : {driver.Node().c_str(), "VA driver \"Mesa Gallium driver 22.3.6", c.why,
+      for (const char* part : {driver.Node().c_str(), "VA driver \"Mesa Gallium driver 22.3.6", c.Why,
                                "AMF_NOT_SUPPORTED"})
         EXPECT_NE(errors.find(part), std::string::npos) << part << " in " << errors;
       const auto texture = rig.NewTexture();
       amf::AMFSurfacePtr surface = rig.NewSurface(texture.get());
-      EXPECT_EQ(rig.encoder->SubmitInput(surface.GetPtr()), AMF_NOT_INITIALIZED);
+      EXPECT_EQ(rig.Encoder->SubmitInput(surface.GetPtr()), AMF_NOT_INITIALIZED);
     }
     EXPECT_EQ(driver.Live(), vadriver::LiveObjects{});
     EXPECT_TRUE(driver.With([](Control& k) { return k.record.pictures.empty(); }));
@@ -308,17 +308,17 @@ AMF_RESULT EncodeUntilFailure(EncoderRig& rig, std::uint32_t frames, std::vector
        std::chrono::steady_clock::now() < deadline;) {
     if (k < frames && k == outputs->size()) {
       Paint(texture.get(), k);
-      StampFrame(surface.GetPtr(), rig.config.codec, k);
-      const AMF_RESULT r = rig.encoder->SubmitInput(surface.GetPtr());
+      StampFrame(surface.GetPtr(), rig.Config.Codec, k);
+      const AMF_RESULT r = rig.Encoder->SubmitInput(surface.GetPtr());
       if (r != AMF_OK && r != AMF_INPUT_FULL) return r;
       k += r == AMF_OK;
     } else if (k == frames && !draining) {
-      if (const AMF_RESULT r = rig.encoder->Drain(); r != AMF_OK) return r;
+      if (const AMF_RESULT r = rig.Encoder->Drain(); r != AMF_OK) return r;
       draining = true;
     }
     amf::AMFDataPtr data;
-    const AMF_RESULT r = rig.encoder->QueryOutput(&data);
-    if (r == AMF_OK) outputs->push_back(TakeOutput(data.GetPtr(), rig.config.codec));
+    const AMF_RESULT r = rig.Encoder->QueryOutput(&data);
+    if (r == AMF_OK) outputs->push_back(TakeOutput(data.GetPtr(), rig.Config.Codec));
     else if (r == AMF_REPEAT) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     else return r;
   }
@@ -331,8 +331,8 @@ AMF_RESULT EncodeUntilFailure(EncoderRig& rig, std::uint32_t frames, std::vector
 // objects of the failed clip are all released.
 TEST(VaapiFailures, DriverFaultsMidClipEndTheClipWithAnErrorAndFreeEverything) {
   struct Case {
-    const char* name;
-    vadriver::FaultPlan plan;
+    const char* Name;
+    vadriver::FaultPlan Plan;
   };
   const Case cases[] = {
       {"coded buffer claiming more than it holds", {{}, vadriver::CodedBufferFault::ClaimsMore, 2}},
@@ -342,18 +342,18 @@ TEST(VaapiFailures, DriverFaultsMidClipEndTheClipWithAnErrorAndFreeEverything) {
   };
   for (TestCodec codec : {TestCodec::Avc, TestCodec::Hevc})
     for (const Case& c : cases) {
-      SCOPED_TRACE(std::string(c.name) + (codec == TestCodec::Avc ? " (AVC)" : " (HEVC)"));
+      SCOPED_TRACE(std::string(c.Name) + (codec == TestCodec::Avc ? " (AVC)" : " (HEVC)"));
       TestVaDriver driver("no-vpp");
-      driver.With([&](Control& k) { k.faults = c.plan; });
+      driver.With([&](Control& k) { k.faults = c.Plan; });
       std::vector<Output> outputs;
       {
         EncoderRig rig(EncoderConfig{codec, 320, 180, true, -1, 0, driver.Node()});
-        ASSERT_EQ(rig.initResult, AMF_OK);
+        ASSERT_EQ(rig.InitResult, AMF_OK);
         EXPECT_EQ(EncodeUntilFailure(rig, 8, &outputs), AMF_FAIL);
       }
       EXPECT_LT(outputs.size(), 8u);
       for (const Output& o : outputs) {
-        const std::vector<int> types = NalTypes(o.bytes, codec);
+        const std::vector<int> types = NalTypes(o.Bytes, codec);
         EXPECT_TRUE(std::any_of(types.begin(), types.end(),
                                 [&](int t) { return codec == TestCodec::Avc ? t == 1 || t == 5 : t < 32; }))
             << "an output without a picture";

@@ -17,7 +17,7 @@ namespace {
 class TraceLines final : public amf::AMFTraceWriter {
  public:
   TraceLines() {
-    Runtime().factory->GetTrace(&trace_);
+    Runtime().Factory->GetTrace(&trace_);
     trace_->RegisterWriter(L"vaapi-test", this, true);
   }
   ~TraceLines() override { trace_->UnregisterWriter(L"vaapi-test"); }
@@ -53,31 +53,31 @@ class HardwareDevice : public ::testing::TestWithParam<TestCodec> {
 TEST_P(HardwareDevice, WithoutAVaDriverInitFailsAndNothingIsEncodedOnTheCpu) {
   const TestCodec codec = GetParam();
   struct Case {
-    std::string node;
-    const char* step;
+    std::string Node;
+    const char* Step;
   };
   for (const Case& c : {Case{"/nonexistent/dri/renderD128", "cannot open"}, Case{notANode_, "vaGetDisplayDRM"}}) {
-    SCOPED_TRACE(c.node);
-    EncoderRig rig(EncoderConfig{codec, 640, 360, true, -1, 0, c.node}, /*init=*/false);
-    ASSERT_TRUE(rig.encoder);
+    SCOPED_TRACE(c.Node);
+    EncoderRig rig(EncoderConfig{codec, 640, 360, true, -1, 0, c.Node}, /*init=*/false);
+    ASSERT_TRUE(rig.Encoder);
     TraceLines trace;
     StderrCapture capture;
-    const AMF_RESULT result = rig.encoder->Init(amf::AMF_SURFACE_BGRA, 640, 360);
+    const AMF_RESULT result = rig.Encoder->Init(amf::AMF_SURFACE_BGRA, 640, 360);
     const std::string errors = capture.Stop();
     EXPECT_EQ(result, AMF_NO_DEVICE);
 
     // One line on stderr naming the node, its driver, the failed step and the result; the same in the trace.
     ASSERT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
-    for (const char* part : {c.node.c_str(), "(kernel driver none)", c.step, "AMF_NO_DEVICE"})
+    for (const char* part : {c.Node.c_str(), "(kernel driver none)", c.Step, "AMF_NO_DEVICE"})
       EXPECT_NE(errors.find(part), std::string::npos) << part << " in " << errors;
     EXPECT_NE(trace.Text().find(Wide(errors.substr(0, errors.size() - 1))), std::wstring::npos);
 
     // No encoder started: no CPU fallback takes the frames.
     const auto texture = rig.NewTexture();
     amf::AMFSurfacePtr surface = rig.NewSurface(texture.get());
-    EXPECT_EQ(rig.encoder->SubmitInput(surface.GetPtr()), AMF_NOT_INITIALIZED);
+    EXPECT_EQ(rig.Encoder->SubmitInput(surface.GetPtr()), AMF_NOT_INITIALIZED);
     amf::AMFDataPtr data;
-    EXPECT_EQ(rig.encoder->QueryOutput(&data), AMF_NOT_INITIALIZED);
+    EXPECT_EQ(rig.Encoder->QueryOutput(&data), AMF_NOT_INITIALIZED);
   }
 }
 
@@ -117,28 +117,28 @@ TEST_P(HardwareDevice, SixtyFramesThroughVaapiFormADecodableStreamWithDelimiters
   if (node.empty()) GTEST_SKIP() << why;
 
   EncoderRig rig(EncoderConfig{codec, 640, 360, true, -1, 0, node});
-  ASSERT_EQ(rig.initResult, AMF_OK);
+  ASSERT_EQ(rig.InitResult, AMF_OK);
   constexpr std::uint32_t kFrames = 60;
   const std::vector<Output> outputs = EncodeGreyFrames(rig, kFrames);
   ASSERT_EQ(outputs.size(), kFrames);
   const int delimiter = codec == TestCodec::Avc ? 9 : 35;
   for (std::uint32_t k = 0; k < kFrames; ++k) {
-    EXPECT_EQ(outputs[k].pts, PtsOf(k));
-    EXPECT_EQ(outputs[k].dataType, k == 0 ? 0 : 2) << "IDR first, P after";
-    const std::vector<int> types = NalTypes(outputs[k].bytes, codec);
+    EXPECT_EQ(outputs[k].Pts, PtsOf(k));
+    EXPECT_EQ(outputs[k].DataType, k == 0 ? 0 : 2) << "IDR first, P after";
+    const std::vector<int> types = NalTypes(outputs[k].Bytes, codec);
     ASSERT_FALSE(types.empty());
     EXPECT_EQ(types[0], delimiter) << k;
     EXPECT_EQ(std::count(types.begin(), types.end(), delimiter), 1) << k;
   }
-  const StreamFile file(outputs, std::string("vaapi") + NamesOf(codec).extension);
-  const std::string probed = RunCommand(std::string("ffprobe -v error -f ") + NamesOf(codec).demuxer +
+  const StreamFile file(outputs, std::string("vaapi") + NamesOf(codec).Extension);
+  const std::string probed = RunCommand(std::string("ffprobe -v error -f ") + NamesOf(codec).Demuxer +
                                         " -count_frames -select_streams v:0 -show_entries "
                                         "stream=codec_name,profile,width,height,nb_read_frames "
                                         "-of default=noprint_wrappers=1:nokey=1 '" + file.path() + "'");
-  EXPECT_EQ(probed, std::string(NamesOf(codec).demuxer) + "\n" + (codec == TestCodec::Avc ? "High" : "Main") +
+  EXPECT_EQ(probed, std::string(NamesOf(codec).Demuxer) + "\n" + (codec == TestCodec::Avc ? "High" : "Main") +
                         "\n640\n360\n60\n");
   // FFmpeg's own parser finds one delimiter per access unit.
-  const std::string units = RunCommand(std::string("ffmpeg -hide_banner -v info -f ") + NamesOf(codec).demuxer +
+  const std::string units = RunCommand(std::string("ffmpeg -hide_banner -v info -f ") + NamesOf(codec).Demuxer +
                                        " -i '" + file.path() + "' -c copy -bsf:v trace_headers -f null - 2>&1");
   std::size_t delimiters = 0;
   for (std::size_t at = units.find("Access Unit Delimiter"); at != std::string::npos;

@@ -29,8 +29,8 @@ class AdapterEnumerationTest : public ::testing::Test {
           "\t744c  Navi 31 [Radeon RX 7900 XT/7900 XTX]\n"
           "8086  Intel Corporation\n"
           "\t9a49  TigerLake-LP GT2 [Iris Xe Graphics]\n");
-    sources_.drmClassDir = (root_ / "drm").string();
-    sources_.pciIdsPath = (root_ / "pci.ids").string();
+    sources_.DrmClassDir = (root_ / "drm").string();
+    sources_.PciIdsPath = (root_ / "pci.ids").string();
   }
   ~AdapterEnumerationTest() override { fs::remove_all(root_); }
 
@@ -97,8 +97,8 @@ TEST_F(AdapterEnumerationTest, UnknownDevicesAndMissingFiles) {
 }
 
 TEST_F(AdapterEnumerationTest, NoDrmDirectoryLeavesOnlySoftware) {
-  sources_.drmClassDir = (root_ / "missing").string();
-  sources_.pciIdsPath = (root_ / "missing.ids").string();
+  sources_.DrmClassDir = (root_ / "missing").string();
+  sources_.PciIdsPath = (root_ / "missing.ids").string();
   const auto adapters = Enumerate();
   ASSERT_EQ(adapters.size(), 1u);
   EXPECT_EQ(adapters[0].VendorId, 0u);
@@ -107,7 +107,7 @@ TEST_F(AdapterEnumerationTest, NoDrmDirectoryLeavesOnlySoftware) {
 TEST_F(AdapterEnumerationTest, AHardwareAdaptersDeviceCarriesItsRenderNodeTheSoftwareOnesNone) {
   AddNode("renderD129", "0x1002\n", "0x73bf\n", nullptr, nullptr, nullptr);
   AddNode("renderD128", "0x8086\n", "0x9a49\n", nullptr, nullptr, nullptr);
-  sources_.renderNodeDir = (root_ / "dev" / "dri").string();
+  sources_.RenderNodeDir = (root_ / "dev" / "dri").string();
   com_ptr<IDXGIFactory1> factory;
   ASSERT_EQ(CreateLinuxAdapterFactory(sources_, factory.put()), S_OK);
   std::vector<std::string> adapterNodes, deviceNodes;

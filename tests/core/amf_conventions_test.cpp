@@ -91,23 +91,23 @@ class FakeStorage : public amf::AMFPropertyStorage {
     amf::AMFVariantStruct copy;
     amf::AMFVariantInit(&copy);
     amf::AMFVariantCopy(&copy, &value);
-    values[name] = copy;
-    return setResult;
+    Values[name] = copy;
+    return SetResult;
   }
   AMF_RESULT GetProperty(const wchar_t* name, amf::AMFVariantStruct* out) const override {
-    const auto it = values.find(name);
-    if (it == values.end()) return AMF_NOT_FOUND;
+    const auto it = Values.find(name);
+    if (it == Values.end()) return AMF_NOT_FOUND;
     return amf::AMFVariantCopy(out, &it->second);
   }
-  bool HasProperty(const wchar_t* name) const override { return values.count(name) != 0; }
-  amf::amf_size GetPropertyCount() const override { return values.size(); }
+  bool HasProperty(const wchar_t* name) const override { return Values.count(name) != 0; }
+  amf::amf_size GetPropertyCount() const override { return Values.size(); }
   AMF_RESULT Clear() override { return AMF_OK; }
   ~FakeStorage() override {
-    for (auto& [name, v] : values) amf::AMFVariantClear(&v);
+    for (auto& [name, v] : Values) amf::AMFVariantClear(&v);
   }
 
-  std::map<std::wstring, amf::AMFVariantStruct> values;
-  AMF_RESULT setResult = AMF_OK;
+  std::map<std::wstring, amf::AMFVariantStruct> Values;
+  AMF_RESULT SetResult = AMF_OK;
 };
 
 TEST(GetInt32Property, ConvertsAndTruncates) {
@@ -117,7 +117,7 @@ TEST(GetInt32Property, ConvertsAndTruncates) {
   SetAmfPropertyBool(&storage, L"flag", true);
   amf::AMFVariantStruct v;
   amf::AMFVariantInit(&v);
-  storage.values[L"empty"] = v;
+  storage.Values[L"empty"] = v;
   amf::AMFVariantAssignWString(&v, L"0x20");
   storage.SetProperty(L"hex", v);
   amf::AMFVariantAssignString(&v, "17");
@@ -149,15 +149,15 @@ TEST(GetInt32Property, ConvertsAndTruncates) {
 
 TEST(SetAmfProperty, ClearsBeforeCheckingAndRaisesFailures) {
   FakeStorage storage;
-  storage.setResult = AMF_INVALID_ARG;
+  storage.SetResult = AMF_INVALID_ARG;
   try {
     SetAmfPropertyRate(&storage, L"FrameRate", amf::AMFConstructRate(60, 1));
     FAIL();
   } catch (const hresult_error& e) {
     EXPECT_EQ(static_cast<std::uint32_t>(e.code()), 0xC14D0004u);
   }
-  ASSERT_EQ(storage.values[L"FrameRate"].type, amf::AMF_VARIANT_RATE);
-  EXPECT_EQ(storage.values[L"FrameRate"].rateValue.num, 60u);
+  ASSERT_EQ(storage.Values[L"FrameRate"].type, amf::AMF_VARIANT_RATE);
+  EXPECT_EQ(storage.Values[L"FrameRate"].rateValue.num, 60u);
 }
 
 TEST(Variant, CopyOwnsStringsAndChangeTypeWorksInPlace) {

@@ -59,16 +59,16 @@ TEST(StrToIntHex, FollowsTheShellRules) {
 
 TEST(ApplyDebugArguments, DumpTypeFromTheValue) {
   struct Case {
-    const wchar_t* arg;
-    std::uint32_t dumpType;
+    const wchar_t* Arg;
+    std::uint32_t DumpType;
   } cases[] = {{L"-Debug", 0},        {L"-Debug:", 0},          {L"-Debug:Normal", 0},
                {L"-debug:NORMAL", 0}, {L"-DEBUG:full", 0x1826}, {L"-Debug:Full", 0x1826},
                {L"-Debug:0x1826", 0x1826}, {L"-Debug:0x2", 2},  {L"-Debug:2", 2},
                {L"-Debug:abc", 0}};
   for (const Case& c : cases) {
-    auto started = DebugScan({L"prog", c.arg});
-    ASSERT_EQ(started.size(), 1u) << c.arg;
-    EXPECT_EQ(started[0].DumpType, c.dumpType) << c.arg;
+    auto started = DebugScan({L"prog", c.Arg});
+    ASSERT_EQ(started.size(), 1u) << c.Arg;
+    EXPECT_EQ(started[0].DumpType, c.DumpType) << c.Arg;
   }
 }
 

@@ -17,8 +17,8 @@ namespace {
 namespace st = corvantis::sentry;
 
 struct RawValue {
-  std::uint32_t type;
-  std::basic_string<std::uint8_t> bytes;
+  std::uint32_t Type;
+  std::basic_string<std::uint8_t> Bytes;
 };
 
 class FakeKey final : public RegistryKey {
@@ -28,13 +28,13 @@ class FakeKey final : public RegistryKey {
                           std::uint32_t* size) override {
     const auto it = values_.find(name);
     if (it == values_.end()) return ERROR_FILE_NOT_FOUND_STATUS;
-    *type = it->second.type;
-    const auto needed = static_cast<std::uint32_t>(it->second.bytes.size());
+    *type = it->second.Type;
+    const auto needed = static_cast<std::uint32_t>(it->second.Bytes.size());
     if (needed > *size) {
       *size = needed;
       return ERROR_MORE_DATA;
     }
-    std::copy(it->second.bytes.begin(), it->second.bytes.end(), data);
+    std::copy(it->second.Bytes.begin(), it->second.Bytes.end(), data);
     *size = needed;
     return ERROR_SUCCESS;
   }
@@ -46,13 +46,13 @@ class FakeKey final : public RegistryKey {
 class FakeRegistry final : public Registry {
  public:
   std::unique_ptr<RegistryKey> OpenLocalMachineKey(const std::wstring& path) override {
-    opened.push_back(path);
-    if (!present) return nullptr;
-    return std::make_unique<FakeKey>(values);
+    Opened.push_back(path);
+    if (!Present) return nullptr;
+    return std::make_unique<FakeKey>(Values);
   }
-  bool present = true;
-  std::map<std::wstring, RawValue> values;
-  std::vector<std::wstring> opened;
+  bool Present = true;
+  std::map<std::wstring, RawValue> Values;
+  std::vector<std::wstring> Opened;
 };
 
 RawValue Sz(const std::wstring& text, std::uint32_t type = REG_SZ) {
@@ -73,11 +73,11 @@ class CrashReportingTest : public ::testing::Test {
 };
 
 TEST_F(CrashReportingTest, EditionAndExternalVersion) {
-  registry.values = {{L"MarketEdition", Sz(L"Adrenalin Edition")},
+  registry.Values = {{L"MarketEdition", Sz(L"Adrenalin Edition")},
                      {L"ExternalReleaseVersion", Sz(L"24.3.1")},
                      {L"ReleaseVersion", Sz(L"23.40.27.06")}};
   ReportDriverVersion(registry);
-  EXPECT_EQ(registry.opened, (std::vector<std::wstring>{L"SOFTWARE\\ATI Technologies\\Install"}));
+  EXPECT_EQ(registry.Opened, (std::vector<std::wstring>{L"SOFTWARE\\ATI Technologies\\Install"}));
   EXPECT_EQ(console.text(), L"AMD Driver Version: Adrenalin Edition 24.3.1\n");
   const auto tags = Tags();
   EXPECT_EQ(tags["amd_driver_version"], "24.3.1");
@@ -86,12 +86,12 @@ TEST_F(CrashReportingTest, EditionAndExternalVersion) {
 }
 
 TEST_F(CrashReportingTest, ValuesThatCannotBeUsedLeaveOutWhatDependsOnThem) {
-  registry.values = {{L"MarketEdition", Sz(L"Adrenalin Edition")}};
+  registry.Values = {{L"MarketEdition", Sz(L"Adrenalin Edition")}};
   ReportDriverVersion(registry);
   EXPECT_TRUE(console.text().empty());
   EXPECT_FALSE(Tags().contains("amd_driver_edition"));
 
-  registry.values = {{L"ReleaseVersion", Sz(L"23.40")},
+  registry.Values = {{L"ReleaseVersion", Sz(L"23.40")},
                      {L"ExternalReleaseVersion", Sz(L"24.3.1", REG_EXPAND_SZ)},
                      {L"MarketEdition", Sz(L"E", REG_MULTI_SZ)}};
   ReportDriverVersion(registry);
@@ -100,7 +100,7 @@ TEST_F(CrashReportingTest, ValuesThatCannotBeUsedLeaveOutWhatDependsOnThem) {
   EXPECT_FALSE(Tags().contains("amd_driver_version"));
 
   // 127 characters and the terminator fill the 256-byte buffer; one more does not fit.
-  registry.values = {{L"ExternalReleaseVersion", Sz(std::wstring(128, L'x'))},
+  registry.Values = {{L"ExternalReleaseVersion", Sz(std::wstring(128, L'x'))},
                      {L"ReleaseVersion", Sz(std::wstring(127, L'r'))}};
   ReportDriverVersion(registry);
   EXPECT_TRUE(console.text().empty());
@@ -108,22 +108,22 @@ TEST_F(CrashReportingTest, ValuesThatCannotBeUsedLeaveOutWhatDependsOnThem) {
 
   // Without a terminator the text is not trusted.
   RawValue unterminated = Sz(L"abc");
-  unterminated.bytes.resize(unterminated.bytes.size() - 2);
-  registry.values = {{L"ExternalReleaseVersion", unterminated}};
+  unterminated.Bytes.resize(unterminated.Bytes.size() - 2);
+  registry.Values = {{L"ExternalReleaseVersion", unterminated}};
   ReportDriverVersion(registry);
   EXPECT_TRUE(console.text().empty());
 }
 
 TEST_F(CrashReportingTest, OnlyExternalVersionAndEmbeddedNul) {
   RawValue withNul = Sz(L"24.3.1");
-  withNul.bytes.insert(withNul.bytes.end() - 2, {0, 0, 'x', 0});
-  registry.values = {{L"ExternalReleaseVersion", withNul}};
+  withNul.Bytes.insert(withNul.Bytes.end() - 2, {0, 0, 'x', 0});
+  registry.Values = {{L"ExternalReleaseVersion", withNul}};
   ReportDriverVersion(registry);
   EXPECT_EQ(console.text(), L"AMD Driver Version: 24.3.1\n");
 }
 
 TEST_F(CrashReportingTest, MissingKeyDoesNothing) {
-  registry.present = false;
+  registry.Present = false;
   ReportDriverVersion(registry);
   EXPECT_TRUE(console.text().empty());
   EXPECT_TRUE(Tags().empty() || Tags().is_null());

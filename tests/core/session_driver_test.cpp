@@ -14,14 +14,14 @@ namespace {
 
 class FakeAdapter final : public RefCounted<IDXGIAdapter1> {
  public:
-  FakeAdapter(DXGI_ADAPTER_DESC1 d, int* alive) : desc(d), alive_(alive) { ++*alive_; }
+  FakeAdapter(DXGI_ADAPTER_DESC1 d, int* alive) : Desc(d), alive_(alive) { ++*alive_; }
   ~FakeAdapter() override { --*alive_; }
   HRESULT GetDesc1(DXGI_ADAPTER_DESC1* out) override {
-    *out = desc;
+    *out = Desc;
     return S_OK;
   }
   const char* RenderNodePath() const noexcept override { return ""; }
-  DXGI_ADAPTER_DESC1 desc;
+  DXGI_ADAPTER_DESC1 Desc;
 
  private:
   int* alive_;
@@ -30,14 +30,14 @@ class FakeAdapter final : public RefCounted<IDXGIAdapter1> {
 class FakeFactory final : public RefCounted<IDXGIFactory1> {
  public:
   HRESULT EnumAdapters1(std::uint32_t index, IDXGIAdapter1** out) override {
-    enumerated.push_back(index);
-    if (index >= adapters.size()) return DXGI_ERROR_NOT_FOUND;
-    *out = new FakeAdapter(adapters[index], &aliveAdapters);
+    Enumerated.push_back(index);
+    if (index >= Adapters.size()) return DXGI_ERROR_NOT_FOUND;
+    *out = new FakeAdapter(Adapters[index], &AliveAdapters);
     return S_OK;
   }
-  std::vector<DXGI_ADAPTER_DESC1> adapters;
-  int aliveAdapters = 0;
-  std::vector<std::uint32_t> enumerated;
+  std::vector<DXGI_ADAPTER_DESC1> Adapters;
+  int AliveAdapters = 0;
+  std::vector<std::uint32_t> Enumerated;
 };
 
 DXGI_ADAPTER_DESC1 Adapter(const wchar_t* name, std::uint32_t vendor, std::uint32_t device,
@@ -57,81 +57,81 @@ DXGI_ADAPTER_DESC1 Adapter(const wchar_t* name, std::uint32_t vendor, std::uint3
 class FakeGraphics final : public GraphicsApi {
  public:
   HRESULT CreateDXGIFactory2(std::uint32_t, IDXGIFactory1** out) override {
-    if (FAILED(failDxgi)) return failDxgi;
-    factory->AddRef();
-    *out = factory.get();
+    if (FAILED(FailDxgi)) return FailDxgi;
+    Factory->AddRef();
+    *out = Factory.get();
     return S_OK;
   }
   HRESULT D3D11CreateDevice(IDXGIAdapter1* adapter, std::uint32_t flags, ID3D11Device** device,
                             ID3D11DeviceContext** context) override {
     DXGI_ADAPTER_DESC1 d;
     adapter->GetDesc1(&d);
-    deviceAdapter = d.Description;
-    deviceFlags = flags;
-    if (FAILED(failDevice)) return failDevice;
+    DeviceAdapter = d.Description;
+    DeviceFlags = flags;
+    if (FAILED(FailDevice)) return FailDevice;
     return CreateCpuDevice(device, context);
   }
-  HRESULT D2D1CreateFactory(ID2D1Factory1**) override { return failD2D; }
-  HRESULT DWriteCreateFactory(IDWriteFactory**) override { return failDWrite; }
-  HRESULT CreateWicImagingFactory(IWICImagingFactory**) override { return failWic; }
+  HRESULT D2D1CreateFactory(ID2D1Factory1**) override { return FailD2D; }
+  HRESULT DWriteCreateFactory(IDWriteFactory**) override { return FailDWrite; }
+  HRESULT CreateWicImagingFactory(IWICImagingFactory**) override { return FailWic; }
 
-  com_ptr<FakeFactory> factory = com_ptr<FakeFactory>::attach(new FakeFactory);
-  HRESULT failDxgi = S_OK, failDevice = S_OK, failD2D = S_OK, failDWrite = S_OK, failWic = S_OK;
-  std::wstring deviceAdapter;
-  std::uint32_t deviceFlags = 0;
+  com_ptr<FakeFactory> Factory = com_ptr<FakeFactory>::attach(new FakeFactory);
+  HRESULT FailDxgi = S_OK, FailDevice = S_OK, FailD2D = S_OK, FailDWrite = S_OK, FailWic = S_OK;
+  std::wstring DeviceAdapter;
+  std::uint32_t DeviceFlags = 0;
 };
 
 class RecordingEnvironment final : public SessionEnvironment {
  public:
   HRESULT RoInitialize() override {
-    calls.push_back("RoInitialize");
-    return roInitialize;
+    Calls.push_back("RoInitialize");
+    return RoInitializeResult;
   }
-  GraphicsApi& Graphics() override { return graphics; }
-  void StartCrashReporting() override { calls.push_back("Start"); }
+  GraphicsApi& Graphics() override { return FakeDevices; }
+  void StartCrashReporting() override { Calls.push_back("Start"); }
   void ReportUser(const std::wstring& email) override {
-    calls.push_back("User " + std::string(email.begin(), email.end()));
+    Calls.push_back("User " + std::string(email.begin(), email.end()));
     RaiseIf("User");
   }
   void ReportDriverVersion() override {
-    calls.push_back("Driver");
+    Calls.push_back("Driver");
     RaiseIf("Driver");
   }
   void ReportAdapter(const DXGI_ADAPTER_DESC1& d) override {
-    calls.push_back("Adapter " + std::to_string(d.VendorId));
+    Calls.push_back("Adapter " + std::to_string(d.VendorId));
     RaiseIf("Adapter");
   }
   void RunScenarioSeries(BenchmarkSession& session, const CodecProfile& profile) override {
     const std::wstring label = profile.Label;
-    calls.push_back("Series " + std::string(label.begin(), label.end()));
-    resultsAtSeries.push_back(session.ResultsText);
-    if (series) series(session, label);
+    Calls.push_back("Series " + std::string(label.begin(), label.end()));
+    ResultsAtSeries.push_back(session.ResultsText);
+    if (Series) Series(session, label);
   }
   void SubmitResults(BenchmarkSession& session) override {
-    calls.push_back("Submit");
-    submitted = session.ResultsText;
+    Calls.push_back("Submit");
+    Submitted = session.ResultsText;
     RaiseIf("Submit");
   }
-  void StopCrashReporting() override { calls.push_back("Stop"); }
+  void StopCrashReporting() override { Calls.push_back("Stop"); }
 
-  FakeGraphics graphics;
-  HRESULT roInitialize = S_OK;
-  std::vector<std::string> calls;
-  std::vector<std::wstring> resultsAtSeries;
-  std::function<void(BenchmarkSession&, const std::wstring&)> series;
-  std::wstring submitted;
-  std::string raiseIn;  // the step that raises, as a failed text conversion would
+  FakeGraphics FakeDevices;
+  HRESULT RoInitializeResult = S_OK;
+  std::vector<std::string> Calls;
+  std::vector<std::wstring> ResultsAtSeries;
+  std::function<void(BenchmarkSession&, const std::wstring&)> Series;
+  std::wstring Submitted;
+  std::string RaiseIn;  // the step that raises, as a failed text conversion would
 
  private:
   void RaiseIf(const char* step) const {
-    if (raiseIn == step) throw hresult_error(HRESULT_FROM_WIN32(1113));
+    if (RaiseIn == step) throw hresult_error(HRESULT_FROM_WIN32(1113));
   }
 };
 
 class SessionDriverTest : public ::testing::Test {
  protected:
   SessionDriverTest() : out_(console_), err_(errors_, ScopedConsoleRedirect::Stream::Err) {
-    env.graphics.factory->adapters = {Adapter(L"Radeon RX 7900 XTX", 0x1002, 0x744C, 0x0E3B1002, 0xC8)};
+    env.FakeDevices.Factory->Adapters = {Adapter(L"Radeon RX 7900 XTX", 0x1002, 0x744C, 0x0E3B1002, 0xC8)};
   }
   int Run() { return RunBenchmarkSession(session, env); }
 
@@ -146,104 +146,104 @@ using Calls = std::vector<std::string>;
 TEST_F(SessionDriverTest, FullRunInOrder) {
   session.UserEmail = L"a@b";
   EXPECT_EQ(Run(), 0);
-  EXPECT_EQ(env.calls, (Calls{"RoInitialize", "Start", "User a@b", "Driver", "Adapter 4098",
+  EXPECT_EQ(env.Calls, (Calls{"RoInitialize", "Start", "User a@b", "Driver", "Adapter 4098",
                               "Series AVC", "Series HEVC", "Submit", "Stop"}));
-  EXPECT_EQ(env.graphics.deviceFlags, D3D11_CREATE_DEVICE_BGRA_SUPPORT);
+  EXPECT_EQ(env.FakeDevices.DeviceFlags, D3D11_CREATE_DEVICE_BGRA_SUPPORT);
   EXPECT_EQ(session.TextureDescription.MipLevels, 1u);
   EXPECT_EQ(session.TextureDescription.BindFlags, 0x28u);
   EXPECT_EQ(session.TextureDescription.Width, 1920u);
   EXPECT_EQ(console_.text(), std::wstring(kBanner) + L"\n\n");
-  EXPECT_EQ(env.resultsAtSeries[0],
+  EXPECT_EQ(env.ResultsAtSeries[0],
             L"Radeon RX 7900 XTX (Corvantis)\n\nVendor 0x1002, Device 0x744C, 0xE3B1002, 0x00C8\n\n");
   EXPECT_TRUE(errors_.text().empty());
 }
 
 TEST_F(SessionDriverTest, NoUserNoUserReport) {
   Run();
-  EXPECT_EQ(env.calls[2], "Driver");
+  EXPECT_EQ(env.Calls[2], "Driver");
 }
 
 TEST_F(SessionDriverTest, PicksTheFirstAmdAdapter) {
-  env.graphics.factory->adapters = {Adapter(L"Intel UHD", 0x8086, 0x9A49), Adapter(L"First AMD", 0x1002, 1),
+  env.FakeDevices.Factory->Adapters = {Adapter(L"Intel UHD", 0x8086, 0x9A49), Adapter(L"First AMD", 0x1002, 1),
                                     Adapter(L"Second AMD", 0x1002, 2)};
   Run();
-  EXPECT_EQ(env.graphics.deviceAdapter, L"First AMD");
+  EXPECT_EQ(env.FakeDevices.DeviceAdapter, L"First AMD");
   EXPECT_EQ(std::wstring(session.AdapterDescription.Description), L"First AMD");
-  EXPECT_EQ(env.graphics.factory->enumerated, (std::vector<std::uint32_t>{0, 1}));
+  EXPECT_EQ(env.FakeDevices.Factory->Enumerated, (std::vector<std::uint32_t>{0, 1}));
 }
 
 TEST_F(SessionDriverTest, NoAmdAdapterEndsQuietlyWithANotice) {
-  env.graphics.factory->adapters = {Adapter(L"Intel UHD", 0x8086, 1),
+  env.FakeDevices.Factory->Adapters = {Adapter(L"Intel UHD", 0x8086, 1),
                                     Adapter(L"Software", 0, 0, 0, 0, DXGI_ADAPTER_FLAG_SOFTWARE)};
   EXPECT_EQ(Run(), 0);
-  EXPECT_EQ(env.calls, (Calls{"RoInitialize", "Start", "Driver", "Stop"}));
+  EXPECT_EQ(env.Calls, (Calls{"RoInitialize", "Start", "Driver", "Stop"}));
   EXPECT_TRUE(console_.text().empty());
   EXPECT_NE(errors_.text().find(L"-Adapter:Software"), std::wstring::npos);
   EXPECT_FALSE(session.Device);
 }
 
 TEST_F(SessionDriverTest, SoftwareAdapterOnRequest) {
-  env.graphics.factory->adapters = {Adapter(L"Radeon", 0x1002, 1),
+  env.FakeDevices.Factory->Adapters = {Adapter(L"Radeon", 0x1002, 1),
                                     Adapter(L"Software", 0, 0, 0, 0, DXGI_ADAPTER_FLAG_SOFTWARE)};
   session.Options.UseSoftwareAdapter = true;
   Run();
-  EXPECT_EQ(env.graphics.deviceAdapter, L"Software");
-  EXPECT_EQ(env.calls.back(), "Stop");
+  EXPECT_EQ(env.FakeDevices.DeviceAdapter, L"Software");
+  EXPECT_EQ(env.Calls.back(), "Stop");
   EXPECT_TRUE(errors_.text().empty());
 }
 
 TEST_F(SessionDriverTest, SetUpFailuresSkipEverythingButStop) {
   struct Case {
-    HRESULT FakeGraphics::*field;
-    const char* name;
-  } cases[] = {{&FakeGraphics::failDxgi, "dxgi"},
-               {&FakeGraphics::failDevice, "device"},
-               {&FakeGraphics::failD2D, "d2d"},
-               {&FakeGraphics::failDWrite, "dwrite"},
-               {&FakeGraphics::failWic, "wic"}};
+    HRESULT FakeGraphics::*Field;
+    const char* Name;
+  } cases[] = {{&FakeGraphics::FailDxgi, "dxgi"},
+               {&FakeGraphics::FailDevice, "device"},
+               {&FakeGraphics::FailD2D, "d2d"},
+               {&FakeGraphics::FailDWrite, "dwrite"},
+               {&FakeGraphics::FailWic, "wic"}};
   for (const Case& c : cases) {
     RecordingEnvironment e;
-    e.graphics.factory->adapters = {Adapter(L"Radeon", 0x1002, 1)};
-    e.graphics.*c.field = E_FAIL;
+    e.FakeDevices.Factory->Adapters = {Adapter(L"Radeon", 0x1002, 1)};
+    e.FakeDevices.*c.Field = E_FAIL;
     BenchmarkSession s;
     StringConsole quiet;
     ScopedConsoleRedirect r(quiet);
-    EXPECT_EQ(RunBenchmarkSession(s, e), 0) << c.name;
-    EXPECT_EQ(e.calls.back(), "Stop") << c.name;
-    EXPECT_EQ(std::count(e.calls.begin(), e.calls.end(), "Submit"), 0) << c.name;
-    EXPECT_TRUE(s.ResultsText.empty()) << c.name;
-    EXPECT_TRUE(quiet.text().empty()) << c.name;
+    EXPECT_EQ(RunBenchmarkSession(s, e), 0) << c.Name;
+    EXPECT_EQ(e.Calls.back(), "Stop") << c.Name;
+    EXPECT_EQ(std::count(e.Calls.begin(), e.Calls.end(), "Submit"), 0) << c.Name;
+    EXPECT_TRUE(s.ResultsText.empty()) << c.Name;
+    EXPECT_TRUE(quiet.text().empty()) << c.Name;
   }
 }
 
 TEST_F(SessionDriverTest, ErrorEscapingTheFirstSeriesStillSubmits) {
-  env.series = [](BenchmarkSession& s, const std::wstring& label) {
+  env.Series = [](BenchmarkSession& s, const std::wstring& label) {
     s.ResultsText += L"partial\n";
     if (label == L"AVC") throw hresult_error(E_FAIL);
   };
   EXPECT_EQ(Run(), 0);
-  EXPECT_EQ(env.calls, (Calls{"RoInitialize", "Start", "Driver", "Adapter 4098", "Series AVC", "Submit", "Stop"}));
-  EXPECT_NE(env.submitted.find(L"partial"), std::wstring::npos);
+  EXPECT_EQ(env.Calls, (Calls{"RoInitialize", "Start", "Driver", "Adapter 4098", "Series AVC", "Submit", "Stop"}));
+  EXPECT_NE(env.Submitted.find(L"partial"), std::wstring::npos);
 }
 
 TEST_F(SessionDriverTest, RoInitializeFailureLeavesBeforeCrashReporting) {
-  env.roInitialize = E_OUTOFMEMORY;
+  env.RoInitializeResult = E_OUTOFMEMORY;
   try {
     Run();
     FAIL();
   } catch (const hresult_error& e) {
     EXPECT_EQ(e.code(), E_OUTOFMEMORY);
   }
-  EXPECT_EQ(env.calls, (Calls{"RoInitialize"}));
+  EXPECT_EQ(env.Calls, (Calls{"RoInitialize"}));
 }
 
 // Errors of the adapter report and of the submission reach the outer catch and crash reporting
 // still stops; the user and driver reports run before that catch, so theirs leave the session.
 TEST_F(SessionDriverTest, ReportAndSubmissionErrorsFollowTheFailureTable) {
   const struct {
-    const char* step;
-    bool caught;
-    Calls calls;
+    const char* Step;
+    bool Caught;
+    Calls Expected;
   } cases[] = {
       {"Adapter", true, {"RoInitialize", "Start", "User a@b", "Driver", "Adapter 4098", "Stop"}},
       {"Submit", true,
@@ -254,34 +254,34 @@ TEST_F(SessionDriverTest, ReportAndSubmissionErrorsFollowTheFailureTable) {
   };
   for (const auto& c : cases) {
     RecordingEnvironment e;
-    e.graphics.factory->adapters = {Adapter(L"Radeon", 0x1002, 1)};
-    e.raiseIn = c.step;
+    e.FakeDevices.Factory->Adapters = {Adapter(L"Radeon", 0x1002, 1)};
+    e.RaiseIn = c.Step;
     BenchmarkSession s;
     s.UserEmail = L"a@b";
-    if (c.caught) {
-      EXPECT_EQ(RunBenchmarkSession(s, e), 0) << c.step;
+    if (c.Caught) {
+      EXPECT_EQ(RunBenchmarkSession(s, e), 0) << c.Step;
     } else {
-      EXPECT_THROW(RunBenchmarkSession(s, e), hresult_error) << c.step;
+      EXPECT_THROW(RunBenchmarkSession(s, e), hresult_error) << c.Step;
     }
-    EXPECT_EQ(e.calls, c.calls) << c.step;
+    EXPECT_EQ(e.Calls, c.Expected) << c.Step;
   }
 }
 
 TEST_F(SessionDriverTest, SkippedAdaptersAreReleased) {
-  FakeFactory& factory = *env.graphics.factory;
-  factory.adapters = {Adapter(L"Intel UHD", 0x8086, 1), Adapter(L"NVIDIA", 0x10DE, 2), Adapter(L"Radeon", 0x1002, 3)};
+  FakeFactory& factory = *env.FakeDevices.Factory;
+  factory.Adapters = {Adapter(L"Intel UHD", 0x8086, 1), Adapter(L"NVIDIA", 0x10DE, 2), Adapter(L"Radeon", 0x1002, 3)};
   Run();
-  EXPECT_EQ(factory.aliveAdapters, 1);  // the chosen one, held by the session
+  EXPECT_EQ(factory.AliveAdapters, 1);  // the chosen one, held by the session
   session.Adapter.reset();
-  EXPECT_EQ(factory.aliveAdapters, 0);
+  EXPECT_EQ(factory.AliveAdapters, 0);
 
   // Without an AMD adapter nothing is kept.
   RecordingEnvironment none;
-  none.graphics.factory->adapters = {Adapter(L"Intel UHD", 0x8086, 1),
+  none.FakeDevices.Factory->Adapters = {Adapter(L"Intel UHD", 0x8086, 1),
                                      Adapter(L"Software", 0, 0, 0, 0, DXGI_ADAPTER_FLAG_SOFTWARE)};
   BenchmarkSession s;
   RunBenchmarkSession(s, none);
-  EXPECT_EQ(none.graphics.factory->aliveAdapters, 0);
+  EXPECT_EQ(none.FakeDevices.Factory->AliveAdapters, 0);
 }
 
 TEST(SessionRecord, StartsWithTheDefaultTextureDescription) {

@@ -25,7 +25,7 @@ class SubmissionTest : public ::testing::Test {
  protected:
   SubmissionTest() : redirect_(console) {
     corvantis::sentry::ClientDependencies dependencies;
-    dependencies.sender = events;
+    dependencies.Sender = events;
     sentry_options_t* options = sentry_options_new();
     sentry_options_set_dsn(options, "http://0123456789abcdef0123456789abcdef@events.invalid/42");
     corvantis::sentry::InitWithDependencies(options, dependencies);
@@ -39,7 +39,7 @@ class SubmissionTest : public ::testing::Test {
     sentry_shutdown();
     const auto sent = events->Sent();
     if (sent.size() != 1) return "<" + std::to_string(sent.size()) + " events>";
-    const std::string& envelope = sent[0].body;
+    const std::string& envelope = sent[0].Body;
     const auto eventLine = envelope.substr(envelope.find('\n', envelope.find('\n') + 1) + 1);
     const auto event = nlohmann::json::parse(eventLine);
     EXPECT_EQ(event["level"], "info");
@@ -59,15 +59,15 @@ TEST_F(SubmissionTest, PostsTheTwoMembersAndCapturesTheText) {
   EXPECT_EQ(console.text(), L"Finalizing... results submitted\n");
   const auto requests = chat.Sent();
   ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].url, "https://chat.invalid/bot123/sendMessage");
-  EXPECT_EQ(requests[0].method, "POST");
-  ASSERT_EQ(requests[0].headers.size(), 1u);
-  EXPECT_EQ(requests[0].headers[0], (std::pair<std::string, std::string>{"Content-Type", "application/json"}));
-  EXPECT_EQ(requests[0].body,
+  EXPECT_EQ(requests[0].Url, "https://chat.invalid/bot123/sendMessage");
+  EXPECT_EQ(requests[0].Method, "POST");
+  ASSERT_EQ(requests[0].Headers.size(), 1u);
+  EXPECT_EQ(requests[0].Headers[0], (std::pair<std::string, std::string>{"Content-Type", "application/json"}));
+  EXPECT_EQ(requests[0].Body,
             "{\"chat_id\":987654321012,\"text\":\"Radeon (Corvantis)\\n\\nAVC; AMF 1.4.18.0\\n\\n"
             "640x360@144\\t2.10\\n\xc3\xa9\\\"\\n\"}");
-  EXPECT_GT(requests[0].totalTimeoutMs, 0);
-  EXPECT_GT(requests[0].connectTimeoutMs, 0);
+  EXPECT_GT(requests[0].TotalTimeoutMs, 0);
+  EXPECT_GT(requests[0].ConnectTimeoutMs, 0);
   EXPECT_EQ(CapturedMessage(), "Radeon (Corvantis)\n\nAVC; AMF 1.4.18.0\n\n640x360@144\t2.10\n\xc3\xa9\"\n");
 }
 
@@ -87,7 +87,7 @@ TEST_F(SubmissionTest, FinalizingIsFlushedBeforeTheRequestWaits) {
 TEST_F(SubmissionTest, EmptyTextStillPostsAndCaptures) {
   SubmitResults(resultsText, chat, ChatEndpoint{&Base, 1});
   ASSERT_EQ(chat.Sent().size(), 1u);
-  EXPECT_EQ(chat.Sent()[0].body, "{\"chat_id\":1,\"text\":\"\"}");
+  EXPECT_EQ(chat.Sent()[0].Body, "{\"chat_id\":1,\"text\":\"\"}");
   EXPECT_EQ(CapturedMessage(), "");
 }
 
@@ -154,8 +154,8 @@ TEST_F(SubmissionTest, RealEndpointsThatFailOrHang) {
   server.ReleaseHeldRequests();
   const auto received = server.Received();
   ASSERT_EQ(received.size(), 2u);
-  EXPECT_EQ(received[0].body, "{\"chat_id\":42,\"text\":\"\"}");
-  EXPECT_EQ(received[0].headers.find("Content-Type")->second, "application/json");
+  EXPECT_EQ(received[0].Body, "{\"chat_id\":42,\"text\":\"\"}");
+  EXPECT_EQ(received[0].Headers.find("Content-Type")->second, "application/json");
 }
 
 TEST(ChatMessageBody, MembersInOrderAndCompact) {

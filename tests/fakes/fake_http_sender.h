@@ -31,11 +31,11 @@ class FakeHttpSender final : public corvantis::http::HttpSender {
     changed_.notify_all();
     const auto start = std::chrono::steady_clock::now();
     const auto timedOut = [&] {
-      return request.totalTimeoutMs > 0 && std::chrono::steady_clock::now() - start >=
-                                               std::chrono::milliseconds(request.totalTimeoutMs);
+      return request.TotalTimeoutMs > 0 && std::chrono::steady_clock::now() - start >=
+                                               std::chrono::milliseconds(request.TotalTimeoutMs);
     };
     while (held_) {
-      if (!stubborn_ && request.cancel != nullptr && request.cancel->load())
+      if (!stubborn_ && request.Cancel != nullptr && request.Cancel->load())
         throw HttpError(HttpError::Reason::kCancelled, "cancelled");
       if (!stubborn_ && timedOut())
         throw HttpError(HttpError::Reason::kTimeout, "timed out");

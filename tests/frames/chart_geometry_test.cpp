@@ -49,12 +49,12 @@ TEST(ChartPoints, FirstPointSitsAtTheLeftEdgeWhateverTheFrame) {
   ChartPoints points;
   AddChartPoint(g, 0.0, 500, 1000, points);
   ASSERT_EQ(points.size(), 1u);
-  EXPECT_EQ(points[0].x, 0);
-  EXPECT_EQ(points[0].y, 338);  // trunc(337.5 + 0.5)
+  EXPECT_EQ(points[0].X, 0);
+  EXPECT_EQ(points[0].Y, 338);  // trunc(337.5 + 0.5)
 
   ChartPoints high;
   AddChartPoint(g, 20.0, 0, 1000, high);
-  EXPECT_EQ(high[0].y, 203);
+  EXPECT_EQ(high[0].Y, 203);
 }
 
 TEST(ChartPoints, PointsCloserThanFourPixelsAreDropped) {
@@ -65,8 +65,8 @@ TEST(ChartPoints, PointsCloserThanFourPixelsAreDropped) {
   EXPECT_EQ(points.size(), 1u);
   AddChartPoint(g, 5.0, 4, 560, points);  // x = 4
   ASSERT_EQ(points.size(), 2u);
-  EXPECT_EQ(points[1].x, 4);
-  EXPECT_EQ(points[1].y, 304);  // trunc(337.5 - 33.75 + 0.5)
+  EXPECT_EQ(points[1].X, 4);
+  EXPECT_EQ(points[1].Y, 304);  // trunc(337.5 - 33.75 + 0.5)
   // A frame sent again after the encoder refused it adds nothing the second time.
   AddChartPoint(g, 9.0, 4, 560, points);
   EXPECT_EQ(points.size(), 2u);
@@ -74,21 +74,21 @@ TEST(ChartPoints, PointsCloserThanFourPixelsAreDropped) {
 
 TEST(ChartPoints, WholeClipsStayWithinTheChartAndItsSegmentBound) {
   struct Clip {
-    std::uint32_t width, height, frames;
+    std::uint32_t Width, Height, Frames;
   };
   for (const Clip clip : {Clip{640, 360, 7800}, Clip{1920, 1080, 1800}, Clip{3840, 2160, 4320},
                           Clip{3840, 2160, 900}}) {
-    SCOPED_TRACE(clip.width);
-    const ChartGeometry g = ComputeChartGeometry(clip.width, clip.height);
+    SCOPED_TRACE(clip.Width);
+    const ChartGeometry g = ComputeChartGeometry(clip.Width, clip.Height);
     ChartPoints points;
-    for (std::uint32_t k = 0; k < clip.frames; ++k) {
-      AddChartPoint(g, (k % 50) * 0.5, k, clip.frames, points);
-      AddChartPoint(g, 3.0, k, clip.frames, points);  // sent again
+    for (std::uint32_t k = 0; k < clip.Frames; ++k) {
+      AddChartPoint(g, (k % 50) * 0.5, k, clip.Frames, points);
+      AddChartPoint(g, 3.0, k, clip.Frames, points);  // sent again
     }
-    for (std::size_t i = 1; i < points.size(); ++i) ASSERT_GE(points[i].x - points[i - 1].x, 4);
-    EXPECT_LE(points.back().x, static_cast<std::int32_t>(g.Right - g.Left));
+    for (std::size_t i = 1; i < points.size(); ++i) ASSERT_GE(points[i].X - points[i - 1].X, 4);
+    EXPECT_LE(points.back().X, static_cast<std::int32_t>(g.Right - g.Left));
     EXPECT_LE(points.size() - 1, static_cast<std::size_t>((g.Right - g.Left) / 4));
-    if (clip.width == 3840) {
+    if (clip.Width == 3840) {
       EXPECT_LE(points.size() - 1, 840u);
     }
   }
@@ -99,7 +99,7 @@ TEST(ChartPoints, DegenerateInputsAddNoPointOutOfOrder) {
   ChartPoints points;
   AddChartPoint(g, 1.0e12, 0, 100, points);  // far above the picture
   ASSERT_EQ(points.size(), 1u);
-  EXPECT_EQ(points[0].y, INT32_MIN);
+  EXPECT_EQ(points[0].Y, INT32_MIN);
   AddChartPoint(g, 0.0, 5, 0, points);  // no frame count: x is infinite, saturates, is dropped
   EXPECT_EQ(points.size(), 1u);
 }

@@ -20,13 +20,13 @@ enum class Ink { Black, Tomato, Khaki, Other };
 
 // Which colour a pixel is a grey-antialiased mix of with black (one step of rounding allowed).
 Ink Classify(const Bgra& p) {
-  if (p.r == 0 && p.g == 0 && p.b == 0) return Ink::Black;
+  if (p.R == 0 && p.G == 0 && p.B == 0) return Ink::Black;
   auto near = [](double actual, double expected) { return std::fabs(actual - expected) <= 1.5; };
   // Dark pixels may fit both; text is checked first because lines are checked on their own.
-  const double khaki = p.r / 240.0;
-  if (p.r <= 240 && near(p.g, 230 * khaki) && near(p.b, 140 * khaki)) return Ink::Khaki;
-  const double tomato = p.r / 255.0;
-  if (near(p.g, 99 * tomato) && near(p.b, 71 * tomato)) return Ink::Tomato;
+  const double khaki = p.R / 240.0;
+  if (p.R <= 240 && near(p.G, 230 * khaki) && near(p.B, 140 * khaki)) return Ink::Khaki;
+  const double tomato = p.R / 255.0;
+  if (near(p.G, 99 * tomato) && near(p.B, 71 * tomato)) return Ink::Tomato;
   return Ink::Other;
 }
 
@@ -80,7 +80,7 @@ TEST_F(FrameCanvasTest, FirstFrameIsBlackWithKhakiTextAndThreeTomatoLines) {
     for (const std::uint32_t y : {269u, 270u}) {
       const Bgra half = PixelAt(frame, x, y);
       ASSERT_EQ(Classify(half), Ink::Tomato) << x;
-      ASSERT_NEAR(half.r, 128, 1) << x;
+      ASSERT_NEAR(half.R, 128, 1) << x;
     }
   }
 
@@ -89,7 +89,7 @@ TEST_F(FrameCanvasTest, FirstFrameIsBlackWithKhakiTextAndThreeTomatoLines) {
   for (std::uint32_t y = 0; y < 360; ++y) {
     for (std::uint32_t x = 0; x < 640; ++x) {
       const Bgra p = PixelAt(frame, x, y);
-      ASSERT_EQ(p.a, 255) << x << "," << y;
+      ASSERT_EQ(p.A, 255) << x << "," << y;
       const bool onLine = x >= 40 && x < 600 && (y == 202 || y == 269 || y == 270 || y == 337);
       const Ink ink = Classify(p);
       if (onLine) continue;
@@ -133,7 +133,7 @@ TEST_F(FrameCanvasTest, TheAverageCurveJoinsTheChartPoints) {
   DrawFrame(session_, L"", 0.0, 0, 100, points);    // (0, 338)
   DrawFrame(session_, L"", 20.0, 50, 100, points);  // (280, 203)
   ASSERT_EQ(points.size(), 2u);
-  ASSERT_EQ(points[1].x, 280);
+  ASSERT_EQ(points[1].X, 280);
   // Midpoint of the 2-pixel line from (40, 338) to (320, 203), and a pixel well off it.
   EXPECT_EQ(PixelAt(session_.FrameTexture.get(), 180, 270), (Bgra{71, 99, 255, 255}));
   EXPECT_EQ(PixelAt(session_.FrameTexture.get(), 180, 240), (Bgra{0, 0, 0, 255}));

@@ -24,7 +24,7 @@ inline void InitDrawingSession(BenchmarkSession& session) {
 }
 
 struct Bgra {
-  std::uint8_t b, g, r, a;
+  std::uint8_t B, G, R, A;
   bool operator==(const Bgra&) const = default;
 };
 

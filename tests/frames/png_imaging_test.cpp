@@ -18,10 +18,10 @@ namespace corvantis {
 namespace {
 
 struct Decoded {
-  std::uint32_t width = 0;
-  std::uint32_t height = 0;
-  bool hasAlpha = true;
-  std::vector<std::uint8_t> rgb;
+  std::uint32_t Width = 0;
+  std::uint32_t Height = 0;
+  bool HasAlpha = true;
+  std::vector<std::uint8_t> Rgb;
 };
 
 Decoded ReadPng(const std::filesystem::path& path) {
@@ -32,12 +32,12 @@ Decoded ReadPng(const std::filesystem::path& path) {
     ADD_FAILURE() << image.message;
     return out;
   }
-  out.width = image.width;
-  out.height = image.height;
-  out.hasAlpha = (image.format & PNG_FORMAT_FLAG_ALPHA) != 0;
+  out.Width = image.width;
+  out.Height = image.height;
+  out.HasAlpha = (image.format & PNG_FORMAT_FLAG_ALPHA) != 0;
   image.format = PNG_FORMAT_RGB;
-  out.rgb.resize(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, out.rgb.data(), 0, nullptr)) ADD_FAILURE() << image.message;
+  out.Rgb.resize(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, out.Rgb.data(), 0, nullptr)) ADD_FAILURE() << image.message;
   return out;
 }
 
@@ -85,16 +85,16 @@ TEST_F(PngImagingTest, WritesTheBgrPixelsAsRgb) {
   const auto path = dir_ / "frame.h264.png";
   ASSERT_EQ(session_.WicFactory->WritePng(bitmap.get(), path.wstring()), S_OK);
   const Decoded png = ReadPng(path);
-  EXPECT_EQ(png.width, 640u);
-  EXPECT_EQ(png.height, 360u);
-  EXPECT_FALSE(png.hasAlpha);
-  ASSERT_EQ(png.rgb.size(), 640u * 360u * 3u);
+  EXPECT_EQ(png.Width, 640u);
+  EXPECT_EQ(png.Height, 360u);
+  EXPECT_FALSE(png.HasAlpha);
+  ASSERT_EQ(png.Rgb.size(), 640u * 360u * 3u);
   std::size_t khaki = 0;
   for (std::size_t i = 0; i < 640u * 360u; ++i) {
-    ASSERT_EQ(png.rgb[i * 3 + 0], drawn[i * 4 + 2]) << i;
-    ASSERT_EQ(png.rgb[i * 3 + 1], drawn[i * 4 + 1]) << i;
-    ASSERT_EQ(png.rgb[i * 3 + 2], drawn[i * 4 + 0]) << i;
-    if (png.rgb[i * 3] == 240 && png.rgb[i * 3 + 2] == 140) ++khaki;
+    ASSERT_EQ(png.Rgb[i * 3 + 0], drawn[i * 4 + 2]) << i;
+    ASSERT_EQ(png.Rgb[i * 3 + 1], drawn[i * 4 + 1]) << i;
+    ASSERT_EQ(png.Rgb[i * 3 + 2], drawn[i * 4 + 0]) << i;
+    if (png.Rgb[i * 3] == 240 && png.Rgb[i * 3 + 2] == 140) ++khaki;
   }
   EXPECT_GT(khaki, 0u);
 }
@@ -108,7 +108,7 @@ TEST_F(PngImagingTest, AnExistingFileIsReplaced) {
   com_ptr<IWICBitmap> bitmap = FrameBitmap(320, 180);
   ASSERT_EQ(session_.WicFactory->WritePng(bitmap.get(), path.wstring()), S_OK);
   EXPECT_LT(std::filesystem::file_size(path), 1u << 20);
-  EXPECT_EQ(ReadPng(path).width, 320u);
+  EXPECT_EQ(ReadPng(path).Width, 320u);
 }
 
 TEST_F(PngImagingTest, FileSystemFailuresComeBackAsWin32Codes) {

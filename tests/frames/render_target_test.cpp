@@ -106,10 +106,10 @@ TEST_F(RenderTargetTest, FarAwayEndPointsDrawTheVisiblePart) {
   target_->DrawLine({100.5f, 50}, {100.5f, -2.1e9f}, tomato_.get(), 1.0f);
   target_->DrawLine({-3.0e38f, 80.5f}, {3.0e38f, 80.5f}, tomato_.get(), 1.0f);
   ASSERT_EQ(target_->EndDraw(), S_OK);
-  for (std::uint32_t y = 0; y < 50; ++y) ASSERT_EQ(PixelAt(texture_.get(), 100, y).r, 255) << y;
-  EXPECT_EQ(PixelAt(texture_.get(), 100, 51).r, 0);
-  for (std::uint32_t x = 0; x < 200; ++x) ASSERT_EQ(PixelAt(texture_.get(), x, 80).r, 255) << x;
-  EXPECT_EQ(PixelAt(texture_.get(), 99, 20).r, 0);
+  for (std::uint32_t y = 0; y < 50; ++y) ASSERT_EQ(PixelAt(texture_.get(), 100, y).R, 255) << y;
+  EXPECT_EQ(PixelAt(texture_.get(), 100, 51).R, 0);
+  for (std::uint32_t x = 0; x < 200; ++x) ASSERT_EQ(PixelAt(texture_.get(), x, 80).R, 255) << x;
+  EXPECT_EQ(PixelAt(texture_.get(), 99, 20).R, 0);
 }
 
 TEST_F(RenderTargetTest, PartialFramesAreDrawnOverWhatIsThere) {
@@ -145,9 +145,9 @@ TEST_F(RenderTargetTest, RandomFramesRepaintedInPartsEqualFreshOnes) {
   for (int i = 0; i < 4; ++i) ASSERT_EQ(target_->CreateSolidColorBrush(colors[i], brushes[i].put()), S_OK);
 
   struct Line {
-    D2D1_POINT_2F from, to;
-    float width;
-    int brush;
+    D2D1_POINT_2F From, To;
+    float Width;
+    int Brush;
   };
   std::mt19937 random(11);
   auto coordinate = [&](float extent) {
@@ -164,7 +164,7 @@ TEST_F(RenderTargetTest, RandomFramesRepaintedInPartsEqualFreshOnes) {
   const auto background = black_;
   for (int k = 0; k < 80; ++k) {
     // Change a few things per frame, as frames do.
-    if (random() % 2 != 0) lines[random() % lines.size()].to.y = coordinate(100);
+    if (random() % 2 != 0) lines[random() % lines.size()].To.y = coordinate(100);
     if (random() % 3 == 0) lines.push_back({{coordinate(200), coordinate(100)}, {coordinate(200), coordinate(100)}, 2.0f, 0});
     if (random() % 4 == 0 && lines.size() > 4) lines.erase(lines.begin() + static_cast<long>(random() % lines.size()));
     if (random() % 3 == 0) text = texts[random() % 5];
@@ -176,7 +176,7 @@ TEST_F(RenderTargetTest, RandomFramesRepaintedInPartsEqualFreshOnes) {
       target->FillRectangle({5.5f, 60.25f, 30, 95}, brushes[2].get());
       target->DrawText(text.c_str(), static_cast<std::uint32_t>(text.size()), format, {12.5f, 3.25f, 150, 90},
                        brushes[1].get());
-      for (const Line& line : lines) target->DrawLine(line.from, line.to, brushes[line.brush].get(), line.width);
+      for (const Line& line : lines) target->DrawLine(line.From, line.To, brushes[line.Brush].get(), line.Width);
       return target->EndDraw();
     };
     ASSERT_EQ(draw(target_.get()), S_OK);

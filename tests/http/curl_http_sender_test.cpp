@@ -22,7 +22,7 @@ HttpError::Reason SendExpectingError(const HttpRequest& request) {
   } catch (const HttpError& error) {
     return error.reason();
   }
-  ADD_FAILURE() << "no HttpError for " << request.url;
+  ADD_FAILURE() << "no HttpError for " << request.Url;
   return HttpError::Reason::kTransport;
 }
 
@@ -36,9 +36,9 @@ TEST_P(StatusTest, ReturnsTheServersStatusAndBody) {
     res.set_content("answer " + std::to_string(status), "text/plain");
   });
   CurlHttpSender sender;
-  const HttpResponse response = sender.Send({.url = loopback.Url("/sendMessage"), .body = "{}"});
-  EXPECT_EQ(response.status, status);
-  EXPECT_EQ(response.body, "answer " + std::to_string(status));
+  const HttpResponse response = sender.Send({.Url = loopback.Url("/sendMessage"), .Body = "{}"});
+  EXPECT_EQ(response.Status, status);
+  EXPECT_EQ(response.Body, "answer " + std::to_string(status));
 }
 
 INSTANTIATE_TEST_SUITE_P(CurlHttpSender, StatusTest, ::testing::Values(200, 400, 500));
@@ -57,9 +57,9 @@ TEST(CurlHttpSender, KeepsTheAnswersHeadersAndAtMost64KiBOfAnEndlessBody) {
   });
   CurlHttpSender sender;
   const HttpResponse response =
-      sender.Send({.url = loopback.Url("/endless"), .totalTimeoutMs = 10000});
-  EXPECT_EQ(response.status, 200);
-  EXPECT_EQ(response.body.size(), kMaxResponseBodyBytes);
+      sender.Send({.Url = loopback.Url("/endless"), .TotalTimeoutMs = 10000});
+  EXPECT_EQ(response.Status, 200);
+  EXPECT_EQ(response.Body.size(), kMaxResponseBodyBytes);
   EXPECT_EQ(response.Header("x-sentry-rate-limits"), "60:error:key");
   EXPECT_EQ(response.Header("X-REPEATED"), "a, b");
   EXPECT_FALSE(response.Header("Retry-After"));
@@ -77,21 +77,21 @@ TEST(CurlHttpSender, DeliversBodyAndHeadersExactly) {
   body.append("tail");
 
   CurlHttpSender sender;
-  const HttpResponse response = sender.Send({.url = loopback.Url("/in"),
-                                             .headers = {{"Content-Type", "application/json"},
+  const HttpResponse response = sender.Send({.Url = loopback.Url("/in"),
+                                             .Headers = {{"Content-Type", "application/json"},
                                                          {"X-Custom", "a, b;c"}},
-                                             .body = body});
+                                             .Body = body});
 
-  EXPECT_EQ(response.status, 200);
+  EXPECT_EQ(response.Status, 200);
   const auto received = loopback.Received();
   ASSERT_EQ(received.size(), 1U);
   const auto& req = received[0];
-  EXPECT_EQ(req.method, "POST");
-  EXPECT_EQ(req.body, body);
-  EXPECT_EQ(req.headers.count("Content-Type"), 1U);
-  EXPECT_EQ(req.headers.find("Content-Type")->second, "application/json");
-  EXPECT_EQ(req.headers.find("X-Custom")->second, "a, b;c");
-  EXPECT_EQ(req.headers.count("Expect"), 0U);
+  EXPECT_EQ(req.Method, "POST");
+  EXPECT_EQ(req.Body, body);
+  EXPECT_EQ(req.Headers.count("Content-Type"), 1U);
+  EXPECT_EQ(req.Headers.find("Content-Type")->second, "application/json");
+  EXPECT_EQ(req.Headers.find("X-Custom")->second, "a, b;c");
+  EXPECT_EQ(req.Headers.count("Expect"), 0U);
 }
 
 TEST(CurlHttpSender, EmptyPostStillCarriesZeroLengthAndNoInventedContentType) {
@@ -100,15 +100,15 @@ TEST(CurlHttpSender, EmptyPostStillCarriesZeroLengthAndNoInventedContentType) {
     loopback.Record(req);
   });
   CurlHttpSender sender;
-  EXPECT_EQ(sender.Send({.url = loopback.Url("/empty")}).status, 200);
+  EXPECT_EQ(sender.Send({.Url = loopback.Url("/empty")}).Status, 200);
 
   const auto received = loopback.Received();
   ASSERT_EQ(received.size(), 1U);
-  EXPECT_EQ(received[0].method, "POST");
-  EXPECT_EQ(received[0].body, "");
-  ASSERT_EQ(received[0].headers.count("Content-Length"), 1U);
-  EXPECT_EQ(received[0].headers.find("Content-Length")->second, "0");
-  EXPECT_EQ(received[0].headers.count("Content-Type"), 0U);
+  EXPECT_EQ(received[0].Method, "POST");
+  EXPECT_EQ(received[0].Body, "");
+  ASSERT_EQ(received[0].Headers.count("Content-Length"), 1U);
+  EXPECT_EQ(received[0].Headers.find("Content-Length")->second, "0");
+  EXPECT_EQ(received[0].Headers.count("Content-Type"), 0U);
 }
 
 TEST(CurlHttpSender, OtherMethodsUseTheirOwnVerb) {
@@ -117,28 +117,28 @@ TEST(CurlHttpSender, OtherMethodsUseTheirOwnVerb) {
   loopback.server().Get("/r", record);
   loopback.server().Put("/r", record);
   CurlHttpSender sender;
-  EXPECT_EQ(sender.Send({.url = loopback.Url("/r"), .method = "GET"}).status, 200);
-  EXPECT_EQ(sender.Send({.url = loopback.Url("/r"), .method = "PUT", .body = "put body"}).status,
+  EXPECT_EQ(sender.Send({.Url = loopback.Url("/r"), .Method = "GET"}).Status, 200);
+  EXPECT_EQ(sender.Send({.Url = loopback.Url("/r"), .Method = "PUT", .Body = "put body"}).Status,
             200);
 
   const auto received = loopback.Received();
   ASSERT_EQ(received.size(), 2U);
-  EXPECT_EQ(received[0].method, "GET");
-  EXPECT_EQ(received[1].method, "PUT");
-  EXPECT_EQ(received[1].body, "put body");
+  EXPECT_EQ(received[0].Method, "GET");
+  EXPECT_EQ(received[1].Method, "PUT");
+  EXPECT_EQ(received[1].Body, "put body");
 }
 
 TEST(CurlHttpSender, TransportFailuresThrowWithTheirReason) {
   RefusingPort refusing;
   EXPECT_EQ(SendExpectingError(
-                {.url = "http://127.0.0.1:" + std::to_string(refusing.port()) + "/x",
-                 .connectTimeoutMs = 2000,
-                 .totalTimeoutMs = 5000}),
+                {.Url = "http://127.0.0.1:" + std::to_string(refusing.port()) + "/x",
+                 .ConnectTimeoutMs = 2000,
+                 .TotalTimeoutMs = 5000}),
             HttpError::Reason::kConnect);
 
   for (const char* url : {"", "http://[::1", "http://exa mple.invalid/", "ftp://127.0.0.1/x",
                           "file:///etc/hostname"}) {
-    EXPECT_EQ(SendExpectingError({.url = url}), HttpError::Reason::kBadRequest) << url;
+    EXPECT_EQ(SendExpectingError({.Url = url}), HttpError::Reason::kBadRequest) << url;
   }
 }
 
@@ -147,12 +147,12 @@ TEST(CurlHttpSender, HeaderOrMethodWithLineBreakIsRefusedBeforeSending) {
   loopback.server().Post("/in", [&](const httplib::Request& req, httplib::Response&) {
     loopback.Record(req);
   });
-  EXPECT_EQ(SendExpectingError({.url = loopback.Url("/in"),
-                                .headers = {{"X-Test", "a\r\nX-Injected: 1"}}}),
+  EXPECT_EQ(SendExpectingError({.Url = loopback.Url("/in"),
+                                .Headers = {{"X-Test", "a\r\nX-Injected: 1"}}}),
             HttpError::Reason::kBadRequest);
-  EXPECT_EQ(SendExpectingError({.url = loopback.Url("/in"), .headers = {{"Bad Name", "v"}}}),
+  EXPECT_EQ(SendExpectingError({.Url = loopback.Url("/in"), .Headers = {{"Bad Name", "v"}}}),
             HttpError::Reason::kBadRequest);
-  EXPECT_EQ(SendExpectingError({.url = loopback.Url("/in"), .method = "POST /x HTTP/1.1\r\n"}),
+  EXPECT_EQ(SendExpectingError({.Url = loopback.Url("/in"), .Method = "POST /x HTTP/1.1\r\n"}),
             HttpError::Reason::kBadRequest);
   EXPECT_TRUE(loopback.Received().empty());
 }
@@ -164,7 +164,7 @@ TEST(CurlHttpSender, ServerThatNeverAnswersTimesOutWithinTheTotalLimit) {
   });
   const auto start = steady_clock::now();
   EXPECT_EQ(SendExpectingError(
-                {.url = loopback.Url("/hang"), .connectTimeoutMs = 300, .totalTimeoutMs = 300}),
+                {.Url = loopback.Url("/hang"), .ConnectTimeoutMs = 300, .TotalTimeoutMs = 300}),
             HttpError::Reason::kTimeout);
   EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_TRUE(loopback.WaitForHeldRequest(std::chrono::seconds(0)));
@@ -182,7 +182,7 @@ TEST(CurlHttpSender, CancelFlagAbandonsARequestInFlight) {
   });
   const auto start = steady_clock::now();
   EXPECT_EQ(SendExpectingError(
-                {.url = loopback.Url("/hang"), .totalTimeoutMs = 10000, .cancel = &cancel}),
+                {.Url = loopback.Url("/hang"), .TotalTimeoutMs = 10000, .Cancel = &cancel}),
             HttpError::Reason::kCancelled);
   EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(5));
   canceller.join();

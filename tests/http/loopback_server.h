@@ -16,10 +16,10 @@
 namespace corvantis::testing {
 
 struct ReceivedRequest {
-  std::string method;
-  std::string path;
-  httplib::Headers headers;
-  std::string body;
+  std::string Method;
+  std::string Path;
+  httplib::Headers Headers;
+  std::string Body;
 };
 
 // An httplib server on 127.0.0.1 with a free port, listening until destroyed.

@@ -93,20 +93,20 @@ TEST_F(ProxyEnvironmentTest, HttpAddressesGoThroughHttpProxy) {
   Set("http_proxy", "127.0.0.1:" + std::to_string(proxy.port()));
   CurlHttpSender sender;
   const HttpResponse response = sender.Send(
-      {.url = "http://chat.invalid/bot1/sendMessage", .body = "{}", .connectTimeoutMs = 2000, .totalTimeoutMs = 10000});
-  EXPECT_EQ(response.status, 200);
+      {.Url = "http://chat.invalid/bot1/sendMessage", .Body = "{}", .ConnectTimeoutMs = 2000, .TotalTimeoutMs = 10000});
+  EXPECT_EQ(response.Status, 200);
   const auto received = proxy.Received();
   ASSERT_EQ(received.size(), 1u);
-  EXPECT_EQ(received[0].headers.find("Host")->second, "chat.invalid");
-  EXPECT_EQ(received[0].body, "{}");
+  EXPECT_EQ(received[0].Headers.find("Host")->second, "chat.invalid");
+  EXPECT_EQ(received[0].Body, "{}");
 }
 
 TEST_F(ProxyEnvironmentTest, HttpsAddressesAskHttpsProxyForATunnel) {
   HeadRecorder proxy;
   Set("https_proxy", "http://127.0.0.1:" + std::to_string(proxy.port()));
   CurlHttpSender sender;
-  EXPECT_THROW(sender.Send({.url = "https://events.invalid/api/42/envelope/", .body = "{}",
-                            .connectTimeoutMs = 2000, .totalTimeoutMs = 10000}),
+  EXPECT_THROW(sender.Send({.Url = "https://events.invalid/api/42/envelope/", .Body = "{}",
+                            .ConnectTimeoutMs = 2000, .TotalTimeoutMs = 10000}),
                HttpError);
   const std::string head = proxy.Head();
   EXPECT_EQ(head.rfind("CONNECT events.invalid:443 HTTP/1.1\r\n", 0), 0u) << head;
@@ -117,13 +117,13 @@ TEST_F(ProxyEnvironmentTest, NoProxyHostsAreReachedDirectly) {
   destination.server().Post("/in", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
   RefusingPort deadProxy;
   Set("http_proxy", "http://127.0.0.1:" + std::to_string(deadProxy.port()));
-  const HttpRequest request{.url = destination.Url("/in"), .connectTimeoutMs = 2000, .totalTimeoutMs = 10000};
+  const HttpRequest request{.Url = destination.Url("/in"), .ConnectTimeoutMs = 2000, .TotalTimeoutMs = 10000};
   CurlHttpSender sender;
   // The dead proxy is really used...
   EXPECT_THROW(sender.Send(request), HttpError);
   // ...unless the host is listed.
   Set("no_proxy", "example.invalid,127.0.0.1");
-  EXPECT_EQ(sender.Send(request).status, 204);
+  EXPECT_EQ(sender.Send(request).Status, 204);
 }
 
 }  // namespace

@@ -50,40 +50,40 @@ MemoryMapping Mapping(std::uint64_t start, std::uint64_t end, const char* perms,
 
 // Three threads (a full stack, one that reads short, one unreadable), two modules, a fault.
 struct Fixture {
-  ProcessSnapshot snapshot;
-  FakeMemory memory;
+  ProcessSnapshot Snapshot;
+  FakeMemory Memory;
 
   Fixture() {
-    snapshot.ProcessId = 4242;
-    snapshot.TimeDateStamp = 1'700'000'000;
-    snapshot.System.NumberOfProcessors = 2;
-    snapshot.System.CpuVendor[0] = 0x756E6547;  // "GenuineIntel"
-    snapshot.System.CpuVendor[1] = 0x49656E69;
-    snapshot.System.CpuVendor[2] = 0x6C65746E;
-    snapshot.System.MajorVersion = 6;
-    snapshot.System.OsVersion = "6.1.0-9-amd64 #1 SMP x86_64";
+    Snapshot.ProcessId = 4242;
+    Snapshot.TimeDateStamp = 1'700'000'000;
+    Snapshot.System.NumberOfProcessors = 2;
+    Snapshot.System.CpuVendor[0] = 0x756E6547;  // "GenuineIntel"
+    Snapshot.System.CpuVendor[1] = 0x49656E69;
+    Snapshot.System.CpuVendor[2] = 0x6C65746E;
+    Snapshot.System.MajorVersion = 6;
+    Snapshot.System.OsVersion = "6.1.0-9-amd64 #1 SMP x86_64";
 
-    snapshot.Threads.push_back({101, ContextAt(0x401234, 0x7000), 0x7000, 0x100, 0, 0, 0});
-    snapshot.Threads.push_back({102, ContextAt(0x402000, 0x9000), 0x9000, 0x200, 0, 0, 0});
-    snapshot.Threads.push_back({103, ContextAt(0x403000, 0xB000), 0xB000, 0x100, 0, 0, 0});
-    memory.Put(0x7000, Pattern(0x100, 1));
-    memory.Put(0x9000, Pattern(0x80, 2));  // the rest of this stack cannot be read
+    Snapshot.Threads.push_back({101, ContextAt(0x401234, 0x7000), 0x7000, 0x100, 0, 0, 0});
+    Snapshot.Threads.push_back({102, ContextAt(0x402000, 0x9000), 0x9000, 0x200, 0, 0, 0});
+    Snapshot.Threads.push_back({103, ContextAt(0x403000, 0xB000), 0xB000, 0x100, 0, 0, 0});
+    Memory.Put(0x7000, Pattern(0x100, 1));
+    Memory.Put(0x9000, Pattern(0x80, 2));  // the rest of this stack cannot be read
 
-    snapshot.Modules.push_back({"/usr/bin/prog", 0x400000, 0x5000, {0xDE, 0xAD, 0xBE, 0xEF, 0x01}});
-    snapshot.Modules.push_back({"/lib/libé.so", 0x600000, 0x2000, {}});
+    Snapshot.Modules.push_back({"/usr/bin/prog", 0x400000, 0x5000, {0xDE, 0xAD, 0xBE, 0xEF, 0x01}});
+    Snapshot.Modules.push_back({"/lib/libé.so", 0x600000, 0x2000, {}});
 
-    snapshot.Mappings.push_back(Mapping(0x400000, 0x401000, "r--p", "/usr/bin/prog"));
-    snapshot.Mappings.push_back(Mapping(0x401000, 0x405000, "r-xp", "/usr/bin/prog"));
-    snapshot.Mappings.push_back(Mapping(0x7000, 0x8000, "rw-p", "[stack]"));
-    snapshot.Mappings.push_back(Mapping(0x20000, 0x21000, "r--p", "[vvar]"));
-    snapshot.Mappings.push_back(Mapping(0x30000, 0x31000, "rw-s", "/dev/dri/renderD128"));
-    snapshot.Mappings.push_back(Mapping(0x50000, 0x52000, "rw-p", ""));
-    snapshot.Mappings.push_back(Mapping(0x60000, 0x61000, "---p", ""));
-    memory.Put(0x400000, Pattern(0x5000, 3));
-    memory.Put(0x20000, Pattern(0x1000, 4));
-    memory.Put(0x30000, Pattern(0x1000, 5));
-    memory.Put(0x50000, Pattern(0x1800, 6));  // reads short: the last 0x800 bytes are gone
-    memory.Put(0x60000, Pattern(0x1000, 7));
+    Snapshot.Mappings.push_back(Mapping(0x400000, 0x401000, "r--p", "/usr/bin/prog"));
+    Snapshot.Mappings.push_back(Mapping(0x401000, 0x405000, "r-xp", "/usr/bin/prog"));
+    Snapshot.Mappings.push_back(Mapping(0x7000, 0x8000, "rw-p", "[stack]"));
+    Snapshot.Mappings.push_back(Mapping(0x20000, 0x21000, "r--p", "[vvar]"));
+    Snapshot.Mappings.push_back(Mapping(0x30000, 0x31000, "rw-s", "/dev/dri/renderD128"));
+    Snapshot.Mappings.push_back(Mapping(0x50000, 0x52000, "rw-p", ""));
+    Snapshot.Mappings.push_back(Mapping(0x60000, 0x61000, "---p", ""));
+    Memory.Put(0x400000, Pattern(0x5000, 3));
+    Memory.Put(0x20000, Pattern(0x1000, 4));
+    Memory.Put(0x30000, Pattern(0x1000, 5));
+    Memory.Put(0x50000, Pattern(0x1800, 6));  // reads short: the last 0x800 bytes are gone
+    Memory.Put(0x60000, Pattern(0x1000, 7));
 
     ExceptionSnapshot exception;
     exception.ThreadId = 101;
@@ -92,21 +92,21 @@ struct Fixture {
     exception.Record.NumberParameters = 2;
     exception.Record.ExceptionInformation[1] = 0xDEAD;
     exception.Context = ContextAt(0x401234, 0x7010);
-    snapshot.Exception = exception;
+    Snapshot.Exception = exception;
 
-    snapshot.RawStreams.push_back({LinuxMapsStream, "400000-401000 r--p 00000000 08:01 1 /usr/bin/prog\n"});
-    snapshot.RawStreams.push_back({LinuxProcStatusStream, "Name:\tprog\nPid:\t4242\n"});
-    snapshot.RawStreams.push_back({LinuxAuxvStream, std::string("\x06\0\0\0\0\0\0\0\0\x10\0\0\0\0\0\0", 16)});
+    Snapshot.RawStreams.push_back({LinuxMapsStream, "400000-401000 r--p 00000000 08:01 1 /usr/bin/prog\n"});
+    Snapshot.RawStreams.push_back({LinuxProcStatusStream, "Name:\tprog\nPid:\t4242\n"});
+    Snapshot.RawStreams.push_back({LinuxAuxvStream, std::string("\x06\0\0\0\0\0\0\0\0\x10\0\0\0\0\0\0", 16)});
 
-    snapshot.Threads[0].CreateTime = 133'000'000'000'000'000;
-    snapshot.Threads[0].UserTime = 5'000'000;
-    snapshot.Handles.push_back({0, "/dev/pts/0"});
-    snapshot.Handles.push_back({3, "socket:[1234]"});
+    Snapshot.Threads[0].CreateTime = 133'000'000'000'000'000;
+    Snapshot.Threads[0].UserTime = 5'000'000;
+    Snapshot.Handles.push_back({0, "/dev/pts/0"});
+    Snapshot.Handles.push_back({3, "socket:[1234]"});
   }
 
   MinidumpReader Write(std::uint32_t dumpType) {
     StringSink sink;
-    WriteSnapshotAsMinidump(snapshot, memory, dumpType, sink);
+    WriteSnapshotAsMinidump(Snapshot, Memory, dumpType, sink);
     return MinidumpReader(sink.Bytes());
   }
 };
@@ -236,12 +236,12 @@ TEST(MinidumpWriter, NormalDumpReadsBackStreamByStream) {
   EXPECT_EQ(modules[1].CvRecord.DataSize, 0u) << "no build id, no CodeView record";
 
   EXPECT_EQ(dump.Bytes(*dump.Stream(LinuxProcStatusStream)), "Name:\tprog\nPid:\t4242\n");
-  EXPECT_EQ(dump.Bytes(*dump.Stream(LinuxAuxvStream)), fixture.snapshot.RawStreams[2].Bytes);
+  EXPECT_EQ(dump.Bytes(*dump.Stream(LinuxAuxvStream)), fixture.Snapshot.RawStreams[2].Bytes);
 }
 
 TEST(MinidumpWriter, WithoutAnExceptionTheStreamIsLeftOut) {
   Fixture fixture;
-  fixture.snapshot.Exception.reset();
+  fixture.Snapshot.Exception.reset();
   EXPECT_FALSE(fixture.Write(MiniDumpNormal).Stream(ExceptionStream));
 }
 
@@ -275,22 +275,22 @@ TEST(MinidumpWriter, TheExceptionCodeIsTheFaultsSignalAndTheWindowsCodeStaysInTh
     ucontext_t context{};
     context.uc_mcontext.gregs[REG_RIP] = 0x401234;
     Fixture fixture;
-    fixture.snapshot.Exception->Record = FaultExceptionRecord(row.Signal, info, context);
-    ASSERT_EQ(fixture.snapshot.Exception->Record.ExceptionCode, row.WindowsCode);
-    fixture.snapshot.Exception->Signal = row.Signal;
+    fixture.Snapshot.Exception->Record = FaultExceptionRecord(row.Signal, info, context);
+    ASSERT_EQ(fixture.Snapshot.Exception->Record.ExceptionCode, row.WindowsCode);
+    fixture.Snapshot.Exception->Signal = row.Signal;
     const MINIDUMP_EXCEPTION withSignal = streamOf(fixture.Write(MiniDumpNormal));
     EXPECT_EQ(withSignal.ExceptionCode, static_cast<std::uint32_t>(row.Signal));
     EXPECT_EQ(withSignal.ExceptionFlags, row.WindowsCode);
-    EXPECT_EQ(withSignal.ExceptionAddress, fixture.snapshot.Exception->Record.ExceptionAddress);
+    EXPECT_EQ(withSignal.ExceptionAddress, fixture.Snapshot.Exception->Record.ExceptionAddress);
 
-    fixture.snapshot.Exception->Signal = 0;
+    fixture.Snapshot.Exception->Signal = 0;
     const MINIDUMP_EXCEPTION fromCode = streamOf(fixture.Write(MiniDumpNormal));
     EXPECT_EQ(fromCode.ExceptionCode, static_cast<std::uint32_t>(row.Signal == SIGBUS ? SIGSEGV : row.Signal));
     EXPECT_EQ(fromCode.ExceptionFlags, row.WindowsCode);
   }
 
   Fixture fixture;
-  fixture.snapshot.Exception->Record.ExceptionCode = 0xE06D7363;  // a C++ throw is no signal
+  fixture.Snapshot.Exception->Record.ExceptionCode = 0xE06D7363;  // a C++ throw is no signal
   const MINIDUMP_EXCEPTION thrown = streamOf(fixture.Write(MiniDumpNormal));
   EXPECT_EQ(thrown.ExceptionCode, 0xFFFFFFFFu);
   EXPECT_EQ(thrown.ExceptionFlags, 0xE06D7363u);
@@ -307,7 +307,7 @@ TEST(MinidumpWriter, DumpTypeBitsAddTheirStreams) {
 
   const auto infoStream = *full.Stream(MemoryInfoListStream);
   const auto infoHeader = full.Read<MINIDUMP_MEMORY_INFO_LIST>(infoStream.Rva);
-  ASSERT_EQ(infoHeader.NumberOfEntries, fixture.snapshot.Mappings.size());
+  ASSERT_EQ(infoHeader.NumberOfEntries, fixture.Snapshot.Mappings.size());
   const auto text = full.Read<MINIDUMP_MEMORY_INFO>(infoStream.Rva + 16 + 48);
   EXPECT_EQ(text.BaseAddress, 0x401000u);
   EXPECT_EQ(text.AllocationBase, 0x400000u) << "a module's mappings share its base";
@@ -363,10 +363,10 @@ class FailingSink final : public ByteSink {
   explicit FailingSink(int failFrom) : failFrom_(failFrom) {}
   void WriteAt(std::uint64_t offset, std::span<const std::byte> bytes) override {
     if (++writes_ >= failFrom_) throw hresult_error(MakeHResult(0x80070070));  // disk full
-    inner.WriteAt(offset, bytes);
+    Inner.WriteAt(offset, bytes);
   }
-  void Truncate() override { inner.Truncate(); }
-  StringSink inner;
+  void Truncate() override { Inner.Truncate(); }
+  StringSink Inner;
 
  private:
   int failFrom_;
@@ -377,9 +377,9 @@ TEST(MinidumpWriter, ASinkFailureRaisesAndNeverLeavesAValidHeader) {
   for (const int failFrom : {1, 5, 12, 30}) {
     Fixture fixture;
     FailingSink sink(failFrom);
-    EXPECT_EQ(RaisedCode([&] { WriteSnapshotAsMinidump(fixture.snapshot, fixture.memory, 0x2, sink); }),
+    EXPECT_EQ(RaisedCode([&] { WriteSnapshotAsMinidump(fixture.Snapshot, fixture.Memory, 0x2, sink); }),
               0x80070070u);
-    const std::string& bytes = sink.inner.Bytes();
+    const std::string& bytes = sink.Inner.Bytes();
     EXPECT_TRUE(bytes.size() < 4 || bytes.substr(0, 4) != "MDMP") << "failing at " << failFrom;
   }
 }

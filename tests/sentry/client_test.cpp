@@ -37,8 +37,8 @@ class SentryClient : public ::testing::Test {
  protected:
   void SetUp() override {
     ClearScope();
-    dependencies_.sender = sender_;
-    dependencies_.os = std::make_shared<FakeOsInfoSource>();
+    dependencies_.Sender = sender_;
+    dependencies_.Os = std::make_shared<FakeOsInfoSource>();
   }
   void TearDown() override {
     sender_->Release();
@@ -72,17 +72,17 @@ TEST_F(SentryClient, PostsEnvelopeToTheDsnEndpointWithAuth) {
 
   const auto sent = sender_->Sent();
   ASSERT_EQ(sent.size(), 1U);
-  EXPECT_EQ(sent[0].url, "https://o1.ingest.example:8443/prefix/path/api/42/envelope/");
-  EXPECT_EQ(sent[0].method, "POST");
-  EXPECT_EQ(sent[0].headers,
+  EXPECT_EQ(sent[0].Url, "https://o1.ingest.example:8443/prefix/path/api/42/envelope/");
+  EXPECT_EQ(sent[0].Method, "POST");
+  EXPECT_EQ(sent[0].Headers,
             (FakeHttpSender::Headers{
                 {"Content-Type", "application/x-sentry-envelope"},
                 {"X-Sentry-Auth",
                  "Sentry sentry_version=7, sentry_client=corvantis.sentry/0.3.1, sentry_key=abc123"},
                 {"User-Agent", "corvantis.sentry/0.3.1"}}));
-  EXPECT_EQ(sent[0].connectTimeoutMs, 5000);
-  EXPECT_EQ(sent[0].totalTimeoutMs, 10000);
-  EXPECT_NE(sent[0].cancel, nullptr);
+  EXPECT_EQ(sent[0].ConnectTimeoutMs, 5000);
+  EXPECT_EQ(sent[0].TotalTimeoutMs, 10000);
+  EXPECT_NE(sent[0].Cancel, nullptr);
 }
 
 TEST_F(SentryClient, EnvelopeReadsBackAsHeaderItemAndEvent) {
@@ -93,14 +93,14 @@ TEST_F(SentryClient, EnvelopeReadsBackAsHeaderItemAndEvent) {
   ASSERT_TRUE(sender_->WaitForRequests(1));
   sentry_shutdown();
 
-  const auto envelope = ReadEnvelope(sender_->Sent().at(0).body);
-  EXPECT_EQ(envelope.header["event_id"], Hex(id));
-  EXPECT_EQ(envelope.header["dsn"], kDsn);
-  EXPECT_TRUE(std::regex_match(envelope.header["sent_at"].get<std::string>(), kTimestamp));
-  ASSERT_EQ(envelope.items.size(), 1U);
-  EXPECT_EQ(envelope.items[0].header["type"], "event");
-  EXPECT_EQ(envelope.event["event_id"], Hex(id));
-  EXPECT_EQ(envelope.event["message"]["formatted"], text);
+  const auto envelope = ReadEnvelope(sender_->Sent().at(0).Body);
+  EXPECT_EQ(envelope.Header["event_id"], Hex(id));
+  EXPECT_EQ(envelope.Header["dsn"], kDsn);
+  EXPECT_TRUE(std::regex_match(envelope.Header["sent_at"].get<std::string>(), kTimestamp));
+  ASSERT_EQ(envelope.Items.size(), 1U);
+  EXPECT_EQ(envelope.Items[0].Header["type"], "event");
+  EXPECT_EQ(envelope.Event["event_id"], Hex(id));
+  EXPECT_EQ(envelope.Event["message"]["formatted"], text);
 }
 
 TEST_F(SentryClient, EventCarriesScopeAndClientFacts) {
@@ -116,7 +116,7 @@ TEST_F(SentryClient, EventCarriesScopeAndClientFacts) {
   ASSERT_TRUE(sender_->WaitForRequests(1));
   sentry_shutdown();
 
-  const Json event = ReadEnvelope(sender_->Sent().at(0).body).event;
+  const Json event = ReadEnvelope(sender_->Sent().at(0).Body).Event;
   EXPECT_EQ(event["level"], "info");
   EXPECT_EQ(event["platform"], "native");
   EXPECT_FALSE(event.contains("logger"));
@@ -155,7 +155,7 @@ TEST_F(SentryClient, EventsOwnFieldsWinOverScopeAndReleaseIsAddedWhenConfigured)
   ASSERT_TRUE(sender_->WaitForRequests(1));
   sentry_shutdown();
 
-  const Json sent = ReadEnvelope(sender_->Sent().at(0).body).event;
+  const Json sent = ReadEnvelope(sender_->Sent().at(0).Body).Event;
   EXPECT_EQ(sent["event_id"], "0123abcd4567489a8bcdef0123456789");
   EXPECT_EQ(sent["release"], "corvantis@0.1.0");
   EXPECT_EQ(sent["tags"], Json({{"shared", "from event"}, {"scope_only", "1"}}));
@@ -163,14 +163,14 @@ TEST_F(SentryClient, EventsOwnFieldsWinOverScopeAndReleaseIsAddedWhenConfigured)
 }
 
 TEST_F(SentryClient, EventsWithoutATimeAreStampedByTheClientsClock) {
-  dependencies_.clock = [] {
+  dependencies_.Clock = [] {
     return std::chrono::system_clock::time_point{std::chrono::milliseconds(1700000000123)};
   };
   ASSERT_EQ(Init(kDsn), 0);
   sentry_capture_event(sentry_value_new_object());
   ASSERT_TRUE(sender_->WaitForRequests(1));
   sentry_shutdown();
-  EXPECT_EQ(ReadEnvelope(sender_->Sent().at(0).body).event["timestamp"], "2023-11-14T22:13:20.123Z");
+  EXPECT_EQ(ReadEnvelope(sender_->Sent().at(0).Body).Event["timestamp"], "2023-11-14T22:13:20.123Z");
 }
 
 TEST_F(SentryClient, TextThatIsNotUtf8IsStillSent) {
@@ -180,7 +180,7 @@ TEST_F(SentryClient, TextThatIsNotUtf8IsStillSent) {
   ASSERT_TRUE(sender_->WaitForRequests(1));
   sentry_shutdown();
 
-  const Json event = ReadEnvelope(sender_->Sent().at(0).body).event;
+  const Json event = ReadEnvelope(sender_->Sent().at(0).Body).Event;
   EXPECT_EQ(event["message"]["formatted"], "caf\xEF\xBF\xBD");
   EXPECT_EQ(event["tags"]["adapter"], "bad \xEF\xBF\xBD byte");
 }
@@ -214,12 +214,12 @@ TEST_F(SentryClient, TransportFailuresAreDroppedQuietly) {
 
   const auto sent = sender_->Sent();
   ASSERT_EQ(sent.size(), 4U);
-  EXPECT_EQ(ReadEnvelope(sent[2].body).event["message"]["formatted"], "c");
-  EXPECT_EQ(ReadEnvelope(sent[3].body).event["message"]["formatted"], "d");
+  EXPECT_EQ(ReadEnvelope(sent[2].Body).Event["message"]["formatted"], "c");
+  EXPECT_EQ(ReadEnvelope(sent[3].Body).Event["message"]["formatted"], "d");
 }
 
 TEST_F(SentryClient, ShutdownCutsOffAHangingSendAndDropsTheRest) {
-  dependencies_.shutdownBudget = milliseconds(300);
+  dependencies_.ShutdownBudget = milliseconds(300);
   ASSERT_EQ(Init(kDsn), 0);
   sender_->Hold();
   CaptureMessage("hangs");
@@ -249,8 +249,8 @@ TEST_F(SentryClient, InitAndShutdownRepeatedly) {
 
   const auto sent = sender_->Sent();
   ASSERT_EQ(sent.size(), 41U);
-  EXPECT_EQ(ReadEnvelope(sent[39].body).event["tags"]["round"], "39");
-  EXPECT_EQ(sent[40].url, "https://host.example/api/9/envelope/");
+  EXPECT_EQ(ReadEnvelope(sent[39].Body).Event["tags"]["round"], "39");
+  EXPECT_EQ(sent[40].Url, "https://host.example/api/9/envelope/");
 }
 
 TEST_F(SentryClient, ScopeTagsReplaceByKey) {

@@ -72,13 +72,13 @@ int main(int argc, char** argv) {
   umask(0);
   const std::string mode = argv[1];
   corvantis::sentry::ClientDependencies dependencies = corvantis::sentry::ProductionDependencies();
-  if (argc > 3) dependencies.transportLimits.totalTimeoutMs = std::atol(argv[3]);
-  if (argc > 4) dependencies.crashHandler = argv[4];
+  if (argc > 3) dependencies.TransportLimits.TotalTimeoutMs = std::atol(argv[3]);
+  if (argc > 4) dependencies.CrashHandler = argv[4];
   if (mode == "overflow-on-sending-thread") {
     // Overflows the stack of the client's own sending thread.
     auto sender = std::make_shared<fakes::FakeHttpSender>();
     sender->OnSend([] { OverflowTheStack(0); });
-    dependencies.sender = sender;
+    dependencies.Sender = sender;
   }
   sentry_options_t* options = sentry_options_new();
   sentry_options_set_dsn(options, argv[2]);

@@ -34,8 +34,8 @@ using std::chrono::steady_clock;
 fs::path BesideTests(const char* name) { return fs::read_symlink("/proc/self/exe").parent_path() / name; }
 
 struct ProgramRun {
-  int status = 0;
-  steady_clock::duration untilDeath{};
+  int Status = 0;
+  steady_clock::duration UntilDeath{};
 };
 
 // Runs the crash program in `folder` with `arguments` and waits for it (killing it after 40 s),
@@ -55,11 +55,11 @@ ProgramRun RunCrashProgram(const fs::path& folder, const std::vector<std::string
     _exit(127);
   }
   ProgramRun run;
-  while (waitpid(pid, &run.status, WNOHANG) == 0) {
+  while (waitpid(pid, &run.Status, WNOHANG) == 0) {
     if (steady_clock::now() - start > seconds(40)) kill(pid, SIGKILL);
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  run.untilDeath = steady_clock::now() - start;
+  run.UntilDeath = steady_clock::now() - start;
   const auto giveUp = steady_clock::now() + seconds(30);
   for (;;) {
     const pid_t other = waitpid(-1, nullptr, WNOHANG);
@@ -101,12 +101,12 @@ std::string LoopbackDsn(int port) {
 }
 
 struct CrashCase {
-  const char* mode;
-  int signal;
-  const char* function;  // the crashing function, as LLDB names it
-  const char* caller;    // one further up the stack, when the dump holds that much of it
+  const char* Mode;
+  int Signal;
+  const char* Function;  // the crashing function, as LLDB names it
+  const char* Caller;    // one further up the stack, when the dump holds that much of it
 
-  friend void PrintTo(const CrashCase& crash, std::ostream* out) { *out << crash.mode; }
+  friend void PrintTo(const CrashCase& crash, std::ostream* out) { *out << crash.Mode; }
 };
 
 class CrashReport : public ::testing::TestWithParam<CrashCase> {};
@@ -117,16 +117,16 @@ TEST_P(CrashReport, ReachesTheServerWithScopeAndTheProcessDiesByItsSignal) {
   server.server().Post("/api/42/envelope/", [&](const httplib::Request& req, httplib::Response&) {
     server.Record(req);
   });
-  const ProgramRun run = RunCrashProgram(folder.path(), GetParam().mode, LoopbackDsn(server.port()));
-  ASSERT_TRUE(WIFSIGNALED(run.status)) << run.status;
-  EXPECT_EQ(WTERMSIG(run.status), GetParam().signal);
+  const ProgramRun run = RunCrashProgram(folder.path(), GetParam().Mode, LoopbackDsn(server.port()));
+  ASSERT_TRUE(WIFSIGNALED(run.Status)) << run.Status;
+  EXPECT_EQ(WTERMSIG(run.Status), GetParam().Signal);
 
   ASSERT_TRUE(server.WaitForRequests(1, seconds(10)));
   const auto received = server.Received();
   ASSERT_EQ(received.size(), 1U);
-  const auto envelope = testing::ReadEnvelope(received[0].body);
-  const Json& event = envelope.event;
-  EXPECT_EQ(envelope.header["event_id"], event["event_id"]);
+  const auto envelope = testing::ReadEnvelope(received[0].Body);
+  const Json& event = envelope.Event;
+  EXPECT_EQ(envelope.Header["event_id"], event["event_id"]);
   EXPECT_EQ(event["level"], "fatal");
   EXPECT_EQ(event["platform"], "native");
   EXPECT_EQ(event["user"], Json({{"email", "crash@example.org"}}));
@@ -136,20 +136,20 @@ TEST_P(CrashReport, ReachesTheServerWithScopeAndTheProcessDiesByItsSignal) {
   EXPECT_EQ(crumbs[0]["category"], "hardware");
   EXPECT_EQ(crumbs[1]["message"], "last step before the crash");
   EXPECT_EQ(event["exception"]["values"][0]["mechanism"]["meta"]["signal"]["number"],
-            GetParam().signal);
+            GetParam().Signal);
   EXPECT_TRUE(event["contexts"]["os"].contains("name"));
 
   const auto* minidump = envelope.Item("attachment");
   ASSERT_NE(minidump, nullptr);
-  EXPECT_EQ(minidump->header["attachment_type"], "event.minidump");
+  EXPECT_EQ(minidump->Header["attachment_type"], "event.minidump");
   const fs::path dump = folder.path() / "crash.dmp";
-  std::ofstream(dump, std::ios::binary) << minidump->payload;
+  std::ofstream(dump, std::ios::binary) << minidump->Payload;
   const std::string backtrace = RunCommand("lldb --batch -c " + dump.string() + " " +
                                            BesideTests("corvantis_crash_program").string() +
                                            " -o bt");
-  EXPECT_NE(backtrace.find(GetParam().function), std::string::npos) << backtrace;
-  if (GetParam().caller != nullptr) {
-    EXPECT_NE(backtrace.find(GetParam().caller), std::string::npos) << backtrace;
+  EXPECT_NE(backtrace.find(GetParam().Function), std::string::npos) << backtrace;
+  if (GetParam().Caller != nullptr) {
+    EXPECT_NE(backtrace.find(GetParam().Caller), std::string::npos) << backtrace;
   }
 
   // Sent and accepted: nothing is left behind.
@@ -166,7 +166,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // On a thread the client started, not the one that called sentry_init.
                       CrashCase{"overflow-on-sending-thread", SIGSEGV, "OverflowTheStack", nullptr}),
     [](const auto& param) {
-      std::string name = param.param.mode;
+      std::string name = param.param.Mode;
       std::erase(name, '-');
       return name;
     });
@@ -177,7 +177,7 @@ TEST(CrashDelivery, WaitsInTheDatabaseWhenTheServerIsDownOrSilentAndGoesAtTheNex
   {
     RefusingPort down;
     const ProgramRun run = RunCrashProgram(folder.path(), "null-write", LoopbackDsn(down.port()));
-    EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGSEGV);
+    EXPECT_TRUE(WIFSIGNALED(run.Status) && WTERMSIG(run.Status) == SIGSEGV);
   }
   EXPECT_EQ(testing::FileNames(pending).size(), 1U);
   {
@@ -188,8 +188,8 @@ TEST(CrashDelivery, WaitsInTheDatabaseWhenTheServerIsDownOrSilentAndGoesAtTheNex
     // The handler gives up after its time limit; the crashed process does not wait for it.
     const ProgramRun run =
         RunCrashProgram(folder.path(), {"abort", LoopbackDsn(silent.port()), "1500"});
-    EXPECT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGABRT);
-    EXPECT_LT(run.untilDeath, seconds(10));
+    EXPECT_TRUE(WIFSIGNALED(run.Status) && WTERMSIG(run.Status) == SIGABRT);
+    EXPECT_LT(run.UntilDeath, seconds(10));
     EXPECT_TRUE(silent.WaitForHeldRequest(seconds(1)));
   }
   EXPECT_EQ(testing::FileNames(pending).size(), 2U);
@@ -202,11 +202,11 @@ TEST(CrashDelivery, WaitsInTheDatabaseWhenTheServerIsDownOrSilentAndGoesAtTheNex
     server.Record(req);
   });
   const ProgramRun run = RunCrashProgram(folder.path(), "no-crash", LoopbackDsn(server.port()));
-  EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0);
+  EXPECT_TRUE(WIFEXITED(run.Status) && WEXITSTATUS(run.Status) == 0);
   const auto received = server.Received();
   ASSERT_EQ(received.size(), 2U);
   for (const auto& request : received) {
-    EXPECT_EQ(testing::ReadEnvelope(request.body).event["level"], "fatal");
+    EXPECT_EQ(testing::ReadEnvelope(request.Body).Event["level"], "fatal");
   }
   EXPECT_TRUE(testing::FileNames(pending).empty());
   EXPECT_EQ(testing::FileNames(folder.path() / ".sentry-native" / "aside"),
@@ -231,13 +231,13 @@ TEST(CrashDelivery, WithoutADsnNothingIsStartedCaughtOrWritten) {
 }
 
 struct UnansweredCase {
-  const char* name;
-  const char* mode;
-  bool holdingHandler;  // else a handler that takes the channel and stays silent
-  int signal;
-  seconds deadBefore;
+  const char* Name;
+  const char* Mode;
+  bool HoldingHandler;  // else a handler that takes the channel and stays silent
+  int Signal;
+  seconds DeadBefore;
 
-  friend void PrintTo(const UnansweredCase& crash, std::ostream* out) { *out << crash.name; }
+  friend void PrintTo(const UnansweredCase& crash, std::ostream* out) { *out << crash.Name; }
 };
 
 class UnansweredCrash : public ::testing::TestWithParam<UnansweredCase> {};
@@ -251,14 +251,14 @@ TEST_P(UnansweredCrash, TheProcessIsDeadWithinTheBound) {
   std::ofstream(silent) << "#!/bin/sh\nwhile kill -0 $PPID 2>/dev/null; do sleep 0.1; done\n";
   fs::permissions(silent, fs::perms::owner_all);
   const fs::path handler =
-      GetParam().holdingHandler ? BesideTests("corvantis_holding_crash_handler") : silent;
+      GetParam().HoldingHandler ? BesideTests("corvantis_holding_crash_handler") : silent;
   RefusingPort down;
   const ProgramRun run = RunCrashProgram(
-      folder.path(), {GetParam().mode, LoopbackDsn(down.port()), "1000", handler.string()});
-  ASSERT_TRUE(WIFSIGNALED(run.status)) << run.status;
-  EXPECT_EQ(WTERMSIG(run.status), GetParam().signal);
-  EXPECT_LT(run.untilDeath, GetParam().deadBefore);
-  if (GetParam().holdingHandler) {
+      folder.path(), {GetParam().Mode, LoopbackDsn(down.port()), "1000", handler.string()});
+  ASSERT_TRUE(WIFSIGNALED(run.Status)) << run.Status;
+  EXPECT_EQ(WTERMSIG(run.Status), GetParam().Signal);
+  EXPECT_LT(run.UntilDeath, GetParam().DeadBefore);
+  if (GetParam().HoldingHandler) {
     // The handler gave up on the dump, not on the report.
     const fs::path pending = folder.path() / ".sentry-native" / "pending";
     const auto files = testing::FileNames(pending);
@@ -266,8 +266,8 @@ TEST_P(UnansweredCrash, TheProcessIsDeadWithinTheBound) {
     std::ifstream in(pending / files[0], std::ios::binary);
     const auto envelope = testing::ReadEnvelope(
         std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
-    EXPECT_EQ(envelope.event["level"], "fatal");
-    EXPECT_EQ(envelope.event["user"]["email"], "crash@example.org");
+    EXPECT_EQ(envelope.Event["level"], "fatal");
+    EXPECT_EQ(envelope.Event["user"]["email"], "crash@example.org");
     EXPECT_EQ(envelope.Item("attachment"), nullptr);
   }
 }
@@ -284,7 +284,7 @@ INSTANTIATE_TEST_SUITE_P(
         // A second signal on the reporting thread ends the process at once.
         UnansweredCase{"SecondSignalDuringTheReport", "null-write-then-abort", false, SIGABRT,
                        seconds(6)}),
-    [](const auto& param) { return std::string(param.param.name); });
+    [](const auto& param) { return std::string(param.param.Name); });
 
 // The child processes this thread started that are still running.
 std::vector<pid_t> ChildProcesses() {
@@ -311,10 +311,10 @@ TEST(CrashFiles, PlantedLinksAreNeverFollowedAndAnUntrustedFolderIsRefused) {
   sender->FailNext(1000);
   const auto init = [&](const fs::path& database) {
     ClientDependencies dependencies;
-    dependencies.sender = sender;
-    dependencies.os = std::make_shared<testing::FakeOsInfoSource>();
-    dependencies.database = database;
-    dependencies.crashHandler = BesideTests("corvantis_crash_handler");
+    dependencies.Sender = sender;
+    dependencies.Os = std::make_shared<testing::FakeOsInfoSource>();
+    dependencies.Database = database;
+    dependencies.CrashHandler = BesideTests("corvantis_crash_handler");
     sentry_options_t* options = sentry_options_new();
     sentry_options_set_dsn(options, dsn.c_str());
     EXPECT_EQ(InitWithDependencies(options, dependencies), 0);
@@ -323,10 +323,10 @@ TEST(CrashFiles, PlantedLinksAreNeverFollowedAndAnUntrustedFolderIsRefused) {
   };
 
   struct Untrusted {
-    std::string name;
-    std::function<void(const fs::path&)> make;
-    std::string shown;  // relative to the database folder
-    std::string why;
+    std::string Name;
+    std::function<void(const fs::path&)> Make;
+    std::string Shown;  // relative to the database folder
+    std::string Why;
   };
   const std::vector<Untrusted> refused = {
       {"link", [&](const fs::path& db) { fs::create_directory_symlink(decoyFolder, db); }, "",
@@ -354,16 +354,16 @@ TEST(CrashFiles, PlantedLinksAreNeverFollowedAndAnUntrustedFolderIsRefused) {
        "/pending", "is a symbolic link"},
   };
   for (const Untrusted& untrusted : refused) {
-    SCOPED_TRACE(untrusted.name);
-    const fs::path database = folder.path() / untrusted.name;
-    untrusted.make(database);
+    SCOPED_TRACE(untrusted.Name);
+    const fs::path database = folder.path() / untrusted.Name;
+    untrusted.Make(database);
     ::testing::internal::CaptureStderr();
     init(database);
     EXPECT_TRUE(ChildProcesses().empty());  // no handler: crash capture is off
     sentry_shutdown();
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-              "Crash reports are off for this run: " + database.string() + untrusted.shown + " " +
-                  untrusted.why + "\n");
+              "Crash reports are off for this run: " + database.string() + untrusted.Shown + " " +
+                  untrusted.Why + "\n");
     EXPECT_TRUE(fs::is_empty(decoyFolder));
   }
 

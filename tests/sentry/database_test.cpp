@@ -33,20 +33,20 @@ TEST(Envelope, ItemsRoundTripWithBinaryAttachment) {
   const std::string text = envelope.Serialize();
 
   const auto read = testing::ReadEnvelope(text);
-  ASSERT_EQ(read.items.size(), 2U);
-  EXPECT_EQ(read.event["level"], "fatal");
+  ASSERT_EQ(read.Items.size(), 2U);
+  EXPECT_EQ(read.Event["level"], "fatal");
   const auto* attachment = read.Item("attachment");
   ASSERT_NE(attachment, nullptr);
-  EXPECT_EQ(attachment->payload, dump);
-  EXPECT_EQ(attachment->header["attachment_type"], "event.minidump");
-  EXPECT_EQ(attachment->header["filename"], "crash.dmp");
+  EXPECT_EQ(attachment->Payload, dump);
+  EXPECT_EQ(attachment->Header["attachment_type"], "event.minidump");
+  EXPECT_EQ(attachment->Header["filename"], "crash.dmp");
 
   const auto parsed = ParseEnvelope(text);
   ASSERT_TRUE(parsed);
   EXPECT_EQ(parsed->Serialize(), text);
   const auto resent = testing::ReadEnvelope(WithSentAt(text, "2030-02-02T00:00:00.000Z"));
-  EXPECT_EQ(resent.header["sent_at"], "2030-02-02T00:00:00.000Z");
-  EXPECT_EQ(resent.Item("attachment")->payload, dump);
+  EXPECT_EQ(resent.Header["sent_at"], "2030-02-02T00:00:00.000Z");
+  EXPECT_EQ(resent.Item("attachment")->Payload, dump);
 
   // What a half-written or foreign file looks like.
   for (const std::string& bad :
@@ -84,14 +84,14 @@ TEST(Database, StoredFilesArePendingOldestFirstAndClaimedByOneHolderAtATime) {
 
 TEST(Database, BoundsDropTheOldestPendingEnvelopes) {
   const TempDir dir;
-  const Database byCount(dir.path() / "count", {.maxPendingFiles = 3});
+  const Database byCount(dir.path() / "count", {.MaxPendingFiles = 3});
   for (int i = 0; i < 6; ++i) byCount.Store(EventEnvelope(i));
   auto pending = byCount.ListPending();
   ASSERT_EQ(pending.size(), 3U);
   EXPECT_EQ(byCount.Claim(pending[0])->Read(), EventEnvelope(3));
 
   const size_t size = EventEnvelope(0).size();
-  const Database bySize(dir.path() / "size", {.maxPendingBytes = 2 * size + size / 2});
+  const Database bySize(dir.path() / "size", {.MaxPendingBytes = 2 * size + size / 2});
   for (int i = 0; i < 5; ++i) bySize.Store(EventEnvelope(i));
   pending = bySize.ListPending();
   ASSERT_EQ(pending.size(), 2U);
@@ -101,7 +101,7 @@ TEST(Database, BoundsDropTheOldestPendingEnvelopes) {
 TEST(Database, NothingPendingIsLostToAnEnvelopeTooLargeOrTrimmedWhileLocked) {
   const TempDir dir;
   const size_t size = EventEnvelope(0).size();
-  const DatabaseLimits limits{.maxPendingBytes = 3 * size, .maxPendingFiles = 3};
+  const DatabaseLimits limits{.MaxPendingBytes = 3 * size, .MaxPendingFiles = 3};
   const fs::path pendingFolder = dir.path() / "db" / "pending";
   { const Database made(dir.path() / "db", limits); }
   // Left by a store interrupted long ago, and one another process is writing now.

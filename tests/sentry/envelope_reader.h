@@ -10,19 +10,19 @@
 namespace corvantis::sentry::testing {
 
 struct ParsedItem {
-  Json header;
-  std::string payload;  // exactly header["length"] bytes
+  Json Header;
+  std::string Payload;  // exactly header["length"] bytes
 };
 
 struct ParsedEnvelope {
-  Json header;
-  std::vector<ParsedItem> items;
-  Json event;  // the payload of the "event" item, parsed
+  Json Header;
+  std::vector<ParsedItem> Items;
+  Json Event;  // the payload of the "event" item, parsed
 
   // The first item of that type, or nullptr.
   const ParsedItem* Item(const std::string& type) const {
-    for (const ParsedItem& item : items) {
-      if (item.header.value("type", "") == type) return &item;
+    for (const ParsedItem& item : Items) {
+      if (item.Header.value("type", "") == type) return &item;
     }
     return nullptr;
   }
@@ -37,7 +37,7 @@ inline ParsedEnvelope ReadEnvelope(const std::string& body) {
     ADD_FAILURE() << "envelope lacks a header line: " << body;
     return parsed;
   }
-  parsed.header = Json::parse(body.substr(0, lineEnd));
+  parsed.Header = Json::parse(body.substr(0, lineEnd));
   size_t at = lineEnd + 1;
   while (at < body.size()) {
     lineEnd = body.find('\n', at);
@@ -46,19 +46,19 @@ inline ParsedEnvelope ReadEnvelope(const std::string& body) {
       return parsed;
     }
     ParsedItem item;
-    item.header = Json::parse(body.substr(at, lineEnd - at));
-    const size_t length = item.header.at("length").get<size_t>();
+    item.Header = Json::parse(body.substr(at, lineEnd - at));
+    const size_t length = item.Header.at("length").get<size_t>();
     at = lineEnd + 1;
     if (at + length >= body.size() || body[at + length] != '\n') {
       ADD_FAILURE() << "item payload is not " << length << " bytes and a line end";
       return parsed;
     }
-    item.payload = body.substr(at, length);
+    item.Payload = body.substr(at, length);
     at += length + 1;
-    if (item.header.value("type", "") == "event") parsed.event = Json::parse(item.payload);
-    parsed.items.push_back(std::move(item));
+    if (item.Header.value("type", "") == "event") parsed.Event = Json::parse(item.Payload);
+    parsed.Items.push_back(std::move(item));
   }
-  if (parsed.items.empty()) ADD_FAILURE() << "envelope without items";
+  if (parsed.Items.empty()) ADD_FAILURE() << "envelope without items";
   return parsed;
 }
 

@@ -14,7 +14,7 @@ class HoldingMinidumpSource final : public corvantis::sentry::MinidumpSource {
  public:
   std::optional<std::string> Write(const corvantis::sentry::CrashRequest& request) override {
     LinuxPtraceConnection target;
-    if (target.Attach(request.pid)) std::this_thread::sleep_for(std::chrono::seconds(60));
+    if (target.Attach(request.Pid)) std::this_thread::sleep_for(std::chrono::seconds(60));
     return std::nullopt;
   }
 };

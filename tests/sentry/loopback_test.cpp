@@ -27,8 +27,8 @@ class SentryOverLoopback : public ::testing::Test {
   // The shipped dependencies, with the database in a folder of the test's own.
   void Init(const std::string& dsn) {
     ClientDependencies dependencies = ProductionDependencies();
-    dependencies.database = database_.path();
-    dependencies.crashHandler.clear();
+    dependencies.Database = database_.path();
+    dependencies.CrashHandler.clear();
     sentry_options_t* options = sentry_options_new();
     sentry_options_set_dsn(options, dsn.c_str());
     ASSERT_EQ(InitWithDependencies(options, dependencies), 0);
@@ -56,16 +56,16 @@ TEST_F(SentryOverLoopback, ServerReceivesAnEnvelopeItCanRead) {
 
   const auto received = loopback.Received();
   ASSERT_EQ(received.size(), 1U);
-  EXPECT_EQ(received[0].headers.find("Content-Type")->second, "application/x-sentry-envelope");
-  EXPECT_EQ(received[0].headers.find("X-Sentry-Auth")->second,
+  EXPECT_EQ(received[0].Headers.find("Content-Type")->second, "application/x-sentry-envelope");
+  EXPECT_EQ(received[0].Headers.find("X-Sentry-Auth")->second,
             "Sentry sentry_version=7, sentry_client=corvantis.sentry/0.3.1, "
             "sentry_key=0123456789abcdef");
-  const auto envelope = testing::ReadEnvelope(received[0].body);
-  EXPECT_EQ(envelope.items.at(0).header["type"], "event");
-  EXPECT_EQ(envelope.event["event_id"], envelope.header["event_id"]);
-  EXPECT_EQ(envelope.event["message"]["formatted"], "AVC results\n640x360@144: 1.23");
-  EXPECT_EQ(envelope.event["tags"]["amf_version"], "1.4.18.0");
-  EXPECT_EQ(envelope.event["contexts"]["os"]["name"], "Linux");
+  const auto envelope = testing::ReadEnvelope(received[0].Body);
+  EXPECT_EQ(envelope.Items.at(0).Header["type"], "event");
+  EXPECT_EQ(envelope.Event["event_id"], envelope.Header["event_id"]);
+  EXPECT_EQ(envelope.Event["message"]["formatted"], "AVC results\n640x360@144: 1.23");
+  EXPECT_EQ(envelope.Event["tags"]["amf_version"], "1.4.18.0");
+  EXPECT_EQ(envelope.Event["contexts"]["os"]["name"], "Linux");
 }
 
 TEST_F(SentryOverLoopback, ShutdownReturnsWithinItsBoundWhenTheServerHangsAndKeepsTheRest) {
@@ -107,8 +107,8 @@ TEST_F(SentryOverLoopback, WhatCannotBeSentWaitsForTheNextStart) {
 
   const auto received = loopback.Received();
   ASSERT_EQ(received.size(), 2U);
-  EXPECT_EQ(testing::ReadEnvelope(received[0].body).event["message"]["formatted"], "nobody listens");
-  EXPECT_EQ(testing::ReadEnvelope(received[1].body).event["message"]["formatted"], "still nobody");
+  EXPECT_EQ(testing::ReadEnvelope(received[0].Body).Event["message"]["formatted"], "nobody listens");
+  EXPECT_EQ(testing::ReadEnvelope(received[1].Body).Event["message"]["formatted"], "still nobody");
   EXPECT_TRUE(Pending().empty());
   EXPECT_EQ(Aside(), std::vector<std::string>{"00000000000000000001-torn.envelope"});
 }
@@ -145,7 +145,7 @@ TEST_F(SentryOverLoopback, AFolderThatCannotBeMadeStillLetsEventsGo) {
   });
   std::ofstream(database_.path() / "a file");
   ClientDependencies dependencies = ProductionDependencies();
-  dependencies.database = database_.path() / "a file" / "db";
+  dependencies.Database = database_.path() / "a file" / "db";
   sentry_options_t* options = sentry_options_new();
   sentry_options_set_dsn(options, ("http://key@127.0.0.1:" + std::to_string(loopback.port()) + "/1").c_str());
   ASSERT_EQ(InitWithDependencies(options, dependencies), 0);
@@ -159,10 +159,10 @@ TEST(LinuxOsInfo, ReportsTheRunningKernelsReleaseAndItsVersionNumber) {
   std::string release;
   std::getline(file, release);
   const OsInfo info = LinuxOsInfoSource().Read();
-  EXPECT_EQ(info.name, "Linux");
-  EXPECT_EQ(info.kernelVersion, release);
-  EXPECT_EQ(info.version, KernelVersionNumber(release));
-  EXPECT_FALSE(info.build.empty());
+  EXPECT_EQ(info.Name, "Linux");
+  EXPECT_EQ(info.KernelVersion, release);
+  EXPECT_EQ(info.Version, KernelVersionNumber(release));
+  EXPECT_FALSE(info.Build.empty());
 
   const std::pair<const char*, const char*> kNumbers[] = {
       {"6.1.0-18-amd64", "6.1.0"}, {"4.4.0-19041-Microsoft", "4.4.0"}, {"6.8.0-rc3+", "6.8.0"},

@@ -31,7 +31,7 @@ std::string Event(const char* id, const char* json) {
 
 TEST(Transport, ShutdownSendsWhatIsQueuedWithTimeLimitsCutToTheBudget) {
   auto sender = std::make_shared<FakeHttpSender>();
-  Transport transport(sender, *ParseDsn("http://key@127.0.0.1:9/1"), nullptr, {.maxQueued = 100000});
+  Transport transport(sender, *ParseDsn("http://key@127.0.0.1:9/1"), nullptr, {.MaxQueued = 100000});
   sender->Hold();
   ASSERT_TRUE(transport.Enqueue(Event("00000000000000000000000000000001", R"({"n":1})")));
   ASSERT_TRUE(sender->WaitForRequests(1));
@@ -51,12 +51,12 @@ TEST(Transport, ShutdownSendsWhatIsQueuedWithTimeLimitsCutToTheBudget) {
 
   const auto sent = sender->Sent();
   ASSERT_EQ(sent.size(), accepted);
-  EXPECT_EQ(sent[0].totalTimeoutMs, 10000);
-  EXPECT_EQ(testing::ReadEnvelope(sent[2].body).event["n"], 3);
+  EXPECT_EQ(sent[0].TotalTimeoutMs, 10000);
+  EXPECT_EQ(testing::ReadEnvelope(sent[2].Body).Event["n"], 3);
   for (size_t i = 1; i < sent.size(); ++i) {
-    EXPECT_GT(sent[i].totalTimeoutMs, 0);
-    EXPECT_LE(sent[i].totalTimeoutMs, 3000);
-    EXPECT_LE(sent[i].connectTimeoutMs, sent[i].totalTimeoutMs);
+    EXPECT_GT(sent[i].TotalTimeoutMs, 0);
+    EXPECT_LE(sent[i].TotalTimeoutMs, 3000);
+    EXPECT_LE(sent[i].ConnectTimeoutMs, sent[i].TotalTimeoutMs);
   }
   EXPECT_FALSE(transport.Enqueue(Event("00000000000000000000000000000005", "{}")));
   EXPECT_EQ(transport.Shutdown(milliseconds(3000)), 0U);
@@ -119,11 +119,11 @@ TEST(Transport, RateLimitsOnAnyAnswerStopTheirCategoriesAndWhatTheyStopIsNotKept
 
   const auto sent = sender->Sent();
   ASSERT_EQ(sent.size(), 2U);
-  EXPECT_NE(testing::ReadEnvelope(sent[0].body).Item("attachment"), nullptr);
+  EXPECT_NE(testing::ReadEnvelope(sent[0].Body).Item("attachment"), nullptr);
   // Limited attachments are left out; limited events are not sent at all, nor kept.
-  const auto second = testing::ReadEnvelope(sent[1].body);
-  EXPECT_EQ(second.items.size(), 1U);
-  EXPECT_EQ(second.event["level"], "fatal");
+  const auto second = testing::ReadEnvelope(sent[1].Body);
+  EXPECT_EQ(second.Items.size(), 1U);
+  EXPECT_EQ(second.Event["level"], "fatal");
   EXPECT_TRUE(database->ListPending().empty());
 }
 

@@ -89,15 +89,15 @@ TEST(Values, ObjectsAndListsTakeOwnershipAndReplaceByKey) {
 }
 
 struct LevelCase {
-  sentry_level_t level;
-  const char* name;
+  sentry_level_t Level;
+  const char* Name;
 };
 
 class MessageEventLevel : public ::testing::TestWithParam<LevelCase> {};
 
 TEST_P(MessageEventLevel, CarriesItsLevelName) {
-  const sentry_value_t event = sentry_value_new_message_event(GetParam().level, nullptr, "x");
-  EXPECT_EQ(ValueJson(event)["level"], GetParam().name);
+  const sentry_value_t event = sentry_value_new_message_event(GetParam().Level, nullptr, "x");
+  EXPECT_EQ(ValueJson(event)["level"], GetParam().Name);
   sentry_value_decref(event);
 }
 

@@ -44,17 +44,17 @@ class RuntimeSeriesHost final : public SeriesHost {
 };
 
 struct SeriesRun {
-  std::wstring console;
-  std::wstring errors;
-  std::vector<std::filesystem::path> files;  // what the run left in its folder
-  std::filesystem::path directory;
+  std::wstring Console;
+  std::wstring Errors;
+  std::vector<std::filesystem::path> Files;  // what the run left in its folder
+  std::filesystem::path Directory;
 
   SeriesRun() = default;
   SeriesRun(const SeriesRun&) = delete;
   SeriesRun& operator=(const SeriesRun&) = delete;
   SeriesRun(SeriesRun&&) = default;
   ~SeriesRun() {
-    if (!directory.empty()) std::filesystem::remove_all(directory);
+    if (!Directory.empty()) std::filesystem::remove_all(Directory);
   }
 };
 
@@ -86,12 +86,12 @@ SeriesRun RunBothSeries(const std::string& node, std::vector<ClipScenario> rows)
     }
   }
   SeriesRun run;
-  run.console = console.text();
-  run.errors = errors.text();
-  run.directory = directory;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) run.files.push_back(entry.path());
+  run.Console = console.text();
+  run.Errors = errors.text();
+  run.Directory = directory;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) run.Files.push_back(entry.path());
   // By what follows the time stamp: mode and extensions, the same in every run.
-  std::sort(run.files.begin(), run.files.end(), [](const auto& a, const auto& b) {
+  std::sort(run.Files.begin(), run.Files.end(), [](const auto& a, const auto& b) {
     return a.filename().string().substr(16) < b.filename().string().substr(16);
   });
   return run;
@@ -106,12 +106,12 @@ TEST(HardwareSeries, NodeWithoutAVaDriverEndsEachSeriesAtItsFirstClip) {
   close(open(node.c_str(), O_CREAT | O_WRONLY, 0600));
   const SeriesRun run = RunBothSeries(node, {{64, 36, 30, 1, 1}, {80, 46, 30, 1, 1}});
   std::filesystem::remove_all(pattern);
-  EXPECT_EQ(run.console,
+  EXPECT_EQ(run.Console,
             L"Trying to record 2 AVC clips, 30 seconds long each clip...\n\n"
             L"Video: 64 x 36, 32-bit RGB, 30.00 frames per second, 1 seconds\n"
             L"Trying to record 2 HEVC clips, 30 seconds long each clip...\n\n"
             L"Video: 64 x 36, 32-bit RGB, 30.00 frames per second, 1 seconds\n");
-  EXPECT_TRUE(run.files.empty()) << run.files.front();
+  EXPECT_TRUE(run.Files.empty()) << run.Files.front();
 }
 
 // The console with every number after "Time:" or in a results row, and every file name, made
@@ -155,17 +155,17 @@ TEST(HardwareSeries, FirstClipsOnAVaDriverGiveTheSoftwareAdaptersConsoleAndFiles
   const SeriesRun hardware = RunBothSeries(driver.Node(), rows);
   EXPECT_EQ(driver.Live(), vadriver::LiveObjects{});
 
-  EXPECT_EQ(Shape(hardware.console), Shape(software.console)) << WideToUtf8Lossy(hardware.console);
-  EXPECT_EQ(hardware.errors, L"");
-  ASSERT_EQ(hardware.files.size(), software.files.size());
-  ASSERT_EQ(hardware.files.size(), 8u) << "a stream and a picture per clip";
-  for (std::size_t i = 0; i < hardware.files.size(); ++i) {
-    SCOPED_TRACE(hardware.files[i].string());
-    EXPECT_EQ(hardware.files[i].filename().string().substr(16), software.files[i].filename().string().substr(16));
-    if (hardware.files[i].extension() == ".png") continue;
-    const auto [units, sets] = UnitsAndParameterSets(hardware.files[i]);
-    EXPECT_EQ(std::pair(units, sets), UnitsAndParameterSets(software.files[i]));
-    EXPECT_EQ(units, hardware.files[i].string().find("@60") != std::string::npos ? 60 : 30);
+  EXPECT_EQ(Shape(hardware.Console), Shape(software.Console)) << WideToUtf8Lossy(hardware.Console);
+  EXPECT_EQ(hardware.Errors, L"");
+  ASSERT_EQ(hardware.Files.size(), software.Files.size());
+  ASSERT_EQ(hardware.Files.size(), 8u) << "a stream and a picture per clip";
+  for (std::size_t i = 0; i < hardware.Files.size(); ++i) {
+    SCOPED_TRACE(hardware.Files[i].string());
+    EXPECT_EQ(hardware.Files[i].filename().string().substr(16), software.Files[i].filename().string().substr(16));
+    if (hardware.Files[i].extension() == ".png") continue;
+    const auto [units, sets] = UnitsAndParameterSets(hardware.Files[i]);
+    EXPECT_EQ(std::pair(units, sets), UnitsAndParameterSets(software.Files[i]));
+    EXPECT_EQ(units, hardware.Files[i].string().find("@60") != std::string::npos ? 60 : 30);
   }
 }
 
@@ -176,10 +176,10 @@ TEST(HardwareSeries, SyncFailingMidClipEndsTheSeriesAndRemovesItsPartialStream) 
   driver.With([](vadriver::Control& c) { c.faults.entries.push_back({"vaSyncSurface", 25}); });
   const SeriesRun run = RunBothSeries(driver.Node(), {{64, 36, 30, 1, 1}});
   EXPECT_EQ(driver.Live(), vadriver::LiveObjects{});
-  EXPECT_EQ(run.errors.rfind(L"AVC 64x36@30: 0x", 0), 0u) << WideToUtf8Lossy(run.errors);
-  EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), L'\n'), 1) << WideToUtf8Lossy(run.errors);
-  for (const auto& file : run.files) EXPECT_NE(file.extension(), ".h264") << file;
-  EXPECT_EQ(std::count_if(run.files.begin(), run.files.end(), [](const auto& f) { return f.extension() == ".h265"; }),
+  EXPECT_EQ(run.Errors.rfind(L"AVC 64x36@30: 0x", 0), 0u) << WideToUtf8Lossy(run.Errors);
+  EXPECT_EQ(std::count(run.Errors.begin(), run.Errors.end(), L'\n'), 1) << WideToUtf8Lossy(run.Errors);
+  for (const auto& file : run.Files) EXPECT_NE(file.extension(), ".h264") << file;
+  EXPECT_EQ(std::count_if(run.Files.begin(), run.Files.end(), [](const auto& f) { return f.extension() == ".h265"; }),
             1);
 }
 
