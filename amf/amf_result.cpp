@@ -36,8 +36,7 @@ void SetAmfPropertyBool(amf::AMFPropertyStorage* storage, const wchar_t* name, b
   SetAndCheck(storage, name, v);
 }
 
-void SetAmfPropertyRate(amf::AMFPropertyStorage* storage, const wchar_t* name,
-                        amf::AMFRate value) {
+void SetAmfPropertyRate(amf::AMFPropertyStorage* storage, const wchar_t* name, amf::AMFRate value) {
   amf::AMFVariantStruct v;
   amf::AMFVariantInit(&v);
   amf::AMFVariantAssignRate(&v, value);

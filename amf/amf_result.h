@@ -13,7 +13,8 @@ constexpr std::int32_t AmfResultToHResult(AMF_RESULT result) {
   return static_cast<std::int32_t>(0xC14D0000u | static_cast<std::uint32_t>(result));
 }
 
-// Setting a property: the value is built, a copy passed, the local cleared, then the result checked.
+// Setting a property: the value is built, a copy passed, the local cleared, then the result
+// checked.
 void SetAmfProperty(amf::AMFPropertyStorage* storage, const wchar_t* name, amf::amf_int64 value);
 void SetAmfPropertyBool(amf::AMFPropertyStorage* storage, const wchar_t* name, bool value);
 void SetAmfPropertyRate(amf::AMFPropertyStorage* storage, const wchar_t* name, amf::AMFRate value);

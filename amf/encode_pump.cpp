@@ -35,8 +35,8 @@ void RecordSubmission(EncodeLoopState& state, const SurfaceSlot& slot, std::uint
   FrameSample sample;
   const std::uint64_t dueNs = state.StartTimeNs + std::uint64_t{dueOffset} * 1000000u;
   sample.LatenessUs = Microseconds(static_cast<std::int64_t>(slot.SubmitTimeNs - dueNs));
-  sample.InFlight =
-      static_cast<std::uint8_t>((state.WriteSlot + kSurfacePoolSize - state.ReadSlot) % kSurfacePoolSize);
+  sample.InFlight = static_cast<std::uint8_t>(
+      (state.WriteSlot + kSurfacePoolSize - state.ReadSlot) % kSurfacePoolSize);
   state.Frames.push_back(sample);
 }
 
@@ -75,7 +75,8 @@ bool PumpOutput(amf::AMFComponent* encoder, SurfacePool& pool, const CodecProper
     const SurfaceSlot& slot = pool.Slots[state.ReadSlot];
     const auto latency = static_cast<std::int32_t>(clock.TimeGetTime() - slot.SubmitTime);
     const std::uint64_t nowNs = clock.MonotonicNanoseconds();
-    const std::int32_t latencyUs = Microseconds(static_cast<std::int64_t>(nowNs - slot.SubmitTimeNs));
+    const std::int32_t latencyUs =
+        Microseconds(static_cast<std::int64_t>(nowNs - slot.SubmitTimeNs));
     state.Window.Push(latency, state.LatencySum);
 
     // An output that is missing or not a buffer cannot be written or matched to its frame.
@@ -144,7 +145,8 @@ void RunEncodeLoop(amf::AMFComponent* encoder, SurfacePool& pool, const ClipScen
       state.WriteSlot = (state.WriteSlot + 1) % kSurfacePoolSize;
       RecordSubmission(state, slot, dueOffset);
       state.FrameIndex = k + 1;
-      if (state.FrameIndex == state.FrameCount) EndOfInput(encoder, pool, names, state, host, clock);
+      if (state.FrameIndex == state.FrameCount)
+        EndOfInput(encoder, pool, names, state, host, clock);
     }
     clock.Sleep(1);
   }

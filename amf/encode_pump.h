@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "amf/api/interfaces.h"
-#include "amf/surface_pool.h"
-#include "platform/clock.h"
 #include "amf/clip_scenario.h"
 #include "amf/codec_property_names.h"
 #include "amf/frame_timing.h"
+#include "amf/surface_pool.h"
+#include "platform/clock.h"
 
 namespace corvantis {
 
@@ -48,10 +48,10 @@ struct OutputRecord {
 struct EncodeLoopState {
   std::uint32_t WriteSlot = 0;
   std::uint32_t ReadSlot = 0;
-  std::uint32_t FrameIndex = 0;  // k: the next frame to submit
-  std::uint32_t FrameCount = 0;  // N
-  std::uint32_t StartTime = 0;   // S
-  std::uint64_t StartTimeNs = 0; // S at the clock's resolution, read right after it
+  std::uint32_t FrameIndex = 0;   // k: the next frame to submit
+  std::uint32_t FrameCount = 0;   // N
+  std::uint32_t StartTime = 0;    // S
+  std::uint64_t StartTimeNs = 0;  // S at the clock's resolution, read right after it
   LatencyWindow Window;
   std::uint32_t LatencySum = 0;
   std::vector<double> EncodeTimeSamples;

@@ -13,8 +13,9 @@ void ConfigureAvcEncoder(amf::AMFFactory* factory, amf::AMFContext* context,
   component.Release();
   CheckAmfResult(factory->CreateComponent(context, AMFVideoEncoderVCE_AVC, &component));
   amf::AMFComponent* c = component.GetPtr();
-  SetAmfPropertyRate(c, AMF_VIDEO_ENCODER_FRAMERATE,
-                     amf::AMFConstructRate(scenario.FrameRateNumerator, scenario.FrameRateDenominator));
+  SetAmfPropertyRate(
+      c, AMF_VIDEO_ENCODER_FRAMERATE,
+      amf::AMFConstructRate(scenario.FrameRateNumerator, scenario.FrameRateDenominator));
   SetAmfProperty(c, AMF_VIDEO_ENCODER_PROFILE, AMF_VIDEO_ENCODER_PROFILE_HIGH);
   SetAmfPropertyBool(c, AMF_VIDEO_ENCODER_LOWLATENCY_MODE, true);
   SetAmfProperty(c, AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD,
@@ -30,8 +31,8 @@ void ConfigureAvcEncoder(amf::AMFFactory* factory, amf::AMFContext* context,
   const auto height = static_cast<amf::amf_int32>(scenario.Height);
   AMF_RESULT result = c->Init(amf::AMF_SURFACE_BGRA, width, height);
   if (result == AMF_ENCODER_NOT_PRESENT) {
-    StdOut().WriteLine(
-        FormatWide(L"AMF component intiialization failure, InitResult %d", static_cast<int>(result)));
+    StdOut().WriteLine(FormatWide(L"AMF component intiialization failure, InitResult %d",
+                                  static_cast<int>(result)));
     SetAmfPropertyBool(c, AMF_VIDEO_ENCODER_LOWLATENCY_MODE, false);
     result = c->Init(amf::AMF_SURFACE_BGRA, width, height);
   }
@@ -44,8 +45,9 @@ void ConfigureHevcEncoder(amf::AMFFactory* factory, amf::AMFContext* context,
   component.Release();
   CheckAmfResult(factory->CreateComponent(context, AMFVideoEncoder_HEVC, &component));
   amf::AMFComponent* c = component.GetPtr();
-  SetAmfPropertyRate(c, AMF_VIDEO_ENCODER_HEVC_FRAMERATE,
-                     amf::AMFConstructRate(scenario.FrameRateNumerator, scenario.FrameRateDenominator));
+  SetAmfPropertyRate(
+      c, AMF_VIDEO_ENCODER_HEVC_FRAMERATE,
+      amf::AMFConstructRate(scenario.FrameRateNumerator, scenario.FrameRateDenominator));
   SetAmfProperty(c, AMF_VIDEO_ENCODER_HEVC_PROFILE, AMF_VIDEO_ENCODER_HEVC_PROFILE_MAIN);
   SetAmfProperty(c, AMF_VIDEO_ENCODER_HEVC_TIER, AMF_VIDEO_ENCODER_HEVC_TIER_MAIN);
   SetAmfProperty(c, AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, 1);
@@ -56,7 +58,8 @@ void ConfigureHevcEncoder(amf::AMFFactory* factory, amf::AMFContext* context,
   SetAmfProperty(c, AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, 0);
   SetAmfProperty(c, AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, 1);
   SetAmfProperty(c, AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, 0);
-  SetAmfProperty(c, AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_SPEED);
+  SetAmfProperty(c, AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET,
+                 AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_SPEED);
   CheckAmfResult(c->Init(amf::AMF_SURFACE_BGRA, static_cast<amf::amf_int32>(scenario.Width),
                          static_cast<amf::amf_int32>(scenario.Height)));
 }

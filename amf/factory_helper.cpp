@@ -8,7 +8,8 @@
 
 namespace corvantis {
 
-AMFFactoryHelper::AMFFactoryHelper(std::wstring libraryPath) : libraryPath_(std::move(libraryPath)) {}
+AMFFactoryHelper::AMFFactoryHelper(std::wstring libraryPath)
+    : libraryPath_(std::move(libraryPath)) {}
 
 AMFFactoryHelper::~AMFFactoryHelper() { ReleaseRuntime(); }
 

@@ -11,7 +11,8 @@ namespace corvantis {
 std::int32_t NearestRank(std::span<const std::int32_t> ascending, double percent) {
   if (ascending.empty()) return 0;
   const double rank = std::ceil(percent / 100.0 * static_cast<double>(ascending.size()));
-  const auto index = static_cast<std::size_t>(std::clamp(rank, 1.0, static_cast<double>(ascending.size())));
+  const auto index =
+      static_cast<std::size_t>(std::clamp(rank, 1.0, static_cast<double>(ascending.size())));
   return ascending[index - 1];
 }
 
@@ -39,7 +40,8 @@ ClipTiming SummariseFrames(std::span<const FrameSample> samples, const ClipScena
     if (s.LatencyUs >= 0) latencies.push_back(s.LatencyUs);
   t.Frames = static_cast<std::uint32_t>(latencies.size());
   const std::size_t half = latencies.size() / 2;
-  t.LaterHalf = Percentiles({latencies.begin() + static_cast<std::ptrdiff_t>(half), latencies.end()});
+  t.LaterHalf =
+      Percentiles({latencies.begin() + static_cast<std::ptrdiff_t>(half), latencies.end()});
   t.All = Percentiles(std::move(latencies));
 
   std::uint32_t run = 0;
@@ -51,7 +53,8 @@ ClipTiming SummariseFrames(std::span<const FrameSample> samples, const ClipScena
     } else {
       run = 0;
     }
-    t.MaxLatenessUs = std::max(t.MaxLatenessUs, static_cast<std::uint32_t>(std::max(s.LatenessUs, 0)));
+    t.MaxLatenessUs =
+        std::max(t.MaxLatenessUs, static_cast<std::uint32_t>(std::max(s.LatenessUs, 0)));
     inFlightSum += s.InFlight;
     t.InFlightMax = std::max<std::uint32_t>(t.InFlightMax, s.InFlight);
   }
@@ -62,7 +65,8 @@ ClipTiming SummariseFrames(std::span<const FrameSample> samples, const ClipScena
   if (samples.size() >= 2) {
     const auto last = static_cast<std::uint32_t>(samples.size() - 1);
     const std::int64_t first = samples.front().LatenessUs;
-    const std::int64_t end = std::int64_t{FrameDueOffset(last, scenario)} * 1000 + samples.back().LatenessUs;
+    const std::int64_t end =
+        std::int64_t{FrameDueOffset(last, scenario)} * 1000 + samples.back().LatenessUs;
     if (end > first)
       t.InputFrameRate = static_cast<double>(last) * 1e6 / static_cast<double>(end - first);
   }

@@ -23,7 +23,8 @@ void BuildSurfacePool(ID3D11Device* device, amf::AMFContext* context,
   for (std::uint32_t i = 0; i < kSurfacePoolSize; ++i) {
     SurfaceSlot& slot = pool.Slots.emplace_back();
     check_hresult(device->CreateTexture2D(&desc, nullptr, slot.Texture.put()));
-    CheckAmfResult(context->CreateSurfaceFromDX11Native(slot.Texture.get(), &slot.Surface, nullptr));
+    CheckAmfResult(
+        context->CreateSurfaceFromDX11Native(slot.Texture.get(), &slot.Surface, nullptr));
   }
 }
 

@@ -22,10 +22,13 @@ bool IsParameterSet(Codec codec, int type) {
                              : type == kHevcVps || type == kHevcSps || type == kHevcPps;
 }
 
-bool IsDelimiter(Codec codec, int type) { return type == (codec == Codec::Avc ? kAvcAud : kHevcAud); }
+bool IsDelimiter(Codec codec, int type) {
+  return type == (codec == Codec::Avc ? kAvcAud : kHevcAud);
+}
 
 bool IsIdr(Codec codec, int type) {
-  return codec == Codec::Avc ? type == kAvcIdr : type == kHevcIdrWithLeading || type == kHevcIdrNoLeading;
+  return codec == Codec::Avc ? type == kAvcIdr
+                             : type == kHevcIdrWithLeading || type == kHevcIdrNoLeading;
 }
 
 // Index of the first byte of the next start code (00 00 01) at or after `from`, or size.
@@ -72,7 +75,8 @@ bool NalReader::Next(std::span<const std::uint8_t>* nal) {
     const std::size_t next = FindStartCode(stream_, begin);
     position_ = next < stream_.size() ? next + 3 : stream_.size();
     std::size_t end = next;
-    while (end > begin && stream_[end - 1] == 0) --end;  // trailing_zero_8bits and a 4-byte code's zero
+    while (end > begin && stream_[end - 1] == 0)
+      --end;  // trailing_zero_8bits and a 4-byte code's zero
     if (end > begin) {
       *nal = stream_.subspan(begin, end - begin);
       return true;
@@ -112,7 +116,8 @@ FrameType ClassifyFrame(Codec codec, std::span<const std::uint8_t> packet, int p
   }
 }
 
-void BuildAccessUnit(Codec codec, FrameType type, bool delimiter, std::span<const std::uint8_t> parameterSets,
+void BuildAccessUnit(Codec codec, FrameType type, bool delimiter,
+                     std::span<const std::uint8_t> parameterSets,
                      std::span<const std::uint8_t> packet, std::vector<std::uint8_t>& out) {
   out.clear();
   if (delimiter) {

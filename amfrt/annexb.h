@@ -34,7 +34,8 @@ FrameType ClassifyFrame(Codec codec, std::span<const std::uint8_t> packet, int p
 // Builds one output: [access unit delimiter] [parameter sets] then the packet's NAL units
 // without any delimiter or parameter set of its own, each behind a 4-byte start code.
 // `out` is replaced; its capacity is reused.
-void BuildAccessUnit(Codec codec, FrameType type, bool delimiter, std::span<const std::uint8_t> parameterSets,
+void BuildAccessUnit(Codec codec, FrameType type, bool delimiter,
+                     std::span<const std::uint8_t> parameterSets,
                      std::span<const std::uint8_t> packet, std::vector<std::uint8_t>& out);
 
 }  // namespace corvantis::amfrt

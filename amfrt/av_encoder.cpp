@@ -34,12 +34,14 @@ void RouteLibavLog(void* object, int level, const char* format, std::va_list arg
   int printPrefix = 1;
   av_log_format_line2(object, level, format, args, line, sizeof line, &printPrefix);
   std::size_t length = std::strlen(line);
-  while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) line[--length] = '\0';
+  while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r'))
+    line[--length] = '\0';
   if (length == 0) return;
   TraceLine(traceLevel, kLibavScope, L"%ls", Utf8ToWide(line).c_str());
 }
 
-// Restores libavutil's own logging when the library is unloaded, so that no callback points into it.
+// Restores libavutil's own logging when the library is unloaded, so that no callback points into
+// it.
 struct LogRoute {
   LogRoute() { av_log_set_callback(RouteLibavLog); }
   ~LogRoute() { av_log_set_callback(av_log_default_callback); }
@@ -84,21 +86,25 @@ void AvEncoder::PacketDeleter::operator()(AVPacket* p) const { av_packet_free(&p
 AvEncoder::~AvEncoder() = default;
 
 AMF_RESULT CheckEncodableSize(const wchar_t* scope, int width, int height) {
-  if (width >= kMinDimension && height >= kMinDimension && width <= kMaxDimension && height <= kMaxDimension &&
-      width % 2 == 0 && height % 2 == 0 && static_cast<std::int64_t>(width) * height <= kMaxPictureSize)
+  if (width >= kMinDimension && height >= kMinDimension && width <= kMaxDimension &&
+      height <= kMaxDimension && width % 2 == 0 && height % 2 == 0 &&
+      static_cast<std::int64_t>(width) * height <= kMaxPictureSize)
     return AMF_OK;
-  TraceLine(amf::AMF_TRACE_ERROR, scope, L"Cannot encode %dx%d: sizes are even, %d to %d a side, at most %lld pixels",
-            width, height, kMinDimension, kMaxDimension, static_cast<long long>(kMaxPictureSize));
+  TraceLine(amf::AMF_TRACE_ERROR, scope,
+            L"Cannot encode %dx%d: sizes are even, %d to %d a side, at most %lld pixels", width,
+            height, kMinDimension, kMaxDimension, static_cast<long long>(kMaxPictureSize));
   return AMF_INVALID_RESOLUTION;
 }
 
 void SetStreamFields(AVCodecContext* c, const EncoderSettings& settings, int width, int height) {
   c->width = width;
   c->height = height;
-  c->framerate = AVRational{static_cast<int>(settings.FrameRate.num), static_cast<int>(settings.FrameRate.den)};
+  c->framerate = AVRational{static_cast<int>(settings.FrameRate.num),
+                            static_cast<int>(settings.FrameRate.den)};
   c->time_base = AVRational{c->framerate.den, c->framerate.num};
   c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;  // parameter sets once, in extradata
-  // The conversion gives BT.601 limited range; the stream says so, for decoders to show the drawn colours.
+  // The conversion gives BT.601 limited range; the stream says so, for decoders to show the drawn
+  // colours.
   c->color_range = AVCOL_RANGE_MPEG;
   c->colorspace = AVCOL_SPC_SMPTE170M;
   c->color_primaries = AVCOL_PRI_SMPTE170M;
@@ -106,17 +112,19 @@ void SetStreamFields(AVCodecContext* c, const EncoderSettings& settings, int wid
 }
 
 void TraceUnusedOptions(const wchar_t* scope, const char* codecName, const AVDictionary* unused) {
-  for (const AVDictionaryEntry* entry = av_dict_get(unused, "", nullptr, AV_DICT_IGNORE_SUFFIX); entry != nullptr;
-       entry = av_dict_get(unused, "", entry, AV_DICT_IGNORE_SUFFIX))
+  for (const AVDictionaryEntry* entry = av_dict_get(unused, "", nullptr, AV_DICT_IGNORE_SUFFIX);
+       entry != nullptr; entry = av_dict_get(unused, "", entry, AV_DICT_IGNORE_SUFFIX))
     TraceLine(amf::AMF_TRACE_WARNING, scope, L"%s ignored option %s", codecName, entry->key);
 }
 
 std::vector<std::uint8_t> GlobalParameterSets(Codec codec, const AVCodecContext* c) {
   return ExtractParameterSets(
-      codec, std::span<const std::uint8_t>(c->extradata, c->extradata_size > 0 ? c->extradata_size : 0));
+      codec,
+      std::span<const std::uint8_t>(c->extradata, c->extradata_size > 0 ? c->extradata_size : 0));
 }
 
-AMF_RESULT AvEncoder::Open(const EncoderSettings& settings, int width, int height, std::unique_ptr<AvEncoder>* out) {
+AMF_RESULT AvEncoder::Open(const EncoderSettings& settings, int width, int height,
+                           std::unique_ptr<AvEncoder>* out) {
   InstallLibavLogRoute();
   out->reset();
   const wchar_t* scope = NamesOf(settings.Codec).ComponentId;
@@ -137,19 +145,21 @@ AMF_RESULT AvEncoder::Open(const EncoderSettings& settings, int width, int heigh
   if (const AMF_RESULT r = encoder->ShapePictures(); r != AMF_OK) return r;
 
   wchar_t summary[1024];
-  std::swprintf(summary, std::size(summary),
-                L"%s %dx%d BGRA to yuv420p at %u/%u fps: profile %s, preset %s, tune %s, bitrate %lld, "
-                L"maxrate %lld, vbv %d, %s",
-                options.CodecName, width, height, settings.FrameRate.num, settings.FrameRate.den,
-                options.Profile.c_str(), options.Preset.c_str(), options.Tune.empty() ? "none" : options.Tune.c_str(),
-                static_cast<long long>(options.BitRate), static_cast<long long>(options.MaxRate), options.BufferSize,
-                options.Params.c_str());
+  std::swprintf(
+      summary, std::size(summary),
+      L"%s %dx%d BGRA to yuv420p at %u/%u fps: profile %s, preset %s, tune %s, bitrate %lld, "
+      L"maxrate %lld, vbv %d, %s",
+      options.CodecName, width, height, settings.FrameRate.num, settings.FrameRate.den,
+      options.Profile.c_str(), options.Preset.c_str(),
+      options.Tune.empty() ? "none" : options.Tune.c_str(), static_cast<long long>(options.BitRate),
+      static_cast<long long>(options.MaxRate), options.BufferSize, options.Params.c_str());
   encoder->summary_ = summary;
   *out = std::move(encoder);
   return AMF_OK;
 }
 
-AMF_RESULT AvEncoder::OpenCodec(const AVCodec* codec, const EncoderSettings& settings, const EncoderOptions& options) {
+AMF_RESULT AvEncoder::OpenCodec(const AVCodec* codec, const EncoderSettings& settings,
+                                const EncoderOptions& options) {
   const wchar_t* scope = NamesOf(codec_).ComponentId;
   context_.reset(avcodec_alloc_context3(codec));
   for (auto& frame : frames_) frame.reset(av_frame_alloc());
@@ -202,24 +212,27 @@ AMF_RESULT AvEncoder::Prepare(int slot) {
   AVFrame* frame = frames_[slot].get();
   const wchar_t* scope = NamesOf(codec_).ComponentId;
   if (frame->buf[0] == nullptr) {
-    if (const int r = av_frame_get_buffer(frame, 0); r < 0) return Failed(scope, "av_frame_get_buffer", r);
+    if (const int r = av_frame_get_buffer(frame, 0); r < 0)
+      return Failed(scope, "av_frame_get_buffer", r);
   }
   // Frees nothing and allocates nothing unless the encoder still holds the picture.
-  if (const int r = av_frame_make_writable(frame); r < 0) return Failed(scope, "av_frame_make_writable", r);
+  if (const int r = av_frame_make_writable(frame); r < 0)
+    return Failed(scope, "av_frame_make_writable", r);
   return AMF_OK;
 }
 
 I420Planes AvEncoder::PlanesOf(int slot) const {
   const AVFrame* frame = frames_[slot].get();
-  return I420Planes{frame->data[0], frame->linesize[0], frame->data[1],
-                    frame->linesize[1], frame->data[2], frame->linesize[2]};
+  return I420Planes{frame->data[0],     frame->linesize[0], frame->data[1],
+                    frame->linesize[1], frame->data[2],     frame->linesize[2]};
 }
 
 // Straight into the frame libavcodec hands on: the encoder's own copy is the only other one.
 AMF_RESULT AvEncoder::ConvertNow(BgraView picture, int slot) {
-  if (converter_.Convert(picture.Pixels, picture.RowPitch, width_, height_, PlanesOf(slot))) return AMF_OK;
-  TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId, L"Cannot convert a %dx%d picture of pitch %d", width_,
-            height_, picture.RowPitch);
+  if (converter_.Convert(picture.Pixels, picture.RowPitch, width_, height_, PlanesOf(slot)))
+    return AMF_OK;
+  TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId,
+            L"Cannot convert a %dx%d picture of pitch %d", width_, height_, picture.RowPitch);
   return AMF_INVALID_ARG;
 }
 
@@ -231,7 +244,8 @@ AMF_RESULT AvEncoder::EncodeSlot(int slot, std::int64_t frameIndex, PacketSink& 
   return EncodePicture(frames_[slot].get(), frameIndex, sink);
 }
 
-AMF_RESULT AvEncoder::Encode(BgraView picture, std::int64_t frameIndex, BgraView next, PacketSink& sink) {
+AMF_RESULT AvEncoder::Encode(BgraView picture, std::int64_t frameIndex, BgraView next,
+                             PacketSink& sink) {
   return ahead_.Encode(picture, frameIndex, next, *this, sink);
 }
 
@@ -239,15 +253,21 @@ AMF_RESULT AvEncoder::EncodePicture(AVFrame* picture, std::int64_t frameIndex, P
   return SendPicture(context_.get(), picture, frameIndex, packet_.get(), *this, sink);
 }
 
-AMF_RESULT AvEncoder::Flush(PacketSink& sink) { return SendEndOfStream(context_.get(), packet_.get(), *this, sink); }
+AMF_RESULT AvEncoder::Flush(PacketSink& sink) {
+  return SendEndOfStream(context_.get(), packet_.get(), *this, sink);
+}
 
-AMF_RESULT AvEncoder::CallFailed(const char* call, int code) { return Failed(NamesOf(codec_).ComponentId, call, code); }
+AMF_RESULT AvEncoder::CallFailed(const char* call, int code) {
+  return Failed(NamesOf(codec_).ComponentId, call, code);
+}
 
 AMF_RESULT AvEncoder::HandOn(const AVPacket& packet, PacketSink& sink) {
   std::size_t statsSize = 0;
-  const std::uint8_t* stats = av_packet_get_side_data(&packet, AV_PKT_DATA_QUALITY_STATS, &statsSize);
-  return sink.OnPacket(EncodedPacket{std::span<const std::uint8_t>(packet.data, static_cast<std::size_t>(packet.size)),
-                                     packet.pts, stats != nullptr && statsSize >= 5 ? stats[4] : 0});
+  const std::uint8_t* stats =
+      av_packet_get_side_data(&packet, AV_PKT_DATA_QUALITY_STATS, &statsSize);
+  return sink.OnPacket(EncodedPacket{
+      std::span<const std::uint8_t>(packet.data, static_cast<std::size_t>(packet.size)), packet.pts,
+      stats != nullptr && statsSize >= 5 ? stats[4] : 0});
 }
 
 }  // namespace corvantis::amfrt

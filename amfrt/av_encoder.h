@@ -26,7 +26,8 @@ class AvEncoder final : public FrameEncoder, private PictureSlots, private Codec
  public:
   // AMF_ENCODER_NOT_PRESENT when libavcodec lacks the codec, AMF_INVALID_RESOLUTION for a size it
   // cannot take, AMF_FAIL otherwise. Failures are traced.
-  static AMF_RESULT Open(const EncoderSettings& settings, int width, int height, std::unique_ptr<AvEncoder>* out);
+  static AMF_RESULT Open(const EncoderSettings& settings, int width, int height,
+                         std::unique_ptr<AvEncoder>* out);
   ~AvEncoder() override;
 
   std::span<const std::uint8_t> ParameterSets() const override { return parameterSets_; }
@@ -34,7 +35,8 @@ class AvEncoder final : public FrameEncoder, private PictureSlots, private Codec
   const std::wstring& Library() const override { return library_; }
   // Converts and encodes one picture; converts `next` on a thread of its own meanwhile, so that
   // a queue of pictures costs the encoding alone where a core is free for the conversion.
-  AMF_RESULT Encode(BgraView picture, std::int64_t frameIndex, BgraView next, PacketSink& sink) override;
+  AMF_RESULT Encode(BgraView picture, std::int64_t frameIndex, BgraView next,
+                    PacketSink& sink) override;
   // Encodes a yuv420p picture of the opened size as it is, without conversion (what the library
   // alone costs). Sets its pts and picture type; libavcodec takes a reference when the picture is
   // reference-counted and copies it otherwise.
@@ -42,13 +44,20 @@ class AvEncoder final : public FrameEncoder, private PictureSlots, private Codec
   AMF_RESULT Flush(PacketSink& sink) override;
 
  private:
-  struct ContextDeleter { void operator()(AVCodecContext* c) const; };
-  struct FrameDeleter { void operator()(AVFrame* f) const; };
-  struct PacketDeleter { void operator()(AVPacket* p) const; };
+  struct ContextDeleter {
+    void operator()(AVCodecContext* c) const;
+  };
+  struct FrameDeleter {
+    void operator()(AVFrame* f) const;
+  };
+  struct PacketDeleter {
+    void operator()(AVPacket* p) const;
+  };
 
   AvEncoder() = default;
   // The steps of Open after the encoder is made, in order; failures are traced.
-  AMF_RESULT OpenCodec(const AVCodec* codec, const EncoderSettings& settings, const EncoderOptions& options);
+  AMF_RESULT OpenCodec(const AVCodec* codec, const EncoderSettings& settings,
+                       const EncoderOptions& options);
   AMF_RESULT ShapePictures();
   AMF_RESULT CallFailed(const char* call, int code) override;
   AMF_RESULT HandOn(const AVPacket& packet, PacketSink& sink) override;

@@ -9,8 +9,8 @@ extern "C" {
 
 namespace corvantis::amfrt {
 
-AMF_RESULT SendPicture(AVCodecContext* context, AVFrame* picture, std::int64_t frameIndex, AVPacket* packet,
-                       CodecExchange& exchange, PacketSink& sink) {
+AMF_RESULT SendPicture(AVCodecContext* context, AVFrame* picture, std::int64_t frameIndex,
+                       AVPacket* packet, CodecExchange& exchange, PacketSink& sink) {
   picture->pts = frameIndex;
   picture->pict_type = AV_PICTURE_TYPE_NONE;
   int sent = avcodec_send_frame(context, picture);
@@ -22,13 +22,15 @@ AMF_RESULT SendPicture(AVCodecContext* context, AVFrame* picture, std::int64_t f
   return ReceivePackets(context, packet, exchange, sink);
 }
 
-AMF_RESULT SendEndOfStream(AVCodecContext* context, AVPacket* packet, CodecExchange& exchange, PacketSink& sink) {
+AMF_RESULT SendEndOfStream(AVCodecContext* context, AVPacket* packet, CodecExchange& exchange,
+                           PacketSink& sink) {
   const int sent = avcodec_send_frame(context, nullptr);
   if (sent < 0 && sent != AVERROR_EOF) return exchange.CallFailed("avcodec_send_frame", sent);
   return ReceivePackets(context, packet, exchange, sink);
 }
 
-AMF_RESULT ReceivePackets(AVCodecContext* context, AVPacket* packet, CodecExchange& exchange, PacketSink& sink) {
+AMF_RESULT ReceivePackets(AVCodecContext* context, AVPacket* packet, CodecExchange& exchange,
+                          PacketSink& sink) {
   for (;;) {
     const int received = avcodec_receive_packet(context, packet);
     if (received == AVERROR(EAGAIN) || received == AVERROR_EOF) return AMF_OK;

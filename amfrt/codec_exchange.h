@@ -26,11 +26,13 @@ class CodecExchange {
 // Sends `picture` as picture `frameIndex` (its type left to the encoder) to the opened `context`;
 // where the encoder's queue is full, what is ready goes to `sink` first and the picture is sent
 // once more. Then what became ready goes to `sink`.
-AMF_RESULT SendPicture(AVCodecContext* context, AVFrame* picture, std::int64_t frameIndex, AVPacket* packet,
-                       CodecExchange& exchange, PacketSink& sink);
+AMF_RESULT SendPicture(AVCodecContext* context, AVFrame* picture, std::int64_t frameIndex,
+                       AVPacket* packet, CodecExchange& exchange, PacketSink& sink);
 // Ends the stream (a stream already ended is no failure) and hands out what is still inside.
-AMF_RESULT SendEndOfStream(AVCodecContext* context, AVPacket* packet, CodecExchange& exchange, PacketSink& sink);
+AMF_RESULT SendEndOfStream(AVCodecContext* context, AVPacket* packet, CodecExchange& exchange,
+                           PacketSink& sink);
 // Hands every packet that is ready to `sink`, through `packet`.
-AMF_RESULT ReceivePackets(AVCodecContext* context, AVPacket* packet, CodecExchange& exchange, PacketSink& sink);
+AMF_RESULT ReceivePackets(AVCodecContext* context, AVPacket* packet, CodecExchange& exchange,
+                          PacketSink& sink);
 
 }  // namespace corvantis::amfrt

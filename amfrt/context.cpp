@@ -13,7 +13,8 @@ constexpr wchar_t kScope[] = L"AMFContext";
 }
 
 AMF_RESULT Context::QueryInterface(const amf::AMFGuid& iid, void** out) {
-  return QueryInterfaces<amf::AMFContext, amf::AMFPropertyStorage, amf::AMFInterface>(this, iid, out);
+  return QueryInterfaces<amf::AMFContext, amf::AMFPropertyStorage, amf::AMFInterface>(this, iid,
+                                                                                      out);
 }
 
 AMF_RESULT Context::Terminate() {
@@ -46,7 +47,8 @@ void* Context::GetDX11Device(amf::AMF_DX_VERSION) {
 AMF_RESULT Context::LockDX11() { return AMF_OK; }
 AMF_RESULT Context::UnlockDX11() { return AMF_OK; }
 
-AMF_RESULT Context::AllocBuffer(amf::AMF_MEMORY_TYPE type, amf::amf_size size, amf::AMFBuffer** ppBuffer) {
+AMF_RESULT Context::AllocBuffer(amf::AMF_MEMORY_TYPE type, amf::amf_size size,
+                                amf::AMFBuffer** ppBuffer) {
   if (ppBuffer == nullptr) return AMF_INVALID_POINTER;
   *ppBuffer = nullptr;
   if (type != amf::AMF_MEMORY_HOST) return AMF_NOT_SUPPORTED;
@@ -64,12 +66,14 @@ AMF_RESULT Context::CreateSurfaceFromDX11Native(void* pDX11Surface, amf::AMFSurf
   *ppSurface = nullptr;
   {
     std::lock_guard lock(mutex_);
-    if (!device_) return Misuse(AMF_NOT_INITIALIZED, kScope, L"CreateSurfaceFromDX11Native before InitDX11");
+    if (!device_)
+      return Misuse(AMF_NOT_INITIALIZED, kScope, L"CreateSurfaceFromDX11Native before InitDX11");
   }
   const AMF_RESULT result =
       TextureSurface::Create(static_cast<ID3D11Texture2D*>(pDX11Surface), pObserver, ppSurface);
   if (result != AMF_OK)
-    TraceLine(amf::AMF_TRACE_ERROR, kScope, L"CreateSurfaceFromDX11Native failed: %ls", ResultName(result));
+    TraceLine(amf::AMF_TRACE_ERROR, kScope, L"CreateSurfaceFromDX11Native failed: %ls",
+              ResultName(result));
   return result;
 }
 

@@ -22,7 +22,8 @@ class Context final : public PropertyStorageImpl<amf::AMFContext> {
   void* GetDX11Device(amf::AMF_DX_VERSION dxVersionRequired) override;
   AMF_RESULT LockDX11() override;
   AMF_RESULT UnlockDX11() override;
-  AMF_RESULT AllocBuffer(amf::AMF_MEMORY_TYPE type, amf::amf_size size, amf::AMFBuffer** ppBuffer) override;
+  AMF_RESULT AllocBuffer(amf::AMF_MEMORY_TYPE type, amf::amf_size size,
+                         amf::AMFBuffer** ppBuffer) override;
   // AMF_NOT_INITIALIZED before InitDX11.
   AMF_RESULT CreateSurfaceFromDX11Native(void* pDX11Surface, amf::AMFSurface** ppSurface,
                                          amf::AMFSurfaceObserver* pObserver) override;

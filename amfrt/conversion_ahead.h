@@ -32,7 +32,8 @@ class PictureSlots {
 // One caller at a time.
 class ConversionAhead {
  public:
-  AMF_RESULT Encode(BgraView picture, std::int64_t frameIndex, BgraView next, PictureSlots& slots, PacketSink& sink);
+  AMF_RESULT Encode(BgraView picture, std::int64_t frameIndex, BgraView next, PictureSlots& slots,
+                    PacketSink& sink);
 
  private:
   ConversionThread thread_;

@@ -40,16 +40,13 @@ bool ConversionThread::Post(const ConversionJob& job) {
 ConversionThread::Outcome ConversionThread::Finish() {
   std::unique_lock lock(mutex_);
   switch (state_) {
-    case State::Posted:
-      state_ = State::Idle;
-      return Outcome::Withdrawn;
+    case State::Posted: state_ = State::Idle; return Outcome::Withdrawn;
     case State::Taken:
     case State::Done:
       wake_.wait(lock, [this] { return state_ == State::Done; });
       state_ = State::Idle;
       return converted_ ? Outcome::Converted : Outcome::Failed;
-    default:
-      return Outcome::Withdrawn;
+    default: return Outcome::Withdrawn;
   }
 }
 

@@ -11,7 +11,8 @@ Debug& Debug::Instance() {
 
 AMF_RESULT Misuse(AMF_RESULT result, const wchar_t* scope, const wchar_t* what) {
   if (Debug::Instance().AssertsEnabled())
-    TraceLine(amf::AMF_TRACE_ERROR, scope, L"Assertion failed: %ls (%ls)", what, ResultName(result));
+    TraceLine(amf::AMF_TRACE_ERROR, scope, L"Assertion failed: %ls (%ls)", what,
+              ResultName(result));
   return result;
 }
 

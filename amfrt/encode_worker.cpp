@@ -14,17 +14,20 @@
 
 namespace corvantis::amfrt {
 
-AMF_RESULT EncodeWorker::Start(Codec codec, std::unique_ptr<FrameEncoder> encoder, std::unique_ptr<EncodeWorker>* out) {
+AMF_RESULT EncodeWorker::Start(Codec codec, std::unique_ptr<FrameEncoder> encoder,
+                               std::unique_ptr<EncodeWorker>* out) {
   out->reset();
   try {
     std::unique_ptr<EncodeWorker> worker(new EncodeWorker(codec, std::move(encoder)));
     worker->thread_ = StartThread([running = worker.get()] { running->Run(); });
-    pthread_setname_np(worker->thread_.native_handle(), codec == Codec::Avc ? "amfrt-avc" : "amfrt-hevc");
+    pthread_setname_np(worker->thread_.native_handle(),
+                       codec == Codec::Avc ? "amfrt-avc" : "amfrt-hevc");
     *out = std::move(worker);
   } catch (const std::bad_alloc&) {
     return AMF_OUT_OF_MEMORY;
   } catch (const std::system_error& error) {
-    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec).ComponentId, L"Cannot start the encoder thread: %s", error.what());
+    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec).ComponentId,
+              L"Cannot start the encoder thread: %s", error.what());
     return AMF_FAIL;
   }
   return AMF_OK;
@@ -120,8 +123,8 @@ void EncodeWorker::Run() {
 
 AMF_RESULT EncodeWorker::EncodeOne(const Pending& pending, TextureSurface* next) {
   if (sent_ - received_ >= static_cast<std::int64_t>(inEncoder_.size())) {
-    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId, L"The encoder holds more than %zu frames",
-              inEncoder_.size());
+    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId,
+              L"The encoder holds more than %zu frames", inEncoder_.size());
     return AMF_FAIL;
   }
 #ifdef AMFRT_EXTRA_FRAME_DELAY_MS
@@ -146,14 +149,15 @@ AMF_RESULT EncodeWorker::OnPacket(const EncodedPacket& packet) {
               static_cast<long long>(packet.FrameIndex));
     return AMF_FAIL;
   }
-  const FrameRequest& request = inEncoder_[static_cast<std::size_t>(packet.FrameIndex) % inEncoder_.size()];
+  const FrameRequest& request =
+      inEncoder_[static_cast<std::size_t>(packet.FrameIndex) % inEncoder_.size()];
   HostBuffer* buffer = pool_->Take();
   if (buffer == nullptr) return AMF_OUT_OF_MEMORY;
   const FrameType type = ClassifyFrame(codec_, packet.Data, packet.PictureType);
   try {
     BuildAccessUnit(codec_, type, request.Delimiter,
-                    request.Headers ? encoder_->ParameterSets() : std::span<const std::uint8_t>(), packet.Data,
-                    buffer->Bytes());
+                    request.Headers ? encoder_->ParameterSets() : std::span<const std::uint8_t>(),
+                    packet.Data, buffer->Bytes());
   } catch (const std::bad_alloc&) {
     buffer->Release();
     return AMF_OUT_OF_MEMORY;
@@ -182,7 +186,8 @@ AMF_RESULT EncodeWorker::OnPacket(const EncodedPacket& packet) {
 
 void EncodeWorker::Fail(AMF_RESULT result, std::unique_lock<std::mutex>& lock) {
   failure_ = result;
-  TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId, L"Encoding stopped: %ls", ResultName(result));
+  TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId, L"Encoding stopped: %ls",
+            ResultName(result));
   std::vector<TextureSurface*> dropped;
   for (; !inputs_.Empty(); inputs_.Pop()) dropped.push_back(inputs_.Front().Surface);
   lock.unlock();

@@ -6,9 +6,9 @@
 #include <thread>
 #include <vector>
 
+#include "amfrt/buffer.h"
 #include "amfrt/encoder_settings.h"
 #include "amfrt/frame_encoder.h"
-#include "amfrt/buffer.h"
 #include "amfrt/ring.h"
 #include "amfrt/surface.h"
 
@@ -34,7 +34,8 @@ class EncodeWorker final : private PacketSink {
   static constexpr std::size_t kMaxFramesInEncoder = 128;
 
   // Starts the thread. AMF_FAIL when it cannot be started.
-  static AMF_RESULT Start(Codec codec, std::unique_ptr<FrameEncoder> encoder, std::unique_ptr<EncodeWorker>* out);
+  static AMF_RESULT Start(Codec codec, std::unique_ptr<FrameEncoder> encoder,
+                          std::unique_ptr<EncodeWorker>* out);
   // Stops and joins the thread; queued surfaces and unqueried outputs are released.
   ~EncodeWorker();
 

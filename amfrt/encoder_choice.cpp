@@ -8,10 +8,11 @@
 
 namespace corvantis::amfrt {
 
-AMF_RESULT OpenFrameEncoder(amf::AMFContext* context, const EncoderSettings& settings, int width, int height,
-                            std::unique_ptr<FrameEncoder>* out) {
+AMF_RESULT OpenFrameEncoder(amf::AMFContext* context, const EncoderSettings& settings, int width,
+                            int height, std::unique_ptr<FrameEncoder>* out) {
   const auto* device =
-      context != nullptr ? static_cast<const ID3D11Device*>(context->GetDX11Device(amf::AMF_DX11_0)) : nullptr;
+      context != nullptr ? static_cast<const ID3D11Device*>(context->GetDX11Device(amf::AMF_DX11_0))
+                         : nullptr;
   const std::string node = device != nullptr ? device->RenderNodePath() : "";
   if (!node.empty()) return VaapiEncoder::Open(settings, node, width, height, out);
   std::unique_ptr<AvEncoder> cpu;

@@ -23,7 +23,8 @@ class EncoderComponent final : public PropertyStorageImpl<amf::AMFComponent> {
   // cannot take, AMF_ENCODER_NOT_PRESENT without the codec, AMF_ALREADY_INITIALIZED when running.
   // On a hardware adapter's device: AMF_NO_DEVICE without a VA driver on its node,
   // AMF_NOT_SUPPORTED when the driver cannot encode the codec or size (see OpenFrameEncoder).
-  AMF_RESULT Init(amf::AMF_SURFACE_FORMAT format, amf::amf_int32 width, amf::amf_int32 height) override;
+  AMF_RESULT Init(amf::AMF_SURFACE_FORMAT format, amf::amf_int32 width,
+                  amf::amf_int32 height) override;
   AMF_RESULT ReInit(amf::amf_int32 width, amf::amf_int32 height) override;
   AMF_RESULT Terminate() override;
   AMF_RESULT Drain() override;
@@ -36,7 +37,8 @@ class EncoderComponent final : public PropertyStorageImpl<amf::AMFComponent> {
 
  private:
   ~EncoderComponent() override;
-  AMF_RESULT InitLocked(amf::AMF_SURFACE_FORMAT format, amf::amf_int32 width, amf::amf_int32 height);
+  AMF_RESULT InitLocked(amf::AMF_SURFACE_FORMAT format, amf::amf_int32 width,
+                        amf::amf_int32 height);
   FrameRequest ReadFrameRequest(TextureSurface* surface) const;
 
   const Codec codec_;

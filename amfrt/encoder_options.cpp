@@ -32,11 +32,15 @@ void Add(std::string& params, const std::string& item) {
   params += item;
 }
 
-int ClampToInt(std::int64_t value) { return static_cast<int>(std::clamp<std::int64_t>(value, 0, INT_MAX)); }
+int ClampToInt(std::int64_t value) {
+  return static_cast<int>(std::clamp<std::int64_t>(value, 0, INT_MAX));
+}
 
 }  // namespace
 
-const char* ParamsOptionName(Codec codec) { return codec == Codec::Avc ? "x264-params" : "x265-params"; }
+const char* ParamsOptionName(Codec codec) {
+  return codec == Codec::Avc ? "x264-params" : "x265-params";
+}
 
 EncoderOptions BuildEncoderOptions(const EncoderSettings& s) {
   const bool avc = s.Codec == Codec::Avc;
@@ -73,9 +77,7 @@ EncoderOptions BuildEncoderOptions(const EncoderSettings& s) {
   if (!avc) Add(p, s.HighTier ? "high-tier=1" : "high-tier=0");
 
   switch (s.RateControl) {
-    case RateControl::ConstantQp:
-      Add(p, "qp=" + std::to_string(kConstantQp));
-      break;
+    case RateControl::ConstantQp: Add(p, "qp=" + std::to_string(kConstantQp)); break;
     case RateControl::Cbr:
       o.BitRate = s.TargetBitrate;
       o.MaxRate = s.TargetBitrate;

@@ -10,13 +10,13 @@ namespace corvantis::amfrt {
 struct EncoderOptions {
   const char* CodecName = nullptr;  // "libx264" or "libx265"
   std::string Preset;
-  std::string Tune;     // empty: none
+  std::string Tune;  // empty: none
   std::string Profile;
-  std::string Params;   // "key=value:..." for the x264-params / x265-params option
+  std::string Params;  // "key=value:..." for the x264-params / x265-params option
   std::int64_t BitRate = 0;
   std::int64_t MaxRate = 0;
-  int BufferSize = 0;   // VBV size in bits
-  int GopSize = -1;     // -1: no periodic IDR
+  int BufferSize = 0;  // VBV size in bits
+  int GopSize = -1;    // -1: no periodic IDR
   int MaxBFrames = 0;
 };
 

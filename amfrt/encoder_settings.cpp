@@ -22,7 +22,8 @@ struct PropertyRule {
   std::span<const amf::amf_int64> Supported;  // those this runtime encodes; empty: all allowed
 };
 
-constexpr amf::amf_int64 kAvcProfiles[] = {AMF_VIDEO_ENCODER_PROFILE_BASELINE, AMF_VIDEO_ENCODER_PROFILE_MAIN,
+constexpr amf::amf_int64 kAvcProfiles[] = {AMF_VIDEO_ENCODER_PROFILE_BASELINE,
+                                           AMF_VIDEO_ENCODER_PROFILE_MAIN,
                                            AMF_VIDEO_ENCODER_PROFILE_HIGH};
 constexpr amf::amf_int64 kHevcProfiles[] = {AMF_VIDEO_ENCODER_HEVC_PROFILE_MAIN,
                                             AMF_VIDEO_ENCODER_HEVC_PROFILE_MAIN_10};
@@ -46,7 +47,8 @@ constexpr PropertyRule kAvcProperties[] = {
 
 constexpr PropertyRule kHevcProperties[] = {
     {AMF_VIDEO_ENCODER_HEVC_FRAMERATE, amf::AMF_VARIANT_RATE, 0, 0, {}, {}},
-    {AMF_VIDEO_ENCODER_HEVC_PROFILE, amf::AMF_VARIANT_INT64, 0, 0, kHevcProfiles, kHevcSupportedProfiles},
+    {AMF_VIDEO_ENCODER_HEVC_PROFILE, amf::AMF_VARIANT_INT64, 0, 0, kHevcProfiles,
+     kHevcSupportedProfiles},
     {AMF_VIDEO_ENCODER_HEVC_TIER, amf::AMF_VARIANT_INT64, 0, 1, {}, {}},
     {AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, amf::AMF_VARIANT_BOOL, 0, 0, {}, {}},
     {AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD, amf::AMF_VARIANT_INT64, 0, 3, {}, {}},
@@ -58,15 +60,17 @@ constexpr PropertyRule kHevcProperties[] = {
     {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, amf::AMF_VARIANT_INT64, 0, 0, kHevcPresets, {}},
 };
 
-constexpr CodecNames kAvcNames{AMFVideoEncoderVCE_AVC, AMF_VIDEO_ENCODER_INSERT_AUD, AMF_VIDEO_ENCODER_INSERT_SPS,
-                               AMF_VIDEO_ENCODER_INSERT_PPS, AMF_VIDEO_ENCODER_OUTPUT_DATA_TYPE};
+constexpr CodecNames kAvcNames{AMFVideoEncoderVCE_AVC, AMF_VIDEO_ENCODER_INSERT_AUD,
+                               AMF_VIDEO_ENCODER_INSERT_SPS, AMF_VIDEO_ENCODER_INSERT_PPS,
+                               AMF_VIDEO_ENCODER_OUTPUT_DATA_TYPE};
 constexpr CodecNames kHevcNames{AMFVideoEncoder_HEVC, AMF_VIDEO_ENCODER_HEVC_INSERT_AUD,
                                 AMF_VIDEO_ENCODER_HEVC_INSERT_HEADER, nullptr,
                                 AMF_VIDEO_ENCODER_HEVC_OUTPUT_DATA_TYPE};
 
 const PropertyRule* FindRule(Codec codec, const wchar_t* name) {
-  const std::span<const PropertyRule> rules =
-      codec == Codec::Avc ? std::span<const PropertyRule>(kAvcProperties) : std::span<const PropertyRule>(kHevcProperties);
+  const std::span<const PropertyRule> rules = codec == Codec::Avc
+                                                  ? std::span<const PropertyRule>(kAvcProperties)
+                                                  : std::span<const PropertyRule>(kHevcProperties);
   for (const PropertyRule& rule : rules)
     if (std::wcscmp(rule.Name, name) == 0) return &rule;
   return nullptr;
@@ -84,19 +88,22 @@ AMF_RESULT NormalizeRate(const amf::AMFVariantStruct& value, amf::AMFVariantStru
   } else {
     amf::AMFVariantStruct number;
     amf::AMFVariantInit(&number);
-    const AMF_RESULT converted = amf::AMFVariantChangeType(&number, &value, amf::AMF_VARIANT_DOUBLE);
+    const AMF_RESULT converted =
+        amf::AMFVariantChangeType(&number, &value, amf::AMF_VARIANT_DOUBLE);
     const double fps = number.doubleValue;
     amf::AMFVariantClear(&number);
     if (converted != AMF_OK) return AMF_INVALID_DATA_TYPE;
     if (!std::isfinite(fps) || fps <= 0 || fps > 1e6) return AMF_OUT_OF_RANGE;
-    rate = std::floor(fps) == fps ? amf::AMFRate{static_cast<amf::amf_uint32>(fps), 1}
-                                  : amf::AMFRate{static_cast<amf::amf_uint32>(std::lround(fps * 1000)), 1000};
+    rate = std::floor(fps) == fps
+               ? amf::AMFRate{static_cast<amf::amf_uint32>(fps), 1}
+               : amf::AMFRate{static_cast<amf::amf_uint32>(std::lround(fps * 1000)), 1000};
   }
   if (rate.num == 0 || rate.den == 0) return AMF_OUT_OF_RANGE;
   return amf::AMFVariantAssignRate(normalized, rate);
 }
 
-amf::amf_int64 Int64Or(const PropertyMap& properties, const wchar_t* name, amf::amf_int64 fallback) {
+amf::amf_int64 Int64Or(const PropertyMap& properties, const wchar_t* name,
+                       amf::amf_int64 fallback) {
   const amf::AMFVariantStruct* value = properties.Find(name);
   return value != nullptr && value->type == amf::AMF_VARIANT_INT64 ? value->int64Value : fallback;
 }
@@ -128,7 +135,8 @@ bool CodecFromComponentId(const wchar_t* id, Codec* codec) {
   return false;
 }
 
-AMF_RESULT NormalizeEncoderProperty(Codec codec, const wchar_t* name, const amf::AMFVariantStruct& value,
+AMF_RESULT NormalizeEncoderProperty(Codec codec, const wchar_t* name,
+                                    const amf::AMFVariantStruct& value,
                                     amf::AMFVariantStruct* normalized) {
   if (name == nullptr || normalized == nullptr) return AMF_INVALID_POINTER;
   const PropertyRule* rule = FindRule(codec, name);
@@ -136,7 +144,8 @@ AMF_RESULT NormalizeEncoderProperty(Codec codec, const wchar_t* name, const amf:
   if (rule->Type == amf::AMF_VARIANT_RATE) return NormalizeRate(value, normalized);
   if (value.type == amf::AMF_VARIANT_EMPTY || value.type == amf::AMF_VARIANT_INTERFACE)
     return AMF_INVALID_DATA_TYPE;
-  if (amf::AMFVariantChangeType(normalized, &value, rule->Type) != AMF_OK) return AMF_INVALID_DATA_TYPE;
+  if (amf::AMFVariantChangeType(normalized, &value, rule->Type) != AMF_OK)
+    return AMF_INVALID_DATA_TYPE;
   if (rule->Type != amf::AMF_VARIANT_INT64) return AMF_OK;
 
   const amf::amf_int64 number = normalized->int64Value;
@@ -162,7 +171,9 @@ EncoderSettings ReadEncoderSettings(Codec codec, const PropertyMap& p) {
     s.LowLatency = BoolOr(p, AMF_VIDEO_ENCODER_LOWLATENCY_MODE, false);
     switch (Int64Or(p, AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD,
                     AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD_PEAK_CONSTRAINED_VBR)) {
-      case AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD_CONSTANT_QP: s.RateControl = RateControl::ConstantQp; break;
+      case AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD_CONSTANT_QP:
+        s.RateControl = RateControl::ConstantQp;
+        break;
       case AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD_CBR: s.RateControl = RateControl::Cbr; break;
       case AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD_LATENCY_CONSTRAINED_VBR:
         s.RateControl = RateControl::LatencyConstrainedVbr;
@@ -174,7 +185,8 @@ EncoderSettings ReadEncoderSettings(Codec codec, const PropertyMap& p) {
     s.EnforceHrd = BoolOr(p, AMF_VIDEO_ENCODER_ENFORCE_HRD, false);
     s.IdrPeriod = Int64Or(p, AMF_VIDEO_ENCODER_IDR_PERIOD, 30);
     s.BFrames = Int64Or(p, AMF_VIDEO_ENCODER_B_PIC_PATTERN, 0);
-    switch (Int64Or(p, AMF_VIDEO_ENCODER_QUALITY_PRESET, AMF_VIDEO_ENCODER_QUALITY_PRESET_BALANCED)) {
+    switch (
+        Int64Or(p, AMF_VIDEO_ENCODER_QUALITY_PRESET, AMF_VIDEO_ENCODER_QUALITY_PRESET_BALANCED)) {
       case AMF_VIDEO_ENCODER_QUALITY_PRESET_SPEED: s.Preset = Preset::Speed; break;
       case AMF_VIDEO_ENCODER_QUALITY_PRESET_QUALITY: s.Preset = Preset::Quality; break;
       default: s.Preset = Preset::Balanced; break;
@@ -183,11 +195,14 @@ EncoderSettings ReadEncoderSettings(Codec codec, const PropertyMap& p) {
   }
   s.FrameRate = RateOr(p, AMF_VIDEO_ENCODER_HEVC_FRAMERATE, {30, 1});
   s.Profile = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_PROFILE, AMF_VIDEO_ENCODER_HEVC_PROFILE_MAIN);
-  s.HighTier = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_TIER, AMF_VIDEO_ENCODER_HEVC_TIER_MAIN) == AMF_VIDEO_ENCODER_HEVC_TIER_HIGH;
+  s.HighTier = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_TIER, AMF_VIDEO_ENCODER_HEVC_TIER_MAIN) ==
+               AMF_VIDEO_ENCODER_HEVC_TIER_HIGH;
   s.LowLatency = BoolOr(p, AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, false);
   switch (Int64Or(p, AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD,
                   AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD_PEAK_CONSTRAINED_VBR)) {
-    case AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD_CONSTANT_QP: s.RateControl = RateControl::ConstantQp; break;
+    case AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD_CONSTANT_QP:
+      s.RateControl = RateControl::ConstantQp;
+      break;
     case AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD_CBR: s.RateControl = RateControl::Cbr; break;
     case AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD_LATENCY_CONSTRAINED_VBR:
       s.RateControl = RateControl::LatencyConstrainedVbr;
@@ -201,7 +216,8 @@ EncoderSettings ReadEncoderSettings(Codec codec, const PropertyMap& p) {
   const amf::amf_int64 gopsPerIdr = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, 1);
   s.IdrPeriod = std::min<amf::amf_int64>(gopSize * gopsPerIdr, kMaxInt32);
   s.BFrames = 0;
-  switch (Int64Or(p, AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_BALANCED)) {
+  switch (Int64Or(p, AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET,
+                  AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_BALANCED)) {
     case AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_SPEED: s.Preset = Preset::Speed; break;
     case AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_QUALITY: s.Preset = Preset::Quality; break;
     default: s.Preset = Preset::Balanced; break;

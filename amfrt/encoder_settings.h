@@ -15,7 +15,7 @@ enum class Preset { Speed, Balanced, Quality };
 struct CodecNames {
   const wchar_t* ComponentId;
   const wchar_t* InsertAud;
-  const wchar_t* InsertHeaders;  // AVC: "InsertSPS" (with "InsertPPS")
+  const wchar_t* InsertHeaders;        // AVC: "InsertSPS" (with "InsertPPS")
   const wchar_t* InsertHeadersSecond;  // AVC: "InsertPPS"; nullptr for HEVC
   const wchar_t* OutputDataType;
 };
@@ -44,7 +44,8 @@ struct EncoderSettings {
 // (INT64 1 for a BOOL property, "100" for an INT64 one, ...) into *normalized.
 // AMF_NOT_FOUND for a name the encoder does not have, AMF_INVALID_DATA_TYPE when the value does
 // not convert, AMF_OUT_OF_RANGE or AMF_NOT_SUPPORTED for values outside what it offers.
-AMF_RESULT NormalizeEncoderProperty(Codec codec, const wchar_t* name, const amf::AMFVariantStruct& value,
+AMF_RESULT NormalizeEncoderProperty(Codec codec, const wchar_t* name,
+                                    const amf::AMFVariantStruct& value,
                                     amf::AMFVariantStruct* normalized);
 
 // The settings from normalized properties; absent ones take the encoder's defaults.

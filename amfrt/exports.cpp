@@ -7,12 +7,14 @@ using namespace corvantis;
 
 extern "C" {
 
-__attribute__((visibility("default"))) AMF_RESULT AMFInit(amf::amf_uint64 version, amf::AMFFactory** ppFactory) {
+__attribute__((visibility("default"))) AMF_RESULT AMFInit(amf::amf_uint64 version,
+                                                          amf::AMFFactory** ppFactory) {
   if (ppFactory == nullptr) return AMF_INVALID_ARG;
   *ppFactory = nullptr;
   if (amf::AMF_GET_MAJOR_VERSION(version) != amf::AMF_GET_MAJOR_VERSION(amfrt::kRuntimeVersion) ||
       version > amfrt::kRuntimeVersion) {
-    amfrt::TraceLine(amf::AMF_TRACE_ERROR, L"AMFInit", L"Version %u.%u.%u.%u requested; this runtime is %u.%u.%u.%u",
+    amfrt::TraceLine(amf::AMF_TRACE_ERROR, L"AMFInit",
+                     L"Version %u.%u.%u.%u requested; this runtime is %u.%u.%u.%u",
                      amf::AMF_GET_MAJOR_VERSION(version), amf::AMF_GET_MINOR_VERSION(version),
                      amf::AMF_GET_SUBMINOR_VERSION(version), amf::AMF_GET_BUILD_VERSION(version),
                      amf::AMF_GET_MAJOR_VERSION(amfrt::kRuntimeVersion),

@@ -18,18 +18,23 @@ Factory& Factory::Instance() {
 }
 
 AMF_RESULT Factory::CreateContext(amf::AMFContext** ppContext) {
-  if (ppContext == nullptr) return Misuse(AMF_INVALID_POINTER, kScope, L"CreateContext without out");
+  if (ppContext == nullptr)
+    return Misuse(AMF_INVALID_POINTER, kScope, L"CreateContext without out");
   *ppContext = new (std::nothrow) Context();
   return *ppContext != nullptr ? AMF_OK : AMF_OUT_OF_MEMORY;
 }
 
-AMF_RESULT Factory::CreateComponent(amf::AMFContext* pContext, const wchar_t* id, amf::AMFComponent** ppComponent) {
-  if (ppComponent == nullptr) return Misuse(AMF_INVALID_POINTER, kScope, L"CreateComponent without out");
+AMF_RESULT Factory::CreateComponent(amf::AMFContext* pContext, const wchar_t* id,
+                                    amf::AMFComponent** ppComponent) {
+  if (ppComponent == nullptr)
+    return Misuse(AMF_INVALID_POINTER, kScope, L"CreateComponent without out");
   *ppComponent = nullptr;
-  if (pContext == nullptr) return Misuse(AMF_INVALID_ARG, kScope, L"CreateComponent without a context");
+  if (pContext == nullptr)
+    return Misuse(AMF_INVALID_ARG, kScope, L"CreateComponent without a context");
   Codec codec;
   if (!CodecFromComponentId(id, &codec)) {
-    TraceLine(amf::AMF_TRACE_ERROR, kScope, L"CreateComponent: no component \"%ls\"", id != nullptr ? id : L"(null)");
+    TraceLine(amf::AMF_TRACE_ERROR, kScope, L"CreateComponent: no component \"%ls\"",
+              id != nullptr ? id : L"(null)");
     return AMF_NOT_SUPPORTED;
   }
   *ppComponent = new (std::nothrow) EncoderComponent(codec, pContext);

@@ -16,7 +16,8 @@ class Factory final : public amf::AMFFactory {
   AMF_RESULT CreateContext(amf::AMFContext** ppContext) override;
   // Ids "AMFVideoEncoderVCE_AVC" and "AMFVideoEncoderHW_HEVC"; AMF_NOT_SUPPORTED for others,
   // AMF_INVALID_ARG without a context.
-  AMF_RESULT CreateComponent(amf::AMFContext* pContext, const wchar_t* id, amf::AMFComponent** ppComponent) override;
+  AMF_RESULT CreateComponent(amf::AMFContext* pContext, const wchar_t* id,
+                             amf::AMFComponent** ppComponent) override;
   // Kept for callers; the runtime caches nothing.
   AMF_RESULT SetCacheFolder(const wchar_t* path) override;
   const wchar_t* GetCacheFolder() override;

@@ -27,7 +27,9 @@ struct Nv12Planes {
 // Any size of at least 1x1 is converted; rows are read and written only within width and the
 // strides given. False, with nothing written, for a null plane, an empty size or a stride
 // shorter than a row.
-bool ConvertBgraToI420(const std::uint8_t* bgra, int bgraStride, int width, int height, const I420Planes& out);
-bool ConvertBgraToNv12(const std::uint8_t* bgra, int bgraStride, int width, int height, const Nv12Planes& out);
+bool ConvertBgraToI420(const std::uint8_t* bgra, int bgraStride, int width, int height,
+                       const I420Planes& out);
+bool ConvertBgraToNv12(const std::uint8_t* bgra, int bgraStride, int width, int height,
+                       const Nv12Planes& out);
 
 }  // namespace corvantis::amfrt

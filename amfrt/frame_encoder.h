@@ -42,7 +42,8 @@ class FrameEncoder {
   // Encodes one picture; every packet that became ready goes to `sink`. `next`, when it has
   // pixels, is the picture the following call encodes: the encoder may read it now, alongside
   // the encoding, and is done with it when this call returns.
-  virtual AMF_RESULT Encode(BgraView picture, std::int64_t frameIndex, BgraView next, PacketSink& sink) = 0;
+  virtual AMF_RESULT Encode(BgraView picture, std::int64_t frameIndex, BgraView next,
+                            PacketSink& sink) = 0;
   // Ends the stream and hands out the packets still inside the encoder.
   virtual AMF_RESULT Flush(PacketSink& sink) = 0;
 };

@@ -33,7 +33,8 @@ template <typename... Interfaces, typename Self>
 AMF_RESULT QueryInterfaces(Self* self, const amf::AMFGuid& iid, void** out) {
   if (out == nullptr) return AMF_INVALID_POINTER;
   *out = nullptr;
-  const bool found = ((iid == Interfaces::IID() ? (*out = static_cast<Interfaces*>(self), true) : false) || ...);
+  const bool found =
+      ((iid == Interfaces::IID() ? (*out = static_cast<Interfaces*>(self), true) : false) || ...);
   if (!found) return AMF_NO_INTERFACE;
   self->Acquire();
   return AMF_OK;

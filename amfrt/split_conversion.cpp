@@ -9,8 +9,9 @@ namespace {
 constexpr long long kMinSplitPixels = 1280LL * 720;
 
 bool HasPlanes(const ConversionJob& job) {
-  return job.Nv12.Y != nullptr ? job.Nv12.Uv != nullptr
-                               : job.Out.Y != nullptr && job.Out.U != nullptr && job.Out.V != nullptr;
+  return job.Nv12.Y != nullptr
+             ? job.Nv12.Uv != nullptr
+             : job.Out.Y != nullptr && job.Out.U != nullptr && job.Out.V != nullptr;
 }
 
 // `rows` rows of `whole` from `firstRow` on, which is even, so that the part has chroma rows of

@@ -14,8 +14,10 @@ class SplitConverter {
  public:
   // As ConvertBgraToI420 / ConvertBgraToNv12. Small pictures, and any picture when the helper
   // thread cannot be started, are converted on the calling thread alone.
-  bool Convert(const std::uint8_t* bgra, int bgraStride, int width, int height, const I420Planes& out);
-  bool Convert(const std::uint8_t* bgra, int bgraStride, int width, int height, const Nv12Planes& out);
+  bool Convert(const std::uint8_t* bgra, int bgraStride, int width, int height,
+               const I420Planes& out);
+  bool Convert(const std::uint8_t* bgra, int bgraStride, int width, int height,
+               const Nv12Planes& out);
 
  private:
   bool Convert(const ConversionJob& whole);

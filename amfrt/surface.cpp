@@ -12,7 +12,8 @@ TextureSurface::TextureSurface(com_ptr<ID3D11Texture2D> texture, const D3D11_TEX
       height_(static_cast<amf::amf_int32>(desc.Height)),
       observer_(observer) {}
 
-AMF_RESULT TextureSurface::Create(ID3D11Texture2D* texture, amf::AMFSurfaceObserver* observer, amf::AMFSurface** out) {
+AMF_RESULT TextureSurface::Create(ID3D11Texture2D* texture, amf::AMFSurfaceObserver* observer,
+                                  amf::AMFSurface** out) {
   if (out == nullptr) return AMF_INVALID_POINTER;
   *out = nullptr;
   if (texture == nullptr) return AMF_INVALID_ARG;
@@ -22,15 +23,16 @@ AMF_RESULT TextureSurface::Create(ID3D11Texture2D* texture, amf::AMFSurfaceObser
   if (desc.Width == 0 || desc.Height == 0 || desc.Width > INT_MAX || desc.Height > INT_MAX ||
       texture->Pixels() == nullptr)
     return AMF_INVALID_ARG;
-  auto* surface = new (std::nothrow) TextureSurface(com_ptr<ID3D11Texture2D>::copy_from(texture), desc, observer);
+  auto* surface = new (std::nothrow)
+      TextureSurface(com_ptr<ID3D11Texture2D>::copy_from(texture), desc, observer);
   if (surface == nullptr) return AMF_OUT_OF_MEMORY;
   *out = surface;
   return AMF_OK;
 }
 
 AMF_RESULT TextureSurface::QueryInterface(const amf::AMFGuid& iid, void** out) {
-  return QueryInterfaces<TextureSurface, amf::AMFSurface, amf::AMFData, amf::AMFPropertyStorage, amf::AMFInterface>(
-      this, iid, out);
+  return QueryInterfaces<TextureSurface, amf::AMFSurface, amf::AMFData, amf::AMFPropertyStorage,
+                         amf::AMFInterface>(this, iid, out);
 }
 
 void TextureSurface::OnFinalRelease() {

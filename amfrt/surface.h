@@ -10,10 +10,12 @@ namespace corvantis::amfrt {
 class TextureSurface final : public DataImpl<amf::AMFSurface> {
  public:
   // The runtime's own identifier, to find its surfaces among submitted AMFData.
-  AMF_DECLARE_IID(TextureSurface, 0x6f1c2a57, 0x3e0b, 0x4d7e, 0x9a, 0x41, 0x52, 0xc8, 0x0d, 0x97, 0xe3, 0x1b)
+  AMF_DECLARE_IID(TextureSurface, 0x6f1c2a57, 0x3e0b, 0x4d7e, 0x9a, 0x41, 0x52, 0xc8, 0x0d, 0x97,
+                  0xe3, 0x1b)
 
   // AMF_INVALID_ARG for a null texture, AMF_SURFACE_FORMAT_NOT_SUPPORTED unless it is BGRA.
-  static AMF_RESULT Create(ID3D11Texture2D* texture, amf::AMFSurfaceObserver* observer, amf::AMFSurface** out);
+  static AMF_RESULT Create(ID3D11Texture2D* texture, amf::AMFSurfaceObserver* observer,
+                           amf::AMFSurface** out);
 
   AMF_RESULT QueryInterface(const amf::AMFGuid& iid, void** out) override;
   amf::AMF_MEMORY_TYPE GetMemoryType() override { return amf::AMF_MEMORY_DX11; }
@@ -26,7 +28,8 @@ class TextureSurface final : public DataImpl<amf::AMFSurface> {
   ID3D11Texture2D* Texture() const { return texture_.get(); }
 
  private:
-  TextureSurface(com_ptr<ID3D11Texture2D> texture, const D3D11_TEXTURE2D_DESC& desc, amf::AMFSurfaceObserver* observer);
+  TextureSurface(com_ptr<ID3D11Texture2D> texture, const D3D11_TEXTURE2D_DESC& desc,
+                 amf::AMFSurfaceObserver* observer);
   ~TextureSurface() override = default;
   void OnFinalRelease() override;
 

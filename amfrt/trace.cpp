@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cwchar>
 #include <ctime>
+#include <cwchar>
 
 #include "platform/debug_output.h"
 
@@ -131,14 +131,16 @@ bool Trace::Wants(amf::amf_int32 level) {
   return false;
 }
 
-void Trace::WriteV(amf::amf_int32 level, const wchar_t* scope, const wchar_t* format, std::va_list args) {
+void Trace::WriteV(amf::amf_int32 level, const wchar_t* scope, const wchar_t* format,
+                   std::va_list args) {
   wchar_t message[2048];
   if (std::vswprintf(message, std::size(message), format, args) < 0)
     message[std::size(message) - 1] = L'\0';  // cut, not lost
 
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-  const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+  const auto millis =
+      std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
   std::tm local{};
   localtime_r(&seconds, &local);
   const wchar_t* scopeText = scope != nullptr ? scope : L"";

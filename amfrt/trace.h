@@ -21,8 +21,8 @@ class Trace final : public amf::AMFTrace {
   ~Trace() override = default;
 
   // Formats follow the C library's wide printf: "%ls" takes a wide string, "%s" a narrow one.
-  void TraceW(const wchar_t* src_path, amf::amf_int32 line, amf::amf_int32 level, const wchar_t* scope,
-              amf::amf_int32 countArgs, const wchar_t* format, ...) override;
+  void TraceW(const wchar_t* src_path, amf::amf_int32 line, amf::amf_int32 level,
+              const wchar_t* scope, amf::amf_int32 countArgs, const wchar_t* format, ...) override;
   amf::amf_int32 SetGlobalLevel(amf::amf_int32 level) override;
   amf::amf_int32 GetGlobalLevel() override;
   // Returns the previous state; false for an unknown writer.

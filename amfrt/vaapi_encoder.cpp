@@ -32,7 +32,9 @@ namespace {
 constexpr wchar_t kLibvaScope[] = L"libva";
 
 std::int64_t NanosecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start).count();
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() -
+                                                              start)
+      .count();
 }
 
 void TraceLibva(amf::amf_int32 level, const char* message) {
@@ -64,7 +66,8 @@ VASurfaceID SurfaceOf(const AVFrame* frame) {
   return static_cast<VASurfaceID>(reinterpret_cast<std::uintptr_t>(frame->data[3]));
 }
 
-AVBufferRef* NewFramesContext(AVBufferRef* device, AVPixelFormat format, int width, int height, int* error) {
+AVBufferRef* NewFramesContext(AVBufferRef* device, AVPixelFormat format, int width, int height,
+                              int* error) {
   AVBufferRef* frames = av_hwframe_ctx_alloc(device);
   if (frames == nullptr) {
     *error = AVERROR(ENOMEM);
@@ -90,8 +93,8 @@ void SetOption(AVDictionary** options, const char* key, const std::string& value
 void ReportFailure(const wchar_t* scope, const std::string& nodePath, const std::string& vendor,
                    const std::string& failure, AMF_RESULT result) {
   const std::string driver = DrmDriverName(nodePath);
-  std::string line = "amfrt: " + WideToUtf8Lossy(scope) + " cannot encode on " + nodePath + " (kernel driver " +
-                     (driver.empty() ? std::string("none") : driver);
+  std::string line = "amfrt: " + WideToUtf8Lossy(scope) + " cannot encode on " + nodePath +
+                     " (kernel driver " + (driver.empty() ? std::string("none") : driver);
   if (!vendor.empty()) line += ", VA driver \"" + vendor + "\"";
   line += "): " + failure + "; Init gives " + WideToUtf8Lossy(ResultName(result));
   TraceLine(amf::AMF_TRACE_ERROR, scope, L"%ls", Utf8ToWide(line).c_str());
@@ -113,8 +116,8 @@ void VaapiEncoder::PacketDeleter::operator()(AVPacket* p) const { av_packet_free
 
 VaapiEncoder::~VaapiEncoder() = default;
 
-AMF_RESULT VaapiEncoder::Open(const EncoderSettings& settings, const std::string& nodePath, int width, int height,
-                              std::unique_ptr<FrameEncoder>* out) {
+AMF_RESULT VaapiEncoder::Open(const EncoderSettings& settings, const std::string& nodePath,
+                              int width, int height, std::unique_ptr<FrameEncoder>* out) {
   InstallLibavLogRoute();
   out->reset();
   const wchar_t* scope = NamesOf(settings.Codec).ComponentId;
@@ -130,7 +133,8 @@ AMF_RESULT VaapiEncoder::Open(const EncoderSettings& settings, const std::string
     failure = "out of memory";
   }
   if (result != AMF_OK) {
-    ReportFailure(scope, nodePath, encoder->display_ ? encoder->display_->VendorString() : std::string(), failure,
+    ReportFailure(scope, nodePath,
+                  encoder->display_ ? encoder->display_->VendorString() : std::string(), failure,
                   result);
     return result;
   }
@@ -138,8 +142,8 @@ AMF_RESULT VaapiEncoder::Open(const EncoderSettings& settings, const std::string
   return AMF_OK;
 }
 
-AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::string& nodePath, int width, int height,
-                                std::string* failure) {
+AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::string& nodePath,
+                                int width, int height, std::string* failure) {
   const wchar_t* scope = NamesOf(settings.Codec).ComponentId;
   width_ = width;
   height_ = height;
@@ -154,7 +158,8 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::stri
     return options.Result;
   }
   for (const std::string& note : options.NotHonoured)
-    TraceLine(amf::AMF_TRACE_WARNING, scope, L"Not honoured on %s: %s", nodePath.c_str(), note.c_str());
+    TraceLine(amf::AMF_TRACE_WARNING, scope, L"Not honoured on %s: %s", nodePath.c_str(),
+              note.c_str());
 
   const AVCodec* codec = avcodec_find_encoder_by_name(options.CodecName);
   if (codec == nullptr) {
@@ -163,12 +168,15 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::stri
   }
   if (const AMF_RESULT r = OpenDevice(failure); r != AMF_OK) return r;
   std::string conversion;
-  if (const AMF_RESULT r = SetUpConversion(options.GpuConversion, scope, &conversion, failure); r != AMF_OK) return r;
+  if (const AMF_RESULT r = SetUpConversion(options.GpuConversion, scope, &conversion, failure);
+      r != AMF_OK)
+    return r;
   if (const AMF_RESULT r = OpenCodec(codec, settings, options, failure); r != AMF_OK) return r;
 
   parameterSets_ = GlobalParameterSets(settings.Codec, context_.get());
   if (parameterSets_.empty())
-    TraceLine(amf::AMF_TRACE_WARNING, scope, L"%s gave no global headers; parameter sets come with the first IDR",
+    TraceLine(amf::AMF_TRACE_WARNING, scope,
+              L"%s gave no global headers; parameter sets come with the first IDR",
               options.CodecName);
   Describe(settings, options, vaProfile, caps.LowPower.Present, nodePath, conversion);
   return AMF_OK;
@@ -188,8 +196,8 @@ AMF_RESULT VaapiEncoder::OpenDevice(std::string* failure) {
   return AMF_OK;
 }
 
-AMF_RESULT VaapiEncoder::SetUpConversion(bool gpuConversion, const wchar_t* scope, std::string* conversion,
-                                         std::string* failure) {
+AMF_RESULT VaapiEncoder::SetUpConversion(bool gpuConversion, const wchar_t* scope,
+                                         std::string* conversion, std::string* failure) {
   if (gpuConversion) {
     std::string why;
     int error = 0;
@@ -201,11 +209,14 @@ AMF_RESULT VaapiEncoder::SetUpConversion(bool gpuConversion, const wchar_t* scop
       return AMF_OK;
     }
     bgraFrames_.reset();
-    TraceLine(amf::AMF_TRACE_WARNING, scope, L"Video processor refused (%s): NV12 conversion on the CPU", why.c_str());
+    TraceLine(amf::AMF_TRACE_WARNING, scope,
+              L"Video processor refused (%s): NV12 conversion on the CPU", why.c_str());
   }
-  *conversion = gpuConversion
-                    ? "NV12 by libyuv on the CPU into the mapped surface (the video processor refused)"
-                    : "NV12 by libyuv on the CPU into the mapped surface (the driver has no video processor for BGRA)";
+  *conversion =
+      gpuConversion
+          ? "NV12 by libyuv on the CPU into the mapped surface (the video processor refused)"
+          : "NV12 by libyuv on the CPU into the mapped surface (the driver has no video processor "
+            "for BGRA)";
   for (int slot = 0; slot < 2; ++slot) {
     cpuSurfaces_[slot].reset(av_frame_alloc());
     cpuMappings_[slot].reset(av_frame_alloc());
@@ -214,14 +225,15 @@ AMF_RESULT VaapiEncoder::SetUpConversion(bool gpuConversion, const wchar_t* scop
   return AMF_OK;
 }
 
-AMF_RESULT VaapiEncoder::OpenCodec(const AVCodec* codec, const EncoderSettings& settings, const VaapiOptions& options,
-                                   std::string* failure) {
+AMF_RESULT VaapiEncoder::OpenCodec(const AVCodec* codec, const EncoderSettings& settings,
+                                   const VaapiOptions& options, std::string* failure) {
   context_.reset(avcodec_alloc_context3(codec));
   bgraPicture_.reset(av_frame_alloc());
   bgraSurface_.reset(av_frame_alloc());
   nv12Surface_.reset(av_frame_alloc());
   packet_.reset(av_packet_alloc());
-  if (!context_ || !bgraPicture_ || !bgraSurface_ || !nv12Surface_ || !packet_) return OutOfMemory(failure);
+  if (!context_ || !bgraPicture_ || !bgraSurface_ || !nv12Surface_ || !packet_)
+    return OutOfMemory(failure);
   bgraPicture_->format = AV_PIX_FMT_BGRA;
   bgraPicture_->width = width_;
   bgraPicture_->height = height_;
@@ -243,7 +255,8 @@ AMF_RESULT VaapiEncoder::OpenCodec(const AVCodec* codec, const EncoderSettings& 
   SetOption(&dictionary, "profile", options.Profile);
   SetOption(&dictionary, "low_power", options.LowPower ? "1" : "0");
   SetOption(&dictionary, "rc_mode", RateControlName(options.RateControl));
-  if (options.RateControl == VaapiRateControl::Cqp) SetOption(&dictionary, "qp", std::to_string(options.Qp));
+  if (options.RateControl == VaapiRateControl::Cqp)
+    SetOption(&dictionary, "qp", std::to_string(options.Qp));
   SetOption(&dictionary, "async_depth", std::to_string(options.AsyncDepth));
   SetOption(&dictionary, "idr_interval", "0");
   // The runtime frames every output itself: delimiters only where a frame asks for one.
@@ -257,22 +270,26 @@ AMF_RESULT VaapiEncoder::OpenCodec(const AVCodec* codec, const EncoderSettings& 
   return AMF_OK;
 }
 
-void VaapiEncoder::Describe(const EncoderSettings& settings, const VaapiOptions& options, int vaProfile,
-                            bool hasLowPower, const std::string& nodePath, const std::string& conversion) {
+void VaapiEncoder::Describe(const EncoderSettings& settings, const VaapiOptions& options,
+                            int vaProfile, bool hasLowPower, const std::string& nodePath,
+                            const std::string& conversion) {
   std::string notes;
   for (const std::string& note : options.NotHonoured) notes += "; not honoured: " + note;
   wchar_t summary[2048];
-  std::swprintf(summary, std::size(summary),
-                L"%s on %s (%s) %dx%d at %u/%u fps: %s, %s entry point%s, %s, rc %s bitrate %lld maxrate %lld "
-                L"buffer %d qp %d, gop %d, b-frames %d, async_depth %d, quality level %d%s%s",
-                options.CodecName, nodePath.c_str(), display_->VendorString().c_str(), width_, height_,
-                settings.FrameRate.num, settings.FrameRate.den, VaapiProfileName(vaProfile),
-                options.LowPower ? "low-power" : "full", hasLowPower ? "" : " (no low-power one)",
-                conversion.c_str(), RateControlName(options.RateControl), static_cast<long long>(options.BitRate),
-                static_cast<long long>(options.MaxRate), options.BufferSize, options.Qp, options.GopSize,
-                options.MaxBFrames, options.AsyncDepth, options.QualityLevel,
-                settings.Codec == Codec::Hevc ? (options.Tier != 0 ? ", high tier" : ", main tier") : "",
-                notes.c_str());
+  std::swprintf(
+      summary, std::size(summary),
+      L"%s on %s (%s) %dx%d at %u/%u fps: %s, %s entry point%s, %s, rc %s bitrate %lld maxrate "
+      L"%lld "
+      L"buffer %d qp %d, gop %d, b-frames %d, async_depth %d, quality level %d%s%s",
+      options.CodecName, nodePath.c_str(), display_->VendorString().c_str(), width_, height_,
+      settings.FrameRate.num, settings.FrameRate.den, VaapiProfileName(vaProfile),
+      options.LowPower ? "low-power" : "full", hasLowPower ? "" : " (no low-power one)",
+      conversion.c_str(), RateControlName(options.RateControl),
+      static_cast<long long>(options.BitRate), static_cast<long long>(options.MaxRate),
+      options.BufferSize, options.Qp, options.GopSize, options.MaxBFrames, options.AsyncDepth,
+      options.QualityLevel,
+      settings.Codec == Codec::Hevc ? (options.Tier != 0 ? ", high tier" : ", main tier") : "",
+      notes.c_str());
   summary_ = summary;
   library_ = DescribeEncoderLibrary(options.CodecName) + L" on VA driver \"" +
              Utf8ToWide(display_->VendorString()) + L"\"";
@@ -311,7 +328,8 @@ AMF_RESULT VaapiEncoder::ProcessToNv12Surface(const std::uint8_t* bgra, int rowP
   if (r < 0) return CallFailed("BGRA upload", r);
   std::string failure;
   if (!vpp_->Convert(SurfaceOf(bgraSurface_.get()), SurfaceOf(nv12Surface_.get()), &failure)) {
-    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId, L"Video processor: %s", failure.c_str());
+    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId, L"Video processor: %s",
+              failure.c_str());
     return AMF_FAIL;
   }
   return AMF_OK;
@@ -320,8 +338,8 @@ AMF_RESULT VaapiEncoder::ProcessToNv12Surface(const std::uint8_t* bgra, int rowP
 AMF_RESULT VaapiEncoder::ConvertNow(BgraView picture, int slot) {
   const auto start = std::chrono::steady_clock::now();
   if (!converter_.Convert(picture.Pixels, picture.RowPitch, width_, height_, PlanesOf(slot))) {
-    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId, L"Cannot convert a %dx%d picture of pitch %d",
-              width_, height_, picture.RowPitch);
+    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId,
+              L"Cannot convert a %dx%d picture of pitch %d", width_, height_, picture.RowPitch);
     return AMF_INVALID_ARG;
   }
   conversionNs_ = NanosecondsSince(start);
@@ -345,19 +363,24 @@ AMF_RESULT VaapiEncoder::EncodeSlot(int slot, std::int64_t frameIndex, PacketSin
   return result;
 }
 
-AMF_RESULT VaapiEncoder::Encode(BgraView picture, std::int64_t frameIndex, BgraView next, PacketSink& sink) {
+AMF_RESULT VaapiEncoder::Encode(BgraView picture, std::int64_t frameIndex, BgraView next,
+                                PacketSink& sink) {
   if (!vpp_) return ahead_.Encode(picture, frameIndex, next, *this, sink);
-  if (const AMF_RESULT r = ProcessToNv12Surface(picture.Pixels, picture.RowPitch); r != AMF_OK) return r;
+  if (const AMF_RESULT r = ProcessToNv12Surface(picture.Pixels, picture.RowPitch); r != AMF_OK)
+    return r;
   return SendSurface(nv12Surface_.get(), frameIndex, sink);
 }
 
 AMF_RESULT VaapiEncoder::SendSurface(AVFrame* surface, std::int64_t frameIndex, PacketSink& sink) {
-  const AMF_RESULT result = SendPicture(context_.get(), surface, frameIndex, packet_.get(), *this, sink);
+  const AMF_RESULT result =
+      SendPicture(context_.get(), surface, frameIndex, packet_.get(), *this, sink);
   av_frame_unref(surface);  // the encoder holds its own reference
   return result;
 }
 
-AMF_RESULT VaapiEncoder::Flush(PacketSink& sink) { return SendEndOfStream(context_.get(), packet_.get(), *this, sink); }
+AMF_RESULT VaapiEncoder::Flush(PacketSink& sink) {
+  return SendEndOfStream(context_.get(), packet_.get(), *this, sink);
+}
 
 AMF_RESULT VaapiEncoder::CallFailed(const char* call, int code) {
   std::string failure;
@@ -369,8 +392,8 @@ AMF_RESULT VaapiEncoder::CallFailed(const char* call, int code) {
 AMF_RESULT VaapiEncoder::HandOn(const AVPacket& packet, PacketSink& sink) {
   if (packet.size <= 0) {
     // A frame the stream would not hold: the driver's coded buffer came back empty.
-    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId, L"The driver gave frame %lld no coded data",
-              static_cast<long long>(packet.pts));
+    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId,
+              L"The driver gave frame %lld no coded data", static_cast<long long>(packet.pts));
     return AMF_FAIL;
   }
   const std::span<const std::uint8_t> data(packet.data, static_cast<std::size_t>(packet.size));

@@ -6,8 +6,8 @@
 #include "amfrt/codec_exchange.h"
 #include "amfrt/conversion_ahead.h"
 #include "amfrt/encoder_settings.h"
-#include "amfrt/split_conversion.h"
 #include "amfrt/frame_encoder.h"
+#include "amfrt/split_conversion.h"
 #include "amfrt/vaapi_options.h"
 #include "amfrt/vaapi_vpp.h"
 #include "platform/va_display.h"
@@ -30,35 +30,45 @@ class VaapiEncoder final : public FrameEncoder, private PictureSlots, private Co
   // AMF_NO_DEVICE when the node cannot be opened or has no VA driver, AMF_NOT_SUPPORTED when the
   // driver cannot encode the codec, profile or size, AMF_INVALID_RESOLUTION for sizes no encoder
   // takes. A failure is traced and written to stderr in one line with the node's kernel driver.
-  static AMF_RESULT Open(const EncoderSettings& settings, const std::string& nodePath, int width, int height,
-                         std::unique_ptr<FrameEncoder>* out);
+  static AMF_RESULT Open(const EncoderSettings& settings, const std::string& nodePath, int width,
+                         int height, std::unique_ptr<FrameEncoder>* out);
   ~VaapiEncoder() override;
 
   std::span<const std::uint8_t> ParameterSets() const override { return parameterSets_; }
   const std::wstring& Summary() const override { return summary_; }
   const std::wstring& Library() const override { return library_; }
-  AMF_RESULT Encode(BgraView picture, std::int64_t frameIndex, BgraView next, PacketSink& sink) override;
+  AMF_RESULT Encode(BgraView picture, std::int64_t frameIndex, BgraView next,
+                    PacketSink& sink) override;
   AMF_RESULT Flush(PacketSink& sink) override;
 
  private:
-  struct BufferDeleter { void operator()(AVBufferRef* b) const; };
-  struct ContextDeleter { void operator()(AVCodecContext* c) const; };
-  struct FrameDeleter { void operator()(AVFrame* f) const; };
-  struct PacketDeleter { void operator()(AVPacket* p) const; };
+  struct BufferDeleter {
+    void operator()(AVBufferRef* b) const;
+  };
+  struct ContextDeleter {
+    void operator()(AVCodecContext* c) const;
+  };
+  struct FrameDeleter {
+    void operator()(AVFrame* f) const;
+  };
+  struct PacketDeleter {
+    void operator()(AVPacket* p) const;
+  };
   using BufferRef = std::unique_ptr<AVBufferRef, BufferDeleter>;
 
   explicit VaapiEncoder(Codec codec) : codec_(codec) {}
-  AMF_RESULT OpenOn(const EncoderSettings& settings, const std::string& nodePath, int width, int height,
-                    std::string* failure);
+  AMF_RESULT OpenOn(const EncoderSettings& settings, const std::string& nodePath, int width,
+                    int height, std::string* failure);
   // The steps of OpenOn, in order; each says why it failed in `failure`.
   AMF_RESULT OpenDevice(std::string* failure);
   // The video processor where the options ask for it and the driver gives it, else the surfaces
   // the CPU converts into; `conversion` says which, for the summary.
-  AMF_RESULT SetUpConversion(bool gpuConversion, const wchar_t* scope, std::string* conversion, std::string* failure);
-  AMF_RESULT OpenCodec(const AVCodec* codec, const EncoderSettings& settings, const VaapiOptions& options,
-                       std::string* failure);
-  void Describe(const EncoderSettings& settings, const VaapiOptions& options, int vaProfile, bool hasLowPower,
-                const std::string& nodePath, const std::string& conversion);
+  AMF_RESULT SetUpConversion(bool gpuConversion, const wchar_t* scope, std::string* conversion,
+                             std::string* failure);
+  AMF_RESULT OpenCodec(const AVCodec* codec, const EncoderSettings& settings,
+                       const VaapiOptions& options, std::string* failure);
+  void Describe(const EncoderSettings& settings, const VaapiOptions& options, int vaProfile,
+                bool hasLowPower, const std::string& nodePath, const std::string& conversion);
   // A new NV12 surface holding `bgra`, by the video processor.
   AMF_RESULT ProcessToNv12Surface(const std::uint8_t* bgra, int rowPitch);
   // CPU conversion only: a new NV12 surface in `slot`, mapped for writing; the traced failure

@@ -15,7 +15,9 @@ namespace {
 // AMF's constant-QP mode without its QP properties: the hardware encoder's default QP.
 constexpr int kConstantQp = 22;
 
-int ClampToInt(std::int64_t value) { return static_cast<int>(std::clamp<std::int64_t>(value, 0, INT_MAX)); }
+int ClampToInt(std::int64_t value) {
+  return static_cast<int>(std::clamp<std::int64_t>(value, 0, INT_MAX));
+}
 
 const char* AvcProfileOption(amf::amf_int64 profile) {
   switch (profile) {
@@ -31,12 +33,14 @@ bool Offers(const VaapiEntrypoint& entry, std::uint32_t mode) {
 }
 
 bool Fits(const VaapiEntrypoint& entry, int width, int height) {
-  return (entry.MaxWidth <= 0 || width <= entry.MaxWidth) && (entry.MaxHeight <= 0 || height <= entry.MaxHeight);
+  return (entry.MaxWidth <= 0 || width <= entry.MaxWidth) &&
+         (entry.MaxHeight <= 0 || height <= entry.MaxHeight);
 }
 
 // The mode the settings ask for is there as it is, without a stand-in.
 bool OffersAskedMode(const EncoderSettings& s, const VaapiEntrypoint& entry) {
-  if (s.RateControl == RateControl::ConstantQp || s.TargetBitrate <= 0) return Offers(entry, VA_RC_CQP);
+  if (s.RateControl == RateControl::ConstantQp || s.TargetBitrate <= 0)
+    return Offers(entry, VA_RC_CQP);
   return Offers(entry, s.RateControl == RateControl::Cbr ? VA_RC_CBR : VA_RC_VBR);
 }
 
@@ -49,7 +53,8 @@ bool Unsupported(VaapiOptions& o, std::string why) {
 bool ChooseRateControl(const EncoderSettings& s, const VaapiEntrypoint& entry, VaapiOptions& o) {
   const bool constantQp = s.RateControl == RateControl::ConstantQp || s.TargetBitrate <= 0;
   if (constantQp) {
-    if (!Offers(entry, VA_RC_CQP)) return Unsupported(o, "the driver has no constant-QP rate control");
+    if (!Offers(entry, VA_RC_CQP))
+      return Unsupported(o, "the driver has no constant-QP rate control");
     o.RateControl = VaapiRateControl::Cqp;
     o.Qp = kConstantQp;
     return true;
@@ -63,7 +68,8 @@ bool ChooseRateControl(const EncoderSettings& s, const VaapiEntrypoint& entry, V
       o.BufferSize = ClampToInt(target);
       return true;
     }
-    if (!Offers(entry, VA_RC_VBR)) return Unsupported(o, "the driver has neither CBR nor VBR rate control");
+    if (!Offers(entry, VA_RC_VBR))
+      return Unsupported(o, "the driver has neither CBR nor VBR rate control");
     o.NotHonoured.push_back("CBR: the driver has none, VBR with the peak at the target instead");
     o.RateControl = VaapiRateControl::Vbr;
     o.BitRate = o.MaxRate = target;
@@ -78,8 +84,10 @@ bool ChooseRateControl(const EncoderSettings& s, const VaapiEntrypoint& entry, V
     o.BufferSize = ClampToInt(peak);
     return true;
   }
-  if (!Offers(entry, VA_RC_CBR)) return Unsupported(o, "the driver has neither VBR nor CBR rate control");
-  o.NotHonoured.push_back("VBR: the driver has none, CBR at the target rate instead (PeakBitrate unused)");
+  if (!Offers(entry, VA_RC_CBR))
+    return Unsupported(o, "the driver has neither VBR nor CBR rate control");
+  o.NotHonoured.push_back(
+      "VBR: the driver has none, CBR at the target rate instead (PeakBitrate unused)");
   o.RateControl = VaapiRateControl::Cbr;
   o.BitRate = o.MaxRate = target;
   o.BufferSize = ClampToInt(target);
@@ -110,13 +118,15 @@ constexpr HevcLevel kHevcLevels[] = {
 
 }  // namespace
 
-int HevcLevelIdc(int width, int height, amf::AMFRate frameRate, std::int64_t peakBitrate, bool highTier) {
+int HevcLevelIdc(int width, int height, amf::AMFRate frameRate, std::int64_t peakBitrate,
+                 bool highTier) {
   if (width <= 0 || height <= 0 || frameRate.num == 0 || frameRate.den == 0) return 0;
   const std::int64_t pictureSize = static_cast<std::int64_t>(width) * height;
   for (const HevcLevel& level : kHevcLevels) {
     // Neither side may pass sqrt(8 x MaxLumaPs).
     const std::int64_t side = static_cast<std::int64_t>(width > height ? width : height);
-    const std::int64_t maxBr = (highTier && level.MaxHighBr > 0 ? level.MaxHighBr : level.MaxMainBr) * 1000;
+    const std::int64_t maxBr =
+        (highTier && level.MaxHighBr > 0 ? level.MaxHighBr : level.MaxMainBr) * 1000;
     if (pictureSize <= level.MaxLumaPs && side * side <= 8 * level.MaxLumaPs &&
         pictureSize * frameRate.num <= level.MaxLumaSr * static_cast<std::int64_t>(frameRate.den) &&
         peakBitrate <= maxBr)
@@ -134,7 +144,9 @@ int VaapiProfileOf(const EncoderSettings& settings) {
   }
 }
 
-const char* VaapiProfileName(int vaProfile) { return vaProfileStr(static_cast<VAProfile>(vaProfile)); }
+const char* VaapiProfileName(int vaProfile) {
+  return vaProfileStr(static_cast<VAProfile>(vaProfile));
+}
 
 const char* RateControlName(VaapiRateControl mode) {
   switch (mode) {
@@ -144,13 +156,15 @@ const char* RateControlName(VaapiRateControl mode) {
   }
 }
 
-VaapiOptions BuildVaapiOptions(const EncoderSettings& s, const VaapiCapabilities& caps, int width, int height) {
+VaapiOptions BuildVaapiOptions(const EncoderSettings& s, const VaapiCapabilities& caps, int width,
+                               int height) {
   const bool avc = s.Codec == Codec::Avc;
   VaapiOptions o;
   o.CodecName = avc ? "h264_vaapi" : "hevc_vaapi";
   o.Profile = avc ? AvcProfileOption(s.Profile) : "main";
   if (!caps.Slice.Present && !caps.LowPower.Present) {
-    Unsupported(o, std::string("the driver has no encoder for ") + VaapiProfileName(VaapiProfileOf(s)));
+    Unsupported(
+        o, std::string("the driver has no encoder for ") + VaapiProfileName(VaapiProfileOf(s)));
     return o;
   }
   // Low latency prefers the low-power entry point, the rest the full one; either gives way to the
@@ -159,15 +173,17 @@ VaapiOptions BuildVaapiOptions(const EncoderSettings& s, const VaapiCapabilities
   if (s.LowLatency) std::swap(order[0], order[1]);
   const VaapiEntrypoint* chosen = nullptr;
   for (const VaapiEntrypoint* entry : order)
-    if (chosen == nullptr && entry->Present && Fits(*entry, width, height) && OffersAskedMode(s, *entry))
+    if (chosen == nullptr && entry->Present && Fits(*entry, width, height) &&
+        OffersAskedMode(s, *entry))
       chosen = entry;
   for (const VaapiEntrypoint* entry : order)
     if (chosen == nullptr && entry->Present && Fits(*entry, width, height)) chosen = entry;
   if (chosen == nullptr) {
     const VaapiEntrypoint& entry = caps.Slice.Present ? caps.Slice : caps.LowPower;
-    Unsupported(o, "the driver encodes " + std::string(VaapiProfileName(VaapiProfileOf(s))) + " up to " +
-                       std::to_string(entry.MaxWidth) + "x" + std::to_string(entry.MaxHeight) + ", not " +
-                       std::to_string(width) + "x" + std::to_string(height));
+    Unsupported(o, "the driver encodes " + std::string(VaapiProfileName(VaapiProfileOf(s))) +
+                       " up to " + std::to_string(entry.MaxWidth) + "x" +
+                       std::to_string(entry.MaxHeight) + ", not " + std::to_string(width) + "x" +
+                       std::to_string(height));
     return o;
   }
   o.LowPower = chosen == &caps.LowPower;
@@ -187,9 +203,12 @@ VaapiOptions BuildVaapiOptions(const EncoderSettings& s, const VaapiCapabilities
   const int levels = entry.QualityLevels;
   if (levels > 0) {
     // Level 1 is the best quality, the highest level the fastest.
-    o.QualityLevel = s.Preset == Preset::Speed ? levels : s.Preset == Preset::Quality ? 1 : (levels + 1) / 2;
+    o.QualityLevel = s.Preset == Preset::Speed     ? levels
+                     : s.Preset == Preset::Quality ? 1
+                                                   : (levels + 1) / 2;
   } else if (s.Preset != Preset::Balanced) {
-    o.NotHonoured.push_back(std::string("QualityPreset ") + (s.Preset == Preset::Speed ? "speed" : "quality") +
+    o.NotHonoured.push_back(std::string("QualityPreset ") +
+                            (s.Preset == Preset::Speed ? "speed" : "quality") +
                             ": the driver has no quality levels, its default is used");
   }
   o.Tier = s.HighTier ? 1 : 0;
@@ -200,7 +219,8 @@ VaapiOptions BuildVaapiOptions(const EncoderSettings& s, const VaapiCapabilities
   o.GpuConversion = caps.VideoProcessingFromBgra;
   // hevc_vaapi's own guess leaves the frame rate out: 1080p60 would claim level 4, whose decoders
   // need only take half that rate.
-  if (!avc) o.Level = HevcLevelIdc(width, height, s.FrameRate, std::max(o.MaxRate, o.BitRate), s.HighTier);
+  if (!avc)
+    o.Level = HevcLevelIdc(width, height, s.FrameRate, std::max(o.MaxRate, o.BitRate), s.HighTier);
   return o;
 }
 

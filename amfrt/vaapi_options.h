@@ -15,7 +15,7 @@ struct VaapiEntrypoint {
   int QualityLevels = 0;               // VAConfigAttribEncQualityRange; 0: no levels to choose
   int MaxWidth = 0;                    // 0: the driver does not say
   int MaxHeight = 0;
-  bool BackwardReferences = true;      // VAConfigAttribEncMaxRefFrames gives list 1 a reference
+  bool BackwardReferences = true;  // VAConfigAttribEncMaxRefFrames gives list 1 a reference
 };
 
 struct VaapiCapabilities {
@@ -39,15 +39,15 @@ struct VaapiOptions {
   VaapiRateControl RateControl = VaapiRateControl::Vbr;
   std::int64_t BitRate = 0;
   std::int64_t MaxRate = 0;
-  int BufferSize = 0;               // bits
-  int Qp = 0;                       // "qp" for CQP
+  int BufferSize = 0;  // bits
+  int Qp = 0;          // "qp" for CQP
   int GopSize = 0;
   int MaxBFrames = 0;
-  int AsyncDepth = 2;               // "async_depth": frames in flight before the first output
-  int QualityLevel = 0;             // compression_level; 0: the driver's default
-  int Tier = 0;                     // HEVC "tier"
-  const char* Sei = nullptr;        // AVC "sei" flags
-  int Level = 0;                    // AVCodecContext::level; 0: libavcodec's own guess
+  int AsyncDepth = 2;         // "async_depth": frames in flight before the first output
+  int QualityLevel = 0;       // compression_level; 0: the driver's default
+  int Tier = 0;               // HEVC "tier"
+  const char* Sei = nullptr;  // AVC "sei" flags
+  int Level = 0;              // AVCodecContext::level; 0: libavcodec's own guess
   bool GpuConversion = false;
   // Properties the driver cannot honour, each said in a line of the trace.
   std::vector<std::string> NotHonoured;
@@ -61,12 +61,14 @@ int VaapiProfileOf(const EncoderSettings& settings);
 const char* VaapiProfileName(int vaProfile);
 
 // The options for a `width` x `height` stream of `settings` on a driver offering `caps`.
-VaapiOptions BuildVaapiOptions(const EncoderSettings& settings, const VaapiCapabilities& caps, int width, int height);
+VaapiOptions BuildVaapiOptions(const EncoderSettings& settings, const VaapiCapabilities& caps,
+                               int width, int height);
 
 const char* RateControlName(VaapiRateControl mode);
 
 // HEVC's general_level_idc (30 times the level) of the lowest level whose picture size, luma
 // sample rate and bit rate (of the tier) take the stream; 0 when none does.
-int HevcLevelIdc(int width, int height, amf::AMFRate frameRate, std::int64_t peakBitrate, bool highTier);
+int HevcLevelIdc(int width, int height, amf::AMFRate frameRate, std::int64_t peakBitrate,
+                 bool highTier);
 
 }  // namespace corvantis::amfrt

@@ -38,7 +38,8 @@ class RbspBits {
     if (bit_ == 8) {
       bit_ = 0;
       ++byte_;
-      if (byte_ >= 3 && byte_ < nal_.size() && nal_[byte_] == 3 && nal_[byte_ - 1] == 0 && nal_[byte_ - 2] == 0)
+      if (byte_ >= 3 && byte_ < nal_.size() && nal_[byte_] == 3 && nal_[byte_ - 1] == 0 &&
+          nal_[byte_ - 2] == 0)
         ++byte_;
     }
     if (byte_ >= nal_.size()) return std::nullopt;

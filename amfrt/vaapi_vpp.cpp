@@ -13,10 +13,11 @@ bool Check(VAStatus status, const char* call, std::string* error) {
 
 }  // namespace
 
-std::unique_ptr<VaapiVpp> VaapiVpp::Create(VADisplay display, int width, int height, std::string* error) {
+std::unique_ptr<VaapiVpp> VaapiVpp::Create(VADisplay display, int width, int height,
+                                           std::string* error) {
   VAConfigID config = VA_INVALID_ID;
-  if (!Check(vaCreateConfig(display, VAProfileNone, VAEntrypointVideoProc, nullptr, 0, &config), "vaCreateConfig",
-             error))
+  if (!Check(vaCreateConfig(display, VAProfileNone, VAEntrypointVideoProc, nullptr, 0, &config),
+             "vaCreateConfig", error))
     return nullptr;
   // The output surfaces come from a pool that grows on demand, so none are named here.
   VAContextID context = VA_INVALID_ID;
@@ -44,8 +45,8 @@ bool VaapiVpp::Convert(VASurfaceID bgra, VASurfaceID nv12, std::string* error) {
   pipeline.filter_flags = VA_FRAME_PICTURE;
 
   VABufferID buffer = VA_INVALID_ID;
-  if (!Check(vaCreateBuffer(display_, context_, VAProcPipelineParameterBufferType, sizeof pipeline, 1, &pipeline,
-                            &buffer),
+  if (!Check(vaCreateBuffer(display_, context_, VAProcPipelineParameterBufferType, sizeof pipeline,
+                            1, &pipeline, &buffer),
              "vaCreateBuffer", error))
     return false;
   bool ok = Check(vaBeginPicture(display_, context_, nv12), "vaBeginPicture", error);
@@ -53,7 +54,8 @@ bool VaapiVpp::Convert(VASurfaceID bgra, VASurfaceID nv12, std::string* error) {
     ok = Check(vaRenderPicture(display_, context_, &buffer, 1), "vaRenderPicture", error);
     // vaEndPicture also after a failed render, so that the context is ready for the next picture.
     std::string unused;
-    const bool ended = Check(vaEndPicture(display_, context_), "vaEndPicture", ok ? error : &unused);
+    const bool ended =
+        Check(vaEndPicture(display_, context_), "vaEndPicture", ok ? error : &unused);
     ok = ok && ended;
   }
   vaDestroyBuffer(display_, buffer);

@@ -11,7 +11,8 @@ namespace corvantis::amfrt {
 class VaapiVpp {
  public:
   // Nothing, with the failed call in *error, when the driver refuses the processing context.
-  static std::unique_ptr<VaapiVpp> Create(VADisplay display, int width, int height, std::string* error);
+  static std::unique_ptr<VaapiVpp> Create(VADisplay display, int width, int height,
+                                          std::string* error);
   ~VaapiVpp();
   VaapiVpp(const VaapiVpp&) = delete;
   VaapiVpp& operator=(const VaapiVpp&) = delete;

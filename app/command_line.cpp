@@ -16,9 +16,13 @@ std::vector<std::wstring> ArgumentListFromArgv(int argc, char** argv) {
 
 namespace {
 
-wchar_t FoldCase(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
+wchar_t FoldCase(wchar_t c) {
+  return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+}
 
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r' || c == L'\v' || c == L'\f'; }
+bool IsBlank(wchar_t c) {
+  return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r' || c == L'\v' || c == L'\f';
+}
 
 int HexDigit(wchar_t c) {
   if (c >= L'0' && c <= L'9') return c - L'0';
@@ -82,12 +86,14 @@ BenchmarkSession ParseSessionArguments(const std::vector<std::wstring>& argument
     if (!SplitArgument(arguments[i], name, value)) continue;
     if (EqualsIgnoreCase(name, L"user") || EqualsIgnoreCase(name, L"u")) {
       if (i + 1 >= arguments.size())
-        throw hresult_error(E_INVALIDARG, L"The option -" + name + L" needs an e-mail address after it.");
+        throw hresult_error(E_INVALIDARG,
+                            L"The option -" + name + L" needs an e-mail address after it.");
       session.UserEmail = arguments[++i];
     } else if (EqualsIgnoreCase(name, L"Adapter")) {
       if (EqualsIgnoreCase(value, L"Software")) session.Options.UseSoftwareAdapter = true;
     } else if (EqualsIgnoreCase(name, L"Seconds")) {
-      if (const std::uint32_t seconds = ParseClipSeconds(value)) session.Options.ClipSeconds = seconds;
+      if (const std::uint32_t seconds = ParseClipSeconds(value))
+        session.Options.ClipSeconds = seconds;
     } else if (EqualsIgnoreCase(name, L"Report")) {
       session.Options.WriteReport = true;
       session.Options.ReportPath = value;

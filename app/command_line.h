@@ -23,7 +23,8 @@ std::uint32_t DumpTypeFromValue(const std::wstring& value);
 // Scans the whole list: "DisableDebugOutput" sets the flag; the first "Debug" starts the child
 // with the options as they stand and ends the scan.
 template <typename StartChild>
-void ApplyDebugArguments(const std::vector<std::wstring>& arguments, StartChild&& startDebuggerChild);
+void ApplyDebugArguments(const std::vector<std::wstring>& arguments,
+                         StartChild&& startDebuggerChild);
 
 // Builds the session from the list: "-user"/"-u" takes the next element as the e-mail (the last
 // such option wins); raises E_INVALIDARG when nothing follows it. Also reads "-Adapter:Software",
@@ -38,7 +39,8 @@ bool AsksForHelp(const std::vector<std::wstring>& arguments);
 bool EqualsIgnoreCase(const std::wstring& a, const wchar_t* b);
 
 template <typename StartChild>
-void ApplyDebugArguments(const std::vector<std::wstring>& arguments, StartChild&& startDebuggerChild) {
+void ApplyDebugArguments(const std::vector<std::wstring>& arguments,
+                         StartChild&& startDebuggerChild) {
   DebugOptions options;
   for (const std::wstring& argument : arguments) {
     std::wstring name, value;

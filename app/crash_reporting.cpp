@@ -33,7 +33,8 @@ std::optional<std::wstring> ReadStringValue(RegistryKey& key, const wchar_t* nam
   std::uint8_t buffer[kValueBufferBytes] = {};
   std::uint32_t type = 0;
   std::uint32_t size = sizeof buffer;
-  if (key.QueryValue(name, &type, buffer, &size) != ERROR_SUCCESS || type != REG_SZ) return std::nullopt;
+  if (key.QueryValue(name, &type, buffer, &size) != ERROR_SUCCESS || type != REG_SZ)
+    return std::nullopt;
   std::u16string units;
   bool terminated = false;
   for (std::uint32_t i = 0; i + 1 < size && i + 1 < sizeof buffer; i += 2) {
@@ -69,7 +70,8 @@ void ReportDriverVersion(Registry& registry) {
     }
   }
   const auto release = values.find(L"ReleaseVersion");
-  if (release != values.end()) sentry_set_tag("amd_driver_version_ex", ToUtf8(release->second).c_str());
+  if (release != values.end())
+    sentry_set_tag("amd_driver_version_ex", ToUtf8(release->second).c_str());
 }
 
 void ReportAdapter(const DXGI_ADAPTER_DESC1& description) {

@@ -24,7 +24,9 @@ class Production final : public SessionEnvironment {
   void StartCrashReporting() override { corvantis::StartCrashReporting(BuiltInSentryDsn()); }
   void ReportUser(const std::wstring& email) override { corvantis::ReportUser(email); }
   void ReportDriverVersion() override { corvantis::ReportDriverVersion(LinuxRegistry()); }
-  void ReportAdapter(const DXGI_ADAPTER_DESC1& description) override { corvantis::ReportAdapter(description); }
+  void ReportAdapter(const DXGI_ADAPTER_DESC1& description) override {
+    corvantis::ReportAdapter(description);
+  }
   void RunScenarioSeries(BenchmarkSession& session, const CodecProfile& profile) override {
     if (!reporter_) reporter_ = MakeRunReporter(session);
     corvantis::RunScenarioSeries(session, profile, ProductionSeriesHost(), reporter_.get());

@@ -14,7 +14,9 @@ ProcessRoles ProductionRoles() {
     return ParentProcessDebug::RunFromCommandLine(arguments, ConfigureDebugger);
   };
   roles.EnterBenchmarkRole = InstallParentDebugEvents;
-  roles.StartDebuggerChild = [](const DebugOptions& options) { return StartDebuggerChild(options); };
+  roles.StartDebuggerChild = [](const DebugOptions& options) {
+    return StartDebuggerChild(options);
+  };
   roles.RunBenchmarkSession = [](BenchmarkSession& session) {
     ReturnLargeBlocksToSystem();
     return RunBenchmarkSession(session, ProductionEnvironment());

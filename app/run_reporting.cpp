@@ -54,8 +54,8 @@ std::unique_ptr<SeriesObserver> MakeRunReporter(const BenchmarkSession& session)
   run.StartUtc = UtcNow();
   run.Host = ReadHostFacts();
   const DXGI_ADAPTER_DESC1& d = session.AdapterDescription;
-  run.Adapter = {WideToUtf8Lossy(d.Description), d.VendorId, d.DeviceId, d.SubSysId, d.Revision,
-                 DriverText()};
+  run.Adapter = {
+      WideToUtf8Lossy(d.Description), d.VendorId, d.DeviceId, d.SubSysId, d.Revision, DriverText()};
   run.Options.SoftwareAdapter = session.Options.UseSoftwareAdapter;
   run.Options.ClipSeconds = session.Options.ClipSeconds;
 

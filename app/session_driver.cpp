@@ -46,8 +46,9 @@ int RunBenchmarkSession(BenchmarkSession& session, SessionEnvironment& environme
     check_hresult(graphics.CreateDXGIFactory2(0, session.DxgiFactory.put()));
     SelectAmdAdapter(session);
     environment.ReportAdapter(session.AdapterDescription);
-    check_hresult(graphics.D3D11CreateDevice(session.Adapter.get(), D3D11_CREATE_DEVICE_BGRA_SUPPORT,
-                                             session.Device.put(), session.DeviceContext.put()));
+    check_hresult(graphics.D3D11CreateDevice(session.Adapter.get(),
+                                             D3D11_CREATE_DEVICE_BGRA_SUPPORT, session.Device.put(),
+                                             session.DeviceContext.put()));
     session.Device->SetMultithreadProtected(true);
     session.TextureDescription.MipLevels = 1;
     session.TextureDescription.BindFlags |= D3D11_BIND_RENDER_TARGET;

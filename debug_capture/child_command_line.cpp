@@ -15,7 +15,8 @@ std::int32_t StrToIntDecimal(const std::wstring& text) {
   return static_cast<std::int32_t>(negative ? 0u - value : value);
 }
 
-std::optional<ChildCommandLine> RecognizeChildCommandLine(const std::vector<std::wstring>& arguments) {
+std::optional<ChildCommandLine> RecognizeChildCommandLine(
+    const std::vector<std::wstring>& arguments) {
   ChildCommandLine request;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     std::wstring name, value;

@@ -16,7 +16,8 @@ struct ChildCommandLine {
 
 // The child role's request in an argument list (option names compared with case); nothing
 // when "ParentProcessDebug" is absent or its parent id is missing, zero or not a number.
-std::optional<ChildCommandLine> RecognizeChildCommandLine(const std::vector<std::wstring>& arguments);
+std::optional<ChildCommandLine> RecognizeChildCommandLine(
+    const std::vector<std::wstring>& arguments);
 
 // The number StrToIntExW reads without its hexadecimal flag: leading blanks, an optional sign,
 // decimal digits up to the first other character, low 32 bits; 0 when there are no digits.

@@ -19,7 +19,6 @@
 
 namespace corvantis {
 
-
 namespace {
 
 // A descriptor above the standard three, so that the number never reads as stdin (or as "no
@@ -67,8 +66,9 @@ void ReapWhenEnded(pid_t pid) {
   for (const int fault : kFaultSignals) sigdelset(&all, fault);
   pthread_sigmask(SIG_SETMASK, &all, &previous);
   pthread_t thread;
-  const bool created = pthread_create(&thread, &attributes, ReapChild,
-                                      reinterpret_cast<void*>(static_cast<std::intptr_t>(pid))) == 0;
+  const bool created =
+      pthread_create(&thread, &attributes, ReapChild,
+                     reinterpret_cast<void*>(static_cast<std::intptr_t>(pid))) == 0;
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   pthread_attr_destroy(&attributes);
   if (created) {

@@ -7,8 +7,8 @@
 namespace corvantis {
 
 std::vector<std::string> DebuggerChildArguments(const std::string& executablePath,
-                                                const DebugOptions& options,
-                                                std::uint32_t parentId, std::uint32_t event) {
+                                                const DebugOptions& options, std::uint32_t parentId,
+                                                std::uint32_t event) {
   std::vector<std::string> arguments{executablePath};
   if (options.DisableDebugOutput != 0) arguments.emplace_back("-DisableDebugOutput");
   arguments.emplace_back("-ParentProcessDebug");

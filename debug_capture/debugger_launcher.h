@@ -32,8 +32,8 @@ inline constexpr int kDebuggerAttachTimeoutMs = 5000;
 // The child's argument vector: the path, "-DisableDebugOutput" when asked, "-ParentProcessDebug"
 // and the three numbers in decimal, each its own element.
 std::vector<std::string> DebuggerChildArguments(const std::string& executablePath,
-                                                const DebugOptions& options,
-                                                std::uint32_t parentId, std::uint32_t event);
+                                                const DebugOptions& options, std::uint32_t parentId,
+                                                std::uint32_t event);
 
 // Starts a debugger child for this process unless a debugger is already attached and waits for
 // its attach signal, its end or the time limit. True when a child process was started.

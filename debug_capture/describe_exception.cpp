@@ -62,7 +62,8 @@ ThrownType ReadThrownType(TargetMemory& memory, std::uint64_t throwInfo, std::ui
   const std::size_t available = copied - kTypeNameOffset;
   const auto* terminator = static_cast<const char*>(std::memchr(name, 0, available));
   if (terminator == nullptr && copied < descriptor.size()) return {};
-  const std::size_t length = terminator != nullptr ? static_cast<std::size_t>(terminator - name) : available;
+  const std::size_t length =
+      terminator != nullptr ? static_cast<std::size_t>(terminator - name) : available;
   return {std::string(name, length), LoadU32(&catchable[20])};
 }
 
@@ -103,13 +104,16 @@ std::optional<std::wstring> ReadMessage(TargetMemory& memory, std::uint64_t addr
   const char* text = reinterpret_cast<const char*>(buffer.data());
   const std::size_t limit = std::min(copied, kMessageBytes - 1);
   const auto* terminator = static_cast<const char*>(std::memchr(text, 0, limit));
-  return Utf8ToWide(std::string_view(text, terminator != nullptr ? static_cast<std::size_t>(terminator - text) : limit));
+  return Utf8ToWide(std::string_view(
+      text, terminator != nullptr ? static_cast<std::size_t>(terminator - text) : limit));
 }
 
 bool FileNameEquals(const std::wstring& path, std::wstring_view name) {
   const std::wstring file = FindFileName(path);
   return std::equal(file.begin(), file.end(), name.begin(), name.end(), [](wchar_t a, wchar_t b) {
-    auto fold = [](wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
+    auto fold = [](wchar_t c) {
+      return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c;
+    };
     return fold(a) == fold(b);
   });
 }
@@ -117,16 +121,19 @@ bool FileNameEquals(const std::wstring& path, std::wstring_view name) {
 }  // namespace
 
 int ParentProcessDebug::DescribeException(TargetMemory& memory, const MapsReader& readMaps,
-                                          const EXCEPTION_RECORD64& record, std::wstring& codeText) {
+                                          const EXCEPTION_RECORD64& record,
+                                          std::wstring& codeText) {
   if (record.ExceptionCode == EXCEPTION_RO_ORIGINATEERROR) {
     if (!Output) return 0;
     const auto length = static_cast<std::uint32_t>(record.ExceptionInformation[1]);
     std::array<char16_t, kOriginateBytes / 2> units;
-    const std::size_t bytes = static_cast<std::size_t>(std::min<std::uint64_t>(std::uint64_t{length} * 2, kOriginateBytes));
-    const std::size_t copied =
-        memory.Read(record.ExceptionInformation[2], std::as_writable_bytes(std::span(units)).first(bytes));
+    const std::size_t bytes = static_cast<std::size_t>(
+        std::min<std::uint64_t>(std::uint64_t{length} * 2, kOriginateBytes));
+    const std::size_t copied = memory.Read(record.ExceptionInformation[2],
+                                           std::as_writable_bytes(std::span(units)).first(bytes));
     if (copied == 0) return 0;
-    std::u16string_view message(units.data(), std::min<std::size_t>({copied / 2, length, kOriginateUnits}));
+    std::u16string_view message(units.data(),
+                                std::min<std::size_t>({copied / 2, length, kOriginateUnits}));
     message = message.substr(0, message.find(u'\0'));
     Output(Utf16ToWide(message).c_str());
     return 0;
@@ -146,7 +153,8 @@ int ParentProcessDebug::DescribeException(TargetMemory& memory, const MapsReader
     }
     const ThrownType type = ReadThrownType(memory, record.ExceptionInformation[2], imageBase);
     data.TypeName = type.Name;
-    if (!data.ModulePath.empty()) details.push_back(FormatText(L"Module %ls", FindFileName(data.ModulePath).c_str()));
+    if (!data.ModulePath.empty())
+      details.push_back(FormatText(L"Module %ls", FindFileName(data.ModulePath).c_str()));
 
     bool typeShown = false;
     if (type.ObjectSize != 0) {
@@ -156,8 +164,9 @@ int ParentProcessDebug::DescribeException(TargetMemory& memory, const MapsReader
     if (!object.empty()) {
       data.Data = object.data();
       data.DataSize = object.size();
-      const auto known = std::find_if(std::begin(kKnownTypes), std::end(kKnownTypes),
-                                      [&](const KnownType& k) { return k.DecoratedName == type.Name; });
+      const auto known =
+          std::find_if(std::begin(kKnownTypes), std::end(kKnownTypes),
+                       [&](const KnownType& k) { return k.DecoratedName == type.Name; });
       if (known == std::end(kKnownTypes)) {
         details.push_back(HexDump(object));
       } else {
@@ -169,7 +178,8 @@ int ParentProcessDebug::DescribeException(TargetMemory& memory, const MapsReader
           details.push_back(FormatText(L"0x%08X", data.Value));
           codeText = FormatText(L"0x%08X", data.Value);
         }
-        if (known->DecoratedName == ".?AVComException@@" && object.size() >= kComExceptionMessageEnd) {
+        if (known->DecoratedName == ".?AVComException@@" &&
+            object.size() >= kComExceptionMessageEnd) {
           if (const std::uint64_t message = LoadU64(&object[8]); message != 0)
             if (auto text = ReadMessage(memory, message)) details.push_back(std::move(*text));
         }
@@ -188,9 +198,11 @@ int ParentProcessDebug::DescribeException(TargetMemory& memory, const MapsReader
 int DefaultExceptionFilter(const ParentProcessDebug::ExceptionData& data) {
   if (data.ModulePath.empty() && data.TypeName.empty() && data.Value == kThreadNamingCode) return 0;
   if (data.TypeName == ".?AV_com_error@@") {
-    if (FileNameEquals(data.ModulePath, L"D3DSCache.dll") && (data.Value == 0x80004005 || data.Value == 0x887A0033))
+    if (FileNameEquals(data.ModulePath, L"D3DSCache.dll") &&
+        (data.Value == 0x80004005 || data.Value == 0x887A0033))
       return 0;
-    if (FileNameEquals(data.ModulePath, L"d3d11.dll") && (data.Value == 0x80070057 || data.Value == 0x887A0005))
+    if (FileNameEquals(data.ModulePath, L"d3d11.dll") &&
+        (data.Value == 0x80070057 || data.Value == 0x887A0005))
       return 0;
   }
   return 1;

@@ -42,7 +42,8 @@ void SignalAttached(int fd) {
 bool MaskHas(const std::string& status, const char* field, int signal) {
   const auto at = status.find(field);
   if (at == std::string::npos) return false;
-  const unsigned long long mask = std::strtoull(status.c_str() + at + std::strlen(field), nullptr, 16);
+  const unsigned long long mask =
+      std::strtoull(status.c_str() + at + std::strlen(field), nullptr, 16);
   return signal >= 1 && signal <= 64 && ((mask >> (signal - 1)) & 1u) != 0;
 }
 
@@ -62,7 +63,11 @@ class Relay {
  public:
   Relay(ParentProcessDebug& debugger, PtraceConnection& target, TargetMemory& memory, pid_t parent,
         std::int32_t dumpType, const MiniDumpWriter& writeDump)
-      : debugger_(debugger), target_(target), memory_(memory), parent_(parent), dumpType_(dumpType),
+      : debugger_(debugger),
+        target_(target),
+        memory_(memory),
+        parent_(parent),
+        dumpType_(dumpType),
         writeDump_(writeDump) {}
 
   void Run() {
@@ -74,7 +79,8 @@ class Relay {
       holdingAll_ = false;
       const int deliver = Handle(event);
       if (!target_.Continue(event.ThreadId, deliver))
-        throw hresult_error(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), L"The parent could not be resumed.");
+        throw hresult_error(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED),
+                            L"The parent could not be resumed.");
       if (holdingAll_) target_.ResumeAll();
     }
   }
@@ -86,7 +92,8 @@ class Relay {
     const siginfo_t& info = event.SignalInfo;
     if (info.si_signo == DebugEventSignal() && info.si_code == SI_QUEUE) {
       DebugEventData data{};
-      const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(info.si_value.sival_ptr));
+      const auto address =
+          static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(info.si_value.sival_ptr));
       if (memory_.Read(address, std::as_writable_bytes(std::span(&data, 1))) == sizeof data)
         HandleDebugEvent(event.ThreadId, data);
       return 0;
@@ -125,13 +132,15 @@ class Relay {
   bool EndsTheProcess(pid_t tid, int signal) {
     const auto status = target_.ReadProcFile("task/" + std::to_string(tid) + "/status");
     if (!status) return true;
-    const bool handled = MaskHas(*status, "SigCgt:", signal) && !MaskHas(*status, "SigBlk:", signal);
+    const bool handled =
+        MaskHas(*status, "SigCgt:", signal) && !MaskHas(*status, "SigBlk:", signal);
     return !handled && !MaskHas(*status, "SigIgn:", signal);
   }
 
   void HandleDebugEvent(pid_t tid, const DebugEventData& data) {
     const EXCEPTION_RECORD64& record = data.Record;
-    if (record.ExceptionCode == DBG_PRINTEXCEPTION_WIDE_C || record.ExceptionCode == DBG_PRINTEXCEPTION_C) {
+    if (record.ExceptionCode == DBG_PRINTEXCEPTION_WIDE_C ||
+        record.ExceptionCode == DBG_PRINTEXCEPTION_C) {
       if (debugger_.DisableDebugOutput == 0 && debugger_.Output)
         RelayDebugString(record, record.ExceptionCode == DBG_PRINTEXCEPTION_WIDE_C);
       return;
@@ -142,11 +151,13 @@ class Relay {
   }
 
   void RelayDebugString(const EXCEPTION_RECORD64& record, bool wide) {
-    const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(record.ExceptionInformation[0], kDebugStringUnits));
+    const auto length = static_cast<std::size_t>(
+        std::min<std::uint64_t>(record.ExceptionInformation[0], kDebugStringUnits));
     const std::uint64_t address = record.ExceptionInformation[1];
     std::wstring text;
     if (wide) {
-      const std::size_t copied = memory_.Read(address, std::as_writable_bytes(std::span(buffer_)).first(length * 2));
+      const std::size_t copied =
+          memory_.Read(address, std::as_writable_bytes(std::span(buffer_)).first(length * 2));
       if (copied == 0) return;
       std::u16string_view units(buffer_.data(), copied / 2);
       text = Utf16ToWide(units.substr(0, units.find(u'\0')));
@@ -182,8 +193,8 @@ class Relay {
     const MapsReader readMaps = [this] { return target_.ReadProcFile("maps"); };
     if (debugger_.DescribeException(memory_, readMaps, record, codeText) == 0) return;
     if (executableName_.empty()) executableName_ = FindFileName(GetExecutablePath());
-    const auto parts =
-        corvantis::minidump::DebugExceptionDumpParts(executableName_, parent_, dumpCounter_++, codeText);
+    const auto parts = corvantis::minidump::DebugExceptionDumpParts(executableName_, parent_,
+                                                                    dumpCounter_++, codeText);
     if (writeDump_) writeDump_({target_, tid, data, parts, dumpType_});
   }
 
@@ -194,7 +205,7 @@ class Relay {
   const std::int32_t dumpType_;
   const MiniDumpWriter& writeDump_;
   std::uint32_t dumpCounter_ = 0;
-  bool holdingAll_ = false;  // every thread was stopped for the current event
+  bool holdingAll_ = false;                       // every thread was stopped for the current event
   std::map<pid_t, DebugEventData> firstChances_;  // fault events whose signal is still to come
   std::wstring executableName_;
   std::vector<char16_t> buffer_ = std::vector<char16_t>(kDebugStringUnits + 1);
@@ -202,8 +213,9 @@ class Relay {
 
 }  // namespace
 
-bool ParentProcessDebug::RunFromCommandLine(const std::vector<std::wstring>& arguments,
-                                            const std::function<void(ParentProcessDebug&)>& configure) {
+bool ParentProcessDebug::RunFromCommandLine(
+    const std::vector<std::wstring>& arguments,
+    const std::function<void(ParentProcessDebug&)>& configure) {
   const auto request = RecognizeChildCommandLine(arguments);
   if (!request) return false;
   ParentProcessDebug debugger;
@@ -227,7 +239,8 @@ void ParentProcessDebug::Run(PtraceConnection& target, TargetMemory& memory, std
                              std::int32_t dumpType, int eventFd, const MiniDumpWriter& writeDump) {
   const auto parent = static_cast<pid_t>(parentId);
   if (parent <= 0 || !target.Attach(parent))
-    throw hresult_error(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), L"The parent process could not be attached.");
+    throw hresult_error(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED),
+                        L"The parent process could not be attached.");
   DetachOnExit detach(target);
   SignalAttached(eventFd);
   try {

@@ -26,11 +26,11 @@ class ParentProcessDebug {
  public:
   // What the exception filter judges.
   struct ExceptionData {
-    std::wstring ModulePath;           // the throwing module's file; empty when not known
-    std::string TypeName;              // decorated name of the thrown C++ type, as stored
-    const std::byte* Data = nullptr;   // copy of the thrown object; valid during the filter call
+    std::wstring ModulePath;          // the throwing module's file; empty when not known
+    std::string TypeName;             // decorated name of the thrown C++ type, as stored
+    const std::byte* Data = nullptr;  // copy of the thrown object; valid during the filter call
     std::size_t DataSize = 0;
-    std::uint32_t Value = 0;           // HRESULT of a recognised C++ object, else the code
+    std::uint32_t Value = 0;  // HRESULT of a recognised C++ object, else the code
   };
 
   std::int32_t DisableDebugOutput = 0;  // non-zero: debug strings are not relayed
@@ -47,14 +47,14 @@ class ParentProcessDebug {
   // none) and relays until the parent ends; detaches on every way out. Raises hresult_error
   // when the parent cannot be attached; errors after that end the relay quietly.
   void Run(std::uint32_t parentId, std::int32_t dumpType, int eventFd);
-  void Run(PtraceConnection& target, TargetMemory& memory, std::uint32_t parentId, std::int32_t dumpType,
-           int eventFd, const MiniDumpWriter& writeDump);
+  void Run(PtraceConnection& target, TargetMemory& memory, std::uint32_t parentId,
+           std::int32_t dumpType, int eventFd, const MiniDumpWriter& writeDump);
 
   // Describes one exception of the parent: 1 when a line went to `Output` (a dump is wanted),
   // else 0. `codeText` ("0x%08X" of the code) becomes that of a recognised HRESULT. Reads are
   // bounded; a failed read only removes the details that depend on it.
-  int DescribeException(TargetMemory& memory, const MapsReader& readMaps, const EXCEPTION_RECORD64& record,
-                        std::wstring& codeText);
+  int DescribeException(TargetMemory& memory, const MapsReader& readMaps,
+                        const EXCEPTION_RECORD64& record, std::wstring& codeText);
 };
 
 // 0 for the exceptions the program leaves unreported (thread naming, expected _com_errors of

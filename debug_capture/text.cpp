@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cstdarg>
-#include <cwchar>
 #include <cstddef>
+#include <cwchar>
 
 #include "platform/format_text.h"
 

@@ -29,11 +29,13 @@ constexpr std::size_t kMaxPath = 260;  // MAX_PATH, terminator included
 unique_fd CreateTemporaryBeside(const std::string& path, std::string& temporary) {
   for (int attempt = 0;; ++attempt) {
     unsigned long long nonce = 0;
-    if (getrandom(&nonce, sizeof nonce, 0) != sizeof nonce) nonce ^= (static_cast<unsigned long long>(getpid()) << 20) | static_cast<unsigned>(attempt);
+    if (getrandom(&nonce, sizeof nonce, 0) != sizeof nonce)
+      nonce ^= (static_cast<unsigned long long>(getpid()) << 20) | static_cast<unsigned>(attempt);
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, ".tmp-%016llx", nonce);
     temporary = path + suffix;
-    unique_fd file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    unique_fd file(
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (file) return file;
     if (errno != EEXIST || attempt == 8) ThrowErrno(errno, path.c_str());
   }
@@ -50,7 +52,8 @@ void TakeName(const std::string& temporary, const std::string& path) {
 
 }  // namespace
 
-std::wstring MiniDumpPath(const std::wstring& directory, const std::vector<std::wstring>& nameParts) {
+std::wstring MiniDumpPath(const std::wstring& directory,
+                          const std::vector<std::wstring>& nameParts) {
   std::wstring path = directory;
   if (path.empty() || path.back() != L'/') path += L'/';
   path += DumpFileName(nameParts);

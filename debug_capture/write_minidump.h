@@ -35,6 +35,7 @@ void WriteMiniDumpInDirectory(const std::wstring& directory, const MiniDumpReque
 
 // `directory`, "/", the parts joined with "-", ".dmp". Raises hresult_error
 // (ERROR_FILENAME_EXCED_RANGE) when the path would not fit in 260 characters with its terminator.
-std::wstring MiniDumpPath(const std::wstring& directory, const std::vector<std::wstring>& nameParts);
+std::wstring MiniDumpPath(const std::wstring& directory,
+                          const std::vector<std::wstring>& nameParts);
 
 }  // namespace corvantis

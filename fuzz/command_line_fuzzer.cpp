@@ -52,7 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckSplit(argument);
     for (wchar_t c : argument)
       FUZZ_CHECK(c != 0 && (static_cast<std::uint32_t>(c) < 0xD800 ||
-                            (static_cast<std::uint32_t>(c) > 0xDFFF && static_cast<std::uint32_t>(c) <= 0x10FFFF)));
+                            (static_cast<std::uint32_t>(c) > 0xDFFF &&
+                             static_cast<std::uint32_t>(c) <= 0x10FFFF)));
   }
 
   try {

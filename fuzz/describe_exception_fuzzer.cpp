@@ -32,7 +32,8 @@ std::uint32_t Load(const std::uint8_t* at, std::size_t bytes) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < kHeader) return 0;
   fakes::FakeMemory memory;
-  memory.Put(kBase, std::string_view(reinterpret_cast<const char*>(data + kHeader), size - kHeader));
+  memory.Put(kBase,
+             std::string_view(reinterpret_cast<const char*>(data + kHeader), size - kHeader));
   EXCEPTION_RECORD64 record{};
   const std::uint32_t throwInfo = Load(data + 3, 2);
   switch (data[0] % 3) {
@@ -47,11 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       record.ExceptionInformation[1] = Load(data + 5, 4);
       record.ExceptionInformation[2] = kBase + Load(data + 1, 2);
       break;
-    default:
-      record.ExceptionCode = Load(data + 5, 4);
-      break;
+    default: record.ExceptionCode = Load(data + 5, 4); break;
   }
-  const std::string maps = data[9] % 2 ? "00010000-00030000 r-xp 00000000 08:01 7 /lib/d3d11.dll\n" : "";
+  const std::string maps =
+      data[9] % 2 ? "00010000-00030000 r-xp 00000000 08:01 7 /lib/d3d11.dll\n" : "";
 
   std::wstring line;
   ParentProcessDebug debugger;
@@ -62,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return DefaultExceptionFilter(exception);
   };
   std::wstring codeText = L"0xE06D7363";
-  const int reported = debugger.DescribeException(memory, [&maps] { return maps; }, record, codeText);
+  const int reported = debugger.DescribeException(
+      memory, [&maps] { return maps; }, record, codeText);
   FUZZ_CHECK(line.size() <= 4095);
   FUZZ_CHECK(reported == 0 || line.rfind(L"Exception: ", 0) == 0);
   FUZZ_CHECK(codeText.size() == 10);

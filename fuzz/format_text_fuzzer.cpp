@@ -24,7 +24,8 @@ std::wstring AnyWide(FuzzedDataProvider& input) {
   // A long run of one character reaches the buffer's limit without a long input.
   if (input.ConsumeIntegralInRange<int>(0, 7) == 0) return std::wstring(n, c);
   while (text.size() < 64 && input.remaining_bytes() > 0) {
-    const auto next = static_cast<wchar_t>(input.ConsumeIntegralInRange<std::uint32_t>(0, 0x10FFFF));
+    const auto next =
+        static_cast<wchar_t>(input.ConsumeIntegralInRange<std::uint32_t>(0, 0x10FFFF));
     if (next == 0) break;
     text.push_back(next);
   }
@@ -33,7 +34,8 @@ std::wstring AnyWide(FuzzedDataProvider& input) {
 
 std::string AnyNarrow(FuzzedDataProvider& input) {
   if (input.ConsumeIntegralInRange<int>(0, 7) == 0)
-    return std::string(input.ConsumeIntegralInRange<std::size_t>(0, 10000), input.ConsumeIntegralInRange<char>(1, 127));
+    return std::string(input.ConsumeIntegralInRange<std::size_t>(0, 10000),
+                       input.ConsumeIntegralInRange<char>(1, 127));
   std::string text = input.ConsumeRandomLengthString(64);
   return text.substr(0, std::strlen(text.c_str()));
 }
@@ -48,7 +50,8 @@ double AnyDouble(FuzzedDataProvider& input) {
 bool IsValidUnicode(const std::wstring& text) { return WideToUtf8Strict(text).has_value(); }
 
 bool EndsWith(const std::wstring& text, const std::wstring& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 void CheckEcho(const std::wstring& got, const std::wstring& expected) {
@@ -71,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     }
     case 1: {
-      const std::wstring text = FormatWide(L"Vendor 0x%04X, Device 0x%04X, 0x%04X, 0x%04X", u1, u2, u3, u4);
+      const std::wstring text =
+          FormatWide(L"Vendor 0x%04X, Device 0x%04X, 0x%04X, 0x%04X", u1, u2, u3, u4);
       FUZZ_CHECK(text.rfind(L"Vendor 0x", 0) == 0);
       break;
     }
@@ -84,13 +88,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     case 3: {
       narrow = AnyNarrow(input);
       const std::wstring text = FormatWide(L"corvantis: %hs", narrow.c_str());
-      if (WideToUtf8Strict(Utf8ToWide(narrow)) == narrow) CheckEcho(text, L"corvantis: " + Utf8ToWide(narrow));
+      if (WideToUtf8Strict(Utf8ToWide(narrow)) == narrow)
+        CheckEcho(text, L"corvantis: " + Utf8ToWide(narrow));
       break;
     }
-    case 4: CheckEcho(FormatWide(L"AMF error %u\n", u1), L"AMF error " + std::to_wstring(u1) + L"\n"); break;
+    case 4:
+      CheckEcho(FormatWide(L"AMF error %u\n", u1), L"AMF error " + std::to_wstring(u1) + L"\n");
+      break;
     case 5: {
-      const std::wstring text = FormatWide(L"%04u%02u%02u-%02u%02u%02u-%ux%u@%.2f", u1 & 0xFFFF, u2 & 0xFFFF,
-                                           u3 & 0xFFFF, u4 & 0xFFFF, u1 >> 16, u2 >> 16, u3, u4, d1);
+      const std::wstring text =
+          FormatWide(L"%04u%02u%02u-%02u%02u%02u-%ux%u@%.2f", u1 & 0xFFFF, u2 & 0xFFFF, u3 & 0xFFFF,
+                     u4 & 0xFFFF, u1 >> 16, u2 >> 16, u3, u4, d1);
       FUZZ_CHECK(!text.empty() && text.size() <= kMaxChars);
       break;
     }
@@ -111,26 +119,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     }
     case 8: {
-      const std::wstring text = FormatWide(L"Video: %u x %u, 32-bit RGB, %.2f frames per second, %u seconds",
-                                           u1, u2, d1, u3);
+      const std::wstring text = FormatWide(
+          L"Video: %u x %u, 32-bit RGB, %.2f frames per second, %u seconds", u1, u2, d1, u3);
       FUZZ_CHECK(text.rfind(L"Video: ", 0) == 0 && text.size() <= kMaxChars);
       break;
     }
     case 9: FUZZ_CHECK(!FormatWide(L"Average Encoding Time: %.2f ms", d1).empty()); break;
     case 10: {
-      const std::wstring text = FormatWide(L"Elapsed Time: %.1f seconds (%.2f%% to expected)", d1, d2);
+      const std::wstring text =
+          FormatWide(L"Elapsed Time: %.1f seconds (%.2f%% to expected)", d1, d2);
       FUZZ_CHECK(EndsWith(text, L"% to expected)"));
       break;
     }
     case 11: {
       wide = AnyWide(input);
       const std::wstring text =
-          FormatWide(L"Trying to record %zu %ls clips, %u seconds long each clip...", std::size_t{u1}, wide.c_str(), u2);
+          FormatWide(L"Trying to record %zu %ls clips, %u seconds long each clip...",
+                     std::size_t{u1}, wide.c_str(), u2);
       if (IsValidUnicode(wide)) FUZZ_CHECK(text.rfind(L"Trying to record ", 0) == 0);
       break;
     }
     case 12: {
-      const std::string text = FormatNarrow("%u.%u.%u.%u", u1 & 0xFFFF, u2 & 0xFFFF, u3 & 0xFFFF, u4 & 0xFFFF);
+      const std::string text =
+          FormatNarrow("%u.%u.%u.%u", u1 & 0xFFFF, u2 & 0xFFFF, u3 & 0xFFFF, u4 & 0xFFFF);
       FUZZ_CHECK(text == std::to_string(u1 & 0xFFFF) + "." + std::to_string(u2 & 0xFFFF) + "." +
                              std::to_string(u3 & 0xFFFF) + "." + std::to_string(u4 & 0xFFFF));
       break;

@@ -3,10 +3,10 @@
 #include <cstdlib>
 
 // A broken property of the code under test: report it and crash, so that libFuzzer keeps the input.
-#define FUZZ_CHECK(condition)                                                          \
-  do {                                                                                 \
-    if (!(condition)) {                                                                \
+#define FUZZ_CHECK(condition)                                                            \
+  do {                                                                                   \
+    if (!(condition)) {                                                                  \
       std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      std::abort();                                                                    \
-    }                                                                                  \
+      std::abort();                                                                      \
+    }                                                                                    \
   } while (0)

@@ -29,7 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t mapsSize = std::min<std::size_t>(size - 2, data[0] | (data[1] << 8));
   const std::string_view maps(reinterpret_cast<const char*>(data + 2), mapsSize);
   fakes::FakeMemory memory;
-  memory.Put(kBase, std::string_view(reinterpret_cast<const char*>(data + 2 + mapsSize), size - 2 - mapsSize));
+  memory.Put(kBase, std::string_view(reinterpret_cast<const char*>(data + 2 + mapsSize),
+                                     size - 2 - mapsSize));
 
   ProcessSnapshot snapshot;
   snapshot.Mappings = ParseProcMaps(maps);

@@ -27,9 +27,9 @@ class CountedInterface final : public AMFInterface {
 };
 
 constexpr AMF_VARIANT_TYPE kSourceTypes[] = {
-    AMF_VARIANT_EMPTY, AMF_VARIANT_BOOL, AMF_VARIANT_INT64, AMF_VARIANT_DOUBLE, AMF_VARIANT_FLOAT,
-    AMF_VARIANT_RATE,  AMF_VARIANT_SIZE, AMF_VARIANT_STRING, AMF_VARIANT_WSTRING,
-    AMF_VARIANT_INTERFACE};
+    AMF_VARIANT_EMPTY,   AMF_VARIANT_BOOL,     AMF_VARIANT_INT64, AMF_VARIANT_DOUBLE,
+    AMF_VARIANT_FLOAT,   AMF_VARIANT_RATE,     AMF_VARIANT_SIZE,  AMF_VARIANT_STRING,
+    AMF_VARIANT_WSTRING, AMF_VARIANT_INTERFACE};
 
 void Fill(FuzzedDataProvider& input, AMFVariantStruct* v, CountedInterface* object) {
   switch (input.PickValueInArray(kSourceTypes)) {
@@ -57,7 +57,9 @@ void Fill(FuzzedDataProvider& input, AMFVariantStruct* v, CountedInterface* obje
       v->type = AMF_VARIANT_SIZE;
       v->sizeValue = {input.ConsumeIntegral<amf_int32>(), input.ConsumeIntegral<amf_int32>()};
       break;
-    case AMF_VARIANT_STRING: AMFVariantAssignString(v, input.ConsumeRandomLengthString(64).c_str()); break;
+    case AMF_VARIANT_STRING:
+      AMFVariantAssignString(v, input.ConsumeRandomLengthString(64).c_str());
+      break;
     case AMF_VARIANT_WSTRING: {
       std::wstring wide;
       const std::size_t n = input.ConsumeIntegralInRange<std::size_t>(0, 32);
@@ -74,8 +76,8 @@ void Fill(FuzzedDataProvider& input, AMFVariantStruct* v, CountedInterface* obje
   }
 }
 
-void CheckConversion(const AMFVariantStruct& from, const AMFVariantStruct& to, AMF_VARIANT_TYPE type,
-                     AMF_RESULT result) {
+void CheckConversion(const AMFVariantStruct& from, const AMFVariantStruct& to,
+                     AMF_VARIANT_TYPE type, AMF_RESULT result) {
   if (result != AMF_OK) {
     FUZZ_CHECK(to.type == AMF_VARIANT_EMPTY);
     return;

@@ -30,8 +30,8 @@ std::optional<std::uint32_t> ReadHexFile(const std::filesystem::path& path) {
 
 std::string PciIdsPath(const std::string& configured) {
   if (!configured.empty()) return configured;
-  for (const char* candidate : {"/usr/share/misc/pci.ids", "/usr/share/hwdata/pci.ids",
-                                "/usr/share/pci.ids"}) {
+  for (const char* candidate :
+       {"/usr/share/misc/pci.ids", "/usr/share/hwdata/pci.ids", "/usr/share/pci.ids"}) {
     if (std::filesystem::exists(candidate)) return candidate;
   }
   return {};
@@ -103,7 +103,8 @@ class LinuxAdapter final : public RefCounted<IDXGIAdapter1> {
 
 class LinuxAdapterFactory final : public RefCounted<IDXGIFactory1> {
  public:
-  explicit LinuxAdapterFactory(std::vector<AdapterEntry> adapters) : adapters_(std::move(adapters)) {}
+  explicit LinuxAdapterFactory(std::vector<AdapterEntry> adapters)
+      : adapters_(std::move(adapters)) {}
   HRESULT EnumAdapters1(std::uint32_t index, IDXGIAdapter1** adapter) override {
     if (adapter == nullptr) return E_INVALIDARG;
     *adapter = nullptr;

@@ -24,7 +24,8 @@ class LinuxClock final : public Clock {
   std::uint64_t MonotonicNanoseconds() override {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000u + static_cast<std::uint64_t>(ts.tv_nsec);
+    return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000u +
+           static_cast<std::uint64_t>(ts.tv_nsec);
   }
 
   void Sleep(std::uint32_t milliseconds) override {

@@ -9,7 +9,8 @@ inline constexpr std::uint32_t kCpuTextureRowAlignment = 64;
 
 // Row pitch of a BGRA texture of `width` pixels.
 constexpr std::uint32_t CpuTextureRowPitch(std::uint32_t width) {
-  return (width * 4 + kCpuTextureRowAlignment - 1) / kCpuTextureRowAlignment * kCpuTextureRowAlignment;
+  return (width * 4 + kCpuTextureRowAlignment - 1) / kCpuTextureRowAlignment *
+         kCpuTextureRowAlignment;
 }
 
 }  // namespace corvantis

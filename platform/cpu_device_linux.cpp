@@ -108,7 +108,8 @@ class CpuDevice final : public RefCounted<ID3D11Device> {
 
 }  // namespace
 
-HRESULT CreateCpuDevice(ID3D11Device** device, ID3D11DeviceContext** context, const std::string& renderNode) {
+HRESULT CreateCpuDevice(ID3D11Device** device, ID3D11DeviceContext** context,
+                        const std::string& renderNode) {
   if (device == nullptr || context == nullptr) return E_INVALIDARG;
   *device = nullptr;
   *context = nullptr;

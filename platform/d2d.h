@@ -37,7 +37,8 @@ struct IDWriteTextFormat : IUnknownLite {
 };
 
 struct ID2D1RenderTarget : IUnknownLite {
-  virtual HRESULT CreateSolidColorBrush(const D2D1_COLOR_F& color, ID2D1SolidColorBrush** brush) = 0;
+  virtual HRESULT CreateSolidColorBrush(const D2D1_COLOR_F& color,
+                                        ID2D1SolidColorBrush** brush) = 0;
   virtual void BeginDraw() = 0;
   virtual void FillRectangle(const D2D1_RECT_F& rect, ID2D1SolidColorBrush* brush) = 0;
   // Lines break at "\r\n" and wrap at the layout rectangle's width; text is clipped to nothing.

@@ -51,7 +51,8 @@ pid_t TracerPid(pid_t pid) {
   if (pid > 0) {
     char digits[12];
     int count = 0;
-    for (pid_t rest = pid; rest > 0; rest /= 10) digits[count++] = static_cast<char>('0' + rest % 10);
+    for (pid_t rest = pid; rest > 0; rest /= 10)
+      digits[count++] = static_cast<char>('0' + rest % 10);
     char* at = path + 6;
     while (count > 0) *at++ = digits[--count];
     std::memcpy(at, "/status", sizeof "/status");

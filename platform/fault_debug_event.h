@@ -1,6 +1,6 @@
 #pragma once
-#include <csignal>
 #include <ucontext.h>
+#include <csignal>
 
 #include "platform/debug_event.h"
 
@@ -8,7 +8,8 @@ namespace corvantis {
 
 // The Windows exception a fault signal stands for: code, flags, the address of the faulting
 // instruction and the parameters, by the table in docs/debug-events.md. Async-signal-safe.
-EXCEPTION_RECORD64 FaultExceptionRecord(int signal, const siginfo_t& info, const ucontext_t& context);
+EXCEPTION_RECORD64 FaultExceptionRecord(int signal, const siginfo_t& info,
+                                        const ucontext_t& context);
 
 // The signal whose FaultExceptionRecord has `code` (SIGSEGV for an access violation, which SIGBUS
 // raises too); 0 for a code that no fault signal raises.

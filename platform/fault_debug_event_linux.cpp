@@ -28,7 +28,8 @@ std::uint32_t FloatingPointCode(int code) {
 
 }  // namespace
 
-EXCEPTION_RECORD64 FaultExceptionRecord(int signal, const siginfo_t& info, const ucontext_t& context) {
+EXCEPTION_RECORD64 FaultExceptionRecord(int signal, const siginfo_t& info,
+                                        const ucontext_t& context) {
   EXCEPTION_RECORD64 record{};
   const greg_t* registers = context.uc_mcontext.gregs;
   record.ExceptionAddress = static_cast<std::uint64_t>(registers[REG_RIP]);
@@ -44,20 +45,22 @@ EXCEPTION_RECORD64 FaultExceptionRecord(int signal, const siginfo_t& info, const
         record.ExceptionInformation[1] = ~std::uint64_t{0};
       } else if (fromKernel) {
         const auto error = static_cast<std::uint64_t>(registers[REG_ERR]);
-        record.ExceptionInformation[0] = (error & kPageFaultInstructionFetch) ? 8 : (error & kPageFaultWrite) ? 1 : 0;
+        record.ExceptionInformation[0] = (error & kPageFaultInstructionFetch) ? 8
+                                         : (error & kPageFaultWrite)          ? 1
+                                                                              : 0;
         record.ExceptionInformation[1] = reinterpret_cast<std::uintptr_t>(info.si_addr);
       }
       break;
     }
     case SIGILL:
-      record.ExceptionCode =
-          (info.si_code == ILL_PRVOPC || info.si_code == ILL_PRVREG) ? EXCEPTION_PRIV_INSTRUCTION : EXCEPTION_ILLEGAL_INSTRUCTION;
+      record.ExceptionCode = (info.si_code == ILL_PRVOPC || info.si_code == ILL_PRVREG)
+                                 ? EXCEPTION_PRIV_INSTRUCTION
+                                 : EXCEPTION_ILLEGAL_INSTRUCTION;
       break;
-    case SIGFPE:
-      record.ExceptionCode = FloatingPointCode(fromKernel ? info.si_code : 0);
-      break;
+    case SIGFPE: record.ExceptionCode = FloatingPointCode(fromKernel ? info.si_code : 0); break;
     case SIGTRAP:
-      record.ExceptionCode = info.si_code == TRAP_TRACE ? EXCEPTION_SINGLE_STEP : EXCEPTION_BREAKPOINT;
+      record.ExceptionCode =
+          info.si_code == TRAP_TRACE ? EXCEPTION_SINGLE_STEP : EXCEPTION_BREAKPOINT;
       // int3 reports the instruction after it; Windows reports the int3 itself.
       if (info.si_code == SI_KERNEL) record.ExceptionAddress -= 1;
       if (record.ExceptionCode == EXCEPTION_BREAKPOINT) record.NumberParameters = 1;
@@ -68,16 +71,14 @@ EXCEPTION_RECORD64 FaultExceptionRecord(int signal, const siginfo_t& info, const
       record.NumberParameters = 1;
       record.ExceptionInformation[0] = FAST_FAIL_FATAL_APP_EXIT;
       break;
-    default:
-      break;
+    default: break;
   }
   return record;
 }
 
 int FaultSignalOf(std::uint32_t code) {
   switch (code) {
-    case EXCEPTION_ACCESS_VIOLATION:
-      return SIGSEGV;
+    case EXCEPTION_ACCESS_VIOLATION: return SIGSEGV;
     case EXCEPTION_ARRAY_BOUNDS_EXCEEDED:
     case EXCEPTION_FLT_DIVIDE_BY_ZERO:
     case EXCEPTION_FLT_INEXACT_RESULT:
@@ -85,18 +86,13 @@ int FaultSignalOf(std::uint32_t code) {
     case EXCEPTION_FLT_OVERFLOW:
     case EXCEPTION_FLT_UNDERFLOW:
     case EXCEPTION_INT_DIVIDE_BY_ZERO:
-    case EXCEPTION_INT_OVERFLOW:
-      return SIGFPE;
+    case EXCEPTION_INT_OVERFLOW: return SIGFPE;
     case EXCEPTION_ILLEGAL_INSTRUCTION:
-    case EXCEPTION_PRIV_INSTRUCTION:
-      return SIGILL;
+    case EXCEPTION_PRIV_INSTRUCTION: return SIGILL;
     case EXCEPTION_BREAKPOINT:
-    case EXCEPTION_SINGLE_STEP:
-      return SIGTRAP;
-    case STATUS_STACK_BUFFER_OVERRUN:
-      return SIGABRT;
-    default:
-      return 0;
+    case EXCEPTION_SINGLE_STEP: return SIGTRAP;
+    case STATUS_STACK_BUFFER_OVERRUN: return SIGABRT;
+    default: return 0;
   }
 }
 

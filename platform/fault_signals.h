@@ -1,6 +1,6 @@
 #pragma once
-#include <csignal>
 #include <ucontext.h>
+#include <csignal>
 
 namespace corvantis {
 
@@ -13,7 +13,8 @@ constexpr bool IsFaultSignal(int signal) {
   return false;
 }
 
-// Called in the handler of a fault signal (kFaultSignals) on the faulting thread, with the thread's context at the fault. Must be async-signal-safe.
+// Called in the handler of a fault signal (kFaultSignals) on the faulting thread, with the thread's
+// context at the fault. Must be async-signal-safe.
 using FaultObserver = void (*)(int signal, siginfo_t* info, ucontext_t* context);
 
 // Adds an observer, called in order of addition; the first call installs one handler for the six

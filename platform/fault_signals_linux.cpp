@@ -37,7 +37,8 @@ void RestoreAndRedeliver(int signal, const siginfo_t* info) {
   struct sigaction fallback {};
   fallback.sa_handler = SIG_DFL;
   sigemptyset(&fallback.sa_mask);
-  if (index < 0 || sigaction(signal, &g_previous[index], nullptr) != 0) sigaction(signal, &fallback, nullptr);
+  if (index < 0 || sigaction(signal, &g_previous[index], nullptr) != 0)
+    sigaction(signal, &fallback, nullptr);
   if (!FaultRepeatsOnReturn(signal, info != nullptr ? info->si_code : 0))
     syscall(SYS_tgkill, getpid(), static_cast<pid_t>(syscall(SYS_gettid)), signal);
 }
@@ -65,7 +66,8 @@ void InstallHandler() {
 
 bool FaultRepeatsOnReturn(int signal, int code) {
   // Codes above 0 come from the kernel for the instruction that faulted; 0 and below were sent.
-  return code > 0 && (signal == SIGSEGV || signal == SIGBUS || signal == SIGILL || signal == SIGFPE);
+  return code > 0 &&
+         (signal == SIGSEGV || signal == SIGBUS || signal == SIGILL || signal == SIGFPE);
 }
 
 bool AddFaultObserver(FaultObserver observer) {

@@ -35,8 +35,9 @@ std::optional<std::string> ReadFileBytes(const std::string& path) {
 }
 
 std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t maxBytes) {
-  const unique_fd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-  struct stat status{};
+  const unique_fd fd(
+      ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat status {};
   if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
       static_cast<std::size_t>(status.st_size) > maxBytes)
     return std::nullopt;

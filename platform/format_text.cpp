@@ -1,12 +1,12 @@
 #include "platform/format_text.h"
 
+#include <locale.h>
+#include <algorithm>
 #include <clocale>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
-#include <locale.h>
-#include <algorithm>
 
 namespace corvantis {
 
@@ -30,7 +30,7 @@ std::basic_string<Char> Translate(const Char* format, bool wideDefault) {
     }
     // flags, width, precision
     while (*p && (*p == '-' || *p == '+' || *p == ' ' || *p == '#' || *p == '0' || *p == '*' ||
-            *p == '.' || (*p >= '1' && *p <= '9')))
+                  *p == '.' || (*p >= '1' && *p <= '9')))
       out.push_back(*p++);
     // Microsoft length modifiers
     enum class Width { Default, Narrow, Wide } width = Width::Default;
@@ -38,7 +38,8 @@ std::basic_string<Char> Translate(const Char* format, bool wideDefault) {
     if (*p == 'h' && (p[1] == 's' || p[1] == 'c' || p[1] == 'S' || p[1] == 'C')) {
       width = Width::Narrow;
       ++p;
-    } else if ((*p == 'l' || *p == 'w') && (p[1] == 's' || p[1] == 'c' || p[1] == 'S' || p[1] == 'C')) {
+    } else if ((*p == 'l' || *p == 'w') &&
+               (p[1] == 's' || p[1] == 'c' || p[1] == 'S' || p[1] == 'C')) {
       width = Width::Wide;
       ++p;
     } else if (*p == 'I' && p[1] == '6' && p[2] == '4') {
@@ -47,7 +48,8 @@ std::basic_string<Char> Translate(const Char* format, bool wideDefault) {
     } else if (*p == 'I' && p[1] == '3' && p[2] == '2') {
       p += 3;
     } else {
-      while (*p == 'h' || *p == 'l' || *p == 'z' || *p == 'j' || *p == 't' || *p == 'L' || *p == 'q')
+      while (*p == 'h' || *p == 'l' || *p == 'z' || *p == 'j' || *p == 't' || *p == 'L' ||
+             *p == 'q')
         length.push_back(*p++);
     }
     if (*p == 0) break;
@@ -55,9 +57,12 @@ std::basic_string<Char> Translate(const Char* format, bool wideDefault) {
     if (conv == 's' || conv == 'c' || conv == 'S' || conv == 'C') {
       const bool upper = conv == 'S' || conv == 'C';
       bool wide;
-      if (width == Width::Narrow) wide = false;
-      else if (width == Width::Wide) wide = true;
-      else wide = upper ? !wideDefault : wideDefault;
+      if (width == Width::Narrow)
+        wide = false;
+      else if (width == Width::Wide)
+        wide = true;
+      else
+        wide = upper ? !wideDefault : wideDefault;
       if (wide) out.push_back('l');
       out.push_back(conv == 's' || conv == 'S' ? Char('s') : Char('c'));
     } else {

@@ -23,7 +23,7 @@ class GraphicsApi {
 // Where adapter enumeration looks; tests point it at a fake sysfs tree.
 struct AdapterSources {
   std::string DrmClassDir = "/sys/class/drm";
-  std::string PciIdsPath;  // empty: the usual pci.ids locations
+  std::string PciIdsPath;                  // empty: the usual pci.ids locations
   std::string RenderNodeDir = "/dev/dri";  // where a node of drmClassDir is opened
 };
 
@@ -32,7 +32,8 @@ HRESULT CreateLinuxAdapterFactory(const AdapterSources& sources, IDXGIFactory1**
 
 // The CPU device and its immediate context; the device carries `renderNode` (empty: the
 // software adapter's device).
-HRESULT CreateCpuDevice(ID3D11Device** device, ID3D11DeviceContext** context, const std::string& renderNode = {});
+HRESULT CreateCpuDevice(ID3D11Device** device, ID3D11DeviceContext** context,
+                        const std::string& renderNode = {});
 
 // Description of the software adapter (vendor 0), shown where an adapter name is shown.
 extern const wchar_t kSoftwareAdapterDescription[];

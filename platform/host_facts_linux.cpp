@@ -44,7 +44,8 @@ HostFacts ReadHostFacts(const std::string& root) {
   utsname names{};
   if (uname(&names) == 0) facts.Kernel = std::string(names.sysname) + " " + names.release;
   facts.Distribution = FieldOf(base + "etc/os-release", "PRETTY_NAME", '=');
-  if (facts.Distribution.empty()) facts.Distribution = FieldOf(base + "usr/lib/os-release", "PRETTY_NAME", '=');
+  if (facts.Distribution.empty())
+    facts.Distribution = FieldOf(base + "usr/lib/os-release", "PRETTY_NAME", '=');
   return facts;
 }
 

@@ -15,8 +15,7 @@ void SetErrorOriginHook(ErrorOriginHook hook) { g_originHook.store(hook); }
 
 std::wstring DefaultHResultMessage(HRESULT code) {
   wchar_t text[32];
-  std::swprintf(text, sizeof text / sizeof text[0], L"HRESULT 0x%08X",
-                static_cast<unsigned>(code));
+  std::swprintf(text, sizeof text / sizeof text[0], L"HRESULT 0x%08X", static_cast<unsigned>(code));
   return text;
 }
 

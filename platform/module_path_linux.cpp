@@ -20,7 +20,8 @@ std::wstring GetExecutablePath() {
       // The kernel marks an executable replaced or removed since it started; its name is the
       // path it ran from.
       constexpr std::string_view kDeleted = " (deleted)";
-      if (path.size() > kDeleted.size() && path.ends_with(kDeleted)) path.remove_suffix(kDeleted.size());
+      if (path.size() > kDeleted.size() && path.ends_with(kDeleted))
+        path.remove_suffix(kDeleted.size());
       return Utf8ToWide(path);
     }
     buffer.resize(buffer.size() * 2);

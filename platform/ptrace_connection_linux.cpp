@@ -70,7 +70,8 @@ class ChildSignalBlocked {
   void Sleep(Clock::time_point until) const {
     const auto left = std::min<Clock::duration>(until - Clock::now(), kWakeSlice);
     if (left <= Clock::duration::zero()) return;
-    const timespec wait{0, static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(left).count())};
+    const timespec wait{
+        0, static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(left).count())};
     sigtimedwait(&childSignal_, nullptr, &wait);
   }
 
@@ -81,7 +82,8 @@ class ChildSignalBlocked {
 
 // True when thread `tid` of `pid` is a zombie, dead or gone, by the state letter of its stat file.
 bool HasEnded(pid_t pid, pid_t tid) {
-  const std::string path = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/stat";
+  const std::string path =
+      "/proc/" + std::to_string(pid) + "/task/" + std::to_string(tid) + "/stat";
   unique_fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd) return true;
   char stat[512];
@@ -118,7 +120,8 @@ class ThreadAttachment {
     if (gone_) return;
     gone_ = true;
     if (State == ThreadState::Running) return;
-    const int signal = (State == ThreadState::Queued || State == ThreadState::Reported) ? PendingSignal : 0;
+    const int signal =
+        (State == ThreadState::Queued || State == ThreadState::Reported) ? PendingSignal : 0;
     Trace(PTRACE_DETACH, tid_, 0, static_cast<std::uintptr_t>(signal));
   }
 
@@ -136,7 +139,8 @@ class ThreadAttachment {
 
 }  // namespace
 
-ProcessMemoryReader::ProcessMemoryReader(pid_t pid, bool procMemOnly) : pid_(pid), useProcMem_(procMemOnly) {}
+ProcessMemoryReader::ProcessMemoryReader(pid_t pid, bool procMemOnly)
+    : pid_(pid), useProcMem_(procMemOnly) {}
 
 long ProcessMemoryReader::ReadOnce(std::uint64_t address, std::size_t size, std::byte* into) {
   if (!useProcMem_) {
@@ -188,7 +192,9 @@ namespace {
 // attached at the time.
 class ConnectionMemory final : public TargetMemory {
  public:
-  void Target(pid_t pid) { reader_ = pid > 0 ? std::make_unique<ProcessMemoryReader>(pid) : nullptr; }
+  void Target(pid_t pid) {
+    reader_ = pid > 0 ? std::make_unique<ProcessMemoryReader>(pid) : nullptr;
+  }
   std::size_t Read(std::uint64_t address, std::span<std::byte> buffer) override {
     return reader_ ? reader_->Read(address, buffer) : 0;
   }
@@ -205,8 +211,9 @@ struct LinuxPtraceConnection::State {
   std::deque<TraceEvent> Pending;
   std::optional<TraceEvent> Exit;  // the process's end, once seen
   ConnectionMemory Memory;
-  std::vector<pid_t> Born;               // entries made since StopAll last looked
-  std::set<pid_t> EndedBeforeAnnounced;  // threads whose end came before their creator's clone event
+  std::vector<pid_t> Born;  // entries made since StopAll last looked
+  std::set<pid_t>
+      EndedBeforeAnnounced;  // threads whose end came before their creator's clone event
 
   ThreadAttachment& Find(pid_t tid) {
     auto& slot = ThreadsById[tid];
@@ -263,7 +270,8 @@ struct LinuxPtraceConnection::State {
     thread.Unresponsive = false;
     if (event == PTRACE_EVENT_CLONE) {
       unsigned long child = 0;
-      if (Trace(PTRACE_GETEVENTMSG, tid, 0, reinterpret_cast<std::uintptr_t>(&child)) == 0 && child != 0) {
+      if (Trace(PTRACE_GETEVENTMSG, tid, 0, reinterpret_cast<std::uintptr_t>(&child)) == 0 &&
+          child != 0) {
         // A thread that has already ended must not come back as one to wait for.
         if (EndedBeforeAnnounced.erase(static_cast<pid_t>(child)) == 0)
           Find(static_cast<pid_t>(child)).Announced = true;  // it reports its own first stop
@@ -460,12 +468,14 @@ std::optional<ThreadContext> LinuxPtraceConnection::ReadContext(pid_t tid) {
   ThreadContext context{};
   if (Trace(PTRACE_GETREGS, tid, 0, reinterpret_cast<std::uintptr_t>(&context.Registers)) != 0)
     return std::nullopt;
-  if (Trace(PTRACE_GETFPREGS, tid, 0, reinterpret_cast<std::uintptr_t>(&context.FloatingPoint)) != 0)
+  if (Trace(PTRACE_GETFPREGS, tid, 0, reinterpret_cast<std::uintptr_t>(&context.FloatingPoint)) !=
+      0)
     context.FloatingPoint = {};
   for (int i = 0; i < 8; ++i) {
     errno = 0;
-    const long value = Trace(PTRACE_PEEKUSER, tid,
-                             offsetof(struct user, u_debugreg) + static_cast<std::size_t>(i) * 8, 0);
+    const long value =
+        Trace(PTRACE_PEEKUSER, tid,
+              offsetof(struct user, u_debugreg) + static_cast<std::size_t>(i) * 8, 0);
     context.DebugRegisters[i] = errno == 0 ? static_cast<std::uint64_t>(value) : 0;
   }
   return context;

@@ -71,7 +71,8 @@ std::string AmdVaVendorString() {
     com_ptr<IDXGIAdapter1> adapter;
     if (factory->EnumAdapters1(index, adapter.put()) < 0) return {};
     DXGI_ADAPTER_DESC1 desc;
-    if (adapter->GetDesc1(&desc) < 0 || desc.VendorId != kAmdVendorId || *adapter->RenderNodePath() == '\0')
+    if (adapter->GetDesc1(&desc) < 0 || desc.VendorId != kAmdVendorId ||
+        *adapter->RenderNodePath() == '\0')
       continue;
     std::string error;
     const auto display = VaDisplay::Open(adapter->RenderNodePath(), {}, &error);

@@ -4,7 +4,6 @@
 
 namespace corvantis {
 
-
 namespace {
 
 struct KnownMessage {
@@ -33,7 +32,8 @@ constexpr KnownMessage kMessages[] = {
     {0x800700AAu, L"The requested resource is in use."},
     {0x800700CEu, L"The filename or extension is too long."},
     {0x800700DFu, L"The file size exceeds the limit allowed and cannot be saved."},
-    {0x80070459u, L"No mapping for the Unicode character exists in the target multi-byte code page."},
+    {0x80070459u,
+     L"No mapping for the Unicode character exists in the target multi-byte code page."},
     {0x8007045Du, L"The request could not be performed because of an I/O device error."},
     {0x8007050Fu, L"The requested file operation failed because the storage quota was exceeded."},
     {0x800705B4u, L"This operation returned because the timeout period expired."},

@@ -31,7 +31,8 @@ std::atomic<bool> g_busy[kSlots];
 std::uintptr_t ImageBase() {
   static const std::uintptr_t base = [] {
     Dl_info info{};
-    if (dladdr(static_cast<const void*>(g_records), &info) == 0 || info.dli_fbase == nullptr) return std::uintptr_t{0};
+    if (dladdr(static_cast<const void*>(g_records), &info) == 0 || info.dli_fbase == nullptr)
+      return std::uintptr_t{0};
     const auto start = reinterpret_cast<std::uintptr_t>(info.dli_fbase);
     const auto end = reinterpret_cast<std::uintptr_t>(g_records + kSlots);
     return end > start && end - start <= UINT32_MAX ? start : std::uintptr_t{0};
@@ -47,7 +48,8 @@ int AcquireSlot() noexcept {
   }
 }
 
-void RaiseThrowEvent(const void* object, const std::type_info& type, const void* throwSite) noexcept {
+void RaiseThrowEvent(const void* object, const std::type_info& type,
+                     const void* throwSite) noexcept {
   const std::uintptr_t base = ImageBase();
   if (base == 0) return;
   const int slot = AcquireSlot();
@@ -86,7 +88,8 @@ CxaThrow RuntimeThrow() {
 // already offers a (weak) __cxa_throw.
 extern "C" const int corvantis_throw_events = 1;
 
-extern "C" [[noreturn]] void __cxa_throw(void* object, std::type_info* type, void (*destroy)(void*)) {
+extern "C" [[noreturn]] void __cxa_throw(void* object, std::type_info* type,
+                                         void (*destroy)(void*)) {
   if (type != nullptr && DebuggerMayBePresent())
     RaiseThrowEvent(object, *type, __builtin_return_address(0));
   if (__asan_handle_no_return != nullptr) __asan_handle_no_return();

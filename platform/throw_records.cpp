@@ -33,20 +33,47 @@ constexpr KnownType Known(const char* name = nullptr) {
 
 // int and long are absent: a thrown HRESULT has a form of its own.
 const KnownType kKnownTypes[] = {
-    Known<bool>("._N"), Known<char>(".D"), Known<signed char>(".C"), Known<unsigned char>(".E"),
-    Known<wchar_t>("._W"), Known<char8_t>("._Q"), Known<char16_t>("._S"), Known<char32_t>("._U"),
-    Known<short>(".F"), Known<unsigned short>(".G"), Known<unsigned>(".I"),
-    Known<unsigned long>(".K"), Known<long long>("._J"), Known<unsigned long long>("._K"),
-    Known<float>(".M"), Known<double>(".N"), Known<long double>(".O"),
-    Known<std::exception>(), Known<std::bad_exception>(), Known<std::bad_alloc>(),
-    Known<std::bad_array_new_length>(), Known<std::bad_cast>(), Known<std::bad_typeid>(),
-    Known<std::bad_function_call>(), Known<std::bad_optional_access>(),
-    Known<std::bad_variant_access>(), Known<std::bad_any_cast>(), Known<std::logic_error>(),
-    Known<std::domain_error>(), Known<std::invalid_argument>(), Known<std::length_error>(),
-    Known<std::out_of_range>(), Known<std::future_error>(), Known<std::runtime_error>(),
-    Known<std::range_error>(), Known<std::overflow_error>(), Known<std::underflow_error>(),
-    Known<std::system_error>(), Known<std::ios_base::failure>(),
-    Known<std::filesystem::filesystem_error>(), Known<std::regex_error>(),
+    Known<bool>("._N"),
+    Known<char>(".D"),
+    Known<signed char>(".C"),
+    Known<unsigned char>(".E"),
+    Known<wchar_t>("._W"),
+    Known<char8_t>("._Q"),
+    Known<char16_t>("._S"),
+    Known<char32_t>("._U"),
+    Known<short>(".F"),
+    Known<unsigned short>(".G"),
+    Known<unsigned>(".I"),
+    Known<unsigned long>(".K"),
+    Known<long long>("._J"),
+    Known<unsigned long long>("._K"),
+    Known<float>(".M"),
+    Known<double>(".N"),
+    Known<long double>(".O"),
+    Known<std::exception>(),
+    Known<std::bad_exception>(),
+    Known<std::bad_alloc>(),
+    Known<std::bad_array_new_length>(),
+    Known<std::bad_cast>(),
+    Known<std::bad_typeid>(),
+    Known<std::bad_function_call>(),
+    Known<std::bad_optional_access>(),
+    Known<std::bad_variant_access>(),
+    Known<std::bad_any_cast>(),
+    Known<std::logic_error>(),
+    Known<std::domain_error>(),
+    Known<std::invalid_argument>(),
+    Known<std::length_error>(),
+    Known<std::out_of_range>(),
+    Known<std::future_error>(),
+    Known<std::runtime_error>(),
+    Known<std::range_error>(),
+    Known<std::overflow_error>(),
+    Known<std::underflow_error>(),
+    Known<std::system_error>(),
+    Known<std::ios_base::failure>(),
+    Known<std::filesystem::filesystem_error>(),
+    Known<std::regex_error>(),
 };
 
 const KnownType* FindKnown(const std::type_info& type) {
@@ -136,8 +163,8 @@ void DecoratedTypeName(const std::type_info& type, char* out, std::size_t size) 
   writer.Append("@");
 }
 
-ThrowDescription DescribeThrow(const std::type_info& type, const void* object, std::uintptr_t imageBase,
-                               ThrowRecords& records) noexcept {
+ThrowDescription DescribeThrow(const std::type_info& type, const void* object,
+                               std::uintptr_t imageBase, ThrowRecords& records) noexcept {
   std::memset(&records, 0, sizeof records);
   NameWriter name(records.Descriptor.DecoratedName, kMaxDecoratedName);
   const void* described = object;
@@ -160,8 +187,10 @@ ThrowDescription DescribeThrow(const std::type_info& type, const void* object, s
     size = 4;
   } else {
     DecoratedTypeName(type, records.Descriptor.DecoratedName, kMaxDecoratedName);
-    if (const KnownType* known = FindKnown(type)) size = known->Size;
-    else if (type.name()[0] == 'P') size = sizeof(void*);
+    if (const KnownType* known = FindKnown(type))
+      size = known->Size;
+    else if (type.name()[0] == 'P')
+      size = sizeof(void*);
   }
   records.Descriptor.TypeInfoAddress = reinterpret_cast<std::uintptr_t>(&type);
   records.Type.TypeDescriptorOffset = Offset(&records.Descriptor, imageBase);
@@ -170,8 +199,8 @@ ThrowDescription DescribeThrow(const std::type_info& type, const void* object, s
   records.Array.Count = 1;
   records.Array.CatchableTypeOffsets[0] = Offset(&records.Type, imageBase);
   records.Info.CatchableTypeArrayOffset = Offset(&records.Array, imageBase);
-  return {reinterpret_cast<std::uintptr_t>(described), reinterpret_cast<std::uintptr_t>(&records.Info),
-          imageBase};
+  return {reinterpret_cast<std::uintptr_t>(described),
+          reinterpret_cast<std::uintptr_t>(&records.Info), imageBase};
 }
 
 }  // namespace corvantis

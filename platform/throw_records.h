@@ -14,7 +14,8 @@ struct MsvcThrowInfo {
   std::uint32_t ForwardCompatOffset;
   std::uint32_t CatchableTypeArrayOffset;
 };
-static_assert(sizeof(MsvcThrowInfo) == 16 && offsetof(MsvcThrowInfo, CatchableTypeArrayOffset) == 12);
+static_assert(sizeof(MsvcThrowInfo) == 16 &&
+              offsetof(MsvcThrowInfo, CatchableTypeArrayOffset) == 12);
 
 // One entry: the thrown type itself.
 struct MsvcCatchableTypeArray {
@@ -30,7 +31,8 @@ struct MsvcCatchableType {
   std::uint32_t ObjectSize;
   std::uint32_t CopyFunctionOffset;
 };
-static_assert(sizeof(MsvcCatchableType) == 28 && offsetof(MsvcCatchableType, TypeDescriptorOffset) == 4 &&
+static_assert(sizeof(MsvcCatchableType) == 28 &&
+              offsetof(MsvcCatchableType, TypeDescriptorOffset) == 4 &&
               offsetof(MsvcCatchableType, ObjectSize) == 20);
 
 inline constexpr std::size_t kMaxDecoratedName = 240;  // with its terminator
@@ -66,8 +68,8 @@ struct ThrowDescription {
 // a thrown int or long (an HRESULT) as ".J" with a 4-byte surrogate; any other type by
 // DecoratedTypeName and the object itself, with its size where the type is known, else 0.
 // Allocates nothing and never throws.
-ThrowDescription DescribeThrow(const std::type_info& type, const void* object, std::uintptr_t imageBase,
-                               ThrowRecords& records) noexcept;
+ThrowDescription DescribeThrow(const std::type_info& type, const void* object,
+                               std::uintptr_t imageBase, ThrowRecords& records) noexcept;
 
 // The Microsoft decorated name for a type: ".?AV" and the name's components innermost first,
 // joined by '@', then "@@" for a class (".?AVruntime_error@std@@"), the Microsoft code for a

@@ -25,7 +25,8 @@ class VaDisplay {
 
   // The display, or nothing with the failed step and its error in *error ("vaInitialize: unknown
   // libva error"; "cannot open /dev/dri/renderD128: No such file or directory").
-  static std::unique_ptr<VaDisplay> Open(const std::string& nodePath, const MessageRoute& route, std::string* error);
+  static std::unique_ptr<VaDisplay> Open(const std::string& nodePath, const MessageRoute& route,
+                                         std::string* error);
   ~VaDisplay();
   VaDisplay(const VaDisplay&) = delete;
   VaDisplay& operator=(const VaDisplay&) = delete;

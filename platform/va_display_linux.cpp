@@ -27,7 +27,8 @@ constexpr int kMaxCodedSegments = 4096;
 // The driver's own buffer entries, wrapped so that the size of every coded buffer is known when
 // libva hands a mapped segment list to the caller.
 struct VaDisplay::CodedBufferGuard {
-  using CreateFn = VAStatus (*)(VADriverContextP, VAContextID, VABufferType, unsigned, unsigned, void*, VABufferID*);
+  using CreateFn = VAStatus (*)(VADriverContextP, VAContextID, VABufferType, unsigned, unsigned,
+                                void*, VABufferID*);
   using MapFn = VAStatus (*)(VADriverContextP, VABufferID, void**);
   using UnmapFn = VAStatus (*)(VADriverContextP, VABufferID);
   using DestroyFn = VAStatus (*)(VADriverContextP, VABufferID);
@@ -56,8 +57,8 @@ struct VaDisplay::CodedBufferGuard {
     return found != Registry().end() ? found->second : nullptr;
   }
 
-  static VAStatus CreateBuffer(VADriverContextP ctx, VAContextID context, VABufferType type, unsigned size,
-                               unsigned elements, void* data, VABufferID* id) {
+  static VAStatus CreateBuffer(VADriverContextP ctx, VAContextID context, VABufferType type,
+                               unsigned size, unsigned elements, void* data, VABufferID* id) {
     CodedBufferGuard* guard = Of(ctx);
     if (guard == nullptr) return VA_STATUS_ERROR_INVALID_DISPLAY;
     const VAStatus status = guard->Create(ctx, context, type, size, elements, data, id);
@@ -92,17 +93,23 @@ struct VaDisplay::CodedBufferGuard {
     std::size_t total = 0;
     int segments = 0;
     const char* fault = nullptr;
-    for (auto* s = static_cast<const VACodedBufferSegment*>(*address); s != nullptr && fault == nullptr; s = static_cast<const VACodedBufferSegment*>(s->next)) {
-      if (++segments > kMaxCodedSegments) fault = "a segment list that does not end";
-      else if (s->size > 0 && s->buf == nullptr) fault = "a segment without data";
-      else if (s->size > capacity - total) fault = "segments claiming more bytes than the buffer holds";
-      else total += s->size;
+    for (auto* s = static_cast<const VACodedBufferSegment*>(*address);
+         s != nullptr && fault == nullptr; s = static_cast<const VACodedBufferSegment*>(s->next)) {
+      if (++segments > kMaxCodedSegments)
+        fault = "a segment list that does not end";
+      else if (s->size > 0 && s->buf == nullptr)
+        fault = "a segment without data";
+      else if (s->size > capacity - total)
+        fault = "segments claiming more bytes than the buffer holds";
+      else
+        total += s->size;
     }
     if (fault == nullptr) return status;
     guard->Unmap(ctx, id);
     *address = nullptr;
     char message[160];
-    std::snprintf(message, sizeof message, "coded buffer %#x of %zu bytes came back with %s\n", id, capacity, fault);
+    std::snprintf(message, sizeof message, "coded buffer %#x of %zu bytes came back with %s\n", id,
+                  capacity, fault);
     if (guard->Route.Error != nullptr) guard->Route.Error(guard->Route.Context, message);
     return VA_STATUS_ERROR_INVALID_BUFFER;
   }
@@ -141,7 +148,8 @@ std::unique_ptr<VaDisplay> VaDisplay::Open(const std::string& nodePath, const Me
   guard->Unmap = vtable->vaUnmapBuffer;
   guard->Destroy = vtable->vaDestroyBuffer;
   guard->Route = route;
-  if (guard->Create != nullptr && guard->Map != nullptr && guard->Unmap != nullptr && guard->Destroy != nullptr) {
+  if (guard->Create != nullptr && guard->Map != nullptr && guard->Unmap != nullptr &&
+      guard->Destroy != nullptr) {
     {
       std::lock_guard lock(CodedBufferGuard::RegistryMutex());
       CodedBufferGuard::Registry()[driver] = guard.get();

@@ -56,7 +56,8 @@ json ClipJson(const ClipRecord& clip) {
                    {"max_us", t.MaxLatenessUs},
                    {"longest_run", t.LongestLateRun}};
   j["frames_in_flight"] = {{"mean", t.InFlightMean}, {"max", t.InFlightMax}};
-  j["bit_rate"] = {{"achieved", t.BitRate}, {"target", kTargetBitrate}, {"stream_bytes", t.StreamBytes}};
+  j["bit_rate"] = {
+      {"achieved", t.BitRate}, {"target", kTargetBitrate}, {"stream_bytes", t.StreamBytes}};
   j["input_frame_rate"] = t.InputFrameRate;
   json latenciesUs = json::array();
   json latenciesMs = json::array();

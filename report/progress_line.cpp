@@ -39,9 +39,7 @@ void ProgressLine::SeriesStarted(const SeriesRecord& series) {
   matrix_ = series.Matrix;
 }
 
-void ProgressLine::ClipStarted(const SeriesRecord&, std::size_t row) {
-  row_ = row;
-}
+void ProgressLine::ClipStarted(const SeriesRecord&, std::size_t row) { row_ = row; }
 
 std::uint32_t ProgressLine::SecondsLeft(std::uint32_t frameIndex, std::uint32_t frameCount) const {
   double seconds = 0.0;
@@ -69,8 +67,8 @@ void ProgressLine::FrameDrawn(std::uint32_t frameIndex, std::uint32_t frameCount
   const double average =
       windowCount != 0 ? static_cast<double>(latencySum) / static_cast<double>(windowCount) : 0.0;
   const std::uint32_t left = SecondsLeft(frameIndex, frameCount);
-  const std::wstring remaining = left >= 60 ? FormatWide(L"~%u min left", (left + 59) / 60)
-                                            : FormatWide(L"~%u s left", left);
+  const std::wstring remaining =
+      left >= 60 ? FormatWide(L"~%u min left", (left + 59) / 60) : FormatWide(L"~%u s left", left);
   const std::wstring text = FormatWide(
       L"\r%ls %ux%u@%.0f  frame %u/%u  avg %.1f ms  clip %zu/%zu  %ls\x1b[K", label_.c_str(),
       clip.Width, clip.Height, clip.FrameRate(), frameIndex + 1, frameCount, average,

@@ -27,7 +27,8 @@ constexpr std::uint32_t kGrid = 0xDDDDDD;
 constexpr std::uint32_t kBudget = 0x1F4E9A;
 
 void SetColour(cairo_t* cr, std::uint32_t rgb) {
-  cairo_set_source_rgb(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0, (rgb & 0xFF) / 255.0);
+  cairo_set_source_rgb(cr, ((rgb >> 16) & 0xFF) / 255.0, ((rgb >> 8) & 0xFF) / 255.0,
+                       (rgb & 0xFF) / 255.0);
 }
 
 void Text(cairo_t* cr, double x, double y, const std::string& text, double size, bool bold = false,
@@ -45,7 +46,9 @@ double Budget(const ClipScenario& s) { return 1000.0 / s.FrameRate(); }
 
 double Ms(std::int32_t microseconds) { return microseconds / 1000.0; }
 
-std::string Number(double ms) { return ms < 1.0 ? FormatNarrow("%.1f", ms) : FormatNarrow("%.0f", ms); }
+std::string Number(double ms) {
+  return ms < 1.0 ? FormatNarrow("%.1f", ms) : FormatNarrow("%.0f", ms);
+}
 
 // The dashed frame-budget mark from x0 to x1 at height y.
 void BudgetLine(cairo_t* cr, double x0, double x1, double y) {
@@ -90,7 +93,8 @@ void DrawLegend(cairo_t* cr, double x, double y) {
 void DrawHeading(cairo_t* cr, double top, const SeriesRecord& series) {
   SetColour(cr, kText);
   std::string heading = WideToUtf8Lossy(series.Label);
-  if (!series.Finished && !series.Clips.empty() && series.Clips.back().Verdict == ClipVerdict::Error) {
+  if (!series.Finished && !series.Clips.empty() &&
+      series.Clips.back().Verdict == ClipVerdict::Error) {
     const ClipRecord& last = series.Clips.back();
     heading += "  - ended at " + WideToUtf8Lossy(ModeText(last.Scenario)) + " by " +
                FormatNarrow("0x%08X ", static_cast<unsigned>(last.ErrorCode)) +
@@ -128,7 +132,8 @@ void DrawAxis(cairo_t* cr, const ChartLayout& layout, std::size_t panel) {
   cairo_restore(cr);
   SetColour(cr, 0x888888);
   cairo_rectangle(cr, ChartLayout::kPlotLeft + 0.5, plotTop + 0.5,
-                  ChartLayout::kPlotRight - ChartLayout::kPlotLeft - 1.0, plotBottom - plotTop - 1.0);
+                  ChartLayout::kPlotRight - ChartLayout::kPlotLeft - 1.0,
+                  plotBottom - plotTop - 1.0);
   cairo_stroke(cr);
 }
 
@@ -194,7 +199,8 @@ cairo_status_t AppendBytes(void* closure, const unsigned char* data, unsigned in
 }
 
 Surface Draw(const RunRecord& run, const ChartLayout& layout) {
-  Surface surface(cairo_image_surface_create(CAIRO_FORMAT_RGB24, ChartLayout::kWidth, layout.Height()));
+  Surface surface(
+      cairo_image_surface_create(CAIRO_FORMAT_RGB24, ChartLayout::kWidth, layout.Height()));
   Context cr(cairo_create(surface.get()));
   SetColour(cr.get(), 0xFFFFFF);
   cairo_paint(cr.get());
@@ -267,9 +273,11 @@ std::vector<std::uint32_t> DrawResultsChart(const RunRecord& run, const ChartLay
   const int stride = cairo_image_surface_get_stride(surface.get());
   const unsigned char* data = cairo_image_surface_get_data(surface.get());
   std::vector<std::uint32_t> pixels;
-  pixels.reserve(static_cast<std::size_t>(ChartLayout::kWidth) * static_cast<std::size_t>(layout.Height()));
+  pixels.reserve(static_cast<std::size_t>(ChartLayout::kWidth) *
+                 static_cast<std::size_t>(layout.Height()));
   for (int y = 0; y < layout.Height(); ++y) {
-    const auto* row = reinterpret_cast<const std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
+    const auto* row =
+        reinterpret_cast<const std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
     pixels.insert(pixels.end(), row, row + ChartLayout::kWidth);
   }
   return pixels;

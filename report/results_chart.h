@@ -24,9 +24,15 @@ struct ChartLayout {
   double MaxMs = 100.0;  // top of the logarithmic latency axis
 
   int Height() const { return kTitleHeight + static_cast<int>(Panels) * kPanelHeight + 12; }
-  int PanelTop(std::size_t panel) const { return kTitleHeight + static_cast<int>(panel) * kPanelHeight; }
-  double SlotWidth() const { return static_cast<double>(kPlotRight - kPlotLeft) / static_cast<double>(Modes); }
-  double ModeCenterX(std::size_t mode) const { return kPlotLeft + SlotWidth() * (static_cast<double>(mode) + 0.5); }
+  int PanelTop(std::size_t panel) const {
+    return kTitleHeight + static_cast<int>(panel) * kPanelHeight;
+  }
+  double SlotWidth() const {
+    return static_cast<double>(kPlotRight - kPlotLeft) / static_cast<double>(Modes);
+  }
+  double ModeCenterX(std::size_t mode) const {
+    return kPlotLeft + SlotWidth() * (static_cast<double>(mode) + 0.5);
+  }
   // Latency (ms) to a y inside the panel, clamped to the axis.
   double ValueY(std::size_t panel, double ms) const;
   // Half the width of a clip's latency bar.

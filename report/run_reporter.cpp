@@ -9,7 +9,8 @@
 
 namespace corvantis {
 
-RunReporter::RunReporter(RunRecord run, std::string reportPath, std::unique_ptr<ProgressLine> progress)
+RunReporter::RunReporter(RunRecord run, std::string reportPath,
+                         std::unique_ptr<ProgressLine> progress)
     : run_(std::move(run)), reportPath_(std::move(reportPath)), progress_(std::move(progress)) {}
 
 void RunReporter::SeriesStarted(const SeriesRecord& series) {

@@ -11,10 +11,10 @@ namespace corvantis {
 
 // Choices beyond the classic command line; all off by default.
 struct SessionOptions {
-  bool UseSoftwareAdapter = false;   // "-Adapter:Software"
-  std::uint32_t ClipSeconds = 0;     // "-Seconds:N"; 0 keeps each clip's own duration
-  bool WriteReport = false;          // "-Report[:path]"
-  std::wstring ReportPath;           // empty: the default name beside the streams
+  bool UseSoftwareAdapter = false;  // "-Adapter:Software"
+  std::uint32_t ClipSeconds = 0;    // "-Seconds:N"; 0 keeps each clip's own duration
+  bool WriteReport = false;         // "-Report[:path]"
+  std::wstring ReportPath;          // empty: the default name beside the streams
 };
 
 // The record of one benchmark run. Members are destroyed in reverse order: ResultsText first,

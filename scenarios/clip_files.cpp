@@ -26,7 +26,8 @@ namespace {
 std::wstring RenameExtension(const std::wstring& path, const wchar_t* extension) {
   const auto slash = path.find_last_of(L'/');
   const auto dot = path.find_last_of(L'.');
-  const bool hasExtension = dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash);
+  const bool hasExtension =
+      dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash);
   return (hasExtension ? path.substr(0, dot) : path) + extension;
 }
 
@@ -105,8 +106,8 @@ void WriteClipStream(const std::wstring& clipPath,
     }
     std::size_t first = 0;
     while (first < batch.size()) {
-      const ssize_t written = ::writev(fd.get(), batch.data() + first,
-                                       static_cast<int>(batch.size() - first));
+      const ssize_t written =
+          ::writev(fd.get(), batch.data() + first, static_cast<int>(batch.size() - first));
       if (written < 0) {
         if (errno == EINTR) continue;
         fail(errno);

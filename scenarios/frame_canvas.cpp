@@ -31,7 +31,8 @@ void AppendLine(std::wstring& text, const wchar_t* format, Args... args) {
       whole.resize(size);
       written = std::swprintf(whole.data(), size, format, args...);
       if (written >= 0) {
-        text.append(whole, 0, std::min<std::size_t>(static_cast<std::size_t>(written), kMaxLineContent));
+        text.append(whole, 0,
+                    std::min<std::size_t>(static_cast<std::size_t>(written), kMaxLineContent));
         break;
       }
     }
@@ -60,7 +61,8 @@ ChartGeometry ComputeChartGeometry(std::uint32_t width, std::uint32_t height) {
 
 float ChartY(const ChartGeometry& geometry, double average) {
   return geometry.Bottom -
-         static_cast<float>(static_cast<double>(geometry.Bottom - geometry.ChartTop) * average / 20.0);
+         static_cast<float>(static_cast<double>(geometry.Bottom - geometry.ChartTop) * average /
+                            20.0);
 }
 
 std::int32_t TruncToInt32(float value) {
@@ -75,28 +77,32 @@ void AddChartPoint(const ChartGeometry& geometry, double average, std::uint32_t 
     points.push_back({0, y});
     return;
   }
-  const std::int32_t x = TruncToInt32((geometry.Right - geometry.Left) * static_cast<float>(frameIndex) /
-                                          static_cast<float>(totalFrames) +
-                                      0.5f);
+  const std::int32_t x =
+      TruncToInt32((geometry.Right - geometry.Left) * static_cast<float>(frameIndex) /
+                       static_cast<float>(totalFrames) +
+                   0.5f);
   if (std::int64_t{x} - points.back().X >= 4) points.push_back({x, y});
 }
 
 void CreateFrameCanvas(BenchmarkSession& session, std::uint32_t width, std::uint32_t height) {
   session.TextureDescription.Width = width;
   session.TextureDescription.Height = height;
-  check_hresult(Require(session.Device)
-                    ->CreateTexture2D(&session.TextureDescription, nullptr, session.FrameTexture.put()));
-  check_hresult(Require(session.D2DFactory)
-                    ->CreateDxgiSurfaceRenderTarget(session.FrameTexture.get(), session.RenderTarget.put()));
+  check_hresult(
+      Require(session.Device)
+          ->CreateTexture2D(&session.TextureDescription, nullptr, session.FrameTexture.put()));
+  check_hresult(
+      Require(session.D2DFactory)
+          ->CreateDxgiSurfaceRenderTarget(session.FrameTexture.get(), session.RenderTarget.put()));
   ID2D1RenderTarget* target = session.RenderTarget.get();
   check_hresult(target->CreateSolidColorBrush({0.0f, 0.0f, 0.0f, 1.0f}, session.BlackBrush.put()));
-  check_hresult(target->CreateSolidColorBrush({240.0f / 255.0f, 230.0f / 255.0f, 140.0f / 255.0f, 1.0f},
-                                              session.KhakiBrush.put()));
+  check_hresult(target->CreateSolidColorBrush(
+      {240.0f / 255.0f, 230.0f / 255.0f, 140.0f / 255.0f, 1.0f}, session.KhakiBrush.put()));
   check_hresult(target->CreateSolidColorBrush({1.0f, 99.0f / 255.0f, 71.0f / 255.0f, 1.0f},
                                               session.TomatoBrush.put()));
   check_hresult(Require(session.DWriteFactory)
                     ->CreateTextFormat(L"Verdana", DWRITE_FONT_WEIGHT_SEMI_BOLD,
-                                       static_cast<float>(height) / 40.0f, session.TextFormat.put()));
+                                       static_cast<float>(height) / 40.0f,
+                                       session.TextFormat.put()));
 }
 
 OverlayText ComposeOverlayText(amf::amf_uint64 amfVersion, const wchar_t* adapterDescription,
@@ -107,8 +113,9 @@ OverlayText ComposeOverlayText(amf::amf_uint64 amfVersion, const wchar_t* adapte
   AppendLine(overlay.Text, L"AMF %u.%u.%u.%u", amf::AMF_GET_MAJOR_VERSION(amfVersion),
              amf::AMF_GET_MINOR_VERSION(amfVersion), amf::AMF_GET_SUBMINOR_VERSION(amfVersion),
              amf::AMF_GET_BUILD_VERSION(amfVersion));
-  AppendLine(overlay.Text, L"%ls, %dx%d@%.2f", adapterDescription != nullptr ? adapterDescription : L"",
-             static_cast<int>(scenario.Width), static_cast<int>(scenario.Height), scenario.FrameRate());
+  AppendLine(
+      overlay.Text, L"%ls, %dx%d@%.2f", adapterDescription != nullptr ? adapterDescription : L"",
+      static_cast<int>(scenario.Width), static_cast<int>(scenario.Height), scenario.FrameRate());
   AppendLine(overlay.Text, L"Frame %d", static_cast<int>(frameIndex));
   if (windowCount > 0) {
     const double average = static_cast<double>(latencySum) / static_cast<double>(windowCount);
@@ -135,16 +142,16 @@ void DrawFrame(BenchmarkSession& session, const std::wstring& text, double avera
     target->DrawLine({g.Left, y}, {g.Right, y}, tomato, 1.0f);
   AddChartPoint(g, average, frameIndex, totalFrames, points);
   for (std::size_t i = 1; i < points.size(); ++i) {
-    target->DrawLine({static_cast<float>(points[i - 1].X) + g.Left, static_cast<float>(points[i - 1].Y)},
-                     {static_cast<float>(points[i].X) + g.Left, static_cast<float>(points[i].Y)}, tomato,
-                     2.0f);
+    target->DrawLine(
+        {static_cast<float>(points[i - 1].X) + g.Left, static_cast<float>(points[i - 1].Y)},
+        {static_cast<float>(points[i].X) + g.Left, static_cast<float>(points[i].Y)}, tomato, 2.0f);
   }
   check_hresult(target->EndDraw());
 }
 
-void RenderFrame(BenchmarkSession& session, amf::amf_uint64 runtimeVersion, const ClipScenario& scenario,
-                 std::uint32_t frameIndex, std::uint32_t totalFrames, std::uint32_t windowCount,
-                 std::uint32_t latencySum, ChartPoints& points) {
+void RenderFrame(BenchmarkSession& session, amf::amf_uint64 runtimeVersion,
+                 const ClipScenario& scenario, std::uint32_t frameIndex, std::uint32_t totalFrames,
+                 std::uint32_t windowCount, std::uint32_t latencySum, ChartPoints& points) {
   // The adapter name array is not trusted to hold its terminator.
   const wchar_t* description = session.AdapterDescription.Description;
   constexpr std::size_t kDescriptionLength = std::size(DXGI_ADAPTER_DESC1{}.Description);

@@ -62,9 +62,9 @@ void DrawFrame(BenchmarkSession& session, const std::wstring& text, double avera
                std::uint32_t frameIndex, std::uint32_t totalFrames, ChartPoints& points);
 
 // ComposeOverlayText with the loaded runtime's version and the session's adapter, then DrawFrame.
-void RenderFrame(BenchmarkSession& session, amf::amf_uint64 runtimeVersion, const ClipScenario& scenario,
-                 std::uint32_t frameIndex, std::uint32_t totalFrames, std::uint32_t windowCount,
-                 std::uint32_t latencySum, ChartPoints& points);
+void RenderFrame(BenchmarkSession& session, amf::amf_uint64 runtimeVersion,
+                 const ClipScenario& scenario, std::uint32_t frameIndex, std::uint32_t totalFrames,
+                 std::uint32_t windowCount, std::uint32_t latencySum, ChartPoints& points);
 
 // Releases TextFormat, BlackBrush, KhakiBrush, TomatoBrush, RenderTarget and FrameTexture, in
 // that order.

@@ -20,7 +20,8 @@ void AppendResultsTable(BenchmarkSession& session, const std::vector<ClipResult>
   }
 }
 
-void AppendSeriesHeader(BenchmarkSession& session, const wchar_t* label, const std::string& version) {
+void AppendSeriesHeader(BenchmarkSession& session, const wchar_t* label,
+                        const std::string& version) {
   session.ResultsText += FormatWide(L"%s; AMF %hs", label, version.c_str());
   session.ResultsText += L"\n\n";
 }

@@ -18,6 +18,7 @@ struct ClipResult {
 void AppendResultsTable(BenchmarkSession& session, const std::vector<ClipResult>& results);
 
 // The series header "<label>; AMF <version>" followed by an empty line, appended to ResultsText.
-void AppendSeriesHeader(BenchmarkSession& session, const wchar_t* label, const std::string& version);
+void AppendSeriesHeader(BenchmarkSession& session, const wchar_t* label,
+                        const std::string& version);
 
 }  // namespace corvantis

@@ -46,9 +46,10 @@ class ClipHost final : public EncodeLoopHost {
 
   void RenderFrame(std::uint32_t frameIndex, std::uint32_t frameCount, std::uint32_t windowCount,
                    std::uint32_t latencySum) override {
-    corvantis::RenderFrame(session_, runtimeVersion_, scenario_, frameIndex, frameCount, windowCount, latencySum,
-                  points_);
-    if (observer_ != nullptr) observer_->FrameDrawn(frameIndex, frameCount, windowCount, latencySum);
+    corvantis::RenderFrame(session_, runtimeVersion_, scenario_, frameIndex, frameCount,
+                           windowCount, latencySum, points_);
+    if (observer_ != nullptr)
+      observer_->FrameDrawn(frameIndex, frameCount, windowCount, latencySum);
   }
   void CopyFrameToSlot(ID3D11Texture2D* slotTexture) override {
     session_.DeviceContext->CopyResource(slotTexture, session_.FrameTexture.get());

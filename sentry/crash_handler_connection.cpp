@@ -93,7 +93,8 @@ CrashHandlerConnection::~CrashHandlerConnection() {
   socket_.reset();
   if (handlerPid_ > 0) {
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (waitpid(handlerPid_, nullptr, WNOHANG) == 0 && std::chrono::steady_clock::now() < giveUp) {
+    while (waitpid(handlerPid_, nullptr, WNOHANG) == 0 &&
+           std::chrono::steady_clock::now() < giveUp) {
       std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
   }

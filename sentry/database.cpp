@@ -56,11 +56,12 @@ bool WriteAll(int fd, std::string_view bytes) {
 // folder of this user's that nobody else can write to.
 unique_fd OpenPrivateFolder(int parent, const char* name, const fs::path& shown) {
   const bool made = ::mkdirat(parent, name, 0700) == 0;
-  if (!made && errno != EEXIST) Refuse(shown, std::string("cannot be made: ") + std::strerror(errno));
+  if (!made && errno != EEXIST)
+    Refuse(shown, std::string("cannot be made: ") + std::strerror(errno));
   unique_fd fd(::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd) {
     const int error = errno;
-    struct stat status{};
+    struct stat status {};
     if (::fstatat(parent, name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
       if (S_ISLNK(status.st_mode)) Refuse(shown, "is a symbolic link");
       if (!S_ISDIR(status.st_mode)) Refuse(shown, "is not a folder");
@@ -69,10 +70,12 @@ unique_fd OpenPrivateFolder(int parent, const char* name, const fs::path& shown)
   }
   // The umask may have taken more than group and others; we still need to use it.
   if (made) ::fchmod(fd.get(), 0700);
-  struct stat status{};
-  if (::fstat(fd.get(), &status) != 0) Refuse(shown, std::string("cannot be read: ") + std::strerror(errno));
+  struct stat status {};
+  if (::fstat(fd.get(), &status) != 0)
+    Refuse(shown, std::string("cannot be read: ") + std::strerror(errno));
   if (status.st_uid != ::geteuid()) Refuse(shown, "belongs to another user");
-  if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) Refuse(shown, "can be written by group or others");
+  if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    Refuse(shown, "can be written by group or others");
   return fd;
 }
 
@@ -107,7 +110,7 @@ bool RemoveUnlessLocked(int folder, const std::string& name) {
   const unique_fd fd(
       ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   if (!fd || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return false;
-  struct stat status{};
+  struct stat status {};
   if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
   return ::unlinkat(folder, name.c_str(), 0) == 0;
 }
@@ -130,7 +133,7 @@ void Database::RemoveStaleTemporaries() const noexcept {
   try {
     const auto now = std::chrono::system_clock::now();
     for (const std::string& name : Names(pending_.get())) {
-      struct stat status{};
+      struct stat status {};
       if (!name.starts_with(kTempPrefix) ||
           ::fstatat(pending_.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
         continue;
@@ -151,8 +154,7 @@ std::optional<ClaimedEnvelope> Database::Store(std::string_view envelope) const 
                         O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!fd) return std::nullopt;
   // Locked before it becomes visible under its pending name.
-  if (::flock(fd.get(), LOCK_EX) != 0 || !WriteAll(fd.get(), envelope) ||
-      ::fsync(fd.get()) != 0 ||
+  if (::flock(fd.get(), LOCK_EX) != 0 || !WriteAll(fd.get(), envelope) || ::fsync(fd.get()) != 0 ||
       ::renameat(pending_.get(), temp.c_str(), pending_.get(), name.c_str()) != 0) {
     ::unlinkat(pending_.get(), temp.c_str(), 0);
     return std::nullopt;
@@ -183,7 +185,7 @@ std::optional<ClaimedEnvelope> Database::Claim(const fs::path& path) const {
     return std::nullopt;
   }
   // Anything but a regular file (a FIFO, a device, a folder) is no envelope of ours: skipped.
-  struct stat status{};
+  struct stat status {};
   if (::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
   if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return std::nullopt;
   // Another process may have sent and deleted it between our open and our lock.
@@ -230,7 +232,7 @@ void Database::Trim(int folder, std::size_t maxFiles, std::uintmax_t maxBytes) c
     std::size_t count = 0;
     std::uintmax_t total = 0;
     for (const std::string& name : names) {
-      struct stat status{};
+      struct stat status {};
       if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
           !S_ISREG(status.st_mode)) {
         continue;

@@ -8,8 +8,8 @@
 namespace corvantis::sentry {
 
 Delivery PostEnvelope(http::HttpSender& sender, const Dsn& dsn, const std::string& envelope,
-                      long connectTimeoutMs, long totalTimeoutMs,
-                      const std::atomic<bool>* cancel, RateLimits* rateLimits) {
+                      long connectTimeoutMs, long totalTimeoutMs, const std::atomic<bool>* cancel,
+                      RateLimits* rateLimits) {
   std::string admitted = envelope;
   if (rateLimits != nullptr && !rateLimits->Admit(admitted)) return Delivery::kLimited;
   http::HttpRequest request;

@@ -26,8 +26,8 @@ enum class Delivery {
 // POSTs the envelope (its "sent_at" set to now) to the DSN's endpoint; never throws. With
 // `rateLimits`, sends only what they admit and learns from the answer.
 Delivery PostEnvelope(http::HttpSender& sender, const Dsn& dsn, const std::string& envelope,
-                      long connectTimeoutMs, long totalTimeoutMs,
-                      const std::atomic<bool>* cancel, RateLimits* rateLimits = nullptr);
+                      long connectTimeoutMs, long totalTimeoutMs, const std::atomic<bool>* cancel,
+                      RateLimits* rateLimits = nullptr);
 
 // Sends a claimed file and settles it: deleted when accepted or limited, moved aside when
 // unreadable, corrupt or refused, kept for a later attempt when no answer came.

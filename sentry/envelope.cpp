@@ -29,9 +29,9 @@ void Envelope::AddEvent(std::string eventJson) {
 void Envelope::AddAttachment(std::string_view filename, std::string_view attachmentType,
                              std::string bytes) {
   Json itemHeader = {{"type", "attachment"},
-                 {"length", bytes.size()},
-                 {"filename", filename},
-                 {"attachment_type", attachmentType}};
+                     {"length", bytes.size()},
+                     {"filename", filename},
+                     {"attachment_type", attachmentType}};
   Items.push_back({std::move(itemHeader), std::move(bytes)});
 }
 
@@ -66,7 +66,8 @@ std::optional<Envelope> ParseEnvelope(std::string_view text) {
     size_t length = 0;
     if (itemHeader->contains("length")) {
       const Json& given = (*itemHeader)["length"];
-      if (!given.is_number_unsigned() || given.get<size_t>() > text.size() - at) return std::nullopt;
+      if (!given.is_number_unsigned() || given.get<size_t>() > text.size() - at)
+        return std::nullopt;
       length = given.get<size_t>();
     } else {
       const size_t end = text.find('\n', at);

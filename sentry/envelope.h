@@ -28,8 +28,7 @@ struct Envelope {
                            std::string_view sentAt, std::string eventJson);
   void AddEvent(std::string eventJson);
   // An "attachment" item; a minidump has attachmentType "event.minidump".
-  void AddAttachment(std::string_view filename, std::string_view attachmentType,
-                     std::string bytes);
+  void AddAttachment(std::string_view filename, std::string_view attachmentType, std::string bytes);
   std::string Serialize() const;
 };
 

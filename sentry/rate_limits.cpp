@@ -58,8 +58,8 @@ seconds RetryAfter(const std::string& text) {
   tm date{};
   const char* end = strptime(text.c_str(), "%a, %d %b %Y %H:%M:%S GMT", &date);
   if (end == nullptr || *end != '\0') return kDefaultRetryAfter;
-  const auto left = std::chrono::system_clock::from_time_t(timegm(&date)) -
-                    std::chrono::system_clock::now();
+  const auto left =
+      std::chrono::system_clock::from_time_t(timegm(&date)) - std::chrono::system_clock::now();
   return std::clamp(std::chrono::ceil<seconds>(left), seconds(0), kLongestLimit);
 }
 
@@ -112,7 +112,8 @@ bool RateLimits::Admit(std::string& envelope, Clock::time_point now) const {
   bool eventLimited = false;
   std::erase_if(parsed->Items, [&](const EnvelopeItem& item) {
     const Json* given = item.Header.contains("type") ? &item.Header["type"] : nullptr;
-    const std::string type = given != nullptr && given->is_string() ? given->get<std::string>() : "";
+    const std::string type =
+        given != nullptr && given->is_string() ? given->get<std::string>() : "";
     // The service counts events as "error", or "default" when they carry no exception; a limit
     // on either stops ours.
     const bool limited = type == "event" ? IsLimited("error", now) || IsLimited("default", now)

@@ -57,9 +57,7 @@ void Scope::ApplyTo(Json& event) const {
 
 Json Scope::Snapshot() const {
   const std::lock_guard lock(mutex_);
-  return {{"user", user_},
-          {"tags", tags_},
-          {"breadcrumbs", ToArray(breadcrumbs_)}};
+  return {{"user", user_}, {"tags", tags_}, {"breadcrumbs", ToArray(breadcrumbs_)}};
 }
 
 }  // namespace corvantis::sentry

@@ -38,16 +38,11 @@ void ScopeChanged() {
 
 const char* LevelName(sentry_level_t level) {
   switch (level) {
-    case SENTRY_LEVEL_DEBUG:
-      return "debug";
-    case SENTRY_LEVEL_INFO:
-      return "info";
-    case SENTRY_LEVEL_WARNING:
-      return "warning";
-    case SENTRY_LEVEL_FATAL:
-      return "fatal";
-    case SENTRY_LEVEL_ERROR:
-      break;
+    case SENTRY_LEVEL_DEBUG: return "debug";
+    case SENTRY_LEVEL_INFO: return "info";
+    case SENTRY_LEVEL_WARNING: return "warning";
+    case SENTRY_LEVEL_FATAL: return "fatal";
+    case SENTRY_LEVEL_ERROR: break;
   }
   return "error";
 }

@@ -3,7 +3,8 @@
 
 /* The subset of the sentry-native 0.3.1 interface that the program uses, with the same names,
    signatures and ownership rules. Functions that take a sentry_value_t as an argument to store
-   (set_by_key, append, set_user, add_breadcrumb, capture_event) take over the caller's reference. */
+   (set_by_key, append, set_user, add_breadcrumb, capture_event) take over the caller's reference.
+ */
 
 #include <stdint.h>
 
@@ -58,7 +59,8 @@ sentry_value_t sentry_value_new_object(void);
 void sentry_value_incref(sentry_value_t value);
 void sentry_value_decref(sentry_value_t value);
 int sentry_value_is_null(sentry_value_t value);
-/* Stores v under k, replacing an earlier value; takes v. Returns 0, or 1 when value is no object. */
+/* Stores v under k, replacing an earlier value; takes v. Returns 0, or 1 when value is no object.
+ */
 int sentry_value_set_by_key(sentry_value_t value, const char* k, sentry_value_t v);
 /* Appends v; takes v. Returns 0, or 1 when value is no list. */
 int sentry_value_append(sentry_value_t value, sentry_value_t v);

@@ -61,8 +61,7 @@ long Transport::Worker::NextTimeLimit() {
   const std::lock_guard lock(Mutex);
   if (Cancel) return 0;
   if (!Stopping) return Limits.TotalTimeoutMs;
-  const auto left =
-      std::chrono::ceil<milliseconds>(CancelAt - steady_clock::now()).count();
+  const auto left = std::chrono::ceil<milliseconds>(CancelAt - steady_clock::now()).count();
   return std::max(0L, std::min(Limits.TotalTimeoutMs, static_cast<long>(left)));
 }
 
@@ -92,10 +91,10 @@ void Transport::Worker::Run() {
     Holding = true;
     lock.unlock();
     const long totalMs = NextTimeLimit();
-    const Delivery delivery =
-        totalMs <= 0 ? Delivery::kFailed
-                     : PostEnvelope(*Sender, Dsn, envelope, Limits.ConnectTimeoutMs, totalMs,
-                                    &Cancel, &RateLimits);
+    const Delivery delivery = totalMs <= 0
+                                  ? Delivery::kFailed
+                                  : PostEnvelope(*Sender, Dsn, envelope, Limits.ConnectTimeoutMs,
+                                                 totalMs, &Cancel, &RateLimits);
     // Only what the shutdown cut off counts as lost; earlier failures are the network's.
     const bool lostIt = delivery == Delivery::kFailed && !Keep(envelope) && Cancel;
     lock.lock();

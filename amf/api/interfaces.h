@@ -17,9 +17,9 @@ struct AMFGuid {
   bool operator==(const AMFGuid& other) const = default;
 };
 
-#define AMF_DECLARE_IID(name, d1, d2, d3, d41, d42, d43, d44, d45, d46, d47, d48)          \
-  static const ::amf::AMFGuid IID() {                                                       \
-    return ::amf::AMFGuid{d1, d2, d3, d41, d42, d43, d44, d45, d46, d47, d48};              \
+#define AMF_DECLARE_IID(name, d1, d2, d3, d41, d42, d43, d44, d45, d46, d47, d48) \
+  static const ::amf::AMFGuid IID() {                                             \
+    return ::amf::AMFGuid{d1, d2, d3, d41, d42, d43, d44, d45, d46, d47, d48};    \
   }
 
 enum AMF_SURFACE_FORMAT : std::int32_t {
@@ -64,7 +64,8 @@ enum AMF_TRACE_LEVEL : std::int32_t {
 
 class AMFInterface {
  public:
-  AMF_DECLARE_IID(AMFInterface, 0x9d872f34, 0x90dc, 0x4b93, 0xb6, 0xb2, 0x6c, 0xa3, 0x7c, 0x85, 0x25, 0xdb)
+  AMF_DECLARE_IID(AMFInterface, 0x9d872f34, 0x90dc, 0x4b93, 0xb6, 0xb2, 0x6c, 0xa3, 0x7c, 0x85,
+                  0x25, 0xdb)
   virtual amf_long Acquire() = 0;
   virtual amf_long Release() = 0;
   virtual AMF_RESULT QueryInterface(const AMFGuid& interfaceID, void** ppInterface) = 0;
@@ -75,7 +76,8 @@ class AMFInterface {
 
 class AMFPropertyStorage : public AMFInterface {
  public:
-  AMF_DECLARE_IID(AMFPropertyStorage, 0xc7cec05b, 0xcfb9, 0x48af, 0xac, 0xe3, 0xf6, 0x8d, 0xf8, 0x39, 0x5f, 0xe3)
+  AMF_DECLARE_IID(AMFPropertyStorage, 0xc7cec05b, 0xcfb9, 0x48af, 0xac, 0xe3, 0xf6, 0x8d, 0xf8,
+                  0x39, 0x5f, 0xe3)
   // The value is taken by copy; the callee copies what it keeps.
   virtual AMF_RESULT SetProperty(const wchar_t* name, AMFVariantStruct value) = 0;
   // AMF_NOT_FOUND when the storage has no such property.
@@ -87,7 +89,8 @@ class AMFPropertyStorage : public AMFInterface {
 
 class AMFData : public AMFPropertyStorage {
  public:
-  AMF_DECLARE_IID(AMFData, 0xa1159bf6, 0x9104, 0x4107, 0x8e, 0xaa, 0xc5, 0x3d, 0x5d, 0xba, 0xc5, 0x11)
+  AMF_DECLARE_IID(AMFData, 0xa1159bf6, 0x9104, 0x4107, 0x8e, 0xaa, 0xc5, 0x3d, 0x5d, 0xba, 0xc5,
+                  0x11)
   virtual AMF_MEMORY_TYPE GetMemoryType() = 0;
   virtual AMF_DATA_TYPE GetDataType() = 0;
   virtual bool IsReusable() = 0;
@@ -99,7 +102,8 @@ class AMFData : public AMFPropertyStorage {
 
 class AMFBuffer : public AMFData {
  public:
-  AMF_DECLARE_IID(AMFBuffer, 0xb04b7248, 0xb6f0, 0x4321, 0xb6, 0x91, 0xba, 0xa4, 0x74, 0x0f, 0x9f, 0xcb)
+  AMF_DECLARE_IID(AMFBuffer, 0xb04b7248, 0xb6f0, 0x4321, 0xb6, 0x91, 0xba, 0xa4, 0x74, 0x0f, 0x9f,
+                  0xcb)
   virtual AMF_RESULT SetSize(amf_size newSize) = 0;
   virtual amf_size GetSize() = 0;
   virtual void* GetNative() = 0;
@@ -107,7 +111,8 @@ class AMFBuffer : public AMFData {
 
 class AMFSurface : public AMFData {
  public:
-  AMF_DECLARE_IID(AMFSurface, 0x3075dbe3, 0x8718, 0x4cfa, 0x86, 0xfb, 0x21, 0x14, 0xc0, 0xa5, 0xa4, 0x51)
+  AMF_DECLARE_IID(AMFSurface, 0x3075dbe3, 0x8718, 0x4cfa, 0x86, 0xfb, 0x21, 0x14, 0xc0, 0xa5, 0xa4,
+                  0x51)
   virtual AMF_SURFACE_FORMAT GetFormat() = 0;
   virtual amf_int32 GetWidth() = 0;
   virtual amf_int32 GetHeight() = 0;
@@ -123,7 +128,8 @@ class AMFSurfaceObserver {
 
 class AMFContext : public AMFPropertyStorage {
  public:
-  AMF_DECLARE_IID(AMFContext, 0xa76a13f0, 0xd80e, 0x4fcc, 0xb5, 0x8f, 0x7b, 0x23, 0x2d, 0x83, 0x6b, 0x12)
+  AMF_DECLARE_IID(AMFContext, 0xa76a13f0, 0xd80e, 0x4fcc, 0xb5, 0x8f, 0x7b, 0x23, 0x2d, 0x83, 0x6b,
+                  0x12)
   virtual AMF_RESULT Terminate() = 0;
   // pDevice is the program's ID3D11Device.
   virtual AMF_RESULT InitDX11(void* pDevice, AMF_DX_VERSION dxVersionRequired) = 0;
@@ -139,7 +145,8 @@ class AMFContext : public AMFPropertyStorage {
 
 class AMFComponent : public AMFPropertyStorage {
  public:
-  AMF_DECLARE_IID(AMFComponent, 0x8b51e5e4, 0x455d, 0x4034, 0xa7, 0x46, 0xde, 0x1b, 0xed, 0xc3, 0xc4, 0x06)
+  AMF_DECLARE_IID(AMFComponent, 0x8b51e5e4, 0x455d, 0x4034, 0xa7, 0x46, 0xde, 0x1b, 0xed, 0xc3,
+                  0xc4, 0x06)
   virtual AMF_RESULT Init(AMF_SURFACE_FORMAT format, amf_int32 width, amf_int32 height) = 0;
   virtual AMF_RESULT ReInit(amf_int32 width, amf_int32 height) = 0;
   virtual AMF_RESULT Terminate() = 0;
@@ -162,8 +169,8 @@ class AMFTraceWriter {
 // Not reference-counted: owned by the runtime.
 class AMFTrace {
  public:
-  virtual void TraceW(const wchar_t* src_path, amf_int32 line, amf_int32 level, const wchar_t* scope,
-                      amf_int32 countArgs, const wchar_t* format, ...) = 0;
+  virtual void TraceW(const wchar_t* src_path, amf_int32 line, amf_int32 level,
+                      const wchar_t* scope, amf_int32 countArgs, const wchar_t* format, ...) = 0;
   virtual amf_int32 SetGlobalLevel(amf_int32 level) = 0;
   virtual amf_int32 GetGlobalLevel() = 0;
   virtual bool EnableWriter(const wchar_t* writerID, bool enable) = 0;

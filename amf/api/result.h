@@ -63,10 +63,18 @@ constexpr amf_uint64 AMF_MAKE_FULL_VERSION(amf_uint64 major, amf_uint64 minor, a
                                            amf_uint64 build) {
   return (major << 48) | (minor << 32) | (release << 16) | build;
 }
-constexpr amf_uint32 AMF_GET_MAJOR_VERSION(amf_uint64 v) { return static_cast<amf_uint32>((v >> 48) & 0xFFFF); }
-constexpr amf_uint32 AMF_GET_MINOR_VERSION(amf_uint64 v) { return static_cast<amf_uint32>((v >> 32) & 0xFFFF); }
-constexpr amf_uint32 AMF_GET_SUBMINOR_VERSION(amf_uint64 v) { return static_cast<amf_uint32>((v >> 16) & 0xFFFF); }
-constexpr amf_uint32 AMF_GET_BUILD_VERSION(amf_uint64 v) { return static_cast<amf_uint32>(v & 0xFFFF); }
+constexpr amf_uint32 AMF_GET_MAJOR_VERSION(amf_uint64 v) {
+  return static_cast<amf_uint32>((v >> 48) & 0xFFFF);
+}
+constexpr amf_uint32 AMF_GET_MINOR_VERSION(amf_uint64 v) {
+  return static_cast<amf_uint32>((v >> 32) & 0xFFFF);
+}
+constexpr amf_uint32 AMF_GET_SUBMINOR_VERSION(amf_uint64 v) {
+  return static_cast<amf_uint32>((v >> 16) & 0xFFFF);
+}
+constexpr amf_uint32 AMF_GET_BUILD_VERSION(amf_uint64 v) {
+  return static_cast<amf_uint32>(v & 0xFFFF);
+}
 
 // The interface version the program asks the runtime for: 1.4.16.0.
 inline constexpr amf_uint64 AMF_FULL_VERSION = AMF_MAKE_FULL_VERSION(1, 4, 16, 0);

@@ -1,9 +1,9 @@
 #include "amf/api/variant.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
-#include <cctype>
 #include <string>
 
 #include "amf/api/interfaces.h"
@@ -59,7 +59,8 @@ IntegerText ParseInteger(const std::string& ascii, amf_int64* out) {
   while (*end == ' ' || *end == '\t') ++end;
   if (*end != '\0') return IntegerText::NotAnInteger;
   constexpr unsigned long long kLargestPositive = 0x7FFFFFFFFFFFFFFFull;
-  if (outOfRange || (base == 10 && magnitude > kLargestPositive + (negative ? 1 : 0))) return IntegerText::TooLarge;
+  if (outOfRange || (base == 10 && magnitude > kLargestPositive + (negative ? 1 : 0)))
+    return IntegerText::TooLarge;
   // Negated in unsigned arithmetic: "-9223372036854775808" has no positive counterpart.
   *out = static_cast<amf_int64>(negative ? 0 - magnitude : magnitude);
   return IntegerText::Fits;
@@ -168,17 +169,29 @@ struct NumericValue {
   bool isInteger = false;  // a bool, an INT64 or an integer text: written back without decimals
   bool intFits = false;    // `i` holds its INT64 value
   amf_int64 i = 0;
-  amf_double d = 0;        // its double value, when numeric
+  amf_double d = 0;  // its double value, when numeric
 };
 
 NumericValue NumericValueOf(const AMFVariantStruct& from) {
   NumericValue value;
   bool haveDouble = false, integerTooLarge = false;
   switch (from.type) {
-    case AMF_VARIANT_BOOL: value.i = from.boolValue ? 1 : 0; value.isInteger = true; break;
-    case AMF_VARIANT_INT64: value.i = from.int64Value; value.isInteger = true; break;
-    case AMF_VARIANT_DOUBLE: value.d = from.doubleValue; haveDouble = true; break;
-    case AMF_VARIANT_FLOAT: value.d = static_cast<amf_double>(from.floatValue); haveDouble = true; break;
+    case AMF_VARIANT_BOOL:
+      value.i = from.boolValue ? 1 : 0;
+      value.isInteger = true;
+      break;
+    case AMF_VARIANT_INT64:
+      value.i = from.int64Value;
+      value.isInteger = true;
+      break;
+    case AMF_VARIANT_DOUBLE:
+      value.d = from.doubleValue;
+      haveDouble = true;
+      break;
+    case AMF_VARIANT_FLOAT:
+      value.d = static_cast<amf_double>(from.floatValue);
+      haveDouble = true;
+      break;
     case AMF_VARIANT_STRING:
     case AMF_VARIANT_WSTRING: {
       std::string ascii;
@@ -209,8 +222,8 @@ NumericValue NumericValueOf(const AMFVariantStruct& from) {
 }
 
 // A number as its text; a text as it is, narrowed to ASCII ('?' beyond) or widened byte by byte.
-AMF_RESULT AssignText(AMFVariantStruct* dest, const AMFVariantStruct& from, const NumericValue& value,
-                      AMF_VARIANT_TYPE newType) {
+AMF_RESULT AssignText(AMFVariantStruct* dest, const AMFVariantStruct& from,
+                      const NumericValue& value, AMF_VARIANT_TYPE newType) {
   const bool isText = from.type == AMF_VARIANT_STRING || from.type == AMF_VARIANT_WSTRING;
   char text[328];  // "%f" of -DBL_MAX: 309 digits, sign, point and six decimals
   if (value.isInteger) {
@@ -235,7 +248,8 @@ AMF_RESULT AssignText(AMFVariantStruct* dest, const AMFVariantStruct& from, cons
   }
   std::wstring wide;
   if (from.type == AMF_VARIANT_STRING && !value.numeric) {
-    for (const char* p = from.stringValue; *p; ++p) wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*p)));
+    for (const char* p = from.stringValue; *p; ++p)
+      wide.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*p)));
   } else {
     for (const char* p = text; *p; ++p) wide.push_back(static_cast<wchar_t>(*p));
   }
@@ -243,7 +257,8 @@ AMF_RESULT AssignText(AMFVariantStruct* dest, const AMFVariantStruct& from, cons
   return AMF_OK;
 }
 
-AMF_RESULT AssignConverted(AMFVariantStruct* dest, const AMFVariantStruct& from, AMF_VARIANT_TYPE newType) {
+AMF_RESULT AssignConverted(AMFVariantStruct* dest, const AMFVariantStruct& from,
+                           AMF_VARIANT_TYPE newType) {
   const NumericValue value = NumericValueOf(from);
   switch (newType) {
     case AMF_VARIANT_EMPTY: return AMF_OK;

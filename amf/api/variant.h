@@ -27,12 +27,24 @@ enum AMF_VARIANT_TYPE : std::int32_t {
   AMF_VARIANT_FLOAT = 13,
 };
 
-struct AMFRect { amf_int32 left, top, right, bottom; };
-struct AMFSize { amf_int32 width, height; };
-struct AMFPoint { amf_int32 x, y; };
-struct AMFRate { amf_uint32 num, den; };
-struct AMFRatio { amf_uint32 num, den; };
-struct AMFColor { std::uint8_t r, g, b, a; };
+struct AMFRect {
+  amf_int32 left, top, right, bottom;
+};
+struct AMFSize {
+  amf_int32 width, height;
+};
+struct AMFPoint {
+  amf_int32 x, y;
+};
+struct AMFRate {
+  amf_uint32 num, den;
+};
+struct AMFRatio {
+  amf_uint32 num, den;
+};
+struct AMFColor {
+  std::uint8_t r, g, b, a;
+};
 
 inline AMFRate AMFConstructRate(amf_uint32 num, amf_uint32 den) { return AMFRate{num, den}; }
 

@@ -45,8 +45,10 @@ amf::AMFFactory* Factory() {
   static amf::AMFFactory* factory = [] {
     amf::AMFFactory* f = nullptr;
     void* library = dlopen(AMFRT_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
-    auto init = library ? reinterpret_cast<AMFInit_Fn>(dlsym(library, AMF_INIT_FUNCTION_NAME)) : nullptr;
-    if (init == nullptr || init(amf::AMF_FULL_VERSION, &f) != AMF_OK) std::fprintf(stderr, "cannot load the runtime\n");
+    auto init =
+        library ? reinterpret_cast<AMFInit_Fn>(dlsym(library, AMF_INIT_FUNCTION_NAME)) : nullptr;
+    if (init == nullptr || init(amf::AMF_FULL_VERSION, &f) != AMF_OK)
+      std::fprintf(stderr, "cannot load the runtime\n");
     return f;
   }();
   return factory;
@@ -120,7 +122,8 @@ amfrt::EncoderSettings RuntimeSettings(Codec codec) {
 }
 
 // A gradient with a detailed box that moves from slot to slot, roughly what the program draws.
-void Paint(std::uint8_t* pixels, std::size_t pitch, std::uint32_t width, std::uint32_t height, std::uint32_t slot) {
+void Paint(std::uint8_t* pixels, std::size_t pitch, std::uint32_t width, std::uint32_t height,
+           std::uint32_t slot) {
   const std::uint32_t boxX = (width / 2) * slot / kSlots, boxY = height / 4;
   for (std::uint32_t y = 0; y < height; ++y) {
     std::uint8_t* row = pixels + static_cast<std::size_t>(y) * pitch;
@@ -137,12 +140,14 @@ void Paint(std::uint8_t* pixels, std::size_t pitch, std::uint32_t width, std::ui
 
 class Rig {
  public:
-  Rig(Codec codec, std::uint32_t width, std::uint32_t height) : codec_(codec), width_(width), height_(height) {
+  Rig(Codec codec, std::uint32_t width, std::uint32_t height)
+      : codec_(codec), width_(width), height_(height) {
     CreateCpuDevice(device_.put(), deviceContext_.put());
     Factory()->CreateContext(&context_);
     context_->InitDX11(device_.get(), amf::AMF_DX11_0);
     Factory()->CreateComponent(context_.GetPtr(),
-                               codec == Codec::Avc ? AMFVideoEncoderVCE_AVC : AMFVideoEncoder_HEVC, &encoder_);
+                               codec == Codec::Avc ? AMFVideoEncoderVCE_AVC : AMFVideoEncoder_HEVC,
+                               &encoder_);
     Configure(encoder_.GetPtr(), codec);
     ok_ = encoder_->Init(amf::AMF_SURFACE_BGRA, static_cast<amf::amf_int32>(width),
                          static_cast<amf::amf_int32>(height)) == AMF_OK;
@@ -167,7 +172,9 @@ class Rig {
   bool Submit() {
     amf::AMFSurface* surface = surfaces_[submitted_ % kSlots].GetPtr();
     const amf::amf_int64 header = submitted_ == 0 ? 1 : 0;
-    surface->SetProperty(codec_ == Codec::Avc ? AMF_VIDEO_ENCODER_INSERT_AUD : AMF_VIDEO_ENCODER_HEVC_INSERT_AUD, Int(1));
+    surface->SetProperty(
+        codec_ == Codec::Avc ? AMF_VIDEO_ENCODER_INSERT_AUD : AMF_VIDEO_ENCODER_HEVC_INSERT_AUD,
+        Int(1));
     if (codec_ == Codec::Avc) {
       surface->SetProperty(AMF_VIDEO_ENCODER_INSERT_SPS, Int(header));
       surface->SetProperty(AMF_VIDEO_ENCODER_INSERT_PPS, Int(header));
@@ -198,9 +205,13 @@ class Rig {
   std::uint64_t submitted() const { return submitted_; }
   std::uint64_t received() const { return received_; }
   double MeanLatencyMs() const {
-    return received_ ? std::chrono::duration<double, std::milli>(latencySum_).count() / static_cast<double>(received_) : 0;
+    return received_ ? std::chrono::duration<double, std::milli>(latencySum_).count() /
+                           static_cast<double>(received_)
+                     : 0;
   }
-  double MeanBytes() const { return received_ ? static_cast<double>(bytes_) / static_cast<double>(received_) : 0; }
+  double MeanBytes() const {
+    return received_ ? static_cast<double>(bytes_) / static_cast<double>(received_) : 0;
+  }
 
  private:
   Codec codec_;
@@ -239,8 +250,11 @@ double CpuSeconds(clockid_t clock) {
 
 // Processor time of the whole process, every thread (the encoders' own included).
 double ProcessCpuSeconds() { return CpuSeconds(CLOCK_PROCESS_CPUTIME_ID); }
-// The same without this thread's: what the runtime's threads spent while this one submitted and polled.
-double OtherThreadsCpuSeconds() { return ProcessCpuSeconds() - CpuSeconds(CLOCK_THREAD_CPUTIME_ID); }
+// The same without this thread's: what the runtime's threads spent while this one submitted and
+// polled.
+double OtherThreadsCpuSeconds() {
+  return ProcessCpuSeconds() - CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+}
 
 // What Library measured in this run, by codec and size.
 struct LibraryFigures {
@@ -253,7 +267,8 @@ std::map<std::string, LibraryFigures>& LibraryResults() {
 }
 
 std::string Key(Codec codec, std::uint32_t width, std::uint32_t height) {
-  return std::string(codec == Codec::Avc ? "AVC/" : "HEVC/") + std::to_string(width) + "x" + std::to_string(height);
+  return std::string(codec == Codec::Avc ? "AVC/" : "HEVC/") + std::to_string(width) + "x" +
+         std::to_string(height);
 }
 
 // Each iteration: kSlots frames submitted, each as soon as a slot is free, so that the queue never
@@ -277,14 +292,16 @@ void Throughput(benchmark::State& state, Codec codec, std::uint32_t width, std::
   }
   WaitFor(rig, rig.submitted());
   const double frames = static_cast<double>(rig.received() - untimed);
-  const double fps = frames / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double fps =
+      frames / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const double cpuMsPerFrame = (OtherThreadsCpuSeconds() - cpuStart) * 1e3 / frames;
   state.counters["fps"] = fps;
   state.counters["cpu_ms_per_frame"] = cpuMsPerFrame;
   state.counters["bytes_per_frame"] = rig.MeanBytes();
   // On a loaded machine the frame rates say more about the neighbours; processor time per frame
   // still says what the runtime adds.
-  if (const auto library = LibraryResults().find(Key(codec, width, height)); library != LibraryResults().end()) {
+  if (const auto library = LibraryResults().find(Key(codec, width, height));
+      library != LibraryResults().end()) {
     state.counters["of_library"] = fps / library->second.Fps;
     state.counters["cpu_of_library"] = library->second.CpuMsPerFrame / cpuMsPerFrame;
   }
@@ -308,8 +325,8 @@ struct FrameDeleter {
 // Each iteration: the kSlots pictures, converted beforehand, through libavcodec on this thread.
 void Library(benchmark::State& state, Codec codec, std::uint32_t width, std::uint32_t height) {
   std::unique_ptr<amfrt::AvEncoder> encoder;
-  if (amfrt::AvEncoder::Open(RuntimeSettings(codec), static_cast<int>(width), static_cast<int>(height), &encoder) !=
-      AMF_OK)
+  if (amfrt::AvEncoder::Open(RuntimeSettings(codec), static_cast<int>(width),
+                             static_cast<int>(height), &encoder) != AMF_OK)
     return state.SkipWithError("Open failed");
   std::vector<std::unique_ptr<AVFrame, FrameDeleter>> pictures;
   std::vector<std::uint8_t> bgra(static_cast<std::size_t>(width) * height * 4);
@@ -323,30 +340,34 @@ void Library(benchmark::State& state, Codec codec, std::uint32_t width, std::uin
     if (picture == nullptr || av_frame_get_buffer(picture, 0) < 0 ||
         !amfrt::ConvertBgraToI420(bgra.data(), static_cast<int>(width * 4), static_cast<int>(width),
                                   static_cast<int>(height),
-                                  {picture->data[0], picture->linesize[0], picture->data[1], picture->linesize[1],
-                                   picture->data[2], picture->linesize[2]}))
+                                  {picture->data[0], picture->linesize[0], picture->data[1],
+                                   picture->linesize[1], picture->data[2], picture->linesize[2]}))
       return state.SkipWithError("cannot prepare the pictures");
   }
   ByteCounter sink;
   std::int64_t index = 0;
   for (; index < kSlots; ++index)  // untimed, as in Throughput
-    if (encoder->EncodePicture(pictures[static_cast<std::size_t>(index)].get(), index, sink) != AMF_OK)
+    if (encoder->EncodePicture(pictures[static_cast<std::size_t>(index)].get(), index, sink) !=
+        AMF_OK)
       return state.SkipWithError("encoding");
   const std::int64_t untimed = index;
   const auto start = std::chrono::steady_clock::now();
   const double cpuStart = ProcessCpuSeconds();
   for (auto _ : state) {
     for (std::uint32_t i = 0; i < kSlots; ++i, ++index)
-      if (encoder->EncodePicture(pictures[i].get(), index, sink) != AMF_OK) return state.SkipWithError("encoding");
+      if (encoder->EncodePicture(pictures[i].get(), index, sink) != AMF_OK)
+        return state.SkipWithError("encoding");
   }
   if (encoder->Flush(sink) != AMF_OK) return state.SkipWithError("flush");
   const auto frames = static_cast<double>(index - untimed);
-  const double fps = frames / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double fps =
+      frames / std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   const double cpuMsPerFrame = (ProcessCpuSeconds() - cpuStart) * 1e3 / frames;
   LibraryResults()[Key(codec, width, height)] = {fps, cpuMsPerFrame};
   state.counters["fps"] = fps;
   state.counters["cpu_ms_per_frame"] = cpuMsPerFrame;
-  state.counters["bytes_per_frame"] = sink.Packets ? static_cast<double>(sink.Bytes) / static_cast<double>(sink.Packets) : 0;
+  state.counters["bytes_per_frame"] =
+      sink.Packets ? static_cast<double>(sink.Bytes) / static_cast<double>(sink.Packets) : 0;
 }
 
 // Each iteration: one frame, from SubmitInput to its output.
@@ -364,10 +385,12 @@ void Latency(benchmark::State& state, Codec codec, std::uint32_t width, std::uin
 // as the runtime converts every frame.
 void Conversion(benchmark::State& state, std::uint32_t width, std::uint32_t height, bool split) {
   const std::size_t pitch = std::size_t{width} * 4;
-  std::vector<std::vector<std::uint8_t>> pictures(kSlots, std::vector<std::uint8_t>(pitch * height));
+  std::vector<std::vector<std::uint8_t>> pictures(kSlots,
+                                                  std::vector<std::uint8_t>(pitch * height));
   for (std::uint32_t i = 0; i < kSlots; ++i) Paint(pictures[i].data(), pitch, width, height, i);
   const int w = static_cast<int>(width), h = static_cast<int>(height), cw = (w + 1) / 2;
-  std::vector<std::uint8_t> y(std::size_t{width} * height), u(static_cast<std::size_t>(cw) * ((h + 1) / 2)), v(u.size());
+  std::vector<std::uint8_t> y(std::size_t{width} * height),
+      u(static_cast<std::size_t>(cw) * ((h + 1) / 2)), v(u.size());
   amfrt::SplitConverter converter;
   std::uint32_t next = 0;
   for (auto _ : state) {
@@ -385,9 +408,10 @@ const int registered = [] {
       {640, 360}, {1280, 720}, {1920, 1080}, {2560, 1440}, {3840, 2160}};
   for (const auto& [w, h] : sizes)
     for (const bool split : {false, true})
-      benchmark::RegisterBenchmark(
-          ("Conversion/" + std::to_string(w) + "x" + std::to_string(h) + (split ? "/split" : "/one_thread")).c_str(),
-          Conversion, w, h, split)
+      benchmark::RegisterBenchmark(("Conversion/" + std::to_string(w) + "x" + std::to_string(h) +
+                                    (split ? "/split" : "/one_thread"))
+                                       .c_str(),
+                                   Conversion, w, h, split)
           ->Unit(benchmark::kMillisecond)
           ->UseRealTime();
   for (Codec codec : {Codec::Avc, Codec::Hevc}) {
@@ -396,11 +420,18 @@ const int registered = [] {
       const std::string size = std::to_string(w) + "x" + std::to_string(h);
       // Library first: Throughput divides by its rate.
       benchmark::RegisterBenchmark(("Library/" + label + "/" + size).c_str(), Library, codec, w, h)
-          ->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
-      benchmark::RegisterBenchmark(("Throughput/" + label + "/" + size).c_str(), Throughput, codec, w, h)
-          ->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime()
+          ->MinTime(2.0);
+      benchmark::RegisterBenchmark(("Throughput/" + label + "/" + size).c_str(), Throughput, codec,
+                                   w, h)
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime()
+          ->MinTime(2.0);
       benchmark::RegisterBenchmark(("Latency/" + label + "/" + size).c_str(), Latency, codec, w, h)
-          ->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+          ->Unit(benchmark::kMillisecond)
+          ->UseRealTime()
+          ->MinTime(1.0);
     }
   }
   return 0;

@@ -21,7 +21,8 @@ namespace {
 constexpr int kPictures = 3;  // rotated, so that no picture is still in the cache
 
 std::vector<std::vector<std::uint8_t>> Pictures(int width, int height) {
-  std::vector<std::vector<std::uint8_t>> pictures(kPictures, std::vector<std::uint8_t>(std::size_t{4} * width * height));
+  std::vector<std::vector<std::uint8_t>> pictures(
+      kPictures, std::vector<std::uint8_t>(std::size_t{4} * width * height));
   for (int i = 0; i < kPictures; ++i)
     for (std::size_t p = 0; p < pictures[i].size(); ++p)
       pictures[i][p] = static_cast<std::uint8_t>((p * 7 + static_cast<std::size_t>(i) * 31) >> 4);
@@ -55,7 +56,8 @@ void VaapiPath(benchmark::State& state, int width, int height, const char* perso
   TestVaDriver driver(personality);
   driver.With([](vadriver::Control& c) { c.work = false; });
   std::unique_ptr<amfrt::FrameEncoder> encoder;
-  if (amfrt::VaapiEncoder::Open(ProgramSettings(), driver.Node(), width, height, &encoder) != AMF_OK)
+  if (amfrt::VaapiEncoder::Open(ProgramSettings(), driver.Node(), width, height, &encoder) !=
+      AMF_OK)
     return state.SkipWithError("Open failed");
   const auto pictures = Pictures(width, height);
   CopyOut sink;
@@ -63,7 +65,8 @@ void VaapiPath(benchmark::State& state, int width, int height, const char* perso
   for (auto _ : state) {
     const amfrt::BgraView picture{pictures[index % kPictures].data(), 4 * width};
     const amfrt::BgraView next{pictures[(index + 1) % kPictures].data(), 4 * width};
-    if (encoder->Encode(picture, index, next, sink) != AMF_OK) return state.SkipWithError("Encode failed");
+    if (encoder->Encode(picture, index, next, sink) != AMF_OK)
+      return state.SkipWithError("Encode failed");
     ++index;
   }
   if (encoder->Flush(sink) != AMF_OK) return state.SkipWithError("Flush failed");
@@ -84,13 +87,14 @@ void Memcpy(benchmark::State& state, int width, int height) {
 void SoftwareConversion(benchmark::State& state, int width, int height) {
   const auto pictures = Pictures(width, height);
   const int chromaWidth = (width + 1) / 2, chromaHeight = (height + 1) / 2;
-  std::vector<std::uint8_t> y(std::size_t{1} * width * height), u(std::size_t{1} * chromaWidth * chromaHeight),
-      v(u.size());
+  std::vector<std::uint8_t> y(std::size_t{1} * width * height),
+      u(std::size_t{1} * chromaWidth * chromaHeight), v(u.size());
   amfrt::SplitConverter converter;
   int i = 0;
   for (auto _ : state) {
-    if (!converter.Convert(pictures[i++ % kPictures].data(), 4 * width, width, height,
-                           amfrt::I420Planes{y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}))
+    if (!converter.Convert(
+            pictures[i++ % kPictures].data(), 4 * width, width, height,
+            amfrt::I420Planes{y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}))
       return state.SkipWithError("conversion refused");
     benchmark::DoNotOptimize(y.data());
   }
@@ -103,9 +107,12 @@ const int registered = [] {
       b->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(1.0);
     };
     configure(benchmark::RegisterBenchmark(("Memcpy/" + size).c_str(), Memcpy, w, h));
-    configure(benchmark::RegisterBenchmark(("VaapiPath/processor/" + size).c_str(), VaapiPath, w, h, "radeonsi"));
-    configure(benchmark::RegisterBenchmark(("VaapiPath/cpu_nv12/" + size).c_str(), VaapiPath, w, h, "no-vpp"));
-    configure(benchmark::RegisterBenchmark(("SoftwareConversion/" + size).c_str(), SoftwareConversion, w, h));
+    configure(benchmark::RegisterBenchmark(("VaapiPath/processor/" + size).c_str(), VaapiPath, w, h,
+                                           "radeonsi"));
+    configure(benchmark::RegisterBenchmark(("VaapiPath/cpu_nv12/" + size).c_str(), VaapiPath, w, h,
+                                           "no-vpp"));
+    configure(benchmark::RegisterBenchmark(("SoftwareConversion/" + size).c_str(),
+                                           SoftwareConversion, w, h));
   }
   return 0;
 }();

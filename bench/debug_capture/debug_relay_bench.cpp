@@ -1,13 +1,13 @@
 // What one debug event costs the parent while the debugger child relays it: from the raising
-// thread's stop to its resumption, with 0 to 256 other threads in the parent. The relay runs in a forked
-// child of this process, writing its lines to /dev/null and no dumps.
+// thread's stop to its resumption, with 0 to 256 other threads in the parent. The relay runs in a
+// forked child of this process, writing its lines to /dev/null and no dumps.
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
-#include <condition_variable>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -36,7 +36,8 @@ std::uint32_t g_typeArray[2];
 std::uint32_t g_throwInfo[4];
 
 std::uint32_t Offset(const void* p) {
-  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p) - reinterpret_cast<std::uintptr_t>(__ehdr_start));
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p) -
+                                    reinterpret_cast<std::uintptr_t>(__ehdr_start));
 }
 
 // Starts the relay once for the whole run; false when it could not attach.
@@ -54,7 +55,8 @@ bool RelayAttached() {
       ConfigureDebugger(debugger);
       LinuxPtraceConnection connection;
       try {
-        debugger.Run(connection, connection.Memory(), static_cast<std::uint32_t>(parent), 0, event[1], nullptr);
+        debugger.Run(connection, connection.Memory(), static_cast<std::uint32_t>(parent), 0,
+                     event[1], nullptr);
       } catch (...) {
       }
       _exit(0);
@@ -103,7 +105,8 @@ void BM_RelayedDebugString(benchmark::State& state) {
     return;
   }
   const IdleThreads others(state.range(0));
-  for (auto _ : state) OutputDebugStringW(L"AMFEncoderCoreH264: a trace line of the encoder runtime.\r\n");
+  for (auto _ : state)
+    OutputDebugStringW(L"AMFEncoderCoreH264: a trace line of the encoder runtime.\r\n");
 }
 BENCHMARK(BM_RelayedDebugString)->Arg(0)->Arg(8)->Arg(64)->Arg(256)->UseRealTime();
 

@@ -69,11 +69,16 @@ void BM_RenderWholeFrameAndCopy(benchmark::State& state) {
 // The floor: the copy into the slot alone.
 void BM_CopyOnly(benchmark::State& state) {
   Clip clip(static_cast<std::uint32_t>(state.range(0)), static_cast<std::uint32_t>(state.range(1)));
-  for (auto _ : state) clip.Session.DeviceContext->CopyResource(clip.Slot.get(), clip.Session.FrameTexture.get());
+  for (auto _ : state)
+    clip.Session.DeviceContext->CopyResource(clip.Slot.get(), clip.Session.FrameTexture.get());
 }
 
 void Resolutions(benchmark::internal::Benchmark* b) {
-  b->Args({640, 360})->Args({1280, 720})->Args({1920, 1080})->Args({2560, 1440})->Args({3840, 2160});
+  b->Args({640, 360})
+      ->Args({1280, 720})
+      ->Args({1920, 1080})
+      ->Args({2560, 1440})
+      ->Args({3840, 2160});
   b->Unit(benchmark::kMillisecond);
 }
 

@@ -72,8 +72,8 @@ class HeldBenchmark {
   std::uintmax_t Dump(std::int32_t dumpType) {
     DebugEventData event{};
     event.Record.ExceptionCode = 0xE06D7363;
-    const std::vector<std::wstring> parts = {L"corvantis", std::to_wstring(pid_),
-                                             L"DebugException", L"0", L"0xE06D7363"};
+    const std::vector<std::wstring> parts = {L"corvantis", std::to_wstring(pid_), L"DebugException",
+                                             L"0", L"0xE06D7363"};
     WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()),
                              {target_, pid_, event, parts, dumpType});
     const fs::path path = directory_ / WideToUtf8Lossy(corvantis::minidump::DumpFileName(parts));

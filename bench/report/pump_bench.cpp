@@ -25,19 +25,24 @@ namespace {
 std::uint64_t MonotonicNs() {
   timespec ts{};
   clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000u + static_cast<std::uint64_t>(ts.tv_nsec);
+  return static_cast<std::uint64_t>(ts.tv_sec) * 1000000000u +
+         static_cast<std::uint64_t>(ts.tv_nsec);
 }
 
 // Accepts every frame and hands its output back on the next query: one shared buffer, no
 // allocation, so that the pump's own work is what is measured.
 class InstantEncoder final : public fakes::Properties<amf::AMFComponent> {
  public:
-  InstantEncoder() : buffer_(std::vector<std::uint8_t>(64, 0xA5)) { buffer_.Store(L"OutputDataType", 2); }
+  InstantEncoder() : buffer_(std::vector<std::uint8_t>(64, 0xA5)) {
+    buffer_.Store(L"OutputDataType", 2);
+  }
 
   AMF_RESULT QueryInterface(const amf::AMFGuid& iid, void** out) override {
     return QueryAs(iid, {amf::AMFInterface::IID(), amf::AMFComponent::IID()}, out);
   }
-  AMF_RESULT Init(amf::AMF_SURFACE_FORMAT, amf::amf_int32, amf::amf_int32) override { return AMF_OK; }
+  AMF_RESULT Init(amf::AMF_SURFACE_FORMAT, amf::amf_int32, amf::amf_int32) override {
+    return AMF_OK;
+  }
   AMF_RESULT ReInit(amf::amf_int32, amf::amf_int32) override { return AMF_OK; }
   AMF_RESULT Terminate() override { return AMF_OK; }
   AMF_RESULT Drain() override {
@@ -73,7 +78,8 @@ class InstantEncoder final : public fakes::Properties<amf::AMFComponent> {
 class Host final : public EncodeLoopHost {
  public:
   explicit Host(SeriesObserver* observer) : observer_(observer) {}
-  void RenderFrame(std::uint32_t k, std::uint32_t n, std::uint32_t count, std::uint32_t sum) override {
+  void RenderFrame(std::uint32_t k, std::uint32_t n, std::uint32_t count,
+                   std::uint32_t sum) override {
     if (observer_ != nullptr) observer_->FrameDrawn(k, n, count, sum);
   }
   void CopyFrameToSlot(ID3D11Texture2D*) override {}
@@ -111,7 +117,9 @@ class FakePacingMachineReadings final : public Clock {
   std::uint32_t TimeGetTime() override { return pacing_.TimeGetTime(); }
   std::uint64_t MonotonicNanoseconds() override { return SystemClock().MonotonicNanoseconds(); }
   void Sleep(std::uint32_t milliseconds) override { pacing_.Sleep(milliseconds); }
-  void TimeBeginPeriod(std::uint32_t milliseconds) override { pacing_.TimeBeginPeriod(milliseconds); }
+  void TimeBeginPeriod(std::uint32_t milliseconds) override {
+    pacing_.TimeBeginPeriod(milliseconds);
+  }
   void TimeEndPeriod(std::uint32_t milliseconds) override { pacing_.TimeEndPeriod(milliseconds); }
   LocalDateTime GetLocalTime() override { return pacing_.GetLocalTime(); }
 
@@ -164,8 +172,11 @@ void SummariseFramesPerFrame(benchmark::State& state) {
   std::vector<FrameSample> samples(kClip.FrameCount());
   for (std::size_t i = 0; i < samples.size(); ++i) {
     const auto ms = static_cast<std::int32_t>(i * 7919 % 97);
-    samples[i] = FrameSample{ms, ms * 1000 + static_cast<std::int32_t>(i % 1000),
-                             static_cast<std::int32_t>(i % 3) * 700, static_cast<std::uint8_t>(i % 31), {}};
+    samples[i] = FrameSample{ms,
+                             ms * 1000 + static_cast<std::int32_t>(i % 1000),
+                             static_cast<std::int32_t>(i % 3) * 700,
+                             static_cast<std::uint8_t>(i % 31),
+                             {}};
   }
   for (auto _ : state) benchmark::DoNotOptimize(SummariseFrames(samples, kClip, 1000));
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(samples.size()));
@@ -186,20 +197,24 @@ void PacingOnAFastEncoder(benchmark::State& state) {
     encoder.SubmitTimesNs = &submits;
     EncodeLoopState loop;
     Host host(nullptr);
-    RunEncodeLoop(&encoder, pool.Surfaces, clip, AvcProfile().Properties, loop, host, SystemClock());
+    RunEncodeLoop(&encoder, pool.Surfaces, clip, AvcProfile().Properties, loop, host,
+                  SystemClock());
     for (std::uint32_t k = 0; k < submits.size(); ++k) {
       // Both in the pacing clock's 32-bit milliseconds; the nanoseconds within the ms are added.
       const std::uint32_t dueMs = loop.StartTime + FrameDueOffset(k, clip);
       const auto submitMs = static_cast<std::uint32_t>(submits[k] / 1000000u);
-      const std::int64_t lateNs = static_cast<std::int64_t>(static_cast<std::int32_t>(submitMs - dueMs)) * 1000000 +
-                                  static_cast<std::int64_t>(submits[k] % 1000000u);
+      const std::int64_t lateNs =
+          static_cast<std::int64_t>(static_cast<std::int32_t>(submitMs - dueMs)) * 1000000 +
+          static_cast<std::int64_t>(submits[k] % 1000000u);
       latenessUs.push_back(static_cast<double>(std::max<std::int64_t>(lateNs, 0)) / 1000.0);
     }
     lateFramesByPump += SummariseFrames(loop.Frames, clip, 0).LateFrames;
   }
   std::sort(latenessUs.begin(), latenessUs.end());
   const auto at = [&](double p) {
-    return latenessUs[std::min(latenessUs.size() - 1, static_cast<std::size_t>(p * static_cast<double>(latenessUs.size())))];
+    return latenessUs[std::min(
+        latenessUs.size() - 1,
+        static_cast<std::size_t>(p * static_cast<double>(latenessUs.size())))];
   };
   state.counters["p50_lateness_us"] = at(0.50);
   state.counters["p99_lateness_us"] = at(0.99);

@@ -103,8 +103,8 @@ std::vector<ModuleSnapshot> FindModules(std::span<const MemoryMapping> mappings,
         break;
       }
     }
-    modules.push_back({first.Path, first.Start, end - first.Start,
-                       ReadElfBuildId(memory, first.Start)});
+    modules.push_back(
+        {first.Path, first.Start, end - first.Start, ReadElfBuildId(memory, first.Start)});
   }
   return modules;
 }

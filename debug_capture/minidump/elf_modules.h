@@ -3,8 +3,8 @@
 #include <span>
 #include <vector>
 
-#include "platform/ptrace_connection.h"
 #include "debug_capture/minidump/process_snapshot.h"
+#include "platform/ptrace_connection.h"
 
 namespace corvantis::minidump {
 

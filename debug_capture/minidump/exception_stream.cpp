@@ -16,8 +16,9 @@ void WriteExceptionStream(MinidumpFileWriter& writer, const ExceptionSnapshot& e
   MINIDUMP_EXCEPTION_STREAM stream{};
   stream.ThreadId = exception.ThreadId;
   std::memcpy(&stream.ExceptionRecord, &exception.Record, sizeof(stream.ExceptionRecord));
-  stream.ExceptionRecord.ExceptionCode = exception.Signal > 0 ? static_cast<std::uint32_t>(exception.Signal)
-                                                              : LinuxExceptionCode(exception.Record.ExceptionCode);
+  stream.ExceptionRecord.ExceptionCode = exception.Signal > 0
+                                             ? static_cast<std::uint32_t>(exception.Signal)
+                                             : LinuxExceptionCode(exception.Record.ExceptionCode);
   stream.ExceptionRecord.ExceptionFlags = exception.Record.ExceptionCode;
   stream.ThreadContext = writer.WriteBlockObject(exception.Context, 16);
   writer.AddStream(ExceptionStream, writer.WriteBlockObject(stream, 4));

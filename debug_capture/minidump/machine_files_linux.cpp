@@ -36,10 +36,12 @@ std::vector<HandleSnapshot> ReadOpenDescriptors(pid_t pid) {
     const std::string link = folder + "/" + entry->d_name;
     const ssize_t n = ::readlink(link.c_str(), target, sizeof(target));
     if (n < 0) continue;
-    handles.push_back({static_cast<std::uint32_t>(fd), std::string(target, static_cast<std::size_t>(n))});
+    handles.push_back(
+        {static_cast<std::uint32_t>(fd), std::string(target, static_cast<std::size_t>(n))});
   }
-  std::sort(handles.begin(), handles.end(),
-            [](const HandleSnapshot& a, const HandleSnapshot& b) { return a.Descriptor < b.Descriptor; });
+  std::sort(handles.begin(), handles.end(), [](const HandleSnapshot& a, const HandleSnapshot& b) {
+    return a.Descriptor < b.Descriptor;
+  });
   return handles;
 }
 

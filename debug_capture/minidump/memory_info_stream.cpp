@@ -18,8 +18,8 @@ const ModuleSnapshot* ModuleAt(const ProcessSnapshot& snapshot, const MemoryMapp
 }  // namespace
 
 std::uint32_t PageProtection(const MemoryMapping& mapping) {
-  const bool copyOnWrite = mapping.Writable && !mapping.Shared && !mapping.Path.empty() &&
-                           mapping.Path.front() != '[';
+  const bool copyOnWrite =
+      mapping.Writable && !mapping.Shared && !mapping.Path.empty() && mapping.Path.front() != '[';
   if (mapping.Executable) {
     if (!mapping.Readable) return PAGE_EXECUTE;
     if (!mapping.Writable) return PAGE_EXECUTE_READ;
@@ -42,9 +42,9 @@ void WriteMemoryInfoListStream(MinidumpFileWriter& writer, const ProcessSnapshot
     info.AllocationProtect = info.Protect;
     info.RegionSize = mapping.End - mapping.Start;
     info.State = MEM_COMMIT;
-    info.Type = module ? MEM_IMAGE : (mapping.Path.empty() || mapping.Path.front() == '[')
-                                         ? MEM_PRIVATE
-                                         : MEM_MAPPED;
+    info.Type = module                                                  ? MEM_IMAGE
+                : (mapping.Path.empty() || mapping.Path.front() == '[') ? MEM_PRIVATE
+                                                                        : MEM_MAPPED;
     entries.push_back(info);
   }
   const MINIDUMP_MEMORY_INFO_LIST header{sizeof(MINIDUMP_MEMORY_INFO_LIST),

@@ -18,8 +18,8 @@ std::uint64_t CopyRange(MinidumpFileWriter& writer, TargetMemory& memory, std::u
                         std::uint64_t end, std::uint64_t offset, std::vector<std::byte>& buffer) {
   std::uint64_t copied = 0;
   while (start + copied < end) {
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(
-        buffer.size(), end - start - copied));
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - start - copied));
     const std::size_t read = memory.Read(start + copied, std::span(buffer).first(want));
     writer.WriteAt(offset + copied, std::span(buffer).first(read));
     copied += read;

@@ -93,9 +93,9 @@ inline constexpr std::uint8_t VER_NT_WORKSTATION = 1;
 
 struct CPU_INFORMATION_X86 {
   std::uint32_t VendorId[3];
-  std::uint32_t VersionInformation;       // CPUID 1: EAX
-  std::uint32_t FeatureInformation;       // CPUID 1: EDX
-  std::uint32_t AMDExtendedCpuFeatures;   // CPUID 0x80000001: EBX, AMD only
+  std::uint32_t VersionInformation;      // CPUID 1: EAX
+  std::uint32_t FeatureInformation;      // CPUID 1: EDX
+  std::uint32_t AMDExtendedCpuFeatures;  // CPUID 0x80000001: EBX, AMD only
 };
 static_assert(sizeof(CPU_INFORMATION_X86) == 24);
 

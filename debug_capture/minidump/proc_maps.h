@@ -10,7 +10,6 @@ namespace corvantis::minidump {
 std::vector<MemoryMapping> ParseProcMaps(std::string_view text);
 
 // The mapping that holds `address`, or null.
-const MemoryMapping* FindMapping(const std::vector<MemoryMapping>& mappings,
-                                 std::uint64_t address);
+const MemoryMapping* FindMapping(const std::vector<MemoryMapping>& mappings, std::uint64_t address);
 
 }  // namespace corvantis::minidump

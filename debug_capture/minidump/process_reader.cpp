@@ -72,7 +72,8 @@ void ReadThreadTimes(PtraceConnection& target, ThreadSnapshot& thread, std::uint
 
 void AddProcStream(PtraceConnection& target, ProcessSnapshot& snapshot, std::uint32_t type,
                    const char* name) {
-  if (auto bytes = target.ReadProcFile(name)) snapshot.RawStreams.push_back({type, std::move(*bytes)});
+  if (auto bytes = target.ReadProcFile(name))
+    snapshot.RawStreams.push_back({type, std::move(*bytes)});
 }
 
 void AddMachineStream(ProcessSnapshot& snapshot, std::uint32_t type, const char* path) {
@@ -130,14 +131,16 @@ std::optional<CONTEXT> ReadExceptionContext(PtraceConnection& target, pid_t thre
   user_fpregs_struct fpState;
   const auto fpAddress = reinterpret_cast<std::uint64_t>(frame.uc_mcontext.fpregs);
   const bool haveFp =
-      fpAddress != 0 && target.Memory().Read(fpAddress, std::as_writable_bytes(std::span(
-                                                            &fpState, 1))) == sizeof(fpState);
+      fpAddress != 0 &&
+      target.Memory().Read(fpAddress, std::as_writable_bytes(std::span(&fpState, 1))) ==
+          sizeof(fpState);
   return ContextFromSignalFrame(frame, haveFp ? &fpState : nullptr, thread);
 }
 
 void SetException(ProcessSnapshot& snapshot, pid_t threadId, const EXCEPTION_RECORD64& record,
                   const CONTEXT& context, int signal) {
-  snapshot.Exception = ExceptionSnapshot{static_cast<std::uint32_t>(threadId), record, context, signal};
+  snapshot.Exception =
+      ExceptionSnapshot{static_cast<std::uint32_t>(threadId), record, context, signal};
   for (ThreadSnapshot& thread : snapshot.Threads) {
     if (thread.ThreadId != static_cast<std::uint32_t>(threadId)) continue;
     thread.Context = context;

@@ -14,14 +14,14 @@ struct SystemSnapshot {
   std::uint16_t ProcessorLevel = 0;     // CPU family
   std::uint16_t ProcessorRevision = 0;  // model << 8 | stepping
   std::uint8_t NumberOfProcessors = 0;
-  std::uint32_t CpuVendor[3] = {};      // CPUID 0: EBX, EDX, ECX
-  std::uint32_t CpuVersion = 0;         // CPUID 1: EAX
-  std::uint32_t CpuFeatures = 0;        // CPUID 1: EDX
+  std::uint32_t CpuVendor[3] = {};  // CPUID 0: EBX, EDX, ECX
+  std::uint32_t CpuVersion = 0;     // CPUID 1: EAX
+  std::uint32_t CpuFeatures = 0;    // CPUID 1: EDX
   std::uint32_t AmdExtendedFeatures = 0;
-  std::uint32_t MajorVersion = 0;       // kernel release, e.g. 6.1.0
+  std::uint32_t MajorVersion = 0;  // kernel release, e.g. 6.1.0
   std::uint32_t MinorVersion = 0;
   std::uint32_t BuildNumber = 0;
-  std::string OsVersion;                // "<release> <version> <machine>" as uname gives them
+  std::string OsVersion;  // "<release> <version> <machine>" as uname gives them
 };
 
 struct ThreadSnapshot {
@@ -60,7 +60,7 @@ struct ModuleSnapshot {
 struct ExceptionSnapshot {
   std::uint32_t ThreadId = 0;
   EXCEPTION_RECORD64 Record{};
-  CONTEXT Context{};  // the thread's registers at the exception
+  CONTEXT Context{};        // the thread's registers at the exception
   std::int32_t Signal = 0;  // the signal the exception came as; 0 when unknown or none
 };
 

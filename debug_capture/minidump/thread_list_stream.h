@@ -1,9 +1,9 @@
 #pragma once
 #include <vector>
 
-#include "platform/ptrace_connection.h"
 #include "debug_capture/minidump/minidump_file_writer.h"
 #include "debug_capture/minidump/process_snapshot.h"
+#include "platform/ptrace_connection.h"
 
 namespace corvantis::minidump {
 

@@ -18,7 +18,9 @@ class LinuxGraphicsApi final : public GraphicsApi {
     if (adapter == nullptr) return E_INVALIDARG;
     return CreateCpuDevice(device, context, adapter->RenderNodePath());
   }
-  HRESULT D2D1CreateFactory(ID2D1Factory1** factory) override { return CreateCairoD2DFactory(factory); }
+  HRESULT D2D1CreateFactory(ID2D1Factory1** factory) override {
+    return CreateCairoD2DFactory(factory);
+  }
   HRESULT DWriteCreateFactory(IDWriteFactory** factory) override {
     return CreateFontconfigDWriteFactory(factory);
   }

@@ -23,7 +23,9 @@ class MemoryBitmap final : public RefCounted<IWICBitmap> {
   std::uint32_t Width() const override { return width_; }
   std::uint32_t Height() const override { return height_; }
   // Rows of Width() * 4 bytes, blue first.
-  const std::uint8_t* Row(std::uint32_t y) const { return pixels_.data() + std::size_t{y} * width_ * 4; }
+  const std::uint8_t* Row(std::uint32_t y) const {
+    return pixels_.data() + std::size_t{y} * width_ * 4;
+  }
 
  private:
   std::uint32_t width_;
@@ -69,8 +71,8 @@ void PngFlush(png_structp) {}
 // fastest level keeps the once-per-clip snapshot short; the flat frames still compress well.
 bool EncodePng(png_structp png, png_infop info, const MemoryBitmap& bitmap) {
   if (setjmp(png_jmpbuf(png))) return false;
-  png_set_IHDR(png, info, bitmap.Width(), bitmap.Height(), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, bitmap.Width(), bitmap.Height(), 8, PNG_COLOR_TYPE_RGB,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_set_compression_level(png, 1);
   png_write_info(png, info);
   png_set_filler(png, 0, PNG_FILLER_AFTER);
@@ -91,7 +93,8 @@ class PngImagingFactory final : public RefCounted<IWICImagingFactory> {
     if (pixels == nullptr || width == 0 || height == 0 || width > 0x3FFFFFFFu) return E_INVALIDARG;
     const std::uint64_t rowBytes = std::uint64_t{width} * 4;
     if (stride < rowBytes) return E_INVALIDARG;
-    if (bufferSize < std::uint64_t{stride} * (height - 1) + rowBytes) return WINCODEC_ERR_INSUFFICIENTBUFFER;
+    if (bufferSize < std::uint64_t{stride} * (height - 1) + rowBytes)
+      return WINCODEC_ERR_INSUFFICIENTBUFFER;
     std::vector<std::uint8_t> copy;
     try {
       copy.resize(rowBytes * height);
@@ -114,7 +117,8 @@ class PngImagingFactory final : public RefCounted<IWICImagingFactory> {
     WriteState state{file.get(), 0};
     bool encoded = false;
     {
-      PngStructPtr png(png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning));
+      PngStructPtr png(
+          png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning));
       PngInfoPtr info(png ? png_create_info_struct(png.get()) : nullptr, PngInfoDeleter{png.get()});
       if (!info) return E_OUTOFMEMORY;
       png_set_write_fn(png.get(), &state, PngWrite, PngFlush);

@@ -134,7 +134,8 @@ class CairoRenderTarget final : public RefCounted<ID2D1RenderTarget> {
       return hr;
     ContextPtr cr(cairo_create(surface.get()));
     if (const HRESULT hr = HResultFromCairo(cairo_status(cr.get())); FAILED(hr)) return hr;
-    auto* created = new (std::nothrow) CairoRenderTarget(texture, desc, std::move(surface), std::move(cr));
+    auto* created =
+        new (std::nothrow) CairoRenderTarget(texture, desc, std::move(surface), std::move(cr));
     if (created == nullptr) return E_OUTOFMEMORY;
     *target = created;
     return S_OK;
@@ -174,7 +175,8 @@ class CairoRenderTarget final : public RefCounted<ID2D1RenderTarget> {
                   std::clamp(std::max(rect.left, rect.right), -1.0f, w + 1),
                   std::clamp(std::max(rect.top, rect.bottom), -1.0f, h + 1)};
     const D2D1_COLOR_F color = brush->GetColor();
-    const bool coversAll = color.a >= 1.0f && r.left <= 0 && r.top <= 0 && r.right >= w && r.bottom >= h;
+    const bool coversAll =
+        color.a >= 1.0f && r.left <= 0 && r.top <= 0 && r.right >= w && r.bottom >= h;
     if (coversAll) {
       // Whatever was drawn before is hidden: the frame starts here.
       current_->Clear();
@@ -227,7 +229,9 @@ class CairoRenderTarget final : public RefCounted<ID2D1RenderTarget> {
     const double margin = static_cast<double>(width) + 16.0;
     const double minX = -margin, minY = -margin;
     const double maxX = width_ + margin, maxY = height_ + margin;
-    auto inside = [&](double x, double y) { return x >= minX && x <= maxX && y >= minY && y <= maxY; };
+    auto inside = [&](double x, double y) {
+      return x >= minX && x <= maxX && y >= minY && y <= maxY;
+    };
     if (!inside(x0, y0) || !inside(x1, y1)) {
       if (!ClipSegment(x0, y0, x1, y1, minX, minY, maxX, maxY)) return;
     }
@@ -358,14 +362,16 @@ class CairoRenderTarget final : public RefCounted<ID2D1RenderTarget> {
         if (now.Ops[i].Box.Intersects(r)) Render(cr, now, now.Ops[i], &r);
       cairo_surface_flush(scratch_.get());
       const unsigned char* from = cairo_image_surface_get_data(scratch_.get());
-      const auto fromPitch = static_cast<std::size_t>(cairo_image_surface_get_stride(scratch_.get()));
+      const auto fromPitch =
+          static_cast<std::size_t>(cairo_image_surface_get_stride(scratch_.get()));
       unsigned char* to = texture_->Pixels();
       const std::size_t toPitch = texture_->RowPitch();
       const std::size_t rowBytes = static_cast<std::size_t>(r.X1 - r.X0) * 4;
       for (int y = r.Y0; y < r.Y1; ++y)
-        std::memcpy(to + static_cast<std::size_t>(y) * toPitch + static_cast<std::size_t>(r.X0) * 4,
-                    from + static_cast<std::size_t>(y) * fromPitch + static_cast<std::size_t>(r.X0) * 4,
-                    rowBytes);
+        std::memcpy(
+            to + static_cast<std::size_t>(y) * toPitch + static_cast<std::size_t>(r.X0) * 4,
+            from + static_cast<std::size_t>(y) * fromPitch + static_cast<std::size_t>(r.X0) * 4,
+            rowBytes);
       cairo_surface_mark_dirty_rectangle(surface_.get(), r.X0, r.Y0, r.X1 - r.X0, r.Y1 - r.Y0);
     }
     if (cairo_status(cr) != CAIRO_STATUS_SUCCESS) {
@@ -398,7 +404,8 @@ class CairoRenderTarget final : public RefCounted<ID2D1RenderTarget> {
       case OpKind::Line:
         cairo_set_line_width(cr, static_cast<double>(op.Width));
         cairo_move_to(cr, static_cast<double>(op.Shape.left), static_cast<double>(op.Shape.top));
-        cairo_line_to(cr, static_cast<double>(op.Shape.right), static_cast<double>(op.Shape.bottom));
+        cairo_line_to(cr, static_cast<double>(op.Shape.right),
+                      static_cast<double>(op.Shape.bottom));
         cairo_stroke(cr);
         break;
       case OpKind::Text:

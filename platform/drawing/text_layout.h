@@ -35,9 +35,7 @@ struct IntRect {
     if (o.Empty()) return *this;
     return {std::min(X0, o.X0), std::min(Y0, o.Y0), std::max(X1, o.X1), std::max(Y1, o.Y1)};
   }
-  std::int64_t Area() const {
-    return Empty() ? 0 : std::int64_t{X1 - X0} * std::int64_t{Y1 - Y0};
-  }
+  std::int64_t Area() const { return Empty() ? 0 : std::int64_t{X1 - X0} * std::int64_t{Y1 - Y0}; }
 };
 
 // Glyphs of one font within a line, drawn by one cairo_show_glyphs call.
@@ -114,7 +112,7 @@ class CairoTextFormat final : public RefCounted<IDWriteTextFormat> {
     std::uint32_t Index = 0;
     std::uint16_t Font = 0;  // slot in fonts_
     bool Known = false;
-    bool Drawn = false;      // false for control characters and ink-less white space
+    bool Drawn = false;  // false for control characters and ink-less white space
     float Advance = 0;
     float InkX0 = 0, InkY0 = 0, InkX1 = 0, InkY1 = 0;
   };

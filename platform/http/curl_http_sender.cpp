@@ -100,16 +100,12 @@ SlistPtr BuildHeaders(const HttpRequest& request) {
 HttpError::Reason ReasonFor(CURLcode code) {
   switch (code) {
     case CURLE_URL_MALFORMAT:
-    case CURLE_UNSUPPORTED_PROTOCOL:
-      return HttpError::Reason::kBadRequest;
+    case CURLE_UNSUPPORTED_PROTOCOL: return HttpError::Reason::kBadRequest;
     case CURLE_COULDNT_CONNECT:
     case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-      return HttpError::Reason::kConnect;
-    case CURLE_OPERATION_TIMEDOUT:
-      return HttpError::Reason::kTimeout;
-    default:
-      return HttpError::Reason::kTransport;
+    case CURLE_COULDNT_RESOLVE_PROXY: return HttpError::Reason::kConnect;
+    case CURLE_OPERATION_TIMEDOUT: return HttpError::Reason::kTimeout;
+    default: return HttpError::Reason::kTransport;
   }
 }
 
@@ -266,9 +262,8 @@ HttpResponse CurlHttpSender::Send(const HttpRequest& request) {
   CURLcode result = Perform(e, request.Cancel);
   if (result == CURLE_WRITE_ERROR && received.BodyCut) result = CURLE_OK;
   if (result != CURLE_OK) {
-    throw HttpError(ReasonFor(result),
-                    std::string(curl_easy_strerror(result)) + (errorText[0] != '\0' ? ": " : "") +
-                        errorText);
+    throw HttpError(ReasonFor(result), std::string(curl_easy_strerror(result)) +
+                                           (errorText[0] != '\0' ? ": " : "") + errorText);
   }
   Check(curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &response.Status), "CURLINFO_RESPONSE_CODE");
   return response;

@@ -17,9 +17,12 @@ struct SignalName {
 };
 
 constexpr SignalName kSignalNames[] = {
-    {SIGSEGV, "SIGSEGV", "Segmentation fault"}, {SIGBUS, "SIGBUS", "Bus error"},
-    {SIGILL, "SIGILL", "Illegal instruction"},  {SIGFPE, "SIGFPE", "Floating-point exception"},
-    {SIGABRT, "SIGABRT", "Aborted"},            {SIGTRAP, "SIGTRAP", "Trace/breakpoint trap"},
+    {SIGSEGV, "SIGSEGV", "Segmentation fault"},
+    {SIGBUS, "SIGBUS", "Bus error"},
+    {SIGILL, "SIGILL", "Illegal instruction"},
+    {SIGFPE, "SIGFPE", "Floating-point exception"},
+    {SIGABRT, "SIGABRT", "Aborted"},
+    {SIGTRAP, "SIGTRAP", "Trace/breakpoint trap"},
 };
 
 }  // namespace

@@ -35,8 +35,8 @@ struct CrashReporterSettings {
 // let go, then sends it.
 class CrashReporter final : public CrashDelegate {
  public:
-  CrashReporter(CrashReporterSettings settings, const Database& database,
-                http::HttpSender& sender, MinidumpSource& minidumps);
+  CrashReporter(CrashReporterSettings settings, const Database& database, http::HttpSender& sender,
+                MinidumpSource& minidumps);
 
   void Capture(const CrashRequest& request) override;
   void CaptureTimedOut(const CrashRequest& request) override;

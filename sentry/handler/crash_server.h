@@ -33,8 +33,8 @@ enum class ServeResult {
 // and otherwise ignored. A capture that takes longer than `captureBudget` is acknowledged
 // anyway; the caller must then end this process, which also frees the crashed one from any
 // ptrace stop that Capture's thread still holds.
-ServeResult ServeCrashChannel(int fd, pid_t client, CrashDelegate& delegate,
-                              std::chrono::milliseconds captureBudget =
-                                  std::chrono::milliseconds(kCaptureBudgetMs));
+ServeResult ServeCrashChannel(
+    int fd, pid_t client, CrashDelegate& delegate,
+    std::chrono::milliseconds captureBudget = std::chrono::milliseconds(kCaptureBudgetMs));
 
 }  // namespace corvantis::sentry

@@ -43,7 +43,8 @@ std::optional<std::string> ProcessMinidumpSource::Write(const CrashRequest& requ
   if (TracerPid(request.Pid) != 0) {
     // Only one tracer at a time: the debugger child has the process and writes its own dumps.
     std::error_code error;
-    const fs::path program = fs::read_symlink("/proc/" + std::to_string(request.Pid) + "/exe", error);
+    const fs::path program =
+        fs::read_symlink("/proc/" + std::to_string(request.Pid) + "/exe", error);
     if (error) return std::nullopt;
     const auto dump =
         NewestDebuggerDump(program.parent_path(), program.filename().string(), request.Pid);

@@ -46,8 +46,9 @@ struct Area {
 // Upper half: patches of the program's text and line colours and of saturated colours; lower
 // half: black, crossed by a tomato band, reaching the right and bottom edges.
 std::vector<Area> Layout(int width, int height) {
-  const std::vector<Rgb> patches = {kKhaki,      kTomato,     {255, 0, 0},   {0, 255, 0},   {0, 0, 255},
-                                    {255, 255, 0}, {0, 255, 255}, {255, 0, 255}, {255, 255, 255}, {128, 128, 128}};
+  const std::vector<Rgb> patches = {kKhaki,          kTomato,        {255, 0, 0},   {0, 255, 0},
+                                    {0, 0, 255},     {255, 255, 0},  {0, 255, 255}, {255, 0, 255},
+                                    {255, 255, 255}, {128, 128, 128}};
   const int columns = 5, rows = 2;
   const int cellWidth = width / columns & ~1, cellHeight = height / 2 / rows & ~1;
   std::vector<Area> areas;
@@ -78,7 +79,8 @@ void Paint(ID3D11Texture2D* texture, const std::vector<Area>& areas) {
 
 // The colour each pixel was drawn with, or none within `margin` of a change of colour (where the
 // encoders smear edges). Picture edges are no change: their pixels are checked.
-std::vector<const Rgb*> Expected(const std::vector<Area>& areas, int width, int height, int margin) {
+std::vector<const Rgb*> Expected(const std::vector<Area>& areas, int width, int height,
+                                 int margin) {
   std::vector<const Rgb*> drawn(static_cast<std::size_t>(width) * height);
   for (const Area& a : areas)
     for (int y = a.Y0; y < a.Y1; ++y)
@@ -115,23 +117,25 @@ TEST_P(Colours, DecodeAsTheirBt601LimitedRangeValuesAtTheRequestedSize) {
   ASSERT_EQ(rig.InitResult, AMF_OK);
   const std::vector<Area> areas = Layout(width, height);
   constexpr std::uint32_t kFrames = 3;
-  const std::vector<Output> outputs =
-      EncodeFrames(rig, kFrames, 2, [&](ID3D11Texture2D* texture, std::uint32_t) { Paint(texture, areas); });
+  const std::vector<Output> outputs = EncodeFrames(
+      rig, kFrames, 2, [&](ID3D11Texture2D* texture, std::uint32_t) { Paint(texture, areas); });
   ASSERT_EQ(outputs.size(), kFrames);
   const StreamFile file(outputs, "colours-" + std::to_string(width) + "x" + std::to_string(height) +
                                      NamesOf(codec).Extension);
 
   // The stream says how its samples are to be read, so that players show what was drawn.
-  EXPECT_EQ(Lines(RunCommand(std::string("ffprobe -v error -f ") + NamesOf(codec).Demuxer +
-                             " -select_streams v:0 -show_entries "
-                             "stream=width,height,color_range,color_space,color_transfer,color_primaries "
-                             "-of default=noprint_wrappers=1 '" + file.path() + "'")),
-            (std::vector<std::string>{"width=" + std::to_string(width), "height=" + std::to_string(height),
-                                      "color_range=tv", "color_space=smpte170m", "color_transfer=smpte170m",
-                                      "color_primaries=smpte170m"}));
+  EXPECT_EQ(
+      Lines(RunCommand(std::string("ffprobe -v error -f ") + NamesOf(codec).Demuxer +
+                       " -select_streams v:0 -show_entries "
+                       "stream=width,height,color_range,color_space,color_transfer,color_primaries "
+                       "-of default=noprint_wrappers=1 '" +
+                       file.path() + "'")),
+      (std::vector<std::string>{
+          "width=" + std::to_string(width), "height=" + std::to_string(height), "color_range=tv",
+          "color_space=smpte170m", "color_transfer=smpte170m", "color_primaries=smpte170m"}));
 
-  const std::string raw = RunCommand(std::string("ffmpeg -v error -f ") + NamesOf(codec).Demuxer + " -i '" +
-                                     file.path() + "' -f rawvideo -pix_fmt yuv420p -");
+  const std::string raw = RunCommand(std::string("ffmpeg -v error -f ") + NamesOf(codec).Demuxer +
+                                     " -i '" + file.path() + "' -f rawvideo -pix_fmt yuv420p -");
   const std::size_t luma = static_cast<std::size_t>(width) * height;
   const int chromaWidth = width / 2;
   const std::size_t frameBytes = luma * 3 / 2;
@@ -151,12 +155,14 @@ TEST_P(Colours, DecodeAsTheirBt601LimitedRangeValuesAtTheRequestedSize) {
                               static_cast<double>(frame[luma + chroma]),
                               static_cast<double>(frame[luma + luma / 4 + chroma])};
         ++checked;
-        if (std::abs(got[0] - want.Y) > kLumaTolerance || std::abs(got[1] - want.U) > kChromaTolerance ||
+        if (std::abs(got[0] - want.Y) > kLumaTolerance ||
+            std::abs(got[1] - want.U) > kChromaTolerance ||
             std::abs(got[2] - want.V) > kChromaTolerance) {
           if (wrong++ == 0) {
             std::ostringstream text;
-            text << "(" << x << "," << y << ") drawn " << c->R << "," << c->G << "," << c->B << ": YUV " << got[0]
-                 << "," << got[1] << "," << got[2] << ", want " << want.Y << "," << want.U << "," << want.V;
+            text << "(" << x << "," << y << ") drawn " << c->R << "," << c->G << "," << c->B
+                 << ": YUV " << got[0] << "," << got[1] << "," << got[2] << ", want " << want.Y
+                 << "," << want.U << "," << want.V;
             first = text.str();
           }
         }
@@ -175,7 +181,8 @@ std::string CaseName(const ::testing::TestParamInfo<Colours::ParamType>& param) 
 // 16 and 64 divide neither side of the last two sizes.
 INSTANTIATE_TEST_SUITE_P(CodecsAndSizes, Colours,
                          ::testing::Combine(::testing::Values(TestCodec::Avc, TestCodec::Hevc),
-                                            ::testing::Values(std::pair{320, 180}, std::pair{330, 186},
+                                            ::testing::Values(std::pair{320, 180},
+                                                              std::pair{330, 186},
                                                               std::pair{250, 142})),
                          CaseName);
 

@@ -10,7 +10,8 @@ namespace corvantis::amfrt {
 namespace {
 
 // The settings an encoder reads from the properties as the program sets them.
-EncoderSettings FromProgramProperties(Codec codec, std::initializer_list<std::pair<const wchar_t*, amf::amf_int64>> values) {
+EncoderSettings FromProgramProperties(
+    Codec codec, std::initializer_list<std::pair<const wchar_t*, amf::amf_int64>> values) {
   PropertyMap map;
   for (const auto& [name, number] : values) {
     amf::AMFVariantStruct value, normalized;
@@ -26,48 +27,65 @@ EncoderSettings FromProgramProperties(Codec codec, std::initializer_list<std::pa
 
 void ExpectParams(const EncoderOptions& o, std::initializer_list<const char*> items) {
   for (const char* item : items)
-    EXPECT_NE((":" + o.Params + ":").find(std::string(":") + item + ":"), std::string::npos) << item << " in " << o.Params;
+    EXPECT_NE((":" + o.Params + ":").find(std::string(":") + item + ":"), std::string::npos)
+        << item << " in " << o.Params;
 }
 
 TEST(EncoderOptions, ProgramsAvcSettingsGiveALowLatencyX264) {
-  const EncoderOptions o = BuildEncoderOptions(FromProgramProperties(
-      Codec::Avc, {{AMF_VIDEO_ENCODER_PROFILE, 100}, {AMF_VIDEO_ENCODER_LOWLATENCY_MODE, 1},
-                   {AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, 3}, {AMF_VIDEO_ENCODER_TARGET_BITRATE, 500000},
-                   {AMF_VIDEO_ENCODER_PEAK_BITRATE, 625000}, {AMF_VIDEO_ENCODER_ENFORCE_HRD, 0},
-                   {AMF_VIDEO_ENCODER_IDR_PERIOD, 0}, {AMF_VIDEO_ENCODER_B_PIC_PATTERN, 0},
-                   {AMF_VIDEO_ENCODER_QUALITY_PRESET, 1}}));
-  EXPECT_EQ(std::string(o.CodecName) + " " + o.Profile + " " + o.Preset + " " + o.Tune, "libx264 high ultrafast zerolatency");
+  const EncoderOptions o = BuildEncoderOptions(
+      FromProgramProperties(Codec::Avc, {{AMF_VIDEO_ENCODER_PROFILE, 100},
+                                         {AMF_VIDEO_ENCODER_LOWLATENCY_MODE, 1},
+                                         {AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, 3},
+                                         {AMF_VIDEO_ENCODER_TARGET_BITRATE, 500000},
+                                         {AMF_VIDEO_ENCODER_PEAK_BITRATE, 625000},
+                                         {AMF_VIDEO_ENCODER_ENFORCE_HRD, 0},
+                                         {AMF_VIDEO_ENCODER_IDR_PERIOD, 0},
+                                         {AMF_VIDEO_ENCODER_B_PIC_PATTERN, 0},
+                                         {AMF_VIDEO_ENCODER_QUALITY_PRESET, 1}}));
+  EXPECT_EQ(std::string(o.CodecName) + " " + o.Profile + " " + o.Preset + " " + o.Tune,
+            "libx264 high ultrafast zerolatency");
   EXPECT_EQ(o.BitRate, 500000);
   EXPECT_EQ(o.MaxRate, 625000);
   EXPECT_EQ(o.BufferSize, 625000);
-  ExpectParams(o, {"keyint=infinite", "scenecut=0", "bframes=0", "rc-lookahead=0", "sync-lookahead=0",
-                   "sliced-threads=1", "nal-hrd=none", "aud=0", "repeat-headers=0", "8x8dct=1"});
+  ExpectParams(o,
+               {"keyint=infinite", "scenecut=0", "bframes=0", "rc-lookahead=0", "sync-lookahead=0",
+                "sliced-threads=1", "nal-hrd=none", "aud=0", "repeat-headers=0", "8x8dct=1"});
 }
 
 TEST(EncoderOptions, ProgramsHevcSettingsGiveALowLatencyX265) {
-  const EncoderOptions o = BuildEncoderOptions(FromProgramProperties(
-      Codec::Hevc, {{AMF_VIDEO_ENCODER_HEVC_PROFILE, 1}, {AMF_VIDEO_ENCODER_HEVC_TIER, 0},
-                    {AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, 1}, {AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD, 1},
-                    {AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, 500000}, {AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, 625000},
-                    {AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, 0}, {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, 1},
-                    {AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, 0}, {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, 10}}));
-  EXPECT_EQ(std::string(o.CodecName) + " " + o.Profile + " " + o.Preset + " " + o.Tune, "libx265 main ultrafast zerolatency");
+  const EncoderOptions o = BuildEncoderOptions(
+      FromProgramProperties(Codec::Hevc, {{AMF_VIDEO_ENCODER_HEVC_PROFILE, 1},
+                                          {AMF_VIDEO_ENCODER_HEVC_TIER, 0},
+                                          {AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, 1},
+                                          {AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD, 1},
+                                          {AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, 500000},
+                                          {AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, 625000},
+                                          {AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, 0},
+                                          {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, 1},
+                                          {AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, 0},
+                                          {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, 10}}));
+  EXPECT_EQ(std::string(o.CodecName) + " " + o.Profile + " " + o.Preset + " " + o.Tune,
+            "libx265 main ultrafast zerolatency");
   EXPECT_EQ(o.MaxRate, 625000);
   EXPECT_EQ(o.BufferSize, 625000);
-  ExpectParams(o, {"keyint=-1", "scenecut=0", "bframes=0", "rc-lookahead=0", "frame-threads=1", "high-tier=0",
-                   "hrd=0", "aud=0", "repeat-headers=0", "info=0"});
+  ExpectParams(o, {"keyint=-1", "scenecut=0", "bframes=0", "rc-lookahead=0", "frame-threads=1",
+                   "high-tier=0", "hrd=0", "aud=0", "repeat-headers=0", "info=0"});
 }
 
 TEST(EncoderOptions, HrdPeriodsAndPeaksOutsideTheProgramsSettings) {
-  EncoderOptions o = BuildEncoderOptions(FromProgramProperties(
-      Codec::Hevc, {{AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, 30}, {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, 4},
-                    {AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, 1}, {AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, 1000000},
-                    {AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, 800000}}));
+  EncoderOptions o = BuildEncoderOptions(
+      FromProgramProperties(Codec::Hevc, {{AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, 30},
+                                          {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, 4},
+                                          {AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, 1},
+                                          {AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, 1000000},
+                                          {AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, 800000}}));
   ExpectParams(o, {"keyint=120", "hrd=1"});
   EXPECT_EQ(o.MaxRate, 1000000) << "the peak is at least the target";
-  o = BuildEncoderOptions(FromProgramProperties(
-      Codec::Avc, {{AMF_VIDEO_ENCODER_IDR_PERIOD, 30}, {AMF_VIDEO_ENCODER_ENFORCE_HRD, 1},
-                   {AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, 1}, {AMF_VIDEO_ENCODER_TARGET_BITRATE, 800000}}));
+  o = BuildEncoderOptions(
+      FromProgramProperties(Codec::Avc, {{AMF_VIDEO_ENCODER_IDR_PERIOD, 30},
+                                         {AMF_VIDEO_ENCODER_ENFORCE_HRD, 1},
+                                         {AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, 1},
+                                         {AMF_VIDEO_ENCODER_TARGET_BITRATE, 800000}}));
   ExpectParams(o, {"keyint=30", "nal-hrd=cbr"});
   EXPECT_EQ(o.MaxRate, 800000);
 }

@@ -15,8 +15,9 @@ namespace {
 constexpr amf::amf_int64 kIdr = 0, kP = 2, kB = 3;
 
 std::string Probe(const std::string& path, TestCodec codec, const std::string& entries) {
-  return RunCommand(std::string("ffprobe -v error -f ") + NamesOf(codec).Demuxer + " -count_frames -select_streams v:0 " +
-                    entries + " -of default=noprint_wrappers=1:nokey=1 '" + path + "'");
+  return RunCommand(std::string("ffprobe -v error -f ") + NamesOf(codec).Demuxer +
+                    " -count_frames -select_streams v:0 " + entries +
+                    " -of default=noprint_wrappers=1:nokey=1 '" + path + "'");
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -31,9 +32,10 @@ std::string FrameCount(const std::string& path, TestCodec codec) {
 }
 
 // Mean of the decoded luma samples of every picture, in display order.
-std::vector<double> DecodedMeanLuma(const std::string& path, TestCodec codec, int width, int height) {
-  const std::string raw = RunCommand(std::string("ffmpeg -v error -f ") + NamesOf(codec).Demuxer + " -i '" + path +
-                                     "' -f rawvideo -pix_fmt yuv420p -");
+std::vector<double> DecodedMeanLuma(const std::string& path, TestCodec codec, int width,
+                                    int height) {
+  const std::string raw = RunCommand(std::string("ffmpeg -v error -f ") + NamesOf(codec).Demuxer +
+                                     " -i '" + path + "' -f rawvideo -pix_fmt yuv420p -");
   const std::size_t luma = static_cast<std::size_t>(width) * height;
   std::vector<double> means;
   for (std::size_t offset = 0; offset + luma * 3 / 2 <= raw.size(); offset += luma * 3 / 2) {
@@ -45,8 +47,9 @@ std::vector<double> DecodedMeanLuma(const std::string& path, TestCodec codec, in
 }
 
 bool StartsWithDelimiter(const std::vector<std::uint8_t>& bytes, TestCodec codec) {
-  const std::vector<std::uint8_t> prefix =
-      codec == TestCodec::Avc ? std::vector<std::uint8_t>{0, 0, 0, 1, 9} : std::vector<std::uint8_t>{0, 0, 0, 1, 70, 1};
+  const std::vector<std::uint8_t> prefix = codec == TestCodec::Avc
+                                               ? std::vector<std::uint8_t>{0, 0, 0, 1, 9}
+                                               : std::vector<std::uint8_t>{0, 0, 0, 1, 70, 1};
   return bytes.size() > prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin());
 }
 
@@ -62,7 +65,8 @@ TEST_P(EncoderStream, OneOutputPerFrameInOrderFormingADecodableStream) {
   constexpr std::uint32_t kFrames = 30;
   const std::vector<Output> outputs = EncodeGreyFrames(rig, kFrames);
   ASSERT_EQ(outputs.size(), kFrames);
-  const std::set<int> parameterSets = codec == TestCodec::Avc ? std::set<int>{7, 8} : std::set<int>{32, 33, 34};
+  const std::set<int> parameterSets =
+      codec == TestCodec::Avc ? std::set<int>{7, 8} : std::set<int>{32, 33, 34};
   for (std::uint32_t k = 0; k < kFrames; ++k) {
     SCOPED_TRACE("output " + std::to_string(k));
     const Output& o = outputs[k];
@@ -72,7 +76,8 @@ TEST_P(EncoderStream, OneOutputPerFrameInOrderFormingADecodableStream) {
     EXPECT_TRUE(StartsWithDelimiter(o.Bytes, codec));
     const std::vector<int> types = NalTypes(o.Bytes, codec);
     EXPECT_EQ(std::count(types.begin(), types.end(), types[0]), 1) << "one delimiter";
-    EXPECT_EQ(std::count_if(types.begin(), types.end(), [&](int t) { return parameterSets.count(t) > 0; }),
+    EXPECT_EQ(std::count_if(types.begin(), types.end(),
+                            [&](int t) { return parameterSets.count(t) > 0; }),
               k == 0 ? static_cast<long>(parameterSets.size()) : 0L);
   }
   for (const auto& nal : NalUnits(outputs[0].Bytes)) {
@@ -86,16 +91,19 @@ TEST_P(EncoderStream, OneOutputPerFrameInOrderFormingADecodableStream) {
   }
 
   const StreamFile file(outputs, std::string("grey") + NamesOf(codec).Extension);
-  EXPECT_EQ(Lines(Probe(file.path(), codec, "-show_entries stream=codec_name,profile,width,height,nb_read_frames")),
-            (std::vector<std::string>{NamesOf(codec).Demuxer, codec == TestCodec::Avc ? "High" : "Main", "320",
-                                      "180", std::to_string(kFrames)}));
+  EXPECT_EQ(
+      Lines(Probe(file.path(), codec,
+                  "-show_entries stream=codec_name,profile,width,height,nb_read_frames")),
+      (std::vector<std::string>{NamesOf(codec).Demuxer, codec == TestCodec::Avc ? "High" : "Main",
+                                "320", "180", std::to_string(kFrames)}));
   std::vector<std::string> pictureTypes(kFrames, "P");
   pictureTypes[0] = "I";
   EXPECT_EQ(Lines(Probe(file.path(), codec, "-show_entries frame=pict_type")), pictureTypes);
   // Each picture shows its texture as it was when submitted: BT.601 limited-range luma of the grey.
   const std::vector<double> luma = DecodedMeanLuma(file.path(), codec, 320, 180);
   ASSERT_EQ(luma.size(), kFrames);
-  for (std::uint32_t k = 0; k < kFrames; ++k) EXPECT_NEAR(luma[k], 16 + 219.0 * GreyOf(k) / 255, 3.0) << k;
+  for (std::uint32_t k = 0; k < kFrames; ++k)
+    EXPECT_NEAR(luma[k], 16 + 219.0 * GreyOf(k) / 255, 3.0) << k;
 }
 
 TEST_P(EncoderStream, RefusesInputAtItsDepthAndDeliversEveryAcceptedFrame) {
@@ -174,20 +182,25 @@ TEST_P(QueuedFrames, GiveTheStreamOfFramesSubmittedOneAtATime) {
   const std::vector<Output> outputs = EncodeFrames(queued, kFrames, kFrames, PaintMoving);
   ASSERT_EQ(expected.size(), kFrames);
   ASSERT_EQ(outputs.size(), kFrames);
-  for (std::uint32_t k = 0; k < kFrames; ++k) EXPECT_TRUE(outputs[k].Bytes == expected[k].Bytes) << "frame " << k;
+  for (std::uint32_t k = 0; k < kFrames; ++k)
+    EXPECT_TRUE(outputs[k].Bytes == expected[k].Bytes) << "frame " << k;
 }
 
 INSTANTIATE_TEST_SUITE_P(CodecsAndSizes, QueuedFrames,
-                         ::testing::Values(std::tuple{TestCodec::Avc, 320, 180}, std::tuple{TestCodec::Avc, 1280, 720},
+                         ::testing::Values(std::tuple{TestCodec::Avc, 320, 180},
+                                           std::tuple{TestCodec::Avc, 1280, 720},
                                            std::tuple{TestCodec::Hevc, 320, 180}),
                          [](const auto& p) {
-                           return std::string(std::get<0>(p.param) == TestCodec::Avc ? "Avc" : "Hevc") +
+                           return std::string(std::get<0>(p.param) == TestCodec::Avc ? "Avc"
+                                                                                     : "Hevc") +
                                   std::to_string(std::get<1>(p.param)) + "x" +
                                   std::to_string(std::get<2>(p.param));
                          });
 
 INSTANTIATE_TEST_SUITE_P(Codecs, EncoderStream, ::testing::Values(TestCodec::Avc, TestCodec::Hevc),
-                         [](const auto& param) { return param.param == TestCodec::Avc ? "Avc" : "Hevc"; });
+                         [](const auto& param) {
+                           return param.param == TestCodec::Avc ? "Avc" : "Hevc";
+                         });
 
 TEST(AvcEncoder, BPicturesComeInDecodeOrderWithTheirOwnTimesAndDelimiters) {
   EncoderRig rig(EncoderConfig{TestCodec::Avc, 320, 180, true, -1, 2});
@@ -198,11 +211,16 @@ TEST(AvcEncoder, BPicturesComeInDecodeOrderWithTheirOwnTimesAndDelimiters) {
   for (const Output& o : outputs) {
     times.insert(o.Pts);
     ASSERT_GT(o.Bytes.size(), 5u);
-    EXPECT_EQ(o.Bytes[5] >> 5, o.DataType == kB ? 2 : o.DataType == kP ? 1 : 0) << "primary_pic_type";
+    EXPECT_EQ(o.Bytes[5] >> 5, o.DataType == kB   ? 2
+                               : o.DataType == kP ? 1
+                                                  : 0)
+        << "primary_pic_type";
   }
   EXPECT_EQ(times.size(), 20u);
   EXPECT_EQ(*times.rbegin(), PtsOf(19));
-  EXPECT_GT(std::count_if(outputs.begin(), outputs.end(), [](const Output& o) { return o.DataType == kB; }), 0);
+  EXPECT_GT(std::count_if(outputs.begin(), outputs.end(),
+                          [](const Output& o) { return o.DataType == kB; }),
+            0);
   const StreamFile file(outputs, "bpictures.h264");
   EXPECT_EQ(FrameCount(file.path(), TestCodec::Avc), "20");
 }
@@ -213,7 +231,8 @@ TEST(AvcEncoder, AnIdrPeriodGivesPeriodicIdrFrames) {
   ASSERT_EQ(rig.Encoder->Init(amf::AMF_SURFACE_BGRA, 320, 180), AMF_OK);
   const std::vector<Output> outputs = EncodeGreyFrames(rig, 25);
   ASSERT_EQ(outputs.size(), 25u);
-  for (std::size_t k = 0; k < outputs.size(); ++k) EXPECT_EQ(outputs[k].DataType, k % 10 == 0 ? kIdr : kP) << k;
+  for (std::size_t k = 0; k < outputs.size(); ++k)
+    EXPECT_EQ(outputs[k].DataType, k % 10 == 0 ? kIdr : kP) << k;
 }
 
 class InitFailure : public ::testing::TestWithParam<std::pair<int, int>> {};
@@ -221,7 +240,8 @@ class InitFailure : public ::testing::TestWithParam<std::pair<int, int>> {};
 TEST_P(InitFailure, IsAnErrorResultAndAValidInitStillWorksAfterwards) {
   for (TestCodec codec : {TestCodec::Avc, TestCodec::Hevc}) {
     EncoderRig rig(EncoderConfig{codec}, /*init=*/false);
-    EXPECT_EQ(rig.Encoder->Init(amf::AMF_SURFACE_BGRA, GetParam().first, GetParam().second), AMF_INVALID_RESOLUTION);
+    EXPECT_EQ(rig.Encoder->Init(amf::AMF_SURFACE_BGRA, GetParam().first, GetParam().second),
+              AMF_INVALID_RESOLUTION);
     amf::AMFDataPtr data;
     EXPECT_EQ(rig.Encoder->QueryOutput(&data), AMF_NOT_INITIALIZED);
     EXPECT_EQ(rig.Encoder->Init(amf::AMF_SURFACE_BGRA, 320, 180), AMF_OK);
@@ -230,8 +250,9 @@ TEST_P(InitFailure, IsAnErrorResultAndAValidInitStillWorksAfterwards) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, InitFailure,
-                         ::testing::Values(std::pair{0, 0}, std::pair{641, 360}, std::pair{640, 361},
-                                           std::pair{-640, 360}, std::pair{8, 8}, std::pair{16384, 16384},
+                         ::testing::Values(std::pair{0, 0}, std::pair{641, 360},
+                                           std::pair{640, 361}, std::pair{-640, 360},
+                                           std::pair{8, 8}, std::pair{16384, 16384},
                                            std::pair{1 << 30, 2}));
 
 TEST(EncoderInput, RefusesWhatItCannotEncode) {
@@ -242,7 +263,8 @@ TEST(EncoderInput, RefusesWhatItCannotEncode) {
   EXPECT_EQ(rig.Encoder->Init(amf::AMF_SURFACE_NV12, 640, 360), AMF_SURFACE_FORMAT_NOT_SUPPORTED);
   ASSERT_EQ(rig.Encoder->Init(amf::AMF_SURFACE_BGRA, 640, 360), AMF_OK);
   EXPECT_EQ(rig.Encoder->Init(amf::AMF_SURFACE_BGRA, 640, 360), AMF_ALREADY_INITIALIZED);
-  EXPECT_EQ(rig.Encoder->SubmitInput(surface.GetPtr()), AMF_INVALID_RESOLUTION) << "320x180 into 640x360";
+  EXPECT_EQ(rig.Encoder->SubmitInput(surface.GetPtr()), AMF_INVALID_RESOLUTION)
+      << "320x180 into 640x360";
   amf::AMFBufferPtr buffer;
   ASSERT_EQ(rig.Context->AllocBuffer(amf::AMF_MEMORY_HOST, 16, &buffer), AMF_OK);
   EXPECT_EQ(rig.Encoder->SubmitInput(buffer.GetPtr()), AMF_INVALID_DATA_TYPE);
@@ -296,13 +318,15 @@ TEST(EncoderLifetime, OutputsAndTheEncoderOutliveTheirCreators) {
        !kept && std::chrono::steady_clock::now() < deadline;) {
     amf::AMFDataPtr data;
     if (rig.Encoder->QueryOutput(&data) == AMF_OK) {
-      ASSERT_EQ(data->QueryInterface(amf::AMFBuffer::IID(), reinterpret_cast<void**>(&kept)), AMF_OK);
+      ASSERT_EQ(data->QueryInterface(amf::AMFBuffer::IID(), reinterpret_cast<void**>(&kept)),
+                AMF_OK);
     }
   }
   ASSERT_TRUE(kept);
   rig.Encoder.Release();
   ASSERT_GT(kept->GetSize(), 4u);
-  EXPECT_EQ(static_cast<const std::uint8_t*>(kept->GetNative())[3], 1) << "the buffer outlives its pool's owner";
+  EXPECT_EQ(static_cast<const std::uint8_t*>(kept->GetNative())[3], 1)
+      << "the buffer outlives its pool's owner";
 }
 
 }  // namespace

@@ -41,7 +41,8 @@ class GuardedBytes {
   explicit GuardedBytes(std::size_t size) : size_(size) {
     const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     mapped_ = (size + page - 1) / page * page + page;
-    base_ = static_cast<std::uint8_t*>(mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    base_ = static_cast<std::uint8_t*>(
+        mmap(nullptr, mapped_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
     if (base_ == MAP_FAILED) throw std::bad_alloc();
     mprotect(base_ + mapped_ - page, page, PROT_NONE);
     data_ = base_ + mapped_ - page - size;
@@ -71,7 +72,10 @@ struct I420Picture {
   int Width, Height, ChromaWidth, ChromaHeight;
   std::vector<std::uint8_t> Y, U, V;
   I420Picture(int w, int h)
-      : Width(w), Height(h), ChromaWidth((w + 1) / 2), ChromaHeight((h + 1) / 2),
+      : Width(w),
+        Height(h),
+        ChromaWidth((w + 1) / 2),
+        ChromaHeight((h + 1) / 2),
         Y(static_cast<std::size_t>(w) * h),
         U(static_cast<std::size_t>(ChromaWidth) * ChromaHeight),
         V(U.size()) {}
@@ -82,8 +86,9 @@ TEST(FrameConversion, IsBt601LimitedRangeAsSwscaleConvertsIt) {
   // Uniform 2x2 blocks, so that how chroma is sampled does not matter, of random colours and the
   // program's own (black, khaki, tomato) and the saturated ones.
   constexpr int kWidth = 96, kHeight = 64;
-  std::vector<Rgb> colours = {{0, 0, 0},     {240, 230, 140}, {255, 99, 71}, {255, 255, 255}, {255, 0, 0},
-                              {0, 255, 0},   {0, 0, 255},     {255, 255, 0}, {0, 255, 255},   {255, 0, 255}};
+  std::vector<Rgb> colours = {{0, 0, 0},     {240, 230, 140}, {255, 99, 71}, {255, 255, 255},
+                              {255, 0, 0},   {0, 255, 0},     {0, 0, 255},   {255, 255, 0},
+                              {0, 255, 255}, {255, 0, 255}};
   std::mt19937 random(7);
   while (colours.size() < static_cast<std::size_t>(kWidth / 2 * kHeight / 2))
     colours.push_back({static_cast<int>(random() % 256), static_cast<int>(random() % 256),
@@ -91,13 +96,14 @@ TEST(FrameConversion, IsBt601LimitedRangeAsSwscaleConvertsIt) {
   std::vector<std::uint8_t> bgra(static_cast<std::size_t>(kWidth) * kHeight * 4);
   for (int y = 0; y < kHeight; ++y)
     for (int x = 0; x < kWidth; ++x)
-      Put(&bgra[(static_cast<std::size_t>(y) * kWidth + x) * 4], colours[(y / 2) * (kWidth / 2) + x / 2]);
+      Put(&bgra[(static_cast<std::size_t>(y) * kWidth + x) * 4],
+          colours[(y / 2) * (kWidth / 2) + x / 2]);
 
   I420Picture ours(kWidth, kHeight);
   ASSERT_TRUE(ConvertBgraToI420(bgra.data(), kWidth * 4, kWidth, kHeight, ours.Planes()));
   I420Picture theirs(kWidth, kHeight);
-  SwsContext* scaler = sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGRA, kWidth, kHeight, AV_PIX_FMT_YUV420P,
-                                      SWS_POINT, nullptr, nullptr, nullptr);
+  SwsContext* scaler = sws_getContext(kWidth, kHeight, AV_PIX_FMT_BGRA, kWidth, kHeight,
+                                      AV_PIX_FMT_YUV420P, SWS_POINT, nullptr, nullptr, nullptr);
   ASSERT_NE(scaler, nullptr);
   const std::uint8_t* source[] = {bgra.data()};
   const int sourceStride[] = {kWidth * 4};
@@ -127,12 +133,15 @@ TEST(FrameConversion, ChromaIsTheMeanOfEachBlockNotOneSampleOfIt) {
   std::vector<std::uint8_t> bgra(static_cast<std::size_t>(kWidth) * kHeight * 4);
   for (int y = 0; y < kHeight; ++y)
     for (int x = 0; x < kWidth; ++x)
-      Put(&bgra[(static_cast<std::size_t>(y) * kWidth + x) * 4], (x + y) % 2 == 0 ? Rgb{255, 0, 0} : Rgb{0, 0, 255});
+      Put(&bgra[(static_cast<std::size_t>(y) * kWidth + x) * 4],
+          (x + y) % 2 == 0 ? Rgb{255, 0, 0} : Rgb{0, 0, 255});
   const Rgb mean{128, 0, 128};
   I420Picture i420(kWidth, kHeight);
   ASSERT_TRUE(ConvertBgraToI420(bgra.data(), kWidth * 4, kWidth, kHeight, i420.Planes()));
-  std::vector<std::uint8_t> nv12Y(static_cast<std::size_t>(kWidth) * kHeight), nv12Uv(nv12Y.size() / 2);
-  ASSERT_TRUE(ConvertBgraToNv12(bgra.data(), kWidth * 4, kWidth, kHeight, {nv12Y.data(), kWidth, nv12Uv.data(), kWidth}));
+  std::vector<std::uint8_t> nv12Y(static_cast<std::size_t>(kWidth) * kHeight),
+      nv12Uv(nv12Y.size() / 2);
+  ASSERT_TRUE(ConvertBgraToNv12(bgra.data(), kWidth * 4, kWidth, kHeight,
+                                {nv12Y.data(), kWidth, nv12Uv.data(), kWidth}));
   for (std::size_t i = 0; i < i420.U.size(); ++i) {
     EXPECT_NEAR(i420.U[i], CbOf(mean), 1.5) << i;
     EXPECT_NEAR(i420.V[i], CrOf(mean), 1.5) << i;
@@ -162,7 +171,8 @@ TEST_P(OddSizes, ConvertEveryEdgeSampleWithinTheBuffersGiven) {
     ASSERT_NEAR(u[i], CbOf(khaki), 1.5) << i;
     ASSERT_NEAR(v[i], CrOf(khaki), 1.5) << i;
   }
-  ASSERT_TRUE(ConvertBgraToNv12(bgra.data(), width * 4, width, height, {y.data(), width, uv.data(), 2 * chromaWidth}));
+  ASSERT_TRUE(ConvertBgraToNv12(bgra.data(), width * 4, width, height,
+                                {y.data(), width, uv.data(), 2 * chromaWidth}));
   for (std::size_t i = 0; i < u.size(); ++i) {
     ASSERT_EQ(uv[2 * i], u[i]) << i;
     ASSERT_EQ(uv[2 * i + 1], v[i]) << i;
@@ -170,8 +180,9 @@ TEST_P(OddSizes, ConvertEveryEdgeSampleWithinTheBuffersGiven) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, OddSizes,
-                         ::testing::Values(std::pair{1, 1}, std::pair{3, 5}, std::pair{17, 9}, std::pair{33, 2},
-                                           std::pair{2, 33}, std::pair{330, 186}, std::pair{641, 361}));
+                         ::testing::Values(std::pair{1, 1}, std::pair{3, 5}, std::pair{17, 9},
+                                           std::pair{33, 2}, std::pair{2, 33}, std::pair{330, 186},
+                                           std::pair{641, 361}));
 
 TEST(FrameConversion, RefusesWhatWouldReachOutsideItsBuffersAndWritesNothing) {
   std::vector<std::uint8_t> bgra(16 * 16 * 4, 0x80);
@@ -179,10 +190,13 @@ TEST(FrameConversion, RefusesWhatWouldReachOutsideItsBuffersAndWritesNothing) {
   const I420Planes good{y.data(), 16, u.data(), 8, v.data(), 8};
   EXPECT_FALSE(ConvertBgraToI420(nullptr, 64, 16, 16, good));
   EXPECT_FALSE(ConvertBgraToI420(bgra.data(), 64, 0, 16, good));
-  EXPECT_FALSE(ConvertBgraToI420(bgra.data(), 64, 16, -16, good)) << "libyuv would read it bottom-up";
+  EXPECT_FALSE(ConvertBgraToI420(bgra.data(), 64, 16, -16, good))
+      << "libyuv would read it bottom-up";
   EXPECT_FALSE(ConvertBgraToI420(bgra.data(), 60, 16, 16, good)) << "a row longer than the pitch";
-  EXPECT_FALSE(ConvertBgraToI420(bgra.data(), 64, 16, 16, {y.data(), 15, u.data(), 8, v.data(), 8}));
-  EXPECT_FALSE(ConvertBgraToI420(bgra.data(), 64, 16, 16, {y.data(), 16, u.data(), 7, v.data(), 8}));
+  EXPECT_FALSE(
+      ConvertBgraToI420(bgra.data(), 64, 16, 16, {y.data(), 15, u.data(), 8, v.data(), 8}));
+  EXPECT_FALSE(
+      ConvertBgraToI420(bgra.data(), 64, 16, 16, {y.data(), 16, u.data(), 7, v.data(), 8}));
   EXPECT_FALSE(ConvertBgraToI420(bgra.data(), 64, 16, 16, {y.data(), 16, nullptr, 8, v.data(), 8}));
   EXPECT_FALSE(ConvertBgraToNv12(bgra.data(), 64, 16, 16, {y.data(), 16, uv.data(), 15}));
   EXPECT_FALSE(ConvertBgraToNv12(bgra.data(), 64, 16, 16, {y.data(), 16, nullptr, 16}));
@@ -215,14 +229,16 @@ TEST_P(SplitSizes, TwoHalvesGiveTheBytesOfOneConversionInsideTheirBuffers) {
     std::memset(y.data(), 0, y.size());
     std::memset(u.data(), 0, u.size());
     std::memset(v.data(), 0, v.size());
-    ASSERT_TRUE(converter.Convert(bgra.data(), width * 4, width, height,
-                                  I420Planes{y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}));
+    ASSERT_TRUE(converter.Convert(
+        bgra.data(), width * 4, width, height,
+        I420Planes{y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}));
     ASSERT_EQ(std::memcmp(y.data(), whole.Y.data(), y.size()), 0) << round;
     ASSERT_EQ(std::memcmp(u.data(), whole.U.data(), u.size()), 0) << round;
     ASSERT_EQ(std::memcmp(v.data(), whole.V.data(), v.size()), 0) << round;
   }
-  EXPECT_FALSE(converter.Convert(bgra.data(), width * 4 - 4, width, height,
-                                 I420Planes{y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}));
+  EXPECT_FALSE(
+      converter.Convert(bgra.data(), width * 4 - 4, width, height,
+                        I420Planes{y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}));
 
   // NV12 likewise, with the same converter.
   std::vector<std::uint8_t> wholeY(y.size()), wholeUv(2 * u.size());
@@ -241,8 +257,9 @@ TEST_P(SplitSizes, TwoHalvesGiveTheBytesOfOneConversionInsideTheirBuffers) {
 
 // Split and unsplit sizes, odd ones among them.
 INSTANTIATE_TEST_SUITE_P(Sizes, SplitSizes,
-                         ::testing::Values(std::pair{320, 180}, std::pair{1280, 720}, std::pair{1281, 723},
-                                           std::pair{1920, 1080}, std::pair{4000, 242}));
+                         ::testing::Values(std::pair{320, 180}, std::pair{1280, 720},
+                                           std::pair{1281, 723}, std::pair{1920, 1080},
+                                           std::pair{4000, 242}));
 
 }  // namespace
 

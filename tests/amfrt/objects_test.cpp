@@ -14,13 +14,15 @@ TEST(RuntimeExports, VersionCheckAndOneFactory) {
   amf::amf_uint64 version = 0;
   ASSERT_EQ(Runtime().QueryVersion(&version), AMF_OK);
   EXPECT_EQ(version, amf::AMF_MAKE_FULL_VERSION(1, 4, 18, 0));
-  for (amf::amf_uint64 accepted : {amf::AMF_FULL_VERSION, version, amf::AMF_MAKE_FULL_VERSION(1, 0, 0, 0)}) {
+  for (amf::amf_uint64 accepted :
+       {amf::AMF_FULL_VERSION, version, amf::AMF_MAKE_FULL_VERSION(1, 0, 0, 0)}) {
     amf::AMFFactory* factory = nullptr;
     EXPECT_EQ(Runtime().Init(accepted, &factory), AMF_OK);
     EXPECT_EQ(factory, Runtime().Factory);
   }
-  for (amf::amf_uint64 refused : {version + 1, amf::AMF_MAKE_FULL_VERSION(1, 5, 0, 0),
-                                  amf::AMF_MAKE_FULL_VERSION(2, 0, 0, 0), amf::AMF_MAKE_FULL_VERSION(0, 9, 0, 0)}) {
+  for (amf::amf_uint64 refused :
+       {version + 1, amf::AMF_MAKE_FULL_VERSION(1, 5, 0, 0), amf::AMF_MAKE_FULL_VERSION(2, 0, 0, 0),
+        amf::AMF_MAKE_FULL_VERSION(0, 9, 0, 0)}) {
     amf::AMFFactory* factory = Runtime().Factory;
     EXPECT_EQ(Runtime().Init(refused, &factory), AMF_NOT_SUPPORTED) << std::hex << refused;
     EXPECT_EQ(factory, nullptr);
@@ -33,10 +35,12 @@ TEST(Factory, CreatesOnlyItsTwoEncoders) {
   amf::AMFContextPtr context;
   ASSERT_EQ(Runtime().Factory->CreateContext(&context), AMF_OK);
   amf::AMFComponent* component = reinterpret_cast<amf::AMFComponent*>(0x1);
-  EXPECT_EQ(Runtime().Factory->CreateComponent(context.GetPtr(), L"AMFVideoDecoderUVD_H264_AVC", &component),
+  EXPECT_EQ(Runtime().Factory->CreateComponent(context.GetPtr(), L"AMFVideoDecoderUVD_H264_AVC",
+                                               &component),
             AMF_NOT_SUPPORTED);
   EXPECT_EQ(component, nullptr);
-  EXPECT_EQ(Runtime().Factory->CreateComponent(nullptr, AMFVideoEncoderVCE_AVC, &component), AMF_INVALID_ARG);
+  EXPECT_EQ(Runtime().Factory->CreateComponent(nullptr, AMFVideoEncoderVCE_AVC, &component),
+            AMF_INVALID_ARG);
   for (const wchar_t* id : {AMFVideoEncoderVCE_AVC, AMFVideoEncoder_HEVC}) {
     amf::AMFComponentPtr encoder;
     ASSERT_EQ(Runtime().Factory->CreateComponent(context.GetPtr(), id, &encoder), AMF_OK);
@@ -46,7 +50,10 @@ TEST(Factory, CreatesOnlyItsTwoEncoders) {
 
 class FakeTexture final : public RefCounted<ID3D11Texture2D> {
  public:
-  explicit FakeTexture(DXGI_FORMAT format) { desc_.Width = desc_.Height = 16; desc_.Format = format; }
+  explicit FakeTexture(DXGI_FORMAT format) {
+    desc_.Width = desc_.Height = 16;
+    desc_.Format = format;
+  }
   void GetDesc(D3D11_TEXTURE2D_DESC* desc) const override { *desc = desc_; }
   std::uint8_t* Pixels() noexcept override { return pixels_; }
   std::uint32_t RowPitch() const noexcept override { return 64; }
@@ -64,12 +71,14 @@ TEST(Surface, FromBgraTexturesOfAnInitialisedContextHoldingOneReference) {
   ASSERT_EQ(Runtime().Factory->CreateContext(&context), AMF_OK);
   auto* texture = new FakeTexture(DXGI_FORMAT_B8G8R8A8_UNORM);
   amf::AMFSurface* surface = nullptr;
-  EXPECT_NE(context->CreateSurfaceFromDX11Native(texture, &surface, nullptr), AMF_OK) << "before InitDX11";
+  EXPECT_NE(context->CreateSurfaceFromDX11Native(texture, &surface, nullptr), AMF_OK)
+      << "before InitDX11";
   EXPECT_EQ(context->InitDX11(nullptr, amf::AMF_DX11_0), AMF_INVALID_ARG);
   ASSERT_EQ(context->InitDX11(device.get(), amf::AMF_DX11_0), AMF_OK);
 
   auto* other = new FakeTexture(DXGI_FORMAT_UNKNOWN);
-  EXPECT_EQ(context->CreateSurfaceFromDX11Native(other, &surface, nullptr), AMF_SURFACE_FORMAT_NOT_SUPPORTED);
+  EXPECT_EQ(context->CreateSurfaceFromDX11Native(other, &surface, nullptr),
+            AMF_SURFACE_FORMAT_NOT_SUPPORTED);
   EXPECT_EQ(other->Release(), 0u) << "a refused texture keeps no reference";
 
   struct Observer : amf::AMFSurfaceObserver {
@@ -112,8 +121,10 @@ TEST(EncoderProperties, ConvertedToTheirTypeOrRefused) {
   amf::AMFContextPtr context;
   amf::AMFComponentPtr avc, hevc;
   ASSERT_EQ(Runtime().Factory->CreateContext(&context), AMF_OK);
-  ASSERT_EQ(Runtime().Factory->CreateComponent(context.GetPtr(), AMFVideoEncoderVCE_AVC, &avc), AMF_OK);
-  ASSERT_EQ(Runtime().Factory->CreateComponent(context.GetPtr(), AMFVideoEncoder_HEVC, &hevc), AMF_OK);
+  ASSERT_EQ(Runtime().Factory->CreateComponent(context.GetPtr(), AMFVideoEncoderVCE_AVC, &avc),
+            AMF_OK);
+  ASSERT_EQ(Runtime().Factory->CreateComponent(context.GetPtr(), AMFVideoEncoder_HEVC, &hevc),
+            AMF_OK);
   auto read = [](amf::AMFComponent* c, const wchar_t* name) {
     amf::AMFVariantStruct v;
     amf::AMFVariantInit(&v);
@@ -121,7 +132,8 @@ TEST(EncoderProperties, ConvertedToTheirTypeOrRefused) {
     return v;
   };
   ASSERT_EQ(hevc->SetProperty(AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, Int64Value(1)), AMF_OK);
-  const amf::AMFVariantStruct lowLatency = read(hevc.GetPtr(), AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE);
+  const amf::AMFVariantStruct lowLatency =
+      read(hevc.GetPtr(), AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE);
   EXPECT_EQ(lowLatency.type, amf::AMF_VARIANT_BOOL);
   EXPECT_TRUE(lowLatency.boolValue);
   ASSERT_EQ(avc->SetProperty(AMF_VIDEO_ENCODER_FRAMERATE, Int64Value(144)), AMF_OK);
@@ -138,11 +150,13 @@ TEST(EncoderProperties, ConvertedToTheirTypeOrRefused) {
   EXPECT_EQ(avc->SetProperty(AMF_VIDEO_ENCODER_TARGET_BITRATE, text), AMF_INVALID_DATA_TYPE);
   amf::AMFVariantClear(&text);
   EXPECT_EQ(avc->SetProperty(AMF_VIDEO_ENCODER_FRAMERATE, RateValue(60, 0)), AMF_OUT_OF_RANGE);
-  EXPECT_EQ(hevc->SetProperty(AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, Int64Value(1)), AMF_OUT_OF_RANGE);
+  EXPECT_EQ(hevc->SetProperty(AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, Int64Value(1)),
+            AMF_OUT_OF_RANGE);
   EXPECT_EQ(hevc->SetProperty(AMF_VIDEO_ENCODER_HEVC_PROFILE, Int64Value(2)), AMF_NOT_SUPPORTED);
   ASSERT_EQ(avc->SetProperty(AMF_VIDEO_ENCODER_PROFILE, Int64Value(100)), AMF_OK);
   EXPECT_EQ(avc->SetProperty(AMF_VIDEO_ENCODER_PROFILE, Int64Value(101)), AMF_OUT_OF_RANGE);
-  EXPECT_EQ(read(avc.GetPtr(), AMF_VIDEO_ENCODER_PROFILE).int64Value, 100) << "a refused value leaves the old one";
+  EXPECT_EQ(read(avc.GetPtr(), AMF_VIDEO_ENCODER_PROFILE).int64Value, 100)
+      << "a refused value leaves the old one";
 }
 
 class RecordingWriter final : public amf::AMFTraceWriter {
@@ -183,7 +197,8 @@ TEST_F(TraceWriters, EncoderInitTellsItsSettingsAndErrorsAreTraced) {
   ASSERT_EQ(rig.InitResult, AMF_OK);
   for (const wchar_t* part : {L"AMFVideoEncoderVCE_AVC|", L"libx264 320x180", L"tune zerolatency",
                               L"maxrate 625000", L"keyint=infinite"})
-    EXPECT_TRUE(writer_.Saw(part)) << "init line with " << testing::PrintToString(std::wstring(part));
+    EXPECT_TRUE(writer_.Saw(part))
+        << "init line with " << testing::PrintToString(std::wstring(part));
   ASSERT_EQ(rig.Encoder->Terminate(), AMF_OK);
   ASSERT_EQ(rig.Encoder->Init(amf::AMF_SURFACE_BGRA, 641, 360), AMF_INVALID_RESOLUTION);
   EXPECT_TRUE(writer_.Saw(L"Error: Cannot encode 641x360"));

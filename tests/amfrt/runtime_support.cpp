@@ -9,36 +9,45 @@
 #include <thread>
 #include <utility>
 
+#include "amf/clip_scenario.h"
 #include "amf/encoder_config.h"
 #include "platform/graphics.h"
 #include "platform/hresult_error.h"
-#include "amf/clip_scenario.h"
 
 namespace corvantis {
 
 const RuntimeLibrary& Runtime() {
   static const RuntimeLibrary runtime = [] {
     RuntimeLibrary r;
-    void* library = dlopen(AMFRT_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);  // never closed, as in the program
+    void* library =
+        dlopen(AMFRT_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);  // never closed, as in the program
     if (library == nullptr) {
       ADD_FAILURE() << "dlopen " << AMFRT_LIBRARY_PATH << ": " << dlerror();
       return r;
     }
     r.Init = reinterpret_cast<AMFInit_Fn>(dlsym(library, AMF_INIT_FUNCTION_NAME));
-    r.QueryVersion = reinterpret_cast<AMFQueryVersion_Fn>(dlsym(library, AMF_QUERY_VERSION_FUNCTION_NAME));
-    if (r.Init == nullptr || r.Init(amf::AMF_FULL_VERSION, &r.Factory) != AMF_OK) ADD_FAILURE() << "AMFInit";
+    r.QueryVersion =
+        reinterpret_cast<AMFQueryVersion_Fn>(dlsym(library, AMF_QUERY_VERSION_FUNCTION_NAME));
+    if (r.Init == nullptr || r.Init(amf::AMF_FULL_VERSION, &r.Factory) != AMF_OK)
+      ADD_FAILURE() << "AMFInit";
     return r;
   }();
   return runtime;
 }
 
 const CodecNames& NamesOf(TestCodec codec) {
-  static const CodecNames avc{AMFVideoEncoderVCE_AVC, AMF_VIDEO_ENCODER_INSERT_AUD,
+  static const CodecNames avc{AMFVideoEncoderVCE_AVC,
+                              AMF_VIDEO_ENCODER_INSERT_AUD,
                               {AMF_VIDEO_ENCODER_INSERT_SPS, AMF_VIDEO_ENCODER_INSERT_PPS},
-                              AMF_VIDEO_ENCODER_OUTPUT_DATA_TYPE, ".h264", "h264"};
-  static const CodecNames hevc{AMFVideoEncoder_HEVC, AMF_VIDEO_ENCODER_HEVC_INSERT_AUD,
-                               {AMF_VIDEO_ENCODER_HEVC_INSERT_HEADER}, AMF_VIDEO_ENCODER_HEVC_OUTPUT_DATA_TYPE,
-                               ".h265", "hevc"};
+                              AMF_VIDEO_ENCODER_OUTPUT_DATA_TYPE,
+                              ".h264",
+                              "h264"};
+  static const CodecNames hevc{AMFVideoEncoder_HEVC,
+                               AMF_VIDEO_ENCODER_HEVC_INSERT_AUD,
+                               {AMF_VIDEO_ENCODER_HEVC_INSERT_HEADER},
+                               AMF_VIDEO_ENCODER_HEVC_OUTPUT_DATA_TYPE,
+                               ".h265",
+                               "hevc"};
   return codec == TestCodec::Avc ? avc : hevc;
 }
 
@@ -73,7 +82,8 @@ void ConfigureLikeProgram(amf::AMFComponent* c, const EncoderConfig& config) {
                   {AMF_VIDEO_ENCODER_ENFORCE_HRD, Int64Value(0)},
                   {AMF_VIDEO_ENCODER_IDR_PERIOD, Int64Value(0)},
                   {AMF_VIDEO_ENCODER_B_PIC_PATTERN, Int64Value(config.BPictures)},
-                  {AMF_VIDEO_ENCODER_QUALITY_PRESET, Int64Value(config.QualityPreset >= 0 ? config.QualityPreset : 1)}};
+                  {AMF_VIDEO_ENCODER_QUALITY_PRESET,
+                   Int64Value(config.QualityPreset >= 0 ? config.QualityPreset : 1)}};
   } else {
     amf::AMFVariantAssignInt64(&lowLatency, config.LowLatency ? 1 : 0);
     properties = {{AMF_VIDEO_ENCODER_HEVC_FRAMERATE, RateValue(60, 1)},
@@ -89,7 +99,8 @@ void ConfigureLikeProgram(amf::AMFComponent* c, const EncoderConfig& config) {
                   {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET,
                    Int64Value(config.QualityPreset >= 0 ? config.QualityPreset : 10)}};
   }
-  for (const auto& [name, value] : properties) EXPECT_EQ(c->SetProperty(name, value), AMF_OK) << "setting";
+  for (const auto& [name, value] : properties)
+    EXPECT_EQ(c->SetProperty(name, value), AMF_OK) << "setting";
 }
 
 }  // namespace
@@ -97,16 +108,20 @@ void ConfigureLikeProgram(amf::AMFComponent* c, const EncoderConfig& config) {
 EncoderRig::EncoderRig(const EncoderConfig& c, bool init) : Config(c) {
   amf::AMFFactory* factory = Runtime().Factory;
   if (CreateCpuDevice(Device.put(), DeviceContext.put(), c.RenderNode) < 0 || factory == nullptr ||
-      factory->CreateContext(&Context) != AMF_OK || Context->InitDX11(Device.get(), amf::AMF_DX11_0) != AMF_OK) {
+      factory->CreateContext(&Context) != AMF_OK ||
+      Context->InitDX11(Device.get(), amf::AMF_DX11_0) != AMF_OK) {
     ADD_FAILURE() << "encoder set-up";
     return;
   }
   if (init && c.LowLatency && c.QualityPreset < 0 && c.BPictures == 0) {
     // The program's settings: through the program's own configuration, Init included.
-    const ClipScenario clip{static_cast<std::uint32_t>(c.Width), static_cast<std::uint32_t>(c.Height), 60, 1, 1};
+    const ClipScenario clip{static_cast<std::uint32_t>(c.Width),
+                            static_cast<std::uint32_t>(c.Height), 60, 1, 1};
     try {
-      if (c.Codec == TestCodec::Avc) ConfigureAvcEncoder(factory, Context.GetPtr(), Encoder, clip, 500000);
-      else ConfigureHevcEncoder(factory, Context.GetPtr(), Encoder, clip, 500000);
+      if (c.Codec == TestCodec::Avc)
+        ConfigureAvcEncoder(factory, Context.GetPtr(), Encoder, clip, 500000);
+      else
+        ConfigureHevcEncoder(factory, Context.GetPtr(), Encoder, clip, 500000);
       InitResult = AMF_OK;
     } catch (const hresult_error& error) {
       InitResult = static_cast<AMF_RESULT>(static_cast<std::uint32_t>(error.code()) & 0xFFFFu);
@@ -114,7 +129,8 @@ EncoderRig::EncoderRig(const EncoderConfig& c, bool init) : Config(c) {
     return;
   }
   // Other settings, or properties a test sets before Init, need the steps one by one.
-  if (factory->CreateComponent(Context.GetPtr(), NamesOf(c.Codec).ComponentId, &Encoder) != AMF_OK) {
+  if (factory->CreateComponent(Context.GetPtr(), NamesOf(c.Codec).ComponentId, &Encoder) !=
+      AMF_OK) {
     ADD_FAILURE() << "encoder set-up";
     return;
   }
@@ -183,9 +199,11 @@ Output TakeOutput(amf::AMFData* data, TestCodec codec) {
   return output;
 }
 
-std::vector<Output> CollectUntilEof(amf::AMFComponent* encoder, TestCodec codec, std::chrono::milliseconds limit) {
+std::vector<Output> CollectUntilEof(amf::AMFComponent* encoder, TestCodec codec,
+                                    std::chrono::milliseconds limit) {
   std::vector<Output> outputs;
-  for (const auto deadline = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < deadline;) {
+  for (const auto deadline = std::chrono::steady_clock::now() + limit;
+       std::chrono::steady_clock::now() < deadline;) {
     amf::AMFDataPtr data;
     const AMF_RESULT r = encoder->QueryOutput(&data);
     if (r == AMF_EOF) return outputs;
@@ -202,12 +220,14 @@ std::vector<Output> CollectUntilEof(amf::AMFComponent* encoder, TestCodec codec,
 }
 
 std::vector<Output> EncodeGreyFrames(EncoderRig& rig, std::uint32_t frames, std::uint32_t slots) {
-  return EncodeFrames(rig, frames, slots,
-                      [](ID3D11Texture2D* texture, std::uint32_t k) { FillGrey(texture, GreyOf(k)); });
+  return EncodeFrames(rig, frames, slots, [](ID3D11Texture2D* texture, std::uint32_t k) {
+    FillGrey(texture, GreyOf(k));
+  });
 }
 
-std::vector<Output> EncodeFrames(EncoderRig& rig, std::uint32_t frames, std::uint32_t slots,
-                                 const std::function<void(ID3D11Texture2D*, std::uint32_t)>& paint) {
+std::vector<Output> EncodeFrames(
+    EncoderRig& rig, std::uint32_t frames, std::uint32_t slots,
+    const std::function<void(ID3D11Texture2D*, std::uint32_t)>& paint) {
   std::vector<com_ptr<ID3D11Texture2D>> textures;
   std::vector<amf::AMFSurfacePtr> surfaces;
   for (std::uint32_t i = 0; i < slots; ++i) {
@@ -235,7 +255,8 @@ std::vector<Output> EncodeFrames(EncoderRig& rig, std::uint32_t frames, std::uin
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   EXPECT_EQ(rig.Encoder->Drain(), AMF_OK);
-  for (Output& o : CollectUntilEof(rig.Encoder.GetPtr(), rig.Config.Codec)) outputs.push_back(std::move(o));
+  for (Output& o : CollectUntilEof(rig.Encoder.GetPtr(), rig.Config.Codec))
+    outputs.push_back(std::move(o));
   return outputs;
 }
 
@@ -243,7 +264,8 @@ StreamFile::StreamFile(const std::vector<Output>& outputs, const std::string& na
     : path_(::testing::TempDir() + "amfrt-" + std::to_string(getpid()) + "-" + name) {
   std::ofstream file(path_, std::ios::binary | std::ios::trunc);
   for (const Output& o : outputs)
-    file.write(reinterpret_cast<const char*>(o.Bytes.data()), static_cast<std::streamsize>(o.Bytes.size()));
+    file.write(reinterpret_cast<const char*>(o.Bytes.data()),
+               static_cast<std::streamsize>(o.Bytes.size()));
 }
 
 StreamFile::~StreamFile() {
@@ -271,7 +293,8 @@ std::vector<std::vector<std::uint8_t>> NalUnits(const std::vector<std::uint8_t>&
   for (std::size_t n = 0; n < starts.size(); ++n) {
     std::size_t end = n + 1 < starts.size() ? starts[n + 1] - 3 : b.size();
     while (end > starts[n] && b[end - 1] == 0) --end;
-    nals.emplace_back(b.begin() + static_cast<std::ptrdiff_t>(starts[n]), b.begin() + static_cast<std::ptrdiff_t>(end));
+    nals.emplace_back(b.begin() + static_cast<std::ptrdiff_t>(starts[n]),
+                      b.begin() + static_cast<std::ptrdiff_t>(end));
   }
   return nals;
 }

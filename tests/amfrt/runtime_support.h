@@ -1,7 +1,7 @@
 #pragma once
 #include <chrono>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -86,7 +86,8 @@ std::vector<Output> CollectUntilEof(amf::AMFComponent* encoder, TestCodec codec,
 
 // The program's pump over `frames` frames and `slots` textures, a slot reused only once its
 // frame's output arrived; frame k is filled with GreyOf(k) right before it is submitted. Drains.
-std::vector<Output> EncodeGreyFrames(EncoderRig& rig, std::uint32_t frames, std::uint32_t slots = 4);
+std::vector<Output> EncodeGreyFrames(EncoderRig& rig, std::uint32_t frames,
+                                     std::uint32_t slots = 4);
 // The same pump with frame k painted by `paint` right before it is submitted.
 std::vector<Output> EncodeFrames(EncoderRig& rig, std::uint32_t frames, std::uint32_t slots,
                                  const std::function<void(ID3D11Texture2D*, std::uint32_t)>& paint);

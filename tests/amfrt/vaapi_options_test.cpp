@@ -12,7 +12,8 @@
 namespace corvantis::amfrt {
 namespace {
 
-EncoderSettings FromProperties(Codec codec, std::initializer_list<std::pair<const wchar_t*, amf::amf_int64>> values) {
+EncoderSettings FromProperties(
+    Codec codec, std::initializer_list<std::pair<const wchar_t*, amf::amf_int64>> values) {
   PropertyMap map;
   for (const auto& [name, number] : values) {
     amf::AMFVariantStruct value, normalized;
@@ -27,21 +28,28 @@ EncoderSettings FromProperties(Codec codec, std::initializer_list<std::pair<cons
 }
 
 EncoderSettings ProgramsAvc() {
-  return FromProperties(Codec::Avc, {{AMF_VIDEO_ENCODER_PROFILE, 100}, {AMF_VIDEO_ENCODER_LOWLATENCY_MODE, 1},
-                                     {AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, 3}, {AMF_VIDEO_ENCODER_TARGET_BITRATE, 500000},
-                                     {AMF_VIDEO_ENCODER_PEAK_BITRATE, 625000}, {AMF_VIDEO_ENCODER_ENFORCE_HRD, 0},
-                                     {AMF_VIDEO_ENCODER_IDR_PERIOD, 0}, {AMF_VIDEO_ENCODER_B_PIC_PATTERN, 0},
+  return FromProperties(Codec::Avc, {{AMF_VIDEO_ENCODER_PROFILE, 100},
+                                     {AMF_VIDEO_ENCODER_LOWLATENCY_MODE, 1},
+                                     {AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, 3},
+                                     {AMF_VIDEO_ENCODER_TARGET_BITRATE, 500000},
+                                     {AMF_VIDEO_ENCODER_PEAK_BITRATE, 625000},
+                                     {AMF_VIDEO_ENCODER_ENFORCE_HRD, 0},
+                                     {AMF_VIDEO_ENCODER_IDR_PERIOD, 0},
+                                     {AMF_VIDEO_ENCODER_B_PIC_PATTERN, 0},
                                      {AMF_VIDEO_ENCODER_QUALITY_PRESET, 1}});
 }
 
 EncoderSettings ProgramsHevc() {
-  return FromProperties(Codec::Hevc, {{AMF_VIDEO_ENCODER_HEVC_PROFILE, 1}, {AMF_VIDEO_ENCODER_HEVC_TIER, 0},
+  return FromProperties(Codec::Hevc, {{AMF_VIDEO_ENCODER_HEVC_PROFILE, 1},
+                                      {AMF_VIDEO_ENCODER_HEVC_TIER, 0},
                                       {AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, 1},
                                       {AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD, 1},
                                       {AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, 500000},
                                       {AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, 625000},
-                                      {AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, 0}, {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, 1},
-                                      {AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, 0}, {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, 10}});
+                                      {AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, 0},
+                                      {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, 1},
+                                      {AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, 0},
+                                      {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, 10}});
 }
 
 // Mesa's radeonsi as it answers for H.264 and HEVC: one full entry point, no quality levels, no
@@ -145,7 +153,8 @@ TEST(VaapiOptions, WhatTheDriverLacksIsRefusedOrSaid) {
   EXPECT_EQ(BuildVaapiOptions(qp, noCqp, 640, 360).Result, AMF_NOT_SUPPORTED);
   qp.RateControl = RateControl::LatencyConstrainedVbr;
   qp.TargetBitrate = 0;
-  EXPECT_EQ(BuildVaapiOptions(qp, noCqp, 640, 360).Result, AMF_NOT_SUPPORTED) << "a target of 0 means constant QP";
+  EXPECT_EQ(BuildVaapiOptions(qp, noCqp, 640, 360).Result, AMF_NOT_SUPPORTED)
+      << "a target of 0 means constant QP";
   EXPECT_EQ(BuildVaapiOptions(qp, RadeonLike(), 640, 360).Qp, 22);
   // VBR on a CBR-only driver becomes CBR at the target, said in the trace.
   VaapiCapabilities cbrOnly = RadeonLike();
@@ -154,13 +163,15 @@ TEST(VaapiOptions, WhatTheDriverLacksIsRefusedOrSaid) {
   ASSERT_EQ(o.Result, AMF_OK);
   EXPECT_EQ(o.RateControl, VaapiRateControl::Cbr);
   EXPECT_EQ(o.MaxRate, 500000);
-  EXPECT_NE(Joined(o.NotHonoured).find("VBR: the driver has none"), std::string::npos) << Joined(o.NotHonoured);
+  EXPECT_NE(Joined(o.NotHonoured).find("VBR: the driver has none"), std::string::npos)
+      << Joined(o.NotHonoured);
   // B-pictures where the entry point has no backward references.
   EncoderSettings b = ProgramsAvc();
   b.BFrames = 2;
   o = BuildVaapiOptions(b, IntelLike(), 640, 360);
   EXPECT_EQ(o.MaxBFrames, 0);
-  EXPECT_NE(Joined(o.NotHonoured).find("BPicturesPattern 2"), std::string::npos) << Joined(o.NotHonoured);
+  EXPECT_NE(Joined(o.NotHonoured).find("BPicturesPattern 2"), std::string::npos)
+      << Joined(o.NotHonoured);
   b.LowLatency = false;
   EXPECT_EQ(BuildVaapiOptions(b, IntelLike(), 640, 360).MaxBFrames, 2);
 }
@@ -168,22 +179,26 @@ TEST(VaapiOptions, WhatTheDriverLacksIsRefusedOrSaid) {
 TEST(VaapiOptions, ProfilesPeriodsAndHrd) {
   EXPECT_EQ(VaapiProfileOf(FromProperties(Codec::Avc, {{AMF_VIDEO_ENCODER_PROFILE, 66}})),
             VAProfileH264ConstrainedBaseline);
-  EXPECT_STREQ(BuildVaapiOptions(FromProperties(Codec::Avc, {{AMF_VIDEO_ENCODER_PROFILE, 77}}), RadeonLike(), 64, 64)
+  EXPECT_STREQ(BuildVaapiOptions(FromProperties(Codec::Avc, {{AMF_VIDEO_ENCODER_PROFILE, 77}}),
+                                 RadeonLike(), 64, 64)
                    .Profile,
                "main");
   EXPECT_EQ(VaapiProfileOf(ProgramsHevc()), VAProfileHEVCMain);
-  const VaapiOptions periodic = BuildVaapiOptions(
-      FromProperties(Codec::Hevc, {{AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, 30}, {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, 4},
-                                   {AMF_VIDEO_ENCODER_HEVC_TIER, 1}}),
-      RadeonLike(), 640, 360);
+  const VaapiOptions periodic =
+      BuildVaapiOptions(FromProperties(Codec::Hevc, {{AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, 30},
+                                                     {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, 4},
+                                                     {AMF_VIDEO_ENCODER_HEVC_TIER, 1}}),
+                        RadeonLike(), 640, 360);
   EXPECT_EQ(periodic.GopSize, 120);
   EXPECT_EQ(periodic.Tier, 1);
-  EXPECT_STREQ(BuildVaapiOptions(FromProperties(Codec::Avc, {{AMF_VIDEO_ENCODER_ENFORCE_HRD, 1}}), RadeonLike(), 64, 64)
+  EXPECT_STREQ(BuildVaapiOptions(FromProperties(Codec::Avc, {{AMF_VIDEO_ENCODER_ENFORCE_HRD, 1}}),
+                                 RadeonLike(), 64, 64)
                    .Sei,
                "timing");
-  const VaapiOptions hrd =
-      BuildVaapiOptions(FromProperties(Codec::Hevc, {{AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, 1}}), RadeonLike(), 64, 64);
-  EXPECT_NE(Joined(hrd.NotHonoured).find("HevcEnforceHRD 1"), std::string::npos) << Joined(hrd.NotHonoured);
+  const VaapiOptions hrd = BuildVaapiOptions(
+      FromProperties(Codec::Hevc, {{AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, 1}}), RadeonLike(), 64, 64);
+  EXPECT_NE(Joined(hrd.NotHonoured).find("HevcEnforceHRD 1"), std::string::npos)
+      << Joined(hrd.NotHonoured);
 }
 
 // An H.264 slice NAL unit: header byte then the slice header's first bits.
@@ -200,7 +215,8 @@ TEST(VaapiPictureType, FromKeyFlagOrTheFirstSlicesType) {
   EXPECT_EQ(VaapiPictureType(Codec::Avc, Slice(0x41, {0x88}), false), 1);
   // first_mb_in_slice with 22 leading zeros: the raw bytes carry an emulation-prevention 03.
   // RBSP 00 00 02 00 00 02: 22 zeros, 1, 22 bits of 0, then slice_type 1 ("010").
-  EXPECT_EQ(VaapiPictureType(Codec::Avc, Slice(0x01, {0x00, 0x00, 0x03, 0x02, 0x00, 0x00, 0x03, 0x02}), false),
+  EXPECT_EQ(VaapiPictureType(Codec::Avc,
+                             Slice(0x01, {0x00, 0x00, 0x03, 0x02, 0x00, 0x00, 0x03, 0x02}), false),
             3);
   // A delimiter before the slice is skipped; a key packet is I whatever it holds; HEVC is P.
   std::vector<std::uint8_t> withAud{0, 0, 0, 1, 9, 0x30};
@@ -208,7 +224,8 @@ TEST(VaapiPictureType, FromKeyFlagOrTheFirstSlicesType) {
   EXPECT_EQ(VaapiPictureType(Codec::Avc, withAud, false), 3);
   EXPECT_EQ(VaapiPictureType(Codec::Avc, Slice(0x41, {0xC0}), true), 1);
   EXPECT_EQ(VaapiPictureType(Codec::Hevc, Slice(0x02, {0x01, 0xC0}), false), 2);
-  EXPECT_EQ(VaapiPictureType(Codec::Avc, Slice(0x41, {}), false), 2) << "a truncated header counts as P";
+  EXPECT_EQ(VaapiPictureType(Codec::Avc, Slice(0x41, {}), false), 2)
+      << "a truncated header counts as P";
 }
 
 }  // namespace

@@ -60,9 +60,11 @@ constexpr double kChromaTolerance = 8.0;
 
 // The first sample of the picture's NV12 (width x height luma, then the UV rows) that is not the
 // conversion of frame k, or empty.
-std::string FirstWrongSample(const std::vector<std::uint8_t>& nv12, int width, int height, std::uint32_t k) {
+std::string FirstWrongSample(const std::vector<std::uint8_t>& nv12, int width, int height,
+                             std::uint32_t k) {
   const int chromaWidth = (width + 1) / 2;
-  if (nv12.size() != static_cast<std::size_t>(width) * height + 2u * chromaWidth * ((height + 1) / 2))
+  if (nv12.size() !=
+      static_cast<std::size_t>(width) * height + 2u * chromaWidth * ((height + 1) / 2))
     return "an NV12 picture of " + std::to_string(nv12.size()) + " bytes";
   std::ostringstream why;
   for (int y = 0; y < height; ++y)
@@ -86,9 +88,10 @@ std::string FirstWrongSample(const std::vector<std::uint8_t>& nv12, int width, i
           cr += Cr(c);
         }
       const std::uint8_t* sample = uv + static_cast<std::size_t>(y) * 2 * chromaWidth + 2 * x;
-      if (std::abs(sample[0] - cb / n) > kChromaTolerance || std::abs(sample[1] - cr / n) > kChromaTolerance) {
-        why << "chroma at (" << x << "," << y << ") is " << int(sample[0]) << "," << int(sample[1]) << ", want "
-            << cb / n << "," << cr / n;
+      if (std::abs(sample[0] - cb / n) > kChromaTolerance ||
+          std::abs(sample[1] - cr / n) > kChromaTolerance) {
+        why << "chroma at (" << x << "," << y << ") is " << int(sample[0]) << "," << int(sample[1])
+            << ", want " << cb / n << "," << cr / n;
         return why.str();
       }
     }
@@ -99,7 +102,8 @@ std::string FirstWrongSample(const std::vector<std::uint8_t>& nv12, int width, i
 template <class T>
 std::optional<T> Misc(const Picture& picture, VAEncMiscParameterType type) {
   for (const Buffer& b : picture.buffers) {
-    if (b.type != VAEncMiscParameterBufferType || b.bytes.size() < sizeof(VAEncMiscParameterBuffer)) continue;
+    if (b.type != VAEncMiscParameterBufferType || b.bytes.size() < sizeof(VAEncMiscParameterBuffer))
+      continue;
     if (b.As<VAEncMiscParameterBuffer>().type != type) continue;
     T value{};
     std::memcpy(&value, b.bytes.data() + sizeof(VAEncMiscParameterBuffer),
@@ -144,14 +148,16 @@ TEST_P(VaapiPath, EncodesTheProgramsFramesAsConfigured) {
   // only, one IDR picture, the first.
   ASSERT_EQ(outputs.size(), kFrames);
   const int delimiter = hevc ? 35 : 9;
-  const std::vector<int> parameterSets = hevc ? std::vector<int>{32, 33, 34} : std::vector<int>{7, 8};
+  const std::vector<int> parameterSets =
+      hevc ? std::vector<int>{32, 33, 34} : std::vector<int>{7, 8};
   int idrPictures = 0;
   for (std::uint32_t k = 0; k < kFrames; ++k) {
     const std::vector<int> types = NalTypes(outputs[k].Bytes, codec);
     ASSERT_FALSE(types.empty()) << k;
     EXPECT_EQ(types[0], delimiter) << k;
     for (int set : parameterSets)
-      EXPECT_EQ(std::count(types.begin(), types.end(), set), k == 0 ? 1 : 0) << "type " << set << " in " << k;
+      EXPECT_EQ(std::count(types.begin(), types.end(), set), k == 0 ? 1 : 0)
+          << "type " << set << " in " << k;
     const bool idr = std::any_of(types.begin(), types.end(),
                                  [&](int t) { return hevc ? t == 19 || t == 20 : t == 5; });
     idrPictures += idr;
@@ -163,16 +169,19 @@ TEST_P(VaapiPath, EncodesTheProgramsFramesAsConfigured) {
 
   driver.With([&, width = width, height = height](Control& c) {
     // libavcodec asks once whether the driver has vaSyncBuffer; nothing else is missing.
-    EXPECT_EQ(c.record.unimplemented, intel ? std::vector<std::string>{} : std::vector<std::string>{"vaSyncBuffer"});
+    EXPECT_EQ(c.record.unimplemented,
+              intel ? std::vector<std::string>{} : std::vector<std::string>{"vaSyncBuffer"});
     // The encoder's configuration: the program's profile, the low-power entry point for low
     // latency where there is one, VBR.
     const VAProfile profile = hevc ? VAProfileHEVCMain : VAProfileH264High;
-    const auto config = std::find_if(c.record.configs.begin(), c.record.configs.end(),
-                                      [&](const vadriver::Config& k) { return k.profile == profile; });
+    const auto config =
+        std::find_if(c.record.configs.begin(), c.record.configs.end(),
+                     [&](const vadriver::Config& k) { return k.profile == profile; });
     ASSERT_NE(config, c.record.configs.end());
     EXPECT_EQ(config->entrypoint, intel ? VAEntrypointEncSliceLP : VAEntrypointEncSlice);
-    const auto rc = std::find_if(config->attributes.begin(), config->attributes.end(),
-                                 [](const VAConfigAttrib& a) { return a.type == VAConfigAttribRateControl; });
+    const auto rc =
+        std::find_if(config->attributes.begin(), config->attributes.end(),
+                     [](const VAConfigAttrib& a) { return a.type == VAConfigAttribRateControl; });
     ASSERT_NE(rc, config->attributes.end());
     EXPECT_EQ(rc->value, static_cast<std::uint32_t>(VA_RC_VBR));
 
@@ -180,8 +189,10 @@ TEST_P(VaapiPath, EncodesTheProgramsFramesAsConfigured) {
     for (std::uint32_t k = 0; k < kFrames; ++k) {
       const Picture& p = c.record.pictures[k];
       EXPECT_EQ(p.profile, profile);
-      EXPECT_EQ(std::pair(p.width, p.height), std::pair(width, height)) << "input surface of picture " << k;
-      EXPECT_EQ(std::pair(p.contextWidth, p.contextHeight), std::pair(Align16(width), Align16(height)));
+      EXPECT_EQ(std::pair(p.width, p.height), std::pair(width, height))
+          << "input surface of picture " << k;
+      EXPECT_EQ(std::pair(p.contextWidth, p.contextHeight),
+                std::pair(Align16(width), Align16(height)));
       EXPECT_EQ(FirstWrongSample(p.nv12, width, height, k), "") << "picture " << k;
       for (const Buffer& b : p.buffers) {
         if (b.type != VAEncSliceParameterBufferType) continue;
@@ -215,8 +226,10 @@ TEST_P(VaapiPath, EncodesTheProgramsFramesAsConfigured) {
       EXPECT_EQ(s.intra_idr_period, kOnlyFirstIdr);
       EXPECT_EQ(s.ip_period, 1u);
       EXPECT_EQ(s.bits_per_second, 625000u);
-      EXPECT_EQ(s.picture_width_in_mbs * 16 - 2 * s.frame_crop_right_offset, static_cast<unsigned>(width));
-      EXPECT_EQ(s.picture_height_in_mbs * 16 - 2 * s.frame_crop_bottom_offset, static_cast<unsigned>(height));
+      EXPECT_EQ(s.picture_width_in_mbs * 16 - 2 * s.frame_crop_right_offset,
+                static_cast<unsigned>(width));
+      EXPECT_EQ(s.picture_height_in_mbs * 16 - 2 * s.frame_crop_bottom_offset,
+                static_cast<unsigned>(height));
     }
     const auto rate = Misc<VAEncMiscParameterRateControl>(first, VAEncMiscParameterTypeRateControl);
     ASSERT_TRUE(rate.has_value());
@@ -225,7 +238,8 @@ TEST_P(VaapiPath, EncodesTheProgramsFramesAsConfigured) {
     const auto hrd = Misc<VAEncMiscParameterHRD>(first, VAEncMiscParameterTypeHRD);
     ASSERT_TRUE(hrd.has_value());
     EXPECT_EQ(hrd->buffer_size, 625000u) << "VBV of one second at the peak";
-    const auto frameRate = Misc<VAEncMiscParameterFrameRate>(first, VAEncMiscParameterTypeFrameRate);
+    const auto frameRate =
+        Misc<VAEncMiscParameterFrameRate>(first, VAEncMiscParameterTypeFrameRate);
     ASSERT_TRUE(frameRate.has_value());
     EXPECT_EQ(frameRate->framerate, 60u | 1u << 16);
 
@@ -240,30 +254,33 @@ TEST_P(VaapiPath, EncodesTheProgramsFramesAsConfigured) {
       EXPECT_EQ(p.inputFourcc, static_cast<std::uint32_t>(VA_FOURCC_BGRA));
       const Rgb corner = ColourAt(width - 1, height - 1, width, height, k);
       ASSERT_EQ(p.input.size(), 4u * width * height);
-      EXPECT_EQ(p.input[p.input.size() - 2], corner.R) << "frame " << k << " reached the processor in its place";
+      EXPECT_EQ(p.input[p.input.size() - 2], corner.R)
+          << "frame " << k << " reached the processor in its place";
     }
   });
 }
 
 std::string PathName(const ::testing::TestParamInfo<PathCase>& info) {
   const auto& [codec, size, personality] = info.param;
-  std::string name = std::string(codec == TestCodec::Avc ? "Avc" : "Hevc") + "_" + std::to_string(size.first) + "x" +
-                     std::to_string(size.second) + "_" + personality;
+  std::string name = std::string(codec == TestCodec::Avc ? "Avc" : "Hevc") + "_" +
+                     std::to_string(size.first) + "x" + std::to_string(size.second) + "_" +
+                     personality;
   std::replace(name.begin(), name.end(), '-', '_');
   return name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Intel, VaapiPath,
                          ::testing::Combine(::testing::Values(TestCodec::Avc, TestCodec::Hevc),
-                                            ::testing::Values(std::pair{320, 180}), ::testing::Values("intel")),
+                                            ::testing::Values(std::pair{320, 180}),
+                                            ::testing::Values("intel")),
                          PathName);
 
 INSTANTIATE_TEST_SUITE_P(RadeonsiWithAndWithoutProcessor, VaapiPath,
                          ::testing::Combine(::testing::Values(TestCodec::Avc, TestCodec::Hevc),
-                                            ::testing::Values(std::pair{320, 180}, std::pair{1920, 1080}),
+                                            ::testing::Values(std::pair{320, 180},
+                                                              std::pair{1920, 1080}),
                                             ::testing::Values("radeonsi", "no-vpp")),
                          PathName);
-
 
 // A driver without an encoder for the codec: Init fails with AMF_NOT_SUPPORTED and one stderr line,
 // nothing is encoded on the CPU and nothing the attempt made stays alive.
@@ -285,8 +302,8 @@ TEST(VaapiFailures, NoEncoderForTheCodecFailsInitWithOneLineAndNothingOnTheCpu) 
       EXPECT_EQ(rig.Encoder->Init(amf::AMF_SURFACE_BGRA, 320, 180), AMF_NOT_SUPPORTED);
       const std::string errors = capture.Stop();
       ASSERT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
-      for (const char* part : {driver.Node().c_str(), "VA driver \"Mesa Gallium driver 22.3.6", c.Why,
-                               "AMF_NOT_SUPPORTED"})
+      for (const char* part : {driver.Node().c_str(), "VA driver \"Mesa Gallium driver 22.3.6",
+                               c.Why, "AMF_NOT_SUPPORTED"})
         EXPECT_NE(errors.find(part), std::string::npos) << part << " in " << errors;
       const auto texture = rig.NewTexture();
       amf::AMFSurfacePtr surface = rig.NewSurface(texture.get());
@@ -318,9 +335,12 @@ AMF_RESULT EncodeUntilFailure(EncoderRig& rig, std::uint32_t frames, std::vector
     }
     amf::AMFDataPtr data;
     const AMF_RESULT r = rig.Encoder->QueryOutput(&data);
-    if (r == AMF_OK) outputs->push_back(TakeOutput(data.GetPtr(), rig.Config.Codec));
-    else if (r == AMF_REPEAT) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    else return r;
+    if (r == AMF_OK)
+      outputs->push_back(TakeOutput(data.GetPtr(), rig.Config.Codec));
+    else if (r == AMF_REPEAT)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    else
+      return r;
   }
   ADD_FAILURE() << "neither a failure nor the end in time";
   return AMF_OK;
@@ -354,9 +374,9 @@ TEST(VaapiFailures, DriverFaultsMidClipEndTheClipWithAnErrorAndFreeEverything) {
       EXPECT_LT(outputs.size(), 8u);
       for (const Output& o : outputs) {
         const std::vector<int> types = NalTypes(o.Bytes, codec);
-        EXPECT_TRUE(std::any_of(types.begin(), types.end(),
-                                [&](int t) { return codec == TestCodec::Avc ? t == 1 || t == 5 : t < 32; }))
-            << "an output without a picture";
+        EXPECT_TRUE(std::any_of(types.begin(), types.end(), [&](int t) {
+          return codec == TestCodec::Avc ? t == 1 || t == 5 : t < 32;
+        })) << "an output without a picture";
       }
       EXPECT_EQ(driver.Live(), vadriver::LiveObjects{});
     }

@@ -56,7 +56,8 @@ TEST_P(HardwareDevice, WithoutAVaDriverInitFailsAndNothingIsEncodedOnTheCpu) {
     std::string Node;
     const char* Step;
   };
-  for (const Case& c : {Case{"/nonexistent/dri/renderD128", "cannot open"}, Case{notANode_, "vaGetDisplayDRM"}}) {
+  for (const Case& c :
+       {Case{"/nonexistent/dri/renderD128", "cannot open"}, Case{notANode_, "vaGetDisplayDRM"}}) {
     SCOPED_TRACE(c.Node);
     EncoderRig rig(EncoderConfig{codec, 640, 360, true, -1, 0, c.Node}, /*init=*/false);
     ASSERT_TRUE(rig.Encoder);
@@ -66,7 +67,8 @@ TEST_P(HardwareDevice, WithoutAVaDriverInitFailsAndNothingIsEncodedOnTheCpu) {
     const std::string errors = capture.Stop();
     EXPECT_EQ(result, AMF_NO_DEVICE);
 
-    // One line on stderr naming the node, its driver, the failed step and the result; the same in the trace.
+    // One line on stderr naming the node, its driver, the failed step and the result; the same in
+    // the trace.
     ASSERT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
     for (const char* part : {c.Node.c_str(), "(kernel driver none)", c.Step, "AMF_NO_DEVICE"})
       EXPECT_NE(errors.find(part), std::string::npos) << part << " in " << errors;
@@ -88,7 +90,8 @@ std::string NodeWithVaEncoder(TestCodec codec, std::string* why) {
   std::vector<std::string> nodes;
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator("/dev/dri", ec))
-    if (entry.path().filename().string().rfind("renderD", 0) == 0) nodes.push_back(entry.path().string());
+    if (entry.path().filename().string().rfind("renderD", 0) == 0)
+      nodes.push_back(entry.path().string());
   if (nodes.empty()) {
     *why = "no render node under /dev/dri: this machine has no GPU for VA-API";
     return {};
@@ -103,7 +106,8 @@ std::string NodeWithVaEncoder(TestCodec codec, std::string* why) {
     pclose(pipe);
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);)
-      if (line.find(profile) != std::string::npos && line.find("VAEntrypointEncSlice") != std::string::npos)
+      if (line.find(profile) != std::string::npos &&
+          line.find("VAEntrypointEncSlice") != std::string::npos)
         return node;
   }
   *why = std::string("vainfo finds no ") + profile + " encoder on any render node";
@@ -131,15 +135,18 @@ TEST_P(HardwareDevice, SixtyFramesThroughVaapiFormADecodableStreamWithDelimiters
     EXPECT_EQ(std::count(types.begin(), types.end(), delimiter), 1) << k;
   }
   const StreamFile file(outputs, std::string("vaapi") + NamesOf(codec).Extension);
-  const std::string probed = RunCommand(std::string("ffprobe -v error -f ") + NamesOf(codec).Demuxer +
-                                        " -count_frames -select_streams v:0 -show_entries "
-                                        "stream=codec_name,profile,width,height,nb_read_frames "
-                                        "-of default=noprint_wrappers=1:nokey=1 '" + file.path() + "'");
-  EXPECT_EQ(probed, std::string(NamesOf(codec).Demuxer) + "\n" + (codec == TestCodec::Avc ? "High" : "Main") +
-                        "\n640\n360\n60\n");
+  const std::string probed =
+      RunCommand(std::string("ffprobe -v error -f ") + NamesOf(codec).Demuxer +
+                 " -count_frames -select_streams v:0 -show_entries "
+                 "stream=codec_name,profile,width,height,nb_read_frames "
+                 "-of default=noprint_wrappers=1:nokey=1 '" +
+                 file.path() + "'");
+  EXPECT_EQ(probed, std::string(NamesOf(codec).Demuxer) + "\n" +
+                        (codec == TestCodec::Avc ? "High" : "Main") + "\n640\n360\n60\n");
   // FFmpeg's own parser finds one delimiter per access unit.
-  const std::string units = RunCommand(std::string("ffmpeg -hide_banner -v info -f ") + NamesOf(codec).Demuxer +
-                                       " -i '" + file.path() + "' -c copy -bsf:v trace_headers -f null - 2>&1");
+  const std::string units =
+      RunCommand(std::string("ffmpeg -hide_banner -v info -f ") + NamesOf(codec).Demuxer + " -i '" +
+                 file.path() + "' -c copy -bsf:v trace_headers -f null - 2>&1");
   std::size_t delimiters = 0;
   for (std::size_t at = units.find("Access Unit Delimiter"); at != std::string::npos;
        at = units.find("Access Unit Delimiter", at + 1))
@@ -148,7 +155,9 @@ TEST_P(HardwareDevice, SixtyFramesThroughVaapiFormADecodableStreamWithDelimiters
 }
 
 INSTANTIATE_TEST_SUITE_P(Codecs, HardwareDevice, ::testing::Values(TestCodec::Avc, TestCodec::Hevc),
-                         [](const auto& param) { return param.param == TestCodec::Avc ? "Avc" : "Hevc"; });
+                         [](const auto& param) {
+                           return param.param == TestCodec::Avc ? "Avc" : "Hevc";
+                         });
 
 }  // namespace
 

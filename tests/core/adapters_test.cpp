@@ -17,8 +17,9 @@ namespace fs = std::filesystem;
 class AdapterEnumerationTest : public ::testing::Test {
  protected:
   AdapterEnumerationTest() {
-    root_ = fs::temp_directory_path() / ("adapters-" + std::to_string(::getpid()) + "-" +
-                                          ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    root_ = fs::temp_directory_path() /
+            ("adapters-" + std::to_string(::getpid()) + "-" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(root_);
     fs::create_directories(root_ / "drm");
     Write(root_ / "pci.ids",
@@ -38,8 +39,8 @@ class AdapterEnumerationTest : public ::testing::Test {
     fs::create_directories(p.parent_path());
     std::ofstream(p) << text;
   }
-  void AddNode(const std::string& name, const char* vendor, const char* device, const char* subVendor,
-               const char* subDevice, const char* revision) {
+  void AddNode(const std::string& name, const char* vendor, const char* device,
+               const char* subVendor, const char* subDevice, const char* revision) {
     const fs::path dev = root_ / "drm" / name / "device";
     Write(dev / "vendor", vendor);
     Write(dev / "device", device);
@@ -117,8 +118,8 @@ TEST_F(AdapterEnumerationTest, AHardwareAdaptersDeviceCarriesItsRenderNodeTheSof
     adapterNodes.push_back(adapter->RenderNodePath());
     com_ptr<ID3D11Device> device;
     com_ptr<ID3D11DeviceContext> context;
-    ASSERT_EQ(LinuxGraphics().D3D11CreateDevice(adapter.get(), D3D11_CREATE_DEVICE_BGRA_SUPPORT, device.put(),
-                                                context.put()),
+    ASSERT_EQ(LinuxGraphics().D3D11CreateDevice(adapter.get(), D3D11_CREATE_DEVICE_BGRA_SUPPORT,
+                                                device.put(), context.put()),
               S_OK);
     deviceNodes.push_back(device->RenderNodePath());
   }

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <utility>
 #include <map>
+#include <utility>
 
 #include "amf/amf_result.h"
 #include "platform/format_text.h"
@@ -67,7 +67,9 @@ TEST(CheckAmfResult, RaisesCodeAndMessage) {
 }
 
 std::vector<std::pair<HRESULT, std::wstring>> g_origins;
-void RecordOrigin(HRESULT code, const std::wstring& message) { g_origins.emplace_back(code, message); }
+void RecordOrigin(HRESULT code, const std::wstring& message) {
+  g_origins.emplace_back(code, message);
+}
 
 TEST(HResultError, ReportsItsOrigin) {
   g_origins.clear();
@@ -212,10 +214,12 @@ TEST(Variant, NumbersWithoutAnInt64ValueAreOutOfRange) {
   EXPECT_EQ(to.int64Value, INT64_MIN);
   // Decimal text beyond INT64 is out of range, not wrapped, also where the double rounds into
   // range; hexadecimal text is a bit pattern.
-  for (const char* tooLarge : {"9223372036854775808", "18446744073709551615", "-9223372036854775809",
-                               "99999999999999999999", "0x10000000000000000"}) {
+  for (const char* tooLarge :
+       {"9223372036854775808", "18446744073709551615", "-9223372036854775809",
+        "99999999999999999999", "0x10000000000000000"}) {
     amf::AMFVariantAssignString(&from, tooLarge);
-    EXPECT_EQ(amf::AMFVariantChangeType(&to, &from, amf::AMF_VARIANT_INT64), AMF_OUT_OF_RANGE) << tooLarge;
+    EXPECT_EQ(amf::AMFVariantChangeType(&to, &from, amf::AMF_VARIANT_INT64), AMF_OUT_OF_RANGE)
+        << tooLarge;
   }
   amf::AMFVariantAssignString(&from, "9223372036854775808");
   ASSERT_EQ(amf::AMFVariantChangeType(&to, &from, amf::AMF_VARIANT_DOUBLE), AMF_OK);

@@ -61,9 +61,15 @@ TEST(ApplyDebugArguments, DumpTypeFromTheValue) {
   struct Case {
     const wchar_t* Arg;
     std::uint32_t DumpType;
-  } cases[] = {{L"-Debug", 0},        {L"-Debug:", 0},          {L"-Debug:Normal", 0},
-               {L"-debug:NORMAL", 0}, {L"-DEBUG:full", 0x1826}, {L"-Debug:Full", 0x1826},
-               {L"-Debug:0x1826", 0x1826}, {L"-Debug:0x2", 2},  {L"-Debug:2", 2},
+  } cases[] = {{L"-Debug", 0},
+               {L"-Debug:", 0},
+               {L"-Debug:Normal", 0},
+               {L"-debug:NORMAL", 0},
+               {L"-DEBUG:full", 0x1826},
+               {L"-Debug:Full", 0x1826},
+               {L"-Debug:0x1826", 0x1826},
+               {L"-Debug:0x2", 2},
+               {L"-Debug:2", 2},
                {L"-Debug:abc", 0}};
   for (const Case& c : cases) {
     auto started = DebugScan({L"prog", c.Arg});
@@ -187,20 +193,25 @@ TEST(RunProcess, EscapingErrorIsReportedNotThrown) {
   StringConsole err;
   ScopedConsoleRedirect redirect(err, ScopedConsoleRedirect::Stream::Err);
   ProcessRoles roles;
-  roles.RunBenchmarkSession = [](BenchmarkSession&) -> int { throw hresult_error(E_FAIL, L"boom"); };
+  roles.RunBenchmarkSession = [](BenchmarkSession&) -> int {
+    throw hresult_error(E_FAIL, L"boom");
+  };
   EXPECT_EQ(RunProcess({L"p"}, roles), kExitFailure);
   EXPECT_EQ(err.text(), L"corvantis: boom (0x80004005)\n");
   // A debugger child that cannot attach ends quietly and starts no benchmark.
   StringConsole childErr;
   ScopedConsoleRedirect childRedirect(childErr, ScopedConsoleRedirect::Stream::Err);
-  roles.RunDebuggerChild = [](const std::vector<std::wstring>&) -> bool { throw hresult_error(E_FAIL, L"attach"); };
+  roles.RunDebuggerChild = [](const std::vector<std::wstring>&) -> bool {
+    throw hresult_error(E_FAIL, L"attach");
+  };
   EXPECT_EQ(RunProcess({L"p"}, roles), kExitFailure);
   EXPECT_EQ(childErr.text(), L"");
 }
 
 TEST(RunProcess, OddArgumentListsDoNotCrash) {
   std::vector<std::string> calls;
-  const std::wstring longArg = L"-" + std::wstring(100000, L'x') + L":" + std::wstring(100000, L'y');
+  const std::wstring longArg =
+      L"-" + std::wstring(100000, L'x') + L":" + std::wstring(100000, L'y');
   for (std::vector<std::wstring> args : std::vector<std::vector<std::wstring>>{
            {}, {L""}, {L"p", L""}, {L"p", L"-"}, {L"p", L":"}, {L"p", longArg}, {L"p", L"-:"}}) {
     calls.clear();

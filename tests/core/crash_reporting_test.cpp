@@ -61,9 +61,7 @@ RawValue Sz(const std::wstring& text, std::uint32_t type = REG_SZ) {
 
 class CrashReportingTest : public ::testing::Test {
  protected:
-  CrashReportingTest() : redirect_(console) {
-    StartCrashReporting("");
-  }
+  CrashReportingTest() : redirect_(console) { StartCrashReporting(""); }
   ~CrashReportingTest() override { StopCrashReporting(); }
   corvantis::sentry::Json Tags() { return st::ScopeSnapshot()["tags"]; }
 

@@ -27,7 +27,8 @@ TEST(DebuggerDetection, SeesARealTracerComeAndGo) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    char result = ptrace(PTRACE_SEIZE, parent, nullptr, nullptr) == 0 ? 'a' : static_cast<char>(errno);
+    char result =
+        ptrace(PTRACE_SEIZE, parent, nullptr, nullptr) == 0 ? 'a' : static_cast<char>(errno);
     (void)!write(attached[1], &result, 1);
     (void)!read(release[0], &result, 1);
     _exit(0);  // a tracer that exits detaches from its tracees

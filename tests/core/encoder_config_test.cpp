@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "amf/encoder_config.h"
-#include "tests/fakes/raised_code.h"
 #include "platform/console.h"
 #include "platform/hresult_error.h"
+#include "tests/fakes/raised_code.h"
 
 namespace corvantis {
 
@@ -37,11 +37,14 @@ class RecordingComponent final : public amf::AMFComponent {
     Log.push_back(L"Set " + c.Name);
     return FailSetOn == name ? AMF_INVALID_ARG : AMF_OK;
   }
-  AMF_RESULT GetProperty(const wchar_t*, amf::AMFVariantStruct*) const override { return AMF_NOT_FOUND; }
+  AMF_RESULT GetProperty(const wchar_t*, amf::AMFVariantStruct*) const override {
+    return AMF_NOT_FOUND;
+  }
   bool HasProperty(const wchar_t*) const override { return false; }
   amf::amf_size GetPropertyCount() const override { return 0; }
   AMF_RESULT Clear() override { return AMF_OK; }
-  AMF_RESULT Init(amf::AMF_SURFACE_FORMAT format, amf::amf_int32 width, amf::amf_int32 height) override {
+  AMF_RESULT Init(amf::AMF_SURFACE_FORMAT format, amf::amf_int32 width,
+                  amf::amf_int32 height) override {
     Log.push_back(L"Init " + std::to_wstring(format) + L" " + std::to_wstring(width) + L"x" +
                   std::to_wstring(height));
     if (InitResults.empty()) return AMF_OK;
@@ -67,7 +70,8 @@ class RecordingComponent final : public amf::AMFComponent {
 class RecordingFactory final : public amf::AMFFactory {
  public:
   AMF_RESULT CreateContext(amf::AMFContext**) override { return AMF_NOT_IMPLEMENTED; }
-  AMF_RESULT CreateComponent(amf::AMFContext*, const wchar_t* id, amf::AMFComponent** out) override {
+  AMF_RESULT CreateComponent(amf::AMFContext*, const wchar_t* id,
+                             amf::AMFComponent** out) override {
     Ids.push_back(id);
     if (CreateResult != AMF_OK) return CreateResult;
     Component.Acquire();
@@ -100,10 +104,9 @@ TEST_F(EncoderConfigTest, AvcPropertiesInOrderWithTheirTypes) {
   EXPECT_EQ(factory.Ids, (std::vector<std::wstring>{L"AMFVideoEncoderVCE_AVC"}));
   const auto& s = factory.Component.Sets;
   ASSERT_EQ(s.size(), 10u);
-  const std::vector<std::wstring> names = {L"FrameRate", L"Profile", L"LowLatencyInternal",
-                                           L"RateControlMethod", L"TargetBitrate", L"PeakBitrate",
-                                           L"EnforceHRD", L"IDRPeriod", L"BPicturesPattern",
-                                           L"QualityPreset"};
+  const std::vector<std::wstring> names = {
+      L"FrameRate",   L"Profile",    L"LowLatencyInternal", L"RateControlMethod", L"TargetBitrate",
+      L"PeakBitrate", L"EnforceHRD", L"IDRPeriod",          L"BPicturesPattern",  L"QualityPreset"};
   const std::vector<std::int64_t> values = {0, 100, 1, 3, 500000, 625000, 0, 0, 0, 1};
   for (std::size_t i = 0; i < names.size(); ++i) {
     EXPECT_EQ(s[i].Name, names[i]);
@@ -127,9 +130,9 @@ TEST_F(EncoderConfigTest, HevcPropertiesInOrderWithTheirTypes) {
   const auto& s = factory.Component.Sets;
   ASSERT_EQ(s.size(), 11u);
   const std::vector<std::wstring> names = {
-      L"HevcFrameRate",   L"HevcProfile",       L"HevcTier",        L"LowLatencyInternal",
-      L"HevcRateControlMethod", L"HevcTargetBitrate", L"HevcPeakBitrate", L"HevcEnforceHRD",
-      L"HevcGOPSPerIDR",  L"HevcGOPSize",       L"HevcQualityPreset"};
+      L"HevcFrameRate",         L"HevcProfile",       L"HevcTier",         L"LowLatencyInternal",
+      L"HevcRateControlMethod", L"HevcTargetBitrate", L"HevcPeakBitrate",  L"HevcEnforceHRD",
+      L"HevcGOPSPerIDR",        L"HevcGOPSize",       L"HevcQualityPreset"};
   const std::vector<std::int64_t> values = {0, 1, 0, 1, 1, 500000, 625000, 0, 1, 0, 10};
   for (std::size_t i = 0; i < names.size(); ++i) {
     EXPECT_EQ(s[i].Name, names[i]);
@@ -165,15 +168,17 @@ TEST_F(EncoderConfigTest, AvcRetriesOnceWithoutLowLatency) {
 
 TEST_F(EncoderConfigTest, AvcSecondNotPresentRaises) {
   factory.Component.InitResults = {AMF_ENCODER_NOT_PRESENT, AMF_ENCODER_NOT_PRESENT};
-  EXPECT_EQ(RaisedCode([&] { ConfigureAvcEncoder(&factory, nullptr, component, k1080p144, 500000); }),
-            0xC14D0024u);
+  EXPECT_EQ(
+      RaisedCode([&] { ConfigureAvcEncoder(&factory, nullptr, component, k1080p144, 500000); }),
+      0xC14D0024u);
   EXPECT_EQ(console.text(), L"AMF component intiialization failure, InitResult 36\n");
 }
 
 TEST_F(EncoderConfigTest, OtherInitFailuresRaiseAtOnce) {
   factory.Component.InitResults = {AMF_INVALID_RESOLUTION};
-  EXPECT_EQ(RaisedCode([&] { ConfigureAvcEncoder(&factory, nullptr, component, k1080p144, 500000); }),
-            0xC14D001Du);
+  EXPECT_EQ(
+      RaisedCode([&] { ConfigureAvcEncoder(&factory, nullptr, component, k1080p144, 500000); }),
+      0xC14D001Du);
   EXPECT_TRUE(console.text().empty());
   RecordingFactory hevc;
   hevc.Component.InitResults = {AMF_ENCODER_NOT_PRESENT};
@@ -188,16 +193,18 @@ TEST_F(EncoderConfigTest, OtherInitFailuresRaiseAtOnce) {
 
 TEST_F(EncoderConfigTest, FailuresKeepTheComponentForTheCaller) {
   factory.Component.FailSetOn = L"PeakBitrate";
-  EXPECT_EQ(RaisedCode([&] { ConfigureAvcEncoder(&factory, nullptr, component, k1080p144, 500000); }),
-            0xC14D0004u);
+  EXPECT_EQ(
+      RaisedCode([&] { ConfigureAvcEncoder(&factory, nullptr, component, k1080p144, 500000); }),
+      0xC14D0004u);
   EXPECT_EQ(factory.Component.Sets.size(), 6u);  // nothing after the failing property
   EXPECT_EQ(component.GetPtr(), &factory.Component);
   component.Release();
   EXPECT_EQ(factory.Component.Refs, 0);
 
   factory.CreateResult = AMF_NOT_SUPPORTED;
-  EXPECT_EQ(RaisedCode([&] { ConfigureAvcEncoder(&factory, nullptr, component, k1080p144, 500000); }),
-            0xC14D000Au);
+  EXPECT_EQ(
+      RaisedCode([&] { ConfigureAvcEncoder(&factory, nullptr, component, k1080p144, 500000); }),
+      0xC14D000Au);
   EXPECT_FALSE(component);
 }
 

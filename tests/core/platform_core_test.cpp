@@ -22,10 +22,10 @@ TEST(ErrnoToHResult, MapsToWin32Counterparts) {
   struct Case {
     int Error;
     std::uint32_t Hr;
-  } cases[] = {{ENOENT, 0x80070002}, {EACCES, 0x80070005}, {EPERM, 0x80070005},
-               {EEXIST, 0x80070050}, {ENOSPC, 0x80070070}, {EINVAL, 0x80070057},
+  } cases[] = {{ENOENT, 0x80070002},  {EACCES, 0x80070005},       {EPERM, 0x80070005},
+               {EEXIST, 0x80070050},  {ENOSPC, 0x80070070},       {EINVAL, 0x80070057},
                {ENOTDIR, 0x80070003}, {ENAMETOOLONG, 0x800700CE}, {EROFS, 0x80070013},
-               {ENOMEM, 0x80070008}, {EILSEQ, 0x80070459}};
+               {ENOMEM, 0x80070008},  {EILSEQ, 0x80070459}};
   for (const Case& c : cases)
     EXPECT_EQ(static_cast<std::uint32_t>(HResultFromErrno(c.Error)), c.Hr) << c.Error;
   EXPECT_EQ(HResultFromErrno(0), S_OK);

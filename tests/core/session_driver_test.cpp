@@ -41,7 +41,8 @@ class FakeFactory final : public RefCounted<IDXGIFactory1> {
 };
 
 DXGI_ADAPTER_DESC1 Adapter(const wchar_t* name, std::uint32_t vendor, std::uint32_t device,
-                           std::uint32_t subsys = 0, std::uint32_t revision = 0, std::uint32_t flags = 0) {
+                           std::uint32_t subsys = 0, std::uint32_t revision = 0,
+                           std::uint32_t flags = 0) {
   DXGI_ADAPTER_DESC1 d;
   std::wcsncpy(d.Description, name, 127);
   d.VendorId = vendor;
@@ -131,7 +132,8 @@ class RecordingEnvironment final : public SessionEnvironment {
 class SessionDriverTest : public ::testing::Test {
  protected:
   SessionDriverTest() : out_(console_), err_(errors_, ScopedConsoleRedirect::Stream::Err) {
-    env.FakeDevices.Factory->Adapters = {Adapter(L"Radeon RX 7900 XTX", 0x1002, 0x744C, 0x0E3B1002, 0xC8)};
+    env.FakeDevices.Factory->Adapters = {
+        Adapter(L"Radeon RX 7900 XTX", 0x1002, 0x744C, 0x0E3B1002, 0xC8)};
   }
   int Run() { return RunBenchmarkSession(session, env); }
 
@@ -153,8 +155,9 @@ TEST_F(SessionDriverTest, FullRunInOrder) {
   EXPECT_EQ(session.TextureDescription.BindFlags, 0x28u);
   EXPECT_EQ(session.TextureDescription.Width, 1920u);
   EXPECT_EQ(console_.text(), std::wstring(kBanner) + L"\n\n");
-  EXPECT_EQ(env.ResultsAtSeries[0],
-            L"Radeon RX 7900 XTX (Corvantis)\n\nVendor 0x1002, Device 0x744C, 0xE3B1002, 0x00C8\n\n");
+  EXPECT_EQ(
+      env.ResultsAtSeries[0],
+      L"Radeon RX 7900 XTX (Corvantis)\n\nVendor 0x1002, Device 0x744C, 0xE3B1002, 0x00C8\n\n");
   EXPECT_TRUE(errors_.text().empty());
 }
 
@@ -164,8 +167,9 @@ TEST_F(SessionDriverTest, NoUserNoUserReport) {
 }
 
 TEST_F(SessionDriverTest, PicksTheFirstAmdAdapter) {
-  env.FakeDevices.Factory->Adapters = {Adapter(L"Intel UHD", 0x8086, 0x9A49), Adapter(L"First AMD", 0x1002, 1),
-                                    Adapter(L"Second AMD", 0x1002, 2)};
+  env.FakeDevices.Factory->Adapters = {Adapter(L"Intel UHD", 0x8086, 0x9A49),
+                                       Adapter(L"First AMD", 0x1002, 1),
+                                       Adapter(L"Second AMD", 0x1002, 2)};
   Run();
   EXPECT_EQ(env.FakeDevices.DeviceAdapter, L"First AMD");
   EXPECT_EQ(std::wstring(session.AdapterDescription.Description), L"First AMD");
@@ -173,8 +177,9 @@ TEST_F(SessionDriverTest, PicksTheFirstAmdAdapter) {
 }
 
 TEST_F(SessionDriverTest, NoAmdAdapterEndsQuietlyWithANotice) {
-  env.FakeDevices.Factory->Adapters = {Adapter(L"Intel UHD", 0x8086, 1),
-                                    Adapter(L"Software", 0, 0, 0, 0, DXGI_ADAPTER_FLAG_SOFTWARE)};
+  env.FakeDevices.Factory->Adapters = {
+      Adapter(L"Intel UHD", 0x8086, 1),
+      Adapter(L"Software", 0, 0, 0, 0, DXGI_ADAPTER_FLAG_SOFTWARE)};
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(env.Calls, (Calls{"RoInitialize", "Start", "Driver", "Stop"}));
   EXPECT_TRUE(console_.text().empty());
@@ -183,8 +188,8 @@ TEST_F(SessionDriverTest, NoAmdAdapterEndsQuietlyWithANotice) {
 }
 
 TEST_F(SessionDriverTest, SoftwareAdapterOnRequest) {
-  env.FakeDevices.Factory->Adapters = {Adapter(L"Radeon", 0x1002, 1),
-                                    Adapter(L"Software", 0, 0, 0, 0, DXGI_ADAPTER_FLAG_SOFTWARE)};
+  env.FakeDevices.Factory->Adapters = {
+      Adapter(L"Radeon", 0x1002, 1), Adapter(L"Software", 0, 0, 0, 0, DXGI_ADAPTER_FLAG_SOFTWARE)};
   session.Options.UseSoftwareAdapter = true;
   Run();
   EXPECT_EQ(env.FakeDevices.DeviceAdapter, L"Software");
@@ -222,7 +227,8 @@ TEST_F(SessionDriverTest, ErrorEscapingTheFirstSeriesStillSubmits) {
     if (label == L"AVC") throw hresult_error(E_FAIL);
   };
   EXPECT_EQ(Run(), 0);
-  EXPECT_EQ(env.Calls, (Calls{"RoInitialize", "Start", "Driver", "Adapter 4098", "Series AVC", "Submit", "Stop"}));
+  EXPECT_EQ(env.Calls, (Calls{"RoInitialize", "Start", "Driver", "Adapter 4098", "Series AVC",
+                              "Submit", "Stop"}));
   EXPECT_NE(env.Submitted.find(L"partial"), std::wstring::npos);
 }
 
@@ -246,9 +252,10 @@ TEST_F(SessionDriverTest, ReportAndSubmissionErrorsFollowTheFailureTable) {
     Calls Expected;
   } cases[] = {
       {"Adapter", true, {"RoInitialize", "Start", "User a@b", "Driver", "Adapter 4098", "Stop"}},
-      {"Submit", true,
-       {"RoInitialize", "Start", "User a@b", "Driver", "Adapter 4098", "Series AVC", "Series HEVC", "Submit",
-        "Stop"}},
+      {"Submit",
+       true,
+       {"RoInitialize", "Start", "User a@b", "Driver", "Adapter 4098", "Series AVC", "Series HEVC",
+        "Submit", "Stop"}},
       {"User", false, {"RoInitialize", "Start", "User a@b"}},
       {"Driver", false, {"RoInitialize", "Start", "User a@b", "Driver"}},
   };
@@ -269,7 +276,8 @@ TEST_F(SessionDriverTest, ReportAndSubmissionErrorsFollowTheFailureTable) {
 
 TEST_F(SessionDriverTest, SkippedAdaptersAreReleased) {
   FakeFactory& factory = *env.FakeDevices.Factory;
-  factory.Adapters = {Adapter(L"Intel UHD", 0x8086, 1), Adapter(L"NVIDIA", 0x10DE, 2), Adapter(L"Radeon", 0x1002, 3)};
+  factory.Adapters = {Adapter(L"Intel UHD", 0x8086, 1), Adapter(L"NVIDIA", 0x10DE, 2),
+                      Adapter(L"Radeon", 0x1002, 3)};
   Run();
   EXPECT_EQ(factory.AliveAdapters, 1);  // the chosen one, held by the session
   session.Adapter.reset();
@@ -277,8 +285,9 @@ TEST_F(SessionDriverTest, SkippedAdaptersAreReleased) {
 
   // Without an AMD adapter nothing is kept.
   RecordingEnvironment none;
-  none.FakeDevices.Factory->Adapters = {Adapter(L"Intel UHD", 0x8086, 1),
-                                     Adapter(L"Software", 0, 0, 0, 0, DXGI_ADAPTER_FLAG_SOFTWARE)};
+  none.FakeDevices.Factory->Adapters = {
+      Adapter(L"Intel UHD", 0x8086, 1),
+      Adapter(L"Software", 0, 0, 0, 0, DXGI_ADAPTER_FLAG_SOFTWARE)};
   BenchmarkSession s;
   RunBenchmarkSession(s, none);
   EXPECT_EQ(none.FakeDevices.Factory->AliveAdapters, 0);

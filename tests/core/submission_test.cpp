@@ -31,9 +31,7 @@ class SubmissionTest : public ::testing::Test {
     corvantis::sentry::InitWithDependencies(options, dependencies);
     g_base = "https://chat.invalid/bot123";
   }
-  ~SubmissionTest() override {
-    sentry_shutdown();
-  }
+  ~SubmissionTest() override { sentry_shutdown(); }
   // The captured event's message, after the client has sent it.
   std::string CapturedMessage() {
     sentry_shutdown();
@@ -62,13 +60,15 @@ TEST_F(SubmissionTest, PostsTheTwoMembersAndCapturesTheText) {
   EXPECT_EQ(requests[0].Url, "https://chat.invalid/bot123/sendMessage");
   EXPECT_EQ(requests[0].Method, "POST");
   ASSERT_EQ(requests[0].Headers.size(), 1u);
-  EXPECT_EQ(requests[0].Headers[0], (std::pair<std::string, std::string>{"Content-Type", "application/json"}));
+  EXPECT_EQ(requests[0].Headers[0],
+            (std::pair<std::string, std::string>{"Content-Type", "application/json"}));
   EXPECT_EQ(requests[0].Body,
             "{\"chat_id\":987654321012,\"text\":\"Radeon (Corvantis)\\n\\nAVC; AMF 1.4.18.0\\n\\n"
             "640x360@144\\t2.10\\n\xc3\xa9\\\"\\n\"}");
   EXPECT_GT(requests[0].TotalTimeoutMs, 0);
   EXPECT_GT(requests[0].ConnectTimeoutMs, 0);
-  EXPECT_EQ(CapturedMessage(), "Radeon (Corvantis)\n\nAVC; AMF 1.4.18.0\n\n640x360@144\t2.10\n\xc3\xa9\"\n");
+  EXPECT_EQ(CapturedMessage(),
+            "Radeon (Corvantis)\n\nAVC; AMF 1.4.18.0\n\n640x360@144\t2.10\n\xc3\xa9\"\n");
 }
 
 // On a terminal "Finalizing..." must show while the requests wait, not only with the line's end.
@@ -127,10 +127,11 @@ TEST_F(SubmissionTest, RealEndpointsThatFailOrHang) {
     server.Record(req);
     res.status = 200;
   });
-  server.server().Post("/bad/sendMessage", [&](const httplib::Request& req, httplib::Response& res) {
-    server.Record(req);
-    res.status = 500;
-  });
+  server.server().Post("/bad/sendMessage",
+                       [&](const httplib::Request& req, httplib::Response& res) {
+                         server.Record(req);
+                         res.status = 500;
+                       });
   server.server().Post("/hang/sendMessage", [&](const httplib::Request&, httplib::Response&) {
     server.HoldUntilReleased();
   });
@@ -138,8 +139,8 @@ TEST_F(SubmissionTest, RealEndpointsThatFailOrHang) {
   http::CurlHttpSender sender;
 
   for (std::string base : {server.Url("/ok"), server.Url("/bad"), server.Url("/hang"),
-                           "http://127.0.0.1:" + std::to_string(refusing.port()), std::string("not a url"),
-                           std::string("http://[::1")}) {
+                           "http://127.0.0.1:" + std::to_string(refusing.port()),
+                           std::string("not a url"), std::string("http://[::1")}) {
     g_base = base;
     StringConsole c;
     ScopedConsoleRedirect r(c);

@@ -24,7 +24,8 @@ struct Description {
   std::uint32_t Value = 0;
 };
 
-Description Describe(FakeMemory& memory, const EXCEPTION_RECORD64& record, const std::string& maps = kMaps) {
+Description Describe(FakeMemory& memory, const EXCEPTION_RECORD64& record,
+                     const std::string& maps = kMaps) {
   Description d;
   ParentProcessDebug debugger;
   debugger.Output = [&d](const wchar_t* text) { d.Line += text; };
@@ -36,7 +37,8 @@ Description Describe(FakeMemory& memory, const EXCEPTION_RECORD64& record, const
     return DefaultExceptionFilter(data);
   };
   d.CodeText = FormatText(L"0x%08X", record.ExceptionCode);
-  d.Result = debugger.DescribeException(memory, [&maps] { return maps; }, record, d.CodeText);
+  d.Result = debugger.DescribeException(
+      memory, [&maps] { return maps; }, record, d.CodeText);
   return d;
 }
 
@@ -50,10 +52,11 @@ TEST(DescribeExceptionTest, RecognisedTypesShowTheirHResultAndNameTheDump) {
   const std::string pad(12, '\x11');
   const Case cases[] = {
       {".J", Le32(0x80070005), L"HRESULT, 0x80070005", 0x80070005},
-      {".?AV_com_error@@", Le64(0) + Le32(0x887A0005) + Le32(0), L"_com_error, 0x887A0005", 0x887A0005},
+      {".?AV_com_error@@", Le64(0) + Le32(0x887A0005) + Le32(0), L"_com_error, 0x887A0005",
+       0x887A0005},
       {".?AVCAtlException@ATL@@", Le32(0x8000FFFF), L"ATL::CAtlException, 0x8000FFFF", 0x8000FFFF},
-      {".?AUhresult_error@winrt@@", pad + Le32(0x80070050) + Le64(0) + Le64(0), L"winrt::hresult_error, 0x80070050",
-       0x80070050},
+      {".?AUhresult_error@winrt@@", pad + Le32(0x80070050) + Le64(0) + Le64(0),
+       L"winrt::hresult_error, 0x80070050", 0x80070050},
       // Copies too short for the value: the type word alone, the C++ code stays in the name.
       {".?AUhresult_error@winrt@@", pad + Le32(0x80070050) + Le32(0), L"winrt::hresult_error", 0},
       {".J", Le64(0x80070005), L"HRESULT", 0},
@@ -61,7 +64,8 @@ TEST(DescribeExceptionTest, RecognisedTypesShowTheirHResultAndNameTheDump) {
   };
   for (const Case& c : cases) {
     FakeMemory memory;
-    const auto record = PutThrow(memory, c.Name, static_cast<std::uint32_t>(c.Object.size()), c.Object);
+    const auto record =
+        PutThrow(memory, c.Name, static_cast<std::uint32_t>(c.Object.size()), c.Object);
     const Description d = Describe(memory, record);
     EXPECT_EQ(d.Result, 1) << c.Name;
     EXPECT_EQ(d.Line, std::wstring(L"Exception: Module corvantis, ") + c.Line) << c.Name;
@@ -89,13 +93,16 @@ TEST(DescribeExceptionTest, OtherTypesShowAHexDumpAndTheirDecoratedName) {
   };
   for (const auto& [object, details] : cases) {
     FakeMemory memory;
-    const auto record = PutThrow(memory, ".?AVfoo@@", static_cast<std::uint32_t>(object.size()), object);
-    EXPECT_EQ(Describe(memory, record).Line, L"Exception: Module corvantis, " + details) << object.size();
+    const auto record =
+        PutThrow(memory, ".?AVfoo@@", static_cast<std::uint32_t>(object.size()), object);
+    EXPECT_EQ(Describe(memory, record).Line, L"Exception: Module corvantis, " + details)
+        << object.size();
   }
 
   // A huge size copies at most 8192 bytes.
   FakeMemory memory;
-  const Description d = Describe(memory, PutThrow(memory, ".?AVbig@@", 0xFFFFFFFF, std::string(10000, 'x')));
+  const Description d =
+      Describe(memory, PutThrow(memory, ".?AVbig@@", 0xFFFFFFFF, std::string(10000, 'x')));
   EXPECT_EQ(d.Data.size(), 8192u);
   EXPECT_EQ(memory.Reads.back().Size, 8192u);
 }
@@ -105,11 +112,13 @@ TEST(DescribeExceptionTest, ComExceptionMessagesAreRelayedWithinTheCopy) {
   const std::string object = Le64(0) + Le64(kMessage) + Le64(0) + Le32(0x80004005) + Le32(0);
   auto record = PutThrow(memory, ".?AVComException@@", 28, object);
   memory.Put(kMessage, std::string("bad \xE9 thing\0tail", 16));
-  EXPECT_EQ(Describe(memory, record).Line, L"Exception: Module corvantis, ComException, 0x80004005, bad \uFFFD thing");
+  EXPECT_EQ(Describe(memory, record).Line,
+            L"Exception: Module corvantis, ComException, 0x80004005, bad \uFFFD thing");
 
   // 20 bytes copied: the pointer is there, the value at 24 is not.
   record = PutThrow(memory, ".?AVComException@@", 20, object);
-  EXPECT_EQ(Describe(memory, record).Line, L"Exception: Module corvantis, ComException, bad \uFFFD thing");
+  EXPECT_EQ(Describe(memory, record).Line,
+            L"Exception: Module corvantis, ComException, bad \uFFFD thing");
 
   // An unterminated message is read once, 8192 bytes, and the line is cut at 4095 characters.
   memory.Put(kMessage, std::string(9000, 'm'));
@@ -165,7 +174,8 @@ TEST(DescribeExceptionTest, FilterSilencesThreadNamingAndExpectedGraphicsErrors)
     EXPECT_EQ(d.Result, reported ? 1 : 0) << path;
   }
   memory.Put(kObject, Le64(0) + Le32(0x887A0033) + Le32(0));
-  EXPECT_EQ(Describe(memory, record, "00400000-00401000 r--p 0 08:01 7 /w/d3dscache.DLL\n").Result, 0);
+  EXPECT_EQ(Describe(memory, record, "00400000-00401000 r--p 0 08:01 7 /w/d3dscache.DLL\n").Result,
+            0);
 }
 
 TEST(DescribeExceptionTest, OriginateErrorMessagesAreRelayedUnchangedWithoutADump) {
@@ -175,8 +185,11 @@ TEST(DescribeExceptionTest, OriginateErrorMessagesAreRelayedUnchangedWithoutADum
   record.ExceptionCode = EXCEPTION_RO_ORIGINATEERROR;
   record.NumberParameters = 3;
   record.ExceptionInformation[2] = kMessage;
-  for (const auto& [length, line] : std::vector<std::pair<std::uint64_t, std::wstring>>{
-           {10, L"0123456789"}, {13, L"0123456789 .\n"}, {0x1'0000'000C, L"0123456789 ."}, {0xFFFFFFFF, L"0123456789 .\n tail"}}) {
+  for (const auto& [length, line] :
+       std::vector<std::pair<std::uint64_t, std::wstring>>{{10, L"0123456789"},
+                                                           {13, L"0123456789 .\n"},
+                                                           {0x1'0000'000C, L"0123456789 ."},
+                                                           {0xFFFFFFFF, L"0123456789 .\n tail"}}) {
     record.ExceptionInformation[1] = length;
     const Description d = Describe(memory, record);
     EXPECT_EQ(d.Result, 0);
@@ -195,12 +208,14 @@ TEST(DescribeExceptionTest, RandomAndTruncatedImagesNeverReadUnboundedOrCrash) {
     FakeMemory memory;
     auto record = PutThrow(memory, ".?AUhresult_error@winrt@@", 24, std::string(24, 'o'));
     // Scribble over the records, or cut one short.
-    for (std::uint64_t at : {kThrowInfo, kImageBase + 0x200, kImageBase + 0x300, kDescriptor, kObject}) {
+    for (std::uint64_t at :
+         {kThrowInfo, kImageBase + 0x200, kImageBase + 0x300, kDescriptor, kObject}) {
       std::string bytes(random() % 40, '\0');
       for (char& b : bytes) b = static_cast<char>(random());
       if (random() % 2) memory.Put(at, bytes);
     }
-    record.ExceptionInformation[1 + random() % 3] = random() % 2 ? random() : kImageBase + random() % 0x500;
+    record.ExceptionInformation[1 + random() % 3] =
+        random() % 2 ? random() : kImageBase + random() % 0x500;
     if (round % 10 == 0) record.ExceptionCode = EXCEPTION_RO_ORIGINATEERROR;
     const Description d = Describe(memory, record);
     EXPECT_LE(d.Line.size(), 4095u);

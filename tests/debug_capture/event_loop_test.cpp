@@ -60,7 +60,8 @@ class ScriptedConnection final : public PtraceConnection {
   void DetachAll() override { Log.push_back("detach"); }
 
   // A debug event of the parent on `tid`, its data at a fresh address.
-  void AddDebugEvent(pid_t tid, const EXCEPTION_RECORD64& record, std::uint64_t contextAddress = 0) {
+  void AddDebugEvent(pid_t tid, const EXCEPTION_RECORD64& record,
+                     std::uint64_t contextAddress = 0) {
     const std::uint64_t address = kEventData + Script.size() * 0x100;
     Image.PutValue(address, DebugEventData{record, contextAddress});
     TraceEvent event;
@@ -120,7 +121,8 @@ Relayed RunRelay(ScriptedConnection& connection, int disableDebugOutput, int eve
     EXPECT_EQ(&request.Target, &connection);
     EXPECT_EQ(request.DumpType, 0x1826);
     if (failingDump) throw hresult_error(E_FAIL);
-    relayed.Dumps.push_back({request.ThreadId, request.NameParts, request.Event.Record.ExceptionInformation[1]});
+    relayed.Dumps.push_back(
+        {request.ThreadId, request.NameParts, request.Event.Record.ExceptionInformation[1]});
   };
   debugger.Run(connection, connection.Image, kParent, 0x1826, eventFd, writeDump);
   return relayed;
@@ -130,12 +132,13 @@ TEST(EventLoopTest, DebugStringsAreRelayedTrimmedAndCappedHoldingOnlyTheRaisingT
   for (const int disable : {0, 1}) {
     ScriptedConnection connection;
     const std::u16string hello = u"Hello, w\u00f6rld.\r\n";
-    connection.AddString(std::string(reinterpret_cast<const char*>(hello.data()), hello.size() * 2), true, hello.size() + 1);
+    connection.AddString(std::string(reinterpret_cast<const char*>(hello.data()), hello.size() * 2),
+                         true, hello.size() + 1);
     connection.AddString("caf\xC3\xA9 a.b.\n", false, 12);
     connection.AddString("lone \xE9", false, 7);
-    connection.AddString(". \r\n\t", false, 6);                       // nothing left after trimming
-    connection.AddString(std::string(20000, 'w'), false, 20000);      // cut at 8191
-    connection.AddString("x", false, 0);                              // empty
+    connection.AddString(". \r\n\t", false, 6);                   // nothing left after trimming
+    connection.AddString(std::string(20000, 'w'), false, 20000);  // cut at 8191
+    connection.AddString("x", false, 0);                          // empty
     EXCEPTION_RECORD64 unreadable{};
     unreadable.ExceptionCode = DBG_PRINTEXCEPTION_WIDE_C;
     unreadable.ExceptionInformation[0] = 5;
@@ -205,16 +208,18 @@ TEST(EventLoopTest, ExceptionsAreDescribedAndDumpedAtEachChanceAndRealSignalsPas
 
   const Relayed relayed = RunRelay(connection, 1);
 
-  EXPECT_EQ(relayed.Lines, (std::vector<std::wstring>{L"Exception: Module corvantis, winrt::hresult_error, 0x80070050",
-                                                      L"Exception: ", L"Exception: ", L"Exception: ", L"Exception: ",
-                                                      L"gone."}));
+  EXPECT_EQ(relayed.Lines,
+            (std::vector<std::wstring>{
+                L"Exception: Module corvantis, winrt::hresult_error, 0x80070050", L"Exception: ",
+                L"Exception: ", L"Exception: ", L"Exception: ", L"gone."}));
   const std::wstring executable = FindFileName(GetExecutablePath());
   ASSERT_EQ(relayed.Dumps.size(), 5u);
   EXPECT_EQ(relayed.Dumps[0].Parts,
             (std::vector<std::wstring>{executable, L"42", L"DebugException", L"0", L"0x80070050"}));
   for (std::size_t i = 1; i < 5; ++i) {
     EXPECT_EQ(relayed.Dumps[i].Parts,
-              (std::vector<std::wstring>{executable, L"42", L"DebugException", std::to_wstring(i), L"0xC0000005"}));
+              (std::vector<std::wstring>{executable, L"42", L"DebugException", std::to_wstring(i),
+                                         L"0xC0000005"}));
     EXPECT_EQ(relayed.Dumps[i].Thread, i < 3 ? 43 : 44);
   }
   EXPECT_EQ(relayed.Dumps[2].Address, 0x10u) << "the second chance is the first one's record";
@@ -223,9 +228,10 @@ TEST(EventLoopTest, ExceptionsAreDescribedAndDumpedAtEachChanceAndRealSignalsPas
   std::vector<std::string> continued;
   for (const std::string& entry : connection.Log)
     if (entry.rfind("continue", 0) == 0) continued.push_back(entry);
-  EXPECT_EQ(continued, (std::vector<std::string>{"continue 42 0", "continue 42 0", "continue 42 0", "continue 43 0",
-                                                 "continue 43 11", "continue 44 11", "continue 45 11", "continue 45 0",
-                                                 "continue 42 10", "continue 42 0"}));
+  EXPECT_EQ(continued, (std::vector<std::string>{
+                           "continue 42 0", "continue 42 0", "continue 42 0", "continue 43 0",
+                           "continue 43 11", "continue 44 11", "continue 45 11", "continue 45 0",
+                           "continue 42 10", "continue 42 0"}));
   // Every thread is held while an exception is described (throw, thread naming, the fault event,
   // its second chance, the unhandled fault), and resumed after.
   EXPECT_EQ(std::count(connection.Log.begin(), connection.Log.end(), "stop"), 5);
@@ -273,8 +279,10 @@ TEST(ChildCommandLineTest, RecognisesOnlyItsOwnExactOptions) {
       {{L"/bin/corvantis", L"-DisableDebugOutput", L"-ParentProcessDebug", L"4242", L"6182", L"7"},
        std::vector<std::int64_t>{1, 4242, 6182, 7}},
       {{L"p", L"-ParentProcessDebug", L" +12abc"}, std::vector<std::int64_t>{0, 12, 0, -1}},
-      {{L"p", L"-ParentProcessDebug:x", L"12", L"-3", L"x"}, std::vector<std::int64_t>{0, 12, -3, 0}},
-      {{L"p", L"-ParentProcessDebug", L"12", L"-DisableDebugOutput"}, std::vector<std::int64_t>{0, 12, 0, -1}},
+      {{L"p", L"-ParentProcessDebug:x", L"12", L"-3", L"x"},
+       std::vector<std::int64_t>{0, 12, -3, 0}},
+      {{L"p", L"-ParentProcessDebug", L"12", L"-DisableDebugOutput"},
+       std::vector<std::int64_t>{0, 12, 0, -1}},
       {{L"p", L"-ParentProcessDebug"}, std::nullopt},
       {{L"p", L"-ParentProcessDebug", L"0"}, std::nullopt},
       {{L"p", L"-ParentProcessDebug", L"abc"}, std::nullopt},
@@ -286,13 +294,14 @@ TEST(ChildCommandLineTest, RecognisesOnlyItsOwnExactOptions) {
     const auto request = RecognizeChildCommandLine(c.Arguments);
     ASSERT_EQ(request.has_value(), c.Expected.has_value()) << c.Arguments.size();
     if (!request) continue;
-    EXPECT_EQ((std::vector<std::int64_t>{request->DisableDebugOutput, request->ParentId, request->DumpType,
-                                         request->EventFd}),
+    EXPECT_EQ((std::vector<std::int64_t>{request->DisableDebugOutput, request->ParentId,
+                                         request->DumpType, request->EventFd}),
               *c.Expected);
   }
   EXPECT_EQ(StrToIntDecimal(L"\t -2147483648"), std::numeric_limits<std::int32_t>::min());
   EXPECT_EQ(StrToIntDecimal(L"4294967297"), 1);
-  EXPECT_FALSE(ParentProcessDebug::RunFromCommandLine({L"p", L"-ParentProcessDebug", L"0"}, nullptr));
+  EXPECT_FALSE(
+      ParentProcessDebug::RunFromCommandLine({L"p", L"-ParentProcessDebug", L"0"}, nullptr));
 }
 
 }  // namespace

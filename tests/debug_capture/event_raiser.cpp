@@ -40,7 +40,8 @@ std::uint32_t g_typeArray[2];
 std::uint32_t g_throwInfo[4];
 
 std::uint32_t Offset(const void* p) {
-  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p) - reinterpret_cast<std::uintptr_t>(__ehdr_start));
+  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p) -
+                                    reinterpret_cast<std::uintptr_t>(__ehdr_start));
 }
 
 void RaiseThrow(std::uint32_t hresult) {
@@ -73,7 +74,8 @@ void BecomeTraced() {
     for (int status; waitpid(self, &status, __WALL) == self;) {
       if (WIFEXITED(status) || WIFSIGNALED(status)) break;
       const int signal = (status >> 16) == 0 ? WSTOPSIG(status) : 0;
-      ptrace(PTRACE_CONT, self, nullptr, reinterpret_cast<void*>(static_cast<std::uintptr_t>(signal)));
+      ptrace(PTRACE_CONT, self, nullptr,
+             reinterpret_cast<void*>(static_cast<std::uintptr_t>(signal)));
     }
     _exit(0);
   }
@@ -90,8 +92,8 @@ void StartChild(const char* program, bool quiet) {
   if (pipe(event) != 0) return;
   std::vector<std::string> arguments{program};
   if (quiet) arguments.push_back("-DisableDebugOutput");
-  for (const std::string& a : {std::string("-ParentProcessDebug"), std::to_string(getpid()), std::string("0"),
-                               std::to_string(event[1])})
+  for (const std::string& a : {std::string("-ParentProcessDebug"), std::to_string(getpid()),
+                               std::string("0"), std::to_string(event[1])})
     arguments.push_back(a);
   std::vector<char*> argv;
   for (std::string& a : arguments) argv.push_back(a.data());
@@ -112,11 +114,16 @@ int main(int argc, char** argv) {
   int first = 2;
   bool quiet = false;
   for (; first < argc; ++first) {
-    if (std::strcmp(argv[first], "traced") == 0) BecomeTraced();
-    else if (std::strcmp(argv[first], "quiet") == 0) quiet = true;
-    else if (std::strcmp(argv[first], "group") == 0) setpgid(0, 0);
-    else if (std::strcmp(argv[first], "handler") == 0) AddFaultObserver(RaiseFaultDebugEvent);
-    else break;
+    if (std::strcmp(argv[first], "traced") == 0)
+      BecomeTraced();
+    else if (std::strcmp(argv[first], "quiet") == 0)
+      quiet = true;
+    else if (std::strcmp(argv[first], "group") == 0)
+      setpgid(0, 0);
+    else if (std::strcmp(argv[first], "handler") == 0)
+      AddFaultObserver(RaiseFaultDebugEvent);
+    else
+      break;
   }
   StartChild(argv[1], quiet);
   for (int i = first; i < argc; ++i) {

@@ -23,14 +23,16 @@ struct RaiserRun {
   std::string Err;
   int Status = -1;       // the raiser's wait status
   int ChildStatus = -1;  // the debugger child's wait status
-  std::vector<std::string> Dumps;  // names of the dumps the child wrote, "<pid>" for the raiser's id
+  std::vector<std::string>
+      Dumps;  // names of the dumps the child wrote, "<pid>" for the raiser's id
 };
 
 std::string ReadAll(int fd) {
   std::string text;
   lseek(fd, 0, SEEK_SET);
   char chunk[4096];
-  for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;) text.append(chunk, static_cast<std::size_t>(n));
+  for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;)
+    text.append(chunk, static_cast<std::size_t>(n));
   close(fd);
   return text;
 }
@@ -78,12 +80,14 @@ RaiserRun RunRaiser(std::vector<std::string> arguments) {
   std::fclose(out);
   std::fclose(err);
   int child = 0;
-  if (std::sscanf(run.Err.c_str(), "child %d", &child) == 1 && child > 0) run.ChildStatus = WaitBounded(child);
+  if (std::sscanf(run.Err.c_str(), "child %d", &child) == 1 && child > 0)
+    run.ChildStatus = WaitBounded(child);
   const std::string pid = std::to_string(raiser);
   for (const auto& entry : std::filesystem::directory_iterator(folder)) {
     std::string name = entry.path().filename().string();
     if (entry.path().extension() != ".dmp") continue;
-    if (const auto at = name.find(pid); at != std::string::npos) name.replace(at, pid.size(), "<pid>");
+    if (const auto at = name.find(pid); at != std::string::npos)
+      name.replace(at, pid.size(), "<pid>");
     run.Dumps.push_back(name);
   }
   std::sort(run.Dumps.begin(), run.Dumps.end());
@@ -106,14 +110,16 @@ TEST(LiveDebuggerTest, RelaysDebugStringsAndDescribesThrownObjectsOfARealProcess
   EXPECT_EQ(run.Dumps, std::vector<std::string>{"corvantis-<pid>-DebugException-0-0x80070050.dmp"});
 
   const RaiserRun quiet = RunRaiser({"quiet", "strings", "throw"});
-  EXPECT_EQ(quiet.Out, "Exception: Module corvantis_event_raiser, winrt::hresult_error, 0x80070050\n");
+  EXPECT_EQ(quiet.Out,
+            "Exception: Module corvantis_event_raiser, winrt::hresult_error, 0x80070050\n");
   EXPECT_TRUE(ExitedWith(quiet.ChildStatus, 6)) << quiet.ChildStatus;
 }
 
 // Faults: an int3 killed the parent ("Trace/breakpoint trap"); an unhandled fault was reported
 // once, not at its first and again at its last chance; the dump of an executable replaced since
 // it started was named "corvantis (deleted)-...".
-TEST(LiveDebuggerTest, ABreakpointCarriesOnAndAnUnhandledFaultIsReportedTwiceBeforeItEndsTheProcess) {
+TEST(LiveDebuggerTest,
+     ABreakpointCarriesOnAndAnUnhandledFaultIsReportedTwiceBeforeItEndsTheProcess) {
   for (const char* handler : {"", "handler"}) {
     SCOPED_TRACE(handler);
     const RaiserRun breakpoint = RunRaiser({handler, "int3", "print"});
@@ -127,14 +133,16 @@ TEST(LiveDebuggerTest, ABreakpointCarriesOnAndAnUnhandledFaultIsReportedTwiceBef
     EXPECT_EQ(run.Out, "Exception: \nException: \n");
     EXPECT_TRUE(WIFSIGNALED(run.Status) && WTERMSIG(run.Status) == SIGSEGV) << run.Status;
     EXPECT_TRUE(ExitedWith(run.ChildStatus, 5)) << run.ChildStatus;
-    EXPECT_EQ(run.Dumps, (std::vector<std::string>{"corvantis-<pid>-DebugException-0-0xC0000005.dmp",
-                                                   "corvantis-<pid>-DebugException-1-0xC0000005.dmp"}));
+    EXPECT_EQ(run.Dumps,
+              (std::vector<std::string>{"corvantis-<pid>-DebugException-0-0xC0000005.dmp",
+                                        "corvantis-<pid>-DebugException-1-0xC0000005.dmp"}));
   }
 
   // Ctrl-C reaches both; the child passes it on and outlives the parent.
   const RaiserRun interrupted = RunRaiser({"group", "interrupt", "print"});
   EXPECT_EQ(interrupted.Out, "");
-  EXPECT_TRUE(WIFSIGNALED(interrupted.Status) && WTERMSIG(interrupted.Status) == SIGINT) << interrupted.Status;
+  EXPECT_TRUE(WIFSIGNALED(interrupted.Status) && WTERMSIG(interrupted.Status) == SIGINT)
+      << interrupted.Status;
   EXPECT_TRUE(ExitedWith(interrupted.ChildStatus, 5)) << interrupted.ChildStatus;
 }
 

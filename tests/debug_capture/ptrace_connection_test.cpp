@@ -12,8 +12,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdint>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -121,11 +121,13 @@ TEST(PtraceConnectionTest, AttachStopsEveryThreadAndReadsRegistersMemoryAndProcF
     ASSERT_TRUE(context.has_value());
     EXPECT_NE(context->Registers.rip, 0u);
     EXPECT_NE(context->Registers.rsp, 0u);
-    EXPECT_EQ(context->FloatingPoint.mxcsr & ~0x3Fu, 0x1F80u);  // default masks, any sticky flags: read
+    EXPECT_EQ(context->FloatingPoint.mxcsr & ~0x3Fu,
+              0x1F80u);  // default masks, any sticky flags: read
   }
 
   std::array<std::byte, sizeof g_marker> copy{};
-  EXPECT_EQ(connection.Memory().Read(reinterpret_cast<std::uintptr_t>(g_marker), copy), copy.size());
+  EXPECT_EQ(connection.Memory().Read(reinterpret_cast<std::uintptr_t>(g_marker), copy),
+            copy.size());
   EXPECT_EQ(std::memcmp(copy.data(), g_marker, sizeof g_marker), 0);
 
   std::array<std::byte, 16> small{};
@@ -148,8 +150,9 @@ TEST(PtraceConnectionTest, AttachStopsEveryThreadAndReadsRegistersMemoryAndProcF
 
 TEST(PtraceConnectionTest, ReadStopsAtTheFirstUnreadablePage) {
   const long page = sysconf(_SC_PAGESIZE);
-  auto* pages = static_cast<std::byte*>(
-      mmap(nullptr, static_cast<std::size_t>(page) * 2, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  auto* pages =
+      static_cast<std::byte*>(mmap(nullptr, static_cast<std::size_t>(page) * 2,
+                                   PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
   ASSERT_NE(pages, MAP_FAILED);
   std::memset(pages, 0x5A, static_cast<std::size_t>(page));
   munmap(pages + page, static_cast<std::size_t>(page));
@@ -166,9 +169,11 @@ TEST(PtraceConnectionTest, ReadStopsAtTheFirstUnreadablePage) {
     }
     TargetMemory& memory = traced ? connection.Memory() : static_cast<TargetMemory&>(untraced);
     std::vector<std::byte> buffer(8192, std::byte{0});
-    const std::uint64_t start = reinterpret_cast<std::uintptr_t>(pages) + static_cast<std::uint64_t>(page) - 100;
+    const std::uint64_t start =
+        reinterpret_cast<std::uintptr_t>(pages) + static_cast<std::uint64_t>(page) - 100;
     EXPECT_EQ(memory.Read(start, buffer), 100u) << way;
-    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.begin() + 100, [](std::byte b) { return b == std::byte{0x5A}; }));
+    EXPECT_TRUE(std::all_of(buffer.begin(), buffer.begin() + 100,
+                            [](std::byte b) { return b == std::byte{0x5A}; }));
     EXPECT_EQ(buffer[100], std::byte{0});
   }
 }
@@ -352,7 +357,8 @@ int ReapLettingGoOfStragglers(pid_t pid) {
     if (WIFSTOPPED(status)) {
       // A signal stop passes its signal on; event and interrupt stops (high bits set) carry none.
       const int signal = (status >> 16) == 0 ? WSTOPSIG(status) : 0;
-      ptrace(PTRACE_DETACH, result, nullptr, reinterpret_cast<void*>(static_cast<std::uintptr_t>(signal)));
+      ptrace(PTRACE_DETACH, result, nullptr,
+             reinterpret_cast<void*>(static_cast<std::uintptr_t>(signal)));
     }
   }
 }
@@ -385,7 +391,9 @@ TEST(PtraceConnectionTest, StoppingAProgramThatStartsAndEndsThreadsAllAlongNever
         if (event.Kind != TraceEventKind::Signal) break;
         if (!connection.StopAll()) ++late;
         if (event.SignalInfo.si_signo == SIGUSR1) ++events;
-        if (!connection.Continue(event.ThreadId, event.SignalInfo.si_signo == SIGUSR1 ? 0 : event.SignalInfo.si_signo))
+        if (!connection.Continue(event.ThreadId, event.SignalInfo.si_signo == SIGUSR1
+                                                     ? 0
+                                                     : event.SignalInfo.si_signo))
           break;
         connection.ResumeAll();
         if (detachHalfway && events == kSignals / 2) {
@@ -398,7 +406,8 @@ TEST(PtraceConnectionTest, StoppingAProgramThatStartsAndEndsThreadsAllAlongNever
     const bool froze = watchdog.Done();
     close(go[1]);
     ASSERT_FALSE(froze) << "round " << round << " froze after " << events << " events";
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round << ": " << status;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "round " << round << ": " << status;
     EXPECT_EQ(events, detachHalfway ? kSignals / 2 : kSignals) << "round " << round;
     EXPECT_EQ(late, 0) << "round " << round;
   }

@@ -25,7 +25,8 @@ namespace {
 // What a debugger reads of an originate-error event.
 std::u16string OriginateMessage(pid_t pid, const EXCEPTION_RECORD64& record) {
   std::u16string text(record.ExceptionInformation[1] + 1, u'?');
-  if (!ReadRemote(pid, record.ExceptionInformation[2], text.data(), text.size() * 2)) return u"<unreadable>";
+  if (!ReadRemote(pid, record.ExceptionInformation[2], text.data(), text.size() * 2))
+    return u"<unreadable>";
   return text;
 }
 
@@ -107,9 +108,10 @@ TEST(ParentDebugEvents, EveryThrowIsRaisedWithRecordsInTheProgramsImage) {
       },
       [&](pid_t pid, const TracedEvent& event) {
         if (event.Data.Record.ExceptionCode != EXCEPTION_MSVC_CPP) return;
-        throws.push_back(ReadThrow(event.Data.Record, [pid](std::uint64_t address, void* out, std::size_t size) {
-          return ReadRemote(pid, address, out, size);
-        }));
+        throws.push_back(
+            ReadThrow(event.Data.Record, [pid](std::uint64_t address, void* out, std::size_t size) {
+              return ReadRemote(pid, address, out, size);
+            }));
         modules.push_back(MappedPath(pid, event.Data.Record.ExceptionInformation[3]));
       });
   ASSERT_TRUE(WIFEXITED(result.Status));
@@ -150,10 +152,12 @@ TEST(ParentDebugEvents, ThreadsThrowingAtOnceEachHaveTheirOwnRecordsUntilTheDebu
         for (std::thread& thread : threads) thread.join();
       },
       [&](pid_t pid, const TracedEvent& event) {
-        const ThrowReading reading = ReadThrow(event.Data.Record, [pid](std::uint64_t address, void* out, std::size_t size) {
-          return ReadRemote(pid, address, out, size);
-        });
-        if (reading.Complete && reading.Object.size() == 4) seen.push_back(LoadU32(reading.Object.data()));
+        const ThrowReading reading =
+            ReadThrow(event.Data.Record, [pid](std::uint64_t address, void* out, std::size_t size) {
+              return ReadRemote(pid, address, out, size);
+            });
+        if (reading.Complete && reading.Object.size() == 4)
+          seen.push_back(LoadU32(reading.Object.data()));
       });
   ASSERT_TRUE(WIFEXITED(result.Status));
   std::vector<std::uint32_t> thrown;
@@ -190,7 +194,10 @@ const Fault kFaults[] = {
      }},
     // In assembly, where no compiler or sanitizer check comes before the processor's.
     {"DivideByZero", SIGFPE, 0xC0000094,
-     [] { asm volatile("movl $7, %%eax\n\tcltd\n\txorl %%ecx, %%ecx\n\tidivl %%ecx" ::: "eax", "ecx", "edx", "cc"); }},
+     [] {
+       asm volatile("movl $7, %%eax\n\tcltd\n\txorl %%ecx, %%ecx\n\tidivl %%ecx" ::
+                        : "eax", "ecx", "edx", "cc");
+     }},
     {"IllegalInstruction", SIGILL, 0xC000001D, [] { __builtin_trap(); }},
     {"Breakpoint", SIGTRAP, 0x80000003, [] { asm volatile("int3"); }},
     {"Abort", SIGABRT, 0xC0000409, [] { std::abort(); }},
@@ -221,7 +228,8 @@ TEST_P(FaultEvents, AreRaisedOnceAndTheProcessStillDiesByItsSignal) {
   const TracedEvent& event = traced.Events[0];
   EXPECT_EQ(event.Data.Record.ExceptionCode, fault.Code);
   ASSERT_NE(event.Data.ContextAddress, 0u);
-  EXPECT_EQ(event.Data.Record.ExceptionAddress, event.ContextRip - (fault.Signal == SIGTRAP ? 1 : 0));
+  EXPECT_EQ(event.Data.Record.ExceptionAddress,
+            event.ContextRip - (fault.Signal == SIGTRAP ? 1 : 0));
   if (fault.Signal == SIGSEGV) {
     const bool execute = std::string(fault.Name) == "ExecuteData";
     EXPECT_EQ(event.Data.Record.ExceptionInformation[0], execute ? 8u : 1u);
@@ -232,7 +240,9 @@ TEST_P(FaultEvents, AreRaisedOnceAndTheProcessStillDiesByItsSignal) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, FaultEvents, testing::ValuesIn(kFaults),
-                         [](const testing::TestParamInfo<Fault>& tested) { return std::string(tested.param.Name); });
+                         [](const testing::TestParamInfo<Fault>& tested) {
+                           return std::string(tested.param.Name);
+                         });
 
 }  // namespace
 

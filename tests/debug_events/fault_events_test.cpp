@@ -33,11 +33,11 @@ EXCEPTION_RECORD64 Map(const FaultCase& fault) {
 TEST(FaultExceptionRecord, EachSignalAndCauseGivesTheWindowsExceptionAndItsParameters) {
   const std::uint64_t all = ~std::uint64_t{0};
   const FaultCase cases[] = {
-      {SIGSEGV, SEGV_MAPERR, 0x4, 0x10, 0xC0000005, {0, 0x10}, 0x1000},     // user-mode read
-      {SIGSEGV, SEGV_ACCERR, 0x7, 0x20, 0xC0000005, {1, 0x20}, 0x1000},     // write
-      {SIGSEGV, SEGV_ACCERR, 0x15, 0x30, 0xC0000005, {8, 0x30}, 0x1000},    // instruction fetch
-      {SIGSEGV, SI_KERNEL, 0, 0, 0xC0000005, {0, all}, 0x1000},             // general protection
-      {SIGSEGV, SI_USER, 0x6, 0, 0xC0000005, {0, 0}, 0x1000},               // sent, not a fault
+      {SIGSEGV, SEGV_MAPERR, 0x4, 0x10, 0xC0000005, {0, 0x10}, 0x1000},   // user-mode read
+      {SIGSEGV, SEGV_ACCERR, 0x7, 0x20, 0xC0000005, {1, 0x20}, 0x1000},   // write
+      {SIGSEGV, SEGV_ACCERR, 0x15, 0x30, 0xC0000005, {8, 0x30}, 0x1000},  // instruction fetch
+      {SIGSEGV, SI_KERNEL, 0, 0, 0xC0000005, {0, all}, 0x1000},           // general protection
+      {SIGSEGV, SI_USER, 0x6, 0, 0xC0000005, {0, 0}, 0x1000},             // sent, not a fault
       {SIGBUS, BUS_ADRERR, 0x6, 0x40, 0xC0000005, {1, 0x40}, 0x1000},
       {SIGFPE, FPE_INTDIV, 0, 0, 0xC0000094, {}, 0x1000},
       {SIGFPE, FPE_INTOVF, 0, 0, 0xC0000095, {}, 0x1000},

@@ -11,7 +11,8 @@ int main(int argc, char** argv) {
   if (out == nullptr || argc < 2) return 2;
   std::FILE* file = std::fopen(out, "w");
   if (file == nullptr) return 2;
-  std::fprintf(file, "pid %d\nparent %d\n", static_cast<int>(getpid()), static_cast<int>(getppid()));
+  std::fprintf(file, "pid %d\nparent %d\n", static_cast<int>(getpid()),
+               static_cast<int>(getppid()));
   for (int i = 0; i < argc; ++i) std::fprintf(file, "arg %s\n", argv[i]);
   const int event = std::atoi(argv[argc - 1]);
   struct stat info {};

@@ -49,7 +49,9 @@ class ScriptedLaunchSystem final : public DebuggerLaunchSystem {
     Arguments = arguments;
     return Starts;
   }
-  void WaitForChild(int timeoutMs) override { Calls.push_back("wait " + std::to_string(timeoutMs)); }
+  void WaitForChild(int timeoutMs) override {
+    Calls.push_back("wait " + std::to_string(timeoutMs));
+  }
   void CloseAttachEvent() override { Calls.push_back("close"); }
 };
 
@@ -98,7 +100,8 @@ TEST(LinuxDebuggerLaunch, ChildGetsItsArgumentsAndTheEventAndIsReapedWhenItEnds)
   std::remove(out.c_str());
   const std::string self = std::to_string(getpid());
   EXPECT_NE(report.find("parent " + self + "\n"), std::string::npos) << report;
-  EXPECT_NE(report.find("arg " LAUNCH_PROBE_PATH "\narg -DisableDebugOutput\narg -ParentProcessDebug\narg " +
+  EXPECT_NE(report.find("arg " LAUNCH_PROBE_PATH
+                        "\narg -DisableDebugOutput\narg -ParentProcessDebug\narg " +
                         self + "\narg 2\narg "),
             std::string::npos)
       << report;
@@ -108,7 +111,8 @@ TEST(LinuxDebuggerLaunch, ChildGetsItsArgumentsAndTheEventAndIsReapedWhenItEnds)
   const auto pidAt = report.find("pid ");
   ASSERT_NE(pidAt, std::string::npos);
   const pid_t child = std::stoi(report.substr(pidAt + 4));
-  for (int i = 0; i < 500 && !Ended(child); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  for (int i = 0; i < 500 && !Ended(child); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   EXPECT_TRUE(Ended(child)) << "the ended child was left as a zombie";
 }
 

@@ -89,7 +89,8 @@ TraceResult RunTraced(const std::function<void()>& body,
       continue;
     }
     result.PassedSignals.push_back(signal);
-    ptrace(PTRACE_CONT, thread, nullptr, reinterpret_cast<void*>(static_cast<std::intptr_t>(signal)));
+    ptrace(PTRACE_CONT, thread, nullptr,
+           reinterpret_cast<void*>(static_cast<std::intptr_t>(signal)));
   }
   return result;
 }

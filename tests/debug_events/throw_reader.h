@@ -39,7 +39,8 @@ inline ThrowReading ReadThrow(const EXCEPTION_RECORD64& record, const ReadMemory
     return reading;
   // The descriptor may end near the end of readable memory: read as much of it as there is.
   std::size_t got = 0;
-  while (got < sizeof descriptor && read(base + LoadU32(type + 4) + got, descriptor + got, 1)) ++got;
+  while (got < sizeof descriptor && read(base + LoadU32(type + 4) + got, descriptor + got, 1))
+    ++got;
   if (got <= 16) return reading;
   reading.DecoratedName.assign(reinterpret_cast<const char*>(descriptor + 16),
                                strnlen(reinterpret_cast<const char*>(descriptor + 16), got - 16));

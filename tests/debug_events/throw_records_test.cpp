@@ -67,7 +67,8 @@ TEST(ThrowRecords, HresultsReadAsTheWindowsLayoutsWithTheirCodes) {
   ASSERT_TRUE(error.Complete);
   EXPECT_EQ(error.DecoratedName, ".?AUhresult_error@winrt@@");
   ASSERT_EQ(error.ObjectSize, 24u);
-  EXPECT_EQ(Bytes(error.Object.begin() + 12, error.Object.begin() + 16), (Bytes{0x50, 0x00, 0x07, 0x80}));
+  EXPECT_EQ(Bytes(error.Object.begin() + 12, error.Object.begin() + 16),
+            (Bytes{0x50, 0x00, 0x07, 0x80}));
 
   const ThrowReading asInt = DescribeAndRead(E_FAIL);
   ASSERT_TRUE(asInt.Complete);
@@ -85,7 +86,8 @@ TEST(ThrowRecords, OtherTypesByNameWithTheirOwnBytesWhereTheSizeIsKnown) {
   const ThrowReading standard = DescribeAndRead(failure);
   EXPECT_EQ(standard.DecoratedName, ".?AVruntime_error@std@@");
   ASSERT_EQ(standard.ObjectSize, sizeof failure);
-  EXPECT_EQ(std::memcmp(standard.Object.data(), static_cast<const void*>(&failure), sizeof failure), 0);
+  EXPECT_EQ(std::memcmp(standard.Object.data(), static_cast<const void*>(&failure), sizeof failure),
+            0);
 
   const ThrowReading number = DescribeAndRead(2.5);
   EXPECT_EQ(number.DecoratedName, ".N");
@@ -120,8 +122,8 @@ TEST(ThrowRecords, DecoratedNamesOfPlainClassesAndEverythingElseUnchanged) {
   EXPECT_EQ(Decorated("3foo"), ".?AVfoo@@");
   EXPECT_EQ(Decorated("N1a2bcE"), ".?AVbc@a@@");
   EXPECT_EQ(Decorated("NSt6chrono5clockE"), ".?AVclock@chrono@std@@");
-  for (const char* unchanged : {"", "St", "N3fooE", "3fo", "03foo", "N3foo", "3foo3bar",
-                                "N1aIiEE", "99999999999999999999999x", "Z4mainE5Local"})
+  for (const char* unchanged : {"", "St", "N3fooE", "3fo", "03foo", "N3foo", "3foo3bar", "N1aIiEE",
+                                "99999999999999999999999x", "Z4mainE5Local"})
     EXPECT_EQ(Decorated(unchanged), unchanged);
   EXPECT_EQ(Decorated("3foo", 6), ".?AVf");
   EXPECT_EQ(Decorated("3foo", 1), "");

@@ -29,9 +29,9 @@ struct CallLog {
   }
 
   std::size_t Count(const std::string& entry, std::size_t from, std::size_t to) const {
-    return static_cast<std::size_t>(
-        std::count(Entries.begin() + static_cast<std::ptrdiff_t>(from),
-                   Entries.begin() + static_cast<std::ptrdiff_t>(to), entry));
+    return static_cast<std::size_t>(std::count(Entries.begin() + static_cast<std::ptrdiff_t>(from),
+                                               Entries.begin() + static_cast<std::ptrdiff_t>(to),
+                                               entry));
   }
 };
 

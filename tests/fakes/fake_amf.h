@@ -287,11 +287,14 @@ class FakeEncoder final : public Properties<amf::AMFComponent> {
     const int call = SubmitCalls++;
     Log("SubmitInput");
     auto* surface = dynamic_cast<FakeSurface*>(data);
-    Submission s{surface, surface != nullptr ? surface->Texture : nullptr, Now(),
+    Submission s{surface,
+                 surface != nullptr ? surface->Texture : nullptr,
+                 Now(),
                  surface != nullptr ? surface->GetPts() : -1,
                  surface != nullptr ? surface->GetDuration() : -1,
                  surface != nullptr ? surface->TakeNewSets() : std::vector<PropertySet>{},
-                 AMF_OK, 0};
+                 AMF_OK,
+                 0};
     const auto scripted = SubmitResults.find(call);
     if (scripted != SubmitResults.end()) s.Result = scripted->second;
     if (Drained) s.Result = AMF_WRONG_STATE;  // input after the end of input
@@ -323,8 +326,10 @@ class FakeEncoder final : public Properties<amf::AMFComponent> {
         *out = NewData();
         return AMF_OK;
       }
-      Outputs.push_back(std::make_unique<FakeBuffer>(Payload ? Payload(index) : DefaultPayload(index)));
-      Outputs.back()->Store(DataTypeProperty, DataTypeOf ? DataTypeOf(index) : (index == 0 ? 0 : 2));
+      Outputs.push_back(
+          std::make_unique<FakeBuffer>(Payload ? Payload(index) : DefaultPayload(index)));
+      Outputs.back()->Store(DataTypeProperty,
+                            DataTypeOf ? DataTypeOf(index) : (index == 0 ? 0 : 2));
       *out = Outputs.back().get();
       return AMF_OK;
     }

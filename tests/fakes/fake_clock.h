@@ -45,7 +45,9 @@ class FakeClock final : public Clock {
     if (ahead != 0) ns_ = (ns_ / kNsPerMs + ahead) * kNsPerMs;
   }
   void Advance(std::uint32_t milliseconds) { ns_ += std::uint64_t{milliseconds} * kNsPerMs; }
-  void AdvanceMicroseconds(std::uint32_t microseconds) { ns_ += std::uint64_t{microseconds} * 1000u; }
+  void AdvanceMicroseconds(std::uint32_t microseconds) {
+    ns_ += std::uint64_t{microseconds} * 1000u;
+  }
   void SetLocalTime(const LocalDateTime& local) { local_ = local; }
   void SetMaxSleeps(std::uint64_t sleeps) { maxSleeps_ = sleeps; }
   void SetLog(CallLog* log) { log_ = log; }

@@ -37,8 +37,7 @@ class FakeHttpSender final : public corvantis::http::HttpSender {
     while (held_) {
       if (!stubborn_ && request.Cancel != nullptr && request.Cancel->load())
         throw HttpError(HttpError::Reason::kCancelled, "cancelled");
-      if (!stubborn_ && timedOut())
-        throw HttpError(HttpError::Reason::kTimeout, "timed out");
+      if (!stubborn_ && timedOut()) throw HttpError(HttpError::Reason::kTimeout, "timed out");
       changed_.wait_for(lock, std::chrono::milliseconds(5));
     }
     if (failuresLeft_ > 0) {

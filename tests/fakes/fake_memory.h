@@ -21,7 +21,9 @@ class FakeMemory final : public TargetMemory {
     std::size_t Size;
   };
 
-  void Put(std::uint64_t address, std::string_view bytes) { runs_[address].assign(bytes.begin(), bytes.end()); }
+  void Put(std::uint64_t address, std::string_view bytes) {
+    runs_[address].assign(bytes.begin(), bytes.end());
+  }
   template <typename T>
   void PutValue(std::uint64_t address, const T& value) {
     Put(address, std::string_view(reinterpret_cast<const char*>(&value), sizeof value));
@@ -36,7 +38,8 @@ class FakeMemory final : public TargetMemory {
       --run;
       const std::uint64_t offset = address + done - run->first;
       if (offset >= run->second.size()) break;
-      const std::size_t n = std::min<std::size_t>(buffer.size() - done, run->second.size() - offset);
+      const std::size_t n =
+          std::min<std::size_t>(buffer.size() - done, run->second.size() - offset);
       std::memcpy(buffer.data() + done, run->second.data() + offset, n);
       done += n;
     }

@@ -111,7 +111,8 @@ TEST_F(FrameCanvasTest, EachLineEndStartsANewLine) {
     int lowest = -1;
     for (std::uint32_t y = 0; y < 200; ++y)
       for (std::uint32_t x = 0; x < 640; ++x)
-        if (Classify(PixelAt(session_.FrameTexture.get(), x, y)) == Ink::Khaki) lowest = static_cast<int>(y);
+        if (Classify(PixelAt(session_.FrameTexture.get(), x, y)) == Ink::Khaki)
+          lowest = static_cast<int>(y);
     return lowest;
   };
   ChartPoints points;
@@ -141,8 +142,9 @@ TEST_F(FrameCanvasTest, TheAverageCurveJoinsTheChartPoints) {
 
 // Frames drawn on a target that repaints only what changed must equal frames drawn whole on a
 // fresh target.
-void ExpectSameAsFreshTarget(BenchmarkSession& session, BenchmarkSession& fresh, const ClipScenario& clip,
-                             const std::wstring& adapter, std::uint32_t frames) {
+void ExpectSameAsFreshTarget(BenchmarkSession& session, BenchmarkSession& fresh,
+                             const ClipScenario& clip, const std::wstring& adapter,
+                             std::uint32_t frames) {
   std::mt19937 random(7);
   ChartPoints points, freshPoints;
   std::uint32_t window = 0;
@@ -150,7 +152,8 @@ void ExpectSameAsFreshTarget(BenchmarkSession& session, BenchmarkSession& fresh,
   const std::uint32_t total = clip.FrameCount();
   for (std::uint32_t k = 0; k < frames; ++k) {
     const std::uint32_t frame = k < frames / 2 ? k : k * 37;  // later frames jump across the chart
-    const OverlayText overlay = ComposeOverlayText(kVersion, adapter.c_str(), clip, frame, window, sum);
+    const OverlayText overlay =
+        ComposeOverlayText(kVersion, adapter.c_str(), clip, frame, window, sum);
     const double average = overlay.Average.value_or(0.0);
     DrawFrame(session, overlay.Text, average, frame, total, points);
     if (k % 3 == 1) DrawFrame(session, overlay.Text, average, frame, total, points);  // sent again
@@ -161,7 +164,8 @@ void ExpectSameAsFreshTarget(BenchmarkSession& session, BenchmarkSession& fresh,
     freshPoints = points;
     DrawFrame(fresh, overlay.Text, average, frame, total, freshPoints);
     ASSERT_EQ(freshPoints.size(), points.size());
-    ASSERT_EQ(FirstDifference(session.FrameTexture.get(), fresh.FrameTexture.get()), "") << "frame " << k;
+    ASSERT_EQ(FirstDifference(session.FrameTexture.get(), fresh.FrameTexture.get()), "")
+        << "frame " << k;
 
     // Averages up to 40 ms with an occasional huge one that leaves the picture.
     const std::uint32_t latency = (k % 17 == 16) ? 100000 : random() % 40;

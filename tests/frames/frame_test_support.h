@@ -29,7 +29,8 @@ struct Bgra {
 };
 
 inline Bgra PixelAt(ID3D11Texture2D* texture, std::uint32_t x, std::uint32_t y) {
-  const std::uint8_t* p = texture->Pixels() + std::size_t{y} * texture->RowPitch() + std::size_t{x} * 4;
+  const std::uint8_t* p =
+      texture->Pixels() + std::size_t{y} * texture->RowPitch() + std::size_t{x} * 4;
   return {p[0], p[1], p[2], p[3]};
 }
 
@@ -40,7 +41,8 @@ inline std::vector<std::uint8_t> VisibleBytes(ID3D11Texture2D* texture) {
   std::vector<std::uint8_t> bytes(std::size_t{desc.Width} * 4 * desc.Height);
   for (std::uint32_t y = 0; y < desc.Height; ++y)
     std::memcpy(bytes.data() + std::size_t{y} * desc.Width * 4,
-                texture->Pixels() + std::size_t{y} * texture->RowPitch(), std::size_t{desc.Width} * 4);
+                texture->Pixels() + std::size_t{y} * texture->RowPitch(),
+                std::size_t{desc.Width} * 4);
   return bytes;
 }
 
@@ -50,7 +52,8 @@ inline std::string FirstDifference(ID3D11Texture2D* a, ID3D11Texture2D* b) {
   a->GetDesc(&desc);
   for (std::uint32_t y = 0; y < desc.Height; ++y)
     for (std::uint32_t x = 0; x < desc.Width; ++x)
-      if (!(PixelAt(a, x, y) == PixelAt(b, x, y))) return std::to_string(x) + "," + std::to_string(y);
+      if (!(PixelAt(a, x, y) == PixelAt(b, x, y)))
+        return std::to_string(x) + "," + std::to_string(y);
   return {};
 }
 

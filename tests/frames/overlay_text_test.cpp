@@ -12,7 +12,8 @@ constexpr amf::amf_uint64 kVersion = amf::AMF_MAKE_FULL_VERSION(1, 4, 33, 2);
 constexpr ClipScenario k1080p60{1920, 1080, 60, 1, 30};
 
 TEST(ComposeOverlayText, EmptyWindowGivesThreeLinesAndNoAverage) {
-  const OverlayText overlay = ComposeOverlayText(kVersion, L"AMD Radeon RX 7900 XTX", k1080p60, 0, 0, 0);
+  const OverlayText overlay =
+      ComposeOverlayText(kVersion, L"AMD Radeon RX 7900 XTX", k1080p60, 0, 0, 0);
   EXPECT_EQ(overlay.Text,
             L"AMF 1.4.33.2\r\n"
             L"AMD Radeon RX 7900 XTX, 1920x1080@60.00\r\n"
@@ -34,8 +35,8 @@ TEST(ComposeOverlayText, WindowAddsTheAverageLine) {
 TEST(ComposeOverlayText, NumbersKeepTheirFieldsAndConversions) {
   // Each version field is 16 bits wide; the rate is numerator over denominator in double.
   const ClipScenario ntsc{640, 360, 30000, 1001, 30};
-  const OverlayText overlay =
-      ComposeOverlayText(amf::AMF_MAKE_FULL_VERSION(65535, 0, 65535, 1), L"A", ntsc, 0xFFFFFFFFu, 32, 0xFFFFFFFFu);
+  const OverlayText overlay = ComposeOverlayText(amf::AMF_MAKE_FULL_VERSION(65535, 0, 65535, 1),
+                                                 L"A", ntsc, 0xFFFFFFFFu, 32, 0xFFFFFFFFu);
   EXPECT_EQ(overlay.Text,
             L"AMF 65535.0.65535.1\r\n"
             L"A, 640x360@29.97\r\n"

@@ -37,7 +37,8 @@ Decoded ReadPng(const std::filesystem::path& path) {
   out.HasAlpha = (image.format & PNG_FORMAT_FLAG_ALPHA) != 0;
   image.format = PNG_FORMAT_RGB;
   out.Rgb.resize(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, out.Rgb.data(), 0, nullptr)) ADD_FAILURE() << image.message;
+  if (!png_image_finish_read(&image, nullptr, out.Rgb.data(), 0, nullptr))
+    ADD_FAILURE() << image.message;
   return out;
 }
 
@@ -61,11 +62,12 @@ class PngImagingTest : public ::testing::Test {
     ID3D11Texture2D* texture = session_.FrameTexture.get();
     for (std::uint32_t y = 0; y < height; ++y)
       for (std::uint32_t x = 0; x < width; ++x)
-        texture->Pixels()[std::size_t{y} * texture->RowPitch() + x * 4 + 3] = static_cast<std::uint8_t>(x + y);
+        texture->Pixels()[std::size_t{y} * texture->RowPitch() + x * 4 + 3] =
+            static_cast<std::uint8_t>(x + y);
     com_ptr<IWICBitmap> bitmap;
     EXPECT_EQ(session_.WicFactory->CreateBitmapFromMemory(width, height, texture->RowPitch(),
-                                                         texture->RowPitch() * height, texture->Pixels(),
-                                                         bitmap.put()),
+                                                          texture->RowPitch() * height,
+                                                          texture->Pixels(), bitmap.put()),
               S_OK);
     return bitmap;
   }
@@ -120,7 +122,8 @@ TEST_F(PngImagingTest, FileSystemFailuresComeBackAsWin32Codes) {
   EXPECT_EQ(session_.WicFactory->WritePng(bitmap.get(), (dir_ / "taken.png").wstring()),
             HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED));
   if (std::filesystem::exists("/dev/full")) {
-    EXPECT_EQ(session_.WicFactory->WritePng(bitmap.get(), L"/dev/full"), HRESULT_FROM_WIN32(ERROR_DISK_FULL));
+    EXPECT_EQ(session_.WicFactory->WritePng(bitmap.get(), L"/dev/full"),
+              HRESULT_FROM_WIN32(ERROR_DISK_FULL));
   }
   EXPECT_EQ(session_.WicFactory->WritePng(bitmap.get(), std::wstring(1, wchar_t(0xD800))),
             HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION));
@@ -132,12 +135,15 @@ TEST(PngImaging, BitmapArgumentsAreChecked) {
   std::vector<std::uint8_t> pixels(64 * 10);
   com_ptr<IWICBitmap> bitmap;
   // The last row needs only its own pixels, not a whole stride.
-  EXPECT_EQ(factory->CreateBitmapFromMemory(10, 10, 64, 64 * 9 + 40, pixels.data(), bitmap.put()), S_OK);
+  EXPECT_EQ(factory->CreateBitmapFromMemory(10, 10, 64, 64 * 9 + 40, pixels.data(), bitmap.put()),
+            S_OK);
   EXPECT_EQ(bitmap->Width(), 10u);
   EXPECT_EQ(factory->CreateBitmapFromMemory(10, 10, 64, 64 * 9 + 39, pixels.data(), bitmap.put()),
             WINCODEC_ERR_INSUFFICIENTBUFFER);
-  EXPECT_EQ(factory->CreateBitmapFromMemory(10, 10, 36, 640, pixels.data(), bitmap.put()), E_INVALIDARG);
-  EXPECT_EQ(factory->CreateBitmapFromMemory(0, 10, 64, 640, pixels.data(), bitmap.put()), E_INVALIDARG);
+  EXPECT_EQ(factory->CreateBitmapFromMemory(10, 10, 36, 640, pixels.data(), bitmap.put()),
+            E_INVALIDARG);
+  EXPECT_EQ(factory->CreateBitmapFromMemory(0, 10, 64, 640, pixels.data(), bitmap.put()),
+            E_INVALIDARG);
   EXPECT_EQ(factory->CreateBitmapFromMemory(10, 10, 64, 640, nullptr, bitmap.put()), E_INVALIDARG);
   EXPECT_EQ(factory->WritePng(nullptr, L"/tmp/x.png"), E_INVALIDARG);
 }

@@ -19,7 +19,8 @@ class RenderTargetTest : public ::testing::Test {
   void SetUp() override {
     InitDrawingSession(session_);
     texture_ = NewTexture(200, 100);
-    ASSERT_EQ(session_.D2DFactory->CreateDxgiSurfaceRenderTarget(texture_.get(), target_.put()), S_OK);
+    ASSERT_EQ(session_.D2DFactory->CreateDxgiSurfaceRenderTarget(texture_.get(), target_.put()),
+              S_OK);
     ASSERT_EQ(target_->CreateSolidColorBrush(kBlack, black_.put()), S_OK);
     ASSERT_EQ(target_->CreateSolidColorBrush(kTomato, tomato_.put()), S_OK);
   }
@@ -63,13 +64,17 @@ class ShortRowTexture final : public RefCounted<ID3D11Texture2D> {
 
 TEST_F(RenderTargetTest, TexturesItCannotDrawIntoAreRefused) {
   com_ptr<ID2D1RenderTarget> target;
-  EXPECT_EQ(session_.D2DFactory->CreateDxgiSurfaceRenderTarget(nullptr, target.put()), E_INVALIDARG);
+  EXPECT_EQ(session_.D2DFactory->CreateDxgiSurfaceRenderTarget(nullptr, target.put()),
+            E_INVALIDARG);
   auto staging = NewTexture(16, 16, D3D11_USAGE_STAGING, 0);
-  EXPECT_EQ(session_.D2DFactory->CreateDxgiSurfaceRenderTarget(staging.get(), target.put()), E_INVALIDARG);
+  EXPECT_EQ(session_.D2DFactory->CreateDxgiSurfaceRenderTarget(staging.get(), target.put()),
+            E_INVALIDARG);
   auto shaderOnly = NewTexture(16, 16, D3D11_USAGE_DEFAULT, D3D11_BIND_SHADER_RESOURCE);
-  EXPECT_EQ(session_.D2DFactory->CreateDxgiSurfaceRenderTarget(shaderOnly.get(), target.put()), E_INVALIDARG);
+  EXPECT_EQ(session_.D2DFactory->CreateDxgiSurfaceRenderTarget(shaderOnly.get(), target.put()),
+            E_INVALIDARG);
   auto shortRows = com_ptr<ID3D11Texture2D>::attach(new ShortRowTexture());
-  EXPECT_EQ(session_.D2DFactory->CreateDxgiSurfaceRenderTarget(shortRows.get(), target.put()), E_INVALIDARG);
+  EXPECT_EQ(session_.D2DFactory->CreateDxgiSurfaceRenderTarget(shortRows.get(), target.put()),
+            E_INVALIDARG);
   EXPECT_FALSE(target);
 }
 
@@ -138,11 +143,15 @@ TEST_F(RenderTargetTest, PartialFramesAreDrawnOverWhatIsThere) {
 TEST_F(RenderTargetTest, RandomFramesRepaintedInPartsEqualFreshOnes) {
   com_ptr<IDWriteTextFormat> small, large;
   ASSERT_EQ(session_.DWriteFactory->CreateTextFormat(L"Verdana", 600, 9.0f, small.put()), S_OK);
-  ASSERT_EQ(session_.DWriteFactory->CreateTextFormat(L"DejaVu Serif", 400, 23.5f, large.put()), S_OK);
+  ASSERT_EQ(session_.DWriteFactory->CreateTextFormat(L"DejaVu Serif", 400, 23.5f, large.put()),
+            S_OK);
   std::vector<com_ptr<ID2D1SolidColorBrush>> brushes(4);
-  const D2D1_COLOR_F colors[] = {kTomato, {240 / 255.0f, 230 / 255.0f, 140 / 255.0f, 1}, {0.2f, 0.9f, 0.4f, 0.5f},
+  const D2D1_COLOR_F colors[] = {kTomato,
+                                 {240 / 255.0f, 230 / 255.0f, 140 / 255.0f, 1},
+                                 {0.2f, 0.9f, 0.4f, 0.5f},
                                  {0, 0, 1, 1}};
-  for (int i = 0; i < 4; ++i) ASSERT_EQ(target_->CreateSolidColorBrush(colors[i], brushes[i].put()), S_OK);
+  for (int i = 0; i < 4; ++i)
+    ASSERT_EQ(target_->CreateSolidColorBrush(colors[i], brushes[i].put()), S_OK);
 
   struct Line {
     D2D1_POINT_2F From, To;
@@ -151,22 +160,29 @@ TEST_F(RenderTargetTest, RandomFramesRepaintedInPartsEqualFreshOnes) {
   };
   std::mt19937 random(11);
   auto coordinate = [&](float extent) {
-    return static_cast<float>(random() % static_cast<std::uint32_t>(extent * 8 + 80)) / 4.0f - 10.0f;
+    return static_cast<float>(random() % static_cast<std::uint32_t>(extent * 8 + 80)) / 4.0f -
+           10.0f;
   };
   std::vector<Line> lines;
   for (int i = 0; i < 12; ++i)
-    lines.push_back({{coordinate(200), coordinate(100)}, {coordinate(200), coordinate(100)},
-                     static_cast<float>(random() % 8 + 1) / 2.0f, static_cast<int>(random() % 4)});
+    lines.push_back({{coordinate(200), coordinate(100)},
+                     {coordinate(200), coordinate(100)},
+                     static_cast<float>(random() % 8 + 1) / 2.0f,
+                     static_cast<int>(random() % 4)});
   const std::wstring texts[] = {L"Frame 1\r\nAverage 2.00 ms", L"Frame 2\r\nAverage 2.00 ms",
-                                L"A much longer line that wraps", L"\u00c5ngstr\u00f6m \u4e2d", L""};
+                                L"A much longer line that wraps", L"\u00c5ngstr\u00f6m \u4e2d",
+                                L""};
   std::wstring text = texts[0];
 
   const auto background = black_;
   for (int k = 0; k < 80; ++k) {
     // Change a few things per frame, as frames do.
     if (random() % 2 != 0) lines[random() % lines.size()].To.y = coordinate(100);
-    if (random() % 3 == 0) lines.push_back({{coordinate(200), coordinate(100)}, {coordinate(200), coordinate(100)}, 2.0f, 0});
-    if (random() % 4 == 0 && lines.size() > 4) lines.erase(lines.begin() + static_cast<long>(random() % lines.size()));
+    if (random() % 3 == 0)
+      lines.push_back(
+          {{coordinate(200), coordinate(100)}, {coordinate(200), coordinate(100)}, 2.0f, 0});
+    if (random() % 4 == 0 && lines.size() > 4)
+      lines.erase(lines.begin() + static_cast<long>(random() % lines.size()));
     if (random() % 3 == 0) text = texts[random() % 5];
     IDWriteTextFormat* format = (k / 20) % 2 == 0 ? small.get() : large.get();
 
@@ -174,15 +190,17 @@ TEST_F(RenderTargetTest, RandomFramesRepaintedInPartsEqualFreshOnes) {
       target->BeginDraw();
       target->FillRectangle({-5, -5, 300, 300}, background.get());
       target->FillRectangle({5.5f, 60.25f, 30, 95}, brushes[2].get());
-      target->DrawText(text.c_str(), static_cast<std::uint32_t>(text.size()), format, {12.5f, 3.25f, 150, 90},
-                       brushes[1].get());
-      for (const Line& line : lines) target->DrawLine(line.From, line.To, brushes[line.Brush].get(), line.Width);
+      target->DrawText(text.c_str(), static_cast<std::uint32_t>(text.size()), format,
+                       {12.5f, 3.25f, 150, 90}, brushes[1].get());
+      for (const Line& line : lines)
+        target->DrawLine(line.From, line.To, brushes[line.Brush].get(), line.Width);
       return target->EndDraw();
     };
     ASSERT_EQ(draw(target_.get()), S_OK);
     auto freshTexture = NewTexture(200, 100);
     com_ptr<ID2D1RenderTarget> fresh;
-    ASSERT_EQ(session_.D2DFactory->CreateDxgiSurfaceRenderTarget(freshTexture.get(), fresh.put()), S_OK);
+    ASSERT_EQ(session_.D2DFactory->CreateDxgiSurfaceRenderTarget(freshTexture.get(), fresh.put()),
+              S_OK);
     ASSERT_EQ(draw(fresh.get()), S_OK);
     ASSERT_EQ(FirstDifference(texture_.get(), freshTexture.get()), "") << "frame " << k;
   }
@@ -192,9 +210,11 @@ TEST(TextFormat, UnknownFamiliesFallBack) {
   BenchmarkSession session;
   InitDrawingSession(session);
   com_ptr<IDWriteTextFormat> format;
-  EXPECT_EQ(session.DWriteFactory->CreateTextFormat(L"Verdana", 600, 0.0f, format.put()), E_INVALIDARG);
+  EXPECT_EQ(session.DWriteFactory->CreateTextFormat(L"Verdana", 600, 0.0f, format.put()),
+            E_INVALIDARG);
   // A family nobody has falls back to what fontconfig offers.
-  EXPECT_EQ(session.DWriteFactory->CreateTextFormat(L"No Such Family 123", 400, 9.0f, format.put()), S_OK);
+  EXPECT_EQ(session.DWriteFactory->CreateTextFormat(L"No Such Family 123", 400, 9.0f, format.put()),
+            S_OK);
   EXPECT_EQ(format->GetFontSize(), 9.0f);
 }
 

@@ -50,10 +50,11 @@ TEST(CurlHttpSender, KeepsTheAnswersHeadersAndAtMost64KiBOfAnEndlessBody) {
     res.set_header("X-Repeated", "a");
     res.set_header("X-Repeated", "b");
     // Streams until the client goes away.
-    res.set_chunked_content_provider("application/octet-stream", [](size_t, httplib::DataSink& sink) {
-      const std::string block(4096, 'x');
-      return sink.write(block.data(), block.size());
-    });
+    res.set_chunked_content_provider("application/octet-stream",
+                                     [](size_t, httplib::DataSink& sink) {
+                                       const std::string block(4096, 'x');
+                                       return sink.write(block.data(), block.size());
+                                     });
   });
   CurlHttpSender sender;
   const HttpResponse response =
@@ -67,9 +68,8 @@ TEST(CurlHttpSender, KeepsTheAnswersHeadersAndAtMost64KiBOfAnEndlessBody) {
 
 TEST(CurlHttpSender, DeliversBodyAndHeadersExactly) {
   LoopbackServer loopback;
-  loopback.server().Post("/in", [&](const httplib::Request& req, httplib::Response&) {
-    loopback.Record(req);
-  });
+  loopback.server().Post(
+      "/in", [&](const httplib::Request& req, httplib::Response&) { loopback.Record(req); });
   // Large enough that libcurl would ask for "Expect: 100-continue" if left alone.
   std::string body = "{\"text\":\"line1\\nline2 \xC3\xA9\"}";
   body.append(2 * 1024 * 1024, 'x');
@@ -77,10 +77,10 @@ TEST(CurlHttpSender, DeliversBodyAndHeadersExactly) {
   body.append("tail");
 
   CurlHttpSender sender;
-  const HttpResponse response = sender.Send({.Url = loopback.Url("/in"),
-                                             .Headers = {{"Content-Type", "application/json"},
-                                                         {"X-Custom", "a, b;c"}},
-                                             .Body = body});
+  const HttpResponse response =
+      sender.Send({.Url = loopback.Url("/in"),
+                   .Headers = {{"Content-Type", "application/json"}, {"X-Custom", "a, b;c"}},
+                   .Body = body});
 
   EXPECT_EQ(response.Status, 200);
   const auto received = loopback.Received();
@@ -96,9 +96,8 @@ TEST(CurlHttpSender, DeliversBodyAndHeadersExactly) {
 
 TEST(CurlHttpSender, EmptyPostStillCarriesZeroLengthAndNoInventedContentType) {
   LoopbackServer loopback;
-  loopback.server().Post("/empty", [&](const httplib::Request& req, httplib::Response&) {
-    loopback.Record(req);
-  });
+  loopback.server().Post(
+      "/empty", [&](const httplib::Request& req, httplib::Response&) { loopback.Record(req); });
   CurlHttpSender sender;
   EXPECT_EQ(sender.Send({.Url = loopback.Url("/empty")}).Status, 200);
 
@@ -113,7 +112,9 @@ TEST(CurlHttpSender, EmptyPostStillCarriesZeroLengthAndNoInventedContentType) {
 
 TEST(CurlHttpSender, OtherMethodsUseTheirOwnVerb) {
   LoopbackServer loopback;
-  const auto record = [&](const httplib::Request& req, httplib::Response&) { loopback.Record(req); };
+  const auto record = [&](const httplib::Request& req, httplib::Response&) {
+    loopback.Record(req);
+  };
   loopback.server().Get("/r", record);
   loopback.server().Put("/r", record);
   CurlHttpSender sender;
@@ -130,10 +131,9 @@ TEST(CurlHttpSender, OtherMethodsUseTheirOwnVerb) {
 
 TEST(CurlHttpSender, TransportFailuresThrowWithTheirReason) {
   RefusingPort refusing;
-  EXPECT_EQ(SendExpectingError(
-                {.Url = "http://127.0.0.1:" + std::to_string(refusing.port()) + "/x",
-                 .ConnectTimeoutMs = 2000,
-                 .TotalTimeoutMs = 5000}),
+  EXPECT_EQ(SendExpectingError({.Url = "http://127.0.0.1:" + std::to_string(refusing.port()) + "/x",
+                                .ConnectTimeoutMs = 2000,
+                                .TotalTimeoutMs = 5000}),
             HttpError::Reason::kConnect);
 
   for (const char* url : {"", "http://[::1", "http://exa mple.invalid/", "ftp://127.0.0.1/x",
@@ -144,11 +144,10 @@ TEST(CurlHttpSender, TransportFailuresThrowWithTheirReason) {
 
 TEST(CurlHttpSender, HeaderOrMethodWithLineBreakIsRefusedBeforeSending) {
   LoopbackServer loopback;
-  loopback.server().Post("/in", [&](const httplib::Request& req, httplib::Response&) {
-    loopback.Record(req);
-  });
-  EXPECT_EQ(SendExpectingError({.Url = loopback.Url("/in"),
-                                .Headers = {{"X-Test", "a\r\nX-Injected: 1"}}}),
+  loopback.server().Post(
+      "/in", [&](const httplib::Request& req, httplib::Response&) { loopback.Record(req); });
+  EXPECT_EQ(SendExpectingError(
+                {.Url = loopback.Url("/in"), .Headers = {{"X-Test", "a\r\nX-Injected: 1"}}}),
             HttpError::Reason::kBadRequest);
   EXPECT_EQ(SendExpectingError({.Url = loopback.Url("/in"), .Headers = {{"Bad Name", "v"}}}),
             HttpError::Reason::kBadRequest);
@@ -159,9 +158,8 @@ TEST(CurlHttpSender, HeaderOrMethodWithLineBreakIsRefusedBeforeSending) {
 
 TEST(CurlHttpSender, ServerThatNeverAnswersTimesOutWithinTheTotalLimit) {
   LoopbackServer loopback;
-  loopback.server().Post("/hang", [&](const httplib::Request&, httplib::Response&) {
-    loopback.HoldUntilReleased();
-  });
+  loopback.server().Post(
+      "/hang", [&](const httplib::Request&, httplib::Response&) { loopback.HoldUntilReleased(); });
   const auto start = steady_clock::now();
   EXPECT_EQ(SendExpectingError(
                 {.Url = loopback.Url("/hang"), .ConnectTimeoutMs = 300, .TotalTimeoutMs = 300}),
@@ -172,9 +170,8 @@ TEST(CurlHttpSender, ServerThatNeverAnswersTimesOutWithinTheTotalLimit) {
 
 TEST(CurlHttpSender, CancelFlagAbandonsARequestInFlight) {
   LoopbackServer loopback;
-  loopback.server().Post("/hang", [&](const httplib::Request&, httplib::Response&) {
-    loopback.HoldUntilReleased();
-  });
+  loopback.server().Post(
+      "/hang", [&](const httplib::Request&, httplib::Response&) { loopback.HoldUntilReleased(); });
   std::atomic<bool> cancel{false};
   std::thread canceller([&] {
     loopback.WaitForHeldRequest(std::chrono::seconds(10));

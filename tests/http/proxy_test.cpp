@@ -29,7 +29,8 @@ class HeadRecorder {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
     if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-        ::listen(fd_, 1) != 0 || ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+        ::listen(fd_, 1) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
       throw std::runtime_error("cannot listen on a loopback port");
     port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] {
@@ -77,8 +78,10 @@ class ProxyEnvironmentTest : public ::testing::Test {
   }
   ~ProxyEnvironmentTest() override {
     for (const auto& [name, value] : saved_) {
-      if (value) ::setenv(name.c_str(), value->c_str(), 1);
-      else ::unsetenv(name.c_str());
+      if (value)
+        ::setenv(name.c_str(), value->c_str(), 1);
+      else
+        ::unsetenv(name.c_str());
     }
   }
   static void Set(const char* name, const std::string& value) { ::setenv(name, value.c_str(), 1); }
@@ -89,11 +92,14 @@ class ProxyEnvironmentTest : public ::testing::Test {
 
 TEST_F(ProxyEnvironmentTest, HttpAddressesGoThroughHttpProxy) {
   LoopbackServer proxy;
-  proxy.server().Post(".*", [&](const httplib::Request& req, httplib::Response&) { proxy.Record(req); });
+  proxy.server().Post(".*",
+                      [&](const httplib::Request& req, httplib::Response&) { proxy.Record(req); });
   Set("http_proxy", "127.0.0.1:" + std::to_string(proxy.port()));
   CurlHttpSender sender;
-  const HttpResponse response = sender.Send(
-      {.Url = "http://chat.invalid/bot1/sendMessage", .Body = "{}", .ConnectTimeoutMs = 2000, .TotalTimeoutMs = 10000});
+  const HttpResponse response = sender.Send({.Url = "http://chat.invalid/bot1/sendMessage",
+                                             .Body = "{}",
+                                             .ConnectTimeoutMs = 2000,
+                                             .TotalTimeoutMs = 10000});
   EXPECT_EQ(response.Status, 200);
   const auto received = proxy.Received();
   ASSERT_EQ(received.size(), 1u);
@@ -105,8 +111,10 @@ TEST_F(ProxyEnvironmentTest, HttpsAddressesAskHttpsProxyForATunnel) {
   HeadRecorder proxy;
   Set("https_proxy", "http://127.0.0.1:" + std::to_string(proxy.port()));
   CurlHttpSender sender;
-  EXPECT_THROW(sender.Send({.Url = "https://events.invalid/api/42/envelope/", .Body = "{}",
-                            .ConnectTimeoutMs = 2000, .TotalTimeoutMs = 10000}),
+  EXPECT_THROW(sender.Send({.Url = "https://events.invalid/api/42/envelope/",
+                            .Body = "{}",
+                            .ConnectTimeoutMs = 2000,
+                            .TotalTimeoutMs = 10000}),
                HttpError);
   const std::string head = proxy.Head();
   EXPECT_EQ(head.rfind("CONNECT events.invalid:443 HTTP/1.1\r\n", 0), 0u) << head;
@@ -114,10 +122,12 @@ TEST_F(ProxyEnvironmentTest, HttpsAddressesAskHttpsProxyForATunnel) {
 
 TEST_F(ProxyEnvironmentTest, NoProxyHostsAreReachedDirectly) {
   LoopbackServer destination;
-  destination.server().Post("/in", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
+  destination.server().Post(
+      "/in", [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
   RefusingPort deadProxy;
   Set("http_proxy", "http://127.0.0.1:" + std::to_string(deadProxy.port()));
-  const HttpRequest request{.Url = destination.Url("/in"), .ConnectTimeoutMs = 2000, .TotalTimeoutMs = 10000};
+  const HttpRequest request{
+      .Url = destination.Url("/in"), .ConnectTimeoutMs = 2000, .TotalTimeoutMs = 10000};
   CurlHttpSender sender;
   // The dead proxy is really used...
   EXPECT_THROW(sender.Send(request), HttpError);

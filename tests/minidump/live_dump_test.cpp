@@ -46,7 +46,8 @@ std::string RunCommand(const std::string& command) {
   FILE* pipe = popen(("timeout 120 " + command + " </dev/null 2>&1").c_str(), "r");
   if (!pipe) return output;
   std::array<char, 4096> chunk;
-  while (const std::size_t n = fread(chunk.data(), 1, chunk.size(), pipe)) output.append(chunk.data(), n);
+  while (const std::size_t n = fread(chunk.data(), 1, chunk.size(), pipe))
+    output.append(chunk.data(), n);
   pclose(pipe);
   return output;
 }
@@ -133,7 +134,9 @@ class FailingRead final : public PtraceConnection, public TargetMemory {
   void ResumeAll() override {}
   std::optional<ThreadContext> ReadContext(pid_t tid) override { return held_.ReadContext(tid); }
   TargetMemory& Memory() override { return *this; }
-  std::optional<std::string> ReadProcFile(const std::string& name) override { return held_.ReadProcFile(name); }
+  std::optional<std::string> ReadProcFile(const std::string& name) override {
+    return held_.ReadProcFile(name);
+  }
   TraceEvent WaitForEvent() override { return {}; }
   bool Continue(pid_t, int) override { return false; }
   void DetachAll() override {}
@@ -202,8 +205,8 @@ TEST_F(LiveDump, LldbShowsTheCrashingFunctionAndTheDumpHoldsTheFaultAndEveryThre
   EXPECT_EQ(listed, std::set<std::uint32_t>(threads.begin(), threads.end()));
   EXPECT_EQ(listed.size(), 3u);
 
-  const std::string bt = RunCommand("lldb --batch -c " + path.string() + " " CRASHER_PATH
-                             " -o 'thread backtrace all' -o 'thread list'");
+  const std::string bt = RunCommand("lldb --batch -c " + path.string() +
+                                    " " CRASHER_PATH " -o 'thread backtrace all' -o 'thread list'");
   EXPECT_NE(bt.find("CrashHere"), std::string::npos) << bt;
   EXPECT_NE(bt.find("main"), std::string::npos) << bt;
   EXPECT_NE(bt.find("tid = " + std::to_string(faulting)), std::string::npos) << bt;
@@ -224,20 +227,20 @@ TEST_F(LiveDump, DumpTypesFromTheOptionChooseNormalMemoryOnlyOrFull) {
   const MinidumpReader normal(ReadFile(dumps[L"abc"]));
   const MinidumpReader memoryOnly(ReadFile(dumps[L"2"]));
   const MinidumpReader full(ReadFile(dumps[L"fULL"]));
-  std::cout << "Normal dump " << normal.Size() << " bytes, full dump " << full.Size()
-            << " bytes\n";
+  std::cout << "Normal dump " << normal.Size() << " bytes, full dump " << full.Size() << " bytes\n";
   EXPECT_GT(full.Size(), 10 * normal.Size());
   EXPECT_FALSE(normal.Stream(Memory64ListStream));
   EXPECT_TRUE(memoryOnly.Stream(Memory64ListStream));
   EXPECT_FALSE(memoryOnly.Stream(HandleDataStream));
-  for (const std::uint32_t type : {Memory64ListStream, HandleDataStream, MemoryInfoListStream,
-                                   ThreadInfoListStream})
+  for (const std::uint32_t type :
+       {Memory64ListStream, HandleDataStream, MemoryInfoListStream, ThreadInfoListStream})
     EXPECT_TRUE(full.Stream(type)) << "stream " << type;
   // Thread times from /proc: each thread was created moments ago and has used little time.
   const auto infoStream = *full.Stream(ThreadInfoListStream);
   const auto infoHeader = full.Read<MINIDUMP_THREAD_INFO_LIST>(infoStream.Rva);
   ASSERT_EQ(infoHeader.NumberOfEntries, 3u);
-  const std::uint64_t now = (static_cast<std::uint64_t>(std::time(nullptr)) + 11'644'473'600) * 10'000'000;
+  const std::uint64_t now =
+      (static_cast<std::uint64_t>(std::time(nullptr)) + 11'644'473'600) * 10'000'000;
   for (std::uint32_t i = 0; i < infoHeader.NumberOfEntries; ++i) {
     const auto info = full.Read<MINIDUMP_THREAD_INFO>(infoStream.Rva + 12 + i * 64);
     EXPECT_NEAR(static_cast<double>(info.CreateTime), static_cast<double>(now), 600e7) << i;
@@ -282,21 +285,24 @@ TEST_F(LiveDump, TheBenchmarksDumpAtARaisedErrorOpensInLldbWithEveryThread) {
     execl(program.c_str(), program.c_str(), "-Adapter:Software", "-Seconds:1", nullptr);
     _exit(127);
   }
-  for (int i = 0; i < 500 && fs::read_symlink("/proc/" + std::to_string(pid) + "/exe") != program; ++i)
+  for (int i = 0; i < 500 && fs::read_symlink("/proc/" + std::to_string(pid) + "/exe") != program;
+       ++i)
     usleep(10'000);
 
   fs::path path;
   pid_t raising = 0;
   std::vector<pid_t> threads;
-  HoldAtDebugEvent(pid, EXCEPTION_RO_ORIGINATEERROR, "", [] {}, [&](const Fault& fault) {
-    const std::vector<std::wstring> parts = {L"corvantis", std::to_wstring(pid), L"DebugException",
-                                             L"0", L"0x80070050"};
-    WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()),
-                             {fault.Target, fault.ThreadId, fault.Event, parts, 0});
-    path = directory_ / WideToUtf8Lossy(DumpFileName(parts));
-    raising = fault.ThreadId;
-    threads = fault.Threads;
-  });
+  HoldAtDebugEvent(
+      pid, EXCEPTION_RO_ORIGINATEERROR, "", [] {},
+      [&](const Fault& fault) {
+        const std::vector<std::wstring> parts = {L"corvantis", std::to_wstring(pid),
+                                                 L"DebugException", L"0", L"0x80070050"};
+        WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()),
+                                 {fault.Target, fault.ThreadId, fault.Event, parts, 0});
+        path = directory_ / WideToUtf8Lossy(DumpFileName(parts));
+        raising = fault.ThreadId;
+        threads = fault.Threads;
+      });
   ASSERT_TRUE(fs::exists(path));
   EXPECT_EQ(path.filename().string(),
             "corvantis-" + std::to_string(pid) + "-DebugException-0-0x80070050.dmp");
@@ -309,7 +315,8 @@ TEST_F(LiveDump, TheBenchmarksDumpAtARaisedErrorOpensInLldbWithEveryThread) {
   EXPECT_GT(listed.size(), 1u) << "the encoder runtime works on threads of its own";
   const std::string status = dump.Bytes(*dump.Stream(LinuxProcStatusStream));
   EXPECT_NE(status.find("Threads:\t" + std::to_string(listed.size()) + "\n"), std::string::npos)
-      << "every thread the kernel counted at the dump\n" << status;
+      << "every thread the kernel counted at the dump\n"
+      << status;
   const auto exception = dump.Read<MINIDUMP_EXCEPTION_STREAM>(dump.Stream(ExceptionStream)->Rva);
   EXPECT_EQ(exception.ThreadId, static_cast<std::uint32_t>(raising));
   EXPECT_EQ(exception.ExceptionRecord.ExceptionFlags, EXCEPTION_RO_ORIGINATEERROR);
@@ -317,10 +324,12 @@ TEST_F(LiveDump, TheBenchmarksDumpAtARaisedErrorOpensInLldbWithEveryThread) {
   const std::string lldb = RunCommand("lldb --batch -c " + path.string() + " " + program.string() +
                                       " -o 'thread list' -o 'thread backtrace all'");
   std::size_t shown = 0;
-  for (std::size_t at = lldb.find("tid = "); at != std::string::npos; at = lldb.find("tid = ", at + 1))
+  for (std::size_t at = lldb.find("tid = "); at != std::string::npos;
+       at = lldb.find("tid = ", at + 1))
     ++shown;
   EXPECT_EQ(shown, listed.size()) << lldb;
-  EXPECT_NE(lldb.find("hresult_error"), std::string::npos) << "the raising frames by name\n" << lldb;
+  EXPECT_NE(lldb.find("hresult_error"), std::string::npos) << "the raising frames by name\n"
+                                                           << lldb;
 }
 
 TEST_F(LiveDump, ReplacesAnExistingFileAndFallsBackWithoutTheException) {

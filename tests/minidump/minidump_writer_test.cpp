@@ -94,9 +94,11 @@ struct Fixture {
     exception.Context = ContextAt(0x401234, 0x7010);
     Snapshot.Exception = exception;
 
-    Snapshot.RawStreams.push_back({LinuxMapsStream, "400000-401000 r--p 00000000 08:01 1 /usr/bin/prog\n"});
+    Snapshot.RawStreams.push_back(
+        {LinuxMapsStream, "400000-401000 r--p 00000000 08:01 1 /usr/bin/prog\n"});
     Snapshot.RawStreams.push_back({LinuxProcStatusStream, "Name:\tprog\nPid:\t4242\n"});
-    Snapshot.RawStreams.push_back({LinuxAuxvStream, std::string("\x06\0\0\0\0\0\0\0\0\x10\0\0\0\0\0\0", 16)});
+    Snapshot.RawStreams.push_back(
+        {LinuxAuxvStream, std::string("\x06\0\0\0\0\0\0\0\0\x10\0\0\0\0\0\0", 16)});
 
     Snapshot.Threads[0].CreateTime = 133'000'000'000'000'000;
     Snapshot.Threads[0].UserTime = 5'000'000;
@@ -122,7 +124,8 @@ TEST(MinidumpFileWriter, HeaderAndSignatureComeOnlyWithFinish) {
   MinidumpFileWriter writer(sink, 2);
   writer.AddStream(LinuxCmdLineStream, writer.WriteBlock(std::as_bytes(std::span("prog", 4))));
   ASSERT_GE(sink.Bytes().size(), sizeof(MINIDUMP_HEADER));
-  EXPECT_EQ(sink.Bytes().substr(0, 4), std::string(4, '\0')) << "a cut-short dump must not look valid";
+  EXPECT_EQ(sink.Bytes().substr(0, 4), std::string(4, '\0'))
+      << "a cut-short dump must not look valid";
 
   writer.Finish(77, 0x2);
   const MinidumpReader dump(sink.Bytes());
@@ -139,10 +142,14 @@ TEST(MinidumpFileWriter, RefusesAStreamTypeTwiceAndMoreStreamsThanReserved) {
   StringSink sink;
   MinidumpFileWriter writer(sink, 2);
   writer.AddStream(LinuxMapsStream, {0, 0});
-  EXPECT_EQ(RaisedCode([&] { writer.AddStream(LinuxMapsStream, {0, 0}); }),
+  EXPECT_EQ(RaisedCode([&] {
+              writer.AddStream(LinuxMapsStream, {0, 0});
+            }),
             static_cast<std::uint32_t>(E_INVALIDARG));
   writer.AddStream(LinuxAuxvStream, {0, 0});
-  EXPECT_EQ(RaisedCode([&] { writer.AddStream(LinuxEnvironStream, {0, 0}); }),
+  EXPECT_EQ(RaisedCode([&] {
+              writer.AddStream(LinuxEnvironStream, {0, 0});
+            }),
             static_cast<std::uint32_t>(E_INVALIDARG));
 }
 
@@ -171,7 +178,8 @@ TEST(DumpFileName, TheCrashHandlerFindsExactlyTheNamesTheDebuggerChildWrites) {
   const std::wstring name = DumpFileName(parts);
   EXPECT_EQ(name, L"bench.exe-4242-DebugException-0-0xC0000005.dmp");
   EXPECT_TRUE(IsDebugExceptionDumpOf(name, L"bench.exe", 4242));
-  EXPECT_EQ(DebugExceptionDumpParts(L"a", 1, 0x80000000u, L"c")[3], L"-2147483648") << "as %d prints it";
+  EXPECT_EQ(DebugExceptionDumpParts(L"a", 1, 0x80000000u, L"c")[3], L"-2147483648")
+      << "as %d prints it";
   // Another process, another program, or not a dump.
   EXPECT_FALSE(IsDebugExceptionDumpOf(name, L"bench.exe", 424));
   EXPECT_FALSE(IsDebugExceptionDumpOf(name, L"bench", 4242));
@@ -256,13 +264,17 @@ TEST(MinidumpWriter, TheExceptionCodeIsTheFaultsSignalAndTheWindowsCodeStaysInTh
     std::uint32_t WindowsCode;
   };
   const Row rows[] = {
-      {SIGSEGV, SEGV_MAPERR, 0xC0000005}, {SIGSEGV, SI_KERNEL, 0xC0000005}, {SIGSEGV, SI_USER, 0xC0000005},
-      {SIGBUS, BUS_ADRERR, 0xC0000005},   {SIGBUS, SI_USER, 0xC0000005},    {SIGFPE, FPE_INTDIV, 0xC0000094},
-      {SIGFPE, FPE_INTOVF, 0xC0000095},   {SIGFPE, FPE_FLTDIV, 0xC000008E}, {SIGFPE, FPE_FLTOVF, 0xC0000091},
-      {SIGFPE, FPE_FLTUND, 0xC0000093},   {SIGFPE, FPE_FLTRES, 0xC000008F}, {SIGFPE, FPE_FLTINV, 0xC0000090},
-      {SIGFPE, FPE_FLTSUB, 0xC000008C},   {SIGFPE, SI_USER, 0xC0000094},    {SIGILL, ILL_PRVOPC, 0xC0000096},
-      {SIGILL, ILL_PRVREG, 0xC0000096},   {SIGILL, ILL_ILLOPC, 0xC000001D}, {SIGTRAP, TRAP_TRACE, 0x80000004},
-      {SIGTRAP, SI_KERNEL, 0x80000003},   {SIGTRAP, TRAP_BRKPT, 0x80000003}, {SIGABRT, SI_TKILL, 0xC0000409},
+      {SIGSEGV, SEGV_MAPERR, 0xC0000005}, {SIGSEGV, SI_KERNEL, 0xC0000005},
+      {SIGSEGV, SI_USER, 0xC0000005},     {SIGBUS, BUS_ADRERR, 0xC0000005},
+      {SIGBUS, SI_USER, 0xC0000005},      {SIGFPE, FPE_INTDIV, 0xC0000094},
+      {SIGFPE, FPE_INTOVF, 0xC0000095},   {SIGFPE, FPE_FLTDIV, 0xC000008E},
+      {SIGFPE, FPE_FLTOVF, 0xC0000091},   {SIGFPE, FPE_FLTUND, 0xC0000093},
+      {SIGFPE, FPE_FLTRES, 0xC000008F},   {SIGFPE, FPE_FLTINV, 0xC0000090},
+      {SIGFPE, FPE_FLTSUB, 0xC000008C},   {SIGFPE, SI_USER, 0xC0000094},
+      {SIGILL, ILL_PRVOPC, 0xC0000096},   {SIGILL, ILL_PRVREG, 0xC0000096},
+      {SIGILL, ILL_ILLOPC, 0xC000001D},   {SIGTRAP, TRAP_TRACE, 0x80000004},
+      {SIGTRAP, SI_KERNEL, 0x80000003},   {SIGTRAP, TRAP_BRKPT, 0x80000003},
+      {SIGABRT, SI_TKILL, 0xC0000409},
   };
   const auto streamOf = [](const MinidumpReader& dump) {
     return dump.Read<MINIDUMP_EXCEPTION_STREAM>(dump.Stream(ExceptionStream)->Rva).ExceptionRecord;
@@ -285,7 +297,8 @@ TEST(MinidumpWriter, TheExceptionCodeIsTheFaultsSignalAndTheWindowsCodeStaysInTh
 
     fixture.Snapshot.Exception->Signal = 0;
     const MINIDUMP_EXCEPTION fromCode = streamOf(fixture.Write(MiniDumpNormal));
-    EXPECT_EQ(fromCode.ExceptionCode, static_cast<std::uint32_t>(row.Signal == SIGBUS ? SIGSEGV : row.Signal));
+    EXPECT_EQ(fromCode.ExceptionCode,
+              static_cast<std::uint32_t>(row.Signal == SIGBUS ? SIGSEGV : row.Signal));
     EXPECT_EQ(fromCode.ExceptionFlags, row.WindowsCode);
   }
 
@@ -300,8 +313,8 @@ TEST(MinidumpWriter, DumpTypeBitsAddTheirStreams) {
   Fixture fixture;
   const MinidumpReader full = fixture.Write(0x1826);
   const auto types = StreamTypes(full);
-  for (const std::uint32_t type : {Memory64ListStream, HandleDataStream, MemoryInfoListStream,
-                                   ThreadInfoListStream})
+  for (const std::uint32_t type :
+       {Memory64ListStream, HandleDataStream, MemoryInfoListStream, ThreadInfoListStream})
     EXPECT_TRUE(types.count(type)) << "stream " << type;
   EXPECT_EQ(StreamTypes(fixture.Write(MiniDumpWithFullMemory)).count(HandleDataStream), 0u);
 
@@ -377,8 +390,9 @@ TEST(MinidumpWriter, ASinkFailureRaisesAndNeverLeavesAValidHeader) {
   for (const int failFrom : {1, 5, 12, 30}) {
     Fixture fixture;
     FailingSink sink(failFrom);
-    EXPECT_EQ(RaisedCode([&] { WriteSnapshotAsMinidump(fixture.Snapshot, fixture.Memory, 0x2, sink); }),
-              0x80070070u);
+    EXPECT_EQ(
+        RaisedCode([&] { WriteSnapshotAsMinidump(fixture.Snapshot, fixture.Memory, 0x2, sink); }),
+        0x80070070u);
     const std::string& bytes = sink.Inner.Bytes();
     EXPECT_TRUE(bytes.size() < 4 || bytes.substr(0, 4) != "MDMP") << "failing at " << failFrom;
   }

@@ -129,7 +129,8 @@ TEST_F(EncodeLoopTest, SubmitsEveryFrameExactlyWhenDue) {
   ASSERT_EQ(encoder_.Accepted.size(), 60u);
   EXPECT_EQ(state_.StartTime, kStart);
   EXPECT_EQ(SinceStart(encoder_.Accepted[3]), 50u);
-  for (std::uint32_t k = 0; k < 60; ++k) EXPECT_EQ(SinceStart(encoder_.Accepted[k]), k * 1000 / 60) << k;
+  for (std::uint32_t k = 0; k < 60; ++k)
+    EXPECT_EQ(SinceStart(encoder_.Accepted[k]), k * 1000 / 60) << k;
 }
 
 TEST_F(EncodeLoopTest, KeepsTheScheduleWhenTheClockWrapsMidClip) {
@@ -137,7 +138,8 @@ TEST_F(EncodeLoopTest, KeepsTheScheduleWhenTheClockWrapsMidClip) {
   Run(Clip(60));
   ASSERT_EQ(encoder_.Accepted.size(), 60u);
   EXPECT_LT(encoder_.Accepted.back().Time, encoder_.Accepted.front().Time);
-  for (std::uint32_t k = 0; k < 60; ++k) EXPECT_EQ(SinceStart(encoder_.Accepted[k]), k * 1000 / 60) << k;
+  for (std::uint32_t k = 0; k < 60; ++k)
+    EXPECT_EQ(SinceStart(encoder_.Accepted[k]), k * 1000 / 60) << k;
   for (std::uint32_t i = 0; i < state_.Window.size(); ++i) EXPECT_EQ(state_.Window[i], 5);
 }
 
@@ -321,7 +323,10 @@ TEST_F(EncodeLoopTest, FailedSurfacePropertyRaisesBeforeTheFrameIsSubmitted) {
     encoder.PacingClock = &clock_;
     // Every slot's surface refuses the property: the first frame meets it.
     for (auto& surface : context_.Surfaces) surface->FailingProperties = {{name, AMF_INVALID_ARG}};
-    EXPECT_EQ(RaisedCode([&] { RunEncodeLoop(&encoder, pool_, Clip(30), AvcProfile().Properties, state_, host_, clock_); }),
+    EXPECT_EQ(RaisedCode([&] {
+                RunEncodeLoop(&encoder, pool_, Clip(30), AvcProfile().Properties, state_, host_,
+                              clock_);
+              }),
               0xC14D0004u)
         << name;
     EXPECT_EQ(encoder.SubmitCalls, 0) << name;

@@ -10,7 +10,8 @@ namespace corvantis {
 namespace {
 
 // Percentiles in ms, kept as the report keeps them, in us.
-ClipRecord Measured(const ClipScenario& s, ClipVerdict verdict, double p50, double p99, double average) {
+ClipRecord Measured(const ClipScenario& s, ClipVerdict verdict, double p50, double p99,
+                    double average) {
   ClipRecord clip;
   clip.Scenario = s;
   clip.Verdict = verdict;
@@ -81,24 +82,29 @@ TEST_F(ResultsChartTest, OnePanelPerCodecWithEveryClipInItsVerdictColour) {
   EXPECT_EQ(BarColour(0, 1, 40, 90), VerdictColour(ClipVerdict::Fail));
   // Skipped: an empty box on the budget line; error without measurements: a filled one.
   const double half = layout_.BarHalfWidth();
-  EXPECT_EQ(At(layout_.ModeCenterX(2) - half + 1.5, BudgetY(0, 2) - 5), VerdictColour(ClipVerdict::Skipped));
+  EXPECT_EQ(At(layout_.ModeCenterX(2) - half + 1.5, BudgetY(0, 2) - 5),
+            VerdictColour(ClipVerdict::Skipped));
   EXPECT_EQ(At(layout_.ModeCenterX(2), BudgetY(0, 2) - 5), 0xFFFFFFu);
   EXPECT_EQ(At(layout_.ModeCenterX(3), BudgetY(0, 3) - 5), VerdictColour(ClipVerdict::Error));
   // A bar between milliseconds: 1.3 to 2.7 ms, neither 1 nor 3.
   EXPECT_EQ(BarColour(1, 0, 1.3, 2.7), VerdictColour(ClipVerdict::Pass));
   for (double outside : {1.0, 3.3})
-    EXPECT_NE(At(layout_.ModeCenterX(0), layout_.ValueY(1, outside)), VerdictColour(ClipVerdict::Pass)) << outside;
+    EXPECT_NE(At(layout_.ModeCenterX(0), layout_.ValueY(1, outside)),
+              VerdictColour(ClipVerdict::Pass))
+        << outside;
 }
 
 TEST_F(ResultsChartTest, RowsThatNeverRanAndTheSpaceAroundBarsStayFreeOfVerdictColours) {
-  const std::uint32_t verdicts[] = {VerdictColour(ClipVerdict::Pass), VerdictColour(ClipVerdict::Fail),
-                                    VerdictColour(ClipVerdict::Skipped), VerdictColour(ClipVerdict::Error)};
+  const std::uint32_t verdicts[] = {
+      VerdictColour(ClipVerdict::Pass), VerdictColour(ClipVerdict::Fail),
+      VerdictColour(ClipVerdict::Skipped), VerdictColour(ClipVerdict::Error)};
   // HEVC rows 1..4 never ran; AVC row 4 neither.
   for (const auto& [panel, mode] : {std::pair<std::size_t, std::size_t>{1, 1}, {1, 4}, {0, 4}}) {
     const double x = layout_.ModeCenterX(mode);
     for (double y = layout_.PanelTop(panel) + ChartLayout::kPlotTop + 2;
          y < layout_.PanelTop(panel) + ChartLayout::kPlotBottom - 20; y += 1.0)
-      for (std::uint32_t colour : verdicts) ASSERT_NE(At(x, y), colour) << panel << " " << mode << " " << y;
+      for (std::uint32_t colour : verdicts)
+        ASSERT_NE(At(x, y), colour) << panel << " " << mode << " " << y;
   }
   // Above a pass bar's p99 the plot is background or grid.
   const std::uint32_t above = At(layout_.ModeCenterX(0), layout_.ValueY(0, 30.0));

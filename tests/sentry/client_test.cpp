@@ -12,9 +12,9 @@
 namespace corvantis::sentry {
 namespace {
 
+using fakes::FakeHttpSender;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
-using fakes::FakeHttpSender;
 using testing::FakeOsInfoSource;
 using testing::ReadEnvelope;
 
@@ -74,12 +74,13 @@ TEST_F(SentryClient, PostsEnvelopeToTheDsnEndpointWithAuth) {
   ASSERT_EQ(sent.size(), 1U);
   EXPECT_EQ(sent[0].Url, "https://o1.ingest.example:8443/prefix/path/api/42/envelope/");
   EXPECT_EQ(sent[0].Method, "POST");
-  EXPECT_EQ(sent[0].Headers,
-            (FakeHttpSender::Headers{
-                {"Content-Type", "application/x-sentry-envelope"},
-                {"X-Sentry-Auth",
-                 "Sentry sentry_version=7, sentry_client=corvantis.sentry/0.3.1, sentry_key=abc123"},
-                {"User-Agent", "corvantis.sentry/0.3.1"}}));
+  EXPECT_EQ(
+      sent[0].Headers,
+      (FakeHttpSender::Headers{
+          {"Content-Type", "application/x-sentry-envelope"},
+          {"X-Sentry-Auth",
+           "Sentry sentry_version=7, sentry_client=corvantis.sentry/0.3.1, sentry_key=abc123"},
+          {"User-Agent", "corvantis.sentry/0.3.1"}}));
   EXPECT_EQ(sent[0].ConnectTimeoutMs, 5000);
   EXPECT_EQ(sent[0].TotalTimeoutMs, 10000);
   EXPECT_NE(sent[0].Cancel, nullptr);
@@ -123,13 +124,13 @@ TEST_F(SentryClient, EventCarriesScopeAndClientFacts) {
   EXPECT_FALSE(event.contains("release"));
   EXPECT_TRUE(std::regex_match(event["timestamp"].get<std::string>(), kTimestamp));
   EXPECT_EQ(event["sdk"], Json({{"name", "corvantis.sentry"}, {"version", "0.3.1"}}));
-  EXPECT_EQ(event["contexts"]["os"],
-            Json({{"name", "Linux"},
-                  {"version", "6.1.0"},
-                  {"build", "#1 SMP Test"},
-                  {"kernel_version", "6.1.0-test"}}));
+  EXPECT_EQ(event["contexts"]["os"], Json({{"name", "Linux"},
+                                           {"version", "6.1.0"},
+                                           {"build", "#1 SMP Test"},
+                                           {"kernel_version", "6.1.0-test"}}));
   EXPECT_EQ(event["user"], Json({{"email", "user@example.com"}}));
-  EXPECT_EQ(event["tags"], Json({{"amf_version", "1.4.19.0"}, {"dxgi_adapter_vendor_id", "0x1002"}}));
+  EXPECT_EQ(event["tags"],
+            Json({{"amf_version", "1.4.19.0"}, {"dxgi_adapter_vendor_id", "0x1002"}}));
   ASSERT_EQ(event["breadcrumbs"]["values"].size(), 1U);
   EXPECT_EQ(event["breadcrumbs"]["values"][0]["category"], "hardware");
   EXPECT_EQ(event["breadcrumbs"]["values"][0]["message"], "amf");
@@ -170,7 +171,8 @@ TEST_F(SentryClient, EventsWithoutATimeAreStampedByTheClientsClock) {
   sentry_capture_event(sentry_value_new_object());
   ASSERT_TRUE(sender_->WaitForRequests(1));
   sentry_shutdown();
-  EXPECT_EQ(ReadEnvelope(sender_->Sent().at(0).Body).Event["timestamp"], "2023-11-14T22:13:20.123Z");
+  EXPECT_EQ(ReadEnvelope(sender_->Sent().at(0).Body).Event["timestamp"],
+            "2023-11-14T22:13:20.123Z");
 }
 
 TEST_F(SentryClient, TextThatIsNotUtf8IsStillSent) {
@@ -269,7 +271,8 @@ TEST_F(SentryClient, ScopeKeepsTheLastHundredBreadcrumbsInOrderWithTimestamps) {
     sentry_add_breadcrumb(sentry_value_new_breadcrumb("default", std::to_string(i).c_str()));
   }
   const sentry_value_t stamped = sentry_value_new_object();
-  sentry_value_set_by_key(stamped, "timestamp", sentry_value_new_string("2020-01-01T00:00:00.000Z"));
+  sentry_value_set_by_key(stamped, "timestamp",
+                          sentry_value_new_string("2020-01-01T00:00:00.000Z"));
   sentry_add_breadcrumb(stamped);
   const sentry_value_t unstamped = sentry_value_new_object();
   sentry_value_set_by_key(unstamped, "message", sentry_value_new_string("no time"));

@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
   }
   if (mode == "null-write-interrupted") {
     // A signal handler of the program's own interrupts the wait for the handler, again and again.
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = [](int) {};
     sigaction(SIGUSR1, &action, nullptr);
     SignalMainThreadLater(SIGUSR1, 300, 100);

@@ -1,6 +1,6 @@
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,7 +31,9 @@ using corvantis::testing::RefusingPort;
 using std::chrono::seconds;
 using std::chrono::steady_clock;
 
-fs::path BesideTests(const char* name) { return fs::read_symlink("/proc/self/exe").parent_path() / name; }
+fs::path BesideTests(const char* name) {
+  return fs::read_symlink("/proc/self/exe").parent_path() / name;
+}
 
 struct ProgramRun {
   int Status = 0;
@@ -80,8 +82,8 @@ void ExpectOnlyPrivateEntries(const fs::path& root) {
   for (const auto& entry : fs::recursive_directory_iterator(root)) {
     const fs::file_status status = fs::symlink_status(entry.path());
     EXPECT_EQ(status.permissions(), status.type() == fs::file_type::directory
-                                         ? fs::perms::owner_all
-                                         : fs::perms::owner_read | fs::perms::owner_write)
+                                        ? fs::perms::owner_all
+                                        : fs::perms::owner_read | fs::perms::owner_write)
         << entry.path();
   }
 }
@@ -117,7 +119,8 @@ TEST_P(CrashReport, ReachesTheServerWithScopeAndTheProcessDiesByItsSignal) {
   server.server().Post("/api/42/envelope/", [&](const httplib::Request& req, httplib::Response&) {
     server.Record(req);
   });
-  const ProgramRun run = RunCrashProgram(folder.path(), GetParam().Mode, LoopbackDsn(server.port()));
+  const ProgramRun run =
+      RunCrashProgram(folder.path(), GetParam().Mode, LoopbackDsn(server.port()));
   ASSERT_TRUE(WIFSIGNALED(run.Status)) << run.Status;
   EXPECT_EQ(WTERMSIG(run.Status), GetParam().Signal);
 
@@ -130,7 +133,8 @@ TEST_P(CrashReport, ReachesTheServerWithScopeAndTheProcessDiesByItsSignal) {
   EXPECT_EQ(event["level"], "fatal");
   EXPECT_EQ(event["platform"], "native");
   EXPECT_EQ(event["user"], Json({{"email", "crash@example.org"}}));
-  EXPECT_EQ(event["tags"], Json({{"amf_version", "1.4.18.0"}, {"dxgi_adapter_vendor_id", "0x1002"}}));
+  EXPECT_EQ(event["tags"],
+            Json({{"amf_version", "1.4.18.0"}, {"dxgi_adapter_vendor_id", "0x1002"}}));
   const Json& crumbs = event["breadcrumbs"]["values"];
   ASSERT_EQ(crumbs.size(), 2U);
   EXPECT_EQ(crumbs[0]["category"], "hardware");
@@ -144,9 +148,9 @@ TEST_P(CrashReport, ReachesTheServerWithScopeAndTheProcessDiesByItsSignal) {
   EXPECT_EQ(minidump->Header["attachment_type"], "event.minidump");
   const fs::path dump = folder.path() / "crash.dmp";
   std::ofstream(dump, std::ios::binary) << minidump->Payload;
-  const std::string backtrace = RunCommand("lldb --batch -c " + dump.string() + " " +
-                                           BesideTests("corvantis_crash_program").string() +
-                                           " -o bt");
+  const std::string backtrace =
+      RunCommand("lldb --batch -c " + dump.string() + " " +
+                 BesideTests("corvantis_crash_program").string() + " -o bt");
   EXPECT_NE(backtrace.find(GetParam().Function), std::string::npos) << backtrace;
   if (GetParam().Caller != nullptr) {
     EXPECT_NE(backtrace.find(GetParam().Caller), std::string::npos) << backtrace;
@@ -155,7 +159,6 @@ TEST_P(CrashReport, ReachesTheServerWithScopeAndTheProcessDiesByItsSignal) {
   // Sent and accepted: nothing is left behind.
   EXPECT_TRUE(testing::FileNames(folder.path() / ".sentry-native" / "pending").empty());
   EXPECT_TRUE(testing::FileNames(folder.path() / ".sentry-native").empty());
-
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -164,7 +167,8 @@ INSTANTIATE_TEST_SUITE_P(
                       CrashCase{"abort", SIGABRT, "CrashByAbort", "main"},
                       CrashCase{"uncaught-exception", SIGABRT, "CrashByUncaughtException", "main"},
                       // On a thread the client started, not the one that called sentry_init.
-                      CrashCase{"overflow-on-sending-thread", SIGSEGV, "OverflowTheStack", nullptr}),
+                      CrashCase{"overflow-on-sending-thread", SIGSEGV, "OverflowTheStack",
+                                nullptr}),
     [](const auto& param) {
       std::string name = param.param.Mode;
       std::erase(name, '-');
@@ -219,7 +223,7 @@ TEST(CrashDelivery, WithoutADsnNothingIsStartedCaughtOrWritten) {
   fs::current_path(folder.path());
   sentry_init(sentry_options_new());
   sentry_set_tag("k", "v");
-  struct sigaction action{};
+  struct sigaction action {};
   for (const int signal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP}) {
     sigaction(signal, nullptr, &action);
     EXPECT_EQ(action.sa_handler, SIG_DFL) << signal;
@@ -276,8 +280,7 @@ INSTANTIATE_TEST_SUITE_P(
     Handlers, UnansweredCrash,
     ::testing::Values(
         // The handler's capture stops the process and never ends: the handler lets it go.
-        UnansweredCase{"HeldByACaptureThatNeverEnds", "null-write", true, SIGSEGV,
-                       kBound},
+        UnansweredCase{"HeldByACaptureThatNeverEnds", "null-write", true, SIGSEGV, kBound},
         // The wait is interrupted every 300 ms, and each time resumes with what is left.
         UnansweredCase{"WaitInterruptedAgainAndAgain", "null-write-interrupted", false, SIGSEGV,
                        kBound},

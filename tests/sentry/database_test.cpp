@@ -7,8 +7,8 @@
 
 #include "sentry/delivery.h"
 #include "sentry/envelope.h"
-#include "tests/sentry/envelope_reader.h"
 #include "tests/fakes/fake_http_sender.h"
+#include "tests/sentry/envelope_reader.h"
 #include "tests/sentry/temp_dir.h"
 
 namespace corvantis::sentry {
@@ -133,7 +133,8 @@ TEST(Database, SendingSettlesEachFileByTheAnswer) {
   const Dsn dsn = *ParseDsn("http://key@127.0.0.1:9/1");
   FakeHttpSender sender;
   const auto send = [&](long status, bool fail = false) {
-    std::optional<ClaimedEnvelope> claimed = database.Store(EventEnvelope(static_cast<int>(status)));
+    std::optional<ClaimedEnvelope> claimed =
+        database.Store(EventEnvelope(static_cast<int>(status)));
     sender.AnswerWith(status);
     if (fail) sender.FailNext(1);
     return SendClaimed(database, *claimed, sender, dsn, 100, 200, nullptr);

@@ -51,11 +51,11 @@ INSTANTIATE_TEST_SUITE_P(
                       "https://ke,y@host/1", "https://a@b@host/1", "https://key@/1",
                       "https://key@host", "https://key@host/", "https://key@host/abc",
                       "https://key@host/1/", "https://key@host//1", "https://key@host:/1",
-                      "https://key@host:0/1", "https://key@host:65536/1",
-                      "https://key@host:80x/1", "https://key@[::1/1", "https://key@[::1]x/1",
-                      "https://key@ho st/1", " https://key@host/1", "https://key@host/1\n",
-                      "https://key@host/1?x=1", "https://key@host/1#frag",
-                      "https://key@host:8080:1/1", "https://key@h\xC3\xA9st/1"));
+                      "https://key@host:0/1", "https://key@host:65536/1", "https://key@host:80x/1",
+                      "https://key@[::1/1", "https://key@[::1]x/1", "https://key@ho st/1",
+                      " https://key@host/1", "https://key@host/1\n", "https://key@host/1?x=1",
+                      "https://key@host/1#frag", "https://key@host:8080:1/1",
+                      "https://key@h\xC3\xA9st/1"));
 
 }  // namespace
 }  // namespace corvantis::sentry

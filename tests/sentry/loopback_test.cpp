@@ -19,9 +19,7 @@ using corvantis::testing::RefusingPort;
 
 class SentryOverLoopback : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ClearScope();
-  }
+  void SetUp() override { ClearScope(); }
   void TearDown() override { sentry_shutdown(); }
 
   // The shipped dependencies, with the database in a folder of the test's own.
@@ -33,7 +31,9 @@ class SentryOverLoopback : public ::testing::Test {
     sentry_options_set_dsn(options, dsn.c_str());
     ASSERT_EQ(InitWithDependencies(options, dependencies), 0);
   }
-  std::vector<std::string> Pending() const { return testing::FileNames(database_.path() / "pending"); }
+  std::vector<std::string> Pending() const {
+    return testing::FileNames(database_.path() / "pending");
+  }
   std::vector<std::string> Aside() const { return testing::FileNames(database_.path() / "aside"); }
 
   testing::TempDir database_;
@@ -107,7 +107,8 @@ TEST_F(SentryOverLoopback, WhatCannotBeSentWaitsForTheNextStart) {
 
   const auto received = loopback.Received();
   ASSERT_EQ(received.size(), 2U);
-  EXPECT_EQ(testing::ReadEnvelope(received[0].Body).Event["message"]["formatted"], "nobody listens");
+  EXPECT_EQ(testing::ReadEnvelope(received[0].Body).Event["message"]["formatted"],
+            "nobody listens");
   EXPECT_EQ(testing::ReadEnvelope(received[1].Body).Event["message"]["formatted"], "still nobody");
   EXPECT_TRUE(Pending().empty());
   EXPECT_EQ(Aside(), std::vector<std::string>{"00000000000000000001-torn.envelope"});
@@ -123,11 +124,12 @@ TEST_F(SentryOverLoopback, AfterA429NothingMoreIsPostedInThatRunAndNothingIsKept
   ASSERT_EQ(Pending().size(), 3U);
 
   LoopbackServer loopback;
-  loopback.server().Post("/api/1/envelope/", [&](const httplib::Request& req, httplib::Response& res) {
-    loopback.Record(req);
-    res.status = 429;
-    res.set_header("Retry-After", "3600");
-  });
+  loopback.server().Post("/api/1/envelope/",
+                         [&](const httplib::Request& req, httplib::Response& res) {
+                           loopback.Record(req);
+                           res.status = 429;
+                           res.set_header("Retry-After", "3600");
+                         });
   Init("http://key@127.0.0.1:" + std::to_string(loopback.port()) + "/1");
   ASSERT_TRUE(loopback.WaitForRequests(1, std::chrono::seconds(10)));
   CaptureMessage("four");
@@ -147,7 +149,8 @@ TEST_F(SentryOverLoopback, AFolderThatCannotBeMadeStillLetsEventsGo) {
   ClientDependencies dependencies = ProductionDependencies();
   dependencies.Database = database_.path() / "a file" / "db";
   sentry_options_t* options = sentry_options_new();
-  sentry_options_set_dsn(options, ("http://key@127.0.0.1:" + std::to_string(loopback.port()) + "/1").c_str());
+  sentry_options_set_dsn(
+      options, ("http://key@127.0.0.1:" + std::to_string(loopback.port()) + "/1").c_str());
   ASSERT_EQ(InitWithDependencies(options, dependencies), 0);
   CaptureMessage("sent anyway");
   EXPECT_EQ(sentry_shutdown(), 0);
@@ -164,10 +167,15 @@ TEST(LinuxOsInfo, ReportsTheRunningKernelsReleaseAndItsVersionNumber) {
   EXPECT_EQ(info.Version, KernelVersionNumber(release));
   EXPECT_FALSE(info.Build.empty());
 
-  const std::pair<const char*, const char*> kNumbers[] = {
-      {"6.1.0-18-amd64", "6.1.0"}, {"4.4.0-19041-Microsoft", "4.4.0"}, {"6.8.0-rc3+", "6.8.0"},
-      {"5.10", "5.10"},  {"5.15.0.1057-azure", "5.15.0"}, {"6.9.", "6.9"}, {"rolling", ""}};
-  for (const auto& [given, number] : kNumbers) EXPECT_EQ(KernelVersionNumber(given), number) << given;
+  const std::pair<const char*, const char*> kNumbers[] = {{"6.1.0-18-amd64", "6.1.0"},
+                                                          {"4.4.0-19041-Microsoft", "4.4.0"},
+                                                          {"6.8.0-rc3+", "6.8.0"},
+                                                          {"5.10", "5.10"},
+                                                          {"5.15.0.1057-azure", "5.15.0"},
+                                                          {"6.9.", "6.9"},
+                                                          {"rolling", ""}};
+  for (const auto& [given, number] : kNumbers)
+    EXPECT_EQ(KernelVersionNumber(given), number) << given;
 }
 
 }  // namespace

@@ -11,7 +11,8 @@ namespace corvantis::sentry::testing {
 class TempDir {
  public:
   TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "corvantis-sentry-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "corvantis-sentry-XXXXXX").string();
     path_ = mkdtemp(pattern.data());
   }
   ~TempDir() {

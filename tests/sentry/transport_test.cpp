@@ -13,15 +13,15 @@
 
 #include "sentry/dsn.h"
 #include "sentry/envelope.h"
-#include "tests/sentry/envelope_reader.h"
 #include "tests/fakes/fake_http_sender.h"
+#include "tests/sentry/envelope_reader.h"
 #include "tests/sentry/temp_dir.h"
 
 namespace corvantis::sentry {
 namespace {
 
-using std::chrono::milliseconds;
 using fakes::FakeHttpSender;
+using std::chrono::milliseconds;
 using testing::FileNames;
 using testing::TempDir;
 
@@ -31,7 +31,8 @@ std::string Event(const char* id, const char* json) {
 
 TEST(Transport, ShutdownSendsWhatIsQueuedWithTimeLimitsCutToTheBudget) {
   auto sender = std::make_shared<FakeHttpSender>();
-  Transport transport(sender, *ParseDsn("http://key@127.0.0.1:9/1"), nullptr, {.MaxQueued = 100000});
+  Transport transport(sender, *ParseDsn("http://key@127.0.0.1:9/1"), nullptr,
+                      {.MaxQueued = 100000});
   sender->Hold();
   ASSERT_TRUE(transport.Enqueue(Event("00000000000000000000000000000001", R"({"n":1})")));
   ASSERT_TRUE(sender->WaitForRequests(1));

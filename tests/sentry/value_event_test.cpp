@@ -11,7 +11,6 @@
 namespace corvantis::sentry {
 namespace {
 
-
 const std::regex kTimestamp(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
 const std::regex kEventId("[0-9a-f]{32}");
 
@@ -40,8 +39,8 @@ TEST(Ids, UuidsAreRandomVersion4AndRoundTrip) {
   const auto dashed = ParseUuid("0123ABCD-4567-489a-8bcd-ef0123456789");
   ASSERT_TRUE(dashed);
   EXPECT_EQ(ToHex(*dashed), "0123abcd4567489a8bcdef0123456789");
-  for (const char* bad : {"", "0123abcd4567489a8bcdef012345678g",
-                          "0123abcd+4567-489a-8bcd-ef0123456789"}) {
+  for (const char* bad :
+       {"", "0123abcd4567489a8bcdef012345678g", "0123abcd+4567-489a-8bcd-ef0123456789"}) {
     EXPECT_FALSE(ParseUuid(bad)) << bad;
   }
 
@@ -57,7 +56,8 @@ TEST(Ids, UuidsAreRandomVersion4AndRoundTrip) {
 
 TEST(Values, ObjectsAndListsTakeOwnershipAndReplaceByKey) {
   const sentry_value_t user = sentry_value_new_object();
-  EXPECT_EQ(sentry_value_set_by_key(user, "email", sentry_value_new_string("first@example.com")), 0);
+  EXPECT_EQ(sentry_value_set_by_key(user, "email", sentry_value_new_string("first@example.com")),
+            0);
   EXPECT_EQ(sentry_value_set_by_key(user, "id", sentry_value_new_int32(7)), 0);
   EXPECT_EQ(sentry_value_set_by_key(user, "email", sentry_value_new_string("a@example.com")), 0);
 

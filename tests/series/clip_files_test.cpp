@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/fakes/raised_code.h"
 #include "platform/console.h"
 #include "platform/hresult_error.h"
 #include "scenarios/clip_files.h"
 #include "scenarios/results_table.h"
+#include "tests/fakes/raised_code.h"
 
 namespace corvantis {
 

@@ -89,7 +89,8 @@ SeriesRun RunBothSeries(const std::string& node, std::vector<ClipScenario> rows)
   run.Console = console.text();
   run.Errors = errors.text();
   run.Directory = directory;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) run.Files.push_back(entry.path());
+  for (const auto& entry : std::filesystem::directory_iterator(directory))
+    run.Files.push_back(entry.path());
   // By what follows the time stamp: mode and extensions, the same in every run.
   std::sort(run.Files.begin(), run.Files.end(), [](const auto& a, const auto& b) {
     return a.filename().string().substr(16) < b.filename().string().substr(16);
@@ -120,10 +121,12 @@ std::wstring Shape(const std::wstring& console) {
   std::wstring shape;
   std::wistringstream lines(console);
   for (std::wstring line; std::getline(lines, line);) {
-    if (line.rfind(L"File: ", 0) == 0) line = L"File: " + std::filesystem::path(line.substr(6)).extension().wstring();
+    if (line.rfind(L"File: ", 0) == 0)
+      line = L"File: " + std::filesystem::path(line.substr(6)).extension().wstring();
     for (const wchar_t* label : {L"Average Encoding Time: ", L"Elapsed Time: "})
       if (line.rfind(label, 0) == 0) line = label;
-    if (const std::size_t tab = line.find(L'\t'); tab != std::wstring::npos) line = line.substr(0, tab + 1);
+    if (const std::size_t tab = line.find(L'\t'); tab != std::wstring::npos)
+      line = line.substr(0, tab + 1);
     shape += line + L"\n";
   }
   return shape;
@@ -161,7 +164,8 @@ TEST(HardwareSeries, FirstClipsOnAVaDriverGiveTheSoftwareAdaptersConsoleAndFiles
   ASSERT_EQ(hardware.Files.size(), 8u) << "a stream and a picture per clip";
   for (std::size_t i = 0; i < hardware.Files.size(); ++i) {
     SCOPED_TRACE(hardware.Files[i].string());
-    EXPECT_EQ(hardware.Files[i].filename().string().substr(16), software.Files[i].filename().string().substr(16));
+    EXPECT_EQ(hardware.Files[i].filename().string().substr(16),
+              software.Files[i].filename().string().substr(16));
     if (hardware.Files[i].extension() == ".png") continue;
     const auto [units, sets] = UnitsAndParameterSets(hardware.Files[i]);
     EXPECT_EQ(std::pair(units, sets), UnitsAndParameterSets(software.Files[i]));
@@ -177,9 +181,11 @@ TEST(HardwareSeries, SyncFailingMidClipEndsTheSeriesAndRemovesItsPartialStream) 
   const SeriesRun run = RunBothSeries(driver.Node(), {{64, 36, 30, 1, 1}});
   EXPECT_EQ(driver.Live(), vadriver::LiveObjects{});
   EXPECT_EQ(run.Errors.rfind(L"AVC 64x36@30: 0x", 0), 0u) << WideToUtf8Lossy(run.Errors);
-  EXPECT_EQ(std::count(run.Errors.begin(), run.Errors.end(), L'\n'), 1) << WideToUtf8Lossy(run.Errors);
+  EXPECT_EQ(std::count(run.Errors.begin(), run.Errors.end(), L'\n'), 1)
+      << WideToUtf8Lossy(run.Errors);
   for (const auto& file : run.Files) EXPECT_NE(file.extension(), ".h264") << file;
-  EXPECT_EQ(std::count_if(run.Files.begin(), run.Files.end(), [](const auto& f) { return f.extension() == ".h265"; }),
+  EXPECT_EQ(std::count_if(run.Files.begin(), run.Files.end(),
+                          [](const auto& f) { return f.extension() == ".h265"; }),
             1);
 }
 

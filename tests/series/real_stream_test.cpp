@@ -25,7 +25,8 @@ namespace {
 
 class RuntimeHost final : public SeriesHost {
  public:
-  RuntimeHost(ClipScenario row, std::wstring directory) : row_(row), directory_(std::move(directory)) {}
+  RuntimeHost(ClipScenario row, std::wstring directory)
+      : row_(row), directory_(std::move(directory)) {}
   std::span<const ClipScenario> Matrix() override { return {&row_, 1}; }
   AMF_RESULT LoadRuntime() override { return loader_.LoadRuntime(); }
   amf::AMFFactory* RuntimeFactory() override { return loader_.RuntimeFactory(); }
@@ -50,8 +51,10 @@ std::vector<bool> Pictures(const std::string& stream, bool hevc) {
     if (stream[i] != 0 || stream[i + 1] != 0 || stream[i + 2] != 1) continue;
     const auto header = static_cast<unsigned char>(stream[i + 3]);
     const int type = hevc ? (header >> 1) & 0x3F : header & 0x1F;
-    if (type == (hevc ? 35 : 9)) idr.push_back(false);
-    else if (!idr.empty() && (hevc ? type == 19 || type == 20 : type == 5)) idr.back() = true;
+    if (type == (hevc ? 35 : 9))
+      idr.push_back(false);
+    else if (!idr.empty() && (hevc ? type == 19 || type == 20 : type == 5))
+      idr.back() = true;
     i += 2;
   }
   return idr;

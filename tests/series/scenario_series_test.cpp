@@ -48,12 +48,14 @@ TEST_F(ScenarioSeriesTest, PassingClipPrintsItsBlockAndWritesItsFiles) {
             L"Trying to record 1 AVC clips, 30 seconds long each clip...\n"
             L"\n"
             L"Video: 64 x 36, 32-bit RGB, 30.00 frames per second, 1 seconds\n"
-            L"File: " + stream + L"\n"
-            L"Average Encoding Time: 5.00 ms\n"
-            L"Elapsed Time: 1.0 seconds (100.00% to expected)\n"
-            L"\n"
-            L"64x36@30\t5.00\n"
-            L"\n");
+            L"File: " +
+                stream +
+                L"\n"
+                L"Average Encoding Time: 5.00 ms\n"
+                L"Elapsed Time: 1.0 seconds (100.00% to expected)\n"
+                L"\n"
+                L"64x36@30\t5.00\n"
+                L"\n");
   EXPECT_EQ(session_.ResultsText, std::wstring(kSeed) + kHeader + L"64x36@30\t5.00\n\n");
 
   std::string expected;
@@ -74,7 +76,8 @@ TEST_F(ScenarioSeriesTest, EveryClipGetsAndReleasesItsOwnObjects) {
   EXPECT_EQ(host_.TracingEnabled, 2);
   ASSERT_EQ(host_.Factory.Contexts.size(), 2u);
   ASSERT_EQ(host_.Factory.Encoders.size(), 2u);
-  EXPECT_THAT(host_.Factory.ComponentIds, ElementsAre(L"AMFVideoEncoderVCE_AVC", L"AMFVideoEncoderVCE_AVC"));
+  EXPECT_THAT(host_.Factory.ComponentIds,
+              ElementsAre(L"AMFVideoEncoderVCE_AVC", L"AMFVideoEncoderVCE_AVC"));
   for (const auto& context : host_.Factory.Contexts) {
     EXPECT_EQ(context->InitDevice, session_.Device.get());
     EXPECT_EQ(context->InitVersion, amf::AMF_DX11_0);
@@ -109,31 +112,40 @@ TEST_F(ScenarioSeriesTest, TheEncoderGetsTheBitRatesWithTheTypesOfItsConfigurati
   ASSERT_EQ(host_.Factory.Encoders.size(), 2u);
   const auto typesAndValues = [&](std::size_t encoder) {
     std::vector<std::pair<std::wstring, std::pair<T, std::int64_t>>> sets;
-    for (const auto& set : host_.Factory.Encoders[encoder]->Sets) sets.push_back({set.Name, {set.Type, set.Value}});
+    for (const auto& set : host_.Factory.Encoders[encoder]->Sets)
+      sets.push_back({set.Name, {set.Type, set.Value}});
     return sets;
   };
   const auto rate = std::pair<T, std::int64_t>{amf::AMF_VARIANT_RATE, 0};
-  const auto integer = [](std::int64_t v) { return std::pair<T, std::int64_t>{amf::AMF_VARIANT_INT64, v}; };
-  EXPECT_THAT(typesAndValues(0),
-              ElementsAre(Pair(L"FrameRate", rate), Pair(L"Profile", integer(100)),
-                          Pair(L"LowLatencyInternal", std::pair<T, std::int64_t>{amf::AMF_VARIANT_BOOL, 1}),
-                          Pair(L"RateControlMethod", integer(3)), Pair(L"TargetBitrate", integer(500000)),
-                          Pair(L"PeakBitrate", integer(625000)), Pair(L"EnforceHRD", integer(0)),
-                          Pair(L"IDRPeriod", integer(0)), Pair(L"BPicturesPattern", integer(0)),
-                          Pair(L"QualityPreset", integer(1))));
-  EXPECT_THAT(typesAndValues(1),
-              ElementsAre(Pair(L"HevcFrameRate", rate), Pair(L"HevcProfile", integer(1)), Pair(L"HevcTier", integer(0)),
-                          Pair(L"LowLatencyInternal", integer(1)), Pair(L"HevcRateControlMethod", integer(1)),
-                          Pair(L"HevcTargetBitrate", integer(500000)), Pair(L"HevcPeakBitrate", integer(625000)),
-                          Pair(L"HevcEnforceHRD", integer(0)), Pair(L"HevcGOPSPerIDR", integer(1)),
-                          Pair(L"HevcGOPSize", integer(0)), Pair(L"HevcQualityPreset", integer(10))));
+  const auto integer = [](std::int64_t v) {
+    return std::pair<T, std::int64_t>{amf::AMF_VARIANT_INT64, v};
+  };
+  EXPECT_THAT(
+      typesAndValues(0),
+      ElementsAre(Pair(L"FrameRate", rate), Pair(L"Profile", integer(100)),
+                  Pair(L"LowLatencyInternal", std::pair<T, std::int64_t>{amf::AMF_VARIANT_BOOL, 1}),
+                  Pair(L"RateControlMethod", integer(3)), Pair(L"TargetBitrate", integer(500000)),
+                  Pair(L"PeakBitrate", integer(625000)), Pair(L"EnforceHRD", integer(0)),
+                  Pair(L"IDRPeriod", integer(0)), Pair(L"BPicturesPattern", integer(0)),
+                  Pair(L"QualityPreset", integer(1))));
+  EXPECT_THAT(
+      typesAndValues(1),
+      ElementsAre(Pair(L"HevcFrameRate", rate), Pair(L"HevcProfile", integer(1)),
+                  Pair(L"HevcTier", integer(0)), Pair(L"LowLatencyInternal", integer(1)),
+                  Pair(L"HevcRateControlMethod", integer(1)),
+                  Pair(L"HevcTargetBitrate", integer(500000)),
+                  Pair(L"HevcPeakBitrate", integer(625000)), Pair(L"HevcEnforceHRD", integer(0)),
+                  Pair(L"HevcGOPSPerIDR", integer(1)), Pair(L"HevcGOPSize", integer(0)),
+                  Pair(L"HevcQualityPreset", integer(10))));
 }
 
 // The sample of frame k is the mean of the latency window when k is submitted; the clip average
 // is the mean of the later half of the samples. Latencies that vary make neither a whole number.
 TEST_F(ScenarioSeriesTest, SamplesAndTheLaterHalfAverageOfVaryingLatencies) {
   host_.Rows = {{64, 36, 60, 1, 1}};
-  const auto latency = [](std::uint32_t output) { return 2u + output % 3u + (output % 7u == 0 ? 4u : 0u); };
+  const auto latency = [](std::uint32_t output) {
+    return 2u + output % 3u + (output % 7u == 0 ? 4u : 0u);
+  };
   setUpEncoder_ = [&](FakeEncoder& encoder, std::size_t) { encoder.Latency = latency; };
   RunSeries();
 
@@ -179,8 +191,9 @@ TEST_F(ScenarioSeriesTest, ElapsedOfExactly105PercentFails) {
   host_.Rows = {{64, 36, 30, 1, 2}, {80, 45, 30, 1, 2}};
   clipMs_ = {{0, 2099}, {1, 2100}};
   RunSeries();
-  EXPECT_THAT(LinesStartingWith(console_.text(), L"Elapsed"),
-              ElementsAre(HasSubstr(L"2.1 seconds"), L"Elapsed Time: 2.1 seconds (105.00% to expected)"));
+  EXPECT_THAT(
+      LinesStartingWith(console_.text(), L"Elapsed"),
+      ElementsAre(HasSubstr(L"2.1 seconds"), L"Elapsed Time: 2.1 seconds (105.00% to expected)"));
   EXPECT_EQ(session_.ResultsText,
             std::wstring(kSeed) + kHeader + L"64x36@30\t5.00\n80x45@30\tFAIL\n\n");
 }
@@ -229,8 +242,9 @@ TEST_P(ClipThreeErrorTest, EndsTheSeriesAndStillReportsTheFinishedClips) {
   EXPECT_EQ(session_.ResultsText,
             std::wstring(kSeed) + kHeader + L"64x36@30\t5.00\n80x45@30\t5.00\n\n");
   const std::wstring& text = console_.text();
-  const std::wstring tail = L"Video: 96 x 54, 32-bit RGB, 30.00 frames per second, 1 seconds\n"
-                            L"64x36@30\t5.00\n80x45@30\t5.00\n\n";
+  const std::wstring tail =
+      L"Video: 96 x 54, 32-bit RGB, 30.00 frames per second, 1 seconds\n"
+      L"64x36@30\t5.00\n80x45@30\t5.00\n\n";
   ASSERT_GE(text.size(), tail.size());
   EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
   for (const auto& encoder : host_.Factory.Encoders) EXPECT_EQ(encoder->Refs(), 0);
@@ -242,7 +256,7 @@ INSTANTIATE_TEST_SUITE_P(Failures, ClipThreeErrorTest,
                                            ClipThreeFailure::CreateContext),
                          [](const auto& test) {
                            return test.param == ClipThreeFailure::EncoderInit ? "EncoderInit"
-                                                                             : "CreateContext";
+                                                                              : "CreateContext";
                          });
 
 TEST_F(ScenarioSeriesTest, MissingRuntimeEndsTheSeriesBeforeAnyResult) {
@@ -305,7 +319,8 @@ TEST_F(ScenarioSeriesTest, ClipSecondsOverrideSetsEveryClipsLength) {
   session_.Options.ClipSeconds = 2;
   clipMs_ = {{0, 2000}};
   RunSeries();
-  EXPECT_THAT(console_.text(), HasSubstr(L"Trying to record 1 AVC clips, 2 seconds long each clip...\n"));
+  EXPECT_THAT(console_.text(),
+              HasSubstr(L"Trying to record 1 AVC clips, 2 seconds long each clip...\n"));
   EXPECT_THAT(console_.text(), HasSubstr(L"30.00 frames per second, 2 seconds\n"));
   EXPECT_THAT(console_.text(), HasSubstr(L"Elapsed Time: 2.0 seconds (100.00% to expected)\n"));
   ASSERT_EQ(host_.Factory.Encoders.size(), 1u);

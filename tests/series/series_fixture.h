@@ -33,7 +33,8 @@ inline std::string ReadFile(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-inline std::vector<std::wstring> LinesStartingWith(const std::wstring& text, const std::wstring& prefix) {
+inline std::vector<std::wstring> LinesStartingWith(const std::wstring& text,
+                                                   const std::wstring& prefix) {
   std::vector<std::wstring> lines;
   std::size_t start = 0;
   while (start < text.size()) {

@@ -15,8 +15,8 @@ namespace corvantis {
 namespace {
 
 using nlohmann::json;
-using series_testing::ReadFile;
 using series_testing::FakeEncoder;
+using series_testing::ReadFile;
 using series_testing::ScenarioSeriesTest;
 
 class SeriesReportTest : public ScenarioSeriesTest {
@@ -37,11 +37,11 @@ class SeriesReportTest : public ScenarioSeriesTest {
 };
 
 TEST_F(SeriesReportTest, EveryRowInMatrixOrderUpToTheErrorThatEndedTheSeries) {
-  host_.Rows = {{64, 36, 30, 1, 1},    // passes
-                {64, 36, 60, 1, 1},    // too slow
-                {64, 36, 120, 1, 1},   // skipped
-                {80, 45, 30, 1, 1},    // its stream name is taken
-                {96, 54, 30, 1, 1}};   // never reached
+  host_.Rows = {{64, 36, 30, 1, 1},   // passes
+                {64, 36, 60, 1, 1},   // too slow
+                {64, 36, 120, 1, 1},  // skipped
+                {80, 45, 30, 1, 1},   // its stream name is taken
+                {96, 54, 30, 1, 1}};  // never reached
   clipMs_ = {{1, 1100}};
   std::ofstream(std::filesystem::path(StreamName(L"80x45@30"))) << "keep";
 
@@ -106,9 +106,12 @@ TEST_F(SeriesReportTest, LatenciesKeepTheClocksResolutionWhileTheAverageKeepsWho
   }
   EXPECT_EQ(clip["frame_latencies_us"], json(us));
   EXPECT_EQ(clip["frame_latencies_ms"], json(ms));
-  EXPECT_EQ(clip["latency_us"]["all"], json({{"p50", 1300}, {"p95", 2700}, {"p99", 2700}, {"max", 2700}}));
+  EXPECT_EQ(clip["latency_us"]["all"],
+            json({{"p50", 1300}, {"p95", 2700}, {"p99", 2700}, {"max", 2700}}));
   // Odd frames are found due 0.3 ms into their millisecond.
-  EXPECT_EQ(clip["lateness"], json({{"threshold_us", 1000}, {"late_frames", 0}, {"max_us", 300}, {"longest_run", 0}}));
+  EXPECT_EQ(
+      clip["lateness"],
+      json({{"threshold_us", 1000}, {"late_frames", 0}, {"max_us", 300}, {"longest_run", 0}}));
   // The later half of the moving averages of 1, 3, 1, 3, ... ms: as the results table has it.
   EXPECT_NEAR(clip["average_ms"].get<double>(), 1.9746174, 1e-7);
   EXPECT_THAT(console_.text(), ::testing::HasSubstr(L"64x36@30\t1.97\n"));
@@ -159,7 +162,8 @@ TEST(ReportFiles, AtomicWriteReplacesWholeOrLeavesTheOldFile) {
 
   EXPECT_EQ(ChartPathFor("/a/b.json"), "/a/b.png");
   EXPECT_EQ(ChartPathFor("/a/b"), "/a/b.png");
-  EXPECT_EQ(DefaultReportPath("/x", {2026, 12, 1, 7, 9, 5, 3, 0}), "/x/20261207-090503-report.json");
+  EXPECT_EQ(DefaultReportPath("/x", {2026, 12, 1, 7, 9, 5, 3, 0}),
+            "/x/20261207-090503-report.json");
   std::filesystem::remove_all(directory);
 }
 

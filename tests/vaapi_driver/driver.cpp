@@ -73,21 +73,25 @@ bool LayoutOf(std::uint32_t fourcc, int width, int height, Layout* out) {
 using Storage = std::shared_ptr<std::vector<std::uint8_t>>;
 
 // Copies a width x height rectangle between two pictures of one format.
-void CopyRect(const Layout& from, const std::uint8_t* src, int sx, int sy, const Layout& to, std::uint8_t* dst, int dx,
-              int dy, int width, int height) {
+void CopyRect(const Layout& from, const std::uint8_t* src, int sx, int sy, const Layout& to,
+              std::uint8_t* dst, int dx, int dy, int width, int height) {
   if (IsRgb(from.fourcc)) {
     for (int y = 0; y < height; ++y)
-      std::memcpy(dst + to.offsets[0] + static_cast<std::size_t>(dy + y) * to.pitches[0] + 4 * dx,
-                  src + from.offsets[0] + static_cast<std::size_t>(sy + y) * from.pitches[0] + 4 * sx,
-                  4 * static_cast<std::size_t>(width));
+      std::memcpy(
+          dst + to.offsets[0] + static_cast<std::size_t>(dy + y) * to.pitches[0] + 4 * dx,
+          src + from.offsets[0] + static_cast<std::size_t>(sy + y) * from.pitches[0] + 4 * sx,
+          4 * static_cast<std::size_t>(width));
     return;
   }
   for (int y = 0; y < height; ++y)
     std::memcpy(dst + to.offsets[0] + static_cast<std::size_t>(dy + y) * to.pitches[0] + dx,
-                src + from.offsets[0] + static_cast<std::size_t>(sy + y) * from.pitches[0], static_cast<std::size_t>(width));
-  const int chromaX = sx / 2 * 2, chromaDx = dx / 2 * 2, chromaWidth = Align(width + sx - chromaX, 2);
+                src + from.offsets[0] + static_cast<std::size_t>(sy + y) * from.pitches[0],
+                static_cast<std::size_t>(width));
+  const int chromaX = sx / 2 * 2, chromaDx = dx / 2 * 2,
+            chromaWidth = Align(width + sx - chromaX, 2);
   for (int y = sy / 2; y < (sy + height + 1) / 2; ++y)
-    std::memcpy(dst + to.offsets[1] + static_cast<std::size_t>(y - sy / 2 + dy / 2) * to.pitches[1] + chromaDx,
+    std::memcpy(dst + to.offsets[1] +
+                    static_cast<std::size_t>(y - sy / 2 + dy / 2) * to.pitches[1] + chromaDx,
                 src + from.offsets[1] + static_cast<std::size_t>(y) * from.pitches[1] + chromaX,
                 static_cast<std::size_t>(std::min(chromaWidth, Align(to.width, 2) - chromaDx)));
 }
@@ -142,7 +146,8 @@ struct Driver {
   }
   bool Has(VAProfile profile, VAEntrypoint entrypoint) const {
     const ProfileEntrypoints* p = Profile(profile);
-    return p != nullptr && std::find(p->entrypoints.begin(), p->entrypoints.end(), entrypoint) != p->entrypoints.end();
+    return p != nullptr && std::find(p->entrypoints.begin(), p->entrypoints.end(), entrypoint) !=
+                               p->entrypoints.end();
   }
 };
 
@@ -192,7 +197,8 @@ VAStatus QueryConfigProfiles(VADriverContextP ctx, VAProfile* list, int* count) 
   return VA_STATUS_SUCCESS;
 }
 
-VAStatus QueryConfigEntrypoints(VADriverContextP ctx, VAProfile profile, VAEntrypoint* list, int* count) {
+VAStatus QueryConfigEntrypoints(VADriverContextP ctx, VAProfile profile, VAEntrypoint* list,
+                                int* count) {
   Entry e = Enter(ctx, "vaQueryConfigEntrypoints");
   if (e.fault) return e.fault;
   const ProfileEntrypoints* p = e.driver.Profile(profile);
@@ -202,10 +208,12 @@ VAStatus QueryConfigEntrypoints(VADriverContextP ctx, VAProfile profile, VAEntry
   return VA_STATUS_SUCCESS;
 }
 
-std::uint32_t AttributeValue(const Personality& p, VAProfile profile, VAEntrypoint entrypoint, VAConfigAttribType type) {
+std::uint32_t AttributeValue(const Personality& p, VAProfile profile, VAEntrypoint entrypoint,
+                             VAConfigAttribType type) {
   if (entrypoint == VAEntrypointVideoProc)
-    return type == VAConfigAttribRTFormat ? VA_RT_FORMAT_YUV420 | VA_RT_FORMAT_YUV420_10 | VA_RT_FORMAT_RGB32
-                                          : VA_ATTRIB_NOT_SUPPORTED;
+    return type == VAConfigAttribRTFormat
+               ? VA_RT_FORMAT_YUV420 | VA_RT_FORMAT_YUV420_10 | VA_RT_FORMAT_RGB32
+               : VA_ATTRIB_NOT_SUPPORTED;
   if (!IsEncode(entrypoint))
     return type == VAConfigAttribRTFormat ? VA_RT_FORMAT_YUV420 : VA_ATTRIB_NOT_SUPPORTED;
   switch (type) {
@@ -218,30 +226,33 @@ std::uint32_t AttributeValue(const Personality& p, VAProfile profile, VAEntrypoi
     case VAConfigAttribEncMaxRefFrames: return p.maxReferences;
     case VAConfigAttribEncMaxSlices: return 1;
     case VAConfigAttribEncQualityRange:
-      return p.qualityLevels > 0 ? static_cast<std::uint32_t>(p.qualityLevels) : VA_ATTRIB_NOT_SUPPORTED;
+      return p.qualityLevels > 0 ? static_cast<std::uint32_t>(p.qualityLevels)
+                                 : VA_ATTRIB_NOT_SUPPORTED;
     default: return VA_ATTRIB_NOT_SUPPORTED;
   }
 }
 
-VAStatus GetConfigAttributes(VADriverContextP ctx, VAProfile profile, VAEntrypoint entrypoint, VAConfigAttrib* list,
-                             int count) {
+VAStatus GetConfigAttributes(VADriverContextP ctx, VAProfile profile, VAEntrypoint entrypoint,
+                             VAConfigAttrib* list, int count) {
   Entry e = Enter(ctx, "vaGetConfigAttributes");
   if (e.fault) return e.fault;
   if (e.driver.Profile(profile) == nullptr) return VA_STATUS_ERROR_UNSUPPORTED_PROFILE;
   if (!e.driver.Has(profile, entrypoint)) return VA_STATUS_ERROR_UNSUPPORTED_ENTRYPOINT;
-  for (int i = 0; i < count; ++i) list[i].value = AttributeValue(*e.driver.personality, profile, entrypoint, list[i].type);
+  for (int i = 0; i < count; ++i)
+    list[i].value = AttributeValue(*e.driver.personality, profile, entrypoint, list[i].type);
   return VA_STATUS_SUCCESS;
 }
 
-VAStatus CreateConfig(VADriverContextP ctx, VAProfile profile, VAEntrypoint entrypoint, VAConfigAttrib* list, int count,
-                      VAConfigID* id) {
+VAStatus CreateConfig(VADriverContextP ctx, VAProfile profile, VAEntrypoint entrypoint,
+                      VAConfigAttrib* list, int count, VAConfigID* id) {
   Entry e = Enter(ctx, "vaCreateConfig");
   if (e.fault) return e.fault;
   if (e.driver.Profile(profile) == nullptr) return VA_STATUS_ERROR_UNSUPPORTED_PROFILE;
   if (!e.driver.Has(profile, entrypoint)) return VA_STATUS_ERROR_UNSUPPORTED_ENTRYPOINT;
   ConfigObject config{profile, entrypoint, {}};
   for (int i = 0; i < count; ++i) {
-    const std::uint32_t offered = AttributeValue(*e.driver.personality, profile, entrypoint, list[i].type);
+    const std::uint32_t offered =
+        AttributeValue(*e.driver.personality, profile, entrypoint, list[i].type);
     if (offered == VA_ATTRIB_NOT_SUPPORTED) return VA_STATUS_ERROR_ATTR_NOT_SUPPORTED;
     const bool oneBit = (list[i].value & (list[i].value - 1)) == 0;
     switch (list[i].type) {
@@ -252,8 +263,7 @@ VAStatus CreateConfig(VADriverContextP ctx, VAProfile profile, VAEntrypoint entr
       case VAConfigAttribRateControl:
         if ((list[i].value & ~offered) != 0 || !oneBit) return VA_STATUS_ERROR_INVALID_VALUE;
         break;
-      default:
-        break;
+      default: break;
     }
     config.attributes.push_back(list[i]);
   }
@@ -272,8 +282,8 @@ VAStatus DestroyConfig(VADriverContextP ctx, VAConfigID id) {
   return VA_STATUS_SUCCESS;
 }
 
-VAStatus QueryConfigAttributes(VADriverContextP ctx, VAConfigID id, VAProfile* profile, VAEntrypoint* entrypoint,
-                               VAConfigAttrib* list, int* count) {
+VAStatus QueryConfigAttributes(VADriverContextP ctx, VAConfigID id, VAProfile* profile,
+                               VAEntrypoint* entrypoint, VAConfigAttrib* list, int* count) {
   Entry e = Enter(ctx, "vaQueryConfigAttributes");
   if (e.fault) return e.fault;
   const ConfigObject* config = Find(e.driver.configs, id);
@@ -296,7 +306,8 @@ VASurfaceAttrib IntegerAttribute(VASurfaceAttribType type, int value, std::uint3
   return a;
 }
 
-VAStatus QuerySurfaceAttributes(VADriverContextP ctx, VAConfigID id, VASurfaceAttrib* list, unsigned* count) {
+VAStatus QuerySurfaceAttributes(VADriverContextP ctx, VAConfigID id, VASurfaceAttrib* list,
+                                unsigned* count) {
   Entry e = Enter(ctx, "vaQuerySurfaceAttributes");
   if (e.fault) return e.fault;
   const ConfigObject* config = Find(e.driver.configs, id);
@@ -306,16 +317,23 @@ VAStatus QuerySurfaceAttributes(VADriverContextP ctx, VAConfigID id, VASurfaceAt
   const std::uint32_t both = VA_SURFACE_ATTRIB_GETTABLE | VA_SURFACE_ATTRIB_SETTABLE;
   if (config->entrypoint == VAEntrypointVideoProc) {
     for (std::uint32_t fourcc : p.processorFormats)
-      attributes.push_back(IntegerAttribute(VASurfaceAttribPixelFormat, static_cast<int>(fourcc), both));
-    attributes.push_back(IntegerAttribute(VASurfaceAttribMaxWidth, 16384, VA_SURFACE_ATTRIB_GETTABLE));
-    attributes.push_back(IntegerAttribute(VASurfaceAttribMaxHeight, 16384, VA_SURFACE_ATTRIB_GETTABLE));
+      attributes.push_back(
+          IntegerAttribute(VASurfaceAttribPixelFormat, static_cast<int>(fourcc), both));
+    attributes.push_back(
+        IntegerAttribute(VASurfaceAttribMaxWidth, 16384, VA_SURFACE_ATTRIB_GETTABLE));
+    attributes.push_back(
+        IntegerAttribute(VASurfaceAttribMaxHeight, 16384, VA_SURFACE_ATTRIB_GETTABLE));
   } else {
-    attributes.push_back(IntegerAttribute(VASurfaceAttribPixelFormat,
-                                          config->profile == VAProfileHEVCMain10 ? VA_FOURCC_P010 : VA_FOURCC_NV12, both));
-    attributes.push_back(IntegerAttribute(VASurfaceAttribMaxWidth, p.maxWidth, VA_SURFACE_ATTRIB_GETTABLE));
-    attributes.push_back(IntegerAttribute(VASurfaceAttribMaxHeight, p.maxHeight, VA_SURFACE_ATTRIB_GETTABLE));
+    attributes.push_back(IntegerAttribute(
+        VASurfaceAttribPixelFormat,
+        config->profile == VAProfileHEVCMain10 ? VA_FOURCC_P010 : VA_FOURCC_NV12, both));
+    attributes.push_back(
+        IntegerAttribute(VASurfaceAttribMaxWidth, p.maxWidth, VA_SURFACE_ATTRIB_GETTABLE));
+    attributes.push_back(
+        IntegerAttribute(VASurfaceAttribMaxHeight, p.maxHeight, VA_SURFACE_ATTRIB_GETTABLE));
   }
-  attributes.push_back(IntegerAttribute(VASurfaceAttribMemoryType, VA_SURFACE_ATTRIB_MEM_TYPE_VA, both));
+  attributes.push_back(
+      IntegerAttribute(VASurfaceAttribMemoryType, VA_SURFACE_ATTRIB_MEM_TYPE_VA, both));
   if (list == nullptr) {
     *count = static_cast<unsigned>(attributes.size());
     return VA_STATUS_SUCCESS;
@@ -329,11 +347,14 @@ VAStatus QuerySurfaceAttributes(VADriverContextP ctx, VAConfigID id, VASurfaceAt
   return VA_STATUS_SUCCESS;
 }
 
-VAStatus CreateSurfaces2(VADriverContextP ctx, unsigned format, unsigned width, unsigned height, VASurfaceID* surfaces,
-                         unsigned count, VASurfaceAttrib* attributes, unsigned attributeCount) {
+VAStatus CreateSurfaces2(VADriverContextP ctx, unsigned format, unsigned width, unsigned height,
+                         VASurfaceID* surfaces, unsigned count, VASurfaceAttrib* attributes,
+                         unsigned attributeCount) {
   Entry e = Enter(ctx, "vaCreateSurfaces");
   if (e.fault) return e.fault;
-  std::uint32_t fourcc = format == VA_RT_FORMAT_YUV420 ? VA_FOURCC_NV12 : format == VA_RT_FORMAT_RGB32 ? VA_FOURCC_BGRA : 0;
+  std::uint32_t fourcc = format == VA_RT_FORMAT_YUV420  ? VA_FOURCC_NV12
+                         : format == VA_RT_FORMAT_RGB32 ? VA_FOURCC_BGRA
+                                                        : 0;
   for (unsigned i = 0; i < attributeCount; ++i) {
     const VASurfaceAttrib& a = attributes[i];
     if ((a.flags & VA_SURFACE_ATTRIB_SETTABLE) == 0) continue;
@@ -349,7 +370,9 @@ VAStatus CreateSurfaces2(VADriverContextP ctx, unsigned format, unsigned width, 
     return VA_STATUS_ERROR_RESOLUTION_NOT_SUPPORTED;
   for (unsigned i = 0; i < count; ++i) {
     surfaces[i] = e.driver.NewId(kSurfaceIds);
-    e.driver.surfaces.emplace(surfaces[i], SurfaceObject{layout, std::make_shared<std::vector<std::uint8_t>>(layout.size)});
+    e.driver.surfaces.emplace(
+        surfaces[i],
+        SurfaceObject{layout, std::make_shared<std::vector<std::uint8_t>>(layout.size)});
     ++e.control.live.surfaces;
   }
   return VA_STATUS_SUCCESS;
@@ -368,13 +391,15 @@ VAStatus DestroySurfaces(VADriverContextP ctx, VASurfaceID* surfaces, int count)
 VAStatus SyncSurface(VADriverContextP ctx, VASurfaceID surface) {
   Entry e = Enter(ctx, "vaSyncSurface");
   if (e.fault) return e.fault;
-  return Find(e.driver.surfaces, surface) != nullptr ? VA_STATUS_SUCCESS : VA_STATUS_ERROR_INVALID_SURFACE;
+  return Find(e.driver.surfaces, surface) != nullptr ? VA_STATUS_SUCCESS
+                                                     : VA_STATUS_ERROR_INVALID_SURFACE;
 }
 
 VAStatus SyncBuffer(VADriverContextP ctx, VABufferID buffer, std::uint64_t) {
   Entry e = Enter(ctx, "vaSyncBuffer");
   if (e.fault) return e.fault;
-  return Find(e.driver.buffers, buffer) != nullptr ? VA_STATUS_SUCCESS : VA_STATUS_ERROR_INVALID_BUFFER;
+  return Find(e.driver.buffers, buffer) != nullptr ? VA_STATUS_SUCCESS
+                                                   : VA_STATUS_ERROR_INVALID_BUFFER;
 }
 
 VAStatus QuerySurfaceStatus(VADriverContextP ctx, VASurfaceID surface, VASurfaceStatus* status) {
@@ -395,8 +420,8 @@ VABufferID NewBuffer(Entry& e, VABufferType type, std::size_t size) {
   return id;
 }
 
-VAStatus CreateBuffer(VADriverContextP ctx, VAContextID context, VABufferType type, unsigned size, unsigned elements,
-                      void* data, VABufferID* id) {
+VAStatus CreateBuffer(VADriverContextP ctx, VAContextID context, VABufferType type, unsigned size,
+                      unsigned elements, void* data, VABufferID* id) {
   Entry e = Enter(ctx, "vaCreateBuffer");
   if (e.fault) return e.fault;
   if (Find(e.driver.contexts, context) == nullptr) return VA_STATUS_ERROR_INVALID_CONTEXT;
@@ -447,14 +472,16 @@ VAImageFormat FormatOf(std::uint32_t fourcc) {
   f.fourcc = fourcc;
   f.byte_order = VA_LSB_FIRST;
   if (!IsRgb(fourcc)) {
-    f.bits_per_pixel = fourcc == VA_FOURCC_NV12 || fourcc == VA_FOURCC_NV21 || fourcc == VA_FOURCC_I420 ||
-                               fourcc == VA_FOURCC_YV12
+    f.bits_per_pixel = fourcc == VA_FOURCC_NV12 || fourcc == VA_FOURCC_NV21 ||
+                               fourcc == VA_FOURCC_I420 || fourcc == VA_FOURCC_YV12
                            ? 12
-                           : fourcc == VA_FOURCC_P010 || fourcc == VA_FOURCC_P016 ? 24 : 16;
+                       : fourcc == VA_FOURCC_P010 || fourcc == VA_FOURCC_P016 ? 24
+                                                                              : 16;
     return f;
   }
   f.bits_per_pixel = 32;
-  const bool alpha = fourcc == VA_FOURCC_BGRA || fourcc == VA_FOURCC_RGBA || fourcc == VA_FOURCC_ARGB;
+  const bool alpha =
+      fourcc == VA_FOURCC_BGRA || fourcc == VA_FOURCC_RGBA || fourcc == VA_FOURCC_ARGB;
   f.depth = alpha ? 32 : 24;
   // Masks of the little-endian word the four bytes make.
   const bool redFirst = fourcc == VA_FOURCC_RGBA || fourcc == VA_FOURCC_RGBX;
@@ -493,11 +520,13 @@ VAImage NewImage(Entry& e, const Layout& layout, Storage storage) {
   return image;
 }
 
-VAStatus CreateImage(VADriverContextP ctx, VAImageFormat* format, int width, int height, VAImage* image) {
+VAStatus CreateImage(VADriverContextP ctx, VAImageFormat* format, int width, int height,
+                     VAImage* image) {
   Entry e = Enter(ctx, "vaCreateImage");
   if (e.fault) return e.fault;
   Layout layout;
-  if (!LayoutOf(format->fourcc, width, height, &layout)) return VA_STATUS_ERROR_INVALID_IMAGE_FORMAT;
+  if (!LayoutOf(format->fourcc, width, height, &layout))
+    return VA_STATUS_ERROR_INVALID_IMAGE_FORMAT;
   *image = NewImage(e, layout, std::make_shared<std::vector<std::uint8_t>>(layout.size));
   return VA_STATUS_SUCCESS;
 }
@@ -526,13 +555,14 @@ VAStatus DestroyImage(VADriverContextP ctx, VAImageID id) {
 // The image and the layout of its pixels, or nullptr.
 const VAImage* ImageAndLayout(Entry& e, VAImageID id, Layout* layout, Storage* storage) {
   const VAImage* image = Find(e.driver.images, id);
-  if (image == nullptr || !LayoutOf(image->format.fourcc, image->width, image->height, layout)) return nullptr;
+  if (image == nullptr || !LayoutOf(image->format.fourcc, image->width, image->height, layout))
+    return nullptr;
   *storage = e.driver.buffers.at(image->buf).storage;
   return image;
 }
 
-VAStatus GetImage(VADriverContextP ctx, VASurfaceID surface, int x, int y, unsigned width, unsigned height,
-                  VAImageID id) {
+VAStatus GetImage(VADriverContextP ctx, VASurfaceID surface, int x, int y, unsigned width,
+                  unsigned height, VAImageID id) {
   Entry e = Enter(ctx, "vaGetImage");
   if (e.fault) return e.fault;
   const SurfaceObject* s = Find(e.driver.surfaces, surface);
@@ -543,13 +573,13 @@ VAStatus GetImage(VADriverContextP ctx, VASurfaceID surface, int x, int y, unsig
   if (layout.fourcc != s->layout.fourcc) return VA_STATUS_ERROR_INVALID_IMAGE_FORMAT;
   if (!Inside(s->layout, x, y, width, height) || !Inside(layout, 0, 0, width, height))
     return VA_STATUS_ERROR_INVALID_PARAMETER;
-  CopyRect(s->layout, s->storage->data(), x, y, layout, storage->data(), 0, 0, static_cast<int>(width),
-           static_cast<int>(height));
+  CopyRect(s->layout, s->storage->data(), x, y, layout, storage->data(), 0, 0,
+           static_cast<int>(width), static_cast<int>(height));
   return VA_STATUS_SUCCESS;
 }
 
-VAStatus PutImage(VADriverContextP ctx, VASurfaceID surface, VAImageID id, int sx, int sy, unsigned sw, unsigned sh,
-                  int dx, int dy, unsigned dw, unsigned dh) {
+VAStatus PutImage(VADriverContextP ctx, VASurfaceID surface, VAImageID id, int sx, int sy,
+                  unsigned sw, unsigned sh, int dx, int dy, unsigned dw, unsigned dh) {
   Entry e = Enter(ctx, "vaPutImage");
   if (e.fault) return e.fault;
   const SurfaceObject* s = Find(e.driver.surfaces, surface);
@@ -559,27 +589,30 @@ VAStatus PutImage(VADriverContextP ctx, VASurfaceID surface, VAImageID id, int s
   if (ImageAndLayout(e, id, &layout, &storage) == nullptr) return VA_STATUS_ERROR_INVALID_IMAGE;
   if (layout.fourcc != s->layout.fourcc) return VA_STATUS_ERROR_INVALID_IMAGE_FORMAT;
   if (sw != dw || sh != dh) return VA_STATUS_ERROR_UNIMPLEMENTED;  // no scaling here
-  if (!Inside(layout, sx, sy, sw, sh) || !Inside(s->layout, dx, dy, dw, dh)) return VA_STATUS_ERROR_INVALID_PARAMETER;
-  CopyRect(layout, storage->data(), sx, sy, s->layout, s->storage->data(), dx, dy, static_cast<int>(sw),
-           static_cast<int>(sh));
+  if (!Inside(layout, sx, sy, sw, sh) || !Inside(s->layout, dx, dy, dw, dh))
+    return VA_STATUS_ERROR_INVALID_PARAMETER;
+  CopyRect(layout, storage->data(), sx, sy, s->layout, s->storage->data(), dx, dy,
+           static_cast<int>(sw), static_cast<int>(sh));
   return VA_STATUS_SUCCESS;
 }
 
 // ---- contexts and pictures
 
-VAStatus CreateContext(VADriverContextP ctx, VAConfigID config, int width, int height, int, VASurfaceID* targets,
-                       int targetCount, VAContextID* id) {
+VAStatus CreateContext(VADriverContextP ctx, VAConfigID config, int width, int height, int,
+                       VASurfaceID* targets, int targetCount, VAContextID* id) {
   Entry e = Enter(ctx, "vaCreateContext");
   if (e.fault) return e.fault;
   const ConfigObject* c = Find(e.driver.configs, config);
   if (c == nullptr) return VA_STATUS_ERROR_INVALID_CONFIG;
   const Personality& p = *e.driver.personality;
-  if (width <= 0 || height <= 0 || (IsEncode(c->entrypoint) && (width > p.maxWidth || height > p.maxHeight)))
+  if (width <= 0 || height <= 0 ||
+      (IsEncode(c->entrypoint) && (width > p.maxWidth || height > p.maxHeight)))
     return VA_STATUS_ERROR_RESOLUTION_NOT_SUPPORTED;
   for (int i = 0; i < targetCount; ++i)
     if (Find(e.driver.surfaces, targets[i]) == nullptr) return VA_STATUS_ERROR_INVALID_SURFACE;
   *id = e.driver.NewId(kContextIds);
-  e.driver.contexts.emplace(*id, ContextObject{config, width, height, false, VA_INVALID_SURFACE, {}});
+  e.driver.contexts.emplace(*id,
+                            ContextObject{config, width, height, false, VA_INVALID_SURFACE, {}});
   ++e.control.live.contexts;
   return VA_STATUS_SUCCESS;
 }
@@ -629,14 +662,17 @@ std::uint32_t Checksum(const std::vector<std::uint8_t>& bytes) {
 std::vector<std::uint8_t> VisibleNv12(const SurfaceObject& s) {
   const Layout& l = s.layout;
   std::vector<std::uint8_t> out;
-  const std::size_t width = static_cast<std::size_t>(l.width), chromaWidth = static_cast<std::size_t>(Align(l.width, 2));
+  const std::size_t width = static_cast<std::size_t>(l.width),
+                    chromaWidth = static_cast<std::size_t>(Align(l.width, 2));
   out.reserve(width * l.height + chromaWidth * ((l.height + 1) / 2));
   for (int y = 0; y < l.height; ++y) {
-    const std::uint8_t* row = s.storage->data() + l.offsets[0] + static_cast<std::size_t>(y) * l.pitches[0];
+    const std::uint8_t* row =
+        s.storage->data() + l.offsets[0] + static_cast<std::size_t>(y) * l.pitches[0];
     out.insert(out.end(), row, row + width);
   }
   for (int y = 0; y < (l.height + 1) / 2; ++y) {
-    const std::uint8_t* row = s.storage->data() + l.offsets[1] + static_cast<std::size_t>(y) * l.pitches[1];
+    const std::uint8_t* row =
+        s.storage->data() + l.offsets[1] + static_cast<std::size_t>(y) * l.pitches[1];
     out.insert(out.end(), row, row + chromaWidth);
   }
   return out;
@@ -646,8 +682,8 @@ enum class SliceKind { I, P, B };
 
 // The start of a slice NAL unit: its header when the encoder gave none, then the first fields of a
 // slice header (first slice of the picture, its type, parameter set 0), then a line of text.
-void AppendSlice(std::vector<std::uint8_t>& out, bool hevc, bool idr, SliceKind kind, bool ownHeader,
-                 std::size_t picture, std::uint32_t checksum) {
+void AppendSlice(std::vector<std::uint8_t>& out, bool hevc, bool idr, SliceKind kind,
+                 bool ownHeader, std::size_t picture, std::uint32_t checksum) {
   if (ownHeader) {
     out.insert(out.end(), {0, 0, 0, 1});
     if (hevc) {
@@ -658,23 +694,25 @@ void AppendSlice(std::vector<std::uint8_t>& out, bool hevc, bool idr, SliceKind 
       out.push_back(static_cast<std::uint8_t>((kind == SliceKind::B ? 0 : 3) << 5 | (idr ? 5 : 1)));
       switch (kind) {
         case SliceKind::I: out.insert(out.end(), {0x88, 0xC0}); break;  // slice_type 7
-        case SliceKind::P: out.push_back(0x9B); break;                   // slice_type 5
-        case SliceKind::B: out.push_back(0x9F); break;                   // slice_type 6
+        case SliceKind::P: out.push_back(0x9B); break;                  // slice_type 5
+        case SliceKind::B: out.push_back(0x9F); break;                  // slice_type 6
       }
     }
   }
   char text[96];
-  const int n = std::snprintf(text, sizeof text, "corvantis test driver picture %zu fnv1a %08x", picture,
-                              static_cast<unsigned>(checksum));
+  const int n = std::snprintf(text, sizeof text, "corvantis test driver picture %zu fnv1a %08x",
+                              picture, static_cast<unsigned>(checksum));
   out.insert(out.end(), text, text + n);
 }
 
 VAStatus EncodePicture(Entry& e, ContextObject& c, const ConfigObject& config) {
   SurfaceObject* input = Find(e.driver.surfaces, c.target);
-  if (input == nullptr || input->layout.fourcc != VA_FOURCC_NV12) return VA_STATUS_ERROR_INVALID_SURFACE;
+  if (input == nullptr || input->layout.fourcc != VA_FOURCC_NV12)
+    return VA_STATUS_ERROR_INVALID_SURFACE;
   const bool hevc = IsHevc(config.profile);
-  const auto params = std::find_if(c.pending.begin(), c.pending.end(),
-                                   [](const Buffer& b) { return b.type == VAEncPictureParameterBufferType; });
+  const auto params = std::find_if(c.pending.begin(), c.pending.end(), [](const Buffer& b) {
+    return b.type == VAEncPictureParameterBufferType;
+  });
   if (params == c.pending.end()) return VA_STATUS_ERROR_INVALID_PARAMETER;
   VABufferID codedId;
   bool idr;
@@ -688,7 +726,8 @@ VAStatus EncodePicture(Entry& e, ContextObject& c, const ConfigObject& config) {
     idr = p.pic_fields.bits.idr_pic_flag != 0;
   }
   BufferObject* coded = Find(e.driver.buffers, codedId);
-  if (coded == nullptr || coded->type != VAEncCodedBufferType) return VA_STATUS_ERROR_INVALID_BUFFER;
+  if (coded == nullptr || coded->type != VAEncCodedBufferType)
+    return VA_STATUS_ERROR_INVALID_BUFFER;
 
   Control& control = e.control;
   const std::size_t index = static_cast<std::size_t>(Count(control, "encoded picture") - 1);
@@ -711,7 +750,7 @@ VAStatus EncodePicture(Entry& e, ContextObject& c, const ConfigObject& config) {
       const int type = hevc ? b.As<VAEncSliceParameterBufferHEVC>().slice_type
                             : b.As<VAEncSliceParameterBufferH264>().slice_type;
       // H.264 numbers P 0, B 1, I 2; HEVC B 0, P 1, I 2.
-      const SliceKind kind = type % 5 == 2 ? SliceKind::I
+      const SliceKind kind = type % 5 == 2                        ? SliceKind::I
                              : (hevc ? type == 0 : type % 5 == 1) ? SliceKind::B
                                                                   : SliceKind::P;
       AppendSlice(out, hevc, idr, kind, !afterSliceHeader, index, checksum);
@@ -728,10 +767,11 @@ VAStatus EncodePicture(Entry& e, ContextObject& c, const ConfigObject& config) {
   }
   if (control.work) {
     const Layout& l = input->layout;
-    control.record.pictures.push_back(Picture{config.profile, config.entrypoint, c.width, c.height, l.width, l.height,
-                                              c.pending, control.recordPixels ? std::move(pixels) : std::vector<std::uint8_t>{},
-                                              std::vector<std::uint8_t>(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(
-                                                                                         std::min(out.size(), storage.size())))});
+    control.record.pictures.push_back(Picture{
+        config.profile, config.entrypoint, c.width, c.height, l.width, l.height, c.pending,
+        control.recordPixels ? std::move(pixels) : std::vector<std::uint8_t>{},
+        std::vector<std::uint8_t>(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(std::min(
+                                                                 out.size(), storage.size())))});
   }
   return VA_STATUS_SUCCESS;
 }
@@ -751,21 +791,28 @@ Rgb PixelOf(std::uint32_t fourcc, const std::uint8_t* p) {
 
 // BGRA (or another 4-byte RGB) to NV12 with the matrix and ranges the pipeline names, each chroma
 // sample the mean of its 2x2 block.
-void ProcessToNv12(const SurfaceObject& from, SurfaceObject& to, const VAProcPipelineParameterBuffer& pipeline) {
+void ProcessToNv12(const SurfaceObject& from, SurfaceObject& to,
+                   const VAProcPipelineParameterBuffer& pipeline) {
   const bool bt709 = pipeline.output_color_standard == VAProcColorStandardBT709;
   const double kr = bt709 ? 0.2126 : 0.299, kb = bt709 ? 0.0722 : 0.114, kg = 1 - kr - kb;
   const bool inputReduced = pipeline.input_color_properties.color_range == VA_SOURCE_RANGE_REDUCED;
   const bool outputFull = pipeline.output_color_properties.color_range == VA_SOURCE_RANGE_FULL;
-  const double lumaScale = outputFull ? 255 : 219, lumaOffset = outputFull ? 0 : 16, chromaScale = outputFull ? 255 : 224;
-  const int width = std::min(from.layout.width, to.layout.width), height = std::min(from.layout.height, to.layout.height);
+  const double lumaScale = outputFull ? 255 : 219, lumaOffset = outputFull ? 0 : 16,
+               chromaScale = outputFull ? 255 : 224;
+  const int width = std::min(from.layout.width, to.layout.width),
+            height = std::min(from.layout.height, to.layout.height);
   const Layout& f = from.layout;
   const Layout& t = to.layout;
   auto sample = [&](int x, int y) {
-    Rgb c = PixelOf(f.fourcc, from.storage->data() + f.offsets[0] + static_cast<std::size_t>(y) * f.pitches[0] + 4 * x);
-    for (double* v : {&c.r, &c.g, &c.b}) *v = inputReduced ? std::clamp((*v - 16) / 219, 0.0, 1.0) : *v / 255;
+    Rgb c = PixelOf(f.fourcc, from.storage->data() + f.offsets[0] +
+                                  static_cast<std::size_t>(y) * f.pitches[0] + 4 * x);
+    for (double* v : {&c.r, &c.g, &c.b})
+      *v = inputReduced ? std::clamp((*v - 16) / 219, 0.0, 1.0) : *v / 255;
     return c;
   };
-  auto byte = [](double v) { return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L)); };
+  auto byte = [](double v) {
+    return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L));
+  };
   std::uint8_t* out = to.storage->data();
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
@@ -792,14 +839,16 @@ void ProcessToNv12(const SurfaceObject& from, SurfaceObject& to, const VAProcPip
 }
 
 VAStatus ProcessPicture(Entry& e, ContextObject& c) {
-  const auto params = std::find_if(c.pending.begin(), c.pending.end(),
-                                   [](const Buffer& b) { return b.type == VAProcPipelineParameterBufferType; });
+  const auto params = std::find_if(c.pending.begin(), c.pending.end(), [](const Buffer& b) {
+    return b.type == VAProcPipelineParameterBufferType;
+  });
   if (params == c.pending.end()) return VA_STATUS_ERROR_INVALID_PARAMETER;
   const auto pipeline = params->As<VAProcPipelineParameterBuffer>();
   const SurfaceObject* from = Find(e.driver.surfaces, pipeline.surface);
   SurfaceObject* to = Find(e.driver.surfaces, c.target);
   if (from == nullptr || to == nullptr) return VA_STATUS_ERROR_INVALID_SURFACE;
-  if (!IsRgb(from->layout.fourcc) || to->layout.fourcc != VA_FOURCC_NV12) return VA_STATUS_ERROR_UNIMPLEMENTED;
+  if (!IsRgb(from->layout.fourcc) || to->layout.fourcc != VA_FOURCC_NV12)
+    return VA_STATUS_ERROR_UNIMPLEMENTED;
   if (from->layout.width != to->layout.width || from->layout.height != to->layout.height)
     return VA_STATUS_ERROR_UNIMPLEMENTED;  // no scaling here
   if (!e.control.work) return VA_STATUS_SUCCESS;
@@ -808,7 +857,8 @@ VAStatus ProcessPicture(Entry& e, ContextObject& c) {
   if (e.control.recordPixels) {
     const Layout& l = from->layout;
     for (int y = 0; y < l.height; ++y) {
-      const std::uint8_t* row = from->storage->data() + l.offsets[0] + static_cast<std::size_t>(y) * l.pitches[0];
+      const std::uint8_t* row =
+          from->storage->data() + l.offsets[0] + static_cast<std::size_t>(y) * l.pitches[0];
       record.input.insert(record.input.end(), row, row + 4 * static_cast<std::size_t>(l.width));
     }
   }
@@ -825,7 +875,8 @@ VAStatus EndPicture(VADriverContextP ctx, VAContextID id) {
   c->inPicture = false;
   const ConfigObject* config = Find(e.driver.configs, c->config);
   if (config == nullptr) return VA_STATUS_ERROR_INVALID_CONFIG;
-  const VAStatus status = IsEncode(config->entrypoint) ? EncodePicture(e, *c, *config) : ProcessPicture(e, *c);
+  const VAStatus status =
+      IsEncode(config->entrypoint) ? EncodePicture(e, *c, *config) : ProcessPicture(e, *c);
   c->pending.clear();
   return status;
 }
@@ -851,10 +902,10 @@ struct Unimplemented<VAStatus (*)(VADriverContextP, Args...)> {
   }
 };
 
-#define VADRIVER_UNIMPLEMENTED(entry)                                                   \
-  do {                                                                                  \
-    static constexpr char name[] = #entry;                                              \
-    vtable->entry = Unimplemented<decltype(vtable->entry)>::template Call<name>;        \
+#define VADRIVER_UNIMPLEMENTED(entry)                                            \
+  do {                                                                           \
+    static constexpr char name[] = #entry;                                       \
+    vtable->entry = Unimplemented<decltype(vtable->entry)>::template Call<name>; \
   } while (false)
 
 }  // namespace
@@ -862,9 +913,12 @@ struct Unimplemented<VAStatus (*)(VADriverContextP, Args...)> {
 
 using namespace vadriver;
 
-extern "C" __attribute__((visibility("default"))) vadriver::Control* corvantis_test_driver() { return &TheControl(); }
+extern "C" __attribute__((visibility("default"))) vadriver::Control* corvantis_test_driver() {
+  return &TheControl();
+}
 
-extern "C" __attribute__((visibility("default"))) VAStatus __vaDriverInit_1_17(VADriverContextP ctx) {
+extern "C" __attribute__((visibility("default"))) VAStatus __vaDriverInit_1_17(
+    VADriverContextP ctx) {
   Control& control = TheControl();
   const Personality* personality;
   {
@@ -915,8 +969,10 @@ extern "C" __attribute__((visibility("default"))) VAStatus __vaDriverInit_1_17(V
   vtable->vaDestroyImage = DestroyImage;
   vtable->vaGetImage = GetImage;
   vtable->vaPutImage = PutImage;
-  if (personality->syncBuffer) vtable->vaSyncBuffer = SyncBuffer;
-  else VADRIVER_UNIMPLEMENTED(vaSyncBuffer);
+  if (personality->syncBuffer)
+    vtable->vaSyncBuffer = SyncBuffer;
+  else
+    VADRIVER_UNIMPLEMENTED(vaSyncBuffer);
   VADRIVER_UNIMPLEMENTED(vaCreateSurfaces);
   VADRIVER_UNIMPLEMENTED(vaBufferSetNumElements);
   VADRIVER_UNIMPLEMENTED(vaQuerySurfaceError);

@@ -33,10 +33,11 @@ struct Picture {
   VAProfile profile;
   VAEntrypoint entrypoint;
   int contextWidth, contextHeight;
-  int width, height;               // of the input surface
-  std::vector<Buffer> buffers;     // in the order rendered
-  std::vector<std::uint8_t> nv12;  // the input surface, width x height luma then UV rows; empty unless recorded
-  std::vector<std::uint8_t> coded; // what the coded buffer was given
+  int width, height;            // of the input surface
+  std::vector<Buffer> buffers;  // in the order rendered
+  std::vector<std::uint8_t>
+      nv12;  // the input surface, width x height luma then UV rows; empty unless recorded
+  std::vector<std::uint8_t> coded;  // what the coded buffer was given
 };
 
 // One picture through the video processor.

@@ -24,7 +24,7 @@ struct Personality {
   int qualityLevels;                         // 0: no VAConfigAttribEncQualityRange
   std::vector<std::uint32_t> imageFormats;   // vaQueryImageFormats, in its order
   std::vector<std::uint32_t> processorFormats;  // surface formats of VAEntrypointVideoProc
-  bool syncBuffer;                           // has vaSyncBuffer
+  bool syncBuffer;                              // has vaSyncBuffer
 };
 
 // The personality of that name, or nullptr.

@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstring>
 
-extern "C" __attribute__((visibility("default"))) const char* corvantis_standin_prefix() { return "va-standin"; }
+extern "C" __attribute__((visibility("default"))) const char* corvantis_standin_prefix() {
+  return "va-standin";
+}
 
 extern "C" __attribute__((visibility("default"))) int drmGetNodeTypeFromFd(int fd) {
   constexpr int kRenderNode = 2;  // DRM_NODE_RENDER
@@ -22,7 +24,9 @@ extern "C" __attribute__((visibility("default"))) int drmGetNodeTypeFromFd(int f
     path[length] = '\0';
     const char* slash = std::strrchr(path, '/');
     const char* name = slash != nullptr ? slash + 1 : path;
-    if (std::strncmp(name, corvantis_standin_prefix(), std::strlen(corvantis_standin_prefix())) == 0) return kRenderNode;
+    if (std::strncmp(name, corvantis_standin_prefix(), std::strlen(corvantis_standin_prefix())) ==
+        0)
+      return kRenderNode;
   }
   using Function = int (*)(int);
   static const auto libdrm = reinterpret_cast<Function>(dlsym(RTLD_NEXT, "drmGetNodeTypeFromFd"));

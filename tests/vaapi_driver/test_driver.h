@@ -59,8 +59,10 @@ class TestVaDriver {
     ::setenv(name, value, 1);
   }
   static void Restore(const char* name, const std::optional<std::string>& saved) {
-    if (saved) ::setenv(name, saved->c_str(), 1);
-    else ::unsetenv(name);
+    if (saved)
+      ::setenv(name, saved->c_str(), 1);
+    else
+      ::unsetenv(name);
   }
 
   std::string node_;
