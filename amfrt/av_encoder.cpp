@@ -49,21 +49,13 @@ struct LogRoute {
   LogRoute& operator=(const LogRoute&) = delete;
 };
 
-std::wstring AvErrorText(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return Utf8ToWide(text);
-}
-
 AMF_RESULT Failed(const wchar_t* scope, const char* call, int code) {
-  TraceLine(amf::AMF_TRACE_ERROR, scope, L"%s failed: %ls", call, AvErrorText(code).c_str());
+  TraceLine(amf::AMF_TRACE_ERROR, scope, L"%s failed: %ls", call,
+            Utf8ToWide(AvErrorText(code)).c_str());
   return code == AVERROR(ENOMEM) ? AMF_OUT_OF_MEMORY : AMF_FAIL;
 }
 
-struct DictionaryDeleter {
-  void operator()(AVDictionary* d) const { av_dict_free(&d); }
-};
-using Dictionary = std::unique_ptr<AVDictionary, DictionaryDeleter>;
+using Dictionary = AvDictionaryPtr;
 
 void SetOption(Dictionary& options, const char* key, const std::string& value) {
   if (value.empty()) return;
@@ -78,10 +70,6 @@ void InstallLibavLogRoute() {
   Trace::Instance();  // made first, so that it is destroyed after the route
   static LogRoute route;
 }
-
-void AvEncoder::ContextDeleter::operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-void AvEncoder::FrameDeleter::operator()(AVFrame* f) const { av_frame_free(&f); }
-void AvEncoder::PacketDeleter::operator()(AVPacket* p) const { av_packet_free(&p); }
 
 AvEncoder::~AvEncoder() = default;
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "amf/api/result.h"
+#include "amfrt/av_handles.h"
 #include "amfrt/codec_exchange.h"
 #include "amfrt/conversion_ahead.h"
 #include "amfrt/encoder_options.h"
@@ -44,16 +45,6 @@ class AvEncoder final : public FrameEncoder, private PictureSlots, private Codec
   AMF_RESULT Flush(PacketSink& sink) override;
 
  private:
-  struct ContextDeleter {
-    void operator()(AVCodecContext* c) const;
-  };
-  struct FrameDeleter {
-    void operator()(AVFrame* f) const;
-  };
-  struct PacketDeleter {
-    void operator()(AVPacket* p) const;
-  };
-
   AvEncoder() = default;
   // The steps of Open after the encoder is made, in order; failures are traced.
   AMF_RESULT OpenCodec(const AVCodec* codec, const EncoderSettings& settings,
@@ -72,9 +63,9 @@ class AvEncoder final : public FrameEncoder, private PictureSlots, private Codec
   Codec codec_ = Codec::Avc;
   int width_ = 0;
   int height_ = 0;
-  std::unique_ptr<AVCodecContext, ContextDeleter> context_;
-  std::unique_ptr<AVFrame, FrameDeleter> frames_[2];
-  std::unique_ptr<AVPacket, PacketDeleter> packet_;
+  AvCodecContextPtr context_;
+  AvFramePtr frames_[2];
+  AvPacketPtr packet_;
   SplitConverter converter_;  // pictures not converted ahead
   ConversionAhead ahead_;
   std::vector<std::uint8_t> parameterSets_;

@@ -46,12 +46,6 @@ void TraceLibva(amf::amf_int32 level, const char* message) {
 void TraceLibvaError(void*, const char* message) { TraceLibva(amf::AMF_TRACE_ERROR, message); }
 void TraceLibvaInfo(void*, const char* message) { TraceLibva(amf::AMF_TRACE_DEBUG, message); }
 
-std::string AvErrorText(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
-
 AMF_RESULT AvFailure(const char* call, int code, AMF_RESULT otherwise, std::string* failure) {
   *failure = std::string(call) + ": " + AvErrorText(code);
   return code == AVERROR(ENOMEM) ? AMF_OUT_OF_MEMORY : otherwise;
@@ -108,11 +102,6 @@ void ReportFailure(const wchar_t* scope, const std::string& nodePath, const std:
 }
 
 }  // namespace
-
-void VaapiEncoder::BufferDeleter::operator()(AVBufferRef* b) const { av_buffer_unref(&b); }
-void VaapiEncoder::ContextDeleter::operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-void VaapiEncoder::FrameDeleter::operator()(AVFrame* f) const { av_frame_free(&f); }
-void VaapiEncoder::PacketDeleter::operator()(AVPacket* p) const { av_packet_free(&p); }
 
 VaapiEncoder::~VaapiEncoder() = default;
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "amfrt/av_handles.h"
 #include "amfrt/codec_exchange.h"
 #include "amfrt/conversion_ahead.h"
 #include "amfrt/encoder_settings.h"
@@ -42,20 +43,6 @@ class VaapiEncoder final : public FrameEncoder, private PictureSlots, private Co
   AMF_RESULT Flush(PacketSink& sink) override;
 
  private:
-  struct BufferDeleter {
-    void operator()(AVBufferRef* b) const;
-  };
-  struct ContextDeleter {
-    void operator()(AVCodecContext* c) const;
-  };
-  struct FrameDeleter {
-    void operator()(AVFrame* f) const;
-  };
-  struct PacketDeleter {
-    void operator()(AVPacket* p) const;
-  };
-  using BufferRef = std::unique_ptr<AVBufferRef, BufferDeleter>;
-
   explicit VaapiEncoder(Codec codec) : codec_(codec) {}
   AMF_RESULT OpenOn(const EncoderSettings& settings, const std::string& nodePath, int width,
                     int height, std::string* failure);
@@ -90,18 +77,18 @@ class VaapiEncoder final : public FrameEncoder, private PictureSlots, private Co
   // Declared first: everything below refers to the display and goes before it.
   std::unique_ptr<VaDisplay> display_;
   std::unique_ptr<VaapiVpp> vpp_;
-  BufferRef device_;
-  BufferRef bgraFrames_;
-  BufferRef nv12Frames_;
-  std::unique_ptr<AVFrame, FrameDeleter> bgraPicture_;  // the texture's pixels, not owned
-  std::unique_ptr<AVFrame, FrameDeleter> bgraSurface_;
-  std::unique_ptr<AVFrame, FrameDeleter> nv12Surface_;
-  std::unique_ptr<AVPacket, PacketDeleter> packet_;
-  std::unique_ptr<AVCodecContext, ContextDeleter> context_;
+  AvBufferPtr device_;
+  AvBufferPtr bgraFrames_;
+  AvBufferPtr nv12Frames_;
+  AvFramePtr bgraPicture_;  // the texture's pixels, not owned
+  AvFramePtr bgraSurface_;
+  AvFramePtr nv12Surface_;
+  AvPacketPtr packet_;
+  AvCodecContextPtr context_;
   // CPU conversion only: two NV12 surfaces in turn, each mapped for writing while it is converted
   // into. The conversion ahead goes first, before the mappings it writes into.
-  std::unique_ptr<AVFrame, FrameDeleter> cpuSurfaces_[2];
-  std::unique_ptr<AVFrame, FrameDeleter> cpuMappings_[2];
+  AvFramePtr cpuSurfaces_[2];
+  AvFramePtr cpuMappings_[2];
   ConversionAhead ahead_;
   SplitConverter converter_;  // pictures not converted ahead
   // How long the last conversion on this thread and the last encoding took: the next picture is

@@ -318,17 +318,13 @@ class ByteCounter final : public amfrt::PacketSink {
   std::uint64_t Packets = 0;
 };
 
-struct FrameDeleter {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-
 // Each iteration: the kSlots pictures, converted beforehand, through libavcodec on this thread.
 void Library(benchmark::State& state, Codec codec, std::uint32_t width, std::uint32_t height) {
   std::unique_ptr<amfrt::AvEncoder> encoder;
   if (amfrt::AvEncoder::Open(RuntimeSettings(codec), static_cast<int>(width),
                              static_cast<int>(height), &encoder) != AMF_OK)
     return state.SkipWithError("Open failed");
-  std::vector<std::unique_ptr<AVFrame, FrameDeleter>> pictures;
+  std::vector<amfrt::AvFramePtr> pictures;
   std::vector<std::uint8_t> bgra(static_cast<std::size_t>(width) * height * 4);
   for (std::uint32_t i = 0; i < kSlots; ++i) {
     Paint(bgra.data(), width * 4, width, height, i);
