@@ -5,25 +5,10 @@
 #include <utility>
 
 #include "amf/api/encoder_properties.h"
+#include "tests/amfrt/program_settings.h"
 
 namespace corvantis::amfrt {
 namespace {
-
-// The settings an encoder reads from the properties as the program sets them.
-EncoderSettings FromProgramProperties(
-    Codec codec, std::initializer_list<std::pair<const wchar_t*, amf::amf_int64>> values) {
-  PropertyMap map;
-  for (const auto& [name, number] : values) {
-    amf::AMFVariantStruct value, normalized;
-    amf::AMFVariantInit(&value);
-    amf::AMFVariantInit(&normalized);
-    amf::AMFVariantAssignInt64(&value, number);
-    EXPECT_EQ(NormalizeEncoderProperty(codec, name, value, &normalized), AMF_OK);
-    map.Set(name, normalized);
-    amf::AMFVariantClear(&normalized);
-  }
-  return ReadEncoderSettings(codec, map);
-}
 
 void ExpectParams(const EncoderOptions& o, std::initializer_list<const char*> items) {
   for (const char* item : items)
@@ -32,16 +17,7 @@ void ExpectParams(const EncoderOptions& o, std::initializer_list<const char*> it
 }
 
 TEST(EncoderOptions, ProgramsAvcSettingsGiveALowLatencyX264) {
-  const EncoderOptions o = BuildEncoderOptions(
-      FromProgramProperties(Codec::Avc, {{AMF_VIDEO_ENCODER_PROFILE, 100},
-                                         {AMF_VIDEO_ENCODER_LOWLATENCY_MODE, 1},
-                                         {AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, 3},
-                                         {AMF_VIDEO_ENCODER_TARGET_BITRATE, 500000},
-                                         {AMF_VIDEO_ENCODER_PEAK_BITRATE, 625000},
-                                         {AMF_VIDEO_ENCODER_ENFORCE_HRD, 0},
-                                         {AMF_VIDEO_ENCODER_IDR_PERIOD, 0},
-                                         {AMF_VIDEO_ENCODER_B_PIC_PATTERN, 0},
-                                         {AMF_VIDEO_ENCODER_QUALITY_PRESET, 1}}));
+  const EncoderOptions o = BuildEncoderOptions(ProgramsAvc());
   EXPECT_EQ(std::string(o.CodecName) + " " + o.Profile + " " + o.Preset + " " + o.Tune,
             "libx264 high ultrafast zerolatency");
   EXPECT_EQ(o.BitRate, 500000);
@@ -53,17 +29,7 @@ TEST(EncoderOptions, ProgramsAvcSettingsGiveALowLatencyX264) {
 }
 
 TEST(EncoderOptions, ProgramsHevcSettingsGiveALowLatencyX265) {
-  const EncoderOptions o = BuildEncoderOptions(
-      FromProgramProperties(Codec::Hevc, {{AMF_VIDEO_ENCODER_HEVC_PROFILE, 1},
-                                          {AMF_VIDEO_ENCODER_HEVC_TIER, 0},
-                                          {AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, 1},
-                                          {AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD, 1},
-                                          {AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, 500000},
-                                          {AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, 625000},
-                                          {AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, 0},
-                                          {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, 1},
-                                          {AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, 0},
-                                          {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, 10}}));
+  const EncoderOptions o = BuildEncoderOptions(ProgramsHevc());
   EXPECT_EQ(std::string(o.CodecName) + " " + o.Profile + " " + o.Preset + " " + o.Tune,
             "libx265 main ultrafast zerolatency");
   EXPECT_EQ(o.MaxRate, 625000);
@@ -74,18 +40,17 @@ TEST(EncoderOptions, ProgramsHevcSettingsGiveALowLatencyX265) {
 
 TEST(EncoderOptions, HrdPeriodsAndPeaksOutsideTheProgramsSettings) {
   EncoderOptions o = BuildEncoderOptions(
-      FromProgramProperties(Codec::Hevc, {{AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, 30},
-                                          {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, 4},
-                                          {AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, 1},
-                                          {AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, 1000000},
-                                          {AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, 800000}}));
+      FromProperties(Codec::Hevc, {{AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, 30},
+                                   {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, 4},
+                                   {AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, 1},
+                                   {AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, 1000000},
+                                   {AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, 800000}}));
   ExpectParams(o, {"keyint=120", "hrd=1"});
   EXPECT_EQ(o.MaxRate, 1000000) << "the peak is at least the target";
-  o = BuildEncoderOptions(
-      FromProgramProperties(Codec::Avc, {{AMF_VIDEO_ENCODER_IDR_PERIOD, 30},
-                                         {AMF_VIDEO_ENCODER_ENFORCE_HRD, 1},
-                                         {AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, 1},
-                                         {AMF_VIDEO_ENCODER_TARGET_BITRATE, 800000}}));
+  o = BuildEncoderOptions(FromProperties(Codec::Avc, {{AMF_VIDEO_ENCODER_IDR_PERIOD, 30},
+                                                      {AMF_VIDEO_ENCODER_ENFORCE_HRD, 1},
+                                                      {AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, 1},
+                                                      {AMF_VIDEO_ENCODER_TARGET_BITRATE, 800000}}));
   ExpectParams(o, {"keyint=30", "nal-hrd=cbr"});
   EXPECT_EQ(o.MaxRate, 800000);
 }
