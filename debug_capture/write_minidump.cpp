@@ -17,8 +17,6 @@
 
 namespace corvantis {
 
-using namespace corvantis::minidump;
-
 namespace {
 
 constexpr std::size_t kMaxPath = 260;  // MAX_PATH, terminator included
@@ -56,7 +54,7 @@ std::wstring MiniDumpPath(const std::wstring& directory,
                           const std::vector<std::wstring>& nameParts) {
   std::wstring path = directory;
   if (path.empty() || path.back() != L'/') path += L'/';
-  path += DumpFileName(nameParts);
+  path += minidump::DumpFileName(nameParts);
   if (path.size() >= kMaxPath)
     throw hresult_error(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), L"dump path too long");
   return path;
@@ -65,11 +63,11 @@ std::wstring MiniDumpPath(const std::wstring& directory,
 void WriteMiniDumpInDirectory(const std::wstring& directory, const MiniDumpRequest& request) {
   const std::string path = WideToUtf8Lossy(MiniDumpPath(directory, request.NameParts));
   std::string temporary;
-  FileSink sink(CreateTemporaryBeside(path, temporary));
+  minidump::FileSink sink(CreateTemporaryBeside(path, temporary));
   request.Target.StopAll();  // a thread left running would be missing from the dump
   try {
-    WriteProcessAsMinidump(request.Target, request.ThreadId, request.Event,
-                           static_cast<std::uint32_t>(request.DumpType), sink);
+    minidump::WriteProcessAsMinidump(request.Target, request.ThreadId, request.Event,
+                                     static_cast<std::uint32_t>(request.DumpType), sink);
   } catch (...) {
     // What was written keeps the name, as a failed write leaves its file.
     TakeName(temporary, path);
