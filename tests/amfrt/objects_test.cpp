@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <mutex>
 #include <string>
 
 #include "platform/graphics.h"
 #include "tests/amfrt/runtime_support.h"
+#include "tests/fakes/trace_recorder.h"
 
 namespace corvantis {
 
@@ -159,37 +159,13 @@ TEST(EncoderProperties, ConvertedToTheirTypeOrRefused) {
       << "a refused value leaves the old one";
 }
 
-class RecordingWriter final : public amf::AMFTraceWriter {
- public:
-  void Write(const wchar_t* scope, const wchar_t* message) override {
-    std::lock_guard lock(mutex_);
-    text_ += std::wstring(scope) + L"|" + message;
-  }
-  void Flush() override {}
-  bool Saw(const std::wstring& part) {
-    std::lock_guard lock(mutex_);
-    return text_.find(part) != std::wstring::npos;
-  }
-
- private:
-  std::mutex mutex_;
-  std::wstring text_;
-};
-
+// The recorder sees every line at trace level; the global level is put back after each test.
 class TraceWriters : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(Runtime().Factory->GetTrace(&trace_), AMF_OK);
-    previousLevel_ = trace_->SetGlobalLevel(amf::AMF_TRACE_TRACE);
-    trace_->RegisterWriter(L"Recorder", &writer_, true);
-  }
-  void TearDown() override {
-    trace_->UnregisterWriter(L"Recorder");
-    trace_->SetGlobalLevel(previousLevel_);
-  }
-  amf::AMFTrace* trace_ = nullptr;
-  amf::amf_int32 previousLevel_ = 0;
-  RecordingWriter writer_;
+  ~TraceWriters() override { trace_->SetGlobalLevel(previousLevel_); }
+  amf::AMFTrace* const trace_ = Runtime().Trace;
+  const amf::amf_int32 previousLevel_ = trace_->SetGlobalLevel(amf::AMF_TRACE_TRACE);
+  fakes::TraceRecorder writer_{trace_, L"Recorder"};
 };
 
 TEST_F(TraceWriters, EncoderInitTellsItsSettingsAndErrorsAreTraced) {

@@ -30,6 +30,8 @@ const RuntimeLibrary& Runtime() {
         reinterpret_cast<AMFQueryVersion_Fn>(dlsym(library, AMF_QUERY_VERSION_FUNCTION_NAME));
     if (r.Init == nullptr || r.Init(amf::AMF_FULL_VERSION, &r.Factory) != AMF_OK)
       ADD_FAILURE() << "AMFInit";
+    else if (r.Factory->GetTrace(&r.Trace) != AMF_OK)
+      ADD_FAILURE() << "GetTrace";
     return r;
   }();
   return runtime;

@@ -18,6 +18,7 @@ struct RuntimeLibrary {
   AMFInit_Fn Init = nullptr;
   AMFQueryVersion_Fn QueryVersion = nullptr;
   amf::AMFFactory* Factory = nullptr;
+  amf::AMFTrace* Trace = nullptr;
 };
 const RuntimeLibrary& Runtime();
 

@@ -7,17 +7,11 @@
 
 #include "amf/factory_helper.h"
 #include "platform/utf.h"
+#include "tests/fakes/trace_recorder.h"
 
 namespace corvantis {
 
 namespace {
-
-class RecordingWriter final : public amf::AMFTraceWriter {
- public:
-  void Write(const wchar_t*, const wchar_t* message) override { Lines.emplace_back(message); }
-  void Flush() override {}
-  std::vector<std::wstring> Lines;
-};
 
 TEST(LoaderTracing, EnableAmfDebugTracingSwitchesTheRuntimesTraceAndAsserts) {
   AMFFactoryHelper loader(Utf8ToWide(AMFRT_LIBRARY_PATH));
@@ -39,14 +33,13 @@ TEST(LoaderTracing, EnableAmfDebugTracingSwitchesTheRuntimesTraceAndAsserts) {
   EXPECT_TRUE(debug->AssertsEnabled());
 
   // Lines at trace level now pass the global level, finer ones still do not.
-  RecordingWriter writer;
-  trace->RegisterWriter(L"Recording", &writer, true);
+  fakes::TraceRecorder writer(trace, L"Recording");
   trace->SetWriterLevel(L"Recording", amf::AMF_TRACE_TEST);
   trace->TraceW(L"tracing_test.cpp", 1, amf::AMF_TRACE_TRACE, L"Test", 0, L"trace level");
   trace->TraceW(L"tracing_test.cpp", 2, amf::AMF_TRACE_TEST, L"Test", 0, L"test level");
-  trace->UnregisterWriter(L"Recording");
-  ASSERT_EQ(writer.Lines.size(), 1u);
-  EXPECT_NE(writer.Lines[0].find(L"trace level"), std::wstring::npos);
+  const std::vector<std::wstring> lines = writer.Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find(L"trace level"), std::wstring::npos);
 }
 
 }  // namespace

@@ -5,37 +5,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <mutex>
 #include <sstream>
 
 #include "tests/amfrt/runtime_support.h"
+#include "tests/fakes/trace_recorder.h"
 
 namespace corvantis {
 
 namespace {
-
-class TraceLines final : public amf::AMFTraceWriter {
- public:
-  TraceLines() {
-    Runtime().Factory->GetTrace(&trace_);
-    trace_->RegisterWriter(L"vaapi-test", this, true);
-  }
-  ~TraceLines() override { trace_->UnregisterWriter(L"vaapi-test"); }
-  void Write(const wchar_t*, const wchar_t* message) override {
-    std::lock_guard lock(mutex_);
-    text_ += message;
-  }
-  void Flush() override {}
-  std::wstring Text() {
-    std::lock_guard lock(mutex_);
-    return text_;
-  }
-
- private:
-  amf::AMFTrace* trace_ = nullptr;
-  std::mutex mutex_;
-  std::wstring text_;
-};
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -61,7 +38,7 @@ TEST_P(HardwareDevice, WithoutAVaDriverInitFailsAndNothingIsEncodedOnTheCpu) {
     SCOPED_TRACE(c.Node);
     EncoderRig rig(EncoderConfig{codec, 640, 360, true, -1, 0, c.Node}, /*init=*/false);
     ASSERT_TRUE(rig.Encoder);
-    TraceLines trace;
+    fakes::TraceRecorder trace(Runtime().Trace, L"vaapi-test");
     StderrCapture capture;
     const AMF_RESULT result = rig.Encoder->Init(amf::AMF_SURFACE_BGRA, 640, 360);
     const std::string errors = capture.Stop();
@@ -72,7 +49,7 @@ TEST_P(HardwareDevice, WithoutAVaDriverInitFailsAndNothingIsEncodedOnTheCpu) {
     ASSERT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
     for (const char* part : {c.Node.c_str(), "(kernel driver none)", c.Step, "AMF_NO_DEVICE"})
       EXPECT_NE(errors.find(part), std::string::npos) << part << " in " << errors;
-    EXPECT_NE(trace.Text().find(Wide(errors.substr(0, errors.size() - 1))), std::wstring::npos);
+    EXPECT_TRUE(trace.Saw(Wide(errors.substr(0, errors.size() - 1))));
 
     // No encoder started: no CPU fallback takes the frames.
     const auto texture = rig.NewTexture();

@@ -8,7 +8,6 @@
 #include <mutex>
 #include <sstream>
 
-#include "amf/factory_helper.h"
 #include "platform/console.h"
 #include "platform/drawing/cairo_drawing.h"
 #include "platform/graphics.h"
@@ -16,32 +15,12 @@
 #include "report/run_reporter.h"
 #include "scenarios/codec_profile.h"
 #include "scenarios/scenario_series.h"
+#include "tests/series/runtime_series_host.h"
 #include "tests/vaapi_driver/test_driver.h"
 
 namespace corvantis {
 
 namespace {
-
-// The real encoder runtime, loaded from the build, on the machine's clock.
-class RuntimeSeriesHost final : public SeriesHost {
- public:
-  RuntimeSeriesHost(std::wstring directory, std::vector<ClipScenario> rows)
-      : rows_(std::move(rows)), directory_(std::move(directory)) {}
-  std::span<const ClipScenario> Matrix() override { return rows_; }
-  AMF_RESULT LoadRuntime() override { return loader_.LoadRuntime(); }
-  amf::AMFFactory* RuntimeFactory() override { return loader_.RuntimeFactory(); }
-  amf::amf_uint64 RuntimeVersion() override { return loader_.RuntimeVersion(); }
-  bool IsDebuggerPresent() override { return false; }
-  void EnableAmfDebugTracing() override {}
-  void ReportAmfVersion(const std::string&, amf::amf_uint64) override {}
-  Clock& GetClock() override { return SystemClock(); }
-  std::wstring OutputDirectory() override { return directory_; }
-
- private:
-  std::vector<ClipScenario> rows_;
-  AMFFactoryHelper loader_{Utf8ToWide(AMFRT_LIBRARY_PATH)};
-  std::wstring directory_;
-};
 
 struct SeriesRun {
   std::wstring Console;
@@ -72,7 +51,7 @@ SeriesRun RunBothSeries(const std::string& node, std::vector<ClipScenario> rows)
   session.TextureDescription.MipLevels = 1;
   session.TextureDescription.BindFlags = 0x28;
   session.ResultsText = L"Adapter (Corvantis)\n\n";
-  RuntimeSeriesHost host(directory.wstring(), std::move(rows));
+  series_testing::RuntimeSeriesHost host(directory.wstring(), std::move(rows));
   RunReporter reporter(RunRecord{}, "", nullptr);
 
   StringConsole console, errors;

@@ -11,37 +11,17 @@
 #include <mutex>
 #include <vector>
 
-#include "amf/factory_helper.h"
 #include "platform/console.h"
 #include "platform/drawing/cairo_drawing.h"
 #include "platform/graphics.h"
 #include "platform/utf.h"
 #include "scenarios/codec_profile.h"
 #include "scenarios/scenario_series.h"
+#include "tests/series/runtime_series_host.h"
 
 namespace corvantis {
 
 namespace {
-
-class RuntimeHost final : public SeriesHost {
- public:
-  RuntimeHost(ClipScenario row, std::wstring directory)
-      : row_(row), directory_(std::move(directory)) {}
-  std::span<const ClipScenario> Matrix() override { return {&row_, 1}; }
-  AMF_RESULT LoadRuntime() override { return loader_.LoadRuntime(); }
-  amf::AMFFactory* RuntimeFactory() override { return loader_.RuntimeFactory(); }
-  amf::amf_uint64 RuntimeVersion() override { return loader_.RuntimeVersion(); }
-  bool IsDebuggerPresent() override { return false; }
-  void EnableAmfDebugTracing() override {}
-  void ReportAmfVersion(const std::string&, amf::amf_uint64) override {}
-  Clock& GetClock() override { return SystemClock(); }
-  std::wstring OutputDirectory() override { return directory_; }
-
- private:
-  ClipScenario row_;
-  AMFFactoryHelper loader_{Utf8ToWide(AMFRT_LIBRARY_PATH)};
-  std::wstring directory_;
-};
 
 // The pictures of an Annex-B stream that begins each access unit with a delimiter: for each,
 // whether it is an IDR picture. x264 may cut a picture into several slices.
@@ -79,7 +59,7 @@ TEST_P(RealStreamTest, OneIdrAndTheBitRateOfA5SecondClip) {
   session.TextureDescription.MipLevels = 1;
   session.TextureDescription.BindFlags = 0x28;
   std::wcsncpy(session.AdapterDescription.Description, L"Software adapter", 127);
-  RuntimeHost host({640, 360, 60, 1, 5}, directory.wstring());
+  series_testing::RuntimeSeriesHost host(directory.wstring(), {{640, 360, 60, 1, 5}});
   CodecProfile profile = hevc ? HevcProfile() : AvcProfile();
   std::once_flag reported;
   profile.VersionReported = &reported;
