@@ -105,6 +105,8 @@ TEST(FileBytes, ReadsAWholeFileWithinItsBoundAndOnlyARegularFileWhenAsked) {
   for (const char* name : {"link", "fifo", ".", "missing"})
     EXPECT_FALSE(ReadRegularFile(folder / name, content.size())) << name;
   EXPECT_FALSE(ReadFileBytes(folder / "missing"));
+  EXPECT_FALSE(ReadRegularFile("/dev/null", content.size()))
+      << "a device reads as empty, not as a file";
   std::filesystem::remove_all(folder);
 }
 
