@@ -1,5 +1,5 @@
 # The layers of the product, top to bottom: app/; scenarios/, report/, submit/, debug_capture/;
-# amf/ and sentry/; platform/. amfrt/ uses only amf/api/ and platform/.
+# amf/ and sentry/; minidump/; platform/. amfrt/ uses only amf/api/ and platform/.
 # corvantis_folder(<folder> TARGETS <libraries> USES <folders>) names a folder's libraries and the
 # folders right below it that it may use; what those use, it may use too. A link or an #include
 # that runs elsewhere fails the build.
@@ -20,16 +20,15 @@ corvantis_folder(platform/drawing TARGETS corvantis_drawing USES platform)
 corvantis_folder(platform/http TARGETS corvantis_http USES platform)
 corvantis_folder(amf/api TARGETS corvantis_amf_api)
 corvantis_folder(amf TARGETS corvantis_amf USES amf/api platform)
-# The crash handler writes its dumps with the debugger child's minidump writer.
-corvantis_folder(debug_capture/minidump TARGETS corvantis_minidump USES platform)
+corvantis_folder(minidump TARGETS corvantis_minidump USES platform)
 corvantis_folder(sentry TARGETS corvantis_sentry corvantis_crash_handler_core
-  USES debug_capture/minidump platform/http)
+  USES minidump platform/http)
 corvantis_folder(amfrt TARGETS amfrt_core amfrt_core_slow USES amf/api platform)
 corvantis_folder(scenarios TARGETS corvantis_scenarios USES amf)
 # The report is made of the series' records.
 corvantis_folder(report TARGETS corvantis_report USES scenarios)
 corvantis_folder(submit TARGETS corvantis_submit USES sentry platform/http)
-corvantis_folder(debug_capture TARGETS corvantis_debug_capture USES debug_capture/minidump)
+corvantis_folder(debug_capture TARGETS corvantis_debug_capture USES minidump)
 corvantis_folder(app TARGETS corvantis_app
   USES scenarios report submit debug_capture sentry platform/drawing)
 

@@ -10,10 +10,10 @@
 #include <span>
 
 #include "debug_capture/child_command_line.h"
-#include "debug_capture/minidump/dump_file_name.h"
 #include "debug_capture/signal_exception.h"
 #include "debug_capture/text.h"
 #include "debug_capture/write_minidump.h"
+#include "minidump/dump_file_name.h"
 #include "platform/fault_signals.h"
 #include "platform/hresult_error.h"
 #include "platform/module_path.h"

@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "debug_capture/minidump/byte_sink.h"
-#include "debug_capture/minidump/dump_file_name.h"
-#include "debug_capture/minidump/minidump_writer.h"
+#include "minidump/byte_sink.h"
+#include "minidump/dump_file_name.h"
+#include "minidump/minidump_writer.h"
 #include "platform/hresult_error.h"
 #include "platform/module_path.h"
 #include "platform/utf.h"

@@ -7,11 +7,11 @@
 #include <string>
 #include <string_view>
 
-#include "debug_capture/minidump/byte_sink.h"
-#include "debug_capture/minidump/elf_modules.h"
-#include "debug_capture/minidump/minidump_writer.h"
-#include "debug_capture/minidump/proc_maps.h"
 #include "fuzz/fuzz_check.h"
+#include "minidump/byte_sink.h"
+#include "minidump/elf_modules.h"
+#include "minidump/minidump_writer.h"
+#include "minidump/proc_maps.h"
 #include "tests/fakes/fake_memory.h"
 
 using namespace corvantis;

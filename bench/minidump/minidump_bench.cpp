@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "debug_capture/minidump/dump_file_name.h"
 #include "debug_capture/write_minidump.h"
+#include "minidump/dump_file_name.h"
 #include "platform/ptrace_connection_linux.h"
 #include "platform/utf.h"
 

@@ -1,8 +1,8 @@
 #include "sentry/handler/process_minidump_source.h"
 
-#include "debug_capture/minidump/byte_sink.h"
-#include "debug_capture/minidump/dump_file_name.h"
-#include "debug_capture/minidump/minidump_writer.h"
+#include "minidump/byte_sink.h"
+#include "minidump/dump_file_name.h"
+#include "minidump/minidump_writer.h"
 #include "platform/debug_output.h"
 #include "platform/fault_debug_event.h"
 #include "platform/file_bytes.h"

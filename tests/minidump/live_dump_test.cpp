@@ -20,8 +20,8 @@
 #include <stdexcept>
 
 #include "app/command_line.h"
-#include "debug_capture/minidump/dump_file_name.h"
 #include "debug_capture/write_minidump.h"
+#include "minidump/dump_file_name.h"
 #include "platform/ptrace_connection_linux.h"
 #include "platform/utf.h"
 #include "tests/fakes/raised_code.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "debug_capture/minidump/minidump_format.h"
+#include "minidump/minidump_format.h"
 
 namespace corvantis::minidump::testing {
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <set>
 
-#include "debug_capture/minidump/dump_file_name.h"
-#include "debug_capture/minidump/exception_stream.h"
-#include "debug_capture/minidump/minidump_file_writer.h"
-#include "debug_capture/minidump/minidump_writer.h"
+#include "minidump/dump_file_name.h"
+#include "minidump/exception_stream.h"
+#include "minidump/minidump_file_writer.h"
+#include "minidump/minidump_writer.h"
 #include "platform/fault_debug_event.h"
 #include "tests/fakes/fake_memory.h"
 #include "tests/fakes/raised_code.h"

@@ -8,9 +8,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "debug_capture/minidump/context_amd64.h"
-#include "debug_capture/minidump/elf_modules.h"
-#include "debug_capture/minidump/proc_maps.h"
+#include "minidump/context_amd64.h"
+#include "minidump/elf_modules.h"
+#include "minidump/proc_maps.h"
 #include "platform/ptrace_connection_linux.h"
 
 namespace corvantis::minidump {

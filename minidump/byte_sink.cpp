@@ -1,0 +1,36 @@
+#include "minidump/byte_sink.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/win32_error.h"
+
+namespace corvantis::minidump {
+
+void FileSink::WriteAt(std::uint64_t offset, std::span<const std::byte> bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written =
+        ::pwrite(file_.get(), bytes.data(), bytes.size(), static_cast<off_t>(offset));
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      ThrowErrno(errno, "minidump write");
+    }
+    if (written == 0) ThrowErrno(ENOSPC, "minidump write");
+    bytes = bytes.subspan(static_cast<std::size_t>(written));
+    offset += static_cast<std::uint64_t>(written);
+  }
+}
+
+void FileSink::Truncate() {
+  if (::ftruncate(file_.get(), 0) != 0) ThrowErrno(errno, "minidump truncate");
+}
+
+void StringSink::WriteAt(std::uint64_t offset, std::span<const std::byte> bytes) {
+  const std::size_t end = static_cast<std::size_t>(offset) + bytes.size();
+  if (bytes_.size() < end) bytes_.resize(end, '\0');
+  if (!bytes.empty()) std::memcpy(bytes_.data() + offset, bytes.data(), bytes.size());
+}
+
+}  // namespace corvantis::minidump
