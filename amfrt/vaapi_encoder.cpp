@@ -23,8 +23,8 @@ extern "C" {
 #include "amfrt/trace.h"
 #include "amfrt/vaapi_options.h"
 #include "amfrt/vaapi_packets.h"
-#include "amfrt/vaapi_probe.h"
 #include "platform/utf.h"
+#include "platform/va_probe.h"
 
 namespace corvantis::amfrt {
 namespace {

@@ -1,9 +1,9 @@
-#include "amfrt/vaapi_probe.h"
+#include "platform/va_probe.h"
 
 #include <algorithm>
 #include <vector>
 
-namespace corvantis::amfrt {
+namespace corvantis {
 namespace {
 
 bool Supported(const VAConfigAttrib& attribute) {
@@ -100,4 +100,4 @@ VaapiCapabilities ProbeVaapi(VADisplay display, VAProfile profile) {
   return caps;
 }
 
-}  // namespace corvantis::amfrt
+}  // namespace corvantis
