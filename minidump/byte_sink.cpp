@@ -6,21 +6,13 @@
 #include <cstring>
 
 #include "platform/win32_error.h"
+#include "platform/write_all.h"
 
 namespace corvantis::minidump {
 
 void FileSink::WriteAt(std::uint64_t offset, std::span<const std::byte> bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written =
-        ::pwrite(file_.get(), bytes.data(), bytes.size(), static_cast<off_t>(offset));
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      ThrowErrno(errno, "minidump write");
-    }
-    if (written == 0) ThrowErrno(ENOSPC, "minidump write");
-    bytes = bytes.subspan(static_cast<std::size_t>(written));
-    offset += static_cast<std::uint64_t>(written);
-  }
+  if (const int error = WriteAll(file_.get(), bytes, static_cast<off_t>(offset)))
+    ThrowErrno(error, "minidump write");
 }
 
 void FileSink::Truncate() {

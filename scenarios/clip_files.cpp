@@ -5,13 +5,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 
 #include "platform/format_text.h"
 #include "platform/hresult_error.h"
 #include "platform/unique_fd.h"
 #include "platform/utf.h"
 #include "platform/win32_error.h"
+#include "platform/write_all.h"
 
 namespace corvantis {
 
@@ -94,32 +94,13 @@ void WriteClipStream(const std::wstring& clipPath,
     ThrowErrno(error, path.c_str());
   };
 
-  // Chunks go out in batches of IOV_MAX without being copied; short writes are resumed.
-  std::vector<iovec> batch;
-  batch.reserve(IOV_MAX);
-  std::size_t next = 0;
-  while (next < chunks.size()) {
-    batch.clear();
-    for (; next < chunks.size() && batch.size() < IOV_MAX; ++next) {
-      if (!chunks[next] || chunks[next]->empty()) continue;
-      batch.push_back(iovec{chunks[next]->data(), chunks[next]->size()});
-    }
-    std::size_t first = 0;
-    while (first < batch.size()) {
-      const ssize_t written =
-          ::writev(fd.get(), batch.data() + first, static_cast<int>(batch.size() - first));
-      if (written < 0) {
-        if (errno == EINTR) continue;
-        fail(errno);
-      }
-      auto left = static_cast<std::size_t>(written);
-      while (first < batch.size() && left >= batch[first].iov_len) left -= batch[first++].iov_len;
-      if (first < batch.size()) {
-        batch[first].iov_base = static_cast<std::uint8_t*>(batch[first].iov_base) + left;
-        batch[first].iov_len -= left;
-      }
-    }
+  // The chunks go out as they are, without a copy.
+  std::vector<iovec> pieces;
+  pieces.reserve(chunks.size());
+  for (const auto& chunk : chunks) {
+    if (chunk && !chunk->empty()) pieces.push_back(iovec{chunk->data(), chunk->size()});
   }
+  if (const int error = WriteAll(fd.get(), pieces)) fail(error);
   if (::close(fd.release()) != 0) {
     const int error = errno;
     ::unlink(path.c_str());

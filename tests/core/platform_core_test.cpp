@@ -1,5 +1,7 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -7,12 +9,15 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <thread>
+#include <vector>
 
 #include "platform/console.h"
 #include "platform/file_bytes.h"
 #include "platform/hresult_error.h"
 #include "platform/utf.h"
 #include "platform/win32_error.h"
+#include "platform/write_all.h"
 
 namespace corvantis {
 
@@ -108,6 +113,55 @@ TEST(FileBytes, ReadsAWholeFileWithinItsBoundAndOnlyARegularFileWhenAsked) {
   EXPECT_FALSE(ReadRegularFile("/dev/null", content.size()))
       << "a device reads as empty, not as a file";
   std::filesystem::remove_all(folder);
+}
+
+TEST(WriteAll, ResumesShortWritesAcrossPiecesAndNamesWhatStoppedIt) {
+  // A slow reader and a timer's signals cut the writes short, mid-piece, or before any byte.
+  int ends[2];
+  ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+  struct sigaction tick {};
+  tick.sa_handler = [](int) {};  // no SA_RESTART: a blocked write returns early
+  sigaction(SIGALRM, &tick, nullptr);
+  sigset_t alarm;
+  sigemptyset(&alarm);
+  sigaddset(&alarm, SIGALRM);
+  pthread_sigmask(SIG_BLOCK, &alarm, nullptr);  // the reader, started now, never takes it
+  std::string expected;
+  std::vector<std::string> parts;
+  for (int i = 0; i < 3000; ++i) parts.emplace_back(static_cast<std::size_t>(i % 97), 'a' + i % 26);
+  std::vector<iovec> pieces;
+  for (auto& part : parts) {
+    pieces.push_back(iovec{part.data(), part.size()});
+    expected += part;
+  }
+  std::string received;
+  std::thread reader([&] {
+    char buffer[512];
+    for (ssize_t n; (n = read(ends[0], buffer, sizeof buffer)) > 0; usleep(20))
+      received.append(buffer, static_cast<std::size_t>(n));
+  });
+  pthread_sigmask(SIG_UNBLOCK, &alarm, nullptr);
+  itimerval every{{0, 300}, {0, 300}};
+  setitimer(ITIMER_REAL, &every, nullptr);
+  EXPECT_EQ(WriteAll(ends[1], pieces), 0);
+  every = {};
+  setitimer(ITIMER_REAL, &every, nullptr);
+  close(ends[1]);
+  reader.join();
+  close(ends[0]);
+  EXPECT_EQ(received, expected);
+
+  char pattern[] = "/tmp/write-all-XXXXXX";
+  const int file = mkstemp(pattern);
+  EXPECT_EQ(WriteAll(file, std::string_view("head")), 0);
+  EXPECT_EQ(WriteAll(file, std::as_bytes(std::span(std::string_view("XY"))), 1), 0);
+  EXPECT_EQ(ReadFileBytes(pattern), "hXYd");
+  close(file);
+  unlink(pattern);
+
+  const int full = open("/dev/full", O_WRONLY | O_CLOEXEC);
+  EXPECT_EQ(WriteAll(full, std::string_view("x")), ENOSPC);
+  close(full);
 }
 
 }  // namespace
