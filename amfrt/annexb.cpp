@@ -91,11 +91,20 @@ int NalType(Codec codec, std::span<const std::uint8_t> nal) {
 }
 
 std::vector<std::uint8_t> ExtractParameterSets(Codec codec, std::span<const std::uint8_t> headers) {
+  // A decoder drops a PPS whose SPS it has not seen, and VCN writes PPS before SPS
+  // (Mesa 22.3 radeon_vcn_enc_1_2.c radeon_enc_headers_hevc, radeon_uvd_enc_1_1.c
+  // encode): one pass per type, in decoding order.
+  static constexpr int kAvcOrder[] = {kAvcSps, kAvcPps};
+  static constexpr int kHevcOrder[] = {kHevcVps, kHevcSps, kHevcPps};
+  const std::span<const int> order =
+      codec == Codec::Avc ? std::span<const int>(kAvcOrder) : std::span<const int>(kHevcOrder);
   std::vector<std::uint8_t> sets;
-  NalReader reader(headers);
-  std::span<const std::uint8_t> nal;
-  while (reader.Next(&nal))
-    if (IsParameterSet(codec, NalType(codec, nal))) AppendNal(sets, nal);
+  for (const int wanted : order) {
+    NalReader reader(headers);
+    std::span<const std::uint8_t> nal;
+    while (reader.Next(&nal))
+      if (NalType(codec, nal) == wanted) AppendNal(sets, nal);
+  }
   return sets;
 }
 

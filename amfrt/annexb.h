@@ -24,7 +24,8 @@ class NalReader {
 
 int NalType(Codec codec, std::span<const std::uint8_t> nal);
 
-// VPS/SPS/PPS of `headers` (the encoder's global headers), each behind a 4-byte start code.
+// VPS/SPS/PPS of `headers` (global headers or a key packet) in decoding order (VPS, SPS, PPS)
+// whatever order they came in, each behind a 4-byte start code.
 std::vector<std::uint8_t> ExtractParameterSets(Codec codec, std::span<const std::uint8_t> headers);
 
 // The frame's type from its slices' NAL types (IDR) and the encoder's picture type

@@ -3,8 +3,11 @@
 
 #include <cerrno>
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
+#include <utility>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -23,9 +26,21 @@ namespace {
 
 constexpr wchar_t kLibavScope[] = L"libavcodec";
 
+// The first error line libav logged on this thread since it was last taken: the only place where
+// libavcodec names the VA call that failed and its status; the lines after it are its echoes.
+thread_local std::string t_firstError;
+
 // libavcodec (and libx264 through it) would otherwise print to stderr, into the program's console.
 void RouteLibavLog(void* object, int level, const char* format, std::va_list args) {
   if (level > AV_LOG_INFO) return;
+  if (level <= AV_LOG_ERROR && t_firstError.empty()) {
+    char line[512];
+    std::va_list copy;
+    va_copy(copy, args);
+    std::vsnprintf(line, sizeof line, format, copy);
+    va_end(copy);
+    t_firstError = line;
+  }
   const amf::amf_int32 traceLevel = level <= AV_LOG_ERROR     ? amf::AMF_TRACE_ERROR
                                     : level <= AV_LOG_WARNING ? amf::AMF_TRACE_WARNING
                                                               : amf::AMF_TRACE_DEBUG;
@@ -65,6 +80,8 @@ void SetOption(Dictionary& options, const char* key, const std::string& value) {
 }
 
 }  // namespace
+
+std::string TakeLibavError() { return std::exchange(t_firstError, std::string()); }
 
 void InstallLibavLogRoute() {
   Trace::Instance();  // made first, so that it is destroyed after the route

@@ -51,5 +51,8 @@ class FrameEncoder {
 // Routes libavcodec's log lines into the trace instead of stderr; once per process, undone when
 // the library unloads.
 void InstallLibavLogRoute();
+// The first error line libav logged on this thread since the last call, without its prefix;
+// empty when none.
+std::string TakeLibavError();
 
 }  // namespace corvantis::amfrt

@@ -7,6 +7,9 @@
 #include <chrono>
 #include <cstring>
 #include <new>
+#include <optional>
+#include <string>
+#include <utility>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -82,6 +85,16 @@ void SetOption(AVDictionary** options, const char* key, const std::string& value
   av_dict_set(options, key, value.c_str(), 0);
 }
 
+void WriteStderrLine(std::string line) {
+  line += '\n';
+  for (std::size_t written = 0; written < line.size();) {
+    const ssize_t n = ::write(STDERR_FILENO, line.data() + written, line.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    written += static_cast<std::size_t>(n);
+  }
+}
+
 // The node and its drivers, the failed step and the AMF result, in one line for the trace and
 // for stderr: a hardware adapter that cannot encode must not pass unnoticed.
 void ReportFailure(const wchar_t* scope, const std::string& nodePath, const std::string& vendor,
@@ -92,13 +105,42 @@ void ReportFailure(const wchar_t* scope, const std::string& nodePath, const std:
   if (!vendor.empty()) line += ", VA driver \"" + vendor + "\"";
   line += "): " + failure + "; Init gives " + WideToUtf8Lossy(ResultName(result));
   TraceLine(amf::AMF_TRACE_ERROR, scope, L"%ls", Utf8ToWide(line).c_str());
-  line += '\n';
-  for (std::size_t written = 0; written < line.size();) {
-    const ssize_t n = ::write(STDERR_FILENO, line.data() + written, line.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    written += static_cast<std::size_t>(n);
+  WriteStderrLine(std::move(line));
+}
+
+// "vaEndPicture: operation failed" from libav's error line, which names the step and the status
+// text (FFmpeg 5.1 libavcodec/vaapi_encode.c, libavutil/hwcontext_vaapi.c); empty for a line that
+// names no VA call.
+std::string VaCallOfLibavError(const std::string& line) {
+  static constexpr std::pair<const char*, const char*> kSteps[] = {
+      {"Failed to create parameter buffer", "vaCreateBuffer"},
+      {"Failed to create data buffer", "vaCreateBuffer"},
+      {"Failed to create bitstream output buffer", "vaCreateBuffer"},
+      {"Failed to begin picture encode issue", "vaBeginPicture"},
+      {"Failed to upload encode parameters", "vaRenderPicture"},
+      {"Failed to end picture encode issue", "vaEndPicture"},
+      {"Failed to sync to output buffer completion", "vaSyncBuffer"},
+      {"Failed to sync to picture completion", "vaSyncSurface"},
+      {"Failed to map output buffers", "vaMapBuffer"},
+      {"Failed to unmap output buffers", "vaUnmapBuffer"},
+      {"Failed to create surface", "vaCreateSurfaces"},
+      {"Failed to sync surface", "vaSyncSurface"},
+      {"Failed to derive image", "vaDeriveImage"},
+      {"Failed to create image", "vaCreateImage"},
+      {"Failed to read image", "vaGetImage"},
+      {"Failed to map image", "vaMapBuffer"},
+      {"Failed to unmap image", "vaUnmapBuffer"},
+      {"Failed to write image", "vaPutImage"},
+  };
+  for (const auto& [step, call] : kSteps) {
+    if (line.find(step) == std::string::npos) continue;
+    // The status text is the last parenthesis: "...: 1 (operation failed).".
+    const std::size_t close = line.rfind(')');
+    const std::size_t open = close == std::string::npos ? close : line.rfind('(', close);
+    if (open == std::string::npos) return call;
+    return std::string(call) + ": " + line.substr(open + 1, close - open - 1);
   }
+  return {};
 }
 
 }  // namespace
@@ -136,12 +178,14 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::stri
   const wchar_t* scope = NamesOf(settings.Codec).ComponentId;
   width_ = width;
   height_ = height;
+  nodePath_ = nodePath;
   display_ = VaDisplay::Open(nodePath, {TraceLibvaError, TraceLibvaInfo, nullptr}, failure);
   if (!display_) return AMF_NO_DEVICE;
 
   const int vaProfile = VaapiProfileOf(settings);
   const VaapiCapabilities caps = ProbeVaapi(display_->Handle(), static_cast<VAProfile>(vaProfile));
-  const VaapiOptions options = BuildVaapiOptions(settings, caps, width, height);
+  const VaapiOptions options =
+      BuildVaapiOptions(settings, caps, width, height, VaapiDriverOf(display_->VendorString()));
   if (options.Result != AMF_OK) {
     *failure = options.Failure;
     return options.Result;
@@ -168,6 +212,7 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::stri
               L"%s gave no global headers; parameter sets come with the first IDR",
               options.CodecName);
   Describe(settings, options, vaProfile, caps.LowPower.Present, nodePath, conversion);
+  TakeLibavError();  // what opening logged is not a clip's failure
   return AMF_OK;
 }
 
@@ -194,9 +239,14 @@ AMF_RESULT VaapiEncoder::SetUpConversion(bool gpuConversion, const wchar_t* scop
     if (!bgraFrames_) why = "BGRA surfaces: " + AvErrorText(error);
     if (bgraFrames_) vpp_ = VaapiVpp::Create(display_->Handle(), width_, height_, &why);
     if (vpp_) {
-      *conversion = "BGRA uploaded, NV12 by the GPU's video processor (VPP)";
-      return AMF_OK;
+      if (const std::optional<VppColour> colour = FindProcessorColour(&why)) {
+        colour_ = *colour;
+        *conversion =
+            "BGRA uploaded, NV12 by the GPU's video processor (VPP) in " + ColourName(colour_);
+        return AMF_OK;
+      }
     }
+    vpp_.reset();
     bgraFrames_.reset();
     TraceLine(amf::AMF_TRACE_WARNING, scope,
               L"Video processor refused (%s): NV12 conversion on the CPU", why.c_str());
@@ -214,6 +264,42 @@ AMF_RESULT VaapiEncoder::SetUpConversion(bool gpuConversion, const wchar_t* scop
   return AMF_OK;
 }
 
+std::optional<VppColour> VaapiEncoder::FindProcessorColour(std::string* why) {
+  AvFramePtr patch(av_frame_alloc());
+  AvFramePtr bgra(av_frame_alloc());
+  AvFramePtr nv12(av_frame_alloc());
+  AvFramePtr readBack(av_frame_alloc());
+  if (!patch || !bgra || !nv12 || !readBack) {
+    *why = "out of memory";
+    return std::nullopt;
+  }
+  patch->format = AV_PIX_FMT_BGRA;
+  readBack->format = AV_PIX_FMT_NV12;
+  patch->width = patch->height = readBack->width = readBack->height = kColourPatchSide;
+  int r = av_frame_get_buffer(patch.get(), 0);
+  if (r >= 0) r = av_frame_get_buffer(readBack.get(), 0);  // else the whole surface comes back
+  if (r >= 0) {
+    PaintColourPatch(patch->data[0], patch->linesize[0]);
+    // The patch fills the corner of surfaces of the clip's size; the rest is not looked at.
+    r = av_hwframe_get_buffer(bgraFrames_.get(), bgra.get(), 0);
+  }
+  if (r >= 0) r = av_hwframe_transfer_data(bgra.get(), patch.get(), 0);
+  if (r >= 0) r = av_hwframe_get_buffer(nv12Frames_.get(), nv12.get(), 0);
+  if (r < 0) {
+    *why = "test picture: " + AvErrorText(r);
+    return std::nullopt;
+  }
+  if (!vpp_->Convert(SurfaceOf(bgra.get()), SurfaceOf(nv12.get()), why)) return std::nullopt;
+  if (r = av_hwframe_transfer_data(readBack.get(), nv12.get(), 0); r < 0) {
+    *why = "reading the test picture back: " + AvErrorText(r);
+    return std::nullopt;
+  }
+  const std::optional<VppColour> colour = RecogniseColour(readBack->data[0], readBack->linesize[0],
+                                                          readBack->data[1], readBack->linesize[1]);
+  if (!colour) *why = "it converts the test picture with no known matrix";
+  return colour;
+}
+
 AMF_RESULT VaapiEncoder::OpenCodec(const AVCodec* codec, const EncoderSettings& settings,
                                    const VaapiOptions& options, std::string* failure) {
   context_.reset(avcodec_alloc_context3(codec));
@@ -229,6 +315,16 @@ AMF_RESULT VaapiEncoder::OpenCodec(const AVCodec* codec, const EncoderSettings& 
 
   AVCodecContext* c = context_.get();
   SetStreamFields(c, settings, width_, height_);
+  if (vpp_) {
+    // The stream says what the processor did, where the driver writes tags at all: VCN's SPS has
+    // no colour description (radeon_vcn_enc_1_2.c radeon_enc_nalu_sps, vui_info).
+    c->color_range = colour_.FullRange ? AVCOL_RANGE_JPEG : AVCOL_RANGE_MPEG;
+    if (colour_.Bt709) {
+      c->colorspace = AVCOL_SPC_BT709;
+      c->color_primaries = AVCOL_PRI_BT709;
+      c->color_trc = AVCOL_TRC_BT709;
+    }
+  }
   c->pix_fmt = AV_PIX_FMT_VAAPI;
   c->hw_frames_ctx = av_buffer_ref(nv12Frames_.get());
   if (c->hw_frames_ctx == nullptr) return OutOfMemory(failure);
@@ -316,11 +412,8 @@ AMF_RESULT VaapiEncoder::ProcessToNv12Surface(const std::uint8_t* bgra, int rowP
   if (r >= 0) r = av_hwframe_transfer_data(bgraSurface_.get(), bgraPicture_.get(), 0);
   if (r < 0) return CallFailed("BGRA upload", r);
   std::string failure;
-  if (!vpp_->Convert(SurfaceOf(bgraSurface_.get()), SurfaceOf(nv12Surface_.get()), &failure)) {
-    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId, L"Video processor: %s",
-              failure.c_str());
-    return AMF_FAIL;
-  }
+  if (!vpp_->Convert(SurfaceOf(bgraSurface_.get()), SurfaceOf(nv12Surface_.get()), &failure))
+    return Stop("video processor: " + failure, AMF_FAIL);
   return AMF_OK;
 }
 
@@ -354,6 +447,7 @@ AMF_RESULT VaapiEncoder::EncodeSlot(int slot, std::int64_t frameIndex, PacketSin
 
 AMF_RESULT VaapiEncoder::Encode(BgraView picture, std::int64_t frameIndex, BgraView next,
                                 PacketSink& sink) {
+  TakeLibavError();  // a failure of this picture is to be named by its own first error
   if (!vpp_) return ahead_.Encode(picture, frameIndex, next, *this, sink);
   if (const AMF_RESULT r = ProcessToNv12Surface(picture.Pixels, picture.RowPitch); r != AMF_OK)
     return r;
@@ -374,16 +468,27 @@ AMF_RESULT VaapiEncoder::Flush(PacketSink& sink) {
 AMF_RESULT VaapiEncoder::CallFailed(const char* call, int code) {
   std::string failure;
   const AMF_RESULT result = AvFailure(call, code, AMF_FAIL, &failure);
-  TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId, L"%s", failure.c_str());
+  const std::string vaCall = VaCallOfLibavError(TakeLibavError());
+  return Stop(vaCall.empty() ? failure : vaCall + " (" + failure + ")", result);
+}
+
+AMF_RESULT VaapiEncoder::Stop(const std::string& why, AMF_RESULT result) {
+  std::string line = "amfrt: " + WideToUtf8Lossy(NamesOf(codec_).ComponentId) +
+                     " stops encoding on " + nodePath_ + ": " + why + "; the clip gets " +
+                     WideToUtf8Lossy(ResultName(result));
+  TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId, L"%ls", Utf8ToWide(line).c_str());
+  // One line per clip: the series' own line follows it and names the clip.
+  if (!stopped_) WriteStderrLine(std::move(line));
+  stopped_ = true;
   return result;
 }
 
 AMF_RESULT VaapiEncoder::HandOn(const AVPacket& packet, PacketSink& sink) {
   if (packet.size <= 0) {
     // A frame the stream would not hold: the driver's coded buffer came back empty.
-    TraceLine(amf::AMF_TRACE_ERROR, NamesOf(codec_).ComponentId,
-              L"The driver gave frame %lld no coded data", static_cast<long long>(packet.pts));
-    return AMF_FAIL;
+    return Stop(
+        "vaMapBuffer: the coded buffer of frame " + std::to_string(packet.pts) + " holds no data",
+        AMF_FAIL);
   }
   const std::span<const std::uint8_t> data(packet.data, static_cast<std::size_t>(packet.size));
   const bool key = (packet.flags & AV_PKT_FLAG_KEY) != 0;

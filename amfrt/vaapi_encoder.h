@@ -1,5 +1,6 @@
 #pragma once
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,8 @@ class VaapiEncoder final : public FrameEncoder, private PictureSlots, private Co
   // the CPU converts into; `conversion` says which, for the summary.
   AMF_RESULT SetUpConversion(bool gpuConversion, const wchar_t* scope, std::string* conversion,
                              std::string* failure);
+  // The matrix and range the video processor really applies, from a test picture through it.
+  std::optional<VppColour> FindProcessorColour(std::string* why);
   AMF_RESULT OpenCodec(const AVCodec* codec, const EncoderSettings& settings,
                        const VaapiOptions& options, std::string* failure);
   void Describe(const EncoderSettings& settings, const VaapiOptions& options, int vaProfile,
@@ -69,14 +72,20 @@ class VaapiEncoder final : public FrameEncoder, private PictureSlots, private Co
   // Sends `surface` as picture `frameIndex`, lets it go and hands on what became ready.
   AMF_RESULT SendSurface(AVFrame* surface, std::int64_t frameIndex, PacketSink& sink);
   AMF_RESULT CallFailed(const char* call, int code) override;
+  // A failure mid-clip: traced, and said on stderr once for the clip with `why` (the VA call and
+  // its status where known).
+  AMF_RESULT Stop(const std::string& why, AMF_RESULT result);
   AMF_RESULT HandOn(const AVPacket& packet, PacketSink& sink) override;
 
   const Codec codec_;
   int width_ = 0;
   int height_ = 0;
+  std::string nodePath_;
+  bool stopped_ = false;
   // Declared first: everything below refers to the display and goes before it.
   std::unique_ptr<VaDisplay> display_;
   std::unique_ptr<VaapiVpp> vpp_;
+  VppColour colour_;  // what vpp_ applies
   AvBufferPtr device_;
   AvBufferPtr bgraFrames_;
   AvBufferPtr nv12Frames_;

@@ -116,7 +116,49 @@ constexpr HevcLevel kHevcLevels[] = {
     {186, 35651584, 4278190080, 240000, 800000},
 };
 
+int AlignUp(int value, int alignment) {
+  return alignment > 1 ? (value + alignment - 1) / alignment * alignment : value;
+}
+
+// The level for the settings' preset, as the driver reads it; 0 with a note where it has none.
+int QualityLevel(const EncoderSettings& s, VaapiDriver driver, int levels, VaapiOptions& o) {
+  if (driver == VaapiDriver::MesaRadeonsi && levels > 0) {
+    // Without pre-encoding or VBAQ, as AMF's presets leave them off.
+    constexpr int kValid = 1;
+    switch (s.Preset) {
+      case Preset::Speed: return 0;
+      case Preset::Quality: return kValid | 2 << 1;
+      default: return kValid | 1 << 1;
+    }
+  }
+  if (levels > 0) {
+    // Level 1 is the best quality, the highest level the fastest.
+    return s.Preset == Preset::Speed ? levels : s.Preset == Preset::Quality ? 1 : (levels + 1) / 2;
+  }
+  if (s.Preset != Preset::Balanced)
+    o.NotHonoured.push_back(std::string("QualityPreset ") +
+                            (s.Preset == Preset::Speed ? "speed" : "quality") +
+                            ": the driver has no quality levels, its default is used");
+  return 0;
+}
+
 }  // namespace
+
+VaapiDriver VaapiDriverOf(const std::string& vendor) {
+  return vendor.starts_with("Mesa Gallium driver") && vendor.find(" for AMD ") != std::string::npos
+             ? VaapiDriver::MesaRadeonsi
+             : VaapiDriver::Other;
+}
+
+std::pair<int, int> HevcCodedSize(VaapiDriver driver, const VaapiEntrypoint& entry, int width,
+                                  int height) {
+  const int block = std::max(entry.MinCodingBlock, 8);
+  std::pair<int, int> coded{AlignUp(width, block), AlignUp(height, block)};
+  if (driver == VaapiDriver::MesaRadeonsi)
+    coded = {std::max(coded.first, AlignUp(width, 64)),
+             std::max(coded.second, AlignUp(height, 16))};
+  return coded;
+}
 
 int HevcLevelIdc(int width, int height, amf::AMFRate frameRate, std::int64_t peakBitrate,
                  bool highTier) {
@@ -157,7 +199,7 @@ const char* RateControlName(VaapiRateControl mode) {
 }
 
 VaapiOptions BuildVaapiOptions(const EncoderSettings& s, const VaapiCapabilities& caps, int width,
-                               int height) {
+                               int height, VaapiDriver driver) {
   const bool avc = s.Codec == Codec::Avc;
   VaapiOptions o;
   o.CodecName = avc ? "h264_vaapi" : "hevc_vaapi";
@@ -190,7 +232,13 @@ VaapiOptions BuildVaapiOptions(const EncoderSettings& s, const VaapiCapabilities
   const VaapiEntrypoint& entry = *chosen;
   if (!ChooseRateControl(s, entry, o)) return o;
 
-  o.GopSize = s.IdrPeriod > 0 ? ClampToInt(s.IdrPeriod) : kOnlyFirstIdrGop;
+  o.GopSize = s.IdrPeriod > 0
+                  ? static_cast<int>(std::min<std::int64_t>(s.IdrPeriod, kLongestLegalGop))
+                  : kLongestLegalGop;
+  if (s.IdrPeriod > kLongestLegalGop)
+    o.NotHonoured.push_back("IDRPeriod " + std::to_string(s.IdrPeriod) + ": " +
+                            std::to_string(kLongestLegalGop) +
+                            " at most, for a POC length within the standard");
   o.MaxBFrames = avc ? ClampToInt(s.BFrames) : 0;
   if (o.MaxBFrames > 0 && !entry.BackwardReferences) {
     o.NotHonoured.push_back("BPicturesPattern " + std::to_string(o.MaxBFrames) +
@@ -200,17 +248,7 @@ VaapiOptions BuildVaapiOptions(const EncoderSettings& s, const VaapiCapabilities
   // One frame in flight: each output is ready as soon as its frame is encoded.
   o.AsyncDepth = s.LowLatency ? 1 : 2;
 
-  const int levels = entry.QualityLevels;
-  if (levels > 0) {
-    // Level 1 is the best quality, the highest level the fastest.
-    o.QualityLevel = s.Preset == Preset::Speed     ? levels
-                     : s.Preset == Preset::Quality ? 1
-                                                   : (levels + 1) / 2;
-  } else if (s.Preset != Preset::Balanced) {
-    o.NotHonoured.push_back(std::string("QualityPreset ") +
-                            (s.Preset == Preset::Speed ? "speed" : "quality") +
-                            ": the driver has no quality levels, its default is used");
-  }
+  o.QualityLevel = QualityLevel(s, driver, entry.QualityLevels, o);
   o.Tier = s.HighTier ? 1 : 0;
   if (!avc && s.EnforceHrd)
     o.NotHonoured.push_back("HevcEnforceHRD 1: hevc_vaapi writes no HRD parameters");
@@ -218,9 +256,12 @@ VaapiOptions BuildVaapiOptions(const EncoderSettings& s, const VaapiCapabilities
   o.Sei = avc ? (s.EnforceHrd ? "timing" : "0") : nullptr;
   o.GpuConversion = caps.VideoProcessingFromBgra;
   // hevc_vaapi's own guess leaves the frame rate out: 1080p60 would claim level 4, whose decoders
-  // need only take half that rate.
-  if (!avc)
-    o.Level = HevcLevelIdc(width, height, s.FrameRate, std::max(o.MaxRate, o.BitRate), s.HighTier);
+  // need only take half that rate. The level is the coded size's: 640x360 is coded 640x368.
+  if (!avc) {
+    const auto [codedWidth, codedHeight] = HevcCodedSize(driver, entry, width, height);
+    o.Level = HevcLevelIdc(codedWidth, codedHeight, s.FrameRate, std::max(o.MaxRate, o.BitRate),
+                           s.HighTier);
+  }
   return o;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "amf/api/result.h"
@@ -8,6 +9,22 @@
 #include "platform/va_probe.h"
 
 namespace corvantis::amfrt {
+
+// The drivers whose answers differ from what libavcodec assumes.
+enum class VaapiDriver {
+  Other,
+  // Mesa's radeonsi (VCE, UVD-enc, VCN): the firmware writes the parameter sets itself, HEVC's at
+  // a width aligned to 64 and a height aligned to 16 (radeon_vcn_enc_1_2.c radeon_enc_session_init,
+  // radeon_uvd_enc_1_1.c radeon_uvd_enc_session_init_hevc), and quality levels are a bit field
+  // (frontends/va/picture.c vlVaHandleVAEncMiscParameterTypeQualityLevel, vlVaQualityBits): 0 the
+  // speed preset, 1 balanced with pre-encoding and VBAQ, else bit 0 set, bits 1-2 the preset
+  // (0 speed, 1 balanced, 2 quality), bit 3 pre-encoding, bit 4 VBAQ.
+  MesaRadeonsi,
+};
+
+// The driver of that VA vendor string: Mesa's says "Mesa Gallium driver <version> for <renderer>"
+// (frontends/va/context.c VA_DRIVER_INIT_FUNC), radeonsi's renderer names the AMD part.
+VaapiDriver VaapiDriverOf(const std::string& vendor);
 
 enum class VaapiRateControl { Vbr, Cbr, Cqp };
 
@@ -36,21 +53,29 @@ struct VaapiOptions {
   std::vector<std::string> NotHonoured;
 };
 
-// The GOP length standing for "only the first frame is an IDR": about 48 days at 260 fps.
-inline constexpr int kOnlyFirstIdrGop = 1 << 30;
+// The longest GOP whose POC length is legal on every driver: Mesa's VCN and UVD encoders code
+// log2_max_pic_order_cnt_lsb as the bits of max(16, next power of two of intra_period)
+// (radeon_vcn_enc.c radeon_vcn_enc_hevc_get_param, radeon_uvd_enc.c radeon_uvd_enc_get_param),
+// 16 at most in H.265 (7.4.3.2.1). 126 seconds at 260 fps: a 30-second clip has one IDR, a longer
+// one an IDR every 32768 frames.
+inline constexpr int kLongestLegalGop = 1 << 15;
+
+// The width and height an HEVC stream's SPS codes for a `width` x `height` picture on `caps`.
+std::pair<int, int> HevcCodedSize(VaapiDriver driver, const VaapiEntrypoint& entry, int width,
+                                  int height);
 
 // The VAProfile for the settings' codec and profile.
 int VaapiProfileOf(const EncoderSettings& settings);
 const char* VaapiProfileName(int vaProfile);
 
-// The options for a `width` x `height` stream of `settings` on a driver offering `caps`.
+// The options for a `width` x `height` stream of `settings` on `driver` offering `caps`.
 VaapiOptions BuildVaapiOptions(const EncoderSettings& settings, const VaapiCapabilities& caps,
-                               int width, int height);
+                               int width, int height, VaapiDriver driver = VaapiDriver::Other);
 
 const char* RateControlName(VaapiRateControl mode);
 
 // HEVC's general_level_idc (30 times the level) of the lowest level whose picture size, luma
-// sample rate and bit rate (of the tier) take the stream; 0 when none does.
+// sample rate and bit rate (of the tier) take a stream of that coded size; 0 when none does.
 int HevcLevelIdc(int width, int height, amf::AMFRate frameRate, std::int64_t peakBitrate,
                  bool highTier);
 

@@ -13,6 +13,9 @@ struct VaapiEntrypoint {
   int MaxWidth = 0;                    // 0: the driver does not say
   int MaxHeight = 0;
   bool BackwardReferences = true;  // VAConfigAttribEncMaxRefFrames gives list 1 a reference
+  // HEVC's smallest luma coding block, which hevc_vaapi aligns the coded size to:
+  // VAConfigAttribEncHEVCBlockSizes, else its guess of 16 (FFmpeg 5.1 vaapi_encode_h265_configure).
+  int MinCodingBlock = 16;
 };
 
 struct VaapiCapabilities {

@@ -14,18 +14,24 @@ VaapiEntrypoint ProbeEntrypoint(VADisplay display, VAProfile profile, VAEntrypoi
   VAConfigAttrib attributes[] = {
       {VAConfigAttribRTFormat, 0},         {VAConfigAttribRateControl, 0},
       {VAConfigAttribEncQualityRange, 0},  {VAConfigAttribMaxPictureWidth, 0},
-      {VAConfigAttribMaxPictureHeight, 0}, {VAConfigAttribEncMaxRefFrames, 0}};
+      {VAConfigAttribMaxPictureHeight, 0}, {VAConfigAttribEncMaxRefFrames, 0},
+      {VAConfigAttribEncHEVCBlockSizes, 0}};
   VaapiEntrypoint entry;
   if (vaGetConfigAttributes(display, profile, entrypoint, attributes,
                             static_cast<int>(std::size(attributes))) != VA_STATUS_SUCCESS)
     return entry;
-  const auto& [format, rateControl, quality, maxWidth, maxHeight, references] = attributes;
+  const auto& [format, rateControl, quality, maxWidth, maxHeight, references, blocks] = attributes;
   entry.Present = !Supported(format) || (format.value & VA_RT_FORMAT_YUV420) != 0;
   if (Supported(rateControl)) entry.RateControlModes = rateControl.value;
   if (Supported(quality)) entry.QualityLevels = static_cast<int>(quality.value);
   if (Supported(maxWidth)) entry.MaxWidth = static_cast<int>(maxWidth.value);
   if (Supported(maxHeight)) entry.MaxHeight = static_cast<int>(maxHeight.value);
   if (Supported(references)) entry.BackwardReferences = ((references.value >> 16) & 0xFFFF) > 0;
+  if (Supported(blocks)) {
+    VAConfigAttribValEncHEVCBlockSizes sizes;
+    sizes.value = blocks.value;
+    entry.MinCodingBlock = 8 << sizes.bits.log2_min_luma_coding_block_size_minus3;
+  }
   return entry;
 }
 

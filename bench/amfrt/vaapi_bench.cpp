@@ -54,11 +54,12 @@ struct CopyOut final : amfrt::PacketSink {
 // Each iteration: one picture through the encoder, the next one queued behind it.
 void VaapiPath(benchmark::State& state, int width, int height, const char* personality) {
   TestVaDriver driver(personality);
-  driver.With([](vadriver::Control& c) { c.work = false; });
   std::unique_ptr<amfrt::FrameEncoder> encoder;
   if (amfrt::VaapiEncoder::Open(ProgramSettings(), driver.Node(), width, height, &encoder) !=
       AMF_OK)
     return state.SkipWithError("Open failed");
+  // Only after opening, where the processor's test picture has to come through converted.
+  driver.With([](vadriver::Control& c) { c.work = false; });
   const auto pictures = Pictures(width, height);
   CopyOut sink;
   std::int64_t index = 0;

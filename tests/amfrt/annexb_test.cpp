@@ -18,9 +18,10 @@ TEST(NalReader, SplitsOnBothStartCodesAndDropsTrailingZeros) {
   EXPECT_EQ(nals, (std::vector<Bytes>{{0x67, 0x64, 0x00, 0x1F}, {0x68, 0xEE}, {0x65, 0x88}}));
 }
 
-TEST(ParameterSets, KeepOnlyVpsSpsAndPps) {
-  const Bytes hevc{0,    0, 0, 1, 0x40, 0x01, 0xAA, 0, 0, 1, 0x42, 0x01,
-                   0xBB, 0, 0, 1, 0x44, 0x01, 0xCC, 0, 0, 1, 0x4E, 0x01};
+// Fault: VCN's VPS, PPS, SPS kept in that order, so that a decoder drops the PPS.
+TEST(ParameterSets, KeepOnlyVpsSpsAndPpsInDecodingOrder) {
+  const Bytes hevc{0,    0,    0, 1, 0x46, 0x01, 0x10, 0,    0, 1, 0x40, 0x01, 0xAA, 0, 0, 1, 0x44,
+                   0x01, 0xCC, 0, 0, 1,    0x42, 0x01, 0xBB, 0, 0, 1,    0x26, 0x01};
   EXPECT_EQ(ExtractParameterSets(Codec::Hevc, hevc),
             (Bytes{0,    0,    0,    1, 0x40, 0x01, 0xAA, 0,    0,    0,   1,
                    0x42, 0x01, 0xBB, 0, 0,    0,    1,    0x44, 0x01, 0xCC}));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <va/va.h>
 
+#include <bit>
 #include <string>
 #include <utility>
 
@@ -45,7 +46,7 @@ TEST(VaapiOptions, ProgramsSettingsOnAFullEntryPointDriver) {
   EXPECT_EQ(avc.BitRate, 500000);
   EXPECT_EQ(avc.MaxRate, 625000);
   EXPECT_EQ(avc.BufferSize, 625000) << "one second at the peak";
-  EXPECT_EQ(avc.GopSize, kOnlyFirstIdrGop);
+  EXPECT_EQ(avc.GopSize, kLongestLegalGop);
   EXPECT_EQ(avc.MaxBFrames, 0);
   EXPECT_EQ(avc.AsyncDepth, 1) << "low latency: each output as soon as its frame is encoded";
   EXPECT_EQ(avc.QualityLevel, 0);
@@ -60,7 +61,7 @@ TEST(VaapiOptions, ProgramsSettingsOnAFullEntryPointDriver) {
   EXPECT_EQ(std::string(hevc.CodecName) + " " + hevc.Profile, "hevc_vaapi main");
   EXPECT_EQ(hevc.Tier, 0);
   EXPECT_EQ(hevc.MaxRate, 625000);
-  EXPECT_EQ(hevc.GopSize, kOnlyFirstIdrGop) << "GOP size 0 x 1 per IDR";
+  EXPECT_EQ(hevc.GopSize, kLongestLegalGop) << "GOP size 0 x 1 per IDR";
   EXPECT_EQ(hevc.Sei, nullptr);
 }
 
@@ -160,6 +161,56 @@ TEST(VaapiOptions, ProfilesPeriodsAndHrd) {
       FromProperties(Codec::Hevc, {{AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, 1}}), RadeonLike(), 64, 64);
   EXPECT_NE(Joined(hrd.NotHonoured).find("HevcEnforceHRD 1"), std::string::npos)
       << Joined(hrd.NotHonoured);
+}
+
+// Faults: an HEVC SPS with a POC length over 16 bits (Mesa derives it from the GOP), a 30-second
+// clip cut by a second IDR, a level taken from the displayed size rather than the coded one, and
+// presets mapped onto radeonsi's bit field as if it were numbered.
+TEST(VaapiOptions, PeriodLevelAndQualityAsEachDriverReadsThem) {
+  // radeon_vcn_enc_hevc_get_param: log2_max_poc is the bit count of max(16, next power of 2).
+  const auto mesaPocBits = [](std::uint32_t intraPeriod) {
+    std::uint32_t maxPoc = 16;
+    while (maxPoc < intraPeriod) maxPoc <<= 1;
+    return std::bit_width(maxPoc);
+  };
+  for (const VaapiCapabilities& caps : {RadeonLike(), IntelLike()}) {
+    const VaapiOptions o = BuildVaapiOptions(ProgramsHevc(), caps, 640, 360);
+    EXPECT_LE(mesaPocBits(static_cast<std::uint32_t>(o.GopSize)), 16);
+    EXPECT_GE(o.GopSize, 30 * 260) << "one IDR in a 30-second clip at 260 fps";
+  }
+  EncoderSettings longPeriod = ProgramsHevc();
+  longPeriod.IdrPeriod = std::int64_t{1} << 20;
+  const VaapiOptions clamped = BuildVaapiOptions(longPeriod, RadeonLike(), 640, 360);
+  EXPECT_EQ(clamped.GopSize, kLongestLegalGop);
+  EXPECT_NE(Joined(clamped.NotHonoured).find("IDRPeriod 1048576"), std::string::npos);
+
+  // 640x360@144: VCN codes 640x368 (height aligned to 16), whose luma rate passes level 3.1's.
+  EncoderSettings fast = ProgramsHevc();
+  fast.FrameRate = {144, 1};
+  constexpr VaapiDriver kMesa = VaapiDriver::MesaRadeonsi;
+  VaapiCapabilities vcn = RadeonLike();
+  vcn.Slice.MinCodingBlock = 8;
+  EXPECT_EQ(BuildVaapiOptions(fast, vcn, 640, 360, kMesa).Level, 120);
+  VaapiCapabilities eightByEight = IntelLike();
+  eightByEight.LowPower.MinCodingBlock = 8;
+  EXPECT_EQ(BuildVaapiOptions(fast, eightByEight, 640, 360).Level, 93) << "coded 640x360";
+  EXPECT_EQ(BuildVaapiOptions(fast, IntelLike(), 640, 360).Level, 120)
+      << "hevc_vaapi's 16x16 guess codes 640x368";
+  EXPECT_EQ(HevcCodedSize(kMesa, vcn.Slice, 1000, 562), (std::pair{1024, 576}));
+
+  // Mesa's bit field: 0 speed, bit 0 with the preset in bits 1-2, never 1 (pre-encoding, VBAQ).
+  vcn.Slice.QualityLevels = 32;
+  for (const auto& [preset, level] :
+       {std::pair{Preset::Speed, 0}, {Preset::Balanced, 3}, {Preset::Quality, 5}}) {
+    EncoderSettings settings = ProgramsAvc();
+    settings.Preset = preset;
+    EXPECT_EQ(BuildVaapiOptions(settings, vcn, 640, 360, kMesa).QualityLevel, level);
+  }
+  EXPECT_EQ(VaapiDriverOf("Mesa Gallium driver 22.3.6 for AMD Radeon RX 6600 (navi23, LLVM 15)"),
+            VaapiDriver::MesaRadeonsi);
+  EXPECT_EQ(VaapiDriverOf("Intel iHD driver for Intel(R) Gen Graphics - 23.1.1 ()"),
+            VaapiDriver::Other);
+  EXPECT_EQ(VaapiDriverOf("Mesa Gallium driver 22.3.6 for llvmpipe"), VaapiDriver::Other);
 }
 
 // An H.264 slice NAL unit: header byte then the slice header's first bits.

@@ -1,5 +1,5 @@
 // The hardware path end to end: the runtime's VA-API encoder through libavcodec and the real libva,
-// on the tests' driver answering as radeonsi, with and without its video processor.
+// on the tests' driver answering as each driver it knows, with and without a video processor.
 #include <gtest/gtest.h>
 #include <va/va.h>
 
@@ -51,17 +51,22 @@ void Paint(ID3D11Texture2D* texture, std::uint32_t k) {
   }
 }
 
-// BT.601 limited range, as the software path's colour test has it.
-double Luma(Rgb c) { return 16 + (65.481 * c.R + 128.553 * c.G + 24.966 * c.B) / 255; }
-double Cb(Rgb c) { return 128 + (-37.797 * c.R - 74.203 * c.G + 112.0 * c.B) / 255; }
-double Cr(Rgb c) { return 128 + (112.0 * c.R - 93.786 * c.G - 18.214 * c.B) / 255; }
+// Limited range in BT.601 (as the software path's colour test has it) or BT.709.
+struct Matrix {
+  double Kr, Kb;
+};
+constexpr Matrix kBt601{0.299, 0.114}, kBt709{0.2126, 0.0722};
+double LumaOf(Rgb c, Matrix m) { return (m.Kr * c.R + (1 - m.Kr - m.Kb) * c.G + m.Kb * c.B) / 255; }
+double Luma(Rgb c, Matrix m) { return 16 + 219 * LumaOf(c, m); }
+double Cb(Rgb c, Matrix m) { return 128 + 224 * (c.B / 255.0 - LumaOf(c, m)) / (2 * (1 - m.Kb)); }
+double Cr(Rgb c, Matrix m) { return 128 + 224 * (c.R / 255.0 - LumaOf(c, m)) / (2 * (1 - m.Kr)); }
 constexpr double kLumaTolerance = 6.0;
 constexpr double kChromaTolerance = 8.0;
 
 // The first sample of the picture's NV12 (width x height luma, then the UV rows) that is not the
 // conversion of frame k, or empty.
 std::string FirstWrongSample(const std::vector<std::uint8_t>& nv12, int width, int height,
-                             std::uint32_t k) {
+                             std::uint32_t k, Matrix m) {
   const int chromaWidth = (width + 1) / 2;
   if (nv12.size() !=
       static_cast<std::size_t>(width) * height + 2u * chromaWidth * ((height + 1) / 2))
@@ -69,7 +74,7 @@ std::string FirstWrongSample(const std::vector<std::uint8_t>& nv12, int width, i
   std::ostringstream why;
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
-      const double want = Luma(ColourAt(x, y, width, height, k));
+      const double want = Luma(ColourAt(x, y, width, height, k), m);
       const int got = nv12[static_cast<std::size_t>(y) * width + x];
       if (std::abs(got - want) > kLumaTolerance) {
         why << "luma at (" << x << "," << y << ") is " << got << ", want " << want;
@@ -84,8 +89,8 @@ std::string FirstWrongSample(const std::vector<std::uint8_t>& nv12, int width, i
       for (int dy = 0; dy < 2 && 2 * y + dy < height; ++dy)
         for (int dx = 0; dx < 2 && 2 * x + dx < width; ++dx, ++n) {
           const Rgb c = ColourAt(2 * x + dx, 2 * y + dy, width, height, k);
-          cb += Cb(c);
-          cr += Cr(c);
+          cb += Cb(c, m);
+          cr += Cr(c, m);
         }
       const std::uint8_t* sample = uv + static_cast<std::size_t>(y) * 2 * chromaWidth + 2 * x;
       if (std::abs(sample[0] - cb / n) > kChromaTolerance ||
@@ -121,20 +126,29 @@ const Buffer* FindBuffer(const Picture& picture, VABufferType type) {
 
 int Align16(int v) { return (v + 15) / 16 * 16; }
 
+// "no-vpp/put-image": no-vpp with vaDeriveImage refused, so that the CPU's NV12 reaches the
+// surface through vaCreateImage + vaPutImage (libavutil/hwcontext_vaapi.c vaapi_map_frame).
 using PathCase = std::tuple<TestCodec, std::pair<int, int>, const char*>;
 
 class VaapiPath : public ::testing::TestWithParam<PathCase> {};
 
-// The program's settings reach the driver, the pictures it is handed are the frames converted to
-// BT.601 limited range in their order, the outputs are access units as the program frames them,
-// and nothing the clip made outlives it.
+// The program's settings reach the driver, the pictures it is handed are the frames converted
+// with the matrix the stream is tagged with, in their order, the outputs are access units as the
+// program frames them, and nothing the clip made outlives it. Faults caught: a colour from the
+// wrong matrix, a POC length past 16 bits, a level for the displayed size, the CPU path's pixels
+// lost where the driver refuses to derive images.
 TEST_P(VaapiPath, EncodesTheProgramsFramesAsConfigured) {
-  const auto [codec, size, personality] = GetParam();
+  const auto [codec, size, name] = GetParam();
   const auto [width, height] = size;
   const bool hevc = codec == TestCodec::Hevc;
-  const bool processor = std::string(personality) != "no-vpp";
-  const bool intel = std::string(personality) == "intel";
+  const std::string personality = std::string(name).substr(0, std::string(name).find('/'));
+  const bool putImage = std::string(name).ends_with("/put-image");
+  const bool processor = personality != "no-vpp";
+  const bool intel = personality == "intel";
   TestVaDriver driver(personality);
+  // vaapi_frames_init's first vaDeriveImage decides whether images are derived.
+  if (putImage) driver.With([](Control& c) { c.faults.entries = {{"vaDeriveImage", 1}}; });
+  const Matrix matrix = kBt601;
   constexpr std::uint32_t kFrames = 5;
   std::vector<Output> outputs;
   {
@@ -193,7 +207,7 @@ TEST_P(VaapiPath, EncodesTheProgramsFramesAsConfigured) {
           << "input surface of picture " << k;
       EXPECT_EQ(std::pair(p.contextWidth, p.contextHeight),
                 std::pair(Align16(width), Align16(height)));
-      EXPECT_EQ(FirstWrongSample(p.nv12, width, height, k), "") << "picture " << k;
+      EXPECT_EQ(FirstWrongSample(p.nv12, width, height, k, matrix), "") << "picture " << k;
       for (const Buffer& b : p.buffers) {
         if (b.type != VAEncSliceParameterBufferType) continue;
         EXPECT_NE(hevc ? b.As<VAEncSliceParameterBufferHEVC>().slice_type
@@ -208,12 +222,13 @@ TEST_P(VaapiPath, EncodesTheProgramsFramesAsConfigured) {
     const Picture& first = c.record.pictures[0];
     const Buffer* sequence = FindBuffer(first, VAEncSequenceParameterBufferType);
     ASSERT_NE(sequence, nullptr);
-    constexpr std::uint32_t kOnlyFirstIdr = 1u << 30;
+    // The POC length Mesa derives from it stays within 16 bits (see vaapi_options.h).
+    constexpr std::uint32_t kOnlyFirstIdr = 1u << 15;
     const bool large = width >= 1920;
     if (hevc) {
       const auto s = sequence->As<VAEncSequenceParameterBufferHEVC>();
       EXPECT_EQ(s.general_profile_idc, 1);
-      EXPECT_EQ(s.general_level_idc, large ? 123 : 60) << "level 4.1 / 2";
+      EXPECT_EQ(s.general_level_idc, large ? 123 : 60) << "level 4.1 / 2 (1920x1088, 320x192)";
       EXPECT_EQ(s.general_tier_flag, 0);
       EXPECT_EQ(s.intra_period, kOnlyFirstIdr);
       EXPECT_EQ(s.intra_idr_period, kOnlyFirstIdr);
@@ -244,10 +259,14 @@ TEST_P(VaapiPath, EncodesTheProgramsFramesAsConfigured) {
     EXPECT_EQ(frameRate->framerate, 60u | 1u << 16);
 
     // The video processor was asked for BT.601 limited range from full-range RGB and got the
-    // frames as they were drawn; without one the driver converted nothing.
-    EXPECT_EQ(c.record.processed.size(), processor ? kFrames : 0);
-    for (std::uint32_t k = 0; processor && k < c.record.processed.size(); ++k) {
-      const vadriver::Processed& p = c.record.processed[k];
+    // frames as they were drawn, after the test picture that tells its matrix; without one the
+    // driver converted nothing.
+    EXPECT_EQ(c.record.processed.size(), processor ? kFrames + 1 : 0);
+    // One put for each picture, and one for each of the two slots mapped ahead and never sent.
+    EXPECT_GE(c.calls["vaPutImage"], putImage ? static_cast<int>(kFrames) : 0);
+    EXPECT_LE(c.calls["vaPutImage"], putImage ? static_cast<int>(kFrames) + 2 : 0);
+    for (std::uint32_t k = 0; processor && k + 1 < c.record.processed.size(); ++k) {
+      const vadriver::Processed& p = c.record.processed[k + 1];
       EXPECT_EQ(p.pipeline.output_color_standard, VAProcColorStandardBT601);
       EXPECT_EQ(p.pipeline.output_color_properties.color_range, VA_SOURCE_RANGE_REDUCED);
       EXPECT_EQ(p.pipeline.input_color_properties.color_range, VA_SOURCE_RANGE_FULL);
@@ -266,6 +285,7 @@ std::string PathName(const ::testing::TestParamInfo<PathCase>& info) {
                      std::to_string(size.first) + "x" + std::to_string(size.second) + "_" +
                      personality;
   std::replace(name.begin(), name.end(), '-', '_');
+  std::replace(name.begin(), name.end(), '/', '_');
   return name;
 }
 
@@ -280,6 +300,12 @@ INSTANTIATE_TEST_SUITE_P(RadeonsiWithAndWithoutProcessor, VaapiPath,
                                             ::testing::Values(std::pair{320, 180},
                                                               std::pair{1920, 1080}),
                                             ::testing::Values("radeonsi", "no-vpp")),
+                         PathName);
+
+INSTANTIATE_TEST_SUITE_P(PutImage, VaapiPath,
+                         ::testing::Combine(::testing::Values(TestCodec::Avc),
+                                            ::testing::Values(std::pair{320, 180}),
+                                            ::testing::Values("no-vpp/put-image")),
                          PathName);
 
 // A driver without an encoder for the codec: Init fails with AMF_NOT_SUPPORTED and one stderr line,
@@ -347,18 +373,25 @@ AMF_RESULT EncodeUntilFailure(EncoderRig& rig, std::uint32_t frames, std::vector
 }
 
 // A driver that fails in the middle of a clip: the clip ends with an error from the encoder, never
-// with a picture read past its coded buffer (the sanitizer build checks every read), and the
-// objects of the failed clip are all released.
+// with a picture read past its coded buffer (the sanitizer build checks every read), one stderr
+// line names the VA call and its status, and the objects of the failed clip are all released.
 TEST(VaapiFailures, DriverFaultsMidClipEndTheClipWithAnErrorAndFreeEverything) {
   struct Case {
     const char* Name;
     vadriver::FaultPlan Plan;
+    const char* Reason;
   };
   const Case cases[] = {
-      {"coded buffer claiming more than it holds", {{}, vadriver::CodedBufferFault::ClaimsMore, 2}},
-      {"empty coded buffer", {{}, vadriver::CodedBufferFault::Empty, 2}},
-      {"vaSyncSurface failing", {{{"vaSyncSurface", 6}}, vadriver::CodedBufferFault::None, 0}},
-      {"vaEndPicture failing", {{{"vaEndPicture", 4}}, vadriver::CodedBufferFault::None, 0}},
+      {"coded buffer claiming more than it holds",
+       {{}, vadriver::CodedBufferFault::ClaimsMore, 2},
+       ""},
+      {"empty coded buffer", {{}, vadriver::CodedBufferFault::Empty, 2}, "vaMapBuffer: "},
+      {"vaSyncSurface failing",
+       {{{"vaSyncSurface", 6}}, vadriver::CodedBufferFault::None, 0},
+       "vaSyncSurface: operation failed"},
+      {"vaEndPicture failing",
+       {{{"vaEndPicture", 4}}, vadriver::CodedBufferFault::None, 0},
+       "vaEndPicture: operation failed"},
   };
   for (TestCodec codec : {TestCodec::Avc, TestCodec::Hevc})
     for (const Case& c : cases) {
@@ -369,7 +402,13 @@ TEST(VaapiFailures, DriverFaultsMidClipEndTheClipWithAnErrorAndFreeEverything) {
       {
         EncoderRig rig(EncoderConfig{codec, 320, 180, true, -1, 0, driver.Node()});
         ASSERT_EQ(rig.InitResult, AMF_OK);
+        StderrCapture capture;
         EXPECT_EQ(EncodeUntilFailure(rig, 8, &outputs), AMF_FAIL);
+        const std::string errors = capture.Stop();
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1) << errors;
+        EXPECT_NE(errors.find("stops encoding on " + driver.Node() + ": " + c.Reason),
+                  std::string::npos)
+            << errors;
       }
       EXPECT_LT(outputs.size(), 8u);
       for (const Output& o : outputs) {
