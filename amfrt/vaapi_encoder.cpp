@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -28,6 +29,7 @@ extern "C" {
 #include "amfrt/vaapi_packets.h"
 #include "platform/utf.h"
 #include "platform/va_probe.h"
+#include "platform/write_all.h"
 
 namespace corvantis::amfrt {
 namespace {
@@ -87,12 +89,7 @@ void SetOption(AVDictionary** options, const char* key, const std::string& value
 
 void WriteStderrLine(std::string line) {
   line += '\n';
-  for (std::size_t written = 0; written < line.size();) {
-    const ssize_t n = ::write(STDERR_FILENO, line.data() + written, line.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    written += static_cast<std::size_t>(n);
-  }
+  WriteAll(STDERR_FILENO, std::as_bytes(std::span(line)));
 }
 
 // The node and its drivers, the failed step and the AMF result, in one line for the trace and
