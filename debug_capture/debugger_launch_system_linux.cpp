@@ -63,7 +63,7 @@ void ReapWhenEnded(pid_t pid) {
   // Signals meant for the process go elsewhere; its own faults still reach the fault handler.
   sigset_t all, previous;
   sigfillset(&all);
-  for (const int fault : kFaultSignals) sigdelset(&all, fault);
+  for (const FaultSignal& fault : kFaultSignals) sigdelset(&all, fault.Number);
   pthread_sigmask(SIG_SETMASK, &all, &previous);
   pthread_t thread;
   const bool created =

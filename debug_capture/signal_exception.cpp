@@ -7,12 +7,6 @@
 
 namespace corvantis {
 
-namespace {
-
-constexpr greg_t kPageFaultInstructionFetch = 1 << 4;
-
-}  // namespace
-
 std::optional<DebugEventData> ExceptionFromSignal(const siginfo_t& info,
                                                   std::uint64_t instruction) {
   if (!IsFaultSignal(info.si_signo)) return std::nullopt;
@@ -22,7 +16,7 @@ std::optional<DebugEventData> ExceptionFromSignal(const siginfo_t& info,
   context.uc_mcontext.gregs[REG_RIP] = static_cast<greg_t>(instruction);
   const auto address = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(info.si_addr));
   if (instruction != 0 && address == instruction)
-    context.uc_mcontext.gregs[REG_ERR] = kPageFaultInstructionFetch;
+    context.uc_mcontext.gregs[REG_ERR] = static_cast<greg_t>(kPageFaultInstructionFetch);
   DebugEventData event{};
   event.Record = FaultExceptionRecord(info.si_signo, info, context);
   event.Signal = info.si_signo;

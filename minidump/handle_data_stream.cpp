@@ -1,6 +1,5 @@
 #include "minidump/handle_data_stream.h"
 
-#include <span>
 #include <vector>
 
 namespace corvantis::minidump {
@@ -19,11 +18,7 @@ void WriteHandleDataStream(MinidumpFileWriter& writer, const ProcessSnapshot& sn
   const MINIDUMP_HANDLE_DATA_STREAM header{sizeof(MINIDUMP_HANDLE_DATA_STREAM),
                                            sizeof(MINIDUMP_HANDLE_DESCRIPTOR),
                                            static_cast<std::uint32_t>(descriptors.size()), 0};
-  const std::size_t size = sizeof(header) + descriptors.size() * sizeof(MINIDUMP_HANDLE_DESCRIPTOR);
-  const RVA rva = writer.Allocate(size, 8);
-  writer.WriteObject(rva, header);
-  writer.WriteAt(rva + sizeof(header), std::as_bytes(std::span(descriptors)));
-  writer.AddStream(HandleDataStream, {static_cast<std::uint32_t>(size), rva});
+  writer.WriteListStream(HandleDataStream, header, descriptors);
 }
 
 }  // namespace corvantis::minidump

@@ -49,11 +49,7 @@ void WriteMemoryInfoListStream(MinidumpFileWriter& writer, const ProcessSnapshot
   }
   const MINIDUMP_MEMORY_INFO_LIST header{sizeof(MINIDUMP_MEMORY_INFO_LIST),
                                          sizeof(MINIDUMP_MEMORY_INFO), entries.size()};
-  const std::size_t size = sizeof(header) + entries.size() * sizeof(MINIDUMP_MEMORY_INFO);
-  const RVA rva = writer.Allocate(size, 8);
-  writer.WriteObject(rva, header);
-  writer.WriteAt(rva + sizeof(header), std::as_bytes(std::span(entries)));
-  writer.AddStream(MemoryInfoListStream, {static_cast<std::uint32_t>(size), rva});
+  writer.WriteListStream(MemoryInfoListStream, header, entries);
 }
 
 }  // namespace corvantis::minidump

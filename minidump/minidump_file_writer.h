@@ -39,6 +39,17 @@ class MinidumpFileWriter {
     static_assert(std::is_trivially_copyable_v<T>);
     return WriteBlock(std::as_bytes(std::span(&value, 1)), alignment);
   }
+  // Writes a stream of `header` followed by `entries` and enters it in the directory.
+  template <typename Header, typename Entry>
+  void WriteListStream(std::uint32_t streamType, const Header& header,
+                       const std::vector<Entry>& entries) {
+    static_assert(std::is_trivially_copyable_v<Header> && std::is_trivially_copyable_v<Entry>);
+    const std::size_t size = sizeof(Header) + entries.size() * sizeof(Entry);
+    const RVA rva = Allocate(size, 8);
+    WriteObject(rva, header);
+    WriteAt(rva + sizeof(Header), std::as_bytes(std::span(entries)));
+    AddStream(streamType, {static_cast<std::uint32_t>(size), rva});
+  }
   // A MINIDUMP_STRING from UTF-8 text (malformed bytes become U+FFFD); returns its RVA.
   RVA WriteString(std::string_view utf8);
 

@@ -1,6 +1,5 @@
 #include "minidump/thread_info_stream.h"
 
-#include <span>
 #include <vector>
 
 namespace corvantis::minidump {
@@ -18,11 +17,7 @@ void WriteThreadInfoListStream(MinidumpFileWriter& writer, const ProcessSnapshot
   const MINIDUMP_THREAD_INFO_LIST header{sizeof(MINIDUMP_THREAD_INFO_LIST),
                                          sizeof(MINIDUMP_THREAD_INFO),
                                          static_cast<std::uint32_t>(entries.size())};
-  const std::size_t size = sizeof(header) + entries.size() * sizeof(MINIDUMP_THREAD_INFO);
-  const RVA rva = writer.Allocate(size, 8);
-  writer.WriteObject(rva, header);
-  writer.WriteAt(rva + sizeof(header), std::as_bytes(std::span(entries)));
-  writer.AddStream(ThreadInfoListStream, {static_cast<std::uint32_t>(size), rva});
+  writer.WriteListStream(ThreadInfoListStream, header, entries);
 }
 
 }  // namespace corvantis::minidump

@@ -1,10 +1,15 @@
 #pragma once
 #include <ucontext.h>
 #include <csignal>
+#include <cstdint>
 
 #include "platform/debug_event.h"
 
 namespace corvantis {
+
+// Bits of the x86-64 page-fault error code, REG_ERR of a fault's context.
+inline constexpr std::uint64_t kPageFaultWrite = 1u << 1;
+inline constexpr std::uint64_t kPageFaultInstructionFetch = 1u << 4;
 
 // The Windows exception a fault signal stands for: code, flags, the address of the faulting
 // instruction and the parameters, by the table in docs/debug-events.md. Async-signal-safe.

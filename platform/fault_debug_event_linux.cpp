@@ -8,10 +8,6 @@ namespace corvantis {
 
 namespace {
 
-// Bits of the x86-64 page-fault error code.
-constexpr std::uint64_t kPageFaultWrite = 1u << 1;
-constexpr std::uint64_t kPageFaultInstructionFetch = 1u << 4;
-
 std::uint32_t FloatingPointCode(int code) {
   switch (code) {
     case FPE_INTDIV: return EXCEPTION_INT_DIVIDE_BY_ZERO;

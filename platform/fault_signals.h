@@ -4,12 +4,26 @@
 
 namespace corvantis {
 
-// The signals that stand for a Windows exception (FaultExceptionRecord).
-inline constexpr int kFaultSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT, SIGTRAP};
+struct FaultSignal {
+  int Number;
+  const char* Name;
+  const char* Description;
+};
+
+// The signals that stand for a Windows exception (FaultExceptionRecord), as crash reports name
+// them.
+inline constexpr FaultSignal kFaultSignals[] = {
+    {SIGSEGV, "SIGSEGV", "Segmentation fault"},
+    {SIGBUS, "SIGBUS", "Bus error"},
+    {SIGILL, "SIGILL", "Illegal instruction"},
+    {SIGFPE, "SIGFPE", "Floating-point exception"},
+    {SIGABRT, "SIGABRT", "Aborted"},
+    {SIGTRAP, "SIGTRAP", "Trace/breakpoint trap"},
+};
 
 constexpr bool IsFaultSignal(int signal) {
-  for (const int fault : kFaultSignals)
-    if (fault == signal) return true;
+  for (const FaultSignal& fault : kFaultSignals)
+    if (fault.Number == signal) return true;
   return false;
 }
 

@@ -26,7 +26,7 @@ bool g_installed = false;
 
 int IndexOf(int signal) {
   for (int i = 0; i < kSignalCount; ++i)
-    if (kFaultSignals[i] == signal) return i;
+    if (kFaultSignals[i].Number == signal) return i;
   return -1;
 }
 
@@ -59,7 +59,8 @@ void InstallHandler() {
   action.sa_sigaction = HandleFault;
   action.sa_flags = SA_SIGINFO | SA_ONSTACK;
   sigemptyset(&action.sa_mask);
-  for (int i = 0; i < kSignalCount; ++i) sigaction(kFaultSignals[i], &action, &g_previous[i]);
+  for (int i = 0; i < kSignalCount; ++i)
+    sigaction(kFaultSignals[i].Number, &action, &g_previous[i]);
 }
 
 }  // namespace

@@ -2,9 +2,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <string>
 
+#include "platform/file_bytes.h"
 #include "platform/host_facts.h"
 
 namespace corvantis {
@@ -20,7 +21,7 @@ std::string Trim(const std::string& text) {
 
 // The value after the first line that starts with `key` and `separator`, trimmed.
 std::string FieldOf(const std::string& path, const std::string& key, char separator) {
-  std::ifstream in(path);
+  std::istringstream in(ReadFileBytes(path).value_or(""));
   std::string line;
   while (std::getline(in, line)) {
     const auto at = line.find(separator);

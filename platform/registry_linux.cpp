@@ -2,9 +2,10 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
+#include <sstream>
 
+#include "platform/file_bytes.h"
 #include "platform/graphics.h"
 #include "platform/registry.h"
 #include "platform/utf.h"
@@ -87,7 +88,7 @@ class SysfsRegistry final : public Registry {
     std::map<std::wstring, std::wstring> values;
     utsname names{};
     if (uname(&names) == 0) values[L"ReleaseVersion"] = Utf8ToWide(names.release);
-    std::ifstream version(std::string(kAmdgpuModule) + "/version");
+    std::istringstream version(ReadFileBytes(std::string(kAmdgpuModule) + "/version").value_or(""));
     std::string text;
     if (version >> text) values[L"ExternalReleaseVersion"] = Utf8ToWide(text);
     if (const std::string vendor = AmdVaVendorString(); !vendor.empty())

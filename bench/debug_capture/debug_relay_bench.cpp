@@ -7,7 +7,6 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -18,27 +17,11 @@
 #include "debug_capture/parent_process_debug.h"
 #include "platform/debug_output.h"
 #include "platform/ptrace_connection_linux.h"
+#include "tests/fakes/thrown_hresult.h"
 
 namespace corvantis {
 
-extern "C" const char __ehdr_start[];
-
 namespace {
-
-struct TypeDescriptor {
-  std::uint64_t VirtualTable;
-  std::uint64_t Spare;
-  char Name[32];
-};
-TypeDescriptor g_descriptor{0, 0, ".?AUhresult_error@winrt@@"};
-std::uint32_t g_catchableType[7];
-std::uint32_t g_typeArray[2];
-std::uint32_t g_throwInfo[4];
-
-std::uint32_t Offset(const void* p) {
-  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p) -
-                                    reinterpret_cast<std::uintptr_t>(__ehdr_start));
-}
 
 // Starts the relay once for the whole run; false when it could not attach.
 bool RelayAttached() {
@@ -116,23 +99,9 @@ void BM_DescribedException(benchmark::State& state) {
     state.SkipWithError("the relay could not attach");
     return;
   }
-  unsigned char object[24] = {};
-  const std::uint32_t hresult = 0x80070050;
-  std::memcpy(object + 12, &hresult, 4);
-  g_catchableType[1] = Offset(&g_descriptor);
-  g_catchableType[5] = sizeof object;
-  g_typeArray[0] = 1;
-  g_typeArray[1] = Offset(g_catchableType);
-  g_throwInfo[3] = Offset(g_typeArray);
-  EXCEPTION_RECORD64 record{};
-  record.ExceptionCode = EXCEPTION_MSVC_CPP;
-  record.NumberParameters = 4;
-  record.ExceptionInformation[0] = 0x19930520;
-  record.ExceptionInformation[1] = reinterpret_cast<std::uintptr_t>(object);
-  record.ExceptionInformation[2] = reinterpret_cast<std::uintptr_t>(g_throwInfo);
-  record.ExceptionInformation[3] = reinterpret_cast<std::uintptr_t>(__ehdr_start);
+  const fakes::ThrownHresult thrown(0x80070050);
   const IdleThreads others(state.range(0));
-  for (auto _ : state) RaiseDebugEvent(record);
+  for (auto _ : state) RaiseDebugEvent(thrown.Record);
 }
 BENCHMARK(BM_DescribedException)->Arg(0)->Arg(8)->Arg(64)->Arg(256)->UseRealTime();
 

@@ -1,5 +1,6 @@
 #include "sentry/handler/crash_reporter.h"
 
+#include "platform/fault_signals.h"
 #include "platform/file_bytes.h"
 #include "sentry/envelope.h"
 #include "sentry/ids.h"
@@ -9,21 +10,6 @@ namespace {
 
 // Far beyond what a scope of 100 breadcrumbs makes.
 constexpr std::size_t kMaxEventTemplateBytes = 16 << 20;
-
-struct SignalName {
-  int Number;
-  const char* Name;
-  const char* Description;
-};
-
-constexpr SignalName kSignalNames[] = {
-    {SIGSEGV, "SIGSEGV", "Segmentation fault"},
-    {SIGBUS, "SIGBUS", "Bus error"},
-    {SIGILL, "SIGILL", "Illegal instruction"},
-    {SIGFPE, "SIGFPE", "Floating-point exception"},
-    {SIGABRT, "SIGABRT", "Aborted"},
-    {SIGTRAP, "SIGTRAP", "Trace/breakpoint trap"},
-};
 
 }  // namespace
 
@@ -50,7 +36,7 @@ Json BuildCrashEvent(Json eventTemplate, const CrashRequest& request) {
 
   std::string name = "signal " + std::to_string(request.Signal);
   std::string description = name;
-  for (const SignalName& known : kSignalNames) {
+  for (const FaultSignal& known : kFaultSignals) {
     if (known.Number == request.Signal) {
       name = known.Name;
       description = known.Description;

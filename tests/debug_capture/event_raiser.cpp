@@ -20,46 +20,17 @@
 #include "platform/debug_output.h"
 #include "platform/fault_debug_event.h"
 #include "platform/fault_signals.h"
+#include "tests/fakes/thrown_hresult.h"
 
 using namespace corvantis;
 
 extern "C" char** environ;
-extern "C" const char __ehdr_start[];  // the first byte of this executable's mapping
 
 namespace {
 
-// The x64 records of a thrown winrt::hresult_error, placed in this executable.
-struct TypeDescriptor {
-  std::uint64_t VirtualTable;
-  std::uint64_t Spare;
-  char Name[32];
-};
-TypeDescriptor g_descriptor{0, 0, ".?AUhresult_error@winrt@@"};
-std::uint32_t g_catchableType[7];
-std::uint32_t g_typeArray[2];
-std::uint32_t g_throwInfo[4];
-
-std::uint32_t Offset(const void* p) {
-  return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p) -
-                                    reinterpret_cast<std::uintptr_t>(__ehdr_start));
-}
-
 void RaiseThrow(std::uint32_t hresult) {
-  unsigned char object[24] = {};
-  std::memcpy(object + 12, &hresult, 4);
-  g_catchableType[1] = Offset(&g_descriptor);
-  g_catchableType[5] = sizeof object;
-  g_typeArray[0] = 1;
-  g_typeArray[1] = Offset(g_catchableType);
-  g_throwInfo[3] = Offset(g_typeArray);
-  EXCEPTION_RECORD64 record{};
-  record.ExceptionCode = EXCEPTION_MSVC_CPP;
-  record.NumberParameters = 4;
-  record.ExceptionInformation[0] = 0x19930520;
-  record.ExceptionInformation[1] = reinterpret_cast<std::uintptr_t>(object);
-  record.ExceptionInformation[2] = reinterpret_cast<std::uintptr_t>(g_throwInfo);
-  record.ExceptionInformation[3] = reinterpret_cast<std::uintptr_t>(__ehdr_start);
-  RaiseDebugEvent(record);
+  const fakes::ThrownHresult thrown(hresult);
+  RaiseDebugEvent(thrown.Record);
 }
 
 // Keeps this process traced by a helper of its own, so that no other tracer can attach.
