@@ -299,7 +299,7 @@ INSTANTIATE_TEST_SUITE_P(RadeonsiWithAndWithoutProcessor, VaapiPath,
                          ::testing::Combine(::testing::Values(TestCodec::Avc, TestCodec::Hevc),
                                             ::testing::Values(std::pair{320, 180},
                                                               std::pair{1920, 1080}),
-                                            ::testing::Values("radeonsi", "no-vpp")),
+                                            ::testing::Values("radeonsi-imagined", "no-vpp")),
                          PathName);
 
 INSTANTIATE_TEST_SUITE_P(PutImage, VaapiPath,

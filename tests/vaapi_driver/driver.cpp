@@ -1,8 +1,10 @@
 // A VA-API driver for the tests, loaded by libva as <name>_drv_video.so. It answers as the chosen
-// personality, keeps one table per kind of object, encodes a picture into the packed headers it
-// was given and a slice payload of its own (docs/encoder-runtime.md), converts BGRA to NV12 in its
-// video processor as the pipeline asks, records what it receives and fails where told to. Entries
-// it does not have return VA_STATUS_ERROR_UNIMPLEMENTED and are recorded by name.
+// personality, keeps one table per kind of object, encodes a picture into the headers the
+// personality's driver would write (the packed ones it was given, or its firmware's own) and a
+// slice payload of its own (docs/encoder-runtime.md), converts BGRA to NV12 in its video processor
+// with the personality's matrix, records what it receives and fails where told to. Entries it does
+// not have return VA_STATUS_ERROR_UNIMPLEMENTED and are recorded by name.
+#include <errno.h>
 #include <va/va.h>
 #include <va/va_backend.h>
 #include <va/va_vpp.h>
@@ -16,6 +18,7 @@
 #include <string_view>
 
 #include "tests/vaapi_driver/driver_control.h"
+#include "tests/vaapi_driver/headers.h"
 #include "tests/vaapi_driver/personalities.h"
 
 namespace vadriver {
@@ -105,26 +108,31 @@ struct ConfigObject {
   VAProfile profile;
   VAEntrypoint entrypoint;
   std::vector<VAConfigAttrib> attributes;
+  std::uint32_t rateControl = 0;  // 0 when none was asked for
 };
 
 struct SurfaceObject {
   Layout layout;
   Storage storage;
+  bool interlaced = false;
 };
 
 struct ContextObject {
-  VAConfigID config;
-  int width, height;
+  VAConfigID config = VA_INVALID_ID;
+  int width = 0, height = 0;
   bool inPicture = false;
   VASurfaceID target = VA_INVALID_SURFACE;
   std::vector<Buffer> pending;
+  std::uint32_t packedType = 0;  // of the last packed header parameter buffer
+  HeaderInput headers;           // what the driver's header writer holds across pictures
 };
 
 struct BufferObject {
   VABufferType type;
   Storage storage;
   bool ofImage = false;
-  std::size_t codedSize = 0;  // what a coded buffer's segment says it holds
+  unsigned size = 0, elements = 1;  // as created, for vaBufferInfo
+  std::size_t codedSize = 0;        // what a coded buffer's segment says it holds
   VACodedBufferSegment segment{};
 };
 
@@ -216,20 +224,27 @@ std::uint32_t AttributeValue(const Personality& p, VAProfile profile, VAEntrypoi
                : VA_ATTRIB_NOT_SUPPORTED;
   if (!IsEncode(entrypoint))
     return type == VAConfigAttribRTFormat ? VA_RT_FORMAT_YUV420 : VA_ATTRIB_NOT_SUPPORTED;
-  switch (type) {
-    case VAConfigAttribRTFormat:
-      return profile == VAProfileHEVCMain10 ? VA_RT_FORMAT_YUV420_10 : VA_RT_FORMAT_YUV420;
-    case VAConfigAttribRateControl: return p.rateControlModes;
-    case VAConfigAttribEncPackedHeaders: return p.packedHeaders;
-    case VAConfigAttribMaxPictureWidth: return static_cast<std::uint32_t>(p.maxWidth);
-    case VAConfigAttribMaxPictureHeight: return static_cast<std::uint32_t>(p.maxHeight);
-    case VAConfigAttribEncMaxRefFrames: return p.maxReferences;
-    case VAConfigAttribEncMaxSlices: return 1;
-    case VAConfigAttribEncQualityRange:
-      return p.qualityLevels > 0 ? static_cast<std::uint32_t>(p.qualityLevels)
-                                 : VA_ATTRIB_NOT_SUPPORTED;
-    default: return VA_ATTRIB_NOT_SUPPORTED;
-  }
+  return p.Attribute(profile, type);
+}
+
+// config.c vlVaCreateConfig: only the render-target format on a decoder or the processor; on an
+// encoder exactly one rate control, packed headers no more than the codec reports, and any other
+// attribute taken without a look.
+VAStatus MesaConfigCheck(const Personality& p, VAProfile profile, VAEntrypoint entrypoint,
+                         const VAConfigAttrib& a) {
+  if (a.type == VAConfigAttribRTFormat)
+    return (a.value & AttributeValue(p, profile, entrypoint, a.type)) != 0
+               ? VA_STATUS_SUCCESS
+               : VA_STATUS_ERROR_UNSUPPORTED_RT_FORMAT;
+  if (!IsEncode(entrypoint)) return VA_STATUS_ERROR_INVALID_VALUE;
+  if (a.type == VAConfigAttribRateControl)
+    return a.value == VA_RC_CBR || a.value == VA_RC_VBR || a.value == VA_RC_CQP
+               ? VA_STATUS_SUCCESS
+               : VA_STATUS_ERROR_INVALID_VALUE;
+  if (a.type == VAConfigAttribEncPackedHeaders)
+    return a.value > 1 || (a.value != 0 && !IsHevc(profile)) ? VA_STATUS_ERROR_INVALID_VALUE
+                                                             : VA_STATUS_SUCCESS;
+  return VA_STATUS_SUCCESS;
 }
 
 VAStatus GetConfigAttributes(VADriverContextP ctx, VAProfile profile, VAEntrypoint entrypoint,
@@ -250,7 +265,12 @@ VAStatus CreateConfig(VADriverContextP ctx, VAProfile profile, VAEntrypoint entr
   if (e.driver.Profile(profile) == nullptr) return VA_STATUS_ERROR_UNSUPPORTED_PROFILE;
   if (!e.driver.Has(profile, entrypoint)) return VA_STATUS_ERROR_UNSUPPORTED_ENTRYPOINT;
   ConfigObject config{profile, entrypoint, {}};
-  for (int i = 0; i < count; ++i) {
+  const Personality& p = *e.driver.personality;
+  for (int i = 0; p.mesaConfig && i < count; ++i) {
+    if (const VAStatus s = MesaConfigCheck(p, profile, entrypoint, list[i])) return s;
+    config.attributes.push_back(list[i]);
+  }
+  for (int i = 0; !p.mesaConfig && i < count; ++i) {
     const std::uint32_t offered =
         AttributeValue(*e.driver.personality, profile, entrypoint, list[i].type);
     if (offered == VA_ATTRIB_NOT_SUPPORTED) return VA_STATUS_ERROR_ATTR_NOT_SUPPORTED;
@@ -267,6 +287,8 @@ VAStatus CreateConfig(VADriverContextP ctx, VAProfile profile, VAEntrypoint entr
     }
     config.attributes.push_back(list[i]);
   }
+  for (const VAConfigAttrib& a : config.attributes)
+    if (a.type == VAConfigAttribRateControl) config.rateControl = a.value;
   *id = e.driver.NewId(kConfigIds);
   e.driver.configs.emplace(*id, config);
   ++e.control.live.configs;
@@ -290,6 +312,15 @@ VAStatus QueryConfigAttributes(VADriverContextP ctx, VAConfigID id, VAProfile* p
   if (config == nullptr) return VA_STATUS_ERROR_INVALID_CONFIG;
   *profile = config->profile;
   *entrypoint = config->entrypoint;
+  if (e.driver.personality->mesaConfig) {
+    // vlVaQueryConfigAttributes: the render-target format alone.
+    list[0] = {VAConfigAttribRTFormat, AttributeValue(*e.driver.personality, config->profile,
+                                                      config->entrypoint, VAConfigAttribRTFormat)};
+    for (const VAConfigAttrib& a : config->attributes)
+      if (a.type == VAConfigAttribRTFormat) list[0].value = a.value;
+    *count = 1;
+    return VA_STATUS_SUCCESS;
+  }
   std::copy(config->attributes.begin(), config->attributes.end(), list);
   *count = static_cast<int>(config->attributes.size());
   return VA_STATUS_SUCCESS;
@@ -368,11 +399,13 @@ VAStatus CreateSurfaces2(VADriverContextP ctx, unsigned format, unsigned width, 
   if (!fits) return VA_STATUS_ERROR_UNSUPPORTED_RT_FORMAT;
   if (!LayoutOf(fourcc, static_cast<int>(width), static_cast<int>(height), &layout))
     return VA_STATUS_ERROR_RESOLUTION_NOT_SUPPORTED;
+  // surface.c vlVaHandleSurfaceAllocate: NV12, the preferred format, keeps the interlaced layout.
+  const bool interlaced = e.driver.personality->interlacedNv12 && fourcc == VA_FOURCC_NV12;
   for (unsigned i = 0; i < count; ++i) {
     surfaces[i] = e.driver.NewId(kSurfaceIds);
     e.driver.surfaces.emplace(
-        surfaces[i],
-        SurfaceObject{layout, std::make_shared<std::vector<std::uint8_t>>(layout.size)});
+        surfaces[i], SurfaceObject{layout, std::make_shared<std::vector<std::uint8_t>>(layout.size),
+                                   interlaced});
     ++e.control.live.surfaces;
   }
   return VA_STATUS_SUCCESS;
@@ -395,9 +428,13 @@ VAStatus SyncSurface(VADriverContextP ctx, VASurfaceID surface) {
                                                      : VA_STATUS_ERROR_INVALID_SURFACE;
 }
 
-VAStatus SyncBuffer(VADriverContextP ctx, VABufferID buffer, std::uint64_t) {
+VAStatus SyncBufferEntry(VADriverContextP ctx, VABufferID buffer, std::uint64_t timeout) {
   Entry e = Enter(ctx, "vaSyncBuffer");
   if (e.fault) return e.fault;
+  if (e.driver.personality->syncBuffer == SyncBuffer::MesaAsync) {
+    if (timeout == 0) return VA_STATUS_ERROR_TIMEDOUT;
+    if (timeout != VA_TIMEOUT_INFINITE) return VA_STATUS_ERROR_UNIMPLEMENTED;
+  }
   return Find(e.driver.buffers, buffer) != nullptr ? VA_STATUS_SUCCESS
                                                    : VA_STATUS_ERROR_INVALID_BUFFER;
 }
@@ -412,9 +449,12 @@ VAStatus QuerySurfaceStatus(VADriverContextP ctx, VASurfaceID surface, VASurface
 
 // ---- buffers
 
-VABufferID NewBuffer(Entry& e, VABufferType type, std::size_t size) {
+VABufferID NewBuffer(Entry& e, VABufferType type, unsigned size, unsigned elements) {
   const VABufferID id = e.driver.NewId(kBufferIds);
-  BufferObject buffer{type, std::make_shared<std::vector<std::uint8_t>>(size)};
+  BufferObject buffer{type,
+                      std::make_shared<std::vector<std::uint8_t>>(std::size_t{size} * elements)};
+  buffer.size = size;
+  buffer.elements = elements;
   e.driver.buffers.emplace(id, std::move(buffer));
   ++e.control.live.buffers;
   return id;
@@ -427,9 +467,21 @@ VAStatus CreateBuffer(VADriverContextP ctx, VAContextID context, VABufferType ty
   if (Find(e.driver.contexts, context) == nullptr) return VA_STATUS_ERROR_INVALID_CONTEXT;
   const std::size_t bytes = static_cast<std::size_t>(size) * elements;
   if (bytes == 0 || bytes > (1u << 30)) return VA_STATUS_ERROR_INVALID_PARAMETER;
-  *id = NewBuffer(e, type, bytes);
+  *id = NewBuffer(e, type, size, elements);
   if (data != nullptr && type != VAEncCodedBufferType)
     std::memcpy(e.driver.buffers.at(*id).storage->data(), data, bytes);
+  return VA_STATUS_SUCCESS;
+}
+
+VAStatus BufferInfo(VADriverContextP ctx, VABufferID id, VABufferType* type, unsigned* size,
+                    unsigned* elements) {
+  Entry e = Enter(ctx, "vaBufferInfo");
+  if (e.fault) return e.fault;
+  const BufferObject* buffer = Find(e.driver.buffers, id);
+  if (buffer == nullptr) return VA_STATUS_ERROR_INVALID_BUFFER;
+  *type = buffer->type;
+  *size = buffer->size;
+  *elements = buffer->elements;
   return VA_STATUS_SUCCESS;
 }
 
@@ -507,6 +559,7 @@ VAImage NewImage(Entry& e, const Layout& layout, Storage storage) {
   image.format = FormatOf(layout.fourcc);
   image.buf = e.driver.NewId(kBufferIds);
   BufferObject buffer{VAImageBufferType, std::move(storage), true};
+  buffer.size = static_cast<unsigned>(layout.size);
   e.driver.buffers.emplace(image.buf, std::move(buffer));
   image.width = static_cast<std::uint16_t>(layout.width);
   image.height = static_cast<std::uint16_t>(layout.height);
@@ -536,6 +589,10 @@ VAStatus DeriveImage(VADriverContextP ctx, VASurfaceID surface, VAImage* image) 
   if (e.fault) return e.fault;
   const SurfaceObject* s = Find(e.driver.surfaces, surface);
   if (s == nullptr) return VA_STATUS_ERROR_INVALID_SURFACE;
+  // image.c vlVaDeriveImage: an interlaced surface only for the programs it names.
+  const std::string_view program = program_invocation_short_name;
+  if (s->interlaced && program != "vlc" && program != "h264encode" && program != "hevcencode")
+    return VA_STATUS_ERROR_OPERATION_FAILED;
   *image = NewImage(e, s->layout, s->storage);
   return VA_STATUS_SUCCESS;
 }
@@ -611,8 +668,11 @@ VAStatus CreateContext(VADriverContextP ctx, VAConfigID config, int width, int h
   for (int i = 0; i < targetCount; ++i)
     if (Find(e.driver.surfaces, targets[i]) == nullptr) return VA_STATUS_ERROR_INVALID_SURFACE;
   *id = e.driver.NewId(kContextIds);
-  e.driver.contexts.emplace(*id,
-                            ContextObject{config, width, height, false, VA_INVALID_SURFACE, {}});
+  ContextObject context;
+  context.config = config;
+  context.width = width;
+  context.height = height;
+  e.driver.contexts.emplace(*id, std::move(context));
   ++e.control.live.contexts;
   return VA_STATUS_SUCCESS;
 }
@@ -644,9 +704,21 @@ VAStatus RenderPicture(VADriverContextP ctx, VAContextID id, VABufferID* buffers
   ContextObject* c = Find(e.driver.contexts, id);
   if (c == nullptr) return VA_STATUS_ERROR_INVALID_CONTEXT;
   if (!c->inPicture) return VA_STATUS_ERROR_OPERATION_FAILED;
+  const ConfigObject* config = Find(e.driver.configs, c->config);
+  const bool mesa = e.driver.personality->mesaConfig && config != nullptr;
   for (int i = 0; i < count; ++i) {
     const BufferObject* buffer = Find(e.driver.buffers, buffers[i]);
     if (buffer == nullptr) return VA_STATUS_ERROR_INVALID_BUFFER;
+    if (buffer->type == VAEncPackedHeaderParameterBufferType)
+      c->packedType =
+          Buffer{buffer->type, *buffer->storage}.As<VAEncPackedHeaderParameterBuffer>().type;
+    // picture.c handleVAEncPackedHeaderParameterBufferType / ...DataBufferType: HEVC sequence
+    // headers only.
+    if (mesa &&
+        (buffer->type == VAEncPackedHeaderParameterBufferType ||
+         buffer->type == VAEncPackedHeaderDataBufferType) &&
+        (!IsHevc(config->profile) || c->packedType != VAEncPackedHeaderSequence))
+      return VA_STATUS_ERROR_UNIMPLEMENTED;
     c->pending.push_back(Buffer{buffer->type, *buffer->storage});
   }
   return VA_STATUS_SUCCESS;
@@ -678,7 +750,7 @@ std::vector<std::uint8_t> VisibleNv12(const SurfaceObject& s) {
   return out;
 }
 
-enum class SliceKind { I, P, B };
+enum class SliceKind { I, P, B };  // in the order of the delimiters' picture types
 
 // The start of a slice NAL unit: its header when the encoder gave none, then the first fields of a
 // slice header (first slice of the picture, its type, parameter set 0), then a line of text.
@@ -703,6 +775,55 @@ void AppendSlice(std::vector<std::uint8_t>& out, bool hevc, bool idr, SliceKind 
   const int n = std::snprintf(text, sizeof text, "corvantis test driver picture %zu fnv1a %08x",
                               picture, static_cast<unsigned>(checksum));
   out.insert(out.end(), text, text + n);
+}
+
+SliceKind KindOf(const Buffer& slice, bool hevc) {
+  const int type = hevc ? slice.As<VAEncSliceParameterBufferHEVC>().slice_type
+                        : slice.As<VAEncSliceParameterBufferH264>().slice_type;
+  // H.264 numbers P 0, B 1, I 2; HEVC B 0, P 1, I 2.
+  return type % 5 == 2                        ? SliceKind::I
+         : (hevc ? type == 0 : type % 5 == 1) ? SliceKind::B
+                                              : SliceKind::P;
+}
+
+// What Mesa keeps of the picture's buffers for its header writer: the latest sequence, picture
+// and first slice parameters, and the conformance window of a packed SPS.
+void UpdateHeaderInput(ContextObject& c, const ConfigObject& config, bool idr) {
+  HeaderInput& h = c.headers;
+  const bool hevc = IsHevc(config.profile);
+  h.profile = config.profile;
+  h.width = c.width;
+  h.height = c.height;
+  h.idr = idr;
+  h.rateControlNone = config.rateControl == 0 || config.rateControl == VA_RC_CQP;
+  bool firstSlice = true;
+  for (const Buffer& b : c.pending) {
+    switch (b.type) {
+      case VAEncSequenceParameterBufferType:
+        if (hevc)
+          h.hevc = b.As<VAEncSequenceParameterBufferHEVC>();
+        else
+          h.h264 = b.As<VAEncSequenceParameterBufferH264>();
+        break;
+      case VAEncPictureParameterBufferType:
+        if (hevc)
+          h.hevcPicture = b.As<VAEncPictureParameterBufferHEVC>();
+        else
+          h.h264Picture = b.As<VAEncPictureParameterBufferH264>();
+        break;
+      case VAEncSliceParameterBufferType:
+        if (!firstSlice) break;
+        firstSlice = false;
+        if (hevc) h.hevcSlice = b.As<VAEncSliceParameterBufferHEVC>();
+        h.pictureType = idr ? 0 : static_cast<int>(KindOf(b, hevc));
+        break;
+      case VAEncPackedHeaderDataBufferType:
+        if (hevc)
+          if (const auto window = PackedConformanceWindow(b.bytes)) h.conformanceWindow = window;
+        break;
+      default: break;
+    }
+  }
 }
 
 VAStatus EncodePicture(Entry& e, ContextObject& c, const ConfigObject& config) {
@@ -734,10 +855,16 @@ VAStatus EncodePicture(Entry& e, ContextObject& c, const ConfigObject& config) {
   std::vector<std::uint8_t> pixels;
   if (control.work) pixels = VisibleNv12(*input);
   const std::uint32_t checksum = control.work ? Checksum(pixels) : 0;
+  const HeaderWriter writer = e.driver.personality->headers;
   std::vector<std::uint8_t> out;
+  if (writer != HeaderWriter::Packed) {
+    UpdateHeaderInput(c, config, idr);
+    out = FirmwareHeaders(writer, c.headers);
+  }
   std::uint32_t headerType = 0, headerBits = 0;
   bool afterSliceHeader = false;
   for (const Buffer& b : c.pending) {
+    if (writer != HeaderWriter::Packed && b.type != VAEncSliceParameterBufferType) continue;
     if (b.type == VAEncPackedHeaderParameterBufferType) {
       const auto h = b.As<VAEncPackedHeaderParameterBuffer>();
       headerType = h.type;
@@ -747,13 +874,7 @@ VAStatus EncodePicture(Entry& e, ContextObject& c, const ConfigObject& config) {
       out.insert(out.end(), b.bytes.begin(), b.bytes.begin() + static_cast<std::ptrdiff_t>(bytes));
       afterSliceHeader = headerType == VAEncPackedHeaderSlice;
     } else if (b.type == VAEncSliceParameterBufferType) {
-      const int type = hevc ? b.As<VAEncSliceParameterBufferHEVC>().slice_type
-                            : b.As<VAEncSliceParameterBufferH264>().slice_type;
-      // H.264 numbers P 0, B 1, I 2; HEVC B 0, P 1, I 2.
-      const SliceKind kind = type % 5 == 2                        ? SliceKind::I
-                             : (hevc ? type == 0 : type % 5 == 1) ? SliceKind::B
-                                                                  : SliceKind::P;
-      AppendSlice(out, hevc, idr, kind, !afterSliceHeader, index, checksum);
+      AppendSlice(out, hevc, idr, KindOf(b, hevc), !afterSliceHeader, index, checksum);
       afterSliceHeader = false;
     }
   }
@@ -787,6 +908,47 @@ Rgb PixelOf(std::uint32_t fourcc, const std::uint8_t* p) {
     case VA_FOURCC_ARGB: return {double(p[1]), double(p[2]), double(p[3])};
     default: return {double(p[2]), double(p[1]), double(p[0])};
   }
+}
+
+// vl_csc.c bt_709_rev, the one matrix vl_compositor.c set_rgb_to_yuv_layer renders RGB with:
+// rows Y, Cb, Cr of coefficients for R, G, B in 0..1 and the offset.
+constexpr double kMesaRgbToYuv[3][4] = {
+    {0.183, 0.614, 0.062, 0.0625}, {-0.101, -0.338, 0.439, 0.5}, {0.439, -0.399, -0.040, 0.5}};
+
+// Mesa's compositor: BT.709 limited range whatever the pipeline asks, chroma sampled between the
+// four pixels it stands for.
+void MesaProcessToNv12(const SurfaceObject& from, SurfaceObject& to) {
+  const Layout& f = from.layout;
+  const Layout& t = to.layout;
+  const int width = std::min(f.width, t.width), height = std::min(f.height, t.height);
+  auto sample = [&](int x, int y) {
+    return PixelOf(f.fourcc, from.storage->data() + f.offsets[0] +
+                                 static_cast<std::size_t>(y) * f.pitches[0] + 4 * x);
+  };
+  auto apply = [](const double(&row)[4], Rgb c) {
+    return row[0] * c.r / 255 + row[1] * c.g / 255 + row[2] * c.b / 255 + row[3];
+  };
+  auto byte = [](double v) {
+    return static_cast<std::uint8_t>(std::clamp(std::lround(255 * v), 0L, 255L));
+  };
+  std::uint8_t* out = to.storage->data();
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      out[t.offsets[0] + static_cast<std::size_t>(y) * t.pitches[0] + x] =
+          byte(apply(kMesaRgbToYuv[0], sample(x, y)));
+  for (int y = 0; y < height; y += 2)
+    for (int x = 0; x < width; x += 2) {
+      double cb = 0, cr = 0;
+      int n = 0;
+      for (int dy = 0; dy < 2 && y + dy < height; ++dy)
+        for (int dx = 0; dx < 2 && x + dx < width; ++dx, ++n) {
+          cb += apply(kMesaRgbToYuv[1], sample(x + dx, y + dy));
+          cr += apply(kMesaRgbToYuv[2], sample(x + dx, y + dy));
+        }
+      std::uint8_t* uv = out + t.offsets[1] + static_cast<std::size_t>(y / 2) * t.pitches[1] + x;
+      uv[0] = byte(cb / n);
+      uv[1] = byte(cr / n);
+    }
 }
 
 // BGRA (or another 4-byte RGB) to NV12 with the matrix and ranges the pipeline names, each chroma
@@ -852,7 +1014,10 @@ VAStatus ProcessPicture(Entry& e, ContextObject& c) {
   if (from->layout.width != to->layout.width || from->layout.height != to->layout.height)
     return VA_STATUS_ERROR_UNIMPLEMENTED;  // no scaling here
   if (!e.control.work) return VA_STATUS_SUCCESS;
-  ProcessToNv12(*from, *to, pipeline);
+  if (e.driver.personality->processorMatrix == ProcessorMatrix::Bt709Limited)
+    MesaProcessToNv12(*from, *to);
+  else
+    ProcessToNv12(*from, *to, pipeline);
   Processed record{from->layout.width, from->layout.height, from->layout.fourcc, {}, pipeline};
   if (e.control.recordPixels) {
     const Layout& l = from->layout;
@@ -969,8 +1134,9 @@ extern "C" __attribute__((visibility("default"))) VAStatus __vaDriverInit_1_17(
   vtable->vaDestroyImage = DestroyImage;
   vtable->vaGetImage = GetImage;
   vtable->vaPutImage = PutImage;
-  if (personality->syncBuffer)
-    vtable->vaSyncBuffer = SyncBuffer;
+  vtable->vaBufferInfo = BufferInfo;
+  if (personality->syncBuffer != SyncBuffer::Missing)
+    vtable->vaSyncBuffer = SyncBufferEntry;
   else
     VADRIVER_UNIMPLEMENTED(vaSyncBuffer);
   VADRIVER_UNIMPLEMENTED(vaCreateSurfaces);
@@ -989,7 +1155,6 @@ extern "C" __attribute__((visibility("default"))) VAStatus __vaDriverInit_1_17(
   VADRIVER_UNIMPLEMENTED(vaQueryDisplayAttributes);
   VADRIVER_UNIMPLEMENTED(vaGetDisplayAttributes);
   VADRIVER_UNIMPLEMENTED(vaSetDisplayAttributes);
-  VADRIVER_UNIMPLEMENTED(vaBufferInfo);
   VADRIVER_UNIMPLEMENTED(vaLockSurface);
   VADRIVER_UNIMPLEMENTED(vaUnlockSurface);
   VADRIVER_UNIMPLEMENTED(vaGetSurfaceAttributes);
