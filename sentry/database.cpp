@@ -52,6 +52,17 @@ bool WriteAll(int fd, std::string_view bytes) {
   throw std::runtime_error(folder.string() + " " + why);
 }
 
+// Refuses a folder that is not this user's alone.
+void CheckPrivateFolder(int fd, const fs::path& shown) {
+  struct stat status {};
+  if (::fstat(fd, &status) != 0)
+    Refuse(shown, std::string("cannot be read: ") + std::strerror(errno));
+  if (!S_ISDIR(status.st_mode)) Refuse(shown, "is not a folder");
+  if (status.st_uid != ::geteuid()) Refuse(shown, "belongs to another user");
+  if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+    Refuse(shown, "can be written by group or others");
+}
+
 // The folder `name` under `parent`, made 0700 when missing, and refused unless it is a real
 // folder of this user's that nobody else can write to.
 unique_fd OpenPrivateFolder(int parent, const char* name, const fs::path& shown) {
@@ -70,12 +81,7 @@ unique_fd OpenPrivateFolder(int parent, const char* name, const fs::path& shown)
   }
   // The umask may have taken more than group and others; we still need to use it.
   if (made) ::fchmod(fd.get(), 0700);
-  struct stat status {};
-  if (::fstat(fd.get(), &status) != 0)
-    Refuse(shown, std::string("cannot be read: ") + std::strerror(errno));
-  if (status.st_uid != ::geteuid()) Refuse(shown, "belongs to another user");
-  if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0)
-    Refuse(shown, "can be written by group or others");
+  CheckPrivateFolder(fd.get(), shown);
   return fd;
 }
 
@@ -124,6 +130,17 @@ void ClaimedEnvelope::Remove() { ::unlinkat(folder_, path_.filename().c_str(), 0
 Database::Database(fs::path root, DatabaseLimits limits)
     : root_(fs::absolute(root)), limits_(limits) {
   rootFd_ = OpenPrivateFolder(AT_FDCWD, root_.c_str(), root_);
+  OpenSubfolders();
+}
+
+Database::Database(unique_fd root, fs::path shown, DatabaseLimits limits)
+    : root_(std::move(shown)), rootFd_(std::move(root)), limits_(limits) {
+  if (!rootFd_) Refuse(root_, "is not open");
+  CheckPrivateFolder(rootFd_.get(), root_);
+  OpenSubfolders();
+}
+
+void Database::OpenSubfolders() {
   pending_ = OpenPrivateFolder(rootFd_.get(), "pending", root_ / "pending");
   aside_ = OpenPrivateFolder(rootFd_.get(), "aside", root_ / "aside");
   RemoveStaleTemporaries();

@@ -56,8 +56,14 @@ class Database {
   // or is not a folder, is a symbolic link, belongs to another user or can be written by group
   // or others.
   explicit Database(std::filesystem::path root, DatabaseLimits limits = {});
+  // The same over a folder already open (as another process hands it over); `shown` names it in
+  // messages and paths. Throws as above, also when `root` is not open.
+  Database(unique_fd root, std::filesystem::path shown, DatabaseLimits limits = {});
 
   const std::filesystem::path& root() const { return root_; }
+  // The open folder everything is reached through, for handing to another process; lives as long
+  // as this object.
+  int rootFd() const { return rootFd_.get(); }
   // Whether an envelope of this size can be stored at all.
   bool Fits(std::size_t bytes) const { return bytes <= limits_.MaxPendingBytes; }
   // Writes under a temporary name and renames into pending, so a half-written file is never
@@ -80,6 +86,7 @@ class Database {
 
  private:
   void Trim(int folder, std::size_t maxFiles, std::uintmax_t maxBytes) const noexcept;
+  void OpenSubfolders();
   void RemoveStaleTemporaries() const noexcept;
 
   std::filesystem::path root_;

@@ -6,8 +6,8 @@ namespace corvantis::sentry {
 namespace {
 
 std::optional<Json> ParseObjectLine(std::string_view line) {
-  Json json = Json::parse(line, nullptr, false);
-  if (json.is_discarded() || !json.is_object()) return std::nullopt;
+  std::optional<Json> json = ParseJson(line);
+  if (!json || !json->is_object()) return std::nullopt;
   return json;
 }
 

@@ -1,5 +1,7 @@
 #include "sentry/handler/crash_reporter.h"
 
+#include <utility>
+
 #include "platform/fault_signals.h"
 #include "platform/file_bytes.h"
 #include "sentry/envelope.h"
@@ -16,9 +18,9 @@ constexpr std::size_t kMaxEventTemplateBytes = 16 << 20;
 Json ReadEventTemplate(const std::filesystem::path& file) {
   const std::optional<std::string> text = ReadRegularFile(file, kMaxEventTemplateBytes);
   if (!text) return nullptr;
-  Json json = Json::parse(*text, nullptr, false);
-  if (json.is_discarded() || !json.is_object()) return nullptr;
-  return json;
+  std::optional<Json> json = ParseJson(*text);
+  if (!json || !json->is_object()) return nullptr;
+  return std::move(*json);
 }
 
 Json BuildCrashEvent(Json eventTemplate, const CrashRequest& request) {

@@ -1,5 +1,7 @@
 #include "sentry/database.h"
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -55,6 +57,15 @@ TEST(Envelope, ItemsRoundTripWithBinaryAttachment) {
         std::string("{}\n[1]\n"), std::string("{}\n{\"type\":\"event\",\"length\":-1}\n{}\n")}) {
     EXPECT_FALSE(ParseEnvelope(bad)) << bad;
   }
+
+  // Nesting that a recursive copy or print would overflow on is refused as it is read.
+  const auto nested = [](size_t depth) {
+    return std::string(depth, '[') + std::string(depth, ']');
+  };
+  EXPECT_FALSE(ParseEnvelope("{\"a\":" + nested(50000) + "}\n{\"type\":\"event\"}\n{}\n"));
+  EXPECT_FALSE(ParseJson(nested(kMaxJsonDepth + 1)));
+  EXPECT_EQ(ParseJson(nested(kMaxJsonDepth)), Json::parse(nested(kMaxJsonDepth)));
+  EXPECT_FALSE(ParseJson("{} trailing"));
 }
 
 TEST(Database, StoredFilesArePendingOldestFirstAndClaimedByOneHolderAtATime) {
@@ -80,6 +91,21 @@ TEST(Database, StoredFilesArePendingOldestFirstAndClaimedByOneHolderAtATime) {
   // One that was deleted after another opened it is not claimed again.
   EXPECT_FALSE(database.Claim(pending[0]));
   EXPECT_EQ(database.ListPending().size(), 1U);
+}
+
+TEST(Database, WorksThroughAFolderHandedOverOpenAndRefusesAnotherUsersKind) {
+  const TempDir dir;
+  const Database made(dir.path() / "db");
+  // Renamed away after opening: the open folder is still the one used.
+  Database handed(unique_fd(::dup(made.rootFd())), "handed");
+  fs::rename(dir.path() / "db", dir.path() / "moved");
+  ASSERT_TRUE(handed.Store(EventEnvelope(1)));
+  EXPECT_EQ(FileNames(dir.path() / "moved" / "pending").size(), 1U);
+  EXPECT_EQ(handed.ListPending().front().parent_path(), fs::path("handed") / "pending");
+
+  fs::permissions(dir.path() / "moved", fs::perms::group_write, fs::perm_options::add);
+  EXPECT_THROW(Database(unique_fd(::dup(made.rootFd())), "shared"), std::runtime_error);
+  EXPECT_THROW(Database(unique_fd(), "closed"), std::runtime_error);
 }
 
 TEST(Database, BoundsDropTheOldestPendingEnvelopes) {
