@@ -75,7 +75,7 @@ void ConfigureLikeProgram(amf::AMFComponent* c, const EncoderConfig& config) {
   std::vector<std::pair<const wchar_t*, amf::AMFVariantStruct>> properties;
   if (config.Codec == TestCodec::Avc) {
     amf::AMFVariantAssignBool(&lowLatency, config.LowLatency);
-    properties = {{AMF_VIDEO_ENCODER_FRAMERATE, RateValue(60, 1)},
+    properties = {{AMF_VIDEO_ENCODER_FRAMERATE, RateValue(config.FrameRate, 1)},
                   {AMF_VIDEO_ENCODER_PROFILE, Int64Value(100)},
                   {AMF_VIDEO_ENCODER_LOWLATENCY_MODE, lowLatency},
                   {AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, Int64Value(3)},
@@ -88,7 +88,7 @@ void ConfigureLikeProgram(amf::AMFComponent* c, const EncoderConfig& config) {
                    Int64Value(config.QualityPreset >= 0 ? config.QualityPreset : 1)}};
   } else {
     amf::AMFVariantAssignInt64(&lowLatency, config.LowLatency ? 1 : 0);
-    properties = {{AMF_VIDEO_ENCODER_HEVC_FRAMERATE, RateValue(60, 1)},
+    properties = {{AMF_VIDEO_ENCODER_HEVC_FRAMERATE, RateValue(config.FrameRate, 1)},
                   {AMF_VIDEO_ENCODER_HEVC_PROFILE, Int64Value(1)},
                   {AMF_VIDEO_ENCODER_HEVC_TIER, Int64Value(0)},
                   {AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, lowLatency},
@@ -118,7 +118,7 @@ EncoderRig::EncoderRig(const EncoderConfig& c, bool init) : Config(c) {
   if (init && c.LowLatency && c.QualityPreset < 0 && c.BPictures == 0) {
     // The program's settings: through the program's own configuration, Init included.
     const ClipScenario clip{static_cast<std::uint32_t>(c.Width),
-                            static_cast<std::uint32_t>(c.Height), 60, 1, 1};
+                            static_cast<std::uint32_t>(c.Height), c.FrameRate, 1, 1};
     try {
       if (c.Codec == TestCodec::Avc)
         ConfigureAvcEncoder(factory, Context.GetPtr(), Encoder, clip, 500000);

@@ -45,10 +45,11 @@ struct EncoderConfig {
   amf::amf_int64 QualityPreset = -1;  // -1: the speed preset the program uses
   amf::amf_int64 BPictures = 0;
   std::string RenderNode{};  // the device's node: empty for the software adapter's device
+  std::uint32_t FrameRate = 60;
 };
 
 // A CPU device (with config.renderNode), a context on it and an encoder configured as the program
-// configures it (60 fps, target 500000, peak 625000), initialised unless asked not to be.
+// configures it (config.FrameRate, target 500000, peak 625000), initialised unless asked not to be.
 class EncoderRig {
  public:
   explicit EncoderRig(const EncoderConfig& config, bool init = true);
