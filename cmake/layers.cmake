@@ -15,7 +15,7 @@ function(corvantis_folder folder)
 endfunction()
 
 corvantis_folder(platform TARGETS corvantis_platform corvantis_debug_output corvantis_va
-  corvantis_signal_stack corvantis_throw_events)
+  corvantis_signal_stack corvantis_throw_events corvantis_thread_start)
 corvantis_folder(platform/drawing TARGETS corvantis_drawing USES platform)
 corvantis_folder(platform/http TARGETS corvantis_http USES platform)
 corvantis_folder(amf/api TARGETS corvantis_amf_api)
@@ -26,8 +26,8 @@ corvantis_folder(sentry TARGETS corvantis_sentry corvantis_crash_handler_core co
 corvantis_folder(amfrt TARGETS amfrt_core amfrt_core_slow amfrt64 amfrt64_slow corvantis_libyuv
   USES amf/api platform)
 corvantis_folder(scenarios TARGETS corvantis_scenarios USES amf)
-# The report is made of the series' records.
-corvantis_folder(report TARGETS corvantis_report USES scenarios)
+# The report is made of the series' records; its chart goes out through the clips' PNG writer.
+corvantis_folder(report TARGETS corvantis_report USES scenarios platform/drawing)
 corvantis_folder(submit TARGETS corvantis_submit encipher_config USES sentry platform/http)
 corvantis_folder(debug_capture TARGETS corvantis_debug_capture USES minidump)
 corvantis_folder(app TARGETS corvantis_app corvantis

@@ -34,14 +34,23 @@ std::optional<std::string> ReadFileBytes(const std::string& path) {
   return ReadFileBytes(fd.get());
 }
 
-std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t maxBytes) {
-  const unique_fd fd(
-      ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+unique_fd OpenRegularFile(int folder, const std::string& name, struct stat& status) {
+  unique_fd fd(
+      ::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode)) return unique_fd();
+  return fd;
+}
+
+std::optional<std::string> ReadRegularFile(int folder, const std::string& name,
+                                           std::size_t maxBytes) {
   struct stat status {};
-  if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
-      static_cast<std::size_t>(status.st_size) > maxBytes)
-    return std::nullopt;
+  const unique_fd fd = OpenRegularFile(folder, name, status);
+  if (!fd || static_cast<std::size_t>(status.st_size) > maxBytes) return std::nullopt;
   return ReadFileBytes(fd.get(), maxBytes);
+}
+
+std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t maxBytes) {
+  return ReadRegularFile(AT_FDCWD, path, maxBytes);
 }
 
 }  // namespace corvantis

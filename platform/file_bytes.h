@@ -1,8 +1,12 @@
 #pragma once
+#include <sys/stat.h>
+
 #include <cstddef>
 #include <limits>
 #include <optional>
 #include <string>
+
+#include "platform/unique_fd.h"
 
 namespace corvantis {
 
@@ -21,5 +25,12 @@ std::optional<std::string> ReadFileBytes(const std::string& path);
 // symbolic link or anything but a regular file (opening it never waits, as on a FIFO), is larger,
 // or cannot be read.
 std::optional<std::string> ReadRegularFile(const std::string& path, std::size_t maxBytes);
+// The same for `name` in the open folder `folder`.
+std::optional<std::string> ReadRegularFile(int folder, const std::string& name,
+                                           std::size_t maxBytes);
+
+// `name` in `folder` (AT_FDCWD: the current directory) opened for reading, as ReadRegularFile
+// opens it, with its fstat in `status`; invalid unless it is a regular file.
+unique_fd OpenRegularFile(int folder, const std::string& name, struct stat& status);
 
 }  // namespace corvantis

@@ -1,14 +1,10 @@
 #include "report/report_files.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
 #include "platform/format_text.h"
-#include "platform/unique_fd.h"
+#include "platform/safe_file.h"
 
 namespace corvantis {
 
@@ -30,57 +26,20 @@ std::string ChartPathFor(const std::string& reportPath) {
 
 namespace {
 
-std::string TemporaryPathFor(const std::string& path) {
-  return path + FormatNarrow(".%d.tmp", static_cast<int>(::getpid()));
-}
-
 std::string Why(const std::string& path, int error) { return path + ": " + std::strerror(error); }
 
 }  // namespace
 
 std::string ProbeWritable(const std::string& path) {
   if (path.empty()) return "no file name";
-  const std::string temporary = TemporaryPathFor(path);
-  unique_fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!fd) return Why(path, errno);
-  fd.reset();
-  ::unlink(temporary.c_str());
-  // A directory (or anything else that cannot be replaced by a file) at the path itself.
-  struct stat existing {};
-  if (::stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) return Why(path, EISDIR);
-  return {};
+  const int error = CheckNewFile(path, ExistingName::ReplaceOurs);
+  return error == 0 ? std::string() : Why(path, error);
 }
 
 std::string WriteFileAtomically(const std::string& path, std::string_view bytes) {
-  const std::string temporary = TemporaryPathFor(path);
-  unique_fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  if (!fd) return Why(path, errno);
-  const auto fail = [&](int error) {
-    fd.reset();
-    ::unlink(temporary.c_str());
-    return Why(path, error);
-  };
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t written = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return fail(errno);
-    }
-    done += static_cast<std::size_t>(written);
-  }
-  if (::fsync(fd.get()) != 0) return fail(errno);
-  if (::close(fd.release()) != 0) {
-    const int error = errno;
-    ::unlink(temporary.c_str());
-    return Why(path, error);
-  }
-  if (::rename(temporary.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(temporary.c_str());
-    return Why(path, error);
-  }
-  return {};
+  const int error =
+      WriteNewFile(path, bytes, FileReaders::Everyone, ExistingName::ReplaceOurs, /*sync=*/true);
+  return error == 0 ? std::string() : Why(path, error);
 }
 
 }  // namespace corvantis

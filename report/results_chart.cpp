@@ -6,9 +6,11 @@
 #include <cmath>
 #include <memory>
 
+#include "platform/com_ptr.h"
+#include "platform/drawing/cairo_drawing.h"
 #include "platform/format_text.h"
+#include "platform/system_message.h"
 #include "platform/utf.h"
-#include "report/report_files.h"
 #include "report/stop_reason.h"
 
 namespace corvantis {
@@ -193,11 +195,6 @@ void DrawPanel(cairo_t* cr, const ChartLayout& layout, std::size_t panel,
   }
 }
 
-cairo_status_t AppendBytes(void* closure, const unsigned char* data, unsigned int length) {
-  static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
-  return CAIRO_STATUS_SUCCESS;
-}
-
 Surface Draw(const RunRecord& run, const ChartLayout& layout) {
   Surface surface(
       cairo_image_surface_create(CAIRO_FORMAT_RGB24, ChartLayout::kWidth, layout.Height()));
@@ -284,11 +281,25 @@ std::vector<std::uint32_t> DrawResultsChart(const RunRecord& run, const ChartLay
 }
 
 std::string WriteResultsChart(const RunRecord& run, const std::string& path) {
-  Surface surface = Draw(run, LayoutFor(run));
-  std::string png;
-  const cairo_status_t status = cairo_surface_write_to_png_stream(surface.get(), AppendBytes, &png);
-  if (status != CAIRO_STATUS_SUCCESS) return path + ": " + cairo_status_to_string(status);
-  return WriteFileAtomically(path, png);
+  const ChartLayout layout = LayoutFor(run);
+  Surface surface = Draw(run, layout);
+  // RGB24 rows are 32-bit BGR in memory: the clips' snapshot format, through the same writer.
+  const int stride = cairo_image_surface_get_stride(surface.get());
+  com_ptr<IWICImagingFactory> imaging;
+  com_ptr<IWICBitmap> bitmap;
+  HRESULT result = CreatePngImagingFactory(imaging.put());
+  if (SUCCEEDED(result)) {
+    result = imaging->CreateBitmapFromMemory(
+        ChartLayout::kWidth, static_cast<std::uint32_t>(layout.Height()),
+        static_cast<std::uint32_t>(stride), static_cast<std::uint32_t>(stride * layout.Height()),
+        cairo_image_surface_get_data(surface.get()), bitmap.put());
+  }
+  if (SUCCEEDED(result)) result = imaging->WritePng(bitmap.get(), Utf8ToWide(path));
+  if (SUCCEEDED(result)) return {};
+  const std::wstring text = SystemMessage(result);
+  return path + ": " +
+         (text.empty() ? FormatNarrow("0x%08X", static_cast<unsigned>(result))
+                       : WideToUtf8Lossy(text));
 }
 
 }  // namespace corvantis

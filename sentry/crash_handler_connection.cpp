@@ -18,17 +18,27 @@ extern char** environ;
 namespace corvantis::sentry {
 namespace {
 
-// The handler's end of the channel, at a fixed number in the handler process.
+// The handler's end of the channel and the database folder, at fixed numbers in the handler
+// process; it inherits nothing else but the standard streams.
 constexpr int kHandlerFd = 3;
+constexpr int kDatabaseFd = 4;
+constexpr int kFirstUnusedFd = 5;
+
+// A copy of `fd` numbered above the handler's fixed descriptors, so that no dup2 onto one of
+// them overwrites the source of another (and none is dup2'd onto itself, which would keep
+// close-on-exec set).
+unique_fd CopyAboveFixedNumbers(int fd) {
+  return unique_fd(fcntl(fd, F_DUPFD_CLOEXEC, kFirstUnusedFd));
+}
 
 }  // namespace
 
-std::vector<std::string> CrashHandlerArguments(const CrashHandlerSettings& settings, int fd,
-                                               const std::filesystem::path& eventFile) {
+std::vector<std::string> CrashHandlerArguments(const CrashHandlerSettings& settings,
+                                               const std::string& eventFile) {
   return {settings.Handler.string(),
-          "--fd=" + std::to_string(fd),
-          "--database=" + settings.Database->root().string(),
-          "--event=" + eventFile.string(),
+          "--fd=" + std::to_string(kHandlerFd),
+          "--database-fd=" + std::to_string(kDatabaseFd),
+          "--event=" + eventFile,
           "--connect-timeout-ms=" + std::to_string(settings.Limits.ConnectTimeoutMs),
           "--total-timeout-ms=" + std::to_string(settings.Limits.TotalTimeoutMs)};
 }
@@ -52,14 +62,13 @@ std::unique_ptr<CrashHandlerConnection> CrashHandlerConnection::Start(
   int ends[2];
   if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends) != 0) return nullptr;
   unique_fd ours(ends[0]);
-  unique_fd theirs(ends[1]);
-  if (theirs.get() == kHandlerFd) {
-    // dup2 onto itself would keep close-on-exec set.
-    theirs.reset(fcntl(ends[1], F_DUPFD_CLOEXEC, kHandlerFd + 1));
-    if (!theirs) return nullptr;
-  }
-  std::vector<std::string> arguments = CrashHandlerArguments(
-      settings, kHandlerFd, settings.Database->root() / connection->eventFile_);
+  const unique_fd theirsAnywhere(ends[1]);
+  const unique_fd theirs = CopyAboveFixedNumbers(theirsAnywhere.get());
+  // The folder as this process opened it: the handler never resolves its name again, so a
+  // folder swapped for a link later cannot hand it a neighbour's event or take its report.
+  const unique_fd database = CopyAboveFixedNumbers(settings.Database->rootFd());
+  if (!theirs || !database) return nullptr;
+  std::vector<std::string> arguments = CrashHandlerArguments(settings, connection->eventFile_);
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
@@ -67,10 +76,13 @@ std::unique_ptr<CrashHandlerConnection> CrashHandlerConnection::Start(
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, theirs.get(), kHandlerFd);
+  posix_spawn_file_actions_adddup2(&actions, database.get(), kDatabaseFd);
   // It prints nothing, and must not hold the program's pipes open while it sends after a crash.
   for (const int standard : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
     posix_spawn_file_actions_addopen(&actions, standard, "/dev/null", O_RDWR, 0);
   }
+  // Nor anything else the program holds open without close-on-exec (a caller's pipe, a file).
+  posix_spawn_file_actions_addclosefrom_np(&actions, kFirstUnusedFd);
   pid_t pid = 0;
   const int spawned =
       posix_spawn(&pid, settings.Handler.c_str(), &actions, nullptr, argv.data(), environ);

@@ -54,9 +54,10 @@ class CrashHandlerConnection {
   pid_t handlerPid_ = 0;
 };
 
-// The handler process's command line for a channel end at `fd`; the DSN follows as the
+// The handler process's command line: its channel end and the database folder are descriptors
+// it inherits at fixed numbers, the event file a name in that folder. The DSN follows as the
 // channel's first message.
-std::vector<std::string> CrashHandlerArguments(const CrashHandlerSettings& settings, int fd,
-                                               const std::filesystem::path& eventFile);
+std::vector<std::string> CrashHandlerArguments(const CrashHandlerSettings& settings,
+                                               const std::string& eventFile);
 
 }  // namespace corvantis::sentry

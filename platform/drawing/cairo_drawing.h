@@ -20,7 +20,9 @@ HRESULT CreateCairoD2DFactory(ID2D1Factory1** factory);
 // through Cairo in grey-scale antialiasing without hinting.
 HRESULT CreateFontconfigDWriteFactory(IDWriteFactory** factory);
 
-// Bitmaps in memory and PNG files written with libpng (8-bit RGB, no alpha channel).
+// Bitmaps in memory and PNG files written with libpng (8-bit RGB, no alpha channel). A file is
+// made aside (0644) and renamed into place: a name held by anything but our own regular file
+// fails with ERROR_FILE_EXISTS, and nothing is written through a link.
 HRESULT CreatePngImagingFactory(IWICImagingFactory** factory);
 
 // The Linux implementation: DRM render nodes plus the software adapter, CPU device, Cairo, libpng.

@@ -1,14 +1,14 @@
 #include <png.h>
 
-#include <cerrno>
 #include <csetjmp>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "platform/drawing/cairo_drawing.h"
+#include "platform/safe_file.h"
 #include "platform/utf.h"
 #include "platform/win32_error.h"
 
@@ -33,11 +33,6 @@ class MemoryBitmap final : public RefCounted<IWICBitmap> {
   std::vector<std::uint8_t> pixels_;
 };
 
-struct FileCloser {
-  void operator()(std::FILE* f) const noexcept { std::fclose(f); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
 struct PngStructDeleter {
   void operator()(png_struct* png) const noexcept { png_destroy_write_struct(&png, nullptr); }
 };
@@ -49,21 +44,25 @@ struct PngInfoDeleter {
 };
 using PngInfoPtr = std::unique_ptr<png_info, PngInfoDeleter>;
 
-struct WriteState {
-  std::FILE* File = nullptr;
-  int Error = 0;  // errno of the first failed write
-};
-
 // libpng reports errors by longjmp; nothing with a destructor lives in the frames it crosses.
 void PngError(png_structp png, png_const_charp) { std::longjmp(png_jmpbuf(png), 1); }
 void PngWarning(png_structp, png_const_charp) {}
 
+// The encoded bytes collect in memory: the file is written whole once the image is done.
+struct Encoded {
+  std::string Bytes;
+  bool OutOfMemory = false;
+};
+
 void PngWrite(png_structp png, png_bytep data, png_size_t length) {
-  auto* state = static_cast<WriteState*>(png_get_io_ptr(png));
-  if (std::fwrite(data, 1, length, state->File) != length) {
-    state->Error = errno != 0 ? errno : EIO;
-    png_error(png, "write");
+  auto* encoded = static_cast<Encoded*>(png_get_io_ptr(png));
+  try {
+    encoded->Bytes.append(reinterpret_cast<const char*>(data), length);
+  } catch (const std::bad_alloc&) {
+    encoded->OutOfMemory = true;
   }
+  // Outside the handler: the jump must not leave a caught exception behind.
+  if (encoded->OutOfMemory) png_error(png, "out of memory");
 }
 void PngFlush(png_structp) {}
 
@@ -112,23 +111,22 @@ class PngImagingFactory final : public RefCounted<IWICImagingFactory> {
     if (source == nullptr || path.empty()) return E_INVALIDARG;
     const auto narrowPath = WideToUtf8Strict(path);
     if (!narrowPath) return HRESULT_FROM_WIN32(ERROR_NO_UNICODE_TRANSLATION);
-    FilePtr file(std::fopen(narrowPath->c_str(), "wb"));
-    if (!file) return HResultFromErrno(errno);
-    WriteState state{file.get(), 0};
+    Encoded output;
     bool encoded = false;
     {
       PngStructPtr png(
           png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning));
       PngInfoPtr info(png ? png_create_info_struct(png.get()) : nullptr, PngInfoDeleter{png.get()});
       if (!info) return E_OUTOFMEMORY;
-      png_set_write_fn(png.get(), &state, PngWrite, PngFlush);
+      png_set_write_fn(png.get(), &output, PngWrite, PngFlush);
       encoded = EncodePng(png.get(), info.get(), *source);
     }
-    if (encoded && std::fflush(file.get()) != 0) state.Error = errno;
-    if (std::fclose(file.release()) != 0 && encoded && state.Error == 0) state.Error = errno;
-    // Like the stream it stands in for, a failed write leaves what was written.
-    if (encoded && state.Error == 0) return S_OK;
-    return state.Error != 0 ? HResultFromErrno(state.Error) : E_FAIL;
+    if (!encoded) return output.OutOfMemory ? E_OUTOFMEMORY : E_FAIL;
+    // Made aside and renamed into place: a link or a neighbour's file at the name is never
+    // written through, and is not replaced either.
+    const int error =
+        WriteNewFile(*narrowPath, output.Bytes, FileReaders::Everyone, ExistingName::ReplaceOurs);
+    return error == 0 ? S_OK : HResultFromErrno(error);
   }
 };
 

@@ -1,5 +1,6 @@
 #include "sentry/handler/crash_handler_process.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "platform/http/curl_http_sender.h"
+#include "platform/unique_fd.h"
 #include "sentry/database.h"
 #include "sentry/handler/crash_reporter.h"
 #include "sentry/handler/crash_server.h"
@@ -50,25 +52,28 @@ int RunCrashHandler(int argc, char** argv, MinidumpSource& minidumps) {
     }
   }
   signal(SIGPIPE, SIG_IGN);
-  if (options["fd"].empty() || options["database"].empty()) return 2;
+  if (options["fd"].empty() || options["database-fd"].empty() ||
+      options["event"].find('/') != std::string::npos)
+    return 2;
   try {
     const int fd = std::stoi(options["fd"]);
+    // The folder the client opened, whatever its name leads to by now.
+    const Database database(unique_fd(std::stoi(options["database-fd"])),
+                            "the crash-report folder");
     const std::optional<Dsn> dsn = ReceiveDsn(fd);
     if (!dsn) return 2;
     const pid_t client = getppid();
-    CrashReporterSettings settings{*dsn, options["event"], {}};
+    CrashReporterSettings settings{*dsn, database.rootFd(), options["event"], {}};
     if (!options["connect-timeout-ms"].empty()) {
       settings.Limits.ConnectTimeoutMs = std::stol(options["connect-timeout-ms"]);
     }
     if (!options["total-timeout-ms"].empty()) {
       settings.Limits.TotalTimeoutMs = std::stol(options["total-timeout-ms"]);
     }
-    const Database database(options["database"]);
     http::CurlHttpSender sender;
     CrashReporter reporter(settings, database, sender, minidumps);
     const ServeResult served = ServeCrashChannel(fd, client, reporter);
-    std::error_code ignored;
-    std::filesystem::remove(settings.EventFile, ignored);
+    if (!settings.EventFile.empty()) unlinkat(database.rootFd(), settings.EventFile.c_str(), 0);
     // The capture's thread may still hold the crashed process stopped; only our end frees it.
     if (served == ServeResult::kCaptureTimedOut) _exit(3);
   } catch (...) {

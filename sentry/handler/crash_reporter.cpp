@@ -15,8 +15,8 @@ constexpr std::size_t kMaxEventTemplateBytes = 16 << 20;
 
 }  // namespace
 
-Json ReadEventTemplate(const std::filesystem::path& file) {
-  const std::optional<std::string> text = ReadRegularFile(file, kMaxEventTemplateBytes);
+Json ReadEventTemplate(int folder, const std::string& name) {
+  const std::optional<std::string> text = ReadRegularFile(folder, name, kMaxEventTemplateBytes);
   if (!text) return nullptr;
   std::optional<Json> json = ParseJson(*text);
   if (!json || !json->is_object()) return nullptr;
@@ -73,7 +73,8 @@ void CrashReporter::CaptureTimedOut(const CrashRequest& request) { Keep(request,
 void CrashReporter::Keep(const CrashRequest& request, std::optional<std::string> minidump) {
   // The first to get here keeps the report: a capture that finished, or the timed-out one.
   if (keeping_.exchange(true)) return;
-  const Json event = BuildCrashEvent(ReadEventTemplate(settings_.EventFile), request);
+  const Json event =
+      BuildCrashEvent(ReadEventTemplate(settings_.DatabaseFolder, settings_.EventFile), request);
   const std::string eventId = event["event_id"];
   Envelope envelope = Envelope::ForEvent(eventId, settings_.Dsn.Raw, NowTimestamp(), Dump(event));
   if (minidump) envelope.AddAttachment(eventId + ".dmp", "event.minidump", std::move(*minidump));

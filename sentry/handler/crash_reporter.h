@@ -20,13 +20,14 @@ namespace corvantis::sentry {
 // exception.
 Json BuildCrashEvent(Json eventTemplate, const CrashRequest& request);
 
-// The event file's content; null when it is missing, a link or anything but a regular file, too
-// large, or not a JSON object.
-Json ReadEventTemplate(const std::filesystem::path& file);
+// The content of the event file `name` in the open folder `folder`; null when it is missing, a
+// link or anything but a regular file, too large, nested too deep, or not a JSON object.
+Json ReadEventTemplate(int folder, const std::string& name);
 
 struct CrashReporterSettings {
   sentry::Dsn Dsn;
-  std::filesystem::path EventFile;
+  int DatabaseFolder = -1;  // the database's root, as the client opened it
+  std::string EventFile;    // a name in that folder
   TransportLimits Limits;
 };
 

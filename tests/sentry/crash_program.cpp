@@ -21,6 +21,8 @@
 
 using namespace corvantis;
 
+extern "C" void corvantis_overflow_on_library_thread();
+
 namespace {
 
 [[gnu::noinline]] void CrashByNullWrite() {
@@ -87,6 +89,7 @@ int main(int argc, char** argv) {
   if (mode == "null-write") CrashByNullWrite();
   if (mode == "abort") CrashByAbort();
   if (mode == "uncaught-exception") CrashByUncaughtException();
+  if (mode == "overflow-on-library-thread") corvantis_overflow_on_library_thread();
   if (mode == "overflow-on-sending-thread") {
     sentry_capture_event(sentry_value_new_message_event(SENTRY_LEVEL_INFO, nullptr, "overflow"));
     std::this_thread::sleep_for(std::chrono::seconds(30));
@@ -97,6 +100,17 @@ int main(int argc, char** argv) {
     action.sa_handler = [](int) {};
     sigaction(SIGUSR1, &action, nullptr);
     SignalMainThreadLater(SIGUSR1, 300, 100);
+    CrashByNullWrite();
+  }
+  if (mode == "null-write-after-swap") {
+    // Tells the test its pid, then crashes once the test has swapped the database folder.
+    std::FILE* ready = std::fopen("ready.tmp", "w");
+    if (ready == nullptr) return 3;
+    std::fprintf(ready, "%d", static_cast<int>(getpid()));
+    std::fclose(ready);
+    std::rename("ready.tmp", "ready");
+    for (int i = 0; i < 3000 && access("swapped", F_OK) != 0; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     CrashByNullWrite();
   }
   if (mode == "null-write-then-abort") {

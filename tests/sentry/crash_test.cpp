@@ -15,6 +15,7 @@
 
 #include "sentry/crash_request.h"
 #include "sentry/database.h"
+#include "sentry/handler/process_minidump_source.h"
 #include "sentry/shell.h"
 #include "tests/fakes/fake_http_sender.h"
 #include "tests/http/loopback_server.h"
@@ -167,7 +168,9 @@ INSTANTIATE_TEST_SUITE_P(
                       CrashCase{"abort", SIGABRT, "CrashByAbort", "main"},
                       CrashCase{"uncaught-exception", SIGABRT, "CrashByUncaughtException", "main"},
                       // On a thread the client started, not the one that called sentry_init.
-                      CrashCase{"overflow-on-sending-thread", SIGSEGV, "OverflowTheStack",
+                      CrashCase{"overflow-on-sending-thread", SIGSEGV, "OverflowTheStack", nullptr},
+                      // On a thread a library started itself, as x264's workers are.
+                      CrashCase{"overflow-on-library-thread", SIGSEGV, "OverflowLibraryStack",
                                 nullptr}),
     [](const auto& param) {
       std::string name = param.param.Mode;
@@ -300,6 +303,86 @@ std::vector<pid_t> ChildProcesses() {
 std::string ReadWhole(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A neighbour swaps the database folder for a link to a folder of their own, with a forged event
+// file in it, after the program started: the handler keeps to the folder the program opened.
+TEST(CrashFiles, AFolderSwappedUnderTheHandlerGetsNeitherTheEventNorTheReport) {
+  const testing::TempDir folder;
+  const fs::path database = folder.path() / ".sentry-native";
+  const fs::path neighbour = folder.path() / "neighbour";
+  LoopbackServer server;
+  server.server().Post("/api/42/envelope/", [&](const httplib::Request& req, httplib::Response&) {
+    server.Record(req);
+  });
+  std::thread swapper([&] {
+    const auto giveUp = steady_clock::now() + seconds(30);
+    while (!fs::exists(folder.path() / "ready") && steady_clock::now() < giveUp)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const std::string pid = ReadWhole(folder.path() / "ready");
+    fs::create_directories(neighbour / "pending");
+    fs::create_directories(neighbour / "aside");
+    fs::permissions(neighbour, fs::perms::owner_all);
+    std::ofstream(neighbour / ("crash-event-" + pid + ".json"))
+        << R"({"user":{"email":"forged@example.org"},"message":"forged"})";
+    fs::rename(database, folder.path() / "moved");
+    fs::create_directory_symlink(neighbour, database);
+    std::ofstream(folder.path() / "swapped") << "";
+  });
+  const ProgramRun run =
+      RunCrashProgram(folder.path(), "null-write-after-swap", LoopbackDsn(server.port()));
+  swapper.join();
+  ASSERT_TRUE(WIFSIGNALED(run.Status)) << run.Status;
+
+  ASSERT_TRUE(server.WaitForRequests(1, seconds(10)));
+  const auto envelope = testing::ReadEnvelope(server.Received().at(0).Body);
+  EXPECT_EQ(envelope.Event["user"], Json({{"email", "crash@example.org"}}));
+  EXPECT_FALSE(envelope.Event.contains("message"));
+  // The handler read and removed the event file of the folder it was handed; the neighbour's
+  // folder is as they left it.
+  EXPECT_TRUE(testing::FileNames(folder.path() / "moved").empty());
+  EXPECT_EQ(testing::FileNames(neighbour).size(), 1U);
+  EXPECT_TRUE(fs::is_empty(neighbour / "pending"));
+}
+
+// Dumps planted beside the program under the debugger child's names: only the child's own is
+// taken, and a huge one is never read.
+TEST(DebuggerDump, OnlyARecentSingleLinkedRegularFileOfTheUsersWithinItsBoundIsTaken) {
+  const testing::TempDir folder;
+  const auto now = std::chrono::system_clock::now();
+  const DebuggerDumpBounds bounds{geteuid(), 1 << 20, now - seconds(60), now + seconds(60)};
+  const auto name = [](int counter) {
+    return "prog-4242-DebugException-" + std::to_string(counter) + "-C0000005.dmp";
+  };
+  const auto plant = [&](int counter, const std::string& bytes) {
+    const fs::path path = folder.path() / name(counter);
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  };
+  const auto age = [](const fs::path& path, std::chrono::seconds by) {
+    fs::last_write_time(path, fs::last_write_time(path) + by);
+  };
+  plant(1, "MDMP the child's");
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  age(plant(2, "a forgery dated ahead"), std::chrono::hours(24));
+  age(plant(3, "written before the run"), -std::chrono::hours(1));
+  fs::create_symlink(folder.path() / name(1), folder.path() / name(4));
+  plant(5, "hard linked");
+  fs::create_hard_link(folder.path() / name(5), folder.path() / "elsewhere");
+  ASSERT_EQ(chown(plant(6, "theirs").c_str(), 65534, 65534), 0);
+  fs::resize_file(plant(7, ""), std::uintmax_t{8} << 30);  // sparse: 8 GiB
+  ASSERT_EQ(mkfifo((folder.path() / name(8)).c_str(), 0600), 0);
+  plant(9, "another process's");
+  fs::rename(folder.path() / name(9), folder.path() / "prog-4243-DebugException-9-C0000005.dmp");
+
+  EXPECT_EQ(ReadDebuggerDump(folder.path(), "prog", 4242, bounds), "MDMP the child's");
+  fs::remove(folder.path() / name(1));
+  EXPECT_EQ(ReadDebuggerDump(folder.path(), "prog", 4242, bounds), std::nullopt);
+
+  const auto started = ProcessStartTime(getpid());
+  ASSERT_TRUE(started.has_value());
+  EXPECT_LE(*started, std::chrono::system_clock::now());
+  EXPECT_GT(*started, std::chrono::system_clock::now() - std::chrono::hours(1));
 }
 
 // In this process: the crash handler runs beside it from here on. Keep it last.

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -143,6 +145,49 @@ TEST_F(SeriesReportTest, AReportThatCannotBeWrittenIsSaidOnceAndTheSeriesGoesOn)
   // Nothing but the clips' own files, and no temporary file left behind.
   for (const auto& entry : std::filesystem::directory_iterator(directory_))
     EXPECT_THAT(entry.path().string(), ::testing::ContainsRegex("\\.h264(\\.png)?$"));
+}
+
+// A neighbour's links at the names the run will write: the user's file behind them stays as it
+// was, the clip says why it could not write, and the outputs that are written are 0644 even
+// under an open umask.
+TEST_F(SeriesReportTest, LinksAtTheReportSnapshotAndStreamNamesAreNeverWrittenThrough) {
+  const std::filesystem::path victim = directory_ / "victim";
+  std::ofstream(victim) << "the user's";
+  const auto plant = [&](const std::filesystem::path& name) {
+    std::filesystem::create_symlink(victim, name);
+  };
+  host_.Rows = {{64, 36, 30, 1, 1}};
+  const mode_t saved = ::umask(0);
+  ScopedConsoleRedirect err(errors_, ScopedConsoleRedirect::Stream::Err);
+
+  plant(directory_ / "first.json");
+  plant(StreamName(L"64x36@30") + L".png");
+  {
+    RunReporter reporter(RunRecord{}, (directory_ / "first.json").string(), nullptr);
+    RunSeries(&reporter);
+  }
+  host_.PacingClock.SetLocalTime({2024, 1, 3, 31, 14, 26, 0, 0});
+  const std::wstring second = (directory_ / L"20240131-142600-64x36@30.h264").wstring();
+  plant(second);
+  {
+    RunReporter reporter(RunRecord{}, (directory_ / "second.json").string(), nullptr);
+    RunSeries(&reporter);
+  }
+  ::umask(saved);
+
+  EXPECT_EQ(series_testing::LinesStartingWith(errors_.text(), L"AVC 64x36@30: 0x80070050").size(),
+            2u);
+  EXPECT_THAT(errors_.text(), ::testing::HasSubstr(L"first.json: File exists"));
+  EXPECT_EQ(ReadFile(victim), "the user's");
+  for (const std::wstring& link :
+       {(directory_ / "first.json").wstring(), StreamName(L"64x36@30") + L".png", second})
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+  for (const std::wstring& written : {(directory_ / "second.json").wstring(),
+                                      (directory_ / "second.png").wstring(), second + L".png"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat(WideToUtf8Lossy(written).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+  }
 }
 
 TEST(ReportFiles, AtomicWriteReplacesWholeOrLeavesTheOldFile) {
