@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "platform/format_text.h"
+#include "platform/write_all.h"
 
 namespace corvantis {
 
@@ -88,17 +89,8 @@ void NewFile::Discard() {
 }
 
 bool NewFile::Write(std::string_view bytes) {
-  if (error_ != 0) return false;
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(file_.get(), bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      error_ = errno;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
+  if (error_ == 0) error_ = WriteAll(file_.get(), bytes);
+  return error_ == 0;
 }
 
 int NewFile::Commit(ExistingName existing, bool sync) {
