@@ -1,8 +1,8 @@
 // The processor time per frame of the runtime's VA-API path on the tests' driver, told to return
 // at once (no conversion, nothing recorded): a BGRA picture in, on a surface handed to the driver,
 // the coded buffer mapped and copied out. With the driver's video processor (radeonsi) and with
-// the CPU's NV12 conversion ("no-vpp"), beside one memcpy of the picture and the software path's
-// conversion of it.
+// the CPU's NV12 conversion put into the surface ("no-vpp-real"), beside one memcpy of the picture
+// and the software path's conversion of it.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -111,7 +111,7 @@ const int registered = [] {
     configure(benchmark::RegisterBenchmark(("VaapiPath/processor/" + size).c_str(), VaapiPath, w, h,
                                            "radeonsi"));
     configure(benchmark::RegisterBenchmark(("VaapiPath/cpu_nv12/" + size).c_str(), VaapiPath, w, h,
-                                           "no-vpp"));
+                                           "no-vpp-real"));
     configure(benchmark::RegisterBenchmark(("SoftwareConversion/" + size).c_str(),
                                            SoftwareConversion, w, h));
   }
