@@ -136,7 +136,8 @@ AMF_RESULT EncodeWorker::EncodeOne(const Pending& pending, TextureSurface* next)
   const auto view = [](TextureSurface* surface) {
     if (surface == nullptr) return BgraView{};
     ID3D11Texture2D* texture = surface->Texture();
-    return BgraView{texture->Pixels(), static_cast<int>(texture->RowPitch())};
+    return BgraView{texture->Pixels(), static_cast<int>(texture->RowPitch()),
+                    texture->VideoSurface()};
   };
   return encoder_->Encode(view(pending.Surface), index, view(next), *this);
 }

@@ -1,4 +1,6 @@
 #pragma once
+#include <va/va.h>
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -14,10 +16,11 @@ struct EncodedPacket {
   int PictureType;          // AVPictureType; 0 when the encoder did not say
 };
 
-// A BGRA picture in memory; no pixels when `pixels` is null.
+// A BGRA picture in memory, or in a VA surface of the device's display; none when it has neither.
 struct BgraView {
   const std::uint8_t* Pixels = nullptr;
   int RowPitch = 0;
+  VASurfaceID Surface = VA_INVALID_SURFACE;
 };
 
 class PacketSink {

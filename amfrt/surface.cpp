@@ -21,7 +21,7 @@ AMF_RESULT TextureSurface::Create(ID3D11Texture2D* texture, amf::AMFSurfaceObser
   texture->GetDesc(&desc);
   if (desc.Format != DXGI_FORMAT_B8G8R8A8_UNORM) return AMF_SURFACE_FORMAT_NOT_SUPPORTED;
   if (desc.Width == 0 || desc.Height == 0 || desc.Width > INT_MAX || desc.Height > INT_MAX ||
-      texture->Pixels() == nullptr)
+      (texture->Pixels() == nullptr && texture->VideoSurface() == VA_INVALID_SURFACE))
     return AMF_INVALID_ARG;
   auto* surface = new (std::nothrow)
       TextureSurface(com_ptr<ID3D11Texture2D>::copy_from(texture), desc, observer);

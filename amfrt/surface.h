@@ -5,8 +5,9 @@
 
 namespace corvantis::amfrt {
 
-// An AMFSurface over the program's BGRA texture. It holds one reference to the texture and no
-// pixels of its own: the encoder reads the texture when it encodes the frame.
+// An AMFSurface over the program's BGRA texture, in CPU memory or a VA surface. It holds one
+// reference to the texture and no pixels of its own: the encoder reads the texture when it
+// encodes the frame.
 class TextureSurface final : public DataImpl<amf::AMFSurface> {
  public:
   // The runtime's own identifier, to find its surfaces among submitted AMFData.

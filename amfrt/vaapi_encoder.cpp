@@ -144,8 +144,8 @@ std::string VaCallOfLibavError(const std::string& line) {
 
 VaapiEncoder::~VaapiEncoder() = default;
 
-AMF_RESULT VaapiEncoder::Open(const EncoderSettings& settings, const std::string& nodePath,
-                              int width, int height, std::unique_ptr<FrameEncoder>* out) {
+AMF_RESULT VaapiEncoder::Open(const EncoderSettings& settings, ID3D11Device* device, int width,
+                              int height, std::unique_ptr<FrameEncoder>* out) {
   InstallLibavLogRoute();
   out->reset();
   const wchar_t* scope = NamesOf(settings.Codec).ComponentId;
@@ -155,29 +155,31 @@ AMF_RESULT VaapiEncoder::Open(const EncoderSettings& settings, const std::string
   std::string failure;
   AMF_RESULT result;
   try {
-    result = encoder->OpenOn(settings, nodePath, width, height, &failure);
+    result = encoder->OpenOn(settings, device, width, height, &failure);
   } catch (const std::bad_alloc&) {
     result = AMF_OUT_OF_MEMORY;
     failure = "out of memory";
   }
   if (result != AMF_OK) {
-    ReportFailure(scope, nodePath,
-                  encoder->display_ ? encoder->display_->VendorString() : std::string(), failure,
-                  result);
+    ReportFailure(scope, device->RenderNodePath(),
+                  encoder->display_ != nullptr ? encoder->display_->VendorString() : std::string(),
+                  failure, result);
     return result;
   }
   *out = std::move(encoder);
   return AMF_OK;
 }
 
-AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, const std::string& nodePath,
-                                int width, int height, std::string* failure) {
+AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, ID3D11Device* device, int width,
+                                int height, std::string* failure) {
   const wchar_t* scope = NamesOf(settings.Codec).ComponentId;
+  const std::string nodePath = device->RenderNodePath();
   width_ = width;
   height_ = height;
   nodePath_ = nodePath;
-  display_ = VaDisplay::Open(nodePath, {TraceLibvaError, TraceLibvaInfo, nullptr}, failure);
-  if (!display_) return AMF_NO_DEVICE;
+  d3dDevice_ = com_ptr<ID3D11Device>::copy_from(device);
+  display_ = device->VideoDisplay({TraceLibvaError, TraceLibvaInfo, nullptr}, failure);
+  if (display_ == nullptr) return AMF_NO_DEVICE;
 
   const int vaProfile = VaapiProfileOf(settings);
   const VaapiCapabilities caps = ProbeVaapi(display_->Handle(), static_cast<VAProfile>(vaProfile));
@@ -398,18 +400,22 @@ Nv12Planes VaapiEncoder::PlanesOf(int slot) const {
   return Nv12Planes{mapping->data[0], mapping->linesize[0], mapping->data[1], mapping->linesize[1]};
 }
 
-AMF_RESULT VaapiEncoder::ProcessToNv12Surface(const std::uint8_t* bgra, int rowPitch) {
+AMF_RESULT VaapiEncoder::ProcessToNv12Surface(BgraView picture) {
   av_frame_unref(nv12Surface_.get());
   if (const int r = av_hwframe_get_buffer(nv12Frames_.get(), nv12Surface_.get(), 0); r < 0)
     return CallFailed("av_hwframe_get_buffer", r);
-  bgraPicture_->data[0] = const_cast<std::uint8_t*>(bgra);
-  bgraPicture_->linesize[0] = rowPitch;
-  av_frame_unref(bgraSurface_.get());
-  int r = av_hwframe_get_buffer(bgraFrames_.get(), bgraSurface_.get(), 0);
-  if (r >= 0) r = av_hwframe_transfer_data(bgraSurface_.get(), bgraPicture_.get(), 0);
-  if (r < 0) return CallFailed("BGRA upload", r);
+  VASurfaceID source = picture.Surface;
+  if (source == VA_INVALID_SURFACE) {
+    bgraPicture_->data[0] = const_cast<std::uint8_t*>(picture.Pixels);
+    bgraPicture_->linesize[0] = picture.RowPitch;
+    av_frame_unref(bgraSurface_.get());
+    int r = av_hwframe_get_buffer(bgraFrames_.get(), bgraSurface_.get(), 0);
+    if (r >= 0) r = av_hwframe_transfer_data(bgraSurface_.get(), bgraPicture_.get(), 0);
+    if (r < 0) return CallFailed("BGRA upload", r);
+    source = SurfaceOf(bgraSurface_.get());
+  }
   std::string failure;
-  if (!vpp_->Convert(SurfaceOf(bgraSurface_.get()), SurfaceOf(nv12Surface_.get()), &failure))
+  if (!vpp_->Convert(source, SurfaceOf(nv12Surface_.get()), &failure))
     return Stop("video processor: " + failure, AMF_FAIL);
   return AMF_OK;
 }
@@ -442,12 +448,31 @@ AMF_RESULT VaapiEncoder::EncodeSlot(int slot, std::int64_t frameIndex, PacketSin
   return result;
 }
 
+AMF_RESULT VaapiEncoder::ReadBack(BgraView* picture) {
+  if (!readBack_) {
+    readBack_ = std::make_unique<VaSurfaceCopier>(display_->Handle());
+    readBackPixels_.resize(std::size_t{4} * static_cast<std::size_t>(width_) *
+                           static_cast<std::size_t>(height_));
+  }
+  if (const VAStatus s =
+          readBack_->Read(picture->Surface, width_, height_, readBackPixels_.data(), 4 * width_);
+      s != VA_STATUS_SUCCESS)
+    return Stop(std::string("reading the slot's surface back: ") + vaErrorStr(s), AMF_FAIL);
+  *picture = BgraView{readBackPixels_.data(), 4 * width_};
+  return AMF_OK;
+}
+
 AMF_RESULT VaapiEncoder::Encode(BgraView picture, std::int64_t frameIndex, BgraView next,
                                 PacketSink& sink) {
   TakeLibavError();  // a failure of this picture is to be named by its own first error
-  if (!vpp_) return ahead_.Encode(picture, frameIndex, next, *this, sink);
-  if (const AMF_RESULT r = ProcessToNv12Surface(picture.Pixels, picture.RowPitch); r != AMF_OK)
-    return r;
+  if (!vpp_) {
+    if (picture.Pixels == nullptr) {
+      if (const AMF_RESULT r = ReadBack(&picture); r != AMF_OK) return r;
+    }
+    if (next.Pixels == nullptr) next = BgraView{};
+    return ahead_.Encode(picture, frameIndex, next, *this, sink);
+  }
+  if (const AMF_RESULT r = ProcessToNv12Surface(picture); r != AMF_OK) return r;
   return SendSurface(nv12Surface_.get(), frameIndex, sink);
 }
 

@@ -12,7 +12,10 @@
 #include "amfrt/split_conversion.h"
 #include "amfrt/vaapi_options.h"
 #include "amfrt/vaapi_vpp.h"
+#include "platform/com_ptr.h"
+#include "platform/d3d11.h"
 #include "platform/va_display.h"
+#include "platform/va_surface.h"
 
 struct AVBufferRef;
 struct AVCodec;
@@ -22,8 +25,9 @@ struct AVPacket;
 
 namespace corvantis::amfrt {
 
-// h264_vaapi / hevc_vaapi behind libavcodec on a DRM render node. Each BGRA picture is uploaded
-// to a VA surface and turned into NV12 by the driver's video processor, or converted to NV12 by
+// h264_vaapi / hevc_vaapi behind libavcodec on the display of a hardware device's render node.
+// Each BGRA picture is turned into NV12 by the driver's video processor, straight from the VA
+// surface it is in (uploaded to one first when it is in CPU memory), or converted to NV12 by
 // libyuv on the CPU straight into a mapped NV12 surface where the driver has no processor for
 // BGRA; there the next queued picture is converted on a thread of its own while the current one
 // is encoded, as the software encoders do.
@@ -32,7 +36,7 @@ class VaapiEncoder final : public FrameEncoder, private PictureSlots, private Co
   // AMF_NO_DEVICE when the node cannot be opened or has no VA driver, AMF_NOT_SUPPORTED when the
   // driver cannot encode the codec, profile or size, AMF_INVALID_RESOLUTION for sizes no encoder
   // takes. A failure is traced and written to stderr in one line with the node's kernel driver.
-  static AMF_RESULT Open(const EncoderSettings& settings, const std::string& nodePath, int width,
+  static AMF_RESULT Open(const EncoderSettings& settings, ID3D11Device* device, int width,
                          int height, std::unique_ptr<FrameEncoder>* out);
   ~VaapiEncoder() override;
 
@@ -45,8 +49,8 @@ class VaapiEncoder final : public FrameEncoder, private PictureSlots, private Co
 
  private:
   explicit VaapiEncoder(Codec codec) : codec_(codec) {}
-  AMF_RESULT OpenOn(const EncoderSettings& settings, const std::string& nodePath, int width,
-                    int height, std::string* failure);
+  AMF_RESULT OpenOn(const EncoderSettings& settings, ID3D11Device* device, int width, int height,
+                    std::string* failure);
   // The steps of OpenOn, in order; each says why it failed in `failure`.
   AMF_RESULT OpenDevice(std::string* failure);
   // The video processor where the options ask for it and the driver gives it, else the surfaces
@@ -59,8 +63,11 @@ class VaapiEncoder final : public FrameEncoder, private PictureSlots, private Co
                        const VaapiOptions& options, std::string* failure);
   void Describe(const EncoderSettings& settings, const VaapiOptions& options, int vaProfile,
                 bool hasLowPower, const std::string& nodePath, const std::string& conversion);
-  // A new NV12 surface holding `bgra`, by the video processor.
-  AMF_RESULT ProcessToNv12Surface(const std::uint8_t* bgra, int rowPitch);
+  // A new NV12 surface holding `picture`, by the video processor.
+  AMF_RESULT ProcessToNv12Surface(BgraView picture);
+  // CPU conversion of a picture in a VA surface (the processor was refused after the device
+  // made its textures surfaces): its pixels, read back into memory of our own.
+  AMF_RESULT ReadBack(BgraView* picture);
   // CPU conversion only: a new NV12 surface in `slot`, mapped for writing; the traced failure
   // when it cannot be had.
   AMF_RESULT Prepare(int slot) override;
@@ -82,8 +89,9 @@ class VaapiEncoder final : public FrameEncoder, private PictureSlots, private Co
   int height_ = 0;
   std::string nodePath_;
   bool stopped_ = false;
-  // Declared first: everything below refers to the display and goes before it.
-  std::unique_ptr<VaDisplay> display_;
+  // Declared first: everything below refers to the device's display and goes before it.
+  com_ptr<ID3D11Device> d3dDevice_;
+  VaDisplay* display_ = nullptr;
   std::unique_ptr<VaapiVpp> vpp_;
   VppColour colour_;  // what vpp_ applies
   AvBufferPtr device_;
@@ -104,6 +112,8 @@ class VaapiEncoder final : public FrameEncoder, private PictureSlots, private Co
   // converted ahead only where the encoding is long enough to hide a good part of it.
   std::int64_t conversionNs_ = 0;
   std::int64_t encodingNs_ = 0;
+  std::unique_ptr<VaSurfaceCopier> readBack_;
+  std::vector<std::uint8_t> readBackPixels_;
   std::vector<std::uint8_t> parameterSets_;
   std::wstring summary_;
   std::wstring library_;

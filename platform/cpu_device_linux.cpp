@@ -1,5 +1,6 @@
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -7,12 +8,29 @@
 
 #include "platform/cpu_device.h"
 #include "platform/graphics.h"
+#include "platform/va_probe.h"
+#include "platform/va_surface.h"
 
 namespace corvantis {
 
 namespace {
 
 constexpr std::uint32_t kMaxTextureDimension = 16384;
+
+// The display of a hardware device, shared with the textures that are its surfaces so that it
+// closes only after the last of them.
+struct DeviceVideo {
+  explicit DeviceVideo(std::unique_ptr<VaDisplay> display)
+      : Display(std::move(display)),
+        TakesBgra(VideoProcessingFromBgra(Display->Handle())),
+        Copier(Display->Handle()) {}
+
+  const std::unique_ptr<VaDisplay> Display;  // first in, last out
+  // Whether the encoder converts BGRA surfaces on the GPU; else it reads CPU memory best.
+  const bool TakesBgra;
+  std::mutex CopyMutex;
+  VaSurfaceCopier Copier;  // under CopyMutex
+};
 
 class CpuTexture final : public RefCounted<ID3D11Texture2D> {
  public:
@@ -23,11 +41,43 @@ class CpuTexture final : public RefCounted<ID3D11Texture2D> {
   void GetDesc(D3D11_TEXTURE2D_DESC* desc) const override { *desc = desc_; }
   std::uint8_t* Pixels() noexcept override { return pixels_; }
   std::uint32_t RowPitch() const noexcept override { return pitch_; }
+  VASurfaceID VideoSurface() const noexcept override { return VA_INVALID_SURFACE; }
 
  private:
   D3D11_TEXTURE2D_DESC desc_;
   std::uint8_t* pixels_;
   std::uint32_t pitch_;
+};
+
+// A texture whose pixels are a BGRA surface of the device's display and nowhere else.
+class VideoTexture final : public RefCounted<ID3D11Texture2D> {
+ public:
+  VideoTexture(const D3D11_TEXTURE2D_DESC& desc, std::shared_ptr<DeviceVideo> video,
+               VASurfaceID surface)
+      : desc_(desc), video_(std::move(video)), surface_(surface) {}
+  ~VideoTexture() override { vaDestroySurfaces(video_->Display->Handle(), &surface_, 1); }
+
+  void GetDesc(D3D11_TEXTURE2D_DESC* desc) const override { *desc = desc_; }
+  std::uint8_t* Pixels() noexcept override { return nullptr; }
+  std::uint32_t RowPitch() const noexcept override { return 0; }
+  VASurfaceID VideoSurface() const noexcept override { return surface_; }
+
+  // The surface's pixels from / to CPU rows `pitch` bytes apart.
+  void Write(const std::uint8_t* pixels, std::uint32_t pitch) {
+    std::lock_guard lock(video_->CopyMutex);
+    video_->Copier.Write(surface_, static_cast<int>(desc_.Width), static_cast<int>(desc_.Height),
+                         pixels, static_cast<int>(pitch));
+  }
+  void Read(std::uint8_t* pixels, std::uint32_t pitch) {
+    std::lock_guard lock(video_->CopyMutex);
+    video_->Copier.Read(surface_, static_cast<int>(desc_.Width), static_cast<int>(desc_.Height),
+                        pixels, static_cast<int>(pitch));
+  }
+
+ private:
+  D3D11_TEXTURE2D_DESC desc_;
+  const std::shared_ptr<DeviceVideo> video_;
+  VASurfaceID surface_;
 };
 
 bool SameLayout(const D3D11_TEXTURE2D_DESC& a, const D3D11_TEXTURE2D_DESC& b) {
@@ -42,10 +92,19 @@ class CpuDeviceContext final : public RefCounted<ID3D11DeviceContext> {
     destination->GetDesc(&d);
     source->GetDesc(&s);
     if (!SameLayout(d, s)) return;
-    std::lock_guard lock(mutex_);
-    // Same pitch by construction: one copy of the whole block.
-    std::memcpy(destination->Pixels(), source->Pixels(),
-                static_cast<std::size_t>(source->RowPitch()) * s.Height);
+    auto* videoDestination = dynamic_cast<VideoTexture*>(destination);
+    auto* videoSource = dynamic_cast<VideoTexture*>(source);
+    if (videoDestination != nullptr && videoSource == nullptr && source->Pixels() != nullptr) {
+      videoDestination->Write(source->Pixels(), source->RowPitch());
+    } else if (videoSource != nullptr && videoDestination == nullptr &&
+               destination->Pixels() != nullptr) {
+      videoSource->Read(destination->Pixels(), destination->RowPitch());
+    } else if (videoSource == nullptr && videoDestination == nullptr) {
+      std::lock_guard lock(mutex_);
+      // Same pitch by construction: one copy of the whole block.
+      std::memcpy(destination->Pixels(), source->Pixels(),
+                  static_cast<std::size_t>(source->RowPitch()) * s.Height);
+    }
   }
 
   HRESULT Map(ID3D11Texture2D* texture, std::uint32_t subresource, std::uint32_t mapType,
@@ -80,6 +139,11 @@ class CpuDevice final : public RefCounted<ID3D11Device> {
         desc->Height > kMaxTextureDimension || desc->Format != DXGI_FORMAT_B8G8R8A8_UNORM ||
         desc->MipLevels > 1 || desc->ArraySize != 1 || desc->SampleDesc.Count != 1)
       return E_INVALIDARG;
+    if (OnlyTheEncoderReads(*desc) && initialData == nullptr)
+      if (ID3D11Texture2D* video = NewVideoTexture(*desc)) {
+        *texture = video;
+        return S_OK;
+      }
     const std::size_t pitch = CpuTextureRowPitch(desc->Width);
     const std::size_t bytes = pitch * desc->Height;
     void* pixels = std::aligned_alloc(kCpuTextureRowAlignment, bytes);
@@ -102,8 +166,56 @@ class CpuDevice final : public RefCounted<ID3D11Device> {
   void SetMultithreadProtected(bool) override {}
   const char* RenderNodePath() const noexcept override { return renderNode_.c_str(); }
 
+  VaDisplay* VideoDisplay(const VaDisplay::MessageRoute& route, std::string* error) override {
+    std::lock_guard lock(mutex_);
+    if (!OpenVideo(route, error)) return nullptr;
+    video_->Display->RouteMessages(route);
+    return video_->Display.get();
+  }
+
  private:
+  // A pool slot: drawn into by copies alone, read by the encoder and the staging copy.
+  static bool OnlyTheEncoderReads(const D3D11_TEXTURE2D_DESC& desc) {
+    return desc.Usage == D3D11_USAGE_DEFAULT && (desc.BindFlags & D3D11_BIND_RENDER_TARGET) == 0 &&
+           desc.CPUAccessFlags == 0;
+  }
+
+  bool OpenVideo(const VaDisplay::MessageRoute& route, std::string* error) {
+    if (video_) return true;
+    if (renderNode_.empty()) {
+      *error = "the software adapter has no render node";
+      return false;
+    }
+    std::unique_ptr<VaDisplay> display = VaDisplay::Open(renderNode_, route, error);
+    if (!display) return false;
+    video_ = std::make_shared<DeviceVideo>(std::move(display));
+    return true;
+  }
+
+  // A texture in a VA surface where the display's video processor takes it; else null, and the
+  // texture is made in CPU memory, where the encoder's CPU conversion reads it fastest.
+  ID3D11Texture2D* NewVideoTexture(const D3D11_TEXTURE2D_DESC& desc) {
+    std::shared_ptr<DeviceVideo> video;
+    {
+      std::lock_guard lock(mutex_);
+      std::string unused;
+      if (renderNode_.empty() || !OpenVideo({}, &unused) || !video_->TakesBgra) return nullptr;
+      video = video_;
+    }
+    VASurfaceID surface = VA_INVALID_SURFACE;
+    if (CreateBgraSurface(video->Display->Handle(), static_cast<int>(desc.Width),
+                          static_cast<int>(desc.Height), &surface) != VA_STATUS_SUCCESS)
+      return nullptr;
+    D3D11_TEXTURE2D_DESC stored = desc;
+    stored.MipLevels = 1;
+    auto* texture = new (std::nothrow) VideoTexture(stored, video, surface);
+    if (texture == nullptr) vaDestroySurfaces(video->Display->Handle(), &surface, 1);
+    return texture;
+  }
+
   const std::string renderNode_;
+  std::mutex mutex_;
+  std::shared_ptr<DeviceVideo> video_;
 };
 
 }  // namespace

@@ -1,14 +1,17 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "platform/com_ptr.h"
 #include "platform/hresult.h"
+#include "platform/va_display.h"
 
 namespace corvantis {
 
 // The adapter, device and texture interfaces the program and the encoder runtime share. Textures
-// live in CPU memory as BGRA rows; the runtime reads a surface's pixels straight from its texture.
+// live in CPU memory as BGRA rows, except a hardware device's textures that only the encoder
+// reads: those are VA surfaces of the device's display, which the runtime hands on as they are.
 
 enum DXGI_FORMAT : std::uint32_t {
   DXGI_FORMAT_UNKNOWN = 0,
@@ -50,13 +53,19 @@ struct D3D11_MAPPED_SUBRESOURCE {
 
 struct ID3D11Texture2D : IUnknownLite {
   virtual void GetDesc(D3D11_TEXTURE2D_DESC* desc) const = 0;
-  // First byte of row 0; rows are RowPitch() bytes apart, 4 bytes a pixel, blue first.
+  // First byte of row 0; rows are RowPitch() bytes apart, 4 bytes a pixel, blue first. Null for
+  // a texture that is a VA surface.
   virtual std::uint8_t* Pixels() noexcept = 0;
   virtual std::uint32_t RowPitch() const noexcept = 0;
+  // The VA surface of the device's display that holds the pixels; VA_INVALID_SURFACE for a
+  // texture in CPU memory.
+  virtual VASurfaceID VideoSurface() const noexcept = 0;
 };
 
 struct ID3D11DeviceContext : IUnknownLite {
   // Copies all pixels; both textures must have the same size and format (else nothing happens).
+  // Into a VA surface the pixels are written before the call returns; two VA surfaces are not
+  // copied.
   virtual void CopyResource(ID3D11Texture2D* destination, ID3D11Texture2D* source) = 0;
   // Only staging textures with CPU read access can be mapped.
   virtual HRESULT Map(ID3D11Texture2D* texture, std::uint32_t subresource, std::uint32_t mapType,
@@ -73,6 +82,10 @@ struct ID3D11Device : IUnknownLite {
   // The DRM render node of the adapter the device was made on ("/dev/dri/renderD128"); empty for
   // the software adapter. The encoder runtime encodes on that node.
   virtual const char* RenderNodePath() const noexcept = 0;
+  // The VA display of RenderNodePath(), opened at the first call and closed once the device and
+  // its textures are gone; libva's messages go to `route` from this call on. Null, with why in
+  // *error, for the software adapter's device or a node that has no VA driver.
+  virtual VaDisplay* VideoDisplay(const VaDisplay::MessageRoute& route, std::string* error) = 0;
 };
 
 struct LUID {

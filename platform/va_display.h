@@ -32,6 +32,8 @@ class VaDisplay {
   VaDisplay& operator=(const VaDisplay&) = delete;
 
   VADisplay Handle() const { return display_; }
+  // libva's messages and the coded-buffer complaints go to `route` from now on.
+  void RouteMessages(const MessageRoute& route);
   // vaQueryVendorString: the driver's own description, e.g. "Mesa Gallium driver 22.3.6 for AMD
   // Radeon RX 6600 (navi23, ...)"; empty when it gives none.
   std::string VendorString() const;

@@ -110,7 +110,12 @@ struct VaDisplay::CodedBufferGuard {
     char message[160];
     std::snprintf(message, sizeof message, "coded buffer %#x of %zu bytes came back with %s\n", id,
                   capacity, fault);
-    if (guard->Route.Error != nullptr) guard->Route.Error(guard->Route.Context, message);
+    MessageRoute route;
+    {
+      std::lock_guard lock(guard->Mutex);
+      route = guard->Route;
+    }
+    if (route.Error != nullptr) route.Error(route.Context, message);
     return VA_STATUS_ERROR_INVALID_BUFFER;
   }
 };
@@ -168,6 +173,15 @@ VaDisplay::~VaDisplay() {
   if (guard_) {
     std::lock_guard lock(CodedBufferGuard::RegistryMutex());
     CodedBufferGuard::Registry().erase(guard_->Driver);
+  }
+}
+
+void VaDisplay::RouteMessages(const MessageRoute& route) {
+  vaSetErrorCallback(display_, route.Error != nullptr ? route.Error : Drop, route.Context);
+  vaSetInfoCallback(display_, route.Info != nullptr ? route.Info : Drop, route.Context);
+  if (guard_) {
+    std::lock_guard lock(guard_->Mutex);
+    guard_->Route = route;
   }
 }
 

@@ -30,4 +30,8 @@ struct VaapiCapabilities {
 // quality levels, size limits, references) and whether its video processor converts BGRA.
 VaapiCapabilities ProbeVaapi(VADisplay display, VAProfile profile);
 
+// VaapiCapabilities::VideoProcessingFromBgra alone: where a BGRA picture is best kept in a VA
+// surface.
+bool VideoProcessingFromBgra(VADisplay display);
+
 }  // namespace corvantis

@@ -102,8 +102,12 @@ VaapiCapabilities ProbeVaapi(VADisplay display, VAProfile profile) {
     caps.Slice = ProbeEntrypoint(display, profile, VAEntrypointEncSlice);
   if (Contains(entrypoints, VAEntrypointEncSliceLP))
     caps.LowPower = ProbeEntrypoint(display, profile, VAEntrypointEncSliceLP);
-  caps.VideoProcessingFromBgra = VideoProcessorTakesBgra(display) && CanUploadBgra(display);
+  caps.VideoProcessingFromBgra = VideoProcessingFromBgra(display);
   return caps;
+}
+
+bool VideoProcessingFromBgra(VADisplay display) {
+  return VideoProcessorTakesBgra(display) && CanUploadBgra(display);
 }
 
 }  // namespace corvantis

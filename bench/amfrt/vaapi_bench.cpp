@@ -12,6 +12,7 @@
 
 #include "amfrt/split_conversion.h"
 #include "amfrt/vaapi_encoder.h"
+#include "platform/graphics.h"
 #include "tests/vaapi_driver/test_driver.h"
 
 namespace corvantis {
@@ -54,9 +55,11 @@ struct CopyOut final : amfrt::PacketSink {
 // Each iteration: one picture through the encoder, the next one queued behind it.
 void VaapiPath(benchmark::State& state, int width, int height, const char* personality) {
   TestVaDriver driver(personality);
+  com_ptr<ID3D11Device> device;
+  com_ptr<ID3D11DeviceContext> context;
   std::unique_ptr<amfrt::FrameEncoder> encoder;
-  if (amfrt::VaapiEncoder::Open(ProgramSettings(), driver.Node(), width, height, &encoder) !=
-      AMF_OK)
+  if (CreateCpuDevice(device.put(), context.put(), driver.Node()) < 0 ||
+      amfrt::VaapiEncoder::Open(ProgramSettings(), device.get(), width, height, &encoder) != AMF_OK)
     return state.SkipWithError("Open failed");
   // Only after opening, where the processor's test picture has to come through converted.
   driver.With([](vadriver::Control& c) { c.work = false; });

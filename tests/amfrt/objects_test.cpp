@@ -57,6 +57,7 @@ class FakeTexture final : public RefCounted<ID3D11Texture2D> {
   void GetDesc(D3D11_TEXTURE2D_DESC* desc) const override { *desc = desc_; }
   std::uint8_t* Pixels() noexcept override { return pixels_; }
   std::uint32_t RowPitch() const noexcept override { return 64; }
+  VASurfaceID VideoSurface() const noexcept override { return VA_INVALID_SURFACE; }
 
  private:
   D3D11_TEXTURE2D_DESC desc_;

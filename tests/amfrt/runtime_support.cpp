@@ -227,21 +227,29 @@ std::vector<Output> EncodeGreyFrames(EncoderRig& rig, std::uint32_t frames, std:
   });
 }
 
-std::vector<Output> EncodeFrames(
-    EncoderRig& rig, std::uint32_t frames, std::uint32_t slots,
-    const std::function<void(ID3D11Texture2D*, std::uint32_t)>& paint) {
+std::vector<Output> EncodeFrames(EncoderRig& rig, std::uint32_t frames, std::uint32_t slots,
+                                 const std::function<void(ID3D11Texture2D*, std::uint32_t)>& paint,
+                                 std::vector<VASurfaceID>* slotSurfaces) {
+  // Drawn into a texture of its own, then copied into the slot, as the program does.
+  D3D11_TEXTURE2D_DESC frameDesc;
+  rig.NewTexture()->GetDesc(&frameDesc);
+  frameDesc.BindFlags = D3D11_BIND_RENDER_TARGET;
+  com_ptr<ID3D11Texture2D> frame;
+  EXPECT_EQ(rig.Device->CreateTexture2D(&frameDesc, nullptr, frame.put()), S_OK);
   std::vector<com_ptr<ID3D11Texture2D>> textures;
   std::vector<amf::AMFSurfacePtr> surfaces;
   for (std::uint32_t i = 0; i < slots; ++i) {
     textures.push_back(rig.NewTexture());
     surfaces.push_back(rig.NewSurface(textures.back().get()));
+    if (slotSurfaces != nullptr) slotSurfaces->push_back(textures.back()->VideoSurface());
   }
   std::vector<Output> outputs;
   std::uint32_t k = 0;
   for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
        k < frames && std::chrono::steady_clock::now() < deadline;) {
     if (k - outputs.size() < slots) {
-      paint(textures[k % slots].get(), k);
+      paint(frame.get(), k);
+      rig.DeviceContext->CopyResource(textures[k % slots].get(), frame.get());
       StampFrame(surfaces[k % slots].GetPtr(), rig.Config.Codec, k);
       const AMF_RESULT r = rig.Encoder->SubmitInput(surfaces[k % slots].GetPtr());
       if (r == AMF_OK) {

@@ -90,9 +90,12 @@ std::vector<Output> CollectUntilEof(amf::AMFComponent* encoder, TestCodec codec,
 // frame's output arrived; frame k is filled with GreyOf(k) right before it is submitted. Drains.
 std::vector<Output> EncodeGreyFrames(EncoderRig& rig, std::uint32_t frames,
                                      std::uint32_t slots = 4);
-// The same pump with frame k painted by `paint` right before it is submitted.
+// The same pump with frame k painted by `paint` into a frame texture and copied into its slot right
+// before it is submitted; the slots' VA surfaces (VA_INVALID_SURFACE for CPU memory) in
+// *slotSurfaces.
 std::vector<Output> EncodeFrames(EncoderRig& rig, std::uint32_t frames, std::uint32_t slots,
-                                 const std::function<void(ID3D11Texture2D*, std::uint32_t)>& paint);
+                                 const std::function<void(ID3D11Texture2D*, std::uint32_t)>& paint,
+                                 std::vector<VASurfaceID>* slotSurfaces = nullptr);
 
 // The outputs written one after another into a temporary file named for this process; removed
 // when the test passed, kept for a look when it failed.

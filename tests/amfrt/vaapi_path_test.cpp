@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <sstream>
 #include <thread>
 #include <tuple>
 
+#include "platform/graphics.h"
 #include "tests/amfrt/runtime_support.h"
 #include "tests/vaapi_driver/stream_check.h"
 #include "tests/vaapi_driver/test_driver.h"
@@ -167,10 +169,17 @@ TEST_P(VaapiPath, EncodesTheProgramsFramesAsConfigured) {
   TestVaDriver driver(personality);
   constexpr std::uint32_t kFrames = 5;
   std::vector<Output> outputs;
+  std::vector<VASurfaceID> slots;
+  const auto pixelWrites = [&] {
+    return driver.With([](Control& c) { return c.calls["vaDeriveImage"] + c.calls["vaPutImage"]; });
+  };
+  int pixelWritesInClip = 0;
   {
     EncoderRig rig(EncoderConfig{codec, width, height, true, -1, 0, driver.Node()});
     ASSERT_EQ(rig.InitResult, AMF_OK);
-    outputs = EncodeFrames(rig, kFrames, 3, Paint);
+    pixelWritesInClip = -pixelWrites();
+    outputs = EncodeFrames(rig, kFrames, 3, Paint, &slots);
+    pixelWritesInClip += pixelWrites();
   }
   EXPECT_EQ(driver.Live(), vadriver::LiveObjects{}) << "objects of the clip outlived it";
 
@@ -295,6 +304,18 @@ TEST_P(VaapiPath, EncodesTheProgramsFramesAsConfigured) {
     ASSERT_TRUE(frameRate.has_value());
     EXPECT_EQ(frameRate->framerate, 60u | 1u << 16);
 
+    // With a processor the slots are BGRA surfaces of the device's display, which it reads as
+    // they are: picture k from slot k mod 3 (after the test picture), and the only pixels written
+    // into any surface are the copies into the slots, before each submission. Without one they
+    // stay in CPU memory.
+    ASSERT_EQ(slots.size(), 3u);
+    for (VASurfaceID slot : slots) EXPECT_EQ(slot != VA_INVALID_SURFACE, expected.Processor);
+    if (expected.Processor) {
+      EXPECT_EQ(pixelWritesInClip, static_cast<int>(kFrames));
+    }
+    for (std::uint32_t k = 0; expected.Processor && k + 1 < c.record.processed.size(); ++k)
+      EXPECT_EQ(c.record.processed[k + 1].pipeline.surface, slots[k % 3]) << "picture " << k;
+
     // The video processor was asked for BT.601 limited range from full-range RGB and got the
     // frames as they were drawn, after the test picture that tells its matrix; without one the
     // driver converted nothing.
@@ -352,6 +373,65 @@ TEST(VaapiLevel, IsTheCodedSizesAt640x360And144Fps) {
   const streamcheck::Report read = streamcheck::CheckStream(stream, streamcheck::Codec::Hevc);
   EXPECT_EQ(std::pair(read.CodedWidth, read.CodedHeight), std::pair(640, 368));
   EXPECT_EQ(read.Level, 120);
+}
+
+// A hardware device keeps a slot texture's pixels in a BGRA surface of its display alone: a copy
+// writes the frame into it through the surface's own memory or, where the driver refuses to derive
+// it, an image put into it; the staging copy reads back the frame either way. The surfaces go with
+// their textures, the display with the device and the last texture.
+TEST(VaapiDevice, SlotTexturesAreSurfacesThatCopiesWriteAndReadBack) {
+  for (const bool derives : {true, false}) {
+    SCOPED_TRACE(derives ? "derived" : "put and got");
+    TestVaDriver driver("radeonsi");
+    if (!derives)
+      driver.With([](Control& c) {
+        for (int call = 1; call <= 4; ++call) c.faults.entries.push_back({"vaDeriveImage", call});
+      });
+    constexpr int kWidth = 90, kHeight = 50;
+    com_ptr<ID3D11Device> device;
+    com_ptr<ID3D11DeviceContext> context;
+    ASSERT_EQ(CreateCpuDevice(device.put(), context.put(), driver.Node()), S_OK);
+    D3D11_TEXTURE2D_DESC desc;
+    desc.Width = kWidth;
+    desc.Height = kHeight;
+    desc.MipLevels = desc.ArraySize = 1;
+    desc.Format = DXGI_FORMAT_B8G8R8A8_UNORM;
+    desc.BindFlags = D3D11_BIND_SHADER_RESOURCE;
+    com_ptr<ID3D11Texture2D> slot, frame, staging;
+    ASSERT_EQ(device->CreateTexture2D(&desc, nullptr, slot.put()), S_OK);
+    desc.BindFlags = D3D11_BIND_RENDER_TARGET;
+    ASSERT_EQ(device->CreateTexture2D(&desc, nullptr, frame.put()), S_OK);
+    desc.BindFlags = 0;
+    desc.Usage = D3D11_USAGE_STAGING;
+    desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
+    ASSERT_EQ(device->CreateTexture2D(&desc, nullptr, staging.put()), S_OK);
+    EXPECT_NE(slot->VideoSurface(), VA_INVALID_SURFACE);
+    EXPECT_EQ(slot->Pixels(), nullptr);
+    EXPECT_EQ(frame->VideoSurface(), VA_INVALID_SURFACE);
+    EXPECT_EQ(driver.Live().surfaces, 1) << "one surface, no CPU copy of the slot beside it";
+
+    Paint(frame.get(), 7);
+    context->CopyResource(slot.get(), frame.get());
+    context->CopyResource(staging.get(), slot.get());
+    D3D11_MAPPED_SUBRESOURCE mapped;
+    ASSERT_EQ(context->Map(staging.get(), 0, D3D11_MAP_READ, 0, &mapped), S_OK);
+    for (int y = 0; y < kHeight; ++y)
+      ASSERT_EQ(std::memcmp(static_cast<const std::uint8_t*>(mapped.pData) + y * mapped.RowPitch,
+                            frame->Pixels() + y * frame->RowPitch(), 4 * kWidth),
+                0)
+          << "row " << y;
+    context->Unmap(staging.get(), 0);
+    driver.With([&](Control& c) {
+      EXPECT_EQ(c.calls["vaPutImage"], derives ? 0 : 1);
+      EXPECT_EQ(c.calls["vaGetImage"], derives ? 0 : 1);
+    });
+
+    slot.reset();
+    EXPECT_EQ(driver.Live().surfaces, 0);
+    device.reset();
+    context.reset();
+    EXPECT_EQ(driver.Live(), vadriver::LiveObjects{});
+  }
 }
 
 // A driver without an encoder for the codec: Init fails with AMF_NOT_SUPPORTED and one stderr line,

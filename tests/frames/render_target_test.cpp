@@ -57,6 +57,7 @@ class ShortRowTexture final : public RefCounted<ID3D11Texture2D> {
   }
   std::uint8_t* Pixels() noexcept override { return pixels_.data(); }
   std::uint32_t RowPitch() const noexcept override { return 64 * 4 - 4; }
+  VASurfaceID VideoSurface() const noexcept override { return VA_INVALID_SURFACE; }
 
  private:
   std::vector<std::uint8_t> pixels_ = std::vector<std::uint8_t>(64 * 4 * 4);
