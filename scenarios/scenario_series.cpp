@@ -89,84 +89,128 @@ std::uint64_t StreamBytes(const std::vector<std::shared_ptr<std::vector<std::uin
   return bytes;
 }
 
-// One clip from canvas to verdict; raises on any failure.
-// `record` is filled as the clip goes, so that an error still leaves what was known.
-void RunClip(BenchmarkSession& session, const CodecProfile& profile, SeriesHost& host,
-             const ClipScenario& row, bool& headerAppended, std::vector<ClipResult>& results,
-             std::optional<ClipScenario>& failed, SeriesRecord& series, ClipRecord& record,
-             SeriesObserver* observer) {
-  Console& out = StdOut();
-  CreateFrameCanvas(session, row.Width, row.Height);
-  out.WriteLine(FormatWide(L"Video: %u x %u, 32-bit RGB, %.2f frames per second, %u seconds",
-                           row.Width, row.Height, row.FrameRate(), row.DurationSeconds));
-  const std::uint32_t targetBitrate = kTargetBitrate;
+// What a series carries from clip to clip.
+struct SeriesRun {
+  BenchmarkSession& Session;
+  const CodecProfile& Profile;
+  SeriesHost& Host;
+  SeriesObserver* Observer;
+  SeriesRecord Record;
+  std::vector<ClipResult> Results;
+  std::optional<ClipScenario> Failed;  // until a clip at a rate no higher runs
+  bool HeaderAppended = false;
+};
 
-  CheckAmfResult(host.LoadRuntime());
-  const amf::amf_uint64 version = host.RuntimeVersion();
-  const std::string versionText = FormatAmfVersion(version);
-  series.RuntimeVersion = versionText;
-  if (host.IsDebuggerPresent()) host.EnableAmfDebugTracing();
-  amf::AMFFactory* factory = host.RuntimeFactory();
-  amf::AMFContextPtr context;
-  CheckAmfResult(factory->CreateContext(&context));
-  std::call_once(*profile.VersionReported, [&] { host.ReportAmfVersion(versionText, version); });
-  CheckAmfResult(context->InitDX11(session.Device.get(), amf::AMF_DX11_0));
-  amf::AMFComponentPtr encoder;
-  profile.ConfigureEncoder(factory, context.GetPtr(), encoder, row, targetBitrate);
-  if (series.EncoderLibrary.empty())
-    series.EncoderLibrary = StringProperty(encoder.GetPtr(), CORVANTIS_ENCODER_LIBRARY);
-  if (!headerAppended) {
-    AppendSeriesHeader(session, profile.Label, versionText);
-    headerAppended = true;
+// The session's frame canvas at one clip's size, while this lives.
+class FrameCanvas {
+ public:
+  FrameCanvas(BenchmarkSession& session, const ClipScenario& row) : session_(session) {
+    CreateFrameCanvas(session, row.Width, row.Height);
+  }
+  ~FrameCanvas() { ReleaseFrameCanvas(session_); }
+  FrameCanvas(const FrameCanvas&) = delete;
+  FrameCanvas& operator=(const FrameCanvas&) = delete;
+
+ private:
+  BenchmarkSession& session_;
+};
+
+// One clip from canvas to verdict. It owns the canvas, the encoder's context and component, the
+// surface pool and the encode loop's state, which go in reverse order however the clip ends; its
+// record is filled as it goes, so that an error still leaves what was known.
+class ClipRun {
+ public:
+  ClipRun(SeriesRun& series, const ClipScenario& row, ClipRecord& record)
+      : series_(series), row_(row), record_(record), canvas_(series.Session, row) {}
+
+  // Raises on any failure.
+  void Run() {
+    StdOut().WriteLine(FormatWide(L"Video: %u x %u, 32-bit RGB, %.2f frames per second, %u seconds",
+                                  row_.Width, row_.Height, row_.FrameRate(), row_.DurationSeconds));
+    const amf::amf_uint64 version = OpenEncoder();
+    Encode(version);
+    Judge();
   }
 
-  SurfacePool pool;
-  BuildSurfacePool(session.Device.get(), context.GetPtr(), session.TextureDescription, pool);
-  Clock& clock = host.GetClock();
-  const std::wstring clipPath =
-      BuildClipPath(host.OutputDirectory(), clock.GetLocalTime(), row, profile.FileExtension);
-  out.WriteLine(L"File: " + clipPath);
-  record.StreamPath = clipPath;
-  record.SnapshotPath = SnapshotPath(clipPath);
-  record.FrameCount = row.FrameCount();
-
-  EncodeLoopState state;
-  {
-    ClipHost clipHost(session, version, row, clipPath, observer);
-    RunEncodeLoop(encoder.GetPtr(), pool, row, profile.Properties, state, clipHost, clock);
+ private:
+  // Loads the runtime and configures the encoder; the series' table header follows the first.
+  amf::amf_uint64 OpenEncoder() {
+    SeriesHost& host = series_.Host;
+    const CodecProfile& profile = series_.Profile;
+    CheckAmfResult(host.LoadRuntime());
+    const amf::amf_uint64 version = host.RuntimeVersion();
+    const std::string versionText = FormatAmfVersion(version);
+    series_.Record.RuntimeVersion = versionText;
+    if (host.IsDebuggerPresent()) host.EnableAmfDebugTracing();
+    amf::AMFFactory* factory = host.RuntimeFactory();
+    CheckAmfResult(factory->CreateContext(&context_));
+    std::call_once(*profile.VersionReported, [&] { host.ReportAmfVersion(versionText, version); });
+    CheckAmfResult(context_->InitDX11(series_.Session.Device.get(), amf::AMF_DX11_0));
+    profile.ConfigureEncoder(factory, context_.GetPtr(), encoder_, row_, kTargetBitrate);
+    if (series_.Record.EncoderLibrary.empty())
+      series_.Record.EncoderLibrary = StringProperty(encoder_.GetPtr(), CORVANTIS_ENCODER_LIBRARY);
+    if (!series_.HeaderAppended) {
+      AppendSeriesHeader(series_.Session, profile.Label, versionText);
+      series_.HeaderAppended = true;
+    }
+    return version;
   }
-  record.Timing = SummariseFrames(state.Frames, row, StreamBytes(state.OutputChunks));
-  record.Frames = std::move(state.Frames);
-  WriteClipStream(clipPath, state.OutputChunks);
-  CheckAmfResult(encoder->Terminate());
 
-  const double average = ClipAverage(state.EncodeTimeSamples);
-  out.WriteLine(FormatWide(L"Average Encoding Time: %.2f ms", average));
-  const double elapsed = static_cast<double>(clock.TimeGetTime() - state.StartTime) / 1000.0;
-  out.WriteLine(FormatWide(L"Elapsed Time: %.1f seconds (%.2f%% to expected)", elapsed,
-                           elapsed * 100.0 / static_cast<double>(row.DurationSeconds)));
-  out.EndLine();
-
-  record.AverageMs = average;
-  record.ElapsedSeconds = elapsed;
-  record.ElapsedRatio = elapsed / static_cast<double>(row.DurationSeconds);
-  std::string outcome;
-  if (ClipPassed(elapsed, row.DurationSeconds)) {
-    outcome = FormatNarrow("%.2f", average);
-    record.Verdict = ClipVerdict::Pass;
-  } else {
-    outcome = "FAIL";
-    failed = row;
-    record.Verdict = ClipVerdict::Fail;
+  void Encode(amf::amf_uint64 version) {
+    BenchmarkSession& session = series_.Session;
+    BuildSurfacePool(session.Device.get(), context_.GetPtr(), session.TextureDescription, pool_);
+    Clock& clock = series_.Host.GetClock();
+    const std::wstring clipPath = BuildClipPath(
+        series_.Host.OutputDirectory(), clock.GetLocalTime(), row_, series_.Profile.FileExtension);
+    StdOut().WriteLine(L"File: " + clipPath);
+    record_.StreamPath = clipPath;
+    record_.SnapshotPath = SnapshotPath(clipPath);
+    record_.FrameCount = row_.FrameCount();
+    {
+      ClipHost clipHost(session, version, row_, clipPath, series_.Observer);
+      RunEncodeLoop(encoder_.GetPtr(), pool_, row_, series_.Profile.Properties, state_, clipHost,
+                    clock);
+    }
+    record_.Timing = SummariseFrames(state_.Frames, row_, StreamBytes(state_.OutputChunks));
+    record_.Frames = std::move(state_.Frames);
+    WriteClipStream(clipPath, state_.OutputChunks);
+    CheckAmfResult(encoder_->Terminate());
   }
-  results.push_back(ClipResult{row, std::move(outcome)});
 
-  state = EncodeLoopState();
-  pool.Slots.clear();
-  encoder.Release();
-  context.Release();
-  ReleaseFrameCanvas(session);
-}
+  void Judge() {
+    Console& out = StdOut();
+    const double average = ClipAverage(state_.EncodeTimeSamples);
+    out.WriteLine(FormatWide(L"Average Encoding Time: %.2f ms", average));
+    const double elapsed =
+        static_cast<double>(series_.Host.GetClock().TimeGetTime() - state_.StartTime) / 1000.0;
+    out.WriteLine(FormatWide(L"Elapsed Time: %.1f seconds (%.2f%% to expected)", elapsed,
+                             elapsed * 100.0 / static_cast<double>(row_.DurationSeconds)));
+    out.EndLine();
+
+    record_.AverageMs = average;
+    record_.ElapsedSeconds = elapsed;
+    record_.ElapsedRatio = elapsed / static_cast<double>(row_.DurationSeconds);
+    std::string outcome;
+    if (ClipPassed(elapsed, row_.DurationSeconds)) {
+      outcome = FormatNarrow("%.2f", average);
+      record_.Verdict = ClipVerdict::Pass;
+    } else {
+      outcome = "FAIL";
+      series_.Failed = row_;
+      record_.Verdict = ClipVerdict::Fail;
+    }
+    series_.Results.push_back(ClipResult{row_, std::move(outcome)});
+  }
+
+  SeriesRun& series_;
+  const ClipScenario& row_;
+  ClipRecord& record_;
+  FrameCanvas canvas_;
+  amf::AMFContextPtr context_;
+  amf::AMFComponentPtr encoder_;
+  SurfacePool pool_;
+  EncodeLoopState state_;
+};
 
 }  // namespace
 
@@ -192,7 +236,8 @@ void RunScenarioSeries(BenchmarkSession& session, const CodecProfile& profile, S
                                 matrix.size(), profile.Label, seconds));
   StdOut().EndLine();
 
-  SeriesRecord series;
+  SeriesRun run{session, profile, host, observer, {}, {}, {}, false};
+  SeriesRecord& series = run.Record;
   series.Label = profile.Label;
   for (ClipScenario row : matrix) {
     if (session.Options.ClipSeconds != 0) row.DurationSeconds = session.Options.ClipSeconds;
@@ -200,20 +245,16 @@ void RunScenarioSeries(BenchmarkSession& session, const CodecProfile& profile, S
   }
   if (observer != nullptr) observer->SeriesStarted(series);
 
-  std::optional<ClipScenario> failed;
-  bool headerAppended = false;
-  std::vector<ClipResult> results;
   bool finished = false;
   try {
     for (std::size_t i = 0; i < series.Matrix.size(); ++i) {
       const ClipScenario& row = series.Matrix[i];
       series.Clips.push_back(ClipRecord{});
       series.Clips.back().Scenario = row;
-      if (!SkipAfterFailure(failed, row)) {
-        failed.reset();
+      if (!SkipAfterFailure(run.Failed, row)) {
+        run.Failed.reset();
         if (observer != nullptr) observer->ClipStarted(series, i);
-        RunClip(session, profile, host, row, headerAppended, results, failed, series,
-                series.Clips.back(), observer);
+        ClipRun(run, row, series.Clips.back()).Run();
       }
       if (observer != nullptr) observer->ClipEnded(series);
     }
@@ -228,7 +269,7 @@ void RunScenarioSeries(BenchmarkSession& session, const CodecProfile& profile, S
   }
   series.Finished = finished;
   if (!finished && observer != nullptr) observer->ClipEnded(series);
-  AppendResultsTable(session, results);
+  AppendResultsTable(session, run.Results);
   if (observer != nullptr) observer->SeriesEnded(series);
 }
 
