@@ -26,8 +26,6 @@ class AMFFactoryHelper {
 
   amf::AMFFactory* RuntimeFactory() const { return runtimeFactory_; }
   amf::amf_uint64 RuntimeVersion() const { return runtimeVersion_; }
-  std::int32_t ReferenceCount() const { return referenceCount_.load(); }
-  bool IsLoaded() const { return runtimeLibrary_ != nullptr; }
 
  private:
   std::wstring libraryPath_;

@@ -81,12 +81,6 @@ struct MINIDUMP_MEMORY_DESCRIPTOR64 {
 };
 static_assert(sizeof(MINIDUMP_MEMORY_DESCRIPTOR64) == 16);
 
-// A MINIDUMP_STRING is this length (bytes, without the terminator) followed by UTF-16 code units
-// and a 16-bit zero.
-struct MINIDUMP_STRING_HEADER {
-  std::uint32_t Length;
-};
-
 inline constexpr std::uint16_t PROCESSOR_ARCHITECTURE_AMD64 = 9;
 inline constexpr std::uint32_t PLATFORM_ID_LINUX = 0x8201;  // Breakpad's value for Linux
 inline constexpr std::uint8_t VER_NT_WORKSTATION = 1;

@@ -86,11 +86,6 @@ Json ScopeSnapshot() { return g_scope.Snapshot(); }
 
 void ClearScope() { g_scope.Clear(); }
 
-Json ValueJson(sentry_value_t value) {
-  const Json* json = PeekJson(value);
-  return json == nullptr ? Json() : *json;
-}
-
 }  // namespace corvantis::sentry
 
 using namespace corvantis::sentry;
@@ -98,8 +93,6 @@ using namespace corvantis::sentry;
 extern "C" {
 
 sentry_options_t* sentry_options_new(void) { return new sentry_options_s; }
-
-void sentry_options_free(sentry_options_t* options) { delete options; }
 
 void sentry_options_set_dsn(sentry_options_t* options, const char* dsn) {
   if (options != nullptr) options->Dsn = dsn == nullptr ? "" : dsn;

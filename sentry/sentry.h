@@ -34,8 +34,6 @@ typedef enum sentry_level_e {
 
 /* New options with no DSN (nothing is sent) and no release. */
 sentry_options_t* sentry_options_new(void);
-/* Frees options that were never passed to sentry_init. */
-void sentry_options_free(sentry_options_t* options);
 /* Sets the DSN; an empty or malformed one means events are built but never sent. */
 void sentry_options_set_dsn(sentry_options_t* options, const char* dsn);
 /* Sets the "release" attached to every event; unset by default. */

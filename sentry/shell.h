@@ -13,7 +13,5 @@ int InitWithDependencies(sentry_options_t* options, ClientDependencies dependenc
 // {"user": ..., "tags": {...}, "breadcrumbs": [...]}
 Json ScopeSnapshot();
 void ClearScope();
-// The content of value, which stays owned by the caller.
-Json ValueJson(sentry_value_t value);
 
 }  // namespace corvantis::sentry

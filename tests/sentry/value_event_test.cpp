@@ -7,6 +7,7 @@
 #include "sentry/ids.h"
 #include "sentry/sentry.h"
 #include "sentry/shell.h"
+#include "sentry/value.h"
 
 namespace corvantis::sentry {
 namespace {
@@ -66,13 +67,13 @@ TEST(Values, ObjectsAndListsTakeOwnershipAndReplaceByKey) {
   EXPECT_EQ(sentry_value_append(list, sentry_value_new_null()), 0);
   EXPECT_EQ(sentry_value_set_by_key(user, "list", list), 0);
 
-  EXPECT_EQ(ValueJson(user).dump(), R"({"email":"a@example.com","id":7,"list":["x",null]})");
+  EXPECT_EQ(PeekJson(user)->dump(), R"({"email":"a@example.com","id":7,"list":["x",null]})");
 
   // A value still referenced elsewhere is copied, and stays usable by its other holder.
   const sentry_value_t shared = sentry_value_new_string("kept");
   sentry_value_incref(shared);
   EXPECT_EQ(sentry_value_set_by_key(user, "shared", shared), 0);
-  EXPECT_EQ(ValueJson(shared), "kept");
+  EXPECT_EQ(*PeekJson(shared), "kept");
   sentry_value_decref(shared);
 
   EXPECT_EQ(sentry_value_set_by_key(user, "self", user), 1);
@@ -97,7 +98,7 @@ class MessageEventLevel : public ::testing::TestWithParam<LevelCase> {};
 
 TEST_P(MessageEventLevel, CarriesItsLevelName) {
   const sentry_value_t event = sentry_value_new_message_event(GetParam().Level, nullptr, "x");
-  EXPECT_EQ(ValueJson(event)["level"], GetParam().Name);
+  EXPECT_EQ((*PeekJson(event))["level"], GetParam().Name);
   sentry_value_decref(event);
 }
 
@@ -111,7 +112,7 @@ INSTANTIATE_TEST_SUITE_P(Values, MessageEventLevel,
 TEST(Values, MessageEventHasIdTimeAndFormattedMessage) {
   const sentry_value_t event =
       sentry_value_new_message_event(SENTRY_LEVEL_INFO, nullptr, "line 1\nline 2");
-  const Json json = ValueJson(event);
+  const Json json = *PeekJson(event);
   EXPECT_TRUE(std::regex_match(json["event_id"].get<std::string>(), kEventId));
   EXPECT_TRUE(std::regex_match(json["timestamp"].get<std::string>(), kTimestamp));
   EXPECT_EQ(json["message"], Json({{"formatted", "line 1\nline 2"}}));
@@ -119,14 +120,14 @@ TEST(Values, MessageEventHasIdTimeAndFormattedMessage) {
   sentry_value_decref(event);
 
   const sentry_value_t logged = sentry_value_new_message_event(SENTRY_LEVEL_INFO, "bench", "");
-  EXPECT_EQ(ValueJson(logged)["logger"], "bench");
-  EXPECT_EQ(ValueJson(logged)["message"]["formatted"], "");
+  EXPECT_EQ((*PeekJson(logged))["logger"], "bench");
+  EXPECT_EQ((*PeekJson(logged))["message"]["formatted"], "");
   sentry_value_decref(logged);
 }
 
 TEST(Values, BreadcrumbHasTypeMessageAndTimestamp) {
   const sentry_value_t crumb = sentry_value_new_breadcrumb("default", "amf");
-  const Json json = ValueJson(crumb);
+  const Json json = *PeekJson(crumb);
   EXPECT_EQ(json["type"], "default");
   EXPECT_EQ(json["message"], "amf");
   EXPECT_TRUE(std::regex_match(json["timestamp"].get<std::string>(), kTimestamp));
