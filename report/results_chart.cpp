@@ -265,21 +265,6 @@ std::uint32_t VerdictColour(ClipVerdict verdict) {
   return 0x000000;
 }
 
-std::vector<std::uint32_t> DrawResultsChart(const RunRecord& run, const ChartLayout& layout) {
-  Surface surface = Draw(run, layout);
-  const int stride = cairo_image_surface_get_stride(surface.get());
-  const unsigned char* data = cairo_image_surface_get_data(surface.get());
-  std::vector<std::uint32_t> pixels;
-  pixels.reserve(static_cast<std::size_t>(ChartLayout::kWidth) *
-                 static_cast<std::size_t>(layout.Height()));
-  for (int y = 0; y < layout.Height(); ++y) {
-    const auto* row =
-        reinterpret_cast<const std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
-    pixels.insert(pixels.end(), row, row + ChartLayout::kWidth);
-  }
-  return pixels;
-}
-
 std::string WriteResultsChart(const RunRecord& run, const std::string& path) {
   const ChartLayout layout = LayoutFor(run);
   Surface surface = Draw(run, layout);

@@ -45,13 +45,10 @@ ChartLayout LayoutFor(const RunRecord& run);
 // Verdict colours as 0xRRGGBB: distinct at a glance and in print.
 std::uint32_t VerdictColour(ClipVerdict verdict);
 
-// An image of the run's results: per codec a panel with its modes along the x axis, each clip's
-// p50-p99 latency range coloured by verdict, its average as a dot, and its frame budget
-// (1000/rate ms) as a dashed mark; a title with adapter, runtime and date. Pixels are 0xAARRGGBB
-// rows of ChartLayout::kWidth.
-std::vector<std::uint32_t> DrawResultsChart(const RunRecord& run, const ChartLayout& layout);
-
-// Draws the chart and replaces `path` with it as a PNG. Empty on success, else why it failed.
+// Writes the run's results as a PNG chart over `path`: per codec a panel with its modes along the
+// x axis, each clip's p50-p99 latency range coloured by verdict, its average as a dot, and its
+// frame budget (1000/rate ms) as a dashed mark; a title with adapter, runtime and date, the layout
+// LayoutFor's. Empty on success, else why it failed.
 std::string WriteResultsChart(const RunRecord& run, const std::string& path);
 
 }  // namespace corvantis

@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "platform/file_bytes.h"
+#include "platform/write_all.h"
 #include "sentry/ids.h"
 
 namespace corvantis::sentry {
@@ -36,16 +37,6 @@ std::string NewFileName() {
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%020llu-", nanos);
   return stamp + ToHex(NewUuidV4()).substr(0, 16) + std::string(kSuffix);
-}
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
 }
 
 [[noreturn]] void Refuse(const fs::path& folder, const std::string& why) {
@@ -171,7 +162,8 @@ std::optional<ClaimedEnvelope> Database::Store(std::string_view envelope) const 
                         O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!fd) return std::nullopt;
   // Locked before it becomes visible under its pending name.
-  if (::flock(fd.get(), LOCK_EX) != 0 || !WriteAll(fd.get(), envelope) || ::fsync(fd.get()) != 0 ||
+  if (::flock(fd.get(), LOCK_EX) != 0 || WriteAll(fd.get(), envelope) != 0 ||
+      ::fsync(fd.get()) != 0 ||
       ::renameat(pending_.get(), temp.c_str(), pending_.get(), name.c_str()) != 0) {
     ::unlinkat(pending_.get(), temp.c_str(), 0);
     return std::nullopt;
@@ -228,7 +220,7 @@ bool Database::ReplaceFile(const std::string& name, std::string_view bytes) cons
     fd.reset(::openat(rootFd_.get(), temp.c_str(), kFlags, 0600));
   }
   if (!fd) return false;
-  const bool written = WriteAll(fd.get(), bytes);
+  const bool written = WriteAll(fd.get(), bytes) == 0;
   fd.reset();
   if (written && ::renameat(rootFd_.get(), temp.c_str(), rootFd_.get(), name.c_str()) == 0) {
     return true;

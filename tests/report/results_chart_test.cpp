@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <png.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "report/results_chart.h"
@@ -52,7 +56,18 @@ class ResultsChartTest : public ::testing::Test {
     hevc.Clips = {Measured(hevc.Matrix[0], ClipVerdict::Pass, 1.3, 2.7, 2.0)};
     run_.Series = {avc, hevc};
     layout_ = LayoutFor(run_);
-    pixels_ = DrawResultsChart(run_, layout_);
+    // The chart as the report leaves it, read back.
+    const std::string path = std::filesystem::temp_directory_path() /
+                             ("corvantis-chart-" + std::to_string(getpid()) + ".png");
+    EXPECT_EQ(WriteResultsChart(run_, path), "");
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    EXPECT_TRUE(png_image_begin_read_from_file(&image, path.c_str())) << image.message;
+    EXPECT_EQ(image.width, static_cast<std::uint32_t>(ChartLayout::kWidth));
+    image.format = PNG_FORMAT_BGRA;  // 0xAARRGGBB in a little-endian word
+    pixels_.resize(PNG_IMAGE_SIZE(image) / 4);
+    EXPECT_TRUE(png_image_finish_read(&image, nullptr, pixels_.data(), 0, nullptr));
+    std::filesystem::remove(path);
   }
 
   std::uint32_t At(double x, double y) const {
