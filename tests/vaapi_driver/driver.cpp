@@ -1013,6 +1013,9 @@ VAStatus ProcessPicture(Entry& e, ContextObject& c) {
     return VA_STATUS_ERROR_UNIMPLEMENTED;
   if (from->layout.width != to->layout.width || from->layout.height != to->layout.height)
     return VA_STATUS_ERROR_UNIMPLEMENTED;  // no scaling here
+  // postproc.c vlVaPostProcBlit makes an interlaced target progressive before it writes it.
+  if (e.driver.personality->processorMatrix == ProcessorMatrix::Bt709Limited)
+    to->interlaced = false;
   if (!e.control.work) return VA_STATUS_SUCCESS;
   if (e.driver.personality->processorMatrix == ProcessorMatrix::Bt709Limited)
     MesaProcessToNv12(*from, *to);

@@ -379,7 +379,7 @@ class BitReader {
   }
   std::uint32_t Ue() {
     int zeros = 0;
-    while (Bits(1) == 0 && zeros < 32) ++zeros;
+    while (Bits(1) == 0 && zeros < 31) ++zeros;
     return (1u << zeros) - 1 + Bits(zeros);
   }
 
