@@ -194,10 +194,9 @@ Personality IntelGen12(bool huc) {
 
 // What the tests assumed of radeonsi before the sources were read: packed sequence headers for
 // both codecs written back as given, progressive surfaces, the matrix asked for, no quality
-// levels, no vaSyncBuffer. Kept only while the product's tests move to the real answers.
+// levels, no vaSyncBuffer. "no-vpp" keeps it, less the processor, for the CPU path's tests.
 Personality RadeonsiImagined() {
   Personality p = Radeonsi();
-  p.name = "radeonsi-imagined";
   p.encode = {
       {VAConfigAttribRTFormat, VA_RT_FORMAT_YUV420, VA_RT_FORMAT_YUV420, "imagined"},
       {VAConfigAttribRateControl, VA_RC_CQP | VA_RC_CBR | VA_RC_VBR,
@@ -246,7 +245,7 @@ const std::vector<Personality>& All() {
         Without(Radeonsi(), "no-vpp-real", VAEntrypointVideoProc),
         // Mesa built without -Dvideo-codecs=h264enc,h265enc (meson_options.txt; vl_codec.c
         // vl_codec_supported): decoders only, as on a part whose encoder the kernel hides.
-        Without(Radeonsi(), "no-encoder", kEncode), RadeonsiImagined()};
+        Without(Radeonsi(), "no-encoder", kEncode)};
   }();
   return all;
 }

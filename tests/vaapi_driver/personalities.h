@@ -58,8 +58,8 @@ struct Personality {
 };
 
 // The personality of that name, or nullptr. Names: radeonsi, polaris, intel-gen12,
-// intel-gen12-nohuc, intel, no-hevc, no-vpp, no-encoder, and radeonsi-imagined (the answers the
-// tests assumed before the real drivers were read; kept while the product's tests move over).
+// intel-gen12-nohuc, intel, no-hevc, no-encoder, no-vpp-real (radeonsi without its processor) and
+// no-vpp (the answers assumed before the real drivers were read, without a processor).
 const Personality* FindPersonality(const std::string& name);
 
 }  // namespace vadriver
