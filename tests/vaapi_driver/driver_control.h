@@ -87,7 +87,7 @@ struct LiveObjects {
 
 struct Control {
   std::mutex mutex;
-  std::string personality = "radeonsi";  // "radeonsi", "intel", "no-hevc", "no-vpp", "no-encoder"
+  std::string personality = "radeonsi";  // a name FindPersonality knows (personalities.h)
   bool recordPixels = true;
   // When false the driver returns at once: no conversion, nothing recorded, a fixed coded picture.
   bool work = true;

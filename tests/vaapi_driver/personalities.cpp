@@ -192,30 +192,6 @@ Personality IntelGen12(bool huc) {
   };
 }
 
-// What the tests assumed of radeonsi before the sources were read: packed sequence headers for
-// both codecs written back as given, progressive surfaces, the matrix asked for, no quality
-// levels, no vaSyncBuffer. "no-vpp" keeps it, less the processor, for the CPU path's tests.
-Personality RadeonsiImagined() {
-  Personality p = Radeonsi();
-  p.encode = {
-      {VAConfigAttribRTFormat, VA_RT_FORMAT_YUV420, VA_RT_FORMAT_YUV420, "imagined"},
-      {VAConfigAttribRateControl, VA_RC_CQP | VA_RC_CBR | VA_RC_VBR,
-       VA_RC_CQP | VA_RC_CBR | VA_RC_VBR, "imagined"},
-      {VAConfigAttribEncPackedHeaders, VA_ENC_PACKED_HEADER_SEQUENCE, VA_ENC_PACKED_HEADER_SEQUENCE,
-       "imagined"},
-      {VAConfigAttribMaxPictureWidth, 4096, 4096, "imagined"},
-      {VAConfigAttribMaxPictureHeight, 2304, 2304, "imagined"},
-      {VAConfigAttribEncMaxRefFrames, 1, 1, "imagined"},
-      {VAConfigAttribEncMaxSlices, 1, 1, "imagined"},
-  };
-  p.mesaConfig = false;
-  p.headers = HeaderWriter::Packed;
-  p.interlacedNv12 = false;
-  p.processorMatrix = ProcessorMatrix::AsAsked;
-  p.syncBuffer = SyncBuffer::Missing;
-  return p;
-}
-
 // `p` without `entrypoint` on the profiles named, or on every profile when none is named.
 Personality Without(Personality p, std::string name, VAEntrypoint entrypoint,
                     std::vector<VAProfile> profiles = {}) {
@@ -241,7 +217,7 @@ const std::vector<Personality>& All() {
         Renamed(IntelGen12(true), "intel"),
         // A GCN part before Polaris: VCE encodes H.264 only.
         Without(Radeonsi(), "no-hevc", kEncode, {VAProfileHEVCMain, VAProfileHEVCMain10}),
-        Without(RadeonsiImagined(), "no-vpp", VAEntrypointVideoProc),
+        Without(Radeonsi(), "no-vpp", VAEntrypointVideoProc),
         Without(Radeonsi(), "no-vpp-real", VAEntrypointVideoProc),
         // Mesa built without -Dvideo-codecs=h264enc,h265enc (meson_options.txt; vl_codec.c
         // vl_codec_supported): decoders only, as on a part whose encoder the kernel hides.

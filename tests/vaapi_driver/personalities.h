@@ -58,8 +58,8 @@ struct Personality {
 };
 
 // The personality of that name, or nullptr. Names: radeonsi, polaris, intel-gen12,
-// intel-gen12-nohuc, intel, no-hevc, no-encoder, no-vpp-real (radeonsi without its processor) and
-// no-vpp (the answers assumed before the real drivers were read, without a processor).
+// intel-gen12-nohuc, intel, no-hevc, no-encoder, no-vpp (radeonsi without its processor; also
+// no-vpp-real).
 const Personality* FindPersonality(const std::string& name);
 
 }  // namespace vadriver
