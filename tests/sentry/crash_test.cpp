@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -461,11 +462,30 @@ TEST(CrashFiles, PlantedLinksAreNeverFollowedAndAnUntrustedFolderIsRefused) {
   const std::string eventFile = "crash-event-" + std::to_string(getpid()) + ".json";
   fs::create_symlink(decoy, database / eventFile);
   fs::create_symlink(decoy, database / (eventFile + ".tmp"));
+  // A descriptor the program holds without close-on-exec, as a caller's pipe can be.
+  int leaked[2];
+  ASSERT_EQ(pipe(leaked), 0);
+  for (int& end : leaked) {
+    // Above the numbers the handler's own descriptors take.
+    const int high = fcntl(end, F_DUPFD, 10);
+    close(end);
+    end = high;
+  }
+  const std::string leakedPipe = fs::read_symlink("/proc/self/fd/" + std::to_string(leaked[0]));
   const mode_t umaskBefore = umask(0);
   init(database);
   const std::vector<pid_t> handlers = ChildProcesses();
   umask(umaskBefore);
+  close(leaked[0]);
+  close(leaked[1]);
   ASSERT_EQ(handlers.size(), 1U);
+  // The handler holds the folder the program opened, and nothing of the program's but that.
+  const fs::path handlerFds = "/proc/" + std::to_string(handlers[0]) + "/fd";
+  EXPECT_EQ(fs::read_symlink(handlerFds / "4"), database);
+  for (const auto& fd : fs::directory_iterator(handlerFds)) {
+    std::error_code gone;
+    EXPECT_NE(fs::read_symlink(fd.path(), gone).string(), leakedPipe) << fd.path();
+  }
   // The DSN (with its key) reaches the handler over its channel, never where `ps` shows it.
   EXPECT_EQ(ReadWhole("/proc/" + std::to_string(handlers[0]) + "/cmdline").find("0123456789abcdef"),
             std::string::npos);
