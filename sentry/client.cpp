@@ -52,7 +52,7 @@ Client::Client(const ClientOptions& options, ClientDependencies dependencies, co
   try {
     if (!dependencies_.Sender) throw std::invalid_argument("no HTTP sender");
     transport_ = std::make_unique<Transport>(dependencies_.Sender, *dsn_, database_,
-                                             dependencies_.TransportLimits);
+                                             dependencies_.TransportLimits, dependencies_.Clock);
   } catch (...) {
     // Events are still built and scoped, just not sent.
     started_ = false;

@@ -31,7 +31,7 @@ struct ClientOptions {
 struct ClientDependencies {
   std::shared_ptr<http::HttpSender> Sender;  // used only with a usable DSN
   std::shared_ptr<OsInfoSource> Os;
-  // Stamps the events that come without a time, and the envelopes.
+  // Stamps the events that come without a time, and the envelopes; times the service's limits.
   std::function<std::chrono::system_clock::time_point()> Clock = std::chrono::system_clock::now;
   // Where envelopes wait; empty keeps nothing on disk (failed sends are dropped).
   std::filesystem::path Database;

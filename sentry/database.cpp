@@ -114,7 +114,9 @@ bool RemoveUnlessLocked(int folder, const std::string& name) {
 
 }  // namespace
 
-std::optional<std::string> ClaimedEnvelope::Read() const { return ReadFileBytes(fd_.get()); }
+std::optional<std::string> ClaimedEnvelope::Read() const {
+  return ReadFileBytes(fd_.get(), maxBytes_);
+}
 
 void ClaimedEnvelope::Remove() { ::unlinkat(folder_, path_.filename().c_str(), 0); }
 
@@ -168,8 +170,13 @@ std::optional<ClaimedEnvelope> Database::Store(std::string_view envelope) const 
     ::unlinkat(pending_.get(), temp.c_str(), 0);
     return std::nullopt;
   }
+  {
+    const std::lock_guard lock(storedMutex_);
+    stored_.insert(name);
+  }
   Trim(pending_.get(), limits_.MaxPendingFiles, limits_.MaxPendingBytes);
-  return ClaimedEnvelope(pending_.get(), root_ / "pending" / name, std::move(fd));
+  return ClaimedEnvelope(pending_.get(), root_ / "pending" / name, std::move(fd),
+                         limits_.MaxPendingBytes);
 }
 
 std::vector<fs::path> Database::ListPending() const {
@@ -188,8 +195,8 @@ std::optional<ClaimedEnvelope> Database::Claim(const fs::path& path) const {
   if (!fd) {
     // Unreadable for us, but there: it can never be sent, so it must not block the rest.
     if (errno == EACCES) {
-      ClaimedEnvelope stuck(pending_.get(), path, unique_fd());
-      MoveAside(stuck);
+      ClaimedEnvelope stuck(pending_.get(), path, unique_fd(), 0);
+      MoveAside(stuck, "unreadable");
     }
     return std::nullopt;
   }
@@ -199,15 +206,41 @@ std::optional<ClaimedEnvelope> Database::Claim(const fs::path& path) const {
   if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return std::nullopt;
   // Another process may have sent and deleted it between our open and our lock.
   if (::fstat(fd.get(), &status) != 0 || status.st_nlink == 0) return std::nullopt;
-  return ClaimedEnvelope(pending_.get(), root_ / "pending" / name, std::move(fd));
+  ClaimedEnvelope claimed(pending_.get(), root_ / "pending" / name, std::move(fd),
+                          limits_.MaxPendingBytes);
+  // No envelope of ours is this large: reading it would only cost memory and time.
+  if (static_cast<std::uintmax_t>(status.st_size) > limits_.MaxPendingBytes) {
+    MoveAside(claimed, "too-large");
+    return std::nullopt;
+  }
+  return claimed;
 }
 
-void Database::MoveAside(ClaimedEnvelope& envelope) const {
+void Database::MoveAside(ClaimedEnvelope& envelope, std::string_view reason) const {
   const std::string name = envelope.path().filename().string();
-  if (::renameat(pending_.get(), name.c_str(), aside_.get(), name.c_str()) != 0) {
+  const std::string asideName = name + "." + std::string(reason);
+  std::fprintf(stderr, "Event client: %s set aside as %.*s\n", envelope.path().c_str(),
+               static_cast<int>(reason.size()), reason.data());
+  if (::renameat(pending_.get(), name.c_str(), aside_.get(), asideName.c_str()) != 0) {
     ::unlinkat(pending_.get(), name.c_str(), 0);
   }
   Trim(aside_.get(), limits_.MaxAsideFiles, limits_.MaxPendingBytes);
+}
+
+std::optional<std::string> Database::ReadFile(const std::string& name, std::size_t maxBytes) const {
+  const unique_fd fd(::openat(rootFd_.get(), name.c_str(),
+                              O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat status {};
+  if (!fd || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+      static_cast<std::uintmax_t>(status.st_size) > maxBytes) {
+    return std::nullopt;
+  }
+  return ReadFileBytes(fd.get(), maxBytes);
+}
+
+bool Database::StoredByThisRun(const std::string& name) const {
+  const std::lock_guard lock(storedMutex_);
+  return stored_.contains(name);
 }
 
 bool Database::ReplaceFile(const std::string& name, std::string_view bytes) const {
@@ -235,29 +268,40 @@ void Database::RemoveFile(const std::string& name) const {
 
 void Database::Trim(int folder, std::size_t maxFiles, std::uintmax_t maxBytes) const noexcept {
   try {
+    const bool pending = folder == pending_.get();
     std::vector<std::string> names = Names(folder);
     std::sort(names.begin(), names.end());
-    std::vector<std::pair<std::string, std::uintmax_t>> envelopes;
+    struct Candidate {
+      int Rank;  // who goes first: 0 cannot fit at all, 1 earlier runs', 2 this run's
+      std::string Name;
+      std::uintmax_t Size;
+    };
+    std::vector<Candidate> candidates;
     std::size_t count = 0;
     std::uintmax_t total = 0;
-    for (const std::string& name : names) {
+    for (std::string& name : names) {
       struct stat status {};
       if (::fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
           !S_ISREG(status.st_mode)) {
         continue;
       }
       // A store in progress takes room too, but is never deleted here.
-      const bool envelope = IsEnvelopeName(name);
-      if (!envelope && !name.starts_with(kTempPrefix)) continue;
+      const bool temporary = pending && name.starts_with(kTempPrefix);
+      if (pending && !temporary && !IsEnvelopeName(name)) continue;
+      const auto size = static_cast<std::uintmax_t>(status.st_size);
       ++count;
-      total += static_cast<std::uintmax_t>(status.st_size);
-      if (envelope) envelopes.emplace_back(name, static_cast<std::uintmax_t>(status.st_size));
+      total += size;
+      if (temporary) continue;
+      const int rank = size > maxBytes ? 0 : pending && StoredByThisRun(name) ? 2 : 1;
+      candidates.push_back({rank, std::move(name), size});
     }
-    for (const auto& [name, size] : envelopes) {
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const Candidate& a, const Candidate& b) { return a.Rank < b.Rank; });
+    for (const Candidate& candidate : candidates) {
       if (count <= maxFiles && total <= maxBytes) break;
-      if (!RemoveUnlessLocked(folder, name)) continue;
+      if (!RemoveUnlessLocked(folder, candidate.Name)) continue;
       --count;
-      total -= size;
+      total -= candidate.Size;
     }
   } catch (...) {
     // Trimming is housekeeping; a failure leaves the files for the next attempt.

@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,8 +20,9 @@ namespace corvantis::sentry {
 inline constexpr std::string_view kDefaultDatabasePath = ".sentry-native";
 
 struct DatabaseLimits {
-  // Beyond either bound the oldest pending envelopes are deleted, so a crash loop cannot fill
-  // the disk; an envelope larger than maxPendingBytes on its own is not stored at all.
+  // Beyond either bound pending envelopes are deleted, so a crash loop cannot fill the disk: first
+  // a file larger than the byte bound on its own, then earlier runs' oldest first, this run's
+  // last. An envelope larger than MaxPendingBytes is not stored, nor read.
   std::uintmax_t MaxPendingBytes = 32u << 20;
   std::size_t MaxPendingFiles = 64;
   std::size_t MaxAsideFiles = 16;
@@ -31,10 +34,10 @@ struct DatabaseLimits {
 // that no other process sends it meanwhile. Must not outlive its Database.
 class ClaimedEnvelope {
  public:
-  ClaimedEnvelope(int folder, std::filesystem::path path, unique_fd fd)
-      : folder_(folder), path_(std::move(path)), fd_(std::move(fd)) {}
+  ClaimedEnvelope(int folder, std::filesystem::path path, unique_fd fd, std::size_t maxBytes)
+      : folder_(folder), path_(std::move(path)), fd_(std::move(fd)), maxBytes_(maxBytes) {}
   const std::filesystem::path& path() const { return path_; }
-  // The whole file; nullopt when it cannot be read.
+  // The whole file; nullopt when it cannot be read or has grown beyond the folder's byte bound.
   std::optional<std::string> Read() const;
   // Deletes the file (after the service accepted it).
   void Remove();
@@ -43,10 +46,12 @@ class ClaimedEnvelope {
   int folder_;
   std::filesystem::path path_;
   unique_fd fd_;
+  std::size_t maxBytes_;
 };
 
 // Envelopes waiting to be sent: one file each in <root>/pending, named so that names sort oldest
-// first; files that are unreadable, corrupt or refused are moved to <root>/aside. The folders
+// first; files that are too large, unreadable, corrupt or refused are moved to <root>/aside under
+// a name that ends in the reason, which is also written to stderr. The folders
 // are this user's alone (0700, files 0600), reached through descriptors opened once, so nobody
 // can redirect a write by renaming or planting a link.
 class Database {
@@ -74,18 +79,21 @@ class Database {
   // Pending envelope files, oldest first.
   std::vector<std::filesystem::path> ListPending() const;
   // nullopt when another process holds the file, it is gone, or it is not a regular file (never
-  // followed through a symlink, never waited on).
+  // followed through a symlink, never waited on); one beyond the byte bound is set aside unread.
   std::optional<ClaimedEnvelope> Claim(const std::filesystem::path& path) const;
-  // Moves the file aside (keeping the newest few there); never throws.
-  void MoveAside(ClaimedEnvelope& envelope) const;
+  // Moves the file aside as "<name>.<reason>" (keeping the newest few there); never throws.
+  void MoveAside(ClaimedEnvelope& envelope, std::string_view reason) const;
 
   // Replaces <root>/<name> as a whole: written to "<name>.tmp" (0600, never through a link),
   // then renamed over it. False when it could not be written; never throws.
   bool ReplaceFile(const std::string& name, std::string_view bytes) const;
   void RemoveFile(const std::string& name) const;
+  // The regular file <root>/<name> of at most maxBytes, never through a link; nullopt otherwise.
+  std::optional<std::string> ReadFile(const std::string& name, std::size_t maxBytes) const;
 
  private:
   void Trim(int folder, std::size_t maxFiles, std::uintmax_t maxBytes) const noexcept;
+  bool StoredByThisRun(const std::string& name) const;
   void OpenSubfolders();
   void RemoveStaleTemporaries() const noexcept;
 
@@ -94,6 +102,8 @@ class Database {
   unique_fd pending_;
   unique_fd aside_;
   DatabaseLimits limits_;
+  mutable std::mutex storedMutex_;
+  mutable std::set<std::string, std::less<>> stored_;  // pending names this object stored
 };
 
 }  // namespace corvantis::sentry

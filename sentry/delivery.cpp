@@ -1,6 +1,7 @@
 #include "sentry/delivery.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "sentry/envelope.h"
 #include "sentry/ids.h"
@@ -10,8 +11,7 @@ namespace corvantis::sentry {
 Delivery PostEnvelope(http::HttpSender& sender, const Dsn& dsn, const std::string& envelope,
                       long connectTimeoutMs, long totalTimeoutMs, const std::atomic<bool>* cancel,
                       RateLimits* rateLimits) {
-  std::string admitted = envelope;
-  if (rateLimits != nullptr && !rateLimits->Admit(admitted)) return Delivery::kLimited;
+  if (rateLimits != nullptr && rateLimits->Limits(envelope)) return Delivery::kLimited;
   http::HttpRequest request;
   request.Url = dsn.EnvelopeUrl();
   request.Method = "POST";
@@ -20,7 +20,7 @@ Delivery PostEnvelope(http::HttpSender& sender, const Dsn& dsn, const std::strin
       {"X-Sentry-Auth", AuthHeader(dsn)},
       {"User-Agent", std::string(kSdkName) + "/" + std::string(kSdkVersion)},
   };
-  request.Body = WithSentAt(admitted, NowTimestamp());
+  request.Body = WithSentAt(envelope, NowTimestamp());
   request.ConnectTimeoutMs = std::min(connectTimeoutMs, totalTimeoutMs);
   request.TotalTimeoutMs = totalTimeoutMs;
   request.Cancel = cancel;
@@ -42,13 +42,15 @@ Delivery SendClaimed(const Database& database, ClaimedEnvelope& claimed, http::H
                      const std::atomic<bool>* cancel, RateLimits* rateLimits) {
   const std::optional<std::string> bytes = claimed.Read();
   if (!bytes || !ParseEnvelope(*bytes)) {
-    database.MoveAside(claimed);
+    database.MoveAside(claimed, bytes ? "corrupt" : "unreadable");
     return Delivery::kRefused;
   }
+  std::optional<RateLimits> stored;
+  if (rateLimits == nullptr) rateLimits = &stored.emplace(&database);
   const Delivery delivery =
       PostEnvelope(sender, dsn, *bytes, connectTimeoutMs, totalTimeoutMs, cancel, rateLimits);
-  if (delivery == Delivery::kAccepted || delivery == Delivery::kLimited) claimed.Remove();
-  if (delivery == Delivery::kRefused) database.MoveAside(claimed);
+  if (delivery == Delivery::kAccepted) claimed.Remove();
+  if (delivery == Delivery::kRefused) database.MoveAside(claimed, "refused");
   return delivery;
 }
 

@@ -4,36 +4,62 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/http/http_sender.h"
 
 namespace corvantis::sentry {
 
-// What the event service asked not to be sent for now, by data category ("error", "attachment",
-// ...; the empty name stands for all of them). Lasts for the process; safe to share between
-// threads.
+class Database;
+
+// Far enough for any quota window, near enough that adding it to a clock cannot overflow.
+inline constexpr std::chrono::seconds kLongestRateLimit{366 * 24 * 3600};
+
+struct RateLimit {
+  std::string Category;  // "error", "attachment", ...; empty for every category
+  std::chrono::seconds Delay;
+};
+
+// The limits one answer sets: X-Sentry-Rate-Limits on any status, 2xx included; a 429 that names
+// none there stops every category for its Retry-After (seconds or an HTTP date, counted from
+// `now`), 60 s when it gives none. Delays lie within [0, kLongestRateLimit]; categories are
+// printable ASCII without blanks, at most a few dozen.
+std::vector<RateLimit> ReadRateLimits(const http::HttpResponse& response,
+                                      std::chrono::system_clock::time_point now);
+
+// What the event service asked not to be sent for now, by data category. With a database the
+// limits outlive the process: they start from what is stored there and every change is stored.
+// Safe to share between threads.
 class RateLimits {
  public:
-  using Clock = std::chrono::steady_clock;
+  using Clock = std::function<std::chrono::system_clock::time_point()>;
 
-  // Learns from one answer: X-Sentry-Rate-Limits on any status, 2xx included; a 429 that names no
-  // limit there stops every category for its Retry-After (seconds or an HTTP date), 60 s when it
-  // gives none. A later expiry never gives way to an earlier one.
-  void Update(const http::HttpResponse& response, Clock::time_point now = Clock::now());
+  explicit RateLimits(const Database* database = nullptr,
+                      Clock clock = std::chrono::system_clock::now);
 
-  // Fits an envelope to the limits: false when it may not be sent at all (its event is limited,
-  // or every item is); otherwise limited items (an attachment) are taken out of it. Text that is
-  // not an envelope is left alone.
-  bool Admit(std::string& envelope, Clock::time_point now = Clock::now()) const;
+  // Learns from one answer. A later end never gives way to an earlier one.
+  void Update(const http::HttpResponse& response);
+  // Whether any item of the envelope may not be sent now. An event counts as "error" or
+  // "default" (the service's names for events with and without an exception). Text that is not
+  // an envelope is not limited.
+  bool Limits(std::string_view envelope) const;
+  // Whether nothing at all may be sent now.
+  bool LimitsAll() const;
+  // The earliest end of a limit still running; nullopt when none runs.
+  std::optional<std::chrono::system_clock::time_point> NextEnd() const;
 
  private:
-  void Limit(const std::string& category, Clock::time_point until);
-  bool IsLimited(std::string_view category, Clock::time_point now) const;
+  bool IsLimited(std::string_view category, std::chrono::system_clock::time_point now) const;
+  void Load();
+  void Save() const;
 
+  const Database* database_;
+  Clock clock_;
   mutable std::mutex mutex_;
-  std::map<std::string, Clock::time_point, std::less<>> until_;
+  std::map<std::string, std::chrono::system_clock::time_point, std::less<>> until_;
 };
 
 }  // namespace corvantis::sentry

@@ -19,22 +19,31 @@ namespace {
 // How long before the end of a shutdown the request in flight is cancelled, so that it can
 // return (libcurl looks at the flag every 50 ms) and its envelope be stored in time.
 constexpr milliseconds kCancelLead{200};
+// How often a worker with envelopes waiting on a limit looks at the clock again, which may be
+// set meanwhile.
+constexpr milliseconds kLimitRecheck{1000};
 
 }  // namespace
 
 struct Transport::Worker {
   Worker(std::shared_ptr<http::HttpSender> httpSender, Dsn endpoint,
-         std::shared_ptr<const Database> store, TransportLimits transportLimits)
+         std::shared_ptr<const Database> store, TransportLimits transportLimits,
+         sentry::RateLimits::Clock clock)
       : Sender(std::move(httpSender)),
         Dsn(std::move(endpoint)),
         Database(std::move(store)),
-        Limits(transportLimits) {}
+        Limits(transportLimits),
+        Now(std::move(clock)),
+        RateLimits(Database.get(), Now) {}
 
   void Run();
   // The total time limit for the next request, or 0 when the shutdown has cancelled sending.
   long NextTimeLimit();
   void SendPendingFiles();
-  // Keeps an envelope that got no answer; false when it is lost.
+  // Until there is something to send: a queued envelope, the shutdown, or the end of the limit
+  // that stored envelopes wait on.
+  void WaitForWork(std::unique_lock<std::mutex>& lock);
+  // Keeps an envelope that got no answer or may not be sent yet; false when it is lost.
   bool Keep(const std::string& envelope) const {
     return Database && Database->Store(envelope).has_value();
   }
@@ -43,6 +52,7 @@ struct Transport::Worker {
   const sentry::Dsn Dsn;
   const std::shared_ptr<const sentry::Database> Database;
   const TransportLimits Limits;
+  const sentry::RateLimits::Clock Now;
   sentry::RateLimits RateLimits;
 
   std::mutex Mutex;
@@ -52,6 +62,7 @@ struct Transport::Worker {
   bool Stopping = false;
   bool Finished = false;
   bool Holding = false;  // an envelope taken from the queue is on its way
+  bool Waiting = false;  // stored envelopes wait for a limit to end
   steady_clock::time_point CancelAt;
   std::size_t Lost = 0;
   std::atomic<bool> Cancel{false};
@@ -66,25 +77,56 @@ long Transport::Worker::NextTimeLimit() {
 }
 
 void Transport::Worker::SendPendingFiles() {
-  for (const auto& path : Database->ListPending()) {
-    const long totalMs = NextTimeLimit();
-    if (totalMs <= 0) return;
-    std::optional<ClaimedEnvelope> claimed = Database->Claim(path);
-    if (!claimed) continue;
-    SendClaimed(*Database, *claimed, *Sender, Dsn, Limits.ConnectTimeoutMs, totalMs, &Cancel,
-                &RateLimits);
+  if (!Database) return;
+  bool waiting = false;
+  try {
+    for (const auto& path : Database->ListPending()) {
+      const long totalMs = NextTimeLimit();
+      if (totalMs <= 0) break;
+      // Not even read while everything waits.
+      if (RateLimits.LimitsAll()) {
+        waiting = true;
+        break;
+      }
+      std::optional<ClaimedEnvelope> claimed = Database->Claim(path);
+      if (!claimed) continue;
+      waiting = SendClaimed(*Database, *claimed, *Sender, Dsn, Limits.ConnectTimeoutMs, totalMs,
+                            &Cancel, &RateLimits) == Delivery::kLimited ||
+                waiting;
+    }
+  } catch (...) {
+    // A folder that cannot be listed leaves its files for the next start.
+  }
+  const std::lock_guard lock(Mutex);
+  Waiting = Waiting || waiting;
+}
+
+void Transport::Worker::WaitForWork(std::unique_lock<std::mutex>& lock) {
+  while (!Stopping && Queue.empty()) {
+    if (!Waiting) {
+      Wake.wait(lock);
+      continue;
+    }
+    const std::optional<std::chrono::system_clock::time_point> end = RateLimits.NextEnd();
+    if (!end) return;
+    const auto left = std::chrono::ceil<milliseconds>(*end - Now());
+    Wake.wait_for(lock, std::clamp(left, milliseconds(1), kLimitRecheck));
   }
 }
 
 void Transport::Worker::Run() {
-  try {
-    if (Database) SendPendingFiles();
-  } catch (...) {
-    // A folder that cannot be listed leaves its files for the next start.
-  }
+  SendPendingFiles();
   std::unique_lock lock(Mutex);
   for (;;) {
-    Wake.wait(lock, [this] { return Stopping || !Queue.empty(); });
+    WaitForWork(lock);
+    if (Queue.empty() && !Stopping) {
+      // A limit ended: what waited goes first, oldest first.
+      Waiting = false;
+      lock.unlock();
+      SendPendingFiles();
+      lock.lock();
+      continue;
+    }
     if (Queue.empty()) break;
     std::string envelope = std::move(Queue.front());
     Queue.pop_front();
@@ -95,11 +137,13 @@ void Transport::Worker::Run() {
                                   ? Delivery::kFailed
                                   : PostEnvelope(*Sender, Dsn, envelope, Limits.ConnectTimeoutMs,
                                                  totalMs, &Cancel, &RateLimits);
-    // Only what the shutdown cut off counts as lost; earlier failures are the network's.
-    const bool lostIt = delivery == Delivery::kFailed && !Keep(envelope) && Cancel;
+    const bool keep = delivery == Delivery::kFailed || delivery == Delivery::kLimited;
+    const bool kept = keep && Keep(envelope);
     lock.lock();
     Holding = false;
-    if (lostIt) ++Lost;
+    // Only what the shutdown cut off counts as lost; earlier failures are the network's.
+    if (keep && !kept && delivery == Delivery::kFailed && Cancel) ++Lost;
+    if (kept && delivery == Delivery::kLimited) Waiting = true;
     if (totalMs <= 0) break;
   }
   Finished = true;
@@ -107,9 +151,10 @@ void Transport::Worker::Run() {
 }
 
 Transport::Transport(std::shared_ptr<http::HttpSender> sender, Dsn dsn,
-                     std::shared_ptr<const Database> database, TransportLimits limits)
+                     std::shared_ptr<const Database> database, TransportLimits limits,
+                     sentry::RateLimits::Clock clock)
     : worker_(std::make_shared<Worker>(std::move(sender), std::move(dsn), std::move(database),
-                                       limits)) {
+                                       limits, std::move(clock))) {
   thread_ = StartThread([worker = worker_] { worker->Run(); });
 }
 
@@ -117,8 +162,6 @@ Transport::~Transport() { Shutdown(milliseconds(0)); }
 
 bool Transport::Enqueue(std::string envelope) {
   Worker& worker = *worker_;
-  // What arrives while its kind is limited is dropped, not kept for later.
-  if (!worker.RateLimits.Admit(envelope)) return false;
   {
     const std::lock_guard lock(worker.Mutex);
     if (worker.Stopping || worker.Queue.size() >= worker.Limits.MaxQueued) return false;
@@ -148,9 +191,8 @@ std::size_t Transport::ShutdownOnce(milliseconds budget) {
     worker.Cancel = true;
   }
   std::size_t lost = 0;
-  for (std::string& envelope : unsent) {
-    // Limits learnt while it waited drop it rather than keep it for the next start.
-    if (worker.RateLimits.Admit(envelope) && !worker.Keep(envelope)) ++lost;
+  for (const std::string& envelope : unsent) {
+    if (!worker.Keep(envelope)) ++lost;
   }
   std::unique_lock lock(worker.Mutex);
   worker.Idle.wait_until(lock, end, [&] { return worker.Finished; });

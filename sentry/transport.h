@@ -11,24 +11,26 @@
 #include "sentry/database.h"
 #include "sentry/delivery.h"
 #include "sentry/dsn.h"
+#include "sentry/rate_limits.h"
 
 namespace corvantis::sentry {
 
-// Posts envelopes to the DSN's endpoint from one worker thread, obeying the service's rate limits
-// for the rest of the process. With a database, the worker first sends what earlier runs left
-// there, and what gets no answer now is stored there for the next start; without one, it is
-// dropped.
+// Posts envelopes to the DSN's endpoint from one worker thread, obeying the service's rate limits.
+// With a database, the worker first sends what earlier runs left there, oldest first; what gets no
+// answer or may not be sent for the limits is stored there, and sent when a limit ends or at a
+// later start; the limits themselves are kept there too. Without one, such envelopes are dropped.
 class Transport {
  public:
   Transport(std::shared_ptr<http::HttpSender> sender, Dsn dsn,
-            std::shared_ptr<const Database> database, TransportLimits limits = {});
+            std::shared_ptr<const Database> database, TransportLimits limits = {},
+            RateLimits::Clock clock = std::chrono::system_clock::now);
   // Same as Shutdown with no time left.
   ~Transport();
   Transport(const Transport&) = delete;
   Transport& operator=(const Transport&) = delete;
 
   // Queues finished envelope bytes without waiting on the network; false when dropped (queue
-  // full, its kind rate-limited, or shut down).
+  // full, or shut down).
   bool Enqueue(std::string envelope);
   // Returns within `budget`: sends what is queued meanwhile (cutting the time limits of requests
   // to what is left), cancels a request still in flight shortly before the end, and stores what

@@ -94,8 +94,9 @@ void CrashReporter::Deliver() {
   if (stored_) {
     SendClaimed(database_, *stored_, sender_, settings_.Dsn, connectMs, totalMs, nullptr);
   } else {
-    // Nowhere to keep it: one attempt.
-    PostEnvelope(sender_, settings_.Dsn, envelope_, connectMs, totalMs, nullptr);
+    // Nowhere to keep it: one attempt, unless the service asked for none now.
+    RateLimits limits(&database_);
+    PostEnvelope(sender_, settings_.Dsn, envelope_, connectMs, totalMs, nullptr, &limits);
   }
 }
 

@@ -218,7 +218,7 @@ TEST(CrashDelivery, WaitsInTheDatabaseWhenTheServerIsDownOrSilentAndGoesAtTheNex
   }
   EXPECT_TRUE(testing::FileNames(pending).empty());
   EXPECT_EQ(testing::FileNames(folder.path() / ".sentry-native" / "aside"),
-            std::vector<std::string>{"00000000000000000000-corrupt.envelope"});
+            std::vector<std::string>{"00000000000000000000-corrupt.envelope.corrupt"});
 }
 
 TEST(CrashDelivery, WithoutADsnNothingIsStartedCaughtOrWritten) {

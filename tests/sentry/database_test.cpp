@@ -124,6 +124,31 @@ TEST(Database, BoundsDropTheOldestPendingEnvelopes) {
   EXPECT_EQ(bySize.Claim(pending[1])->Read(), EventEnvelope(4));
 }
 
+TEST(Database, TrimsWhatCannotFitFirstThenEarlierRunsOldestFirstAndThisRunsLast) {
+  const TempDir dir;
+  const size_t size = EventEnvelope(0).size();
+  const DatabaseLimits limits{.MaxPendingBytes = 4 * size, .MaxPendingFiles = 3};
+  const fs::path pending = dir.path() / "pending";
+  { ASSERT_TRUE(Database(dir.path(), limits).Store(EventEnvelope(1))); }
+  // From a run whose clock was ahead, and one no run of ours can have written.
+  std::ofstream(pending / "99999999999999999999-ahead.envelope") << EventEnvelope(2);
+  std::ofstream(pending / "00000000000000000000-huge.envelope").close();
+  fs::resize_file(pending / "00000000000000000000-huge.envelope", 1ULL << 30);
+
+  const Database database(dir.path(), limits);
+  std::vector<std::string> kept;
+  for (int n = 3; n <= 6; ++n) {
+    ASSERT_TRUE(database.Store(EventEnvelope(n)));
+    std::string contents;
+    for (const auto& path : database.ListPending()) contents += *database.Claim(path)->Read();
+    kept.push_back(contents);
+  }
+  EXPECT_EQ(kept[0], EventEnvelope(1) + EventEnvelope(3) + EventEnvelope(2));
+  EXPECT_EQ(kept[1], EventEnvelope(3) + EventEnvelope(4) + EventEnvelope(2));
+  EXPECT_EQ(kept[2], EventEnvelope(3) + EventEnvelope(4) + EventEnvelope(5));
+  EXPECT_EQ(kept[3], EventEnvelope(4) + EventEnvelope(5) + EventEnvelope(6));
+}
+
 TEST(Database, NothingPendingIsLostToAnEnvelopeTooLargeOrTrimmedWhileLocked) {
   const TempDir dir;
   const size_t size = EventEnvelope(0).size();
@@ -174,8 +199,9 @@ TEST(Database, SendingSettlesEachFileByTheAnswer) {
     EXPECT_EQ(send(status), Delivery::kRefused) << status;
   }
   EXPECT_EQ(FileNames(dir.path() / "aside").size(), 5U);
+  // Limited: kept, and the limit with it.
   EXPECT_EQ(send(429), Delivery::kLimited);
-  EXPECT_EQ(database.ListPending().size(), 1U);
+  EXPECT_EQ(database.ListPending().size(), 2U);
   EXPECT_EQ(FileNames(dir.path() / "aside").size(), 5U);
 
   // A corrupt file goes aside unsent.
@@ -186,8 +212,9 @@ TEST(Database, SendingSettlesEachFileByTheAnswer) {
   ASSERT_TRUE(claimed);
   EXPECT_EQ(SendClaimed(database, *claimed, sender, dsn, 100, 200, nullptr), Delivery::kRefused);
   EXPECT_EQ(sender.Sent().size(), sentBefore);
-  EXPECT_EQ(FileNames(dir.path() / "aside").size(), 6U);
-  EXPECT_EQ(database.ListPending().size(), 1U);
+  EXPECT_EQ(FileNames(dir.path() / "aside").front(),
+            "00000000000000000000-corrupt.envelope.corrupt");
+  EXPECT_EQ(database.ListPending().size(), 2U);
 }
 
 }  // namespace

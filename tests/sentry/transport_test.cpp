@@ -1,11 +1,14 @@
 #include "sentry/transport.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -96,7 +99,112 @@ TEST(Transport, ShutdownReturnsWithinItsBoundPastAFifoAFolderAndAStuckSenderKeep
   sender->Release();
 }
 
-TEST(Transport, RateLimitsOnAnyAnswerStopTheirCategoriesAndWhatTheyStopIsNotKept) {
+TEST(Transport, AHugeOrDeeplyNestedPendingFileIsSetAsideUnreadAndTheRunsResultsStillGoOut) {
+  const TempDir dir;
+  auto database = std::make_shared<Database>(dir.path());
+  const auto pending = dir.path() / "pending";
+  // Planted with the user's own rights: 1 GiB (sparse), and a header nested 50,000 deep.
+  std::ofstream(pending / "00000000000000000001-huge.envelope").close();
+  std::filesystem::resize_file(pending / "00000000000000000001-huge.envelope", 1ULL << 30);
+  std::ofstream(pending / "00000000000000000002-nested.envelope")
+      << "{\"a\":" << std::string(50000, '[') << std::string(50000, ']') << "}\n"
+      << "{\"type\":\"event\",\"length\":2}\n{}\n";
+  std::ofstream(pending / "00000000000000000003-earlier.envelope")
+      << Event("00000000000000000000000000000003", "{}");
+  rusage before{};
+  ::getrusage(RUSAGE_SELF, &before);
+
+  auto sender = std::make_shared<FakeHttpSender>();
+  Transport transport(sender, *ParseDsn("http://key@127.0.0.1:9/1"), database);
+  ASSERT_TRUE(transport.Enqueue(Event("00000000000000000000000000000004", R"({"n":4})")));
+  EXPECT_EQ(transport.Shutdown(milliseconds(2000)), 0U);
+  rusage after{};
+  ::getrusage(RUSAGE_SELF, &after);
+
+  // Peak resident KiB: reading the huge file would have taken a gigabyte.
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 128 << 10);
+  const auto sent = sender->Sent();
+  ASSERT_EQ(sent.size(), 2U);
+  EXPECT_EQ(testing::ReadEnvelope(sent[0].Body).Header["event_id"],
+            "00000000000000000000000000000003");
+  EXPECT_EQ(testing::ReadEnvelope(sent[1].Body).Event["n"], 4);
+  EXPECT_TRUE(database->ListPending().empty());
+  // Each waits aside under its reason, but the huge one can never fit the folder's bound.
+  EXPECT_EQ(FileNames(dir.path() / "aside"),
+            std::vector<std::string>{"00000000000000000002-nested.envelope.corrupt"});
+}
+
+// Three runs on one folder, the clock moved by the test: a limit the service sets keeps
+// everything on disk, also a crash report, until it ends, even across a start; then what waited
+// goes out oldest first.
+TEST(Transport, RateLimitedEnvelopesWaitOnDiskAcrossRunsAndGoOutOldestFirstWhenTheLimitEnds) {
+  const auto start = std::chrono::system_clock::now();
+  const time_t inAnHour = std::chrono::system_clock::to_time_t(start) + 3600;
+  char date[64];
+  std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", std::gmtime(&inAnHour));
+  const std::pair<long, FakeHttpSender::Headers> answers[] = {
+      {429, {{"Retry-After", "3600"}}},
+      {429, {{"Retry-After", date}}},
+      {200, {{"X-Sentry-Rate-Limits", "3600:error;default:organization"}}}};
+  const Dsn dsn = *ParseDsn("http://key@127.0.0.1:9/1");
+  for (const auto& answer : answers) {
+    const long status = answer.first;
+    const FakeHttpSender::Headers& headers = answer.second;
+    SCOPED_TRACE(headers[0].second);
+    const TempDir dir;
+    std::atomic<int> minutes{0};
+    const auto clock = [&] { return start + std::chrono::minutes(minutes.load()); };
+    const auto event = [](int n) {
+      return Event("00000000000000000000000000000001",
+                   ("{\"n\":" + std::to_string(n) + "}").c_str());
+    };
+    {
+      const Database earlier(dir.path());
+      earlier.Store(event(1));
+      earlier.Store(event(2));
+    }
+    const auto run = [&](int n, bool limiting, auto&& during) {
+      auto sender = std::make_shared<FakeHttpSender>();
+      if (limiting) sender->AnswerWith(status, headers);
+      Transport transport(sender, dsn, std::make_shared<Database>(dir.path()), {}, clock);
+      EXPECT_TRUE(transport.Enqueue(event(n)));
+      during(*sender);
+      EXPECT_EQ(transport.Shutdown(milliseconds(2000)), 0U);
+      return sender->Sent();
+    };
+    const size_t accepted = status == 200 ? 1 : 0;
+    const auto pendingCount = [&] { return Database(dir.path()).ListPending().size(); };
+    EXPECT_EQ(run(3, true, [](FakeHttpSender&) {}).size(), 1U);
+    minutes = 10;
+    EXPECT_TRUE(run(4, false, [](FakeHttpSender&) {}).empty());
+    {
+      // The crash handler's way: stored first, then sent under the limits the folder holds.
+      const Database handler(dir.path());
+      std::optional<ClaimedEnvelope> crash = handler.Store(event(5));
+      FakeHttpSender sender;
+      EXPECT_EQ(SendClaimed(handler, *crash, sender, dsn, 100, 200, nullptr), Delivery::kLimited);
+      EXPECT_TRUE(sender.Sent().empty());
+    }
+    EXPECT_EQ(pendingCount(), 5 - accepted);
+
+    minutes = 50;
+    const auto sent = run(6, false, [&](FakeHttpSender& sender) {
+      for (int i = 0; i < 1000 && pendingCount() < 6 - accepted; ++i) {
+        std::this_thread::sleep_for(milliseconds(10));
+      }
+      EXPECT_TRUE(sender.Sent().empty());
+      minutes = 61;
+      EXPECT_TRUE(sender.WaitForRequests(6 - accepted));
+    });
+    ASSERT_EQ(sent.size(), 6 - accepted);
+    for (size_t i = 0; i < sent.size(); ++i) {
+      EXPECT_EQ(testing::ReadEnvelope(sent[i].Body).Event["n"], i + 1 + accepted);
+    }
+    EXPECT_EQ(pendingCount(), 0U);
+  }
+}
+
+TEST(Transport, ALimitOnAttachmentsHoldsOnlyTheCrashReportsWhole) {
   const TempDir dir;
   auto database = std::make_shared<Database>(dir.path());
   auto sender = std::make_shared<FakeHttpSender>();
@@ -105,27 +213,23 @@ TEST(Transport, RateLimitsOnAnyAnswerStopTheirCategoriesAndWhatTheyStopIsNotKept
     envelope.AddAttachment("crash.dmp", "event.minidump", "MDMP");
     return envelope.Serialize();
   };
-  sender->AnswerWith(200, {{"X-Sentry-Rate-Limits",
-                            "3600:transaction:key, 3600:attachment;session:organization"}});
+  sender->AnswerWith(200, {{"x-sentry-rate-limits", "3600:attachment;session:organization"}});
   Transport transport(sender, *ParseDsn("http://key@127.0.0.1:9/1"), database);
   ASSERT_TRUE(transport.Enqueue(crash("00000000000000000000000000000001")));
   ASSERT_TRUE(sender->WaitForRequests(1));
-  sender->Hold();
   ASSERT_TRUE(transport.Enqueue(crash("00000000000000000000000000000002")));
-  ASSERT_TRUE(sender->WaitForRequests(2));
-  sender->AnswerWith(200, {{"x-sentry-rate-limits", "60:default;error;security:organization"}});
-  sender->Release();
-  transport.Enqueue(Event("00000000000000000000000000000003", "{}"));
+  ASSERT_TRUE(transport.Enqueue(Event("00000000000000000000000000000003", "{}")));
   EXPECT_EQ(transport.Shutdown(milliseconds(2000)), 0U);
 
   const auto sent = sender->Sent();
   ASSERT_EQ(sent.size(), 2U);
   EXPECT_NE(testing::ReadEnvelope(sent[0].Body).Item("attachment"), nullptr);
-  // Limited attachments are left out; limited events are not sent at all, nor kept.
-  const auto second = testing::ReadEnvelope(sent[1].Body);
-  EXPECT_EQ(second.Items.size(), 1U);
-  EXPECT_EQ(second.Event["level"], "fatal");
-  EXPECT_TRUE(database->ListPending().empty());
+  EXPECT_EQ(testing::ReadEnvelope(sent[1].Body).Header["event_id"],
+            "00000000000000000000000000000003");
+  // Never sent without its dump, and never dropped.
+  const auto pending = database->ListPending();
+  ASSERT_EQ(pending.size(), 1U);
+  EXPECT_EQ(database->Claim(pending[0])->Read(), crash("00000000000000000000000000000002"));
 }
 
 TEST(Transport, DestroyingWithoutShutdownDropsAHangingSend) {
