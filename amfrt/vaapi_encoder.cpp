@@ -184,7 +184,8 @@ AMF_RESULT VaapiEncoder::OpenOn(const EncoderSettings& settings, ID3D11Device* d
   const int vaProfile = VaapiProfileOf(settings);
   const VaapiCapabilities caps = ProbeVaapi(display_->Handle(), static_cast<VAProfile>(vaProfile));
   const VaapiOptions options =
-      BuildVaapiOptions(settings, caps, width, height, VaapiDriverOf(display_->VendorString()));
+      BuildVaapiOptions(settings, caps, width, height, VaapiDriverOf(display_->VendorString()),
+                        display_->VendorString());
   if (options.Result != AMF_OK) {
     *failure = options.Failure;
     return options.Result;

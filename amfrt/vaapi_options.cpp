@@ -32,18 +32,6 @@ bool Offers(const VaapiEntrypoint& entry, std::uint32_t mode) {
   return entry.RateControlModes == 0 || (entry.RateControlModes & mode) != 0;
 }
 
-bool Fits(const VaapiEntrypoint& entry, int width, int height) {
-  return (entry.MaxWidth <= 0 || width <= entry.MaxWidth) &&
-         (entry.MaxHeight <= 0 || height <= entry.MaxHeight);
-}
-
-// The mode the settings ask for is there as it is, without a stand-in.
-bool OffersAskedMode(const EncoderSettings& s, const VaapiEntrypoint& entry) {
-  if (s.RateControl == RateControl::ConstantQp || s.TargetBitrate <= 0)
-    return Offers(entry, VA_RC_CQP);
-  return Offers(entry, s.RateControl == RateControl::Cbr ? VA_RC_CBR : VA_RC_VBR);
-}
-
 bool Unsupported(VaapiOptions& o, std::string why) {
   o.Result = AMF_NOT_SUPPORTED;
   o.Failure = std::move(why);
@@ -199,35 +187,27 @@ const char* RateControlName(VaapiRateControl mode) {
 }
 
 VaapiOptions BuildVaapiOptions(const EncoderSettings& s, const VaapiCapabilities& caps, int width,
-                               int height, VaapiDriver driver) {
+                               int height, VaapiDriver driver, const std::string& vendor) {
   const bool avc = s.Codec == Codec::Avc;
   VaapiOptions o;
   o.CodecName = avc ? "h264_vaapi" : "hevc_vaapi";
   o.Profile = avc ? AvcProfileOption(s.Profile) : "main";
-  if (!caps.Slice.Present && !caps.LowPower.Present) {
-    Unsupported(
-        o, std::string("the driver has no encoder for ") + VaapiProfileName(VaapiProfileOf(s)));
+  VaEncodeAsk ask;
+  ask.Profile = static_cast<VAProfile>(VaapiProfileOf(s));
+  ask.Width = width;
+  ask.Height = height;
+  ask.RateControl = s.RateControl == RateControl::ConstantQp || s.TargetBitrate <= 0 ? VA_RC_CQP
+                    : s.RateControl == RateControl::Cbr                              ? VA_RC_CBR
+                                                                                     : VA_RC_VBR;
+  // Low latency prefers the low-power entry point, the rest the full one.
+  ask.PreferLowPower = s.LowLatency;
+  ask.Vendor = vendor;
+  const VaEncodeChoice choice = ChooseVaEntrypoint(caps, ask);
+  if (choice.Entry == nullptr) {
+    Unsupported(o, choice.Refusal);
     return o;
   }
-  // Low latency prefers the low-power entry point, the rest the full one; either gives way to the
-  // other when only that one takes the size and the asked rate control as they are.
-  const VaapiEntrypoint* order[] = {&caps.Slice, &caps.LowPower};
-  if (s.LowLatency) std::swap(order[0], order[1]);
-  const VaapiEntrypoint* chosen = nullptr;
-  for (const VaapiEntrypoint* entry : order)
-    if (chosen == nullptr && entry->Present && Fits(*entry, width, height) &&
-        OffersAskedMode(s, *entry))
-      chosen = entry;
-  for (const VaapiEntrypoint* entry : order)
-    if (chosen == nullptr && entry->Present && Fits(*entry, width, height)) chosen = entry;
-  if (chosen == nullptr) {
-    const VaapiEntrypoint& entry = caps.Slice.Present ? caps.Slice : caps.LowPower;
-    Unsupported(o, "the driver encodes " + std::string(VaapiProfileName(VaapiProfileOf(s))) +
-                       " up to " + std::to_string(entry.MaxWidth) + "x" +
-                       std::to_string(entry.MaxHeight) + ", not " + std::to_string(width) + "x" +
-                       std::to_string(height));
-    return o;
-  }
+  const VaapiEntrypoint* chosen = choice.Entry;
   o.LowPower = chosen == &caps.LowPower;
   const VaapiEntrypoint& entry = *chosen;
   if (!ChooseRateControl(s, entry, o)) return o;

@@ -68,9 +68,11 @@ std::pair<int, int> HevcCodedSize(VaapiDriver driver, const VaapiEntrypoint& ent
 int VaapiProfileOf(const EncoderSettings& settings);
 const char* VaapiProfileName(int vaProfile);
 
-// The options for a `width` x `height` stream of `settings` on `driver` offering `caps`.
+// The options for a `width` x `height` stream of `settings` on `driver` offering `caps`; the
+// entry point, or why none, as ChooseVaEntrypoint decides. `vendor` is the driver's vendor string.
 VaapiOptions BuildVaapiOptions(const EncoderSettings& settings, const VaapiCapabilities& caps,
-                               int width, int height, VaapiDriver driver = VaapiDriver::Other);
+                               int width, int height, VaapiDriver driver = VaapiDriver::Other,
+                               const std::string& vendor = {});
 
 const char* RateControlName(VaapiRateControl mode);
 

@@ -90,7 +90,9 @@ BenchmarkSession ParseSessionArguments(const std::vector<std::wstring>& argument
                             L"The option -" + name + L" needs an e-mail address after it.");
       session.UserEmail = arguments[++i];
     } else if (EqualsIgnoreCase(name, L"Adapter")) {
-      if (EqualsIgnoreCase(value, L"Software")) session.Options.UseSoftwareAdapter = true;
+      session.Options.UseSoftwareAdapter = EqualsIgnoreCase(value, L"Software");
+      session.Options.AdapterChoice.reset();
+      if (!session.Options.UseSoftwareAdapter) session.Options.AdapterChoice = value;
     } else if (EqualsIgnoreCase(name, L"Seconds")) {
       if (const std::uint32_t seconds = ParseClipSeconds(value))
         session.Options.ClipSeconds = seconds;
@@ -100,6 +102,18 @@ BenchmarkSession ParseSessionArguments(const std::vector<std::wstring>& argument
     }
   }
   return session;
+}
+
+bool AsksForAdapterList(const std::vector<std::wstring>& arguments) {
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    std::wstring name, value;
+    if (!SplitArgument(arguments[i], name, value)) continue;
+    if (EqualsIgnoreCase(name, L"user") || EqualsIgnoreCase(name, L"u"))
+      ++i;
+    else if (EqualsIgnoreCase(name, L"ListAdapters"))
+      return true;
+  }
+  return false;
 }
 
 bool AsksForHelp(const std::vector<std::wstring>& arguments) {

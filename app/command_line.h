@@ -27,9 +27,13 @@ void ApplyDebugArguments(const std::vector<std::wstring>& arguments,
                          StartChild&& startDebuggerChild);
 
 // Builds the session from the list: "-user"/"-u" takes the next element as the e-mail (the last
-// such option wins); raises E_INVALIDARG when nothing follows it. Also reads "-Adapter:Software",
+// such option wins); raises E_INVALIDARG when nothing follows it. Also reads "-Adapter:Software"
+// or "-Adapter:<choice>" (the last wins; the choice is checked against the adapters later),
 // "-Seconds:N" (1..600; other values are ignored) and "-Report[:path]".
 BenchmarkSession ParseSessionArguments(const std::vector<std::wstring>& arguments);
+
+// True when an argument is "-ListAdapters", not counting the e-mail address of "-user"/"-u".
+bool AsksForAdapterList(const std::vector<std::wstring>& arguments);
 
 // True when an argument is "-?", "-h", "-help" or "--help" (any case), not counting the element
 // that "-user"/"-u" takes as the e-mail address.

@@ -22,11 +22,13 @@ int RunProcess(const std::vector<std::wstring>& arguments, const ProcessRoles& r
       StdOut().Flush();
       return 0;
     }
+    if (roles.ListAdapters && AsksForAdapterList(arguments)) return roles.ListAdapters();
     if (roles.EnterBenchmarkRole) roles.EnterBenchmarkRole();
     ApplyDebugArguments(arguments, [&](const DebugOptions& options) {
       if (roles.StartDebuggerChild) roles.StartDebuggerChild(options);
     });
     BenchmarkSession session = ParseSessionArguments(arguments);
+    if (session.Options.AdapterChoice && roles.ResolveAdapter) roles.ResolveAdapter(session);
     return roles.RunBenchmarkSession(session);
   } catch (const hresult_error& error) {
     if (error.code() == E_INVALIDARG) {

@@ -17,6 +17,11 @@ struct ProcessRoles {
   std::function<void()> EnterBenchmarkRole;
   // Starts a debugger child for this process; the result is not used.
   std::function<bool(const DebugOptions&)> StartDebuggerChild;
+  // "-ListAdapters": prints the adapters and what each encodes; the exit code.
+  std::function<int()> ListAdapters;
+  // Sets the session's AdapterIndex from its AdapterChoice; raises E_INVALIDARG when the choice
+  // names no adapter.
+  std::function<void(BenchmarkSession&)> ResolveAdapter;
   std::function<int(BenchmarkSession&)> RunBenchmarkSession;
 };
 

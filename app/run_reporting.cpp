@@ -5,11 +5,14 @@
 #include "app/crash_reporting.h"
 #include "platform/console.h"
 #include "platform/format_text.h"
+#include "platform/graphics.h"
 #include "platform/host_facts.h"
+#include "platform/library_versions.h"
 #include "platform/module_path.h"
 #include "platform/registry.h"
 #include "platform/terminal.h"
 #include "platform/utf.h"
+#include "platform/va_display.h"
 #include "report/report_files.h"
 #include "report/run_reporter.h"
 
@@ -48,6 +51,34 @@ std::string DriverText() {
 
 }  // namespace
 
+DriverStack ReadDriverStack(const std::string& node, const AdapterSources& sources) {
+  DriverStack stack;
+  if (node.empty()) return stack;
+  for (const RenderNodeFacts& facts : ListRenderNodes(sources)) {
+    if (facts.Node != node) continue;
+    stack.KernelDriver = facts.KernelDriver;
+    stack.KernelModuleVersion = facts.ModuleVersion;
+    stack.VbiosVersion = facts.VbiosVersion;
+    stack.Firmware = facts.Firmware;
+  }
+  std::string error;
+  if (const auto display = VaDisplay::Open(node, {}, &error)) {
+    stack.VaVendor = display->VendorString();
+    stack.VaDriverPath = display->DriverPath();
+    const std::string file = stack.VaDriverPath.substr(stack.VaDriverPath.rfind('/') + 1);
+    stack.VaDriver = file.substr(0, file.rfind("_drv_video.so"));
+  }
+  return stack;
+}
+
+void AddLibraryVersions(DriverStack& stack) {
+  const LibraryVersions versions = LoadedLibraryVersions();
+  stack.Libva = versions.Libva;
+  stack.Libavcodec = versions.Libavcodec;
+  stack.Libx264 = versions.Libx264;
+  stack.Libx265 = versions.Libx265;
+}
+
 std::unique_ptr<SeriesObserver> MakeRunReporter(const BenchmarkSession& session) {
   RunRecord run;
   run.ProgramVersion = CORVANTIS_VERSION;
@@ -56,7 +87,10 @@ std::unique_ptr<SeriesObserver> MakeRunReporter(const BenchmarkSession& session)
   const DXGI_ADAPTER_DESC1& d = session.AdapterDescription;
   run.Adapter = {
       WideToUtf8Lossy(d.Description), d.VendorId, d.DeviceId, d.SubSysId, d.Revision, DriverText()};
-  run.Options.SoftwareAdapter = session.Options.UseSoftwareAdapter;
+  const std::string node = session.Adapter ? session.Adapter->RenderNodePath() : "";
+  run.Options.Adapter = node.empty() ? "Software" : session.Options.AdapterIndex < 0 ? "AMD" : node;
+  run.Stack = ReadDriverStack(node, AdapterSources{});
+  run.CompleteStack = AddLibraryVersions;
   run.Options.ClipSeconds = session.Options.ClipSeconds;
 
   std::string reportPath;

@@ -7,6 +7,12 @@
 namespace corvantis {
 
 void SelectAmdAdapter(BenchmarkSession& session) {
+  if (session.Options.AdapterIndex >= 0) {
+    check_hresult(session.DxgiFactory->EnumAdapters1(
+        static_cast<std::uint32_t>(session.Options.AdapterIndex), session.Adapter.put()));
+    check_hresult(session.Adapter->GetDesc1(&session.AdapterDescription));
+    return;
+  }
   for (std::uint32_t index = 0;; ++index) {
     const HRESULT hr = session.DxgiFactory->EnumAdapters1(index, session.Adapter.put());
     if (hr == DXGI_ERROR_NOT_FOUND && !session.Options.UseSoftwareAdapter) {

@@ -8,8 +8,9 @@ namespace corvantis {
 // starts (and failed text conversions of the user and driver steps) leave it as hresult_error.
 int RunBenchmarkSession(BenchmarkSession& session, SessionEnvironment& environment);
 
-// Fills Adapter and AdapterDescription with the first adapter of vendor 0x1002 (or the software
-// adapter when the session asks for it); raises the enumeration's error past the last adapter.
+// Fills Adapter and AdapterDescription with the adapter of the session's AdapterIndex, else the
+// first adapter of vendor 0x1002 (or the software adapter when the session asks for it); raises
+// the enumeration's error past the last adapter.
 void SelectAmdAdapter(BenchmarkSession& session);
 
 inline constexpr std::uint32_t kAmdVendorId = 0x1002;

@@ -2,12 +2,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <new>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/file_bytes.h"
 #include "platform/graphics.h"
 #include "platform/utf.h"
 
@@ -18,10 +18,20 @@ extern const wchar_t kSoftwareAdapterDescription[] =
 
 namespace {
 
+// Sysfs attributes are a page at most; pci.ids is a few MB.
+constexpr std::size_t kAttributeBytes = 64 * 1024;
+
+// The first line of a small sysfs file without its line end; empty when unreadable.
+std::string ReadLine(const std::filesystem::path& path) {
+  std::string text = ReadRegularFile(path.string(), kAttributeBytes).value_or("");
+  text = text.substr(0, text.find('\n'));
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
 std::optional<std::uint32_t> ReadHexFile(const std::filesystem::path& path) {
-  std::ifstream in(path);
-  std::string text;
-  if (!(in >> text)) return std::nullopt;
+  const std::string text = ReadLine(path);
+  if (text.empty()) return std::nullopt;
   char* end = nullptr;
   const unsigned long value = std::strtoul(text.c_str(), &end, 16);
   if (end == text.c_str() || value > 0xFFFFFFFFul) return std::nullopt;
@@ -41,8 +51,8 @@ std::string PciIdsPath(const std::string& configured) {
 std::optional<std::string> LookUpPciName(const std::string& idsPath, std::uint32_t vendor,
                                          std::uint32_t device, std::uint32_t subVendor,
                                          std::uint32_t subDevice) {
-  std::ifstream in(idsPath);
-  if (!in) return std::nullopt;
+  const std::optional<std::string> ids = ReadFileBytes(idsPath);
+  if (!ids) return std::nullopt;
   char key[32];
   std::snprintf(key, sizeof key, "%04x", vendor);
   const std::string vendorKey = key;
@@ -51,10 +61,13 @@ std::optional<std::string> LookUpPciName(const std::string& idsPath, std::uint32
   std::snprintf(key, sizeof key, "\t\t%04x %04x", subVendor, subDevice);
   const std::string subKey = key;
 
-  std::string line;
   bool inVendor = false, inDevice = false;
   std::optional<std::string> deviceName;
-  while (std::getline(in, line)) {
+  for (std::size_t at = 0; at < ids->size();) {
+    std::size_t end = ids->find('\n', at);
+    if (end == std::string::npos) end = ids->size();
+    const std::string line = ids->substr(at, end - at);
+    at = end + 1;
     if (line.empty() || line[0] == '#') continue;
     if (line[0] != '\t') {
       if (inVendor) break;
@@ -85,7 +98,41 @@ void CopyDescription(DXGI_ADAPTER_DESC1& desc, const std::wstring& text) {
 struct AdapterEntry {
   DXGI_ADAPTER_DESC1 Desc;
   std::string RenderNode;  // empty for the software adapter
+  RenderNodeFacts Facts;
 };
+
+// "KEY=value" of a uevent file.
+std::string UeventValue(const std::filesystem::path& path, const std::string& key) {
+  const std::string text = ReadRegularFile(path.string(), kAttributeBytes).value_or("");
+  const std::string prefix = key + "=";
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    if (text.compare(at, prefix.size(), prefix) == 0)
+      return text.substr(at + prefix.size(), end - at - prefix.size());
+    at = end + 1;
+  }
+  return {};
+}
+
+void ReadDeviceFacts(const std::filesystem::path& device, const AdapterSources& sources,
+                     RenderNodeFacts& facts) {
+  namespace fs = std::filesystem;
+  facts.PciAddress = UeventValue(device / "uevent", "PCI_SLOT_NAME");
+  facts.KernelDriver = UeventValue(device / "uevent", "DRIVER");
+  if (!facts.KernelDriver.empty()) {
+    const fs::path module = fs::path(sources.ModuleDir) / facts.KernelDriver;
+    facts.ModuleVersion = ReadLine(module / "version");
+    if (facts.ModuleVersion.empty()) facts.ModuleVersion = ReadLine(module / "srcversion");
+  }
+  facts.VbiosVersion = ReadLine(device / "vbios_version");
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(device / "fw_version", ec)) {
+    const std::string value = ReadLine(entry.path());
+    if (!value.empty()) facts.Firmware.emplace_back(entry.path().filename().string(), value);
+  }
+  std::sort(facts.Firmware.begin(), facts.Firmware.end());
+}
 
 class LinuxAdapter final : public RefCounted<IDXGIAdapter1> {
  public:
@@ -158,12 +205,24 @@ std::vector<AdapterEntry> EnumerateRenderNodes(const AdapterSources& sources) {
       name = fallback;
     }
     CopyDescription(desc, Utf8ToWide(*name));
-    adapters.push_back({desc, (fs::path(sources.RenderNodeDir) / path.filename()).string()});
+    const std::string node = (fs::path(sources.RenderNodeDir) / path.filename()).string();
+    RenderNodeFacts facts;
+    facts.Node = node;
+    facts.Name = *name;
+    facts.VendorId = *vendor;
+    ReadDeviceFacts(device, sources, facts);
+    adapters.push_back({desc, node, std::move(facts)});
   }
   return adapters;
 }
 
 }  // namespace
+
+std::vector<RenderNodeFacts> ListRenderNodes(const AdapterSources& sources) {
+  std::vector<RenderNodeFacts> nodes;
+  for (AdapterEntry& entry : EnumerateRenderNodes(sources)) nodes.push_back(std::move(entry.Facts));
+  return nodes;
+}
 
 HRESULT CreateLinuxAdapterFactory(const AdapterSources& sources, IDXGIFactory1** factory) {
   if (factory == nullptr) return E_INVALIDARG;
@@ -174,7 +233,7 @@ HRESULT CreateLinuxAdapterFactory(const AdapterSources& sources, IDXGIFactory1**
     CopyDescription(software, kSoftwareAdapterDescription);
     software.Flags = DXGI_ADAPTER_FLAG_SOFTWARE;
     software.AdapterLuid.LowPart = 0xFFFFFFFFu;
-    adapters.push_back({software, {}});
+    adapters.push_back({software, {}, {}});
     *factory = new LinuxAdapterFactory(std::move(adapters));
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;

@@ -23,8 +23,9 @@ class VaDisplay {
     void* Context = nullptr;
   };
 
-  // The display, or nothing with the failed step and its error in *error ("vaInitialize: unknown
-  // libva error"; "cannot open /dev/dri/renderD128: No such file or directory").
+  // The display, or nothing with the failed step and its error in *error: "cannot open
+  // /dev/dri/renderD128: Permission denied" with the group that owns the node, or "no VA driver:
+  // vaInitialize: unknown libva error" with what libva said while it looked for one.
   static std::unique_ptr<VaDisplay> Open(const std::string& nodePath, const MessageRoute& route,
                                          std::string* error);
   ~VaDisplay();
@@ -37,14 +38,19 @@ class VaDisplay {
   // vaQueryVendorString: the driver's own description, e.g. "Mesa Gallium driver 22.3.6 for AMD
   // Radeon RX 6600 (navi23, ...)"; empty when it gives none.
   std::string VendorString() const;
+  // The driver library libva loaded ("/usr/lib/x86_64-linux-gnu/dri/radeonsi_drv_video.so");
+  // empty when libva did not say.
+  const std::string& DriverPath() const { return driverPath_; }
 
  private:
   struct CodedBufferGuard;
-  VaDisplay(unique_fd node, VADisplay display, std::unique_ptr<CodedBufferGuard> guard);
+  VaDisplay(unique_fd node, VADisplay display, std::unique_ptr<CodedBufferGuard> guard,
+            std::string driverPath);
 
   unique_fd node_;
   VADisplay display_;
   std::unique_ptr<CodedBufferGuard> guard_;
+  std::string driverPath_;
 };
 
 // The kernel driver bound to a DRM node ("amdgpu", "i915"), from sysfs; empty when the path is

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <va/va_backend.h>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include "platform/va_display.h"
 
@@ -21,6 +23,54 @@ void Drop(void*, const char*) {}
 
 // A segment list longer than this is taken to be one that does not end.
 constexpr int kMaxCodedSegments = 4096;
+
+// What libva says while vaInitialize looks for a driver, passed on to the caller's route: its
+// words name the driver it tried and why that failed, where vaErrorStr says only "unknown libva
+// error".
+struct InitMessages {
+  VaDisplay::MessageRoute Route;
+  std::vector<std::string> Lines;
+  std::string TriedPath;
+
+  static std::string Trimmed(const char* message) {
+    std::string line = message != nullptr ? message : "";
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    return line;
+  }
+  static void Error(void* context, const char* message) {
+    auto* self = static_cast<InitMessages*>(context);
+    if (self->Route.Error != nullptr) self->Route.Error(self->Route.Context, message);
+    self->Lines.push_back(Trimmed(message));
+  }
+  static void Info(void* context, const char* message) {
+    auto* self = static_cast<InitMessages*>(context);
+    if (self->Route.Info != nullptr) self->Route.Info(self->Route.Context, message);
+    std::string line = Trimmed(message);
+    constexpr char kTrying[] = "Trying to open ";
+    if (line.rfind(kTrying, 0) == 0) self->TriedPath = line.substr(sizeof kTrying - 1);
+    if (line.rfind("VA-API version", 0) != 0) self->Lines.push_back(std::move(line));
+  }
+  std::string Joined() const {
+    std::string text;
+    for (const std::string& line : Lines)
+      if (!line.empty()) text += (text.empty() ? "" : "; ") + line;
+    return text;
+  }
+};
+
+// "group render owns it" for a node the user may not open.
+std::string OwningGroup(const std::string& nodePath) {
+  struct stat status {};
+  if (::stat(nodePath.c_str(), &status) != 0) return {};
+  std::vector<char> buffer(16384);
+  struct group entry {};
+  struct group* found = nullptr;
+  if (::getgrgid_r(status.st_gid, &entry, buffer.data(), buffer.size(), &found) == 0 &&
+      found != nullptr)
+    return std::string(" (the node belongs to group ") + found->gr_name +
+           "; add the user to it and log in again)";
+  return " (the node belongs to group id " + std::to_string(status.st_gid) + ")";
+}
 
 }  // namespace
 
@@ -120,14 +170,20 @@ struct VaDisplay::CodedBufferGuard {
   }
 };
 
-VaDisplay::VaDisplay(unique_fd node, VADisplay display, std::unique_ptr<CodedBufferGuard> guard)
-    : node_(std::move(node)), display_(display), guard_(std::move(guard)) {}
+VaDisplay::VaDisplay(unique_fd node, VADisplay display, std::unique_ptr<CodedBufferGuard> guard,
+                     std::string driverPath)
+    : node_(std::move(node)),
+      display_(display),
+      guard_(std::move(guard)),
+      driverPath_(std::move(driverPath)) {}
 
 std::unique_ptr<VaDisplay> VaDisplay::Open(const std::string& nodePath, const MessageRoute& route,
                                            std::string* error) {
   unique_fd node(::open(nodePath.c_str(), O_RDWR | O_CLOEXEC));
   if (!node) {
-    *error = "cannot open " + nodePath + ": " + std::strerror(errno);
+    const int code = errno;
+    *error = "cannot open " + nodePath + ": " + std::strerror(code);
+    if (code == EACCES || code == EPERM) *error += OwningGroup(nodePath);
     return nullptr;
   }
   VADisplay display = vaGetDisplayDRM(node.get());
@@ -135,12 +191,17 @@ std::unique_ptr<VaDisplay> VaDisplay::Open(const std::string& nodePath, const Me
     *error = "vaGetDisplayDRM: " + nodePath + " is not a DRM device";
     return nullptr;
   }
-  vaSetErrorCallback(display, route.Error != nullptr ? route.Error : Drop, route.Context);
-  vaSetInfoCallback(display, route.Info != nullptr ? route.Info : Drop, route.Context);
+  InitMessages messages{route, {}, {}};
+  vaSetErrorCallback(display, InitMessages::Error, &messages);
+  vaSetInfoCallback(display, InitMessages::Info, &messages);
   int major = 0, minor = 0;
   const VAStatus status = vaInitialize(display, &major, &minor);
+  vaSetErrorCallback(display, route.Error != nullptr ? route.Error : Drop, route.Context);
+  vaSetInfoCallback(display, route.Info != nullptr ? route.Info : Drop, route.Context);
   if (status != VA_STATUS_SUCCESS) {
-    *error = std::string("vaInitialize: ") + vaErrorStr(status);
+    *error = std::string("no VA driver: vaInitialize: ") + vaErrorStr(status);
+    if (const std::string said = messages.Joined(); !said.empty())
+      *error += " (libva: " + said + ")";
     vaTerminate(display);  // frees what vaGetDisplayDRM made
     return nullptr;
   }
@@ -165,7 +226,8 @@ std::unique_ptr<VaDisplay> VaDisplay::Open(const std::string& nodePath, const Me
   } else {
     guard.reset();  // a driver without buffers gives nothing to map
   }
-  return std::unique_ptr<VaDisplay>(new VaDisplay(std::move(node), display, std::move(guard)));
+  return std::unique_ptr<VaDisplay>(
+      new VaDisplay(std::move(node), display, std::move(guard), std::move(messages.TriedPath)));
 }
 
 VaDisplay::~VaDisplay() {

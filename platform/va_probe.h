@@ -2,6 +2,7 @@
 #include <va/va.h>
 
 #include <cstdint>
+#include <string>
 
 namespace corvantis {
 
@@ -33,5 +34,37 @@ VaapiCapabilities ProbeVaapi(VADisplay display, VAProfile profile);
 // VaapiCapabilities::VideoProcessingFromBgra alone: where a BGRA picture is best kept in a VA
 // surface.
 bool VideoProcessingFromBgra(VADisplay display);
+
+// What an encoder asks of the driver.
+struct VaEncodeAsk {
+  VAProfile Profile = VAProfileH264High;
+  int Width = 0;
+  int Height = 0;
+  std::uint32_t RateControl = VA_RC_VBR;  // VA_RC_VBR, VA_RC_CBR (each stands in for the other)
+                                          // or VA_RC_CQP
+  bool PreferLowPower = false;
+  std::string Vendor;  // vaQueryVendorString: Mesa and Intel's driver get a hint in a refusal
+};
+
+// The entry point that encodes the ask: the preferred one when it takes the size and the asked
+// mode, else any that takes the size and the mode or its stand-in. Without one, why not: no
+// encoder for the profile, no such rate control, or the size limit. The runtime's Init and the
+// adapter listing both decide here.
+struct VaEncodeChoice {
+  const VaapiEntrypoint* Entry = nullptr;  // into the capabilities given
+  std::string Refusal;
+};
+VaEncodeChoice ChooseVaEntrypoint(const VaapiCapabilities& caps, const VaEncodeAsk& ask);
+
+// What one render node's VA driver says of the program's streams, H.264 High and HEVC Main of
+// up to 3840x2160 with VBR or CBR.
+struct VaNodeFacts {
+  std::string Failure;     // why the node gave no VA display (open, permission, no driver)
+  std::string Vendor;      // vaQueryVendorString
+  std::string DriverPath;  // the driver library libva loaded
+  std::string H264;        // empty: it encodes; else why not
+  std::string Hevc;
+};
+VaNodeFacts ProbeVaNode(const std::string& nodePath);
 
 }  // namespace corvantis

@@ -70,6 +70,23 @@ json ClipJson(const ClipRecord& clip) {
   return j;
 }
 
+json StackJson(const DriverStack& s) {
+  json firmware = json::object();
+  for (const auto& [name, version] : s.Firmware) firmware[name] = version;
+  return {{"va_driver",
+           {{"name", OrNull(s.VaDriver)},
+            {"path", OrNull(s.VaDriverPath)},
+            {"vendor", OrNull(s.VaVendor)}}},
+          {"libva", OrNull(s.Libva)},
+          {"libavcodec", OrNull(s.Libavcodec)},
+          {"libx264", OrNull(s.Libx264)},
+          {"libx265", OrNull(s.Libx265)},
+          {"kernel_driver",
+           {{"name", OrNull(s.KernelDriver)}, {"module_version", OrNull(s.KernelModuleVersion)}}},
+          {"vbios_version", OrNull(s.VbiosVersion)},
+          {"firmware", s.Firmware.empty() ? json(nullptr) : firmware}};
+}
+
 }  // namespace
 
 json ReportJson(const RunRecord& run) {
@@ -98,9 +115,10 @@ json ReportJson(const RunRecord& run) {
         {"subsys_id", Hex(a.SubSysId, 4)},
         {"revision", Hex(a.Revision, 4)},
         {"driver", OrNull(a.Driver)}}},
+      {"driver_stack", StackJson(run.Stack)},
       {"encoder_runtime", {{"version", OrNull(runtimeVersion)}, {"encoder_libraries", libraries}}},
       {"options",
-       {{"adapter", run.Options.SoftwareAdapter ? "Software" : "AMD"},
+       {{"adapter", run.Options.Adapter},
         {"clip_seconds", run.Options.ClipSeconds != 0 ? run.Options.ClipSeconds : kClipSeconds},
         {"report", run.Options.ReportPath}}},
       {"target_bit_rate", kTargetBitrate}};

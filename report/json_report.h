@@ -6,7 +6,7 @@
 namespace corvantis {
 
 // Version of the report's layout; raised when a member changes meaning or goes away.
-inline constexpr int kReportSchemaVersion = 2;
+inline constexpr int kReportSchemaVersion = 3;
 
 // The whole report: setting, then per series the codec and every row in matrix order with its
 // verdict, measurements, per-frame latencies and file names. Latencies, their percentiles and

@@ -39,6 +39,7 @@ void RunReporter::SeriesEnded(const SeriesRecord& series) {
 }
 
 void RunReporter::WriteReport() {
+  if (run_.CompleteStack) run_.CompleteStack(run_.Stack);
   std::string failure = WriteFileAtomically(reportPath_, ReportJson(run_).dump(1));
   if (failure.empty()) failure = WriteResultsChart(run_, ChartPathFor(reportPath_));
   // Said once: a disk that filled up would otherwise repeat it after every series.

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/com_ptr.h"
@@ -11,10 +12,12 @@ namespace corvantis {
 
 // Choices beyond the classic command line; all off by default.
 struct SessionOptions {
-  bool UseSoftwareAdapter = false;  // "-Adapter:Software"
-  std::uint32_t ClipSeconds = 0;    // "-Seconds:N"; 0 keeps each clip's own duration
-  bool WriteReport = false;         // "-Report[:path]"
-  std::wstring ReportPath;          // empty: the default name beside the streams
+  bool UseSoftwareAdapter = false;            // "-Adapter:Software"
+  std::optional<std::wstring> AdapterChoice;  // "-Adapter:<index, render node or PCI address>"
+  std::int64_t AdapterIndex = -1;  // the enumeration index it names; -1: the first AMD adapter
+  std::uint32_t ClipSeconds = 0;   // "-Seconds:N"; 0 keeps each clip's own duration
+  bool WriteReport = false;        // "-Report[:path]"
+  std::wstring ReportPath;         // empty: the default name beside the streams
 };
 
 // The record of one benchmark run. Members are destroyed in reverse order: ResultsText first,

@@ -44,6 +44,13 @@ class Compare(unittest.TestCase):
         self.assertEqual(table[("AVC", "640x360@260")][:2], ["pass -> skipped *", "avg 1.50 -> -"])
         self.assertEqual(table[("HEVC", "640x360@260")][0], "not run -> pass *")
         self.assertTrue(result.stdout.endswith("1 clip passed in OLD and not in NEW: AVC 640x360@144\n"))
+        # The stack that changed stands above the tables, and only what changed.
+        above = result.stdout.split("\n\n")[0]
+        self.assertIn("Driver stack, where the reports differ:\n  va_driver.vendor: Mesa Gallium driver "
+                      "22.3.6 for", above)
+        self.assertIn("-> Mesa Gallium driver 23.0.4 for", above)
+        self.assertNotIn("firmware", above)
+        self.assertNotIn("Driver stack", compare("compare_old.json", "compare_old.json").stdout)
 
     def test_identical_reports_pass_with_every_change_at_zero(self):
         result = compare("compare_old.json", "compare_old.json")

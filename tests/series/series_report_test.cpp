@@ -125,7 +125,7 @@ TEST_F(SeriesReportTest, ASeriesThatRanToItsEndSaysNothingOnStandardError) {
   EXPECT_EQ(errors_.text(), L"");
   EXPECT_TRUE(report["series"][0]["finished"].get<bool>());
   EXPECT_EQ(report["series"][0]["clips"].size(), 2u);
-  EXPECT_EQ(report["schema_version"], 2);
+  EXPECT_EQ(report["schema_version"], kReportSchemaVersion);
 }
 
 TEST_F(SeriesReportTest, AReportThatCannotBeWrittenIsSaidOnceAndTheSeriesGoesOn) {
