@@ -142,7 +142,13 @@ class ShortRun(unittest.TestCase):
     def test_report_holds_every_clip_of_the_table(self):
         path, report = read_report(self.dir)
         self.assertRegex(os.path.basename(path), r"^\d{8}-\d{6}-report\.json$")
-        self.assertEqual(report["schema_version"], 2)
+        self.assertEqual(report["schema_version"], 3)
+        self.assertEqual(report["options"]["adapter"], "Software")
+        stack = report["driver_stack"]
+        self.assertIsNone(stack["va_driver"]["vendor"])
+        self.assertRegex(stack["libavcodec"], r"^\d+\.\d+\.\d+$")
+        self.assertRegex(stack["libx264"], r"^build \d+$")
+        self.assertRegex(stack["libx265"], r"build \d+$")
         self.assertRegex(report["start_utc"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ$")
         self.assertGreater(report["host"]["logical_cores"], 0)
         self.assertTrue(report["adapter"]["description"].startswith("Software adapter"))
@@ -379,6 +385,19 @@ class Arguments(unittest.TestCase):
             self.assertNotEqual(result.returncode, 0)
             self.assertEqual(result.stdout, "")
             self.assertEqual(len(result.stderr.strip().split("\n")), 1)
+            self.assertEqual(sorted(os.listdir(directory)), sorted(["corvantis", RUNTIME_NAME]))
+
+    def test_list_adapters_ends_with_the_software_adapter_and_encodes_nothing(self):
+        nodes = sorted(d for d in (os.listdir("/sys/class/drm") if os.path.isdir("/sys/class/drm") else [])
+                       if d.startswith("renderD"))
+        with tempfile.TemporaryDirectory() as directory:
+            program = install(directory)
+            result = run(program, "-ListAdapters", timeout=60)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            lines = result.stdout.splitlines()
+            self.assertEqual(len(lines), len(nodes) + 1, result.stdout)
+            self.assertEqual(lines[-1], "%d: Software adapter (CPU encoders libx264 and libx265); "
+                             "H.264 encodes; HEVC encodes" % len(nodes))
             self.assertEqual(sorted(os.listdir(directory)), sorted(["corvantis", RUNTIME_NAME]))
 
     def test_no_amd_adapter_prints_only_a_notice(self):

@@ -8,6 +8,9 @@
 #include <mutex>
 #include <sstream>
 
+#include "app/adapter_choice.h"
+#include "app/command_line.h"
+#include "app/session_driver.h"
 #include "platform/console.h"
 #include "platform/drawing/cairo_drawing.h"
 #include "platform/graphics.h"
@@ -15,6 +18,7 @@
 #include "report/run_reporter.h"
 #include "scenarios/codec_profile.h"
 #include "scenarios/scenario_series.h"
+#include "tests/series/adapter_tree.h"
 #include "tests/series/runtime_series_host.h"
 #include "tests/vaapi_driver/test_driver.h"
 
@@ -166,6 +170,27 @@ TEST(HardwareSeries, SyncFailingMidClipEndsTheSeriesAndRemovesItsPartialStream) 
   EXPECT_EQ(std::count_if(run.Files.begin(), run.Files.end(),
                           [](const auto& f) { return f.extension() == ".h265"; }),
             1);
+}
+
+// "-Adapter:1" of two AMD adapters takes the second, whose node has the VA driver: its clips run
+// there (the first node has none and would stop both series at once).
+TEST(HardwareSeries, TheSecondOfTwoAdaptersChosenRunsTheClipsOnItsNode) {
+  TestVaDriver driver("radeonsi");
+  series_testing::AdapterTree tree;
+  tree.Add(128, "0000:00:02.0", "/dev/null");
+  const std::string second = tree.Add(129, "0000:03:00.0", driver.Node());
+  BenchmarkSession session = ParseSessionArguments({L"corvantis", L"-Adapter:1"});
+  ASSERT_TRUE(session.Options.AdapterChoice);
+  session.Options.AdapterIndex =
+      ResolveAdapterChoice(*session.Options.AdapterChoice, ListRenderNodes(tree.Sources()));
+  ASSERT_EQ(CreateLinuxAdapterFactory(tree.Sources(), session.DxgiFactory.put()), S_OK);
+  SelectAmdAdapter(session);
+  ASSERT_EQ(std::string(session.Adapter->RenderNodePath()), second);
+
+  const SeriesRun run = RunBothSeries(session.Adapter->RenderNodePath(), {{64, 36, 30, 1, 1}});
+  EXPECT_EQ(run.Errors, L"");
+  EXPECT_EQ(driver.With([](vadriver::Control& c) { return c.record.pictures.size(); }), 60u)
+      << "30 frames of each codec";
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/utf.h"
+#include "report/json_report.h"
 #include "report/report_files.h"
 #include "report/run_reporter.h"
 #include "tests/series/series_fixture.h"
