@@ -132,8 +132,6 @@ TEST(AdapterListing, SaysPerNodeWhatItsVaDriverEncodesOrWhyNotThenTheSoftwareAda
 
 TEST(AdapterListing, ANodeTheUserMayNotOpenNamesTheGroupThatOwnsIt) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to drop to another user";
-  AdapterTree tree;
-  const std::string node = tree.Add(128, "0000:03:00.0", "/dev/null");
   char pattern[] = "/tmp/corvantis-node-XXXXXX";
   const int fd = ::mkstemp(pattern);
   ASSERT_GE(fd, 0);
