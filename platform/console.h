@@ -31,8 +31,8 @@ class StringConsole : public Console {
  public:
   void Write(std::wstring_view text) override { text_.append(text); }
   void Flush() override { ++flushes_; }
-  const std::wstring& text() const { return text_; }
-  int flushes() const { return flushes_; }
+  const std::wstring& Text() const { return text_; }
+  int Flushes() const { return flushes_; }
 
  private:
   std::wstring text_;

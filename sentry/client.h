@@ -56,7 +56,7 @@ class Client {
   Client& operator=(const Client&) = delete;
 
   // False when a usable DSN was given but sending could not be set up.
-  bool started() const { return started_; }
+  bool Started() const { return started_; }
   // Adds the client facts and the scope and queues the event; returns its id.
   Uuid Capture(Json event);
   // Keeps the crash handler's copy of the scope current.

@@ -66,7 +66,7 @@ std::unique_ptr<CrashHandlerConnection> CrashHandlerConnection::Start(
   const unique_fd theirs = CopyAboveFixedNumbers(theirsAnywhere.get());
   // The folder as this process opened it: the handler never resolves its name again, so a
   // folder swapped for a link later cannot hand it a neighbour's event or take its report.
-  const unique_fd database = CopyAboveFixedNumbers(settings.Database->rootFd());
+  const unique_fd database = CopyAboveFixedNumbers(settings.Database->RootFd());
   if (!theirs || !database) return nullptr;
   std::vector<std::string> arguments = CrashHandlerArguments(settings, connection->eventFile_);
   std::vector<char*> argv;

@@ -41,8 +41,6 @@ class CrashHandlerConnection {
   // Rewrites the event file from the template (written aside, then renamed over it).
   void UpdateEventTemplate();
 
-  pid_t handlerPid() const { return handlerPid_; }
-
  private:
   CrashHandlerConnection(EventTemplate eventTemplate, std::shared_ptr<const Database> database);
 

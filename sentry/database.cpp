@@ -217,9 +217,9 @@ std::optional<ClaimedEnvelope> Database::Claim(const fs::path& path) const {
 }
 
 void Database::MoveAside(ClaimedEnvelope& envelope, std::string_view reason) const {
-  const std::string name = envelope.path().filename().string();
+  const std::string name = envelope.Path().filename().string();
   const std::string asideName = name + "." + std::string(reason);
-  std::fprintf(stderr, "Event client: %s set aside as %.*s\n", envelope.path().c_str(),
+  std::fprintf(stderr, "Event client: %s set aside as %.*s\n", envelope.Path().c_str(),
                static_cast<int>(reason.size()), reason.data());
   if (::renameat(pending_.get(), name.c_str(), aside_.get(), asideName.c_str()) != 0) {
     ::unlinkat(pending_.get(), name.c_str(), 0);

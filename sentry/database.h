@@ -36,7 +36,7 @@ class ClaimedEnvelope {
  public:
   ClaimedEnvelope(int folder, std::filesystem::path path, unique_fd fd, std::size_t maxBytes)
       : folder_(folder), path_(std::move(path)), fd_(std::move(fd)), maxBytes_(maxBytes) {}
-  const std::filesystem::path& path() const { return path_; }
+  const std::filesystem::path& Path() const { return path_; }
   // The whole file; nullopt when it cannot be read or has grown beyond the folder's byte bound.
   std::optional<std::string> Read() const;
   // Deletes the file (after the service accepted it).
@@ -65,10 +65,9 @@ class Database {
   // messages and paths. Throws as above, also when `root` is not open.
   Database(unique_fd root, std::filesystem::path shown, DatabaseLimits limits = {});
 
-  const std::filesystem::path& root() const { return root_; }
   // The open folder everything is reached through, for handing to another process; lives as long
   // as this object.
-  int rootFd() const { return rootFd_.get(); }
+  int RootFd() const { return rootFd_.get(); }
   // Whether an envelope of this size can be stored at all.
   bool Fits(std::size_t bytes) const { return bytes <= limits_.MaxPendingBytes; }
   // Writes under a temporary name and renames into pending, so a half-written file is never

@@ -76,7 +76,7 @@ int InitWithDependencies(sentry_options_t* options, ClientDependencies dependenc
   ShutdownLocked();
   auto client = std::make_shared<Client>(ClientOptions{owned->Dsn, owned->Release},
                                          std::move(dependencies), g_scope);
-  const int result = client->started() ? 0 : 1;
+  const int result = client->Started() ? 0 : 1;
   const std::lock_guard lock(g_clientMutex);
   g_client = std::move(client);
   return result;

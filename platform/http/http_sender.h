@@ -48,7 +48,7 @@ class HttpError : public std::runtime_error {
   enum class Reason { kBadRequest, kConnect, kTimeout, kCancelled, kTransport };
 
   HttpError(Reason reason, const std::string& what) : std::runtime_error(what), reason_(reason) {}
-  Reason reason() const noexcept { return reason_; }
+  Reason Cause() const noexcept { return reason_; }
 
  private:
   Reason reason_;

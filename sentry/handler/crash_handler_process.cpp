@@ -63,7 +63,7 @@ int RunCrashHandler(int argc, char** argv, MinidumpSource& minidumps) {
     const std::optional<Dsn> dsn = ReceiveDsn(fd);
     if (!dsn) return 2;
     const pid_t client = getppid();
-    CrashReporterSettings settings{*dsn, database.rootFd(), options["event"], {}};
+    CrashReporterSettings settings{*dsn, database.RootFd(), options["event"], {}};
     if (!options["connect-timeout-ms"].empty()) {
       settings.Limits.ConnectTimeoutMs = std::stol(options["connect-timeout-ms"]);
     }
@@ -73,7 +73,7 @@ int RunCrashHandler(int argc, char** argv, MinidumpSource& minidumps) {
     http::CurlHttpSender sender;
     CrashReporter reporter(settings, database, sender, minidumps);
     const ServeResult served = ServeCrashChannel(fd, client, reporter);
-    if (!settings.EventFile.empty()) unlinkat(database.rootFd(), settings.EventFile.c_str(), 0);
+    if (!settings.EventFile.empty()) unlinkat(database.RootFd(), settings.EventFile.c_str(), 0);
     // The capture's thread may still hold the crashed process stopped; only our end frees it.
     if (served == ServeResult::kCaptureTimedOut) _exit(3);
   } catch (...) {

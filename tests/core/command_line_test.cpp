@@ -185,8 +185,8 @@ TEST(RunProcess, InvalidArgumentStartsNothing) {
   std::vector<std::string> calls;
   EXPECT_EQ(RunProcess({L"p", L"-user"}, RecordingRoles(calls)), kExitInvalidArgument);
   EXPECT_EQ(calls, (std::vector<std::string>{"child?", "benchmark role"}));
-  EXPECT_NE(err.text().find(L"-user"), std::wstring::npos);
-  EXPECT_EQ(err.text().back(), L'\n');
+  EXPECT_NE(err.Text().find(L"-user"), std::wstring::npos);
+  EXPECT_EQ(err.Text().back(), L'\n');
 }
 
 TEST(RunProcess, EscapingErrorIsReportedNotThrown) {
@@ -197,7 +197,7 @@ TEST(RunProcess, EscapingErrorIsReportedNotThrown) {
     throw hresult_error(E_FAIL, L"boom");
   };
   EXPECT_EQ(RunProcess({L"p"}, roles), kExitFailure);
-  EXPECT_EQ(err.text(), L"corvantis: boom (0x80004005)\n");
+  EXPECT_EQ(err.Text(), L"corvantis: boom (0x80004005)\n");
   // A debugger child that cannot attach ends quietly and starts no benchmark.
   StringConsole childErr;
   ScopedConsoleRedirect childRedirect(childErr, ScopedConsoleRedirect::Stream::Err);
@@ -205,7 +205,7 @@ TEST(RunProcess, EscapingErrorIsReportedNotThrown) {
     throw hresult_error(E_FAIL, L"attach");
   };
   EXPECT_EQ(RunProcess({L"p"}, roles), kExitFailure);
-  EXPECT_EQ(childErr.text(), L"");
+  EXPECT_EQ(childErr.Text(), L"");
 }
 
 TEST(RunProcess, OddArgumentListsDoNotCrash) {
@@ -229,7 +229,7 @@ TEST(RunProcess, HelpPrintsUsageAndStartsNothing) {
     EXPECT_EQ(RunProcess({L"p", L"-Debug", help}, RecordingRoles(calls)), 0) << help;
     EXPECT_EQ(calls, (std::vector<std::string>{"child?"})) << help;
   }
-  EXPECT_EQ(out.text().rfind(L"Usage: corvantis", 0), 0u);
+  EXPECT_EQ(out.Text().rfind(L"Usage: corvantis", 0), 0u);
   // The address after -u is not an option, and other unknown options stay ignored.
   for (const wchar_t* other : {L"-help:x", L"-hh", L"/?", L"---help"}) {
     calls.clear();

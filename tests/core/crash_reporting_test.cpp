@@ -76,7 +76,7 @@ TEST_F(CrashReportingTest, EditionAndExternalVersion) {
                      {L"ReleaseVersion", Sz(L"23.40.27.06")}};
   ReportDriverVersion(registry);
   EXPECT_EQ(registry.Opened, (std::vector<std::wstring>{L"SOFTWARE\\ATI Technologies\\Install"}));
-  EXPECT_EQ(console.text(), L"AMD Driver Version: Adrenalin Edition 24.3.1\n");
+  EXPECT_EQ(console.Text(), L"AMD Driver Version: Adrenalin Edition 24.3.1\n");
   const auto tags = Tags();
   EXPECT_EQ(tags["amd_driver_version"], "24.3.1");
   EXPECT_EQ(tags["amd_driver_edition"], "Adrenalin Edition");
@@ -86,14 +86,14 @@ TEST_F(CrashReportingTest, EditionAndExternalVersion) {
 TEST_F(CrashReportingTest, ValuesThatCannotBeUsedLeaveOutWhatDependsOnThem) {
   registry.Values = {{L"MarketEdition", Sz(L"Adrenalin Edition")}};
   ReportDriverVersion(registry);
-  EXPECT_TRUE(console.text().empty());
+  EXPECT_TRUE(console.Text().empty());
   EXPECT_FALSE(Tags().contains("amd_driver_edition"));
 
   registry.Values = {{L"ReleaseVersion", Sz(L"23.40")},
                      {L"ExternalReleaseVersion", Sz(L"24.3.1", REG_EXPAND_SZ)},
                      {L"MarketEdition", Sz(L"E", REG_MULTI_SZ)}};
   ReportDriverVersion(registry);
-  EXPECT_TRUE(console.text().empty());
+  EXPECT_TRUE(console.Text().empty());
   EXPECT_EQ(Tags()["amd_driver_version_ex"], "23.40");
   EXPECT_FALSE(Tags().contains("amd_driver_version"));
 
@@ -101,7 +101,7 @@ TEST_F(CrashReportingTest, ValuesThatCannotBeUsedLeaveOutWhatDependsOnThem) {
   registry.Values = {{L"ExternalReleaseVersion", Sz(std::wstring(128, L'x'))},
                      {L"ReleaseVersion", Sz(std::wstring(127, L'r'))}};
   ReportDriverVersion(registry);
-  EXPECT_TRUE(console.text().empty());
+  EXPECT_TRUE(console.Text().empty());
   EXPECT_EQ(Tags()["amd_driver_version_ex"], std::string(127, 'r'));
 
   // Without a terminator the text is not trusted.
@@ -109,7 +109,7 @@ TEST_F(CrashReportingTest, ValuesThatCannotBeUsedLeaveOutWhatDependsOnThem) {
   unterminated.Bytes.resize(unterminated.Bytes.size() - 2);
   registry.Values = {{L"ExternalReleaseVersion", unterminated}};
   ReportDriverVersion(registry);
-  EXPECT_TRUE(console.text().empty());
+  EXPECT_TRUE(console.Text().empty());
 }
 
 TEST_F(CrashReportingTest, OnlyExternalVersionAndEmbeddedNul) {
@@ -117,13 +117,13 @@ TEST_F(CrashReportingTest, OnlyExternalVersionAndEmbeddedNul) {
   withNul.Bytes.insert(withNul.Bytes.end() - 2, {0, 0, 'x', 0});
   registry.Values = {{L"ExternalReleaseVersion", withNul}};
   ReportDriverVersion(registry);
-  EXPECT_EQ(console.text(), L"AMD Driver Version: 24.3.1\n");
+  EXPECT_EQ(console.Text(), L"AMD Driver Version: 24.3.1\n");
 }
 
 TEST_F(CrashReportingTest, MissingKeyDoesNothing) {
   registry.Present = false;
   ReportDriverVersion(registry);
-  EXPECT_TRUE(console.text().empty());
+  EXPECT_TRUE(console.Text().empty());
   EXPECT_TRUE(Tags().empty() || Tags().is_null());
 }
 
@@ -133,7 +133,7 @@ TEST_F(CrashReportingTest, AdapterLineAndTags) {
   d.VendorId = 0x1002;
   d.DeviceId = 0xAB;
   ReportAdapter(d);
-  EXPECT_EQ(console.text(), L"DXGI_ADAPTER_DESC1.Description: Radeon \u00e9\n\n");
+  EXPECT_EQ(console.Text(), L"DXGI_ADAPTER_DESC1.Description: Radeon \u00e9\n\n");
   const auto tags = Tags();
   EXPECT_EQ(tags["dxgi_adapter_description"], "Radeon \xc3\xa9");
   EXPECT_EQ(tags["dxgi_adapter_vendor_id"], "0x1002");

@@ -120,7 +120,7 @@ TEST_F(EncoderConfigTest, AvcPropertiesInOrderWithTheirTypes) {
   EXPECT_EQ(s[2].Type, amf::AMF_VARIANT_BOOL);
   EXPECT_EQ(s[6].Type, amf::AMF_VARIANT_INT64);  // EnforceHRD is an integer, not a flag
   EXPECT_EQ(factory.Component.Log.back(), L"Init 3 1920x1080");
-  EXPECT_TRUE(console.text().empty());
+  EXPECT_TRUE(console.Text().empty());
   EXPECT_EQ(component.GetPtr(), &factory.Component);
 }
 
@@ -157,7 +157,7 @@ TEST_F(EncoderConfigTest, PeakRateWrapsInUnsigned32Bits) {
 TEST_F(EncoderConfigTest, AvcRetriesOnceWithoutLowLatency) {
   factory.Component.InitResults = {AMF_ENCODER_NOT_PRESENT, AMF_OK};
   ConfigureAvcEncoder(&factory, nullptr, component, k1080p144, 500000);
-  EXPECT_EQ(console.text(), L"AMF component intiialization failure, InitResult 36\n");
+  EXPECT_EQ(console.Text(), L"AMF component intiialization failure, InitResult 36\n");
   const auto& log = factory.Component.Log;
   ASSERT_GE(log.size(), 3u);
   EXPECT_EQ(log[log.size() - 3], L"Init 3 1920x1080");
@@ -171,7 +171,7 @@ TEST_F(EncoderConfigTest, AvcSecondNotPresentRaises) {
   EXPECT_EQ(
       RaisedCode([&] { ConfigureAvcEncoder(&factory, nullptr, component, k1080p144, 500000); }),
       0xC14D0024u);
-  EXPECT_EQ(console.text(), L"AMF component intiialization failure, InitResult 36\n");
+  EXPECT_EQ(console.Text(), L"AMF component intiialization failure, InitResult 36\n");
 }
 
 TEST_F(EncoderConfigTest, OtherInitFailuresRaiseAtOnce) {
@@ -179,13 +179,13 @@ TEST_F(EncoderConfigTest, OtherInitFailuresRaiseAtOnce) {
   EXPECT_EQ(
       RaisedCode([&] { ConfigureAvcEncoder(&factory, nullptr, component, k1080p144, 500000); }),
       0xC14D001Du);
-  EXPECT_TRUE(console.text().empty());
+  EXPECT_TRUE(console.Text().empty());
   RecordingFactory hevc;
   hevc.Component.InitResults = {AMF_ENCODER_NOT_PRESENT};
   amf::AMFComponentPtr other;
   EXPECT_EQ(RaisedCode([&] { ConfigureHevcEncoder(&hevc, nullptr, other, k1080p144, 500000); }),
             0xC14D0024u);
-  EXPECT_TRUE(console.text().empty());
+  EXPECT_TRUE(console.Text().empty());
   EXPECT_EQ(std::count_if(hevc.Component.Log.begin(), hevc.Component.Log.end(),
                           [](const std::wstring& l) { return l.rfind(L"Init", 0) == 0; }),
             1);

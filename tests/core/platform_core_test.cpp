@@ -80,8 +80,8 @@ TEST(Console, LinesEndWithNewlineAndFlush) {
     StdOut().WriteLine(L" results submitted");
     StdOut().EndLine();
   }
-  EXPECT_EQ(console.text(), L"Finalizing... results submitted\n\n");
-  EXPECT_EQ(console.flushes(), 2);
+  EXPECT_EQ(console.Text(), L"Finalizing... results submitted\n\n");
+  EXPECT_EQ(console.Flushes(), 2);
 }
 
 TEST(FileBytes, ReadsAWholeFileWithinItsBoundAndOnlyARegularFileWhenAsked) {

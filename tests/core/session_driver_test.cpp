@@ -154,11 +154,11 @@ TEST_F(SessionDriverTest, FullRunInOrder) {
   EXPECT_EQ(session.TextureDescription.MipLevels, 1u);
   EXPECT_EQ(session.TextureDescription.BindFlags, 0x28u);
   EXPECT_EQ(session.TextureDescription.Width, 1920u);
-  EXPECT_EQ(console_.text(), std::wstring(kBanner) + L"\n\n");
+  EXPECT_EQ(console_.Text(), std::wstring(kBanner) + L"\n\n");
   EXPECT_EQ(
       env.ResultsAtSeries[0],
       L"Radeon RX 7900 XTX (Corvantis)\n\nVendor 0x1002, Device 0x744C, 0xE3B1002, 0x00C8\n\n");
-  EXPECT_TRUE(errors_.text().empty());
+  EXPECT_TRUE(errors_.Text().empty());
 }
 
 TEST_F(SessionDriverTest, NoUserNoUserReport) {
@@ -182,8 +182,8 @@ TEST_F(SessionDriverTest, NoAmdAdapterEndsQuietlyWithANotice) {
       Adapter(L"Software", 0, 0, 0, 0, DXGI_ADAPTER_FLAG_SOFTWARE)};
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(env.Calls, (Calls{"RoInitialize", "Start", "Driver", "Stop"}));
-  EXPECT_TRUE(console_.text().empty());
-  EXPECT_NE(errors_.text().find(L"-Adapter:Software"), std::wstring::npos);
+  EXPECT_TRUE(console_.Text().empty());
+  EXPECT_NE(errors_.Text().find(L"-Adapter:Software"), std::wstring::npos);
   EXPECT_FALSE(session.Device);
 }
 
@@ -194,7 +194,7 @@ TEST_F(SessionDriverTest, SoftwareAdapterOnRequest) {
   Run();
   EXPECT_EQ(env.FakeDevices.DeviceAdapter, L"Software");
   EXPECT_EQ(env.Calls.back(), "Stop");
-  EXPECT_TRUE(errors_.text().empty());
+  EXPECT_TRUE(errors_.Text().empty());
 }
 
 TEST_F(SessionDriverTest, SetUpFailuresSkipEverythingButStop) {
@@ -217,7 +217,7 @@ TEST_F(SessionDriverTest, SetUpFailuresSkipEverythingButStop) {
     EXPECT_EQ(e.Calls.back(), "Stop") << c.Name;
     EXPECT_EQ(std::count(e.Calls.begin(), e.Calls.end(), "Submit"), 0) << c.Name;
     EXPECT_TRUE(s.ResultsText.empty()) << c.Name;
-    EXPECT_TRUE(quiet.text().empty()) << c.Name;
+    EXPECT_TRUE(quiet.Text().empty()) << c.Name;
   }
 }
 

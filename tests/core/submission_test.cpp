@@ -54,7 +54,7 @@ class SubmissionTest : public ::testing::Test {
 TEST_F(SubmissionTest, PostsTheTwoMembersAndCapturesTheText) {
   resultsText = L"Radeon (Corvantis)\n\nAVC; AMF 1.4.18.0\n\n640x360@144\t2.10\n\u00e9\"\n";
   SubmitResults(resultsText, chat, ChatEndpoint{&Base, 987654321012});
-  EXPECT_EQ(console.text(), L"Finalizing... results submitted\n");
+  EXPECT_EQ(console.Text(), L"Finalizing... results submitted\n");
   const auto requests = chat.Sent();
   ASSERT_EQ(requests.size(), 1u);
   EXPECT_EQ(requests[0].Url, "https://chat.invalid/bot123/sendMessage");
@@ -76,8 +76,8 @@ TEST_F(SubmissionTest, FinalizingIsFlushedBeforeTheRequestWaits) {
   std::wstring shown;
   int flushes = -1;
   chat.OnSend([&] {
-    shown = console.text();
-    flushes = console.flushes();
+    shown = console.Text();
+    flushes = console.Flushes();
   });
   SubmitResults(resultsText, chat, ChatEndpoint{&Base, 1});
   EXPECT_EQ(shown, L"Finalizing...");
@@ -98,18 +98,18 @@ TEST_F(SubmissionTest, FailuresAreSwallowed) {
     StringConsole c;
     ScopedConsoleRedirect r(c);
     SubmitResults(resultsText, sender, ChatEndpoint{&Base, 1});
-    EXPECT_EQ(c.text(), L"Finalizing... results submitted\n") << status;
+    EXPECT_EQ(c.Text(), L"Finalizing... results submitted\n") << status;
   }
   fakes::FakeHttpSender refusing;
   refusing.FailNext(1);
   SubmitResults(resultsText, refusing, ChatEndpoint{&Base, 1});
-  EXPECT_EQ(console.text(), L"Finalizing... results submitted\n");
+  EXPECT_EQ(console.Text(), L"Finalizing... results submitted\n");
 }
 
 TEST_F(SubmissionTest, UnconvertibleTextSendsNothing) {
   resultsText = std::wstring(1, static_cast<wchar_t>(0xD800));
   SubmitResults(resultsText, chat, ChatEndpoint{&Base, 1});
-  EXPECT_EQ(console.text(), L"Finalizing... results submitted\n");
+  EXPECT_EQ(console.Text(), L"Finalizing... results submitted\n");
   EXPECT_TRUE(chat.Sent().empty());
   EXPECT_EQ(CapturedMessage(), "<0 events>");
 }
@@ -118,7 +118,7 @@ TEST_F(SubmissionTest, NoEndpointNoRequest) {
   g_base.clear();
   SubmitResults(resultsText, chat, ChatEndpoint{&Base, 1});
   EXPECT_TRUE(chat.Sent().empty());
-  EXPECT_EQ(console.text(), L"Finalizing... results submitted\n");
+  EXPECT_EQ(console.Text(), L"Finalizing... results submitted\n");
 }
 
 TEST_F(SubmissionTest, RealEndpointsThatFailOrHang) {
@@ -149,7 +149,7 @@ TEST_F(SubmissionTest, RealEndpointsThatFailOrHang) {
     endpoint.ConnectTimeoutMs = 500;
     endpoint.TotalTimeoutMs = 800;
     SubmitResults(resultsText, sender, endpoint);
-    EXPECT_EQ(c.text(), L"Finalizing... results submitted\n") << base;
+    EXPECT_EQ(c.Text(), L"Finalizing... results submitted\n") << base;
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << base;
   }
   server.ReleaseHeldRequests();

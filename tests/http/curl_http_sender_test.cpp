@@ -20,7 +20,7 @@ HttpError::Reason SendExpectingError(const HttpRequest& request) {
   try {
     sender.Send(request);
   } catch (const HttpError& error) {
-    return error.reason();
+    return error.Cause();
   }
   ADD_FAILURE() << "no HttpError for " << request.Url;
   return HttpError::Reason::kTransport;

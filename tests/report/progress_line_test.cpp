@@ -42,17 +42,17 @@ TEST_F(ProgressLineTest, DrawsAtMostFourTimesASecondAndClearsBeforeOtherText) {
     clock_.Advance(33);
   }
   // At 0, 264, 528 and 792 ms.
-  EXPECT_EQ(Count(screen_.text(), L"\r"), 4u);
+  EXPECT_EQ(Count(screen_.Text(), L"\r"), 4u);
   EXPECT_THAT(
-      screen_.text(),
+      screen_.Text(),
       ::testing::StartsWith(L"\rAVC 64x36@30  frame 1/30  avg 0.0 ms  clip 1/4  ~4 s left\x1b[K"));
-  EXPECT_THAT(screen_.text(), ::testing::HasSubstr(L"frame 9/30  avg 9.5 ms"));
+  EXPECT_THAT(screen_.Text(), ::testing::HasSubstr(L"frame 9/30  avg 9.5 ms"));
 
   StdOut().WriteLine(L"Average Encoding Time: 9.50 ms");
-  EXPECT_THAT(screen_.text(),
+  EXPECT_THAT(screen_.Text(),
               ::testing::EndsWith(L"\x1b[K\r\x1b[KAverage Encoding Time: 9.50 ms\n"));
   StdErr().WriteLine(L"a notice");  // cleared once only
-  EXPECT_THAT(screen_.text(), ::testing::EndsWith(L"9.50 ms\na notice\n"));
+  EXPECT_THAT(screen_.Text(), ::testing::EndsWith(L"9.50 ms\na notice\n"));
 }
 
 TEST_F(ProgressLineTest, CountsClipsAndTimeLeftAcrossBothSeries) {
@@ -62,10 +62,10 @@ TEST_F(ProgressLineTest, CountsClipsAndTimeLeftAcrossBothSeries) {
   line.SeriesStarted(hevc);
   line.ClipStarted(hevc, 1);
   line.FrameDrawn(29, 60, 1, 7);
-  EXPECT_EQ(screen_.text(),
+  EXPECT_EQ(screen_.Text(),
             L"\rHEVC 1920x1080@60  frame 30/60  avg 7.0 ms  clip 4/4  ~1 s left\x1b[K");
   line.SeriesEnded(hevc);
-  EXPECT_THAT(screen_.text(), ::testing::EndsWith(L"\x1b[K\r\x1b[K"));
+  EXPECT_THAT(screen_.Text(), ::testing::EndsWith(L"\x1b[K\r\x1b[K"));
 }
 
 TEST_F(ProgressLineTest, LeavesNothingOnTheTerminalWhenItGoes) {
@@ -76,9 +76,9 @@ TEST_F(ProgressLineTest, LeavesNothingOnTheTerminalWhenItGoes) {
     line.ClipStarted(avc, 0);
     line.FrameDrawn(0, 30, 0, 0);
   }
-  EXPECT_THAT(screen_.text(), ::testing::EndsWith(L"\r\x1b[K"));
+  EXPECT_THAT(screen_.Text(), ::testing::EndsWith(L"\r\x1b[K"));
   StdOut().WriteLine(L"after");  // the streams are back to their own consoles
-  EXPECT_THAT(screen_.text(), ::testing::EndsWith(L"\r\x1b[Kafter\n"));
+  EXPECT_THAT(screen_.Text(), ::testing::EndsWith(L"\r\x1b[Kafter\n"));
 }
 
 }  // namespace

@@ -76,7 +76,7 @@ TEST(Database, StoredFilesArePendingOldestFirstAndClaimedByOneHolderAtATime) {
   ASSERT_TRUE(database.Store(EventEnvelope(2)));
   const auto pending = database.ListPending();
   ASSERT_EQ(pending.size(), 2U);
-  EXPECT_EQ(pending[0], first->path());
+  EXPECT_EQ(pending[0], first->Path());
   EXPECT_EQ(FileNames(dir.path() / "db" / "pending").size(), 2U);  // no temporary left behind
 
   // The writer still holds the first: nobody else may send it.
@@ -97,14 +97,14 @@ TEST(Database, WorksThroughAFolderHandedOverOpenAndRefusesAnotherUsersKind) {
   const TempDir dir;
   const Database made(dir.path() / "db");
   // Renamed away after opening: the open folder is still the one used.
-  Database handed(unique_fd(::dup(made.rootFd())), "handed");
+  Database handed(unique_fd(::dup(made.RootFd())), "handed");
   fs::rename(dir.path() / "db", dir.path() / "moved");
   ASSERT_TRUE(handed.Store(EventEnvelope(1)));
   EXPECT_EQ(FileNames(dir.path() / "moved" / "pending").size(), 1U);
   EXPECT_EQ(handed.ListPending().front().parent_path(), fs::path("handed") / "pending");
 
   fs::permissions(dir.path() / "moved", fs::perms::group_write, fs::perm_options::add);
-  EXPECT_THROW(Database(unique_fd(::dup(made.rootFd())), "shared"), std::runtime_error);
+  EXPECT_THROW(Database(unique_fd(::dup(made.RootFd())), "shared"), std::runtime_error);
   EXPECT_THROW(Database(unique_fd(), "closed"), std::runtime_error);
 }
 
@@ -169,7 +169,7 @@ TEST(Database, NothingPendingIsLostToAnEnvelopeTooLargeOrTrimmedWhileLocked) {
   ASSERT_TRUE(database.Store(EventEnvelope(3)));
   auto pending = database.ListPending();
   ASSERT_EQ(pending.size(), 2U);
-  EXPECT_EQ(pending[0], held->path());
+  EXPECT_EQ(pending[0], held->Path());
   EXPECT_EQ(database.Claim(pending[1])->Read(), EventEnvelope(3));
 
   EXPECT_FALSE(database.Store(std::string(3 * size + 1, 'x')));

@@ -65,8 +65,8 @@ TEST(AdapterChoice, AnIndexNodeOrPciAddressNamesAnAdapterAnythingElseEndsTheRunW
     ScopedConsoleRedirect redirectErr(err, ScopedConsoleRedirect::Stream::Err);
     EXPECT_EQ(RunProcess({L"corvantis", bad}, roles), kExitInvalidArgument);
     EXPECT_FALSE(ran) << "the session never starts";
-    EXPECT_EQ(out.text(), L"");
-    const std::vector<std::string> lines = Lines(err.text());
+    EXPECT_EQ(out.Text(), L"");
+    const std::vector<std::string> lines = Lines(err.Text());
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_THAT(lines[0], StartsWith("corvantis: " + WideToUtf8Lossy(bad) + " "));
     EXPECT_THAT(lines[0], HasSubstr("; the adapters are: 0 " + first + " (0000:00:02.0), 1 " +
@@ -95,8 +95,8 @@ TEST(AdapterListing, SaysPerNodeWhatItsVaDriverEncodesOrWhyNotThenTheSoftwareAda
   };
   StringConsole out;
   ListAdapters(ListRenderNodes(tree.Sources()), probe, out);
-  const std::vector<std::string> lines = Lines(out.text());
-  ASSERT_EQ(lines.size(), 6u) << WideToUtf8Lossy(out.text());
+  const std::vector<std::string> lines = Lines(out.Text());
+  ASSERT_EQ(lines.size(), 6u) << WideToUtf8Lossy(out.Text());
 
   const std::string va = "; VA driver " VA_TEST_DRIVER_NAME " \"";
   EXPECT_THAT(lines[0], StartsWith("0: " + personalityOf.begin()->first +

@@ -100,14 +100,14 @@ TEST(ResultsTableTest, AppendsOneTabbedLinePerClipAndAClosingEmptyLine) {
 
   AppendResultsTable(session, {});
   EXPECT_EQ(session.ResultsText, L"AVC; AMF 1.4.16.0\n\n");
-  EXPECT_EQ(console.text(), L"");
+  EXPECT_EQ(console.Text(), L"");
 
   AppendResultsTable(session, {{{1920, 1080, 60, 1, 30}, "3.27"},
                                {{640, 360, 260, 1, 30}, "FAIL"},
                                {{1280, 720, 30000, 1001, 30}, "1.05"}});
   const std::wstring table = L"1920x1080@60\t3.27\n640x360@260\tFAIL\n1280x720@30\t1.05\n\n";
   EXPECT_EQ(session.ResultsText, L"AVC; AMF 1.4.16.0\n\n" + table);
-  EXPECT_EQ(console.text(), table);
+  EXPECT_EQ(console.Text(), table);
 }
 
 }  // namespace

@@ -69,8 +69,8 @@ SeriesRun RunBothSeries(const std::string& node, std::vector<ClipScenario> rows)
     }
   }
   SeriesRun run;
-  run.Console = console.text();
-  run.Errors = errors.text();
+  run.Console = console.Text();
+  run.Errors = errors.Text();
   run.Directory = directory;
   for (const auto& entry : std::filesystem::directory_iterator(directory))
     run.Files.push_back(entry.path());

@@ -71,7 +71,7 @@ TEST_P(RealStreamTest, OneIdrAndTheBitRateOfA5SecondClip) {
   std::vector<std::filesystem::path> streams;
   for (const auto& entry : std::filesystem::directory_iterator(directory))
     if (entry.path().extension() == (hevc ? ".h265" : ".h264")) streams.push_back(entry.path());
-  ASSERT_EQ(streams.size(), 1u) << WideToUtf8Lossy(console.text());
+  ASSERT_EQ(streams.size(), 1u) << WideToUtf8Lossy(console.Text());
   std::ifstream in(streams[0], std::ios::binary);
   const std::string stream{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   std::filesystem::remove_all(directory);

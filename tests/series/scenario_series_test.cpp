@@ -44,7 +44,7 @@ TEST_F(ScenarioSeriesTest, PassingClipPrintsItsBlockAndWritesItsFiles) {
   RunSeries();
 
   const std::wstring stream = StreamName(L"64x36@30");
-  EXPECT_EQ(console_.text(),
+  EXPECT_EQ(console_.Text(),
             L"Trying to record 1 AVC clips, 30 seconds long each clip...\n"
             L"\n"
             L"Video: 64 x 36, 32-bit RGB, 30.00 frames per second, 1 seconds\n"
@@ -163,7 +163,7 @@ TEST_F(ScenarioSeriesTest, SamplesAndTheLaterHalfAverageOfVaryingLatencies) {
   later /= static_cast<double>(samples.size() - samples.size() / 2);
   const std::wstring average = FormatWide(L"%.2f", later);
   ASSERT_NE(average.substr(average.size() - 2), L"00");
-  EXPECT_THAT(console_.text(), HasSubstr(L"Average Encoding Time: " + average + L" ms\n"));
+  EXPECT_THAT(console_.Text(), HasSubstr(L"Average Encoding Time: " + average + L" ms\n"));
   EXPECT_THAT(session_.ResultsText, HasSubstr(L"64x36@60\t" + average + L"\n"));
 }
 
@@ -175,7 +175,7 @@ TEST_F(ScenarioSeriesTest, SnapshotThatCannotBeWrittenEndsTheSeriesWithoutAResul
   EXPECT_EQ(session_.ResultsText, std::wstring(kSeed) + kHeader);
   EXPECT_FALSE(std::filesystem::exists(StreamName(L"64x36@30")));
   EXPECT_EQ(host_.Factory.Encoders.size(), 1u);
-  EXPECT_THAT(console_.text(), Not(HasSubstr(L"Average Encoding Time")));
+  EXPECT_THAT(console_.Text(), Not(HasSubstr(L"Average Encoding Time")));
 }
 
 // --- verdicts ---
@@ -192,7 +192,7 @@ TEST_F(ScenarioSeriesTest, ElapsedOfExactly105PercentFails) {
   clipMs_ = {{0, 2099}, {1, 2100}};
   RunSeries();
   EXPECT_THAT(
-      LinesStartingWith(console_.text(), L"Elapsed"),
+      LinesStartingWith(console_.Text(), L"Elapsed"),
       ElementsAre(HasSubstr(L"2.1 seconds"), L"Elapsed Time: 2.1 seconds (105.00% to expected)"));
   EXPECT_EQ(session_.ResultsText,
             std::wstring(kSeed) + kHeader + L"64x36@30\t5.00\n80x45@30\tFAIL\n\n");
@@ -219,7 +219,7 @@ TEST_F(ScenarioSeriesTest, FailureSkipsHigherRatesUntilARowNoFasterHasRun) {
                                       L"100x56@120\tFAIL\n"
                                       L"112x63@60\tFAIL\n"
                                       L"\n");
-  EXPECT_EQ(LinesStartingWith(console_.text(), L"Video:").size(), 6u);
+  EXPECT_EQ(LinesStartingWith(console_.Text(), L"Video:").size(), 6u);
 }
 
 // --- ending early ---
@@ -241,7 +241,7 @@ TEST_P(ClipThreeErrorTest, EndsTheSeriesAndStillReportsTheFinishedClips) {
   RunSeries();
   EXPECT_EQ(session_.ResultsText,
             std::wstring(kSeed) + kHeader + L"64x36@30\t5.00\n80x45@30\t5.00\n\n");
-  const std::wstring& text = console_.text();
+  const std::wstring& text = console_.Text();
   const std::wstring tail =
       L"Video: 96 x 54, 32-bit RGB, 30.00 frames per second, 1 seconds\n"
       L"64x36@30\t5.00\n80x45@30\t5.00\n\n";
@@ -263,7 +263,7 @@ TEST_F(ScenarioSeriesTest, MissingRuntimeEndsTheSeriesBeforeAnyResult) {
   host_.Rows = {{64, 36, 30, 1, 1}, {80, 45, 30, 1, 1}};
   host_.LoadResult = AMF_FAIL;
   RunSeries();
-  EXPECT_EQ(console_.text(),
+  EXPECT_EQ(console_.Text(),
             L"Trying to record 2 AVC clips, 30 seconds long each clip...\n"
             L"\n"
             L"Video: 64 x 36, 32-bit RGB, 30.00 frames per second, 1 seconds\n");
@@ -274,7 +274,7 @@ TEST_F(ScenarioSeriesTest, MissingRuntimeEndsTheSeriesBeforeAnyResult) {
   hevc.VersionReported = &hevcReported;
   RunScenarioSeries(session_, hevc, host_);
   EXPECT_EQ(host_.LoadCalls, 2);
-  EXPECT_THAT(console_.text(), HasSubstr(L"Trying to record 2 HEVC clips"));
+  EXPECT_THAT(console_.Text(), HasSubstr(L"Trying to record 2 HEVC clips"));
   EXPECT_EQ(session_.ResultsText, kSeed);
   EXPECT_TRUE(host_.Factory.Contexts.empty());
 }
@@ -287,7 +287,7 @@ TEST_F(ScenarioSeriesTest, ExistingStreamFileIsKeptAndEndsTheSeries) {
   EXPECT_EQ(ReadFile(stream), "keep");
   EXPECT_EQ(session_.ResultsText, std::wstring(kSeed) + kHeader);
   EXPECT_EQ(host_.Factory.Encoders.size(), 1u);
-  EXPECT_THAT(console_.text(), ::testing::Not(HasSubstr(L"Average Encoding Time")));
+  EXPECT_THAT(console_.Text(), ::testing::Not(HasSubstr(L"Average Encoding Time")));
 }
 
 // --- once per process, and the length override ---
@@ -319,10 +319,10 @@ TEST_F(ScenarioSeriesTest, ClipSecondsOverrideSetsEveryClipsLength) {
   session_.Options.ClipSeconds = 2;
   clipMs_ = {{0, 2000}};
   RunSeries();
-  EXPECT_THAT(console_.text(),
+  EXPECT_THAT(console_.Text(),
               HasSubstr(L"Trying to record 1 AVC clips, 2 seconds long each clip...\n"));
-  EXPECT_THAT(console_.text(), HasSubstr(L"30.00 frames per second, 2 seconds\n"));
-  EXPECT_THAT(console_.text(), HasSubstr(L"Elapsed Time: 2.0 seconds (100.00% to expected)\n"));
+  EXPECT_THAT(console_.Text(), HasSubstr(L"30.00 frames per second, 2 seconds\n"));
+  EXPECT_THAT(console_.Text(), HasSubstr(L"Elapsed Time: 2.0 seconds (100.00% to expected)\n"));
   ASSERT_EQ(host_.Factory.Encoders.size(), 1u);
   EXPECT_EQ(host_.Factory.Encoders[0]->Accepted.size(), 60u);
 }

@@ -49,7 +49,7 @@ TEST_F(SeriesReportTest, EveryRowInMatrixOrderUpToTheErrorThatEndedTheSeries) {
   std::ofstream(std::filesystem::path(StreamName(L"80x45@30"))) << "keep";
 
   const json report = RunAndReadReport();
-  EXPECT_EQ(errors_.text(), L"AVC 80x45@30: 0x80070050 The file exists.\n");
+  EXPECT_EQ(errors_.Text(), L"AVC 80x45@30: 0x80070050 The file exists.\n");
   ASSERT_EQ(report["series"].size(), 1u);
   const json& series = report["series"][0];
   EXPECT_EQ(series["codec"], "AVC");
@@ -117,13 +117,13 @@ TEST_F(SeriesReportTest, LatenciesKeepTheClocksResolutionWhileTheAverageKeepsWho
       json({{"threshold_us", 1000}, {"late_frames", 0}, {"max_us", 300}, {"longest_run", 0}}));
   // The later half of the moving averages of 1, 3, 1, 3, ... ms: as the results table has it.
   EXPECT_NEAR(clip["average_ms"].get<double>(), 1.9746174, 1e-7);
-  EXPECT_THAT(console_.text(), ::testing::HasSubstr(L"64x36@30\t1.97\n"));
+  EXPECT_THAT(console_.Text(), ::testing::HasSubstr(L"64x36@30\t1.97\n"));
 }
 
 TEST_F(SeriesReportTest, ASeriesThatRanToItsEndSaysNothingOnStandardError) {
   host_.Rows = {{64, 36, 30, 1, 1}, {64, 36, 60, 1, 1}};
   const json report = RunAndReadReport();
-  EXPECT_EQ(errors_.text(), L"");
+  EXPECT_EQ(errors_.Text(), L"");
   EXPECT_TRUE(report["series"][0]["finished"].get<bool>());
   EXPECT_EQ(report["series"][0]["clips"].size(), 2u);
   EXPECT_EQ(report["schema_version"], kReportSchemaVersion);
@@ -141,8 +141,8 @@ TEST_F(SeriesReportTest, AReportThatCannotBeWrittenIsSaidOnceAndTheSeriesGoesOn)
   RunSeries(&reporter);
   host_.PacingClock.SetLocalTime({2024, 1, 3, 31, 14, 26, 0, 0});  // files of new names
   RunSeries(&reporter);
-  EXPECT_EQ(series_testing::LinesStartingWith(errors_.text(), L"corvantis: the report").size(), 1u);
-  EXPECT_THAT(console_.text(), ::testing::HasSubstr(L"64x36@30\t5.00"));
+  EXPECT_EQ(series_testing::LinesStartingWith(errors_.Text(), L"corvantis: the report").size(), 1u);
+  EXPECT_THAT(console_.Text(), ::testing::HasSubstr(L"64x36@30\t5.00"));
   // Nothing but the clips' own files, and no temporary file left behind.
   for (const auto& entry : std::filesystem::directory_iterator(directory_))
     EXPECT_THAT(entry.path().string(), ::testing::ContainsRegex("\\.h264(\\.png)?$"));
@@ -176,9 +176,9 @@ TEST_F(SeriesReportTest, LinksAtTheReportSnapshotAndStreamNamesAreNeverWrittenTh
   }
   ::umask(saved);
 
-  EXPECT_EQ(series_testing::LinesStartingWith(errors_.text(), L"AVC 64x36@30: 0x80070050").size(),
+  EXPECT_EQ(series_testing::LinesStartingWith(errors_.Text(), L"AVC 64x36@30: 0x80070050").size(),
             2u);
-  EXPECT_THAT(errors_.text(), ::testing::HasSubstr(L"first.json: File exists"));
+  EXPECT_THAT(errors_.Text(), ::testing::HasSubstr(L"first.json: File exists"));
   EXPECT_EQ(ReadFile(victim), "the user's");
   for (const std::wstring& link :
        {(directory_ / "first.json").wstring(), StreamName(L"64x36@30") + L".png", second})
