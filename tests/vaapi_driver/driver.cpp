@@ -21,7 +21,7 @@
 #include "tests/vaapi_driver/headers.h"
 #include "tests/vaapi_driver/personalities.h"
 
-namespace vadriver {
+namespace corvantis::vadriver {
 namespace {
 
 Control& TheControl() {
@@ -1077,11 +1077,12 @@ struct Unimplemented<VAStatus (*)(VADriverContextP, Args...)> {
   } while (false)
 
 }  // namespace
-}  // namespace vadriver
+}  // namespace corvantis::vadriver
 
-using namespace vadriver;
+using namespace corvantis::vadriver;
 
-extern "C" __attribute__((visibility("default"))) vadriver::Control* corvantis_test_driver() {
+extern "C" __attribute__((visibility("default"))) corvantis::vadriver::Control*
+corvantis_test_driver() {
   return &TheControl();
 }
 

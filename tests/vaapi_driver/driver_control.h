@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-namespace vadriver {
+namespace corvantis::vadriver {
 
 // One buffer as vaRenderPicture handed it over.
 struct Buffer {
@@ -106,6 +106,6 @@ struct Control {
   }
 };
 
-}  // namespace vadriver
+}  // namespace corvantis::vadriver
 
-extern "C" vadriver::Control* corvantis_test_driver();
+extern "C" corvantis::vadriver::Control* corvantis_test_driver();

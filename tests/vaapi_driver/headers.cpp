@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-namespace vadriver {
+namespace corvantis::vadriver {
 namespace {
 
 // radeon_enc_code_fixed_bits / _ue / _se with radeon_enc_emulation_prevention
@@ -462,4 +462,4 @@ std::optional<std::array<std::uint32_t, 4>> PackedConformanceWindow(
   return std::nullopt;
 }
 
-}  // namespace vadriver
+}  // namespace corvantis::vadriver

@@ -8,7 +8,7 @@
 #include <optional>
 #include <vector>
 
-namespace vadriver {
+namespace corvantis::vadriver {
 
 // Who writes a picture's non-slice units.
 enum class HeaderWriter {
@@ -42,4 +42,4 @@ std::vector<std::uint8_t> FirmwareHeaders(HeaderWriter writer, const HeaderInput
 std::optional<std::array<std::uint32_t, 4>> PackedConformanceWindow(
     const std::vector<std::uint8_t>& packed);
 
-}  // namespace vadriver
+}  // namespace corvantis::vadriver

@@ -6,7 +6,7 @@
 #include "tests/vaapi_driver/headers.h"
 #include "tests/vaapi_driver/stream_check.h"
 
-namespace vadriver {
+namespace corvantis::vadriver {
 namespace {
 
 using streamcheck::Codec;
@@ -129,4 +129,4 @@ TEST(FirmwareHeaders, ReadByFfmpegAsTheRealEncodersWriteThem) {
 }
 
 }  // namespace
-}  // namespace vadriver
+}  // namespace corvantis::vadriver

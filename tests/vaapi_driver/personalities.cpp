@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace vadriver {
+namespace corvantis::vadriver {
 namespace {
 
 constexpr VAEntrypoint kDecode = VAEntrypointVLD;
@@ -247,4 +247,4 @@ const Personality* FindPersonality(const std::string& name) {
   return nullptr;
 }
 
-}  // namespace vadriver
+}  // namespace corvantis::vadriver

@@ -10,7 +10,7 @@
 
 #include "tests/vaapi_driver/headers.h"
 
-namespace vadriver {
+namespace corvantis::vadriver {
 
 struct ProfileEntrypoints {
   VAProfile profile;
@@ -62,4 +62,4 @@ struct Personality {
 // no-vpp-real).
 const Personality* FindPersonality(const std::string& name);
 
-}  // namespace vadriver
+}  // namespace corvantis::vadriver

@@ -20,7 +20,7 @@ extern "C" {
 #include <map>
 #include <sstream>
 
-namespace streamcheck {
+namespace corvantis::streamcheck {
 namespace {
 
 struct Unit {
@@ -254,4 +254,4 @@ Report CheckStreamFile(const std::string& path, Codec codec) {
   return CheckStream(std::vector<std::uint8_t>(std::istreambuf_iterator<char>(file), {}), codec);
 }
 
-}  // namespace streamcheck
+}  // namespace corvantis::streamcheck

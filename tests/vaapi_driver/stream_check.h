@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace streamcheck {
+namespace corvantis::streamcheck {
 
 enum class Codec { Avc, Hevc };
 
@@ -32,4 +32,4 @@ struct Report {
 Report CheckStream(const std::vector<std::uint8_t>& annexB, Codec codec);
 Report CheckStreamFile(const std::string& path, Codec codec);
 
-}  // namespace streamcheck
+}  // namespace corvantis::streamcheck

@@ -11,6 +11,8 @@
 
 extern "C" const char* corvantis_standin_prefix();
 
+namespace corvantis {
+
 // Resets the driver and chooses its personality; names the driver to libva while it lives (the
 // variables as they were come back after) and makes a stand-in node in `directory`.
 class TestVaDriver {
@@ -68,3 +70,5 @@ class TestVaDriver {
   std::string node_;
   std::optional<std::string> savedName_, savedPath_;
 };
+
+}  // namespace corvantis
