@@ -1,4 +1,4 @@
-# The layers of the product, top to bottom: app/; scenarios/, report/, submit/, debug_capture/;
+# The layers of the product, top to bottom: app/; report/; scenarios/, submit/, debug_capture/;
 # amf/ and sentry/; minidump/; platform/. amfrt/ uses only amf/api/ and platform/.
 # corvantis_folder(<folder> TARGETS <libraries> USES <folders>) names a folder's libraries and the
 # folders right below it that it may use; what those use, it may use too. A link or an #include
