@@ -11,12 +11,12 @@
 namespace corvantis::minidump {
 
 void FileSink::WriteAt(std::uint64_t offset, std::span<const std::byte> bytes) {
-  if (const int error = WriteAll(file_.get(), bytes, static_cast<off_t>(offset)))
+  if (const int error = WriteAll(file_, bytes, static_cast<off_t>(offset)))
     ThrowErrno(error, "minidump write");
 }
 
 void FileSink::Truncate() {
-  if (::ftruncate(file_.get(), 0) != 0) ThrowErrno(errno, "minidump truncate");
+  if (::ftruncate(file_, 0) != 0) ThrowErrno(errno, "minidump truncate");
 }
 
 void StringSink::WriteAt(std::uint64_t offset, std::span<const std::byte> bytes) {

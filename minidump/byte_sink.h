@@ -4,8 +4,6 @@
 #include <span>
 #include <string>
 
-#include "platform/unique_fd.h"
-
 namespace corvantis::minidump {
 
 // Where a dump's bytes go. Writes may come in any order; a gap reads back as zeros.
@@ -18,15 +16,15 @@ class ByteSink {
   virtual void Truncate() = 0;
 };
 
-// A file opened for writing; owns the descriptor.
+// A file opened for writing, which its owner keeps open while the sink is used.
 class FileSink final : public ByteSink {
  public:
-  explicit FileSink(unique_fd file) : file_(std::move(file)) {}
+  explicit FileSink(int file) : file_(file) {}
   void WriteAt(std::uint64_t offset, std::span<const std::byte> bytes) override;
   void Truncate() override;
 
  private:
-  unique_fd file_;
+  int file_;
 };
 
 // Collects the bytes in memory.

@@ -17,6 +17,9 @@ enum class ExistingName {
   ReplaceOurs,
   // Refuses any entry (EEXIST): names that must never replace a file.
   Keep,
+  // Replaces any entry but a folder (a link itself, never its target): names in a folder of our
+  // own, or where whatever holds the name is never read or written.
+  ReplaceAny,
 };
 
 // A file being written under a temporary name in the folder of `path`: made exclusively, never
@@ -25,6 +28,8 @@ enum class ExistingName {
 class NewFile {
  public:
   NewFile(const std::string& path, FileReaders readers);
+  // The file `name` in the open folder `folder`, which stays the caller's.
+  NewFile(int folder, const std::string& name, FileReaders readers);
   ~NewFile();
   NewFile(const NewFile&) = delete;
   NewFile& operator=(const NewFile&) = delete;
@@ -42,6 +47,7 @@ class NewFile {
   int Commit(ExistingName existing, bool sync = false);
 
  private:
+  void Create(FileReaders readers);
   void Discard();
 
   unique_fd folder_;
@@ -50,6 +56,9 @@ class NewFile {
   std::string temporary_;
   int error_ = 0;
 };
+
+// Whether `name` is one that NewFile gives a file before its commit.
+bool IsTemporaryName(std::string_view name);
 
 // The whole file at `path` in one call, as NewFile writes it. 0 or an errno.
 int WriteNewFile(const std::string& path, std::string_view bytes, FileReaders readers,

@@ -40,16 +40,21 @@ int NameAllows(int folder, const std::string& name, ExistingName existing) {
     return errno == ENOENT ? 0 : errno;
   if (S_ISDIR(entry.st_mode)) return EISDIR;
   if (existing == ExistingName::Keep) return EEXIST;
+  if (existing == ExistingName::ReplaceAny) return 0;
   const bool ours = S_ISREG(entry.st_mode) && entry.st_uid == ::geteuid() && entry.st_nlink == 1;
   return ours ? 0 : EEXIST;
 }
+
+constexpr std::string_view kTemporarySuffix = ".tmp";
+constexpr std::size_t kRandomDigits = 16;
 
 std::string TemporaryName(const std::string& name) {
   std::uint64_t random = 0;
   if (::getrandom(&random, sizeof random, GRND_NONBLOCK) != sizeof random)
     random = (std::uint64_t{static_cast<std::uint32_t>(::getpid())} << 32) ^
              reinterpret_cast<std::uintptr_t>(&random);
-  return name + FormatNarrow(".%016llx.tmp", static_cast<unsigned long long>(random));
+  return name + FormatNarrow(".%016llx", static_cast<unsigned long long>(random)) +
+         std::string(kTemporarySuffix);
 }
 
 }  // namespace
@@ -57,21 +62,31 @@ std::string TemporaryName(const std::string& name) {
 NewFile::NewFile(const std::string& path, FileReaders readers) {
   const SplitPath split = Split(path);
   name_ = split.Name;
-  if (name_.empty() || name_ == "." || name_ == "..") {
+  folder_ = OpenFolder(split.Folder);
+  Create(readers);
+}
+
+NewFile::NewFile(int folder, const std::string& name, FileReaders readers) : name_(name) {
+  folder_.reset(::fcntl(folder, F_DUPFD_CLOEXEC, 0));
+  Create(readers);
+}
+
+void NewFile::Create(FileReaders readers) {
+  if (name_.empty() || name_ == "." || name_ == ".." || name_.find('/') != std::string::npos) {
     error_ = EISDIR;
     return;
   }
-  folder_ = OpenFolder(split.Folder);
   if (!folder_) {
     error_ = errno;
     return;
   }
   const mode_t mode = readers == FileReaders::UserOnly ? 0600 : 0644;
+  // Readable too: a caller may keep a copy of the descriptor to read back what it wrote.
   // A name taken meanwhile (by us or a neighbour's plant) just means another name.
   for (int attempt = 0; attempt < 8; ++attempt) {
     temporary_ = TemporaryName(name_);
     file_.reset(::openat(folder_.get(), temporary_.c_str(),
-                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+                         O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
     if (file_ || errno != EEXIST) break;
   }
   if (!file_) {
@@ -116,6 +131,15 @@ int NewFile::Commit(ExistingName existing, bool sync) {
   }
   Discard();
   return error_;
+}
+
+bool IsTemporaryName(std::string_view name) {
+  if (!name.ends_with(kTemporarySuffix)) return false;
+  name.remove_suffix(kTemporarySuffix.size());
+  if (name.size() <= kRandomDigits + 1) return false;
+  const std::string_view digits = name.substr(name.size() - kRandomDigits);
+  return name[name.size() - kRandomDigits - 1] == '.' &&
+         digits.find_first_not_of("0123456789abcdef") == std::string_view::npos;
 }
 
 int WriteNewFile(const std::string& path, std::string_view bytes, FileReaders readers,

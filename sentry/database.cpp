@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "platform/file_bytes.h"
+#include "platform/safe_file.h"
 #include "platform/write_all.h"
 #include "sentry/ids.h"
 
@@ -22,7 +23,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view kSuffix = ".envelope";
-constexpr std::string_view kTempPrefix = ".tmp-";
 
 bool IsEnvelopeName(std::string_view name) {
   return name.size() > kSuffix.size() && name.ends_with(kSuffix) && !name.starts_with('.');
@@ -144,7 +144,7 @@ void Database::RemoveStaleTemporaries() const noexcept {
     const auto now = std::chrono::system_clock::now();
     for (const std::string& name : Names(pending_.get())) {
       struct stat status {};
-      if (!name.starts_with(kTempPrefix) ||
+      if (!IsTemporaryName(name) ||
           ::fstatat(pending_.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
         continue;
       }
@@ -159,15 +159,12 @@ void Database::RemoveStaleTemporaries() const noexcept {
 std::optional<ClaimedEnvelope> Database::Store(std::string_view envelope) const {
   if (!Fits(envelope.size())) return std::nullopt;
   const std::string name = NewFileName();
-  const std::string temp = std::string(kTempPrefix) + name;
-  unique_fd fd(::openat(pending_.get(), temp.c_str(),
-                        O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!fd) return std::nullopt;
-  // Locked before it becomes visible under its pending name.
-  if (::flock(fd.get(), LOCK_EX) != 0 || WriteAll(fd.get(), envelope) != 0 ||
-      ::fsync(fd.get()) != 0 ||
-      ::renameat(pending_.get(), temp.c_str(), pending_.get(), name.c_str()) != 0) {
-    ::unlinkat(pending_.get(), temp.c_str(), 0);
+  NewFile file(pending_.get(), name, FileReaders::UserOnly);
+  // Locked before it becomes visible under its pending name; the lock stays with our copy of the
+  // descriptor after the commit closes the file's own.
+  unique_fd fd(::fcntl(file.fd(), F_DUPFD_CLOEXEC, 0));
+  if (!fd || ::flock(fd.get(), LOCK_EX) != 0 || !file.Write(envelope) ||
+      file.Commit(ExistingName::Keep, /*sync=*/true) != 0) {
     return std::nullopt;
   }
   {
@@ -244,22 +241,9 @@ bool Database::StoredByThisRun(const std::string& name) const {
 }
 
 bool Database::ReplaceFile(const std::string& name, std::string_view bytes) const {
-  const std::string temp = name + ".tmp";
-  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-  unique_fd fd(::openat(rootFd_.get(), temp.c_str(), kFlags, 0600));
-  if (!fd && errno == EEXIST) {
-    // Left by an earlier process that had our pid; the folder is ours alone.
-    ::unlinkat(rootFd_.get(), temp.c_str(), 0);
-    fd.reset(::openat(rootFd_.get(), temp.c_str(), kFlags, 0600));
-  }
-  if (!fd) return false;
-  const bool written = WriteAll(fd.get(), bytes) == 0;
-  fd.reset();
-  if (written && ::renameat(rootFd_.get(), temp.c_str(), rootFd_.get(), name.c_str()) == 0) {
-    return true;
-  }
-  ::unlinkat(rootFd_.get(), temp.c_str(), 0);
-  return false;
+  NewFile file(rootFd_.get(), name, FileReaders::UserOnly);
+  file.Write(bytes);
+  return file.Commit(ExistingName::ReplaceAny) == 0;
 }
 
 void Database::RemoveFile(const std::string& name) const {
@@ -286,7 +270,7 @@ void Database::Trim(int folder, std::size_t maxFiles, std::uintmax_t maxBytes) c
         continue;
       }
       // A store in progress takes room too, but is never deleted here.
-      const bool temporary = pending && name.starts_with(kTempPrefix);
+      const bool temporary = pending && IsTemporaryName(name);
       if (pending && !temporary && !IsEnvelopeName(name)) continue;
       const auto size = static_cast<std::uintmax_t>(status.st_size);
       ++count;

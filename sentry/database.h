@@ -83,8 +83,8 @@ class Database {
   // Moves the file aside as "<name>.<reason>" (keeping the newest few there); never throws.
   void MoveAside(ClaimedEnvelope& envelope, std::string_view reason) const;
 
-  // Replaces <root>/<name> as a whole: written to "<name>.tmp" (0600, never through a link),
-  // then renamed over it. False when it could not be written; never throws.
+  // Replaces <root>/<name> as a whole, 0600, through NewFile: whatever had the name, a link
+  // included, is replaced, never written through. False when it could not be written; never throws.
   bool ReplaceFile(const std::string& name, std::string_view bytes) const;
   void RemoveFile(const std::string& name) const;
   // The regular file <root>/<name> of at most maxBytes, never through a link; nullopt otherwise.

@@ -454,14 +454,13 @@ TEST(CrashFiles, PlantedLinksAreNeverFollowedAndAnUntrustedFolderIsRefused) {
     EXPECT_TRUE(fs::is_empty(decoyFolder));
   }
 
-  // A folder of our own, with links planted at the names of the crash event file and its
-  // temporary; made with no umask, so that the modes are the client's own.
+  // A folder of our own, with a link planted at the crash event file's name (its temporary's is
+  // random); made with no umask, so that the modes are the client's own.
   const fs::path database = folder.path() / ".sentry-native";
   fs::create_directory(database);
   fs::permissions(database, fs::perms::owner_all);
   const std::string eventFile = "crash-event-" + std::to_string(getpid()) + ".json";
   fs::create_symlink(decoy, database / eventFile);
-  fs::create_symlink(decoy, database / (eventFile + ".tmp"));
   // A descriptor the program holds without close-on-exec, as a caller's pipe can be.
   int leaked[2];
   ASSERT_EQ(pipe(leaked), 0);

@@ -156,10 +156,10 @@ TEST(Database, NothingPendingIsLostToAnEnvelopeTooLargeOrTrimmedWhileLocked) {
   const fs::path pendingFolder = dir.path() / "db" / "pending";
   { const Database made(dir.path() / "db", limits); }
   // Left by a store interrupted long ago, and one another process is writing now.
-  std::ofstream(pendingFolder / ".tmp-interrupted.envelope") << EventEnvelope(0);
-  fs::last_write_time(pendingFolder / ".tmp-interrupted.envelope",
+  std::ofstream(pendingFolder / "interrupted.envelope.0123456789abcdef.tmp") << EventEnvelope(0);
+  fs::last_write_time(pendingFolder / "interrupted.envelope.0123456789abcdef.tmp",
                       fs::file_time_type::clock::now() - std::chrono::minutes(10));
-  std::ofstream(pendingFolder / ".tmp-in-progress.envelope") << EventEnvelope(0);
+  std::ofstream(pendingFolder / "in-progress.envelope.fedcba9876543210.tmp") << EventEnvelope(0);
 
   const Database database(dir.path() / "db", limits);
   std::optional<ClaimedEnvelope> held = database.Store(EventEnvelope(1));
@@ -175,7 +175,7 @@ TEST(Database, NothingPendingIsLostToAnEnvelopeTooLargeOrTrimmedWhileLocked) {
   EXPECT_FALSE(database.Store(std::string(3 * size + 1, 'x')));
   EXPECT_EQ(database.ListPending(), pending);
   EXPECT_EQ(FileNames(pendingFolder).size(), 3U);  // the two and the store in progress
-  EXPECT_FALSE(fs::exists(pendingFolder / ".tmp-interrupted.envelope"));
+  EXPECT_FALSE(fs::exists(pendingFolder / "interrupted.envelope.0123456789abcdef.tmp"));
 }
 
 TEST(Database, SendingSettlesEachFileByTheAnswer) {
