@@ -1,10 +1,33 @@
 #include "platform/va_surface.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace corvantis {
 
 namespace {
+
+// Copies a row into a surface with stores that bypass the cache: nothing on the CPU reads the
+// slot again, a frame at 4K is larger than the cache, and a driver's mapping may be
+// write-combined. Callers fence once after the last row.
+void StreamRow(std::uint8_t* to, const std::uint8_t* from, std::size_t bytes) {
+#if defined(__SSE2__)
+  const std::size_t head = std::min(bytes, (16 - reinterpret_cast<std::uintptr_t>(to) % 16) % 16);
+  std::memcpy(to, from, head);
+  std::size_t done = head;
+  for (; done + 16 <= bytes; done += 16)
+    _mm_stream_si128(reinterpret_cast<__m128i*>(to + done),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + done)));
+  std::memcpy(to + done, from + done, bytes - done);
+#else
+  std::memcpy(to, from, bytes);
+#endif
+}
 
 VAImageFormat BgraFormat() {
   VAImageFormat format{};
@@ -84,10 +107,13 @@ VAStatus VaSurfaceCopier::CopyRows(const VAImage& image, int width, int height,
     std::uint8_t* surfaceRow = base + std::size_t{image.pitches[0]} * static_cast<std::size_t>(y);
     std::uint8_t* memoryRow = pixels + static_cast<std::ptrdiff_t>(pitch) * y;
     if (write)
-      std::memcpy(surfaceRow, memoryRow, rowBytes);
+      StreamRow(surfaceRow, memoryRow, rowBytes);
     else
       std::memcpy(memoryRow, surfaceRow, rowBytes);
   }
+#if defined(__SSE2__)
+  if (write) _mm_sfence();  // the streamed rows are visible before the driver sees the unmap
+#endif
   return vaUnmapBuffer(display_, image.buf);
 }
 
