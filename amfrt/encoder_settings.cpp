@@ -60,13 +60,6 @@ constexpr PropertyRule kHevcProperties[] = {
     {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, amf::AMF_VARIANT_INT64, 0, 0, kHevcPresets, {}},
 };
 
-constexpr CodecNames kAvcNames{AMFVideoEncoderVCE_AVC, AMF_VIDEO_ENCODER_INSERT_AUD,
-                               AMF_VIDEO_ENCODER_INSERT_SPS, AMF_VIDEO_ENCODER_INSERT_PPS,
-                               AMF_VIDEO_ENCODER_OUTPUT_DATA_TYPE};
-constexpr CodecNames kHevcNames{AMFVideoEncoder_HEVC, AMF_VIDEO_ENCODER_HEVC_INSERT_AUD,
-                                AMF_VIDEO_ENCODER_HEVC_INSERT_HEADER, nullptr,
-                                AMF_VIDEO_ENCODER_HEVC_OUTPUT_DATA_TYPE};
-
 const PropertyRule* FindRule(Codec codec, const wchar_t* name) {
   const std::span<const PropertyRule> rules = codec == Codec::Avc
                                                   ? std::span<const PropertyRule>(kAvcProperties)
@@ -120,21 +113,6 @@ amf::AMFRate RateOr(const PropertyMap& properties, const wchar_t* name, amf::AMF
 
 }  // namespace
 
-const CodecNames& NamesOf(Codec codec) { return codec == Codec::Avc ? kAvcNames : kHevcNames; }
-
-bool CodecFromComponentId(const wchar_t* id, Codec* codec) {
-  if (id == nullptr) return false;
-  if (std::wcscmp(id, AMFVideoEncoderVCE_AVC) == 0) {
-    *codec = Codec::Avc;
-    return true;
-  }
-  if (std::wcscmp(id, AMFVideoEncoder_HEVC) == 0) {
-    *codec = Codec::Hevc;
-    return true;
-  }
-  return false;
-}
-
 AMF_RESULT NormalizeEncoderProperty(Codec codec, const wchar_t* name,
                                     const amf::AMFVariantStruct& value,
                                     amf::AMFVariantStruct* normalized) {
@@ -163,65 +141,36 @@ AMF_RESULT NormalizeEncoderProperty(Codec codec, const wchar_t* name,
 }
 
 EncoderSettings ReadEncoderSettings(Codec codec, const PropertyMap& p) {
+  const CodecDescription& d = DescriptionOf(codec);
+  const SettingNames& n = d.Settings;
   EncoderSettings s;
   s.Codec = codec;
+  s.FrameRate = RateOr(p, n.FrameRate, {30, 1});
+  s.Profile = Int64Or(p, n.Profile, d.DefaultProfile);
+  s.LowLatency = BoolOr(p, n.LowLatency, false);
+  const RateControlValues& rc = d.RateControls;
+  const amf::amf_int64 method = Int64Or(p, n.RateControl, rc.PeakConstrainedVbr);
+  s.RateControl = method == rc.ConstantQp              ? RateControl::ConstantQp
+                  : method == rc.Cbr                   ? RateControl::Cbr
+                  : method == rc.LatencyConstrainedVbr ? RateControl::LatencyConstrainedVbr
+                                                       : RateControl::PeakConstrainedVbr;
+  s.TargetBitrate = Int64Or(p, n.TargetBitrate, 20000000);
+  s.PeakBitrate = Int64Or(p, n.PeakBitrate, 30000000);
+  s.EnforceHrd = BoolOr(p, n.EnforceHrd, false);
+  const amf::amf_int64 preset = Int64Or(p, n.QualityPreset, d.Presets.Balanced);
+  s.Preset = preset == d.Presets.Speed     ? Preset::Speed
+             : preset == d.Presets.Quality ? Preset::Quality
+                                           : Preset::Balanced;
   if (codec == Codec::Avc) {
-    s.FrameRate = RateOr(p, AMF_VIDEO_ENCODER_FRAMERATE, {30, 1});
-    s.Profile = Int64Or(p, AMF_VIDEO_ENCODER_PROFILE, AMF_VIDEO_ENCODER_PROFILE_MAIN);
-    s.LowLatency = BoolOr(p, AMF_VIDEO_ENCODER_LOWLATENCY_MODE, false);
-    switch (Int64Or(p, AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD,
-                    AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD_PEAK_CONSTRAINED_VBR)) {
-      case AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD_CONSTANT_QP:
-        s.RateControl = RateControl::ConstantQp;
-        break;
-      case AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD_CBR: s.RateControl = RateControl::Cbr; break;
-      case AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD_LATENCY_CONSTRAINED_VBR:
-        s.RateControl = RateControl::LatencyConstrainedVbr;
-        break;
-      default: s.RateControl = RateControl::PeakConstrainedVbr; break;
-    }
-    s.TargetBitrate = Int64Or(p, AMF_VIDEO_ENCODER_TARGET_BITRATE, 20000000);
-    s.PeakBitrate = Int64Or(p, AMF_VIDEO_ENCODER_PEAK_BITRATE, 30000000);
-    s.EnforceHrd = BoolOr(p, AMF_VIDEO_ENCODER_ENFORCE_HRD, false);
     s.IdrPeriod = Int64Or(p, AMF_VIDEO_ENCODER_IDR_PERIOD, 30);
     s.BFrames = Int64Or(p, AMF_VIDEO_ENCODER_B_PIC_PATTERN, 0);
-    switch (
-        Int64Or(p, AMF_VIDEO_ENCODER_QUALITY_PRESET, AMF_VIDEO_ENCODER_QUALITY_PRESET_BALANCED)) {
-      case AMF_VIDEO_ENCODER_QUALITY_PRESET_SPEED: s.Preset = Preset::Speed; break;
-      case AMF_VIDEO_ENCODER_QUALITY_PRESET_QUALITY: s.Preset = Preset::Quality; break;
-      default: s.Preset = Preset::Balanced; break;
-    }
     return s;
   }
-  s.FrameRate = RateOr(p, AMF_VIDEO_ENCODER_HEVC_FRAMERATE, {30, 1});
-  s.Profile = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_PROFILE, AMF_VIDEO_ENCODER_HEVC_PROFILE_MAIN);
   s.HighTier = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_TIER, AMF_VIDEO_ENCODER_HEVC_TIER_MAIN) ==
                AMF_VIDEO_ENCODER_HEVC_TIER_HIGH;
-  s.LowLatency = BoolOr(p, AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, false);
-  switch (Int64Or(p, AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD,
-                  AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD_PEAK_CONSTRAINED_VBR)) {
-    case AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD_CONSTANT_QP:
-      s.RateControl = RateControl::ConstantQp;
-      break;
-    case AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD_CBR: s.RateControl = RateControl::Cbr; break;
-    case AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD_LATENCY_CONSTRAINED_VBR:
-      s.RateControl = RateControl::LatencyConstrainedVbr;
-      break;
-    default: s.RateControl = RateControl::PeakConstrainedVbr; break;
-  }
-  s.TargetBitrate = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, 20000000);
-  s.PeakBitrate = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, 30000000);
-  s.EnforceHrd = BoolOr(p, AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, false);
   const amf::amf_int64 gopSize = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, 60);
   const amf::amf_int64 gopsPerIdr = Int64Or(p, AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, 1);
   s.IdrPeriod = std::min<amf::amf_int64>(gopSize * gopsPerIdr, kMaxInt32);
-  s.BFrames = 0;
-  switch (Int64Or(p, AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET,
-                  AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_BALANCED)) {
-    case AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_SPEED: s.Preset = Preset::Speed; break;
-    case AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_QUALITY: s.Preset = Preset::Quality; break;
-    default: s.Preset = Preset::Balanced; break;
-  }
   return s;
 }
 

@@ -2,27 +2,13 @@
 #include <cstdint>
 
 #include "amf/api/variant.h"
+#include "amfrt/codec_description.h"
 #include "amfrt/property_map.h"
 
 namespace corvantis::amfrt {
 
-enum class Codec { Avc, Hevc };
-
 enum class RateControl { ConstantQp, Cbr, PeakConstrainedVbr, LatencyConstrainedVbr };
 enum class Preset { Speed, Balanced, Quality };
-
-// Names that differ between the two encoders.
-struct CodecNames {
-  const wchar_t* ComponentId;
-  const wchar_t* InsertAud;
-  const wchar_t* InsertHeaders;        // AVC: "InsertSPS" (with "InsertPPS")
-  const wchar_t* InsertHeadersSecond;  // AVC: "InsertPPS"; nullptr for HEVC
-  const wchar_t* OutputDataType;
-};
-const CodecNames& NamesOf(Codec codec);
-
-// The component id's codec; false for an id of no encoder here.
-bool CodecFromComponentId(const wchar_t* id, Codec* codec);
 
 // What an encoder component's properties ask for, in the runtime's terms.
 struct EncoderSettings {
