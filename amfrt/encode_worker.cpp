@@ -20,8 +20,7 @@ AMF_RESULT EncodeWorker::Start(Codec codec, std::unique_ptr<FrameEncoder> encode
   try {
     std::unique_ptr<EncodeWorker> worker(new EncodeWorker(codec, std::move(encoder)));
     worker->thread_ = StartThread([running = worker.get()] { running->Run(); });
-    pthread_setname_np(worker->thread_.native_handle(),
-                       codec == Codec::Avc ? "amfrt-avc" : "amfrt-hevc");
+    pthread_setname_np(worker->thread_.native_handle(), DescriptionOf(codec).ThreadName);
     *out = std::move(worker);
   } catch (const std::bad_alloc&) {
     return AMF_OUT_OF_MEMORY;

@@ -38,14 +38,12 @@ int ClampToInt(std::int64_t value) {
 
 }  // namespace
 
-const char* ParamsOptionName(Codec codec) {
-  return codec == Codec::Avc ? "x264-params" : "x265-params";
-}
+const char* ParamsOptionName(Codec codec) { return DescriptionOf(codec).ParamsOption; }
 
 EncoderOptions BuildEncoderOptions(const EncoderSettings& s) {
   const bool avc = s.Codec == Codec::Avc;
   EncoderOptions o;
-  o.CodecName = avc ? "libx264" : "libx265";
+  o.CodecName = DescriptionOf(s.Codec).SoftwareEncoder;
   o.Preset = PresetName(s.Preset);
   o.Tune = s.LowLatency ? "zerolatency" : "";
   o.Profile = avc ? AvcProfileName(s.Profile) : "main";

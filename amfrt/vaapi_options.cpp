@@ -166,12 +166,7 @@ int HevcLevelIdc(int width, int height, amf::AMFRate frameRate, std::int64_t pea
 }
 
 int VaapiProfileOf(const EncoderSettings& settings) {
-  if (settings.Codec == Codec::Hevc) return VAProfileHEVCMain;
-  switch (settings.Profile) {
-    case AMF_VIDEO_ENCODER_PROFILE_BASELINE: return VAProfileH264ConstrainedBaseline;
-    case AMF_VIDEO_ENCODER_PROFILE_MAIN: return VAProfileH264Main;
-    default: return VAProfileH264High;
-  }
+  return DescriptionOf(settings.Codec).VaProfile(settings.Profile);
 }
 
 const char* VaapiProfileName(int vaProfile) {
@@ -190,7 +185,7 @@ VaapiOptions BuildVaapiOptions(const EncoderSettings& s, const VaapiCapabilities
                                int height, VaapiDriver driver, const std::string& vendor) {
   const bool avc = s.Codec == Codec::Avc;
   VaapiOptions o;
-  o.CodecName = avc ? "h264_vaapi" : "hevc_vaapi";
+  o.CodecName = DescriptionOf(s.Codec).VaapiEncoder;
   o.Profile = avc ? AvcProfileOption(s.Profile) : "main";
   VaEncodeAsk ask;
   ask.Profile = static_cast<VAProfile>(VaapiProfileOf(s));
