@@ -1,34 +1,14 @@
 #include "amfrt/annexb.h"
 
+#include <algorithm>
+
 namespace corvantis::amfrt {
 namespace {
 
 constexpr std::uint8_t kStartCode[] = {0, 0, 0, 1};
 
-constexpr int kAvcIdr = 5;
-constexpr int kAvcSps = 7;
-constexpr int kAvcPps = 8;
-constexpr int kAvcAud = 9;
-constexpr int kHevcIdrWithLeading = 19;
-constexpr int kHevcIdrNoLeading = 20;
-constexpr int kHevcCra = 21;
-constexpr int kHevcVps = 32;
-constexpr int kHevcSps = 33;
-constexpr int kHevcPps = 34;
-constexpr int kHevcAud = 35;
-
-bool IsParameterSet(Codec codec, int type) {
-  return codec == Codec::Avc ? type == kAvcSps || type == kAvcPps
-                             : type == kHevcVps || type == kHevcSps || type == kHevcPps;
-}
-
-bool IsDelimiter(Codec codec, int type) {
-  return type == (codec == Codec::Avc ? kAvcAud : kHevcAud);
-}
-
-bool IsIdr(Codec codec, int type) {
-  return codec == Codec::Avc ? type == kAvcIdr
-                             : type == kHevcIdrWithLeading || type == kHevcIdrNoLeading;
+bool Contains(std::span<const int> types, int type) {
+  return std::find(types.begin(), types.end(), type) != types.end();
 }
 
 // Index of the first byte of the next start code (00 00 01) at or after `from`, or size.
@@ -87,19 +67,16 @@ bool NalReader::Next(std::span<const std::uint8_t>* nal) {
 
 int NalType(Codec codec, std::span<const std::uint8_t> nal) {
   if (nal.empty()) return -1;
-  return codec == Codec::Avc ? nal[0] & 0x1F : (nal[0] >> 1) & 0x3F;
+  const NalTypes& types = DescriptionOf(codec).Nal;
+  return (nal[0] >> types.HeaderShift) & types.HeaderMask;
 }
 
 std::vector<std::uint8_t> ExtractParameterSets(Codec codec, std::span<const std::uint8_t> headers) {
   // A decoder drops a PPS whose SPS it has not seen, and VCN writes PPS before SPS
   // (Mesa 22.3 radeon_vcn_enc_1_2.c radeon_enc_headers_hevc, radeon_uvd_enc_1_1.c
   // encode): one pass per type, in decoding order.
-  static constexpr int kAvcOrder[] = {kAvcSps, kAvcPps};
-  static constexpr int kHevcOrder[] = {kHevcVps, kHevcSps, kHevcPps};
-  const std::span<const int> order =
-      codec == Codec::Avc ? std::span<const int>(kAvcOrder) : std::span<const int>(kHevcOrder);
   std::vector<std::uint8_t> sets;
-  for (const int wanted : order) {
+  for (const int wanted : DescriptionOf(codec).Nal.ParameterSets) {
     NalReader reader(headers);
     std::span<const std::uint8_t> nal;
     while (reader.Next(&nal))
@@ -109,15 +86,16 @@ std::vector<std::uint8_t> ExtractParameterSets(Codec codec, std::span<const std:
 }
 
 FrameType ClassifyFrame(Codec codec, std::span<const std::uint8_t> packet, int pictureType) {
+  const NalTypes& types = DescriptionOf(codec).Nal;
   NalReader reader(packet);
   std::span<const std::uint8_t> nal;
-  bool cra = false;
+  bool intra = false;
   while (reader.Next(&nal)) {
     const int type = NalType(codec, nal);
-    if (IsIdr(codec, type)) return FrameType::Idr;
-    cra = cra || (codec == Codec::Hevc && type == kHevcCra);
+    if (Contains(types.Idr, type)) return FrameType::Idr;
+    intra = intra || Contains(types.CleanRandomAccess, type);
   }
-  if (cra) return FrameType::I;
+  if (intra) return FrameType::I;
   switch (pictureType) {
     case 1: return FrameType::I;
     case 3: return FrameType::B;
@@ -128,24 +106,20 @@ FrameType ClassifyFrame(Codec codec, std::span<const std::uint8_t> packet, int p
 void BuildAccessUnit(Codec codec, FrameType type, bool delimiter,
                      std::span<const std::uint8_t> parameterSets,
                      std::span<const std::uint8_t> packet, std::vector<std::uint8_t>& out) {
+  const NalTypes& types = DescriptionOf(codec).Nal;
   out.clear();
   if (delimiter) {
-    const std::uint8_t payload = static_cast<std::uint8_t>(DelimiterPictureType(type) << 5 | 0x10);
-    if (codec == Codec::Avc) {
-      const std::uint8_t aud[] = {kAvcAud, payload};
-      AppendNal(out, aud);
-    } else {
-      // nal_unit_type 35, layer 0, temporal id 0.
-      const std::uint8_t aud[] = {kHevcAud << 1, 0x01, payload};
-      AppendNal(out, aud);
-    }
+    Append(out, kStartCode);
+    Append(out, types.DelimiterHeader);
+    // The picture type's three bits, then the RBSP stop bit.
+    out.push_back(static_cast<std::uint8_t>(DelimiterPictureType(type) << 5 | 0x10));
   }
   Append(out, parameterSets);
   NalReader reader(packet);
   std::span<const std::uint8_t> nal;
   while (reader.Next(&nal)) {
     const int nalType = NalType(codec, nal);
-    if (!IsDelimiter(codec, nalType) && !IsParameterSet(codec, nalType)) AppendNal(out, nal);
+    if (nalType != types.Delimiter && !Contains(types.ParameterSets, nalType)) AppendNal(out, nal);
   }
 }
 

@@ -20,12 +20,17 @@ int AvcVaProfile(amf::amf_int64 amfProfile) {
 int HevcVaProfile(amf::amf_int64) { return VAProfileHEVCMain; }
 
 constexpr int kAvcParameterSets[] = {7, 8};  // SPS, PPS
-constexpr int kAvcIdr[] = {5};
-constexpr std::uint8_t kAvcDelimiterHeader[] = {9};
+constexpr int kAvcIdrSlice = 5;
+constexpr int kAvcIdr[] = {kAvcIdrSlice};
+constexpr int kAvcSlices[] = {1, kAvcIdrSlice};  // non-IDR, IDR
+constexpr int kAvcDelimiter = 9;
+constexpr std::uint8_t kAvcDelimiterHeader[] = {kAvcDelimiter};
 constexpr int kHevcParameterSets[] = {32, 33, 34};  // VPS, SPS, PPS
 constexpr int kHevcIdr[] = {19, 20};                // with and without leading pictures
-// nal_unit_type 35, layer 0, temporal id 0.
-constexpr std::uint8_t kHevcDelimiterHeader[] = {35 << 1, 0x01};
+constexpr int kHevcCra[] = {21};
+constexpr int kHevcDelimiter = 35;
+// Layer 0, temporal id 0.
+constexpr std::uint8_t kHevcDelimiterHeader[] = {kHevcDelimiter << 1, 0x01};
 
 const CodecDescription kAvc{
     Codec::Avc,
@@ -46,7 +51,7 @@ const CodecDescription kAvc{
     "h264_vaapi",
     &AvcVaProfile,
     "amfrt-avc",
-    {0, 0x1F, kAvcParameterSets, kAvcIdr, -1, 9, kAvcDelimiterHeader}};
+    {0, 0x1F, kAvcParameterSets, kAvcIdr, {}, kAvcDelimiter, kAvcDelimiterHeader, kAvcSlices}};
 
 const CodecDescription kHevc{
     Codec::Hevc,
@@ -68,7 +73,7 @@ const CodecDescription kHevc{
     "hevc_vaapi",
     &HevcVaProfile,
     "amfrt-hevc",
-    {1, 0x3F, kHevcParameterSets, kHevcIdr, 21, 35, kHevcDelimiterHeader}};
+    {1, 0x3F, kHevcParameterSets, kHevcIdr, kHevcCra, kHevcDelimiter, kHevcDelimiterHeader, {}}};
 
 }  // namespace
 

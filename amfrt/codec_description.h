@@ -50,9 +50,12 @@ struct NalTypes {
   int HeaderMask;
   std::span<const int> ParameterSets;  // in decoding order
   std::span<const int> Idr;
-  int CleanRandomAccess;  // an intra picture that is no IDR; -1: none
+  std::span<const int> CleanRandomAccess;  // intra pictures that are no IDR
   int Delimiter;
   std::span<const std::uint8_t> DelimiterHeader;  // the delimiter's NAL header bytes
+  // Slices whose header opens with first_mb_in_slice and slice_type (H.264 7.3.3); empty where
+  // slice_type cannot be read without the picture parameter set.
+  std::span<const int> TypedSlices;
 };
 
 // Everything the runtime knows of one codec, chosen once from its Codec.

@@ -1,5 +1,6 @@
 #include "amfrt/vaapi_packets.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "amfrt/annexb.h"
@@ -51,19 +52,16 @@ class RbspBits {
   int bit_ = 0;
 };
 
-constexpr int kAvcSlice = 1;
-constexpr int kAvcIdrSlice = 5;
-
 }  // namespace
 
 int VaapiPictureType(Codec codec, std::span<const std::uint8_t> packet, bool key) {
   if (key) return kPictureI;
-  if (codec != Codec::Avc) return kPictureP;
+  const std::span<const int> slices = DescriptionOf(codec).Nal.TypedSlices;
+  if (slices.empty()) return kPictureP;
   NalReader reader(packet);
   std::span<const std::uint8_t> nal;
   while (reader.Next(&nal)) {
-    const int type = NalType(codec, nal);
-    if (type != kAvcSlice && type != kAvcIdrSlice) continue;
+    if (std::find(slices.begin(), slices.end(), NalType(codec, nal)) == slices.end()) continue;
     RbspBits bits(nal);
     if (!bits.UnsignedExpGolomb()) return kPictureP;  // first_mb_in_slice
     const auto sliceType = bits.UnsignedExpGolomb();
