@@ -44,6 +44,34 @@ struct RateControlValues {
   amf::amf_int64 LatencyConstrainedVbr;
 };
 
+// What an encoder property takes.
+struct PropertyRule {
+  const wchar_t* Name;
+  amf::AMF_VARIANT_TYPE Type;
+  amf::amf_int64 Max;
+  std::span<const amf::amf_int64> Allowed;    // the AMF values; empty: any in [0, max]
+  std::span<const amf::amf_int64> Supported;  // those this runtime encodes; empty: all allowed
+};
+
+// One AMF profile as the libavcodec encoders and VA name it.
+struct ProfileNames {
+  amf::amf_int64 Amf;
+  const char* Software;       // libx264's or libx265's "profile"
+  const char* SoftwareTools;  // parameters that make x264 signal that profile; "" none
+  const char* Vaapi;          // h264_vaapi's or hevc_vaapi's "profile"
+  int VaProfile;
+};
+
+// The library's own parameters (x264-params, x265-params) for what the runtime asks of both.
+struct LibraryParams {
+  const char* Quiet;        // keeps the library's log off standard error; "" none needed
+  const char* EndlessGop;   // no periodic key frame
+  const char* NoLookahead;  // what the zerolatency tune sets
+  const char* HrdCbr;
+  const char* HrdVbr;
+  const char* HrdOff;
+};
+
 // How the codec's Annex B stream names its units.
 struct NalTypes {
   int HeaderShift;  // the type is (first byte >> shift) & mask
@@ -63,15 +91,24 @@ struct CodecDescription {
   Codec Id;
   CodecNames Names;
   SettingNames Settings;
+  // Rules of the properties other than those Settings names, and of Profile and QualityPreset.
+  std::span<const PropertyRule> OwnProperties;
   amf::amf_int64 DefaultProfile;
+  std::span<const ProfileNames> Profiles;  // those encoded here; the last stands for any other
   PresetValues Presets;
   RateControlValues RateControls;
+  bool HasTier;                 // H.265's main and high tier
   const char* SoftwareEncoder;  // libavcodec's encoder on the CPU
   const char* ParamsOption;     // its option taking the library's own parameters
-  const char* VaapiEncoder;     // libavcodec's encoder through VA
-  int (*VaProfile)(amf::amf_int64 amfProfile);
+  LibraryParams Params;
+  const char* VaapiEncoder;  // libavcodec's encoder through VA
+  // Its "sei" without and with HRD enforced; nullptr: it has no "sei" and writes no HRD.
+  const char* VaapiSei;
+  const char* VaapiSeiHrd;
   const char* ThreadName;  // of the encode worker, at most 15 characters
   NalTypes Nal;
+
+  const ProfileNames& ProfileOf(amf::amf_int64 amfProfile) const;
 };
 
 const CodecDescription& DescriptionOf(Codec codec);

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cwchar>
+#include <optional>
 #include <span>
 
 #include "amf/api/encoder_properties.h"
@@ -13,60 +14,30 @@ namespace {
 
 constexpr amf::amf_int64 kMaxInt32 = INT32_MAX;
 
-struct PropertyRule {
-  const wchar_t* Name;
+// The rules of properties both encoders have, each by its name in the codec's spelling.
+struct SharedRule {
+  const wchar_t* SettingNames::*Name;
   amf::AMF_VARIANT_TYPE Type;
-  amf::amf_int64 Min;
   amf::amf_int64 Max;
-  std::span<const amf::amf_int64> Allowed;    // the AMF values; empty: any in [min, max]
-  std::span<const amf::amf_int64> Supported;  // those this runtime encodes; empty: all allowed
 };
 
-constexpr amf::amf_int64 kAvcProfiles[] = {AMF_VIDEO_ENCODER_PROFILE_BASELINE,
-                                           AMF_VIDEO_ENCODER_PROFILE_MAIN,
-                                           AMF_VIDEO_ENCODER_PROFILE_HIGH};
-constexpr amf::amf_int64 kHevcProfiles[] = {AMF_VIDEO_ENCODER_HEVC_PROFILE_MAIN,
-                                            AMF_VIDEO_ENCODER_HEVC_PROFILE_MAIN_10};
-constexpr amf::amf_int64 kHevcSupportedProfiles[] = {AMF_VIDEO_ENCODER_HEVC_PROFILE_MAIN};
-constexpr amf::amf_int64 kHevcPresets[] = {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_QUALITY,
-                                           AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_BALANCED,
-                                           AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET_SPEED};
-
-constexpr PropertyRule kAvcProperties[] = {
-    {AMF_VIDEO_ENCODER_FRAMERATE, amf::AMF_VARIANT_RATE, 0, 0, {}, {}},
-    {AMF_VIDEO_ENCODER_PROFILE, amf::AMF_VARIANT_INT64, 0, 0, kAvcProfiles, {}},
-    {AMF_VIDEO_ENCODER_LOWLATENCY_MODE, amf::AMF_VARIANT_BOOL, 0, 0, {}, {}},
-    {AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, amf::AMF_VARIANT_INT64, 0, 3, {}, {}},
-    {AMF_VIDEO_ENCODER_TARGET_BITRATE, amf::AMF_VARIANT_INT64, 0, kMaxInt32, {}, {}},
-    {AMF_VIDEO_ENCODER_PEAK_BITRATE, amf::AMF_VARIANT_INT64, 0, kMaxInt32, {}, {}},
-    {AMF_VIDEO_ENCODER_ENFORCE_HRD, amf::AMF_VARIANT_BOOL, 0, 0, {}, {}},
-    {AMF_VIDEO_ENCODER_IDR_PERIOD, amf::AMF_VARIANT_INT64, 0, kMaxInt32, {}, {}},
-    {AMF_VIDEO_ENCODER_B_PIC_PATTERN, amf::AMF_VARIANT_INT64, 0, 3, {}, {}},
-    {AMF_VIDEO_ENCODER_QUALITY_PRESET, amf::AMF_VARIANT_INT64, 0, 2, {}, {}},
+constexpr SharedRule kSharedRules[] = {
+    {&SettingNames::FrameRate, amf::AMF_VARIANT_RATE, 0},
+    {&SettingNames::LowLatency, amf::AMF_VARIANT_BOOL, 0},
+    {&SettingNames::RateControl, amf::AMF_VARIANT_INT64, 3},
+    {&SettingNames::TargetBitrate, amf::AMF_VARIANT_INT64, kMaxInt32},
+    {&SettingNames::PeakBitrate, amf::AMF_VARIANT_INT64, kMaxInt32},
+    {&SettingNames::EnforceHrd, amf::AMF_VARIANT_BOOL, 0},
 };
 
-constexpr PropertyRule kHevcProperties[] = {
-    {AMF_VIDEO_ENCODER_HEVC_FRAMERATE, amf::AMF_VARIANT_RATE, 0, 0, {}, {}},
-    {AMF_VIDEO_ENCODER_HEVC_PROFILE, amf::AMF_VARIANT_INT64, 0, 0, kHevcProfiles,
-     kHevcSupportedProfiles},
-    {AMF_VIDEO_ENCODER_HEVC_TIER, amf::AMF_VARIANT_INT64, 0, 1, {}, {}},
-    {AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, amf::AMF_VARIANT_BOOL, 0, 0, {}, {}},
-    {AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD, amf::AMF_VARIANT_INT64, 0, 3, {}, {}},
-    {AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, amf::AMF_VARIANT_INT64, 0, kMaxInt32, {}, {}},
-    {AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, amf::AMF_VARIANT_INT64, 0, kMaxInt32, {}, {}},
-    {AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, amf::AMF_VARIANT_BOOL, 0, 0, {}, {}},
-    {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, amf::AMF_VARIANT_INT64, 0, kMaxInt32, {}, {}},
-    {AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, amf::AMF_VARIANT_INT64, 0, kMaxInt32, {}, {}},
-    {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, amf::AMF_VARIANT_INT64, 0, 0, kHevcPresets, {}},
-};
-
-const PropertyRule* FindRule(Codec codec, const wchar_t* name) {
-  const std::span<const PropertyRule> rules = codec == Codec::Avc
-                                                  ? std::span<const PropertyRule>(kAvcProperties)
-                                                  : std::span<const PropertyRule>(kHevcProperties);
-  for (const PropertyRule& rule : rules)
-    if (std::wcscmp(rule.Name, name) == 0) return &rule;
-  return nullptr;
+std::optional<PropertyRule> FindRule(Codec codec, const wchar_t* name) {
+  const CodecDescription& d = DescriptionOf(codec);
+  for (const SharedRule& rule : kSharedRules)
+    if (std::wcscmp(d.Settings.*rule.Name, name) == 0)
+      return PropertyRule{name, rule.Type, rule.Max, {}, {}};
+  for (const PropertyRule& rule : d.OwnProperties)
+    if (std::wcscmp(rule.Name, name) == 0) return rule;
+  return std::nullopt;
 }
 
 bool Contains(std::span<const amf::amf_int64> values, amf::amf_int64 value) {
@@ -117,8 +88,8 @@ AMF_RESULT NormalizeEncoderProperty(Codec codec, const wchar_t* name,
                                     const amf::AMFVariantStruct& value,
                                     amf::AMFVariantStruct* normalized) {
   if (name == nullptr || normalized == nullptr) return AMF_INVALID_POINTER;
-  const PropertyRule* rule = FindRule(codec, name);
-  if (rule == nullptr) return AMF_NOT_FOUND;
+  const std::optional<PropertyRule> rule = FindRule(codec, name);
+  if (!rule) return AMF_NOT_FOUND;
   if (rule->Type == amf::AMF_VARIANT_RATE) return NormalizeRate(value, normalized);
   if (value.type == amf::AMF_VARIANT_EMPTY || value.type == amf::AMF_VARIANT_INTERFACE)
     return AMF_INVALID_DATA_TYPE;
@@ -127,8 +98,8 @@ AMF_RESULT NormalizeEncoderProperty(Codec codec, const wchar_t* name,
   if (rule->Type != amf::AMF_VARIANT_INT64) return AMF_OK;
 
   const amf::amf_int64 number = normalized->int64Value;
-  const bool inRange = rule->Allowed.empty() ? number >= rule->Min && number <= rule->Max
-                                             : Contains(rule->Allowed, number);
+  const bool inRange =
+      rule->Allowed.empty() ? number >= 0 && number <= rule->Max : Contains(rule->Allowed, number);
   if (!inRange) {
     amf::AMFVariantClear(normalized);
     return AMF_OUT_OF_RANGE;

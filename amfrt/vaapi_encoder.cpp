@@ -347,7 +347,7 @@ AMF_RESULT VaapiEncoder::OpenCodec(const AVCodec* codec, const EncoderSettings& 
   // The runtime frames every output itself: delimiters only where a frame asks for one.
   SetOption(&dictionary, "aud", "0");
   if (options.Sei != nullptr) SetOption(&dictionary, "sei", options.Sei);
-  if (settings.Codec == Codec::Hevc) SetOption(&dictionary, "tier", std::to_string(options.Tier));
+  if (options.Tier >= 0) SetOption(&dictionary, "tier", std::to_string(options.Tier));
   const int opened = avcodec_open2(c, codec, &dictionary);
   TraceUnusedOptions(NamesOf(settings.Codec).ComponentId, options.CodecName, dictionary);
   av_dict_free(&dictionary);
@@ -373,7 +373,9 @@ void VaapiEncoder::Describe(const EncoderSettings& settings, const VaapiOptions&
       static_cast<long long>(options.BitRate), static_cast<long long>(options.MaxRate),
       options.BufferSize, options.Qp, options.GopSize, options.MaxBFrames, options.AsyncDepth,
       options.QualityLevel,
-      settings.Codec == Codec::Hevc ? (options.Tier != 0 ? ", high tier" : ", main tier") : "",
+      options.Tier < 0    ? ""
+      : options.Tier != 0 ? ", high tier"
+                          : ", main tier",
       notes.c_str());
   summary_ = summary;
   library_ = DescribeEncoderLibrary(options.CodecName) + L" on VA driver \"" +

@@ -7,7 +7,7 @@
 #include <climits>
 #include <utility>
 
-#include "amf/api/encoder_properties.h"
+#include "platform/utf.h"
 
 namespace corvantis::amfrt {
 namespace {
@@ -17,14 +17,6 @@ constexpr int kConstantQp = 22;
 
 int ClampToInt(std::int64_t value) {
   return static_cast<int>(std::clamp<std::int64_t>(value, 0, INT_MAX));
-}
-
-const char* AvcProfileOption(amf::amf_int64 profile) {
-  switch (profile) {
-    case AMF_VIDEO_ENCODER_PROFILE_BASELINE: return "constrained_baseline";
-    case AMF_VIDEO_ENCODER_PROFILE_MAIN: return "main";
-    default: return "high";
-  }
 }
 
 // A driver that does not report its rate-control modes is taken to have them all.
@@ -166,7 +158,7 @@ int HevcLevelIdc(int width, int height, amf::AMFRate frameRate, std::int64_t pea
 }
 
 int VaapiProfileOf(const EncoderSettings& settings) {
-  return DescriptionOf(settings.Codec).VaProfile(settings.Profile);
+  return DescriptionOf(settings.Codec).ProfileOf(settings.Profile).VaProfile;
 }
 
 const char* VaapiProfileName(int vaProfile) {
@@ -183,10 +175,10 @@ const char* RateControlName(VaapiRateControl mode) {
 
 VaapiOptions BuildVaapiOptions(const EncoderSettings& s, const VaapiCapabilities& caps, int width,
                                int height, VaapiDriver driver, const std::string& vendor) {
-  const bool avc = s.Codec == Codec::Avc;
+  const CodecDescription& d = DescriptionOf(s.Codec);
   VaapiOptions o;
-  o.CodecName = DescriptionOf(s.Codec).VaapiEncoder;
-  o.Profile = avc ? AvcProfileOption(s.Profile) : "main";
+  o.CodecName = d.VaapiEncoder;
+  o.Profile = d.ProfileOf(s.Profile).Vaapi;
   VaEncodeAsk ask;
   ask.Profile = static_cast<VAProfile>(VaapiProfileOf(s));
   ask.Width = width;
@@ -214,7 +206,7 @@ VaapiOptions BuildVaapiOptions(const EncoderSettings& s, const VaapiCapabilities
     o.NotHonoured.push_back("IDRPeriod " + std::to_string(s.IdrPeriod) + ": " +
                             std::to_string(kLongestLegalGop) +
                             " at most, for a POC length within the standard");
-  o.MaxBFrames = avc ? ClampToInt(s.BFrames) : 0;
+  o.MaxBFrames = ClampToInt(s.BFrames);
   if (o.MaxBFrames > 0 && !entry.BackwardReferences) {
     o.NotHonoured.push_back("BPicturesPattern " + std::to_string(o.MaxBFrames) +
                             ": the driver has no backward references here, P-frames only");
@@ -224,15 +216,15 @@ VaapiOptions BuildVaapiOptions(const EncoderSettings& s, const VaapiCapabilities
   o.AsyncDepth = s.LowLatency ? 1 : 2;
 
   o.QualityLevel = QualityLevel(s, driver, entry.QualityLevels, o);
-  o.Tier = s.HighTier ? 1 : 0;
-  if (!avc && s.EnforceHrd)
-    o.NotHonoured.push_back("HevcEnforceHRD 1: hevc_vaapi writes no HRD parameters");
-  // No encoder identifier SEI; buffering-period and picture-timing SEI only when HRD is enforced.
-  o.Sei = avc ? (s.EnforceHrd ? "timing" : "0") : nullptr;
+  o.Tier = !d.HasTier ? -1 : s.HighTier ? 1 : 0;
+  o.Sei = s.EnforceHrd ? d.VaapiSeiHrd : d.VaapiSei;
+  if (s.EnforceHrd && o.Sei == nullptr)
+    o.NotHonoured.push_back(WideToUtf8Lossy(d.Settings.EnforceHrd) + " 1: " + o.CodecName +
+                            " writes no HRD parameters");
   o.GpuConversion = caps.VideoProcessingFromBgra;
   // hevc_vaapi's own guess leaves the frame rate out: 1080p60 would claim level 4, whose decoders
   // need only take half that rate. The level is the coded size's: 640x360 is coded 640x368.
-  if (!avc) {
+  if (s.Codec == Codec::Hevc) {
     const auto [codedWidth, codedHeight] = HevcCodedSize(driver, entry, width, height);
     o.Level = HevcLevelIdc(codedWidth, codedHeight, s.FrameRate, std::max(o.MaxRate, o.BitRate),
                            s.HighTier);

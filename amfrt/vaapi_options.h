@@ -45,8 +45,8 @@ struct VaapiOptions {
   int MaxBFrames = 0;
   int AsyncDepth = 2;         // "async_depth": frames in flight before the first output
   int QualityLevel = 0;       // compression_level; 0: the driver's default
-  int Tier = 0;               // HEVC "tier"
-  const char* Sei = nullptr;  // AVC "sei" flags
+  int Tier = -1;              // "tier": 0 main, 1 high; -1: the codec has none
+  const char* Sei = nullptr;  // "sei" flags; nullptr: the encoder has none
   int Level = 0;              // AVCodecContext::level; 0: libavcodec's own guess
   bool GpuConversion = false;
   // Properties the driver cannot honour, each said in a line of the trace.

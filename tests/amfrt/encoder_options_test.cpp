@@ -47,11 +47,13 @@ TEST(EncoderOptions, HrdPeriodsAndPeaksOutsideTheProgramsSettings) {
                                    {AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, 800000}}));
   ExpectParams(o, {"keyint=120", "hrd=1"});
   EXPECT_EQ(o.MaxRate, 1000000) << "the peak is at least the target";
-  o = BuildEncoderOptions(FromProperties(Codec::Avc, {{AMF_VIDEO_ENCODER_IDR_PERIOD, 30},
+  o = BuildEncoderOptions(FromProperties(Codec::Avc, {{AMF_VIDEO_ENCODER_PROFILE, 77},
+                                                      {AMF_VIDEO_ENCODER_IDR_PERIOD, 30},
                                                       {AMF_VIDEO_ENCODER_ENFORCE_HRD, 1},
                                                       {AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, 1},
                                                       {AMF_VIDEO_ENCODER_TARGET_BITRATE, 800000}}));
-  ExpectParams(o, {"keyint=30", "nal-hrd=cbr"});
+  ExpectParams(o, {"keyint=30", "nal-hrd=cbr", "cabac=1"});
+  EXPECT_EQ(o.Profile, "main");
   EXPECT_EQ(o.MaxRate, 800000);
 }
 

@@ -50,6 +50,7 @@ TEST(VaapiOptions, ProgramsSettingsOnAFullEntryPointDriver) {
   EXPECT_EQ(avc.AsyncDepth, 1) << "low latency: each output as soon as its frame is encoded";
   EXPECT_EQ(avc.QualityLevel, 0);
   EXPECT_STREQ(avc.Sei, "0");
+  EXPECT_EQ(avc.Tier, -1) << "h264_vaapi has no tier option";
   EXPECT_FALSE(avc.GpuConversion);
   // The speed preset cannot be honoured without quality levels, and the trace says so.
   ASSERT_EQ(avc.NotHonoured.size(), 1u) << Joined(avc.NotHonoured);
