@@ -320,9 +320,11 @@ TEST_P(VaapiPath, EncodesTheProgramsFramesAsConfigured) {
     // frames as they were drawn, after the test picture that tells its matrix; without one the
     // driver converted nothing.
     EXPECT_EQ(c.record.processed.size(), expected.Processor ? kFrames + 1 : 0);
-    // One put for each picture, and one for each of the two slots mapped ahead and never sent.
+    // One put for each mapping: each picture's own, and at most one more for the next picture
+    // mapped for a conversion ahead, which the scheduler may leave unstarted until it is
+    // withdrawn and mapped again.
     EXPECT_GE(c.calls["vaPutImage"], putImage ? static_cast<int>(kFrames) : 0);
-    EXPECT_LE(c.calls["vaPutImage"], putImage ? static_cast<int>(kFrames) + 2 : 0);
+    EXPECT_LE(c.calls["vaPutImage"], putImage ? 2 * static_cast<int>(kFrames) : 0);
     for (std::uint32_t k = 0; expected.Processor && k + 1 < c.record.processed.size(); ++k) {
       const vadriver::Processed& p = c.record.processed[k + 1];
       EXPECT_EQ(p.pipeline.output_color_standard, VAProcColorStandardBT601);

@@ -165,6 +165,14 @@ auto* Find(Map& map, VAGenericID id) {
   return found != map.end() ? &found->second : nullptr;
 }
 
+// Destroys object `id` of `map`'s kind, counted in `live`; `unknown` when there is none.
+template <class Map>
+VAStatus Erase(Map& map, VAGenericID id, int& live, VAStatus unknown) {
+  if (map.erase(id) == 0) return unknown;
+  --live;
+  return VA_STATUS_SUCCESS;
+}
+
 // Every entry starts here: under the driver's lock, counted, failing when the plan says so.
 struct Entry {
   std::unique_lock<std::mutex> lock;
@@ -298,10 +306,9 @@ VAStatus CreateConfig(VADriverContextP ctx, VAProfile profile, VAEntrypoint entr
 
 VAStatus DestroyConfig(VADriverContextP ctx, VAConfigID id) {
   Entry e = Enter(ctx, "vaDestroyConfig");
-  if (e.fault) return e.fault;
-  if (e.driver.configs.erase(id) == 0) return VA_STATUS_ERROR_INVALID_CONFIG;
-  --e.control.live.configs;
-  return VA_STATUS_SUCCESS;
+  return e.fault
+             ? e.fault
+             : Erase(e.driver.configs, id, e.control.live.configs, VA_STATUS_ERROR_INVALID_CONFIG);
 }
 
 VAStatus QueryConfigAttributes(VADriverContextP ctx, VAConfigID id, VAProfile* profile,
@@ -346,23 +353,18 @@ VAStatus QuerySurfaceAttributes(VADriverContextP ctx, VAConfigID id, VASurfaceAt
   const Personality& p = *e.driver.personality;
   std::vector<VASurfaceAttrib> attributes;
   const std::uint32_t both = VA_SURFACE_ATTRIB_GETTABLE | VA_SURFACE_ATTRIB_SETTABLE;
-  if (config->entrypoint == VAEntrypointVideoProc) {
-    for (std::uint32_t fourcc : p.processorFormats)
-      attributes.push_back(
-          IntegerAttribute(VASurfaceAttribPixelFormat, static_cast<int>(fourcc), both));
+  const bool processor = config->entrypoint == VAEntrypointVideoProc;
+  const std::vector<std::uint32_t> formats =
+      processor ? p.processorFormats
+                : std::vector<std::uint32_t>(
+                      1, config->profile == VAProfileHEVCMain10 ? VA_FOURCC_P010 : VA_FOURCC_NV12);
+  for (std::uint32_t fourcc : formats)
     attributes.push_back(
-        IntegerAttribute(VASurfaceAttribMaxWidth, 16384, VA_SURFACE_ATTRIB_GETTABLE));
-    attributes.push_back(
-        IntegerAttribute(VASurfaceAttribMaxHeight, 16384, VA_SURFACE_ATTRIB_GETTABLE));
-  } else {
-    attributes.push_back(IntegerAttribute(
-        VASurfaceAttribPixelFormat,
-        config->profile == VAProfileHEVCMain10 ? VA_FOURCC_P010 : VA_FOURCC_NV12, both));
-    attributes.push_back(
-        IntegerAttribute(VASurfaceAttribMaxWidth, p.maxWidth, VA_SURFACE_ATTRIB_GETTABLE));
-    attributes.push_back(
-        IntegerAttribute(VASurfaceAttribMaxHeight, p.maxHeight, VA_SURFACE_ATTRIB_GETTABLE));
-  }
+        IntegerAttribute(VASurfaceAttribPixelFormat, static_cast<int>(fourcc), both));
+  attributes.push_back(IntegerAttribute(VASurfaceAttribMaxWidth, processor ? 16384 : p.maxWidth,
+                                        VA_SURFACE_ATTRIB_GETTABLE));
+  attributes.push_back(IntegerAttribute(VASurfaceAttribMaxHeight, processor ? 16384 : p.maxHeight,
+                                        VA_SURFACE_ATTRIB_GETTABLE));
   attributes.push_back(
       IntegerAttribute(VASurfaceAttribMemoryType, VA_SURFACE_ATTRIB_MEM_TYPE_VA, both));
   if (list == nullptr) {
@@ -414,10 +416,10 @@ VAStatus CreateSurfaces2(VADriverContextP ctx, unsigned format, unsigned width, 
 VAStatus DestroySurfaces(VADriverContextP ctx, VASurfaceID* surfaces, int count) {
   Entry e = Enter(ctx, "vaDestroySurfaces");
   if (e.fault) return e.fault;
-  for (int i = 0; i < count; ++i) {
-    if (e.driver.surfaces.erase(surfaces[i]) == 0) return VA_STATUS_ERROR_INVALID_SURFACE;
-    --e.control.live.surfaces;
-  }
+  for (int i = 0; i < count; ++i)
+    if (const VAStatus s = Erase(e.driver.surfaces, surfaces[i], e.control.live.surfaces,
+                                 VA_STATUS_ERROR_INVALID_SURFACE))
+      return s;
   return VA_STATUS_SUCCESS;
 }
 
@@ -679,10 +681,9 @@ VAStatus CreateContext(VADriverContextP ctx, VAConfigID config, int width, int h
 
 VAStatus DestroyContext(VADriverContextP ctx, VAContextID id) {
   Entry e = Enter(ctx, "vaDestroyContext");
-  if (e.fault) return e.fault;
-  if (e.driver.contexts.erase(id) == 0) return VA_STATUS_ERROR_INVALID_CONTEXT;
-  --e.control.live.contexts;
-  return VA_STATUS_SUCCESS;
+  return e.fault ? e.fault
+                 : Erase(e.driver.contexts, id, e.control.live.contexts,
+                         VA_STATUS_ERROR_INVALID_CONTEXT);
 }
 
 VAStatus BeginPicture(VADriverContextP ctx, VAContextID id, VASurfaceID target) {
@@ -837,15 +838,12 @@ VAStatus EncodePicture(Entry& e, ContextObject& c, const ConfigObject& config) {
   if (params == c.pending.end()) return VA_STATUS_ERROR_INVALID_PARAMETER;
   VABufferID codedId;
   bool idr;
-  if (hevc) {
-    const auto p = params->As<VAEncPictureParameterBufferHEVC>();
+  const auto read = [&](const auto& p) {
     codedId = p.coded_buf;
     idr = p.pic_fields.bits.idr_pic_flag != 0;
-  } else {
-    const auto p = params->As<VAEncPictureParameterBufferH264>();
-    codedId = p.coded_buf;
-    idr = p.pic_fields.bits.idr_pic_flag != 0;
-  }
+  };
+  hevc ? read(params->As<VAEncPictureParameterBufferHEVC>())
+       : read(params->As<VAEncPictureParameterBufferH264>());
   BufferObject* coded = Find(e.driver.buffers, codedId);
   if (coded == nullptr || coded->type != VAEncCodedBufferType)
     return VA_STATUS_ERROR_INVALID_BUFFER;
@@ -910,6 +908,43 @@ Rgb PixelOf(std::uint32_t fourcc, const std::uint8_t* p) {
   }
 }
 
+// NV12 from 4-byte RGB over the size both share. `luma(c)` gives the byte of one pixel,
+// `chroma(c)` its Cb and Cr terms, summed over the 2x2 block a chroma pair stands for, and
+// `chromaByte(sum, n)` the byte of a sum of n terms.
+template <class Luma, class Chroma, class ChromaByte>
+void WriteNv12(const SurfaceObject& from, SurfaceObject& to, Luma luma, Chroma chroma,
+               ChromaByte chromaByte) {
+  const Layout& f = from.layout;
+  const Layout& t = to.layout;
+  const int width = std::min(f.width, t.width), height = std::min(f.height, t.height);
+  auto sample = [&](int x, int y) {
+    return PixelOf(f.fourcc, from.storage->data() + f.offsets[0] +
+                                 static_cast<std::size_t>(y) * f.pitches[0] + 4 * x);
+  };
+  std::uint8_t* out = to.storage->data();
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x)
+      out[t.offsets[0] + static_cast<std::size_t>(y) * t.pitches[0] + x] = luma(sample(x, y));
+  for (int y = 0; y < height; y += 2)
+    for (int x = 0; x < width; x += 2) {
+      double cb = 0, cr = 0;
+      int n = 0;
+      for (int dy = 0; dy < 2 && y + dy < height; ++dy)
+        for (int dx = 0; dx < 2 && x + dx < width; ++dx, ++n) {
+          const auto [b, r] = chroma(sample(x + dx, y + dy));
+          cb += b;
+          cr += r;
+        }
+      std::uint8_t* uv = out + t.offsets[1] + static_cast<std::size_t>(y / 2) * t.pitches[1] + x;
+      uv[0] = chromaByte(cb, n);
+      uv[1] = chromaByte(cr, n);
+    }
+}
+
+std::uint8_t Byte(double v) {
+  return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L));
+}
+
 // vl_csc.c bt_709_rev, the one matrix vl_compositor.c set_rgb_to_yuv_layer renders RGB with:
 // rows Y, Cb, Cr of coefficients for R, G, B in 0..1 and the offset.
 constexpr double kMesaRgbToYuv[3][4] = {
@@ -918,37 +953,13 @@ constexpr double kMesaRgbToYuv[3][4] = {
 // Mesa's compositor: BT.709 limited range whatever the pipeline asks, chroma sampled between the
 // four pixels it stands for.
 void MesaProcessToNv12(const SurfaceObject& from, SurfaceObject& to) {
-  const Layout& f = from.layout;
-  const Layout& t = to.layout;
-  const int width = std::min(f.width, t.width), height = std::min(f.height, t.height);
-  auto sample = [&](int x, int y) {
-    return PixelOf(f.fourcc, from.storage->data() + f.offsets[0] +
-                                 static_cast<std::size_t>(y) * f.pitches[0] + 4 * x);
-  };
   auto apply = [](const double(&row)[4], Rgb c) {
     return row[0] * c.r / 255 + row[1] * c.g / 255 + row[2] * c.b / 255 + row[3];
   };
-  auto byte = [](double v) {
-    return static_cast<std::uint8_t>(std::clamp(std::lround(255 * v), 0L, 255L));
-  };
-  std::uint8_t* out = to.storage->data();
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x)
-      out[t.offsets[0] + static_cast<std::size_t>(y) * t.pitches[0] + x] =
-          byte(apply(kMesaRgbToYuv[0], sample(x, y)));
-  for (int y = 0; y < height; y += 2)
-    for (int x = 0; x < width; x += 2) {
-      double cb = 0, cr = 0;
-      int n = 0;
-      for (int dy = 0; dy < 2 && y + dy < height; ++dy)
-        for (int dx = 0; dx < 2 && x + dx < width; ++dx, ++n) {
-          cb += apply(kMesaRgbToYuv[1], sample(x + dx, y + dy));
-          cr += apply(kMesaRgbToYuv[2], sample(x + dx, y + dy));
-        }
-      std::uint8_t* uv = out + t.offsets[1] + static_cast<std::size_t>(y / 2) * t.pitches[1] + x;
-      uv[0] = byte(cb / n);
-      uv[1] = byte(cr / n);
-    }
+  WriteNv12(
+      from, to, [&](Rgb c) { return Byte(255 * apply(kMesaRgbToYuv[0], c)); },
+      [&](Rgb c) { return std::pair(apply(kMesaRgbToYuv[1], c), apply(kMesaRgbToYuv[2], c)); },
+      [](double sum, int n) { return Byte(255 * (sum / n)); });
 }
 
 // BGRA (or another 4-byte RGB) to NV12 with the matrix and ranges the pipeline names, each chroma
@@ -961,43 +972,23 @@ void ProcessToNv12(const SurfaceObject& from, SurfaceObject& to,
   const bool outputFull = pipeline.output_color_properties.color_range == VA_SOURCE_RANGE_FULL;
   const double lumaScale = outputFull ? 255 : 219, lumaOffset = outputFull ? 0 : 16,
                chromaScale = outputFull ? 255 : 224;
-  const int width = std::min(from.layout.width, to.layout.width),
-            height = std::min(from.layout.height, to.layout.height);
-  const Layout& f = from.layout;
-  const Layout& t = to.layout;
-  auto sample = [&](int x, int y) {
-    Rgb c = PixelOf(f.fourcc, from.storage->data() + f.offsets[0] +
-                                  static_cast<std::size_t>(y) * f.pitches[0] + 4 * x);
+  auto normal = [&](Rgb c) {
     for (double* v : {&c.r, &c.g, &c.b})
       *v = inputReduced ? std::clamp((*v - 16) / 219, 0.0, 1.0) : *v / 255;
     return c;
   };
-  auto byte = [](double v) {
-    return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L));
-  };
-  std::uint8_t* out = to.storage->data();
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) {
-      const Rgb c = sample(x, y);
-      out[t.offsets[0] + static_cast<std::size_t>(y) * t.pitches[0] + x] =
-          byte(lumaOffset + lumaScale * (kr * c.r + kg * c.g + kb * c.b));
-    }
-  for (int y = 0; y < height; y += 2)
-    for (int x = 0; x < width; x += 2) {
-      double cb = 0, cr = 0;
-      int n = 0;
-      for (int dy = 0; dy < 2 && y + dy < height; ++dy)
-        for (int dx = 0; dx < 2 && x + dx < width; ++dx) {
-          const Rgb c = sample(x + dx, y + dy);
-          const double luma = kr * c.r + kg * c.g + kb * c.b;
-          cb += (c.b - luma) / (2 * (1 - kb));
-          cr += (c.r - luma) / (2 * (1 - kr));
-          ++n;
-        }
-      std::uint8_t* uv = out + t.offsets[1] + static_cast<std::size_t>(y / 2) * t.pitches[1] + x;
-      uv[0] = byte(128 + chromaScale * cb / n);
-      uv[1] = byte(128 + chromaScale * cr / n);
-    }
+  WriteNv12(
+      from, to,
+      [&](Rgb c) {
+        c = normal(c);
+        return Byte(lumaOffset + lumaScale * (kr * c.r + kg * c.g + kb * c.b));
+      },
+      [&](Rgb c) {
+        c = normal(c);
+        const double luma = kr * c.r + kg * c.g + kb * c.b;
+        return std::pair((c.b - luma) / (2 * (1 - kb)), (c.r - luma) / (2 * (1 - kr)));
+      },
+      [&](double sum, int n) { return Byte(128 + chromaScale * sum / n); });
 }
 
 VAStatus ProcessPicture(Entry& e, ContextObject& c) {

@@ -63,6 +63,18 @@ class BitWriter {
 
 std::uint32_t Align(std::uint32_t value, std::uint32_t to) { return (value + to - 1) / to * to; }
 
+// The VUI's aspect-ratio fields, as both codecs' writers put them.
+template <class Sequence>
+void AspectRatio(BitWriter& w, bool present, const Sequence& s) {
+  w.Flag(present);
+  if (!present) return;
+  w.Bits(s.aspect_ratio_idc, 8);
+  if (s.aspect_ratio_idc == 255) {
+    w.Bits(s.sar_width, 16);
+    w.Bits(s.sar_height, 16);
+  }
+}
+
 bool IsHevc(VAProfile p) { return p == VAProfileHEVCMain || p == VAProfileHEVCMain10; }
 
 // u_get_h264_profile_idc (util/u_video.h).
@@ -132,14 +144,7 @@ void H264Sps(BitWriter& w, const HeaderInput& in, const H264Style& style) {
   w.Flag(vui);
   if (vui) {
     const auto& f = s.vui_fields.bits;
-    w.Flag(f.aspect_ratio_info_present_flag);
-    if (f.aspect_ratio_info_present_flag) {
-      w.Bits(s.aspect_ratio_idc, 8);
-      if (s.aspect_ratio_idc == 255) {
-        w.Bits(s.sar_width, 16);
-        w.Bits(s.sar_height, 16);
-      }
-    }
+    AspectRatio(w, f.aspect_ratio_info_present_flag, s);
     w.Flag(false);  // overscan
     w.Flag(false);  // video signal type: no colour description, whatever was asked
     w.Flag(false);  // chroma location
@@ -291,14 +296,7 @@ void HevcSps(BitWriter& w, const HeaderInput& in, bool vcn) {
   w.Flag(vui);
   if (vui) {
     const auto& v = s.vui_fields.bits;
-    w.Flag(v.aspect_ratio_info_present_flag);
-    if (v.aspect_ratio_info_present_flag) {
-      w.Bits(s.aspect_ratio_idc, 8);
-      if (s.aspect_ratio_idc == 255) {
-        w.Bits(s.sar_width, 16);
-        w.Bits(s.sar_height, 16);
-      }
-    }
+    AspectRatio(w, v.aspect_ratio_info_present_flag, s);
     // overscan, video signal type (no colour description), chroma location, neutral chroma,
     // field sequence, frame field info, default display window
     w.Bits(0, 7);

@@ -96,27 +96,32 @@ Personality Radeonsi() {
   };
 }
 
+// `p` without `entrypoint` on the profiles named, or on every profile when none is named.
+Personality Without(Personality p, std::string name, VAEntrypoint entrypoint,
+                    std::vector<VAProfile> profiles = {}) {
+  p.name = std::move(name);
+  for (ProfileEntrypoints& entry : p.profiles)
+    if (profiles.empty() ||
+        std::find(profiles.begin(), profiles.end(), entry.profile) != profiles.end())
+      std::erase(entry.entrypoints, entrypoint);
+  std::erase_if(p.profiles, [](const ProfileEntrypoints& e) { return e.entrypoints.empty(); });
+  if (entrypoint == VAEntrypointVideoProc) p.processorFormats.clear();
+  return p;
+}
+
 // Mesa 22.3.6's radeonsi on Polaris (RX 580): VCE 3.4 encodes H.264, UVD 6.3's encoder HEVC
 // Main; none of the RAVEN-and-later answers.
 Personality Polaris() {
-  Personality p = Radeonsi();
-  p.name = "polaris";
+  // si_get_video_param SUPPORTED: AVC with a known VCE firmware, HEVC Main with UVD-enc, Main 10
+  // only from RENOIR; no VP9, AV1 or JPEG decoding before VCN.
+  Personality p = Without(Radeonsi(), "polaris", kEncode, {VAProfileHEVCMain10});
+  std::erase_if(p.profiles, [](const ProfileEntrypoints& e) {
+    return e.profile == VAProfileJPEGBaseline || e.profile == VAProfileVP9Profile0 ||
+           e.profile == VAProfileVP9Profile2 || e.profile == VAProfileAV1Profile0;
+  });
   p.vendor =
       "Mesa Gallium driver 22.3.6 for AMD Radeon RX 580 Series (polaris10, LLVM 15.0.6, DRM "
       "3.49, 6.1.0-18-amd64)";
-  // si_get_video_param SUPPORTED: AVC with a known VCE firmware, HEVC Main with UVD-enc, Main 10
-  // only from RENOIR; no VP9, AV1 or JPEG decoding before VCN.
-  p.profiles = {{VAProfileMPEG2Simple, {kDecode}},
-                {VAProfileMPEG2Main, {kDecode}},
-                {VAProfileVC1Simple, {kDecode}},
-                {VAProfileVC1Main, {kDecode}},
-                {VAProfileVC1Advanced, {kDecode}},
-                {VAProfileH264ConstrainedBaseline, {kDecode, kEncode}},
-                {VAProfileH264Main, {kDecode, kEncode}},
-                {VAProfileH264High, {kDecode, kEncode}},
-                {VAProfileHEVCMain, {kDecode, kEncode}},
-                {VAProfileHEVCMain10, {kDecode}},
-                {VAProfileNone, {VAEntrypointVideoProc}}};
   p.encode = {
       {VAConfigAttribRTFormat, VA_RT_FORMAT_YUV420, VA_RT_FORMAT_YUV420,
        "config.c vlVaGetConfigAttributes"},
@@ -190,19 +195,6 @@ Personality IntelGen12(bool huc) {
       4096,
       4096,
   };
-}
-
-// `p` without `entrypoint` on the profiles named, or on every profile when none is named.
-Personality Without(Personality p, std::string name, VAEntrypoint entrypoint,
-                    std::vector<VAProfile> profiles = {}) {
-  p.name = std::move(name);
-  for (ProfileEntrypoints& entry : p.profiles)
-    if (profiles.empty() ||
-        std::find(profiles.begin(), profiles.end(), entry.profile) != profiles.end())
-      std::erase(entry.entrypoints, entrypoint);
-  std::erase_if(p.profiles, [](const ProfileEntrypoints& e) { return e.entrypoints.empty(); });
-  if (entrypoint == VAEntrypointVideoProc) p.processorFormats.clear();
-  return p;
 }
 
 Personality Renamed(Personality p, std::string name) {
