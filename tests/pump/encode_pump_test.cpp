@@ -124,24 +124,25 @@ class EncodeLoopTest : public ::testing::Test {
 
 // --- pacing ---
 
-TEST_F(EncodeLoopTest, SubmitsEveryFrameExactlyWhenDue) {
+// Also when the millisecond clock wraps in the middle of the clip.
+class ScheduleTest : public EncodeLoopTest, public ::testing::WithParamInterface<std::uint32_t> {};
+
+TEST_P(ScheduleTest, SubmitsEveryFrameExactlyWhenDueWithTheTimerPeriodHeldOnce) {
+  clock_.SetNow(GetParam());
   Run(Clip(60));
   ASSERT_EQ(encoder_.Accepted.size(), 60u);
-  EXPECT_EQ(state_.StartTime, kStart);
+  EXPECT_EQ(state_.StartTime, GetParam());
   EXPECT_EQ(SinceStart(encoder_.Accepted[3]), 50u);
   for (std::uint32_t k = 0; k < 60; ++k)
     EXPECT_EQ(SinceStart(encoder_.Accepted[k]), k * 1000 / 60) << k;
+  for (std::uint32_t i = 0; i < state_.Window.size(); ++i) EXPECT_EQ(state_.Window[i], 5);
+  EXPECT_EQ(clock_.PeriodBegins(), 1);
+  EXPECT_EQ(clock_.PeriodEnds(), 1);
+  EXPECT_EQ(clock_.LastPeriod(), 1u);
 }
 
-TEST_F(EncodeLoopTest, KeepsTheScheduleWhenTheClockWrapsMidClip) {
-  clock_.SetNow(0xFFFFFFFFu - 70);
-  Run(Clip(60));
-  ASSERT_EQ(encoder_.Accepted.size(), 60u);
-  EXPECT_LT(encoder_.Accepted.back().Time, encoder_.Accepted.front().Time);
-  for (std::uint32_t k = 0; k < 60; ++k)
-    EXPECT_EQ(SinceStart(encoder_.Accepted[k]), k * 1000 / 60) << k;
-  for (std::uint32_t i = 0; i < state_.Window.size(); ++i) EXPECT_EQ(state_.Window[i], 5);
-}
+INSTANTIATE_TEST_SUITE_P(Starts, ScheduleTest, ::testing::Values(kStart, 0xFFFFFFFFu - 70),
+                         [](const auto& test) { return test.index == 0 ? "Plain" : "Wrapping"; });
 
 TEST_F(EncodeLoopTest, LateFramesGoOutBackToBackUntilOnSchedule) {
   host_.OnRender = [&](std::uint32_t k) {
@@ -165,13 +166,6 @@ TEST_F(EncodeLoopTest, NoSubmissionWith31InFlightEvenWhenOverdue) {
   EXPECT_EQ(std::count_if(host_.Renders.begin(), host_.Renders.end(),
                           [](const RenderCall& r) { return r.Frame == 31; }),
             1);
-}
-
-TEST_F(EncodeLoopTest, TimerPeriodIsHeldOnceAroundTheLoop) {
-  Run(Clip(30));
-  EXPECT_EQ(clock_.PeriodBegins(), 1);
-  EXPECT_EQ(clock_.PeriodEnds(), 1);
-  EXPECT_EQ(clock_.LastPeriod(), 1u);
 }
 
 TEST_F(EncodeLoopTest, EncoderFailureRaisesAndStillEndsTheTimerPeriod) {
@@ -385,20 +379,15 @@ TEST_F(EncodeLoopTest, PumpTakesEveryReadyOutputThenReportsRepeatOrEnd) {
   EXPECT_TRUE(Pump());
 }
 
-TEST_F(EncodeLoopTest, OutputThatIsNotABufferRaisesAndIsReleased) {
-  encoder_.NotBufferOutputs = {0};
-  SubmitDirectly(1);
+TEST_F(EncodeLoopTest, OutputThatIsMissingOrNotABufferRaisesAndIsReleased) {
+  encoder_.NullOutputs = {0};
+  encoder_.NotBufferOutputs = {1};
+  SubmitDirectly(2);
   clock_.Advance(10);
-  EXPECT_NE(RaisedCode([&] { Pump(); }), 0u);
+  EXPECT_NE(RaisedCode([&] { Pump(); }), 0u) << "missing";
+  EXPECT_NE(RaisedCode([&] { Pump(); }), 0u) << "not a buffer";
   ASSERT_EQ(encoder_.OtherData.size(), 1u);
   EXPECT_EQ(encoder_.OtherData[0]->Refs(), 0);
-}
-
-TEST_F(EncodeLoopTest, MissingOutputRaises) {
-  encoder_.NullOutputs = {0};
-  SubmitDirectly(1);
-  clock_.Advance(10);
-  EXPECT_NE(RaisedCode([&] { Pump(); }), 0u);
 }
 
 TEST_F(EncodeLoopTest, FailedQueryRaisesAndWhateverCameWithAResultIsReleased) {
