@@ -1,4 +1,5 @@
 #include "platform/safe_file.h"
+#include "tests/fakes/files.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,18 +9,12 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 
 namespace corvantis {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Read(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 unsigned Mode(const fs::path& path) {
   struct stat st {};
@@ -57,9 +52,9 @@ TEST_F(SafeFileTest, ModesHoldUnderAnOpenUmaskAndOnlyOurOwnFileIsReplaced) {
   EXPECT_EQ(Mode(dir_ / "dump"), 0600u);
   EXPECT_EQ(WriteNewFile(Path("out.png"), "2", FileReaders::Everyone, ExistingName::ReplaceOurs),
             0);
-  EXPECT_EQ(Read(dir_ / "out.png"), "2");
+  EXPECT_EQ(FileText(dir_ / "out.png"), "2");
   EXPECT_EQ(WriteNewFile(Path("dump"), "again", FileReaders::UserOnly, ExistingName::Keep), EEXIST);
-  EXPECT_EQ(Read(dir_ / "dump"), "m");
+  EXPECT_EQ(FileText(dir_ / "dump"), "m");
 
   // What a neighbour plants at a name: none of it is written through or replaced.
   fs::create_symlink(victim_, dir_ / "link");
@@ -77,8 +72,8 @@ TEST_F(SafeFileTest, ModesHoldUnderAnOpenUmaskAndOnlyOurOwnFileIsReplaced) {
   EXPECT_EQ(WriteNewFile(Path("folder"), "x", FileReaders::Everyone, ExistingName::ReplaceOurs),
             EISDIR);
   EXPECT_TRUE(fs::is_symlink(dir_ / "link"));
-  EXPECT_EQ(Read(victim_), "the user's");
-  EXPECT_EQ(Read(dir_ / "theirs"), "theirs");
+  EXPECT_EQ(FileText(victim_), "the user's");
+  EXPECT_EQ(FileText(dir_ / "theirs"), "theirs");
   EXPECT_EQ(CheckNewFile(Path("free"), ExistingName::Keep), 0);
   EXPECT_EQ(CheckNewFile((dir_ / "missing" / "x").string(), ExistingName::Keep), ENOENT);
   // No temporary file stays behind, whether a write succeeded, failed or was only checked.
@@ -97,7 +92,7 @@ TEST_F(SafeFileTest, AFolderSwappedWhileWritingDoesNotRedirectTheFile) {
     fs::create_directory_symlink(elsewhere, dir_ / "out");
     EXPECT_EQ(file.Commit(ExistingName::ReplaceOurs, /*sync=*/true), 0);
   }
-  EXPECT_EQ(Read(dir_ / "moved" / "report.json"), "report");
+  EXPECT_EQ(FileText(dir_ / "moved" / "report.json"), "report");
   EXPECT_TRUE(fs::is_empty(elsewhere));
   // Dropped before its commit: nothing remains.
   { NewFile abandoned((dir_ / "moved" / "never").string(), FileReaders::UserOnly); }

@@ -3,14 +3,13 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "debug_capture/debugger_launch_system_linux.h"
 #include "debug_capture/debugger_launcher.h"
+#include "tests/fakes/files.h"
 
 namespace corvantis {
 
@@ -77,13 +76,6 @@ TEST(StartDebuggerChild, WaitsAtMostFiveSecondsAndClosesTheEventOnEveryPath) {
   EXPECT_EQ(noEvent.Calls, (Strings{"open"}));
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 bool Ended(pid_t pid) { return kill(pid, 0) != 0; }
 
 TEST(LinuxDebuggerLaunch, ChildGetsItsArgumentsAndTheEventAndIsReapedWhenItEnds) {
@@ -96,7 +88,7 @@ TEST(LinuxDebuggerLaunch, ChildGetsItsArgumentsAndTheEventAndIsReapedWhenItEnds)
     options.DumpType = 2;
     ASSERT_TRUE(StartDebuggerChild(options, system));
   }
-  const std::string report = ReadFile(out);
+  const std::string report = FileText(out);
   std::remove(out.c_str());
   const std::string self = std::to_string(getpid());
   EXPECT_NE(report.find("parent " + self + "\n"), std::string::npos) << report;

@@ -9,14 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 
 #include "app/command_line.h"
@@ -24,6 +22,7 @@
 #include "minidump/dump_file_name.h"
 #include "platform/ptrace_connection_linux.h"
 #include "platform/utf.h"
+#include "tests/fakes/files.h"
 #include "tests/fakes/raised_code.h"
 #include "tests/minidump/minidump_reader.h"
 
@@ -32,25 +31,6 @@ namespace {
 
 using testing::MinidumpReader;
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << file.rdbuf();
-  return bytes.str();
-}
-
-// The output of a shell command, standard error included; a command that hangs is ended.
-std::string RunCommand(const std::string& command) {
-  std::string output;
-  FILE* pipe = popen(("timeout 120 " + command + " </dev/null 2>&1").c_str(), "r");
-  if (!pipe) return output;
-  std::array<char, 4096> chunk;
-  while (const std::size_t n = fread(chunk.data(), 1, chunk.size(), pipe))
-    output.append(chunk.data(), n);
-  pclose(pipe);
-  return output;
-}
 
 struct Fault {
   PtraceConnection& Target;
@@ -187,7 +167,7 @@ TEST_F(LiveDump, LldbShowsTheCrashingFunctionAndTheDumpHoldsTheFaultAndEveryThre
   EXPECT_EQ(path.filename().string().substr(path.filename().string().size() - 20),
             "ion-0-0xC0000005.dmp");
 
-  const MinidumpReader dump(ReadFile(path));
+  const MinidumpReader dump(FileText(path));
   const auto exception = dump.Read<MINIDUMP_EXCEPTION_STREAM>(dump.Stream(ExceptionStream)->Rva);
   EXPECT_EQ(exception.ThreadId, static_cast<std::uint32_t>(faulting));
   EXPECT_EQ(exception.ExceptionRecord.ExceptionCode, 11u) << "SIGSEGV";
@@ -205,8 +185,9 @@ TEST_F(LiveDump, LldbShowsTheCrashingFunctionAndTheDumpHoldsTheFaultAndEveryThre
   EXPECT_EQ(listed, std::set<std::uint32_t>(threads.begin(), threads.end()));
   EXPECT_EQ(listed.size(), 3u);
 
-  const std::string bt = RunCommand("lldb --batch -c " + path.string() +
-                                    " " CRASHER_PATH " -o 'thread backtrace all' -o 'thread list'");
+  const std::string bt =
+      ShellOutput("lldb --batch -c " + path.string() +
+                  " " CRASHER_PATH " -o 'thread backtrace all' -o 'thread list'");
   EXPECT_NE(bt.find("CrashHere"), std::string::npos) << bt;
   EXPECT_NE(bt.find("main"), std::string::npos) << bt;
   EXPECT_NE(bt.find("tid = " + std::to_string(faulting)), std::string::npos) << bt;
@@ -224,9 +205,9 @@ TEST_F(LiveDump, DumpTypesFromTheOptionChooseNormalMemoryOnlyOrFull) {
       dumps[value] = Dump(fault, type, value);
     }
   });
-  const MinidumpReader normal(ReadFile(dumps[L"abc"]));
-  const MinidumpReader memoryOnly(ReadFile(dumps[L"2"]));
-  const MinidumpReader full(ReadFile(dumps[L"fULL"]));
+  const MinidumpReader normal(FileText(dumps[L"abc"]));
+  const MinidumpReader memoryOnly(FileText(dumps[L"2"]));
+  const MinidumpReader full(FileText(dumps[L"fULL"]));
   std::cout << "Normal dump " << normal.Size() << " bytes, full dump " << full.Size() << " bytes\n";
   EXPECT_GT(full.Size(), 10 * normal.Size());
   EXPECT_FALSE(normal.Stream(Memory64ListStream));
@@ -251,11 +232,11 @@ TEST_F(LiveDump, DumpTypesFromTheOptionChooseNormalMemoryOnlyOrFull) {
 
   // Heap memory is only in the full dump, and LLDB reads it from there.
   const std::string read = " -o 'memory read -f s -c 1 " + heapMarker + "'";
-  EXPECT_NE(RunCommand("lldb --batch -c " + dumps[L"fULL"].string() + " " CRASHER_PATH + read)
+  EXPECT_NE(ShellOutput("lldb --batch -c " + dumps[L"fULL"].string() + " " CRASHER_PATH + read)
                 .find("heap marker of the crasher"),
             std::string::npos);
   const std::string normalRead =
-      RunCommand("lldb --batch -c " + dumps[L"abc"].string() + " " CRASHER_PATH + read);
+      ShellOutput("lldb --batch -c " + dumps[L"abc"].string() + " " CRASHER_PATH + read);
   EXPECT_EQ(normalRead.find("heap marker of the crasher"), std::string::npos) << normalRead;
 }
 
@@ -307,7 +288,7 @@ TEST_F(LiveDump, TheBenchmarksDumpAtARaisedErrorOpensInLldbWithEveryThread) {
   EXPECT_EQ(path.filename().string(),
             "corvantis-" + std::to_string(pid) + "-DebugException-0-0x80070050.dmp");
 
-  const MinidumpReader dump(ReadFile(path));
+  const MinidumpReader dump(FileText(path));
   std::set<std::uint32_t> listed;
   for (const MINIDUMP_THREAD& thread : dump.List<MINIDUMP_THREAD>(*dump.Stream(ThreadListStream)))
     listed.insert(thread.ThreadId);
@@ -321,8 +302,8 @@ TEST_F(LiveDump, TheBenchmarksDumpAtARaisedErrorOpensInLldbWithEveryThread) {
   EXPECT_EQ(exception.ThreadId, static_cast<std::uint32_t>(raising));
   EXPECT_EQ(exception.ExceptionRecord.ExceptionFlags, EXCEPTION_RO_ORIGINATEERROR);
 
-  const std::string lldb = RunCommand("lldb --batch -c " + path.string() + " " + program.string() +
-                                      " -o 'thread list' -o 'thread backtrace all'");
+  const std::string lldb = ShellOutput("lldb --batch -c " + path.string() + " " + program.string() +
+                                       " -o 'thread list' -o 'thread backtrace all'");
   std::size_t shown = 0;
   for (std::size_t at = lldb.find("tid = "); at != std::string::npos;
        at = lldb.find("tid = ", at + 1))
@@ -341,9 +322,9 @@ TEST_F(LiveDump, ReplacesAnExistingFileAndFallsBackWithoutTheException) {
     std::ofstream(path) << std::string(1 << 20, 'x');
     WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()),
                              {fault.Target, fault.ThreadId, fault.Event, parts, 0});
-    const MinidumpReader replaced(ReadFile(path));
+    const MinidumpReader replaced(FileText(path));
     EXPECT_EQ(replaced.Header().Signature, MINIDUMP_SIGNATURE);
-    EXPECT_EQ(ReadFile(path).find(std::string(64, 'x')), std::string::npos) << "nothing old left";
+    EXPECT_EQ(FileText(path).find(std::string(64, 'x')), std::string::npos) << "nothing old left";
 
     // Faults: dumps were made 0644 and a symlink planted under the name was written through.
     const fs::path victim = directory_ / "victim";
@@ -353,8 +334,8 @@ TEST_F(LiveDump, ReplacesAnExistingFileAndFallsBackWithoutTheException) {
     WriteMiniDumpInDirectory(Utf8ToWide(directory_.string()),
                              {fault.Target, fault.ThreadId, fault.Event, parts, 0});
     EXPECT_FALSE(fs::is_symlink(path));
-    EXPECT_EQ(ReadFile(victim), "keep");
-    EXPECT_TRUE(MinidumpReader(ReadFile(path)).Stream(ExceptionStream));
+    EXPECT_EQ(FileText(victim), "keep");
+    EXPECT_TRUE(MinidumpReader(FileText(path)).Stream(ExceptionStream));
     struct stat info {};
     ASSERT_EQ(stat(path.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
@@ -368,7 +349,7 @@ TEST_F(LiveDump, ReplacesAnExistingFileAndFallsBackWithoutTheException) {
       WriteMiniDumpInDirectory(
           Utf8ToWide(directory_.string()),
           {*target, target == &failing ? fault.ThreadId : 1, fault.Event, parts, 0});
-      const MinidumpReader fallback(ReadFile(path));
+      const MinidumpReader fallback(FileText(path));
       EXPECT_EQ(fallback.Header().Signature, MINIDUMP_SIGNATURE);
       EXPECT_FALSE(fallback.Stream(ExceptionStream));
       EXPECT_EQ(fallback.List<MINIDUMP_THREAD>(*fallback.Stream(ThreadListStream)).size(), 3u);

@@ -5,23 +5,15 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 
 #include "minidump/context_amd64.h"
 #include "minidump/elf_modules.h"
 #include "minidump/proc_maps.h"
 #include "platform/ptrace_connection_linux.h"
+#include "tests/fakes/files.h"
 
 namespace corvantis::minidump {
 namespace {
-
-std::string ReadText(const char* path) {
-  std::ifstream file(path);
-  std::stringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 TEST(ProcMaps, ParsesFieldsPathsWithBlanksAndSkipsMalformedLines) {
   const auto mappings = ParseProcMaps(
@@ -75,7 +67,7 @@ std::vector<std::uint8_t> MainProgramBuildId() {
 
 TEST(ElfModules, FindsThisProgramAndLibcWithTheirBuildIds) {
   ProcessMemoryReader memory(getpid());  // as a tracer reads another process
-  const auto mappings = ParseProcMaps(ReadText("/proc/self/maps"));
+  const auto mappings = ParseProcMaps(FileText("/proc/self/maps"));
   const auto modules = FindModules(mappings, memory);
 
   char self[4096] = {};

@@ -8,10 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdio>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <thread>
 
 #include "sentry/crash_request.h"
@@ -19,6 +17,7 @@
 #include "sentry/handler/process_minidump_source.h"
 #include "sentry/shell.h"
 #include "tests/fakes/fake_http_sender.h"
+#include "tests/fakes/files.h"
 #include "tests/http/loopback_server.h"
 #include "tests/sentry/envelope_reader.h"
 #include "tests/sentry/fakes.h"
@@ -90,16 +89,6 @@ void ExpectOnlyPrivateEntries(const fs::path& root) {
   }
 }
 
-std::string RunCommand(const std::string& command) {
-  std::string output;
-  FILE* pipe = popen(("timeout 120 " + command + " </dev/null 2>&1").c_str(), "r");
-  if (pipe == nullptr) return output;
-  char chunk[4096];
-  while (const size_t n = fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, n);
-  pclose(pipe);
-  return output;
-}
-
 std::string LoopbackDsn(int port) {
   return "http://0123456789abcdef@127.0.0.1:" + std::to_string(port) + "/42";
 }
@@ -151,8 +140,8 @@ TEST_P(CrashReport, ReachesTheServerWithScopeAndTheProcessDiesByItsSignal) {
   const fs::path dump = folder.path() / "crash.dmp";
   std::ofstream(dump, std::ios::binary) << minidump->Payload;
   const std::string backtrace =
-      RunCommand("lldb --batch -c " + dump.string() + " " +
-                 BesideTests("corvantis_crash_program").string() + " -o bt");
+      ShellOutput("lldb --batch -c " + dump.string() + " " +
+                  BesideTests("corvantis_crash_program").string() + " -o bt");
   EXPECT_NE(backtrace.find(GetParam().Function), std::string::npos) << backtrace;
   if (GetParam().Caller != nullptr) {
     EXPECT_NE(backtrace.find(GetParam().Caller), std::string::npos) << backtrace;
@@ -271,9 +260,7 @@ TEST_P(UnansweredCrash, TheProcessIsDeadWithinTheBound) {
     const fs::path pending = folder.path() / ".sentry-native" / "pending";
     const auto files = testing::FileNames(pending);
     ASSERT_EQ(files.size(), 1U);
-    std::ifstream in(pending / files[0], std::ios::binary);
-    const auto envelope = testing::ReadEnvelope(
-        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    const auto envelope = testing::ReadEnvelope(FileText(pending / files[0]));
     EXPECT_EQ(envelope.Event["level"], "fatal");
     EXPECT_EQ(envelope.Event["user"]["email"], "crash@example.org");
     EXPECT_EQ(envelope.Item("attachment"), nullptr);
@@ -301,11 +288,6 @@ std::vector<pid_t> ChildProcesses() {
   return pids;
 }
 
-std::string ReadWhole(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // A neighbour swaps the database folder for a link to a folder of their own, with a forged event
 // file in it, after the program started: the handler keeps to the folder the program opened.
 TEST(CrashFiles, AFolderSwappedUnderTheHandlerGetsNeitherTheEventNorTheReport) {
@@ -320,7 +302,7 @@ TEST(CrashFiles, AFolderSwappedUnderTheHandlerGetsNeitherTheEventNorTheReport) {
     const auto giveUp = steady_clock::now() + seconds(30);
     while (!fs::exists(folder.path() / "ready") && steady_clock::now() < giveUp)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    const std::string pid = ReadWhole(folder.path() / "ready");
+    const std::string pid = FileText(folder.path() / "ready");
     fs::create_directories(neighbour / "pending");
     fs::create_directories(neighbour / "aside");
     fs::permissions(neighbour, fs::perms::owner_all);
@@ -486,15 +468,15 @@ TEST(CrashFiles, PlantedLinksAreNeverFollowedAndAnUntrustedFolderIsRefused) {
     EXPECT_NE(fs::read_symlink(fd.path(), gone).string(), leakedPipe) << fd.path();
   }
   // The DSN (with its key) reaches the handler over its channel, never where `ps` shows it.
-  EXPECT_EQ(ReadWhole("/proc/" + std::to_string(handlers[0]) + "/cmdline").find("0123456789abcdef"),
+  EXPECT_EQ(FileText("/proc/" + std::to_string(handlers[0]) + "/cmdline").find("0123456789abcdef"),
             std::string::npos);
   EXPECT_EQ(fs::symlink_status(database / eventFile).type(), fs::file_type::regular);
-  EXPECT_NE(ReadWhole(database / eventFile).find("\"k\":\"v\""), std::string::npos);
+  EXPECT_NE(FileText(database / eventFile).find("\"k\":\"v\""), std::string::npos);
   ExpectOnlyPrivateEntries(database);
   sentry_shutdown();
   EXPECT_EQ(testing::FileNames(database / "pending").size(), 1U);  // "kept", not sent
   ExpectOnlyPrivateEntries(database);
-  EXPECT_EQ(ReadWhole(decoy), "decoy");
+  EXPECT_EQ(FileText(decoy), "decoy");
   EXPECT_TRUE(fs::is_empty(decoyFolder));
 }
 

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,6 +13,7 @@
 #include "platform/hresult_error.h"
 #include "scenarios/clip_files.h"
 #include "scenarios/results_table.h"
+#include "tests/fakes/files.h"
 #include "tests/fakes/raised_code.h"
 
 namespace corvantis {
@@ -23,11 +23,6 @@ namespace {
 using Chunks = std::vector<std::shared_ptr<std::vector<std::uint8_t>>>;
 
 constexpr LocalDateTime kNow{2024, 1, 3, 31, 14, 25, 1, 0};
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 Chunks MakeChunks(const std::vector<std::string>& parts) {
   Chunks chunks;
@@ -67,7 +62,7 @@ class ClipStreamTest : public ::testing::Test {
 
 TEST_F(ClipStreamTest, WritesTheChunksInOrderAndNothingElse) {
   WriteClipStream(PathOf("a.h264"), MakeChunks({std::string("\0\0\x01", 3), "", "abc", "\xff"}));
-  EXPECT_EQ(ReadFile(directory_ / "a.h264"), std::string("\x00\x00\x01", 3) + "abc\xff");
+  EXPECT_EQ(FileText(directory_ / "a.h264"), std::string("\x00\x00\x01", 3) + "abc\xff");
 
   // More chunks than one vectored write takes.
   Chunks many;
@@ -78,14 +73,14 @@ TEST_F(ClipStreamTest, WritesTheChunksInOrderAndNothingElse) {
     expected += part;
   }
   WriteClipStream(PathOf("b.h264"), many);
-  EXPECT_EQ(ReadFile(directory_ / "b.h264"), expected);
+  EXPECT_EQ(FileText(directory_ / "b.h264"), expected);
 }
 
 TEST_F(ClipStreamTest, NeverOverwritesAndReportsWhereItCannotWrite) {
   std::ofstream(directory_ / "a.h264") << "keep";
   EXPECT_EQ(RaisedCode([&] { WriteClipStream(PathOf("a.h264"), MakeChunks({"new"})); }),
             0x80070050u);
-  EXPECT_EQ(ReadFile(directory_ / "a.h264"), "keep");
+  EXPECT_EQ(FileText(directory_ / "a.h264"), "keep");
 
   const std::uint32_t missingDirectory =
       RaisedCode([&] { WriteClipStream(PathOf("absent/a.h264"), MakeChunks({"new"})); });

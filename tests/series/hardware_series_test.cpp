@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <sstream>
 
@@ -18,6 +17,7 @@
 #include "report/run_reporter.h"
 #include "scenarios/codec_profile.h"
 #include "scenarios/scenario_series.h"
+#include "tests/fakes/files.h"
 #include "tests/series/adapter_tree.h"
 #include "tests/series/runtime_series_host.h"
 #include "tests/vaapi_driver/test_driver.h"
@@ -118,8 +118,7 @@ std::wstring Shape(const std::wstring& console) {
 // Access units (each begins with a delimiter) and parameter sets of an Annex-B stream file.
 std::pair<int, int> UnitsAndParameterSets(const std::filesystem::path& file) {
   const bool hevc = file.extension() == ".h265";
-  std::ifstream in(file, std::ios::binary);
-  const std::string s{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::string s = FileText(file);
   int units = 0, sets = 0;
   for (std::size_t i = 0; i + 3 < s.size(); ++i) {
     if (s[i] != 0 || s[i + 1] != 0 || s[i + 2] != 1) continue;

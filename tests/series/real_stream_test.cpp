@@ -6,8 +6,6 @@
 #include <cstdio>
 #include <cwchar>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <mutex>
 #include <vector>
 
@@ -17,6 +15,7 @@
 #include "platform/utf.h"
 #include "scenarios/codec_profile.h"
 #include "scenarios/scenario_series.h"
+#include "tests/fakes/files.h"
 #include "tests/series/runtime_series_host.h"
 
 namespace corvantis {
@@ -72,8 +71,7 @@ TEST_P(RealStreamTest, OneIdrAndTheBitRateOfA5SecondClip) {
   for (const auto& entry : std::filesystem::directory_iterator(directory))
     if (entry.path().extension() == (hevc ? ".h265" : ".h264")) streams.push_back(entry.path());
   ASSERT_EQ(streams.size(), 1u) << WideToUtf8Lossy(console.Text());
-  std::ifstream in(streams[0], std::ios::binary);
-  const std::string stream{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::string stream = FileText(streams[0]);
   std::filesystem::remove_all(directory);
 
   const std::vector<bool> idr = Pictures(stream, hevc);

@@ -19,6 +19,7 @@
 #include "scenarios/scenario_series.h"
 #include "tests/fakes/fake_amf.h"
 #include "tests/fakes/fake_series_host.h"
+#include "tests/fakes/files.h"
 #include "tests/series/series_fixture.h"
 
 namespace corvantis {
@@ -29,7 +30,6 @@ using fakes::FakeEncoder;
 using fakes::FakeSeriesHost;
 using series_testing::kSeed;
 using series_testing::LinesStartingWith;
-using series_testing::ReadFile;
 using series_testing::ScenarioSeriesTest;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -63,8 +63,8 @@ TEST_F(ScenarioSeriesTest, PassingClipPrintsItsBlockAndWritesItsFiles) {
     const auto bytes = FakeEncoder::DefaultPayload(i);
     expected.append(bytes.begin(), bytes.end());
   }
-  EXPECT_EQ(ReadFile(stream), expected);
-  EXPECT_EQ(ReadFile(stream + L".png").substr(0, 4), "\x89PNG");
+  EXPECT_EQ(FileText(stream), expected);
+  EXPECT_EQ(FileText(stream + L".png").substr(0, 4), "\x89PNG");
 }
 
 TEST_F(ScenarioSeriesTest, EveryClipGetsAndReleasesItsOwnObjects) {
@@ -284,7 +284,7 @@ TEST_F(ScenarioSeriesTest, ExistingStreamFileIsKeptAndEndsTheSeries) {
   const std::wstring stream = StreamName(L"64x36@30");
   std::ofstream(std::filesystem::path(stream)) << "keep";
   RunSeries();
-  EXPECT_EQ(ReadFile(stream), "keep");
+  EXPECT_EQ(FileText(stream), "keep");
   EXPECT_EQ(session_.ResultsText, std::wstring(kSeed) + kHeader);
   EXPECT_EQ(host_.Factory.Encoders.size(), 1u);
   EXPECT_THAT(console_.Text(), ::testing::Not(HasSubstr(L"Average Encoding Time")));

@@ -3,9 +3,7 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <map>
 #include <mutex>
 #include <string>
@@ -27,11 +25,6 @@ using fakes::FakeEncoder;
 using fakes::FakeSeriesHost;
 
 inline constexpr wchar_t kSeed[] = L"Adapter (Corvantis)\n\n";
-
-inline std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 inline std::vector<std::wstring> LinesStartingWith(const std::wstring& text,
                                                    const std::wstring& prefix) {

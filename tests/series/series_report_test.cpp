@@ -11,6 +11,7 @@
 #include "report/json_report.h"
 #include "report/report_files.h"
 #include "report/run_reporter.h"
+#include "tests/fakes/files.h"
 #include "tests/series/series_fixture.h"
 
 namespace corvantis {
@@ -19,7 +20,6 @@ namespace {
 
 using nlohmann::json;
 using series_testing::FakeEncoder;
-using series_testing::ReadFile;
 using series_testing::ScenarioSeriesTest;
 
 class SeriesReportTest : public ScenarioSeriesTest {
@@ -33,8 +33,8 @@ class SeriesReportTest : public ScenarioSeriesTest {
       ScopedConsoleRedirect err(errors_, ScopedConsoleRedirect::Stream::Err);
       RunSeries(&reporter);
     }
-    EXPECT_EQ(ReadFile(directory_ / "run.png").substr(0, 4), "\x89PNG");
-    return json::parse(ReadFile(path));
+    EXPECT_EQ(FileText(directory_ / "run.png").substr(0, 4), "\x89PNG");
+    return json::parse(FileText(path));
   }
   StringConsole errors_;
 };
@@ -86,7 +86,7 @@ TEST_F(SeriesReportTest, EveryRowInMatrixOrderUpToTheErrorThatEndedTheSeries) {
   EXPECT_EQ(error["error"]["hresult"], "0x80070050");
   EXPECT_EQ(error["error"]["message"], "The file exists.");
   EXPECT_FALSE(error.contains("average_ms"));
-  EXPECT_EQ(ReadFile(StreamName(L"80x45@30")), "keep");
+  EXPECT_EQ(FileText(StreamName(L"80x45@30")), "keep");
 }
 
 // Submitting takes 0.3 ms for even frames and 0.7 ms for odd ones, whose outputs are ready 1 and 3
@@ -179,7 +179,7 @@ TEST_F(SeriesReportTest, LinksAtTheReportSnapshotAndStreamNamesAreNeverWrittenTh
   EXPECT_EQ(series_testing::LinesStartingWith(errors_.Text(), L"AVC 64x36@30: 0x80070050").size(),
             2u);
   EXPECT_THAT(errors_.Text(), ::testing::HasSubstr(L"first.json: File exists"));
-  EXPECT_EQ(ReadFile(victim), "the user's");
+  EXPECT_EQ(FileText(victim), "the user's");
   for (const std::wstring& link :
        {(directory_ / "first.json").wstring(), StreamName(L"64x36@30") + L".png", second})
     EXPECT_TRUE(std::filesystem::is_symlink(link));
@@ -198,7 +198,7 @@ TEST(ReportFiles, AtomicWriteReplacesWholeOrLeavesTheOldFile) {
   const std::string path = (directory / "r.json").string();
   EXPECT_EQ(WriteFileAtomically(path, "first"), "");
   EXPECT_EQ(WriteFileAtomically(path, "second"), "");
-  EXPECT_EQ(ReadFile(path), "second");
+  EXPECT_EQ(FileText(path), "second");
   // A directory in the way: the rename fails, and the temporary file goes.
   const std::string blocked = (directory / "dir").string();
   std::filesystem::create_directory(blocked);

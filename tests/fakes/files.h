@@ -1,0 +1,27 @@
+#pragma once
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace corvantis {
+
+// Every byte of the file at `path`; empty when it cannot be read.
+inline std::string FileText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// What a shell command writes, standard error included; one that hangs is ended after 120 s.
+inline std::string ShellOutput(const std::string& command) {
+  std::string output;
+  FILE* pipe = popen(("timeout 120 " + command + " </dev/null 2>&1").c_str(), "r");
+  if (pipe == nullptr) return output;
+  char chunk[4096];
+  while (const std::size_t n = std::fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, n);
+  pclose(pipe);
+  return output;
+}
+
+}  // namespace corvantis
