@@ -18,6 +18,7 @@
 #include "platform/utf.h"
 #include "platform/win32_error.h"
 #include "platform/write_all.h"
+#include "tests/fakes/files.h"
 
 namespace corvantis {
 
@@ -85,9 +86,8 @@ TEST(Console, LinesEndWithNewlineAndFlush) {
 }
 
 TEST(FileBytes, ReadsAWholeFileWithinItsBoundAndOnlyARegularFileWhenAsked) {
-  char pattern[] = "/tmp/file-bytes-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path folder = pattern;
+  const TempDir temp;
+  const std::filesystem::path& folder = temp.path();
   std::string content(70'000, '\0');  // more than one read
   for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
   const std::string file = folder / "file";
@@ -112,7 +112,6 @@ TEST(FileBytes, ReadsAWholeFileWithinItsBoundAndOnlyARegularFileWhenAsked) {
   EXPECT_FALSE(ReadFileBytes(folder / "missing"));
   EXPECT_FALSE(ReadRegularFile("/dev/null", content.size()))
       << "a device reads as empty, not as a file";
-  std::filesystem::remove_all(folder);
 }
 
 TEST(WriteAll, ResumesShortWritesAcrossPiecesAndNamesWhatStoppedIt) {

@@ -25,20 +25,17 @@ unsigned Mode(const fs::path& path) {
 class SafeFileTest : public ::testing::Test {
  protected:
   SafeFileTest() {
-    char pattern[] = "/tmp/corvantis-safe-file-XXXXXX";
-    EXPECT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
     victim_ = dir_ / "victim";
     std::ofstream(victim_) << "the user's";
     fs::permissions(victim_, fs::perms::owner_read | fs::perms::owner_write);
   }
-  ~SafeFileTest() override { fs::remove_all(dir_); }
   std::string Path(const char* name) const { return (dir_ / name).string(); }
   std::size_t Entries() const {
     return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir_), {}));
   }
 
-  fs::path dir_;
+  const TempDir temp_;
+  const fs::path dir_ = temp_.path();
   fs::path victim_;
 };
 

@@ -1,4 +1,6 @@
 #pragma once
+#include <stdlib.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -6,6 +8,27 @@
 #include <string>
 
 namespace corvantis {
+
+// A fresh folder under the system's temporary folder, removed with its content at the end.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "corvantis-test-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
 
 // Every byte of the file at `path`; empty when it cannot be read.
 inline std::string FileText(const std::filesystem::path& path) {

@@ -12,10 +12,10 @@
 
 namespace corvantis {
 
-// A session with the CPU device and the Cairo, fontconfig and libpng factories, as the benchmark
-// session leaves it before the first clip.
-inline void InitDrawingSession(BenchmarkSession& session) {
-  ASSERT_EQ(CreateCpuDevice(session.Device.put(), session.DeviceContext.put()), S_OK);
+// A session with the CPU device (on the render node `node`, if any) and the Cairo, fontconfig and
+// libpng factories, as the benchmark session leaves it before the first clip.
+inline void InitDrawingSession(BenchmarkSession& session, const std::string& node = "") {
+  ASSERT_EQ(CreateCpuDevice(session.Device.put(), session.DeviceContext.put(), node), S_OK);
   ASSERT_EQ(CreateCairoD2DFactory(session.D2DFactory.put()), S_OK);
   ASSERT_EQ(CreateFontconfigDWriteFactory(session.DWriteFactory.put()), S_OK);
   ASSERT_EQ(CreatePngImagingFactory(session.WicFactory.put()), S_OK);

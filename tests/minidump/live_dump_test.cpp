@@ -132,13 +132,6 @@ class FailingRead final : public PtraceConnection, public TargetMemory {
 
 class LiveDump : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/minidump-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(directory_); }
-
   std::vector<std::wstring> Parts(pid_t pid, const wchar_t* counter, const wchar_t* code) const {
     return {L"minidump_crasher", std::to_wstring(pid), L"DebugException", counter, code};
   }
@@ -150,7 +143,8 @@ class LiveDump : public ::testing::Test {
     return directory_ / WideToUtf8Lossy(DumpFileName(parts));
   }
 
-  fs::path directory_;
+  const TempDir temp_;
+  const fs::path directory_ = temp_.path();
 };
 
 TEST_F(LiveDump, LldbShowsTheCrashingFunctionAndTheDumpHoldsTheFaultAndEveryThread) {

@@ -49,15 +49,10 @@ TEST(ClipPathTest, PathsLongerThan259CharactersRaise) {
 
 class ClipStreamTest : public ::testing::Test {
  protected:
-  ClipStreamTest() {
-    char pattern[] = "/tmp/corvantis-stream-XXXXXX";
-    EXPECT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
-  }
-  ~ClipStreamTest() override { std::filesystem::remove_all(directory_); }
   std::wstring PathOf(const char* name) const { return (directory_ / name).wstring(); }
 
-  std::filesystem::path directory_;
+  const TempDir temp_;
+  const std::filesystem::path directory_ = temp_.path();
 };
 
 TEST_F(ClipStreamTest, WritesTheChunksInOrderAndNothingElse) {

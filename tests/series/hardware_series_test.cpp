@@ -11,13 +11,12 @@
 #include "app/command_line.h"
 #include "app/session_driver.h"
 #include "platform/console.h"
-#include "platform/drawing/cairo_drawing.h"
-#include "platform/graphics.h"
 #include "platform/utf.h"
 #include "report/run_reporter.h"
 #include "scenarios/codec_profile.h"
 #include "scenarios/scenario_series.h"
 #include "tests/fakes/files.h"
+#include "tests/frames/frame_test_support.h"
 #include "tests/series/adapter_tree.h"
 #include "tests/series/runtime_series_host.h"
 #include "tests/vaapi_driver/test_driver.h"
@@ -48,12 +47,7 @@ SeriesRun RunBothSeries(const std::string& node, std::vector<ClipScenario> rows)
   EXPECT_NE(mkdtemp(pattern), nullptr);
   const std::filesystem::path directory = pattern;
   BenchmarkSession session;
-  EXPECT_EQ(CreateCpuDevice(session.Device.put(), session.DeviceContext.put(), node), S_OK);
-  EXPECT_EQ(CreateCairoD2DFactory(session.D2DFactory.put()), S_OK);
-  EXPECT_EQ(CreateFontconfigDWriteFactory(session.DWriteFactory.put()), S_OK);
-  EXPECT_EQ(CreatePngImagingFactory(session.WicFactory.put()), S_OK);
-  session.TextureDescription.MipLevels = 1;
-  session.TextureDescription.BindFlags = 0x28;
+  InitDrawingSession(session, node);
   session.ResultsText = L"Adapter (Corvantis)\n\n";
   series_testing::RuntimeSeriesHost host(directory.wstring(), std::move(rows));
   RunReporter reporter(RunRecord{}, "", nullptr);
@@ -84,12 +78,10 @@ SeriesRun RunBothSeries(const std::string& node, std::vector<ClipScenario> rows)
 // A hardware adapter's device whose node has no VA driver: each series ends at its first clip as
 // for an encoder that does not start, and nothing is encoded or written.
 TEST(HardwareSeries, NodeWithoutAVaDriverEndsEachSeriesAtItsFirstClip) {
-  char pattern[] = "/tmp/corvantis-hw-node-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string node = std::string(pattern) + "/renderD128";
+  const TempDir temp;
+  const std::string node = temp.path() / "renderD128";
   close(open(node.c_str(), O_CREAT | O_WRONLY, 0600));
   const SeriesRun run = RunBothSeries(node, {{64, 36, 30, 1, 1}, {80, 46, 30, 1, 1}});
-  std::filesystem::remove_all(pattern);
   EXPECT_EQ(run.Console,
             L"Trying to record 2 AVC clips, 30 seconds long each clip...\n\n"
             L"Video: 64 x 36, 32-bit RGB, 30.00 frames per second, 1 seconds\n"

@@ -10,12 +10,11 @@
 #include <vector>
 
 #include "platform/console.h"
-#include "platform/drawing/cairo_drawing.h"
-#include "platform/graphics.h"
 #include "platform/utf.h"
 #include "scenarios/codec_profile.h"
 #include "scenarios/scenario_series.h"
 #include "tests/fakes/files.h"
+#include "tests/frames/frame_test_support.h"
 #include "tests/series/runtime_series_host.h"
 
 namespace corvantis {
@@ -46,17 +45,11 @@ class RealStreamTest : public ::testing::TestWithParam<bool> {};
 // simple as these frames (the figure is printed).
 TEST_P(RealStreamTest, OneIdrAndTheBitRateOfA5SecondClip) {
   const bool hevc = GetParam();
-  char pattern[] = "/tmp/corvantis-real-stream-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path directory = pattern;
+  const TempDir temp;
+  const std::filesystem::path& directory = temp.path();
 
   BenchmarkSession session;
-  ASSERT_EQ(CreateCpuDevice(session.Device.put(), session.DeviceContext.put()), S_OK);
-  ASSERT_EQ(CreateCairoD2DFactory(session.D2DFactory.put()), S_OK);
-  ASSERT_EQ(CreateFontconfigDWriteFactory(session.DWriteFactory.put()), S_OK);
-  ASSERT_EQ(CreatePngImagingFactory(session.WicFactory.put()), S_OK);
-  session.TextureDescription.MipLevels = 1;
-  session.TextureDescription.BindFlags = 0x28;
+  InitDrawingSession(session);
   std::wcsncpy(session.AdapterDescription.Description, L"Software adapter", 127);
   series_testing::RuntimeSeriesHost host(directory.wstring(), {{640, 360, 60, 1, 5}});
   CodecProfile profile = hevc ? HevcProfile() : AvcProfile();
@@ -72,7 +65,6 @@ TEST_P(RealStreamTest, OneIdrAndTheBitRateOfA5SecondClip) {
     if (entry.path().extension() == (hevc ? ".h265" : ".h264")) streams.push_back(entry.path());
   ASSERT_EQ(streams.size(), 1u) << WideToUtf8Lossy(console.Text());
   const std::string stream = FileText(streams[0]);
-  std::filesystem::remove_all(directory);
 
   const std::vector<bool> idr = Pictures(stream, hevc);
   EXPECT_EQ(idr.size(), 300u);

@@ -1,7 +1,6 @@
 #pragma once
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -10,12 +9,12 @@
 #include <vector>
 
 #include "platform/console.h"
-#include "platform/drawing/cairo_drawing.h"
-#include "platform/graphics.h"
 #include "scenarios/codec_profile.h"
 #include "scenarios/scenario_series.h"
 #include "tests/fakes/fake_amf.h"
 #include "tests/fakes/fake_series_host.h"
+#include "tests/fakes/files.h"
+#include "tests/frames/frame_test_support.h"
 
 namespace corvantis {
 
@@ -45,17 +44,9 @@ inline std::vector<std::wstring> LinesStartingWith(const std::wstring& text,
 class ScenarioSeriesTest : public ::testing::Test {
  protected:
   ScenarioSeriesTest() {
-    char pattern[] = "/tmp/corvantis-series-XXXXXX";
-    EXPECT_NE(mkdtemp(pattern), nullptr);
-    directory_ = pattern;
     host_.Directory = directory_.wstring();
 
-    EXPECT_EQ(CreateCpuDevice(session_.Device.put(), session_.DeviceContext.put()), S_OK);
-    EXPECT_EQ(CreateCairoD2DFactory(session_.D2DFactory.put()), S_OK);
-    EXPECT_EQ(CreateFontconfigDWriteFactory(session_.DWriteFactory.put()), S_OK);
-    EXPECT_EQ(CreatePngImagingFactory(session_.WicFactory.put()), S_OK);
-    session_.TextureDescription.MipLevels = 1;
-    session_.TextureDescription.BindFlags = 0x28;
+    InitDrawingSession(session_);
     session_.ResultsText = kSeed;
 
     // A profile of our own: the program's profiles remember their report for the whole process.
@@ -71,7 +62,6 @@ class ScenarioSeriesTest : public ::testing::Test {
       if (setUpEncoder_) setUpEncoder_(encoder, clip);
     };
   }
-  ~ScenarioSeriesTest() override { std::filesystem::remove_all(directory_); }
 
   void RunSeries(SeriesObserver* observer = nullptr) {
     RunScenarioSeries(session_, profile_, host_, observer);
@@ -80,7 +70,8 @@ class ScenarioSeriesTest : public ::testing::Test {
     return (directory_ / (L"20240131-142501-" + std::wstring(mode) + L".h264")).wstring();
   }
 
-  std::filesystem::path directory_;
+  const TempDir temp_;
+  const std::filesystem::path directory_ = temp_.path();
   BenchmarkSession session_;
   std::once_flag reported_;
   CodecProfile profile_{};

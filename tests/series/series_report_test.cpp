@@ -192,9 +192,8 @@ TEST_F(SeriesReportTest, LinksAtTheReportSnapshotAndStreamNamesAreNeverWrittenTh
 }
 
 TEST(ReportFiles, AtomicWriteReplacesWholeOrLeavesTheOldFile) {
-  char pattern[] = "/tmp/corvantis-report-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::filesystem::path directory = pattern;
+  const TempDir temp;
+  const std::filesystem::path& directory = temp.path();
   const std::string path = (directory / "r.json").string();
   EXPECT_EQ(WriteFileAtomically(path, "first"), "");
   EXPECT_EQ(WriteFileAtomically(path, "second"), "");
@@ -210,7 +209,6 @@ TEST(ReportFiles, AtomicWriteReplacesWholeOrLeavesTheOldFile) {
   EXPECT_EQ(ChartPathFor("/a/b"), "/a/b.png");
   EXPECT_EQ(DefaultReportPath("/x", {2026, 12, 1, 7, 9, 5, 3, 0}),
             "/x/20261207-090503-report.json");
-  std::filesystem::remove_all(directory);
 }
 
 }  // namespace
