@@ -101,13 +101,6 @@ std::vector<const Rgb*> Expected(const std::vector<Area>& areas, int width, int 
   return expected;
 }
 
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream stream(text);
-  for (std::string line; std::getline(stream, line);) lines.push_back(line);
-  return lines;
-}
-
 class Colours : public ::testing::TestWithParam<std::tuple<TestCodec, std::pair<int, int>>> {};
 
 TEST_P(Colours, DecodeAsTheirBt601LimitedRangeValuesAtTheRequestedSize) {
@@ -124,18 +117,13 @@ TEST_P(Colours, DecodeAsTheirBt601LimitedRangeValuesAtTheRequestedSize) {
                                      NamesOf(codec).Extension);
 
   // The stream says how its samples are to be read, so that players show what was drawn.
-  EXPECT_EQ(
-      Lines(RunCommand(std::string("ffprobe -v error -f ") + NamesOf(codec).Demuxer +
-                       " -select_streams v:0 -show_entries "
-                       "stream=width,height,color_range,color_space,color_transfer,color_primaries "
-                       "-of default=noprint_wrappers=1 '" +
-                       file.path() + "'")),
-      (std::vector<std::string>{
-          "width=" + std::to_string(width), "height=" + std::to_string(height), "color_range=tv",
-          "color_space=smpte170m", "color_transfer=smpte170m", "color_primaries=smpte170m"}));
+  EXPECT_EQ(Probe(file.path(), codec,
+                  "-show_entries "
+                  "stream=width,height,color_range,color_space,color_transfer,color_primaries"),
+            (std::vector<std::string>{std::to_string(width), std::to_string(height), "tv",
+                                      "smpte170m", "smpte170m", "smpte170m"}));
 
-  const std::string raw = RunCommand(std::string("ffmpeg -v error -f ") + NamesOf(codec).Demuxer +
-                                     " -i '" + file.path() + "' -f rawvideo -pix_fmt yuv420p -");
+  const std::string raw = DecodedYuv420(file.path(), codec);
   const std::size_t luma = static_cast<std::size_t>(width) * height;
   const int chromaWidth = width / 2;
   const std::size_t frameBytes = luma * 3 / 2;

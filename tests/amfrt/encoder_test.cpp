@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <map>
 #include <set>
-#include <sstream>
 #include <tuple>
 
 #include "tests/amfrt/runtime_support.h"
@@ -14,28 +13,14 @@ namespace {
 
 constexpr amf::amf_int64 kIdr = 0, kP = 2, kB = 3;
 
-std::string Probe(const std::string& path, TestCodec codec, const std::string& entries) {
-  return RunCommand(std::string("ffprobe -v error -f ") + NamesOf(codec).Demuxer +
-                    " -count_frames -select_streams v:0 " + entries +
-                    " -of default=noprint_wrappers=1:nokey=1 '" + path + "'");
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream stream(text);
-  for (std::string line; std::getline(stream, line);) lines.push_back(line);
-  return lines;
-}
-
 std::string FrameCount(const std::string& path, TestCodec codec) {
-  return Lines(Probe(path, codec, "-show_entries stream=nb_read_frames")).at(0);
+  return Probe(path, codec, "-show_entries stream=nb_read_frames").at(0);
 }
 
 // Mean of the decoded luma samples of every picture, in display order.
 std::vector<double> DecodedMeanLuma(const std::string& path, TestCodec codec, int width,
                                     int height) {
-  const std::string raw = RunCommand(std::string("ffmpeg -v error -f ") + NamesOf(codec).Demuxer +
-                                     " -i '" + path + "' -f rawvideo -pix_fmt yuv420p -");
+  const std::string raw = DecodedYuv420(path, codec);
   const std::size_t luma = static_cast<std::size_t>(width) * height;
   std::vector<double> means;
   for (std::size_t offset = 0; offset + luma * 3 / 2 <= raw.size(); offset += luma * 3 / 2) {
@@ -92,13 +77,13 @@ TEST_P(EncoderStream, OneOutputPerFrameInOrderFormingADecodableStream) {
 
   const StreamFile file(outputs, std::string("grey") + NamesOf(codec).Extension);
   EXPECT_EQ(
-      Lines(Probe(file.path(), codec,
-                  "-show_entries stream=codec_name,profile,width,height,nb_read_frames")),
+      Probe(file.path(), codec,
+            "-show_entries stream=codec_name,profile,width,height,nb_read_frames"),
       (std::vector<std::string>{NamesOf(codec).Demuxer, codec == TestCodec::Avc ? "High" : "Main",
                                 "320", "180", std::to_string(kFrames)}));
   std::vector<std::string> pictureTypes(kFrames, "P");
   pictureTypes[0] = "I";
-  EXPECT_EQ(Lines(Probe(file.path(), codec, "-show_entries frame=pict_type")), pictureTypes);
+  EXPECT_EQ(Probe(file.path(), codec, "-show_entries frame=pict_type"), pictureTypes);
   // Each picture shows its texture as it was when submitted: BT.601 limited-range luma of the grey.
   const std::vector<double> luma = DecodedMeanLuma(file.path(), codec, 320, 180);
   ASSERT_EQ(luma.size(), kFrames);

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 #include <thread>
 #include <utility>
 
@@ -293,6 +294,21 @@ std::string RunCommand(const std::string& command) {
   for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) text.append(chunk, n);
   EXPECT_EQ(pclose(pipe), 0) << command;
   return text;
+}
+
+std::vector<std::string> Probe(const std::string& path, TestCodec codec,
+                               const std::string& entries) {
+  std::istringstream text(RunCommand(std::string("ffprobe -v error -f ") + NamesOf(codec).Demuxer +
+                                     " -count_frames -select_streams v:0 " + entries +
+                                     " -of default=noprint_wrappers=1:nokey=1 '" + path + "'"));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(text, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string DecodedYuv420(const std::string& path, TestCodec codec) {
+  return RunCommand(std::string("ffmpeg -v error -f ") + NamesOf(codec).Demuxer + " -i '" + path +
+                    "' -f rawvideo -pix_fmt yuv420p -");
 }
 
 std::vector<std::vector<std::uint8_t>> NalUnits(const std::vector<std::uint8_t>& b) {

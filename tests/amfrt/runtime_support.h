@@ -113,6 +113,11 @@ class StreamFile {
 
 // Standard output of a command; a test failure when it exits non-zero.
 std::string RunCommand(const std::string& command);
+// ffprobe's values of `entries` ("-show_entries ...") for the stream file, one a line.
+std::vector<std::string> Probe(const std::string& path, TestCodec codec,
+                               const std::string& entries);
+// The stream file decoded by ffmpeg into yuv420p pictures, one after another.
+std::string DecodedYuv420(const std::string& path, TestCodec codec);
 
 // What the process writes to file descriptor 2 while the object lives.
 class StderrCapture {

@@ -71,16 +71,30 @@ class CrashReportingTest : public ::testing::Test {
 };
 
 TEST_F(CrashReportingTest, EditionAndExternalVersion) {
+  registry.Present = false;
+  ReportDriverVersion(registry);
+  EXPECT_TRUE(console.Text().empty()) << "no key, no line";
+  EXPECT_TRUE(Tags().empty() || Tags().is_null());
+
+  registry.Present = true;
   registry.Values = {{L"MarketEdition", Sz(L"Adrenalin Edition")},
                      {L"ExternalReleaseVersion", Sz(L"24.3.1")},
                      {L"ReleaseVersion", Sz(L"23.40.27.06")}};
   ReportDriverVersion(registry);
-  EXPECT_EQ(registry.Opened, (std::vector<std::wstring>{L"SOFTWARE\\ATI Technologies\\Install"}));
+  EXPECT_EQ(registry.Opened, std::vector<std::wstring>(2, L"SOFTWARE\\ATI Technologies\\Install"));
   EXPECT_EQ(console.Text(), L"AMD Driver Version: Adrenalin Edition 24.3.1\n");
   const auto tags = Tags();
   EXPECT_EQ(tags["amd_driver_version"], "24.3.1");
   EXPECT_EQ(tags["amd_driver_edition"], "Adrenalin Edition");
   EXPECT_EQ(tags["amd_driver_version_ex"], "23.40.27.06");
+
+  // The external version alone, cut at a NUL inside it.
+  RawValue withNul = Sz(L"24.3.1");
+  withNul.Bytes.insert(withNul.Bytes.end() - 2, {0, 0, 'x', 0});
+  registry.Values = {{L"ExternalReleaseVersion", withNul}};
+  ReportDriverVersion(registry);
+  EXPECT_EQ(console.Text(),
+            L"AMD Driver Version: Adrenalin Edition 24.3.1\nAMD Driver Version: 24.3.1\n");
 }
 
 TEST_F(CrashReportingTest, ValuesThatCannotBeUsedLeaveOutWhatDependsOnThem) {
@@ -112,21 +126,6 @@ TEST_F(CrashReportingTest, ValuesThatCannotBeUsedLeaveOutWhatDependsOnThem) {
   EXPECT_TRUE(console.Text().empty());
 }
 
-TEST_F(CrashReportingTest, OnlyExternalVersionAndEmbeddedNul) {
-  RawValue withNul = Sz(L"24.3.1");
-  withNul.Bytes.insert(withNul.Bytes.end() - 2, {0, 0, 'x', 0});
-  registry.Values = {{L"ExternalReleaseVersion", withNul}};
-  ReportDriverVersion(registry);
-  EXPECT_EQ(console.Text(), L"AMD Driver Version: 24.3.1\n");
-}
-
-TEST_F(CrashReportingTest, MissingKeyDoesNothing) {
-  registry.Present = false;
-  ReportDriverVersion(registry);
-  EXPECT_TRUE(console.Text().empty());
-  EXPECT_TRUE(Tags().empty() || Tags().is_null());
-}
-
 TEST_F(CrashReportingTest, AdapterLineAndTags) {
   DXGI_ADAPTER_DESC1 d;
   std::wcsncpy(d.Description, L"Radeon \u00e9", 127);
@@ -142,7 +141,7 @@ TEST_F(CrashReportingTest, AdapterLineAndTags) {
 
 // The tag takes the caller's text, the breadcrumb formats the 64-bit value again: a version
 // whose text differs from the one passed in tells a copied text apart.
-TEST_F(CrashReportingTest, AmfVersionTagAndBreadcrumb) {
+TEST_F(CrashReportingTest, AmfVersionTagAndBreadcrumbAndUserEmail) {
   ReportAmfVersion("1.4.18.0", 0xFFFF000500070003ull);
   EXPECT_EQ(Tags()["amf_version"], "1.4.18.0");
   const auto crumbs = st::ScopeSnapshot()["breadcrumbs"];
@@ -153,9 +152,7 @@ TEST_F(CrashReportingTest, AmfVersionTagAndBreadcrumb) {
   EXPECT_EQ(crumbs[0]["level"], "info");
   EXPECT_EQ(crumbs[0]["data"]["version"], "65535.5.7.3");
   EXPECT_TRUE(crumbs[0].contains("timestamp"));
-}
 
-TEST_F(CrashReportingTest, UserEmail) {
   ReportUser(L"j\u00fcrgen@example.org");
   EXPECT_EQ(st::ScopeSnapshot()["user"]["email"], "j\xc3\xbcrgen@example.org");
 }

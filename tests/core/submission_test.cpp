@@ -132,9 +132,7 @@ TEST_F(SubmissionTest, RealEndpointsThatFailOrHang) {
                          server.Record(req);
                          res.status = 500;
                        });
-  server.server().Post("/hang/sendMessage", [&](const httplib::Request&, httplib::Response&) {
-    server.HoldUntilReleased();
-  });
+  server.HoldPosts("/hang/sendMessage");
   corvantis::testing::RefusingPort refusing;
   http::CurlHttpSender sender;
 

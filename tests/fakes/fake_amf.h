@@ -33,19 +33,13 @@ struct PropertySet {
 template <typename Interface>
 class Counted : public Interface {
  public:
-  amf::amf_long Acquire() override {
-    ++acquires_;
-    return ++refs_;
-  }
+  amf::amf_long Acquire() override { return ++refs_; }
   amf::amf_long Release() override {
-    ++releases_;
     const amf::amf_long left = --refs_;
     if (left == 0) OnFinalRelease();
     return left;
   }
   amf::amf_long Refs() const { return refs_; }
-  int Acquires() const { return acquires_; }
-  int Releases() const { return releases_; }
 
  protected:
   virtual void OnFinalRelease() {}
@@ -64,8 +58,6 @@ class Counted : public Interface {
 
  private:
   amf::amf_long refs_ = 1;
-  int acquires_ = 0;
-  int releases_ = 0;
 };
 
 // Property storage that keeps whole numbers and records every set in order.

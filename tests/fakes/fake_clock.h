@@ -23,7 +23,7 @@ class FakeClock final : public Clock {
   std::uint32_t TimeGetTime() override { return static_cast<std::uint32_t>(ns_ / kNsPerMs); }
   std::uint64_t MonotonicNanoseconds() override { return ns_; }
   void Sleep(std::uint32_t milliseconds) override {
-    if (++sleeps_ > maxSleeps_) throw ClockStalled();
+    if (++sleeps_ > kMaxSleeps) throw ClockStalled();
     Advance(milliseconds);
     if (log_ != nullptr) log_->Add("Sleep");
   }
@@ -49,10 +49,8 @@ class FakeClock final : public Clock {
     ns_ += std::uint64_t{microseconds} * 1000u;
   }
   void SetLocalTime(const LocalDateTime& local) { local_ = local; }
-  void SetMaxSleeps(std::uint64_t sleeps) { maxSleeps_ = sleeps; }
   void SetLog(CallLog* log) { log_ = log; }
 
-  std::uint64_t Sleeps() const { return sleeps_; }
   int PeriodBegins() const { return periodBegins_; }
   int PeriodEnds() const { return periodEnds_; }
   std::uint32_t LastPeriod() const { return lastPeriod_; }
@@ -61,9 +59,9 @@ class FakeClock final : public Clock {
 
  private:
   static constexpr std::uint64_t kNsPerMs = 1000000;
+  static constexpr std::uint64_t kMaxSleeps = 200000;
   std::uint64_t ns_;
   std::uint64_t sleeps_ = 0;
-  std::uint64_t maxSleeps_ = 200000;
   int periodBegins_ = 0;
   int periodEnds_ = 0;
   std::uint32_t lastPeriod_ = 0;

@@ -68,8 +68,7 @@ TEST(CurlHttpSender, KeepsTheAnswersHeadersAndAtMost64KiBOfAnEndlessBody) {
 
 TEST(CurlHttpSender, DeliversBodyAndHeadersExactly) {
   LoopbackServer loopback;
-  loopback.server().Post(
-      "/in", [&](const httplib::Request& req, httplib::Response&) { loopback.Record(req); });
+  loopback.RecordPosts("/in");
   // Large enough that libcurl would ask for "Expect: 100-continue" if left alone.
   std::string body = "{\"text\":\"line1\\nline2 \xC3\xA9\"}";
   body.append(2 * 1024 * 1024, 'x');
@@ -96,8 +95,7 @@ TEST(CurlHttpSender, DeliversBodyAndHeadersExactly) {
 
 TEST(CurlHttpSender, EmptyPostStillCarriesZeroLengthAndNoInventedContentType) {
   LoopbackServer loopback;
-  loopback.server().Post(
-      "/empty", [&](const httplib::Request& req, httplib::Response&) { loopback.Record(req); });
+  loopback.RecordPosts("/empty");
   CurlHttpSender sender;
   EXPECT_EQ(sender.Send({.Url = loopback.Url("/empty")}).Status, 200);
 
@@ -144,8 +142,7 @@ TEST(CurlHttpSender, TransportFailuresThrowWithTheirReason) {
 
 TEST(CurlHttpSender, HeaderOrMethodWithLineBreakIsRefusedBeforeSending) {
   LoopbackServer loopback;
-  loopback.server().Post(
-      "/in", [&](const httplib::Request& req, httplib::Response&) { loopback.Record(req); });
+  loopback.RecordPosts("/in");
   EXPECT_EQ(SendExpectingError(
                 {.Url = loopback.Url("/in"), .Headers = {{"X-Test", "a\r\nX-Injected: 1"}}}),
             HttpError::Reason::kBadRequest);
@@ -158,8 +155,7 @@ TEST(CurlHttpSender, HeaderOrMethodWithLineBreakIsRefusedBeforeSending) {
 
 TEST(CurlHttpSender, ServerThatNeverAnswersTimesOutWithinTheTotalLimit) {
   LoopbackServer loopback;
-  loopback.server().Post(
-      "/hang", [&](const httplib::Request&, httplib::Response&) { loopback.HoldUntilReleased(); });
+  loopback.HoldPosts("/hang");
   const auto start = steady_clock::now();
   EXPECT_EQ(SendExpectingError(
                 {.Url = loopback.Url("/hang"), .ConnectTimeoutMs = 300, .TotalTimeoutMs = 300}),
@@ -170,8 +166,7 @@ TEST(CurlHttpSender, ServerThatNeverAnswersTimesOutWithinTheTotalLimit) {
 
 TEST(CurlHttpSender, CancelFlagAbandonsARequestInFlight) {
   LoopbackServer loopback;
-  loopback.server().Post(
-      "/hang", [&](const httplib::Request&, httplib::Response&) { loopback.HoldUntilReleased(); });
+  loopback.HoldPosts("/hang");
   std::atomic<bool> cancel{false};
   std::thread canceller([&] {
     loopback.WaitForHeldRequest(std::chrono::seconds(10));

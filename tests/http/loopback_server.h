@@ -48,6 +48,17 @@ class LoopbackServer {
     return "http://127.0.0.1:" + std::to_string(port_) + path;
   }
 
+  // Every POST to a path matching `pattern` is recorded and answered 200.
+  void RecordPosts(const std::string& pattern) {
+    server_.Post(pattern,
+                 [this](const httplib::Request& request, httplib::Response&) { Record(request); });
+  }
+  // Every POST to a path matching `pattern` is held unanswered until the server goes.
+  void HoldPosts(const std::string& pattern) {
+    server_.Post(pattern,
+                 [this](const httplib::Request&, httplib::Response&) { HoldUntilReleased(); });
+  }
+
   void Record(const httplib::Request& request) {
     const std::lock_guard lock(mutex_);
     received_.push_back({request.method, request.path, request.headers, request.body});

@@ -92,8 +92,7 @@ class ProxyEnvironmentTest : public ::testing::Test {
 
 TEST_F(ProxyEnvironmentTest, HttpAddressesGoThroughHttpProxy) {
   LoopbackServer proxy;
-  proxy.server().Post(".*",
-                      [&](const httplib::Request& req, httplib::Response&) { proxy.Record(req); });
+  proxy.RecordPosts(".*");
   Set("http_proxy", "127.0.0.1:" + std::to_string(proxy.port()));
   CurlHttpSender sender;
   const HttpResponse response = sender.Send({.Url = "http://chat.invalid/bot1/sendMessage",

@@ -245,12 +245,9 @@ TEST(MinidumpWriter, NormalDumpReadsBackStreamByStream) {
 
   EXPECT_EQ(dump.Bytes(*dump.Stream(LinuxProcStatusStream)), "Name:\tprog\nPid:\t4242\n");
   EXPECT_EQ(dump.Bytes(*dump.Stream(LinuxAuxvStream)), fixture.Snapshot.RawStreams[2].Bytes);
-}
 
-TEST(MinidumpWriter, WithoutAnExceptionTheStreamIsLeftOut) {
-  Fixture fixture;
   fixture.Snapshot.Exception.reset();
-  EXPECT_FALSE(fixture.Write(MiniDumpNormal).Stream(ExceptionStream));
+  EXPECT_FALSE(fixture.Write(MiniDumpNormal).Stream(ExceptionStream)) << "without an exception";
 }
 
 // Every row of the parent's fault table goes through the parent's own mapping and the stream: the

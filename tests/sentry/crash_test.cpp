@@ -107,9 +107,7 @@ class CrashReport : public ::testing::TestWithParam<CrashCase> {};
 TEST_P(CrashReport, ReachesTheServerWithScopeAndTheProcessDiesByItsSignal) {
   const testing::TempDir folder;
   LoopbackServer server;
-  server.server().Post("/api/42/envelope/", [&](const httplib::Request& req, httplib::Response&) {
-    server.Record(req);
-  });
+  server.RecordPosts("/api/42/envelope/");
   const ProgramRun run =
       RunCrashProgram(folder.path(), GetParam().Mode, LoopbackDsn(server.port()));
   ASSERT_TRUE(WIFSIGNALED(run.Status)) << run.Status;
@@ -179,9 +177,7 @@ TEST(CrashDelivery, WaitsInTheDatabaseWhenTheServerIsDownOrSilentAndGoesAtTheNex
   EXPECT_EQ(testing::FileNames(pending).size(), 1U);
   {
     LoopbackServer silent;
-    silent.server().Post("/api/42/envelope/", [&](const httplib::Request&, httplib::Response&) {
-      silent.HoldUntilReleased();
-    });
+    silent.HoldPosts("/api/42/envelope/");
     // The handler gives up after its time limit; the crashed process does not wait for it.
     const ProgramRun run =
         RunCrashProgram(folder.path(), {"abort", LoopbackDsn(silent.port()), "1500"});
@@ -195,9 +191,7 @@ TEST(CrashDelivery, WaitsInTheDatabaseWhenTheServerIsDownOrSilentAndGoesAtTheNex
   std::ofstream(pending / "00000000000000000000-corrupt.envelope") << "{\"event_id\"";
 
   LoopbackServer server;
-  server.server().Post("/api/42/envelope/", [&](const httplib::Request& req, httplib::Response&) {
-    server.Record(req);
-  });
+  server.RecordPosts("/api/42/envelope/");
   const ProgramRun run = RunCrashProgram(folder.path(), "no-crash", LoopbackDsn(server.port()));
   EXPECT_TRUE(WIFEXITED(run.Status) && WEXITSTATUS(run.Status) == 0);
   const auto received = server.Received();
@@ -295,9 +289,7 @@ TEST(CrashFiles, AFolderSwappedUnderTheHandlerGetsNeitherTheEventNorTheReport) {
   const fs::path database = folder.path() / ".sentry-native";
   const fs::path neighbour = folder.path() / "neighbour";
   LoopbackServer server;
-  server.server().Post("/api/42/envelope/", [&](const httplib::Request& req, httplib::Response&) {
-    server.Record(req);
-  });
+  server.RecordPosts("/api/42/envelope/");
   std::thread swapper([&] {
     const auto giveUp = steady_clock::now() + seconds(30);
     while (!fs::exists(folder.path() / "ready") && steady_clock::now() < giveUp)

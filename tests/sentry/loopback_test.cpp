@@ -70,9 +70,7 @@ TEST_F(SentryOverLoopback, ServerReceivesAnEnvelopeItCanRead) {
 
 TEST_F(SentryOverLoopback, ShutdownReturnsWithinItsBoundWhenTheServerHangsAndKeepsTheRest) {
   LoopbackServer loopback;
-  loopback.server().Post("/api/1/envelope/", [&](const httplib::Request&, httplib::Response&) {
-    loopback.HoldUntilReleased();
-  });
+  loopback.HoldPosts("/api/1/envelope/");
   Init("http://key@127.0.0.1:" + std::to_string(loopback.port()) + "/1");
   CaptureMessage("first");
   ASSERT_TRUE(loopback.WaitForHeldRequest(std::chrono::seconds(10)));
@@ -98,9 +96,7 @@ TEST_F(SentryOverLoopback, WhatCannotBeSentWaitsForTheNextStart) {
       << "{\"event_id\":\"0123\"}\n{\"type\":\"event\",\"length\":500}\n{";
 
   LoopbackServer loopback;
-  loopback.server().Post("/api/1/envelope/", [&](const httplib::Request& req, httplib::Response&) {
-    loopback.Record(req);
-  });
+  loopback.RecordPosts("/api/1/envelope/");
   Init("http://key@127.0.0.1:" + std::to_string(loopback.port()) + "/1");
   ASSERT_TRUE(loopback.WaitForRequests(2, std::chrono::seconds(10)));
   EXPECT_EQ(sentry_shutdown(), 0);
@@ -142,9 +138,7 @@ TEST_F(SentryOverLoopback, AfterA429NothingMoreIsPostedInThatRunAndEverythingIsK
 
 TEST_F(SentryOverLoopback, AFolderThatCannotBeMadeStillLetsEventsGo) {
   LoopbackServer loopback;
-  loopback.server().Post("/api/1/envelope/", [&](const httplib::Request& req, httplib::Response&) {
-    loopback.Record(req);
-  });
+  loopback.RecordPosts("/api/1/envelope/");
   std::ofstream(database_.path() / "a file");
   ClientDependencies dependencies = ProductionDependencies();
   dependencies.Database = database_.path() / "a file" / "db";

@@ -611,25 +611,28 @@ VAStatus DestroyImage(VADriverContextP ctx, VAImageID id) {
   return VA_STATUS_SUCCESS;
 }
 
-// The image and the layout of its pixels, or nullptr.
-const VAImage* ImageAndLayout(Entry& e, VAImageID id, Layout* layout, Storage* storage) {
+// The surface and the image of its format that a get or put copies between, with the image's
+// layout and pixels.
+VAStatus SurfaceAndImage(Entry& e, VASurfaceID surface, VAImageID id, const SurfaceObject** s,
+                         Layout* layout, Storage* storage) {
+  *s = Find(e.driver.surfaces, surface);
+  if (*s == nullptr) return VA_STATUS_ERROR_INVALID_SURFACE;
   const VAImage* image = Find(e.driver.images, id);
   if (image == nullptr || !LayoutOf(image->format.fourcc, image->width, image->height, layout))
-    return nullptr;
+    return VA_STATUS_ERROR_INVALID_IMAGE;
+  if (layout->fourcc != (*s)->layout.fourcc) return VA_STATUS_ERROR_INVALID_IMAGE_FORMAT;
   *storage = e.driver.buffers.at(image->buf).storage;
-  return image;
+  return VA_STATUS_SUCCESS;
 }
 
 VAStatus GetImage(VADriverContextP ctx, VASurfaceID surface, int x, int y, unsigned width,
                   unsigned height, VAImageID id) {
   Entry e = Enter(ctx, "vaGetImage");
   if (e.fault) return e.fault;
-  const SurfaceObject* s = Find(e.driver.surfaces, surface);
+  const SurfaceObject* s;
   Layout layout;
   Storage storage;
-  if (s == nullptr) return VA_STATUS_ERROR_INVALID_SURFACE;
-  if (ImageAndLayout(e, id, &layout, &storage) == nullptr) return VA_STATUS_ERROR_INVALID_IMAGE;
-  if (layout.fourcc != s->layout.fourcc) return VA_STATUS_ERROR_INVALID_IMAGE_FORMAT;
+  if (const VAStatus status = SurfaceAndImage(e, surface, id, &s, &layout, &storage)) return status;
   if (!Inside(s->layout, x, y, width, height) || !Inside(layout, 0, 0, width, height))
     return VA_STATUS_ERROR_INVALID_PARAMETER;
   CopyRect(s->layout, s->storage->data(), x, y, layout, storage->data(), 0, 0,
@@ -641,12 +644,10 @@ VAStatus PutImage(VADriverContextP ctx, VASurfaceID surface, VAImageID id, int s
                   unsigned sw, unsigned sh, int dx, int dy, unsigned dw, unsigned dh) {
   Entry e = Enter(ctx, "vaPutImage");
   if (e.fault) return e.fault;
-  const SurfaceObject* s = Find(e.driver.surfaces, surface);
+  const SurfaceObject* s;
   Layout layout;
   Storage storage;
-  if (s == nullptr) return VA_STATUS_ERROR_INVALID_SURFACE;
-  if (ImageAndLayout(e, id, &layout, &storage) == nullptr) return VA_STATUS_ERROR_INVALID_IMAGE;
-  if (layout.fourcc != s->layout.fourcc) return VA_STATUS_ERROR_INVALID_IMAGE_FORMAT;
+  if (const VAStatus status = SurfaceAndImage(e, surface, id, &s, &layout, &storage)) return status;
   if (sw != dw || sh != dh) return VA_STATUS_ERROR_UNIMPLEMENTED;  // no scaling here
   if (!Inside(layout, sx, sy, sw, sh) || !Inside(s->layout, dx, dy, dw, dh))
     return VA_STATUS_ERROR_INVALID_PARAMETER;
