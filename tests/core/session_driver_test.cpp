@@ -161,19 +161,18 @@ TEST_F(SessionDriverTest, FullRunInOrder) {
   EXPECT_TRUE(errors_.Text().empty());
 }
 
-TEST_F(SessionDriverTest, NoUserNoUserReport) {
-  Run();
-  EXPECT_EQ(env.Calls[2], "Driver");
-}
-
-TEST_F(SessionDriverTest, PicksTheFirstAmdAdapter) {
-  env.FakeDevices.Factory->Adapters = {Adapter(L"Intel UHD", 0x8086, 0x9A49),
-                                       Adapter(L"First AMD", 0x1002, 1),
-                                       Adapter(L"Second AMD", 0x1002, 2)};
+// Only the chosen adapter stays held, by the session.
+TEST_F(SessionDriverTest, PicksTheFirstAmdAdapterAndReleasesTheSkippedOnes) {
+  FakeFactory& factory = *env.FakeDevices.Factory;
+  factory.Adapters = {Adapter(L"Intel UHD", 0x8086, 0x9A49), Adapter(L"First AMD", 0x1002, 1),
+                      Adapter(L"Second AMD", 0x1002, 2)};
   Run();
   EXPECT_EQ(env.FakeDevices.DeviceAdapter, L"First AMD");
   EXPECT_EQ(std::wstring(session.AdapterDescription.Description), L"First AMD");
-  EXPECT_EQ(env.FakeDevices.Factory->Enumerated, (std::vector<std::uint32_t>{0, 1}));
+  EXPECT_EQ(factory.Enumerated, (std::vector<std::uint32_t>{0, 1}));
+  EXPECT_EQ(factory.AliveAdapters, 1);
+  session.Adapter.reset();
+  EXPECT_EQ(factory.AliveAdapters, 0);
 }
 
 TEST_F(SessionDriverTest, NoAmdAdapterEndsQuietlyWithANotice) {
@@ -185,6 +184,7 @@ TEST_F(SessionDriverTest, NoAmdAdapterEndsQuietlyWithANotice) {
   EXPECT_TRUE(console_.Text().empty());
   EXPECT_NE(errors_.Text().find(L"-Adapter:Software"), std::wstring::npos);
   EXPECT_FALSE(session.Device);
+  EXPECT_EQ(env.FakeDevices.Factory->AliveAdapters, 0);
 }
 
 TEST_F(SessionDriverTest, SoftwareAdapterOnRequest) {
@@ -272,25 +272,6 @@ TEST_F(SessionDriverTest, ReportAndSubmissionErrorsFollowTheFailureTable) {
     }
     EXPECT_EQ(e.Calls, c.Expected) << c.Step;
   }
-}
-
-TEST_F(SessionDriverTest, SkippedAdaptersAreReleased) {
-  FakeFactory& factory = *env.FakeDevices.Factory;
-  factory.Adapters = {Adapter(L"Intel UHD", 0x8086, 1), Adapter(L"NVIDIA", 0x10DE, 2),
-                      Adapter(L"Radeon", 0x1002, 3)};
-  Run();
-  EXPECT_EQ(factory.AliveAdapters, 1);  // the chosen one, held by the session
-  session.Adapter.reset();
-  EXPECT_EQ(factory.AliveAdapters, 0);
-
-  // Without an AMD adapter nothing is kept.
-  RecordingEnvironment none;
-  none.FakeDevices.Factory->Adapters = {
-      Adapter(L"Intel UHD", 0x8086, 1),
-      Adapter(L"Software", 0, 0, 0, 0, DXGI_ADAPTER_FLAG_SOFTWARE)};
-  BenchmarkSession s;
-  RunBenchmarkSession(s, none);
-  EXPECT_EQ(none.FakeDevices.Factory->AliveAdapters, 0);
 }
 
 TEST(SessionRecord, StartsWithTheDefaultTextureDescription) {
