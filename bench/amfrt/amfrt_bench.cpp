@@ -31,7 +31,9 @@ extern "C" {
 #include "amfrt/frame_conversion.h"
 #include "amfrt/property_map.h"
 #include "amfrt/split_conversion.h"
+#include "bench/amfrt/wall_clock.h"
 #include "platform/graphics.h"
+#include "tests/amfrt/program_properties.h"
 
 namespace corvantis {
 
@@ -54,53 +56,8 @@ amf::AMFFactory* Factory() {
   return factory;
 }
 
-amf::AMFVariantStruct Int(amf::amf_int64 v) {
-  amf::AMFVariantStruct s;
-  amf::AMFVariantInit(&s);
-  amf::AMFVariantAssignInt64(&s, v);
-  return s;
-}
-
-amf::AMFVariantStruct Rate(std::uint32_t num) {
-  amf::AMFVariantStruct s;
-  amf::AMFVariantInit(&s);
-  amf::AMFVariantAssignRate(&s, amf::AMFConstructRate(num, 1));
-  return s;
-}
-
-amf::AMFVariantStruct Bool(bool v) {
-  amf::AMFVariantStruct s;
-  amf::AMFVariantInit(&s);
-  amf::AMFVariantAssignBool(&s, v);
-  return s;
-}
-
-using Properties = std::vector<std::pair<const wchar_t*, amf::AMFVariantStruct>>;
-
-// The program's configuration at 60 fps and 500 kbit/s.
-Properties ProgramProperties(Codec codec) {
-  if (codec == Codec::Avc)
-    return {{AMF_VIDEO_ENCODER_FRAMERATE, Rate(60)},
-            {AMF_VIDEO_ENCODER_PROFILE, Int(100)},
-            {AMF_VIDEO_ENCODER_LOWLATENCY_MODE, Bool(true)},
-            {AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, Int(3)},
-            {AMF_VIDEO_ENCODER_TARGET_BITRATE, Int(500000)},
-            {AMF_VIDEO_ENCODER_PEAK_BITRATE, Int(625000)},
-            {AMF_VIDEO_ENCODER_ENFORCE_HRD, Int(0)},
-            {AMF_VIDEO_ENCODER_IDR_PERIOD, Int(0)},
-            {AMF_VIDEO_ENCODER_B_PIC_PATTERN, Int(0)},
-            {AMF_VIDEO_ENCODER_QUALITY_PRESET, Int(1)}};
-  return {{AMF_VIDEO_ENCODER_HEVC_FRAMERATE, Rate(60)},
-          {AMF_VIDEO_ENCODER_HEVC_PROFILE, Int(1)},
-          {AMF_VIDEO_ENCODER_HEVC_TIER, Int(0)},
-          {AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, Int(1)},
-          {AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD, Int(1)},
-          {AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, Int(500000)},
-          {AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, Int(625000)},
-          {AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, Int(0)},
-          {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, Int(1)},
-          {AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, Int(0)},
-          {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, Int(10)}};
+EncoderProperties ProgramProperties(Codec codec) {
+  return corvantis::ProgramProperties(codec == Codec::Hevc);
 }
 
 void Configure(amf::AMFComponent* c, Codec codec) {
@@ -174,12 +131,12 @@ class Rig {
     const amf::amf_int64 header = submitted_ == 0 ? 1 : 0;
     surface->SetProperty(
         codec_ == Codec::Avc ? AMF_VIDEO_ENCODER_INSERT_AUD : AMF_VIDEO_ENCODER_HEVC_INSERT_AUD,
-        Int(1));
+        Int64Value(1));
     if (codec_ == Codec::Avc) {
-      surface->SetProperty(AMF_VIDEO_ENCODER_INSERT_SPS, Int(header));
-      surface->SetProperty(AMF_VIDEO_ENCODER_INSERT_PPS, Int(header));
+      surface->SetProperty(AMF_VIDEO_ENCODER_INSERT_SPS, Int64Value(header));
+      surface->SetProperty(AMF_VIDEO_ENCODER_INSERT_PPS, Int64Value(header));
     } else {
-      surface->SetProperty(AMF_VIDEO_ENCODER_HEVC_INSERT_HEADER, Int(header));
+      surface->SetProperty(AMF_VIDEO_ENCODER_HEVC_INSERT_HEADER, Int64Value(header));
     }
     surface->SetPts(static_cast<amf::amf_pts>(submitted_) * amf::AMF_SECOND / 60);
     surface->SetDuration(amf::AMF_SECOND / 60);
@@ -404,29 +361,18 @@ const int registered = [] {
       {640, 360}, {1280, 720}, {1920, 1080}, {2560, 1440}, {3840, 2160}};
   for (const auto& [w, h] : sizes)
     for (const bool split : {false, true})
-      benchmark::RegisterBenchmark(("Conversion/" + std::to_string(w) + "x" + std::to_string(h) +
-                                    (split ? "/split" : "/one_thread"))
-                                       .c_str(),
-                                   Conversion, w, h, split)
-          ->Unit(benchmark::kMillisecond)
-          ->UseRealTime();
+      WallClock("Conversion/" + SizeName(w, h) + (split ? "/split" : "/one_thread"),
+                benchmark::kMillisecond, Conversion, w, h, split);
   for (Codec codec : {Codec::Avc, Codec::Hevc}) {
-    const std::string label = codec == Codec::Avc ? "AVC" : "HEVC";
+    const std::string label = codec == Codec::Avc ? "AVC/" : "HEVC/";
     for (const auto& [w, h] : sizes) {
-      const std::string size = std::to_string(w) + "x" + std::to_string(h);
       // Library first: Throughput divides by its rate.
-      benchmark::RegisterBenchmark(("Library/" + label + "/" + size).c_str(), Library, codec, w, h)
-          ->Unit(benchmark::kMillisecond)
-          ->UseRealTime()
+      WallClock("Library/" + label + SizeName(w, h), benchmark::kMillisecond, Library, codec, w, h)
           ->MinTime(2.0);
-      benchmark::RegisterBenchmark(("Throughput/" + label + "/" + size).c_str(), Throughput, codec,
-                                   w, h)
-          ->Unit(benchmark::kMillisecond)
-          ->UseRealTime()
+      WallClock("Throughput/" + label + SizeName(w, h), benchmark::kMillisecond, Throughput, codec,
+                w, h)
           ->MinTime(2.0);
-      benchmark::RegisterBenchmark(("Latency/" + label + "/" + size).c_str(), Latency, codec, w, h)
-          ->Unit(benchmark::kMillisecond)
-          ->UseRealTime()
+      WallClock("Latency/" + label + SizeName(w, h), benchmark::kMillisecond, Latency, codec, w, h)
           ->MinTime(1.0);
     }
   }

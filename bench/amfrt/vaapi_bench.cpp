@@ -12,6 +12,7 @@
 
 #include "amfrt/split_conversion.h"
 #include "amfrt/vaapi_encoder.h"
+#include "bench/amfrt/wall_clock.h"
 #include "platform/graphics.h"
 #include "tests/vaapi_driver/test_driver.h"
 
@@ -106,17 +107,17 @@ void SoftwareConversion(benchmark::State& state, int width, int height) {
 
 const int registered = [] {
   for (const auto& [w, h] : {std::pair{1920, 1080}, std::pair{3840, 2160}}) {
-    const std::string size = std::to_string(w) + "x" + std::to_string(h);
+    const std::string size = SizeName(w, h);
     const auto configure = [](benchmark::internal::Benchmark* b) {
-      b->Unit(benchmark::kMillisecond)->UseRealTime()->MeasureProcessCPUTime()->MinTime(1.0);
+      b->MeasureProcessCPUTime()->MinTime(1.0);
     };
-    configure(benchmark::RegisterBenchmark(("Memcpy/" + size).c_str(), Memcpy, w, h));
-    configure(benchmark::RegisterBenchmark(("VaapiPath/processor/" + size).c_str(), VaapiPath, w, h,
-                                           "radeonsi"));
-    configure(benchmark::RegisterBenchmark(("VaapiPath/cpu_nv12/" + size).c_str(), VaapiPath, w, h,
-                                           "no-vpp-real"));
-    configure(benchmark::RegisterBenchmark(("SoftwareConversion/" + size).c_str(),
-                                           SoftwareConversion, w, h));
+    configure(WallClock("Memcpy/" + size, benchmark::kMillisecond, Memcpy, w, h));
+    configure(WallClock("VaapiPath/processor/" + size, benchmark::kMillisecond, VaapiPath, w, h,
+                        "radeonsi"));
+    configure(WallClock("VaapiPath/cpu_nv12/" + size, benchmark::kMillisecond, VaapiPath, w, h,
+                        "no-vpp-real"));
+    configure(
+        WallClock("SoftwareConversion/" + size, benchmark::kMillisecond, SoftwareConversion, w, h));
   }
   return 0;
 }();

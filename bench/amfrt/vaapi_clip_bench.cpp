@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "amf/surface_pool.h"
+#include "bench/amfrt/wall_clock.h"
 #include "platform/console.h"
 #include "platform/drawing/cairo_drawing.h"
 #include "platform/graphics.h"
@@ -144,23 +145,14 @@ const int registered = [] {
                                           {3840, 2160, 60, 1, 5}, {3840, 2160, 144, 1, 5}};
   for (const CodecProfile& profile : {AvcProfile(), HevcProfile()})
     for (const ClipScenario& row : rows) {
-      const std::string name = "Clip/" + WideToUtf8Lossy(profile.Label) + "/" +
-                               std::to_string(row.Width) + "x" + std::to_string(row.Height) + "@" +
-                               std::to_string(row.FrameRateNumerator);
-      benchmark::RegisterBenchmark(name.c_str(), Clip, profile, row)
-          ->Iterations(1)
-          ->Unit(benchmark::kMillisecond)
-          ->UseRealTime();
+      WallClock("Clip/" + WideToUtf8Lossy(profile.Label) + "/" + SizeName(row.Width, row.Height) +
+                    "@" + std::to_string(row.FrameRateNumerator),
+                benchmark::kMillisecond, Clip, profile, row)
+          ->Iterations(1);
     }
-  benchmark::RegisterBenchmark("WholeRun/1s", WholeRun)
-      ->Iterations(1)
-      ->Unit(benchmark::kSecond)
-      ->UseRealTime();
+  WallClock("WholeRun/1s", benchmark::kSecond, WholeRun)->Iterations(1);
   for (const auto& [w, h] : {std::pair{1920u, 1080u}, std::pair{3840u, 2160u}})
-    benchmark::RegisterBenchmark(
-        ("DrawAndCopy/" + std::to_string(w) + "x" + std::to_string(h)).c_str(), DrawAndCopy, w, h)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime()
+    WallClock("DrawAndCopy/" + SizeName(w, h), benchmark::kMillisecond, DrawAndCopy, w, h)
         ->MinTime(1.0);
   return 0;
 }();

@@ -54,55 +54,12 @@ const CodecNames& NamesOf(TestCodec codec) {
   return codec == TestCodec::Avc ? avc : hevc;
 }
 
-amf::AMFVariantStruct Int64Value(amf::amf_int64 value) {
-  amf::AMFVariantStruct v;
-  amf::AMFVariantInit(&v);
-  amf::AMFVariantAssignInt64(&v, value);
-  return v;
-}
-
-amf::AMFVariantStruct RateValue(std::uint32_t num, std::uint32_t den) {
-  amf::AMFVariantStruct v;
-  amf::AMFVariantInit(&v);
-  amf::AMFVariantAssignRate(&v, amf::AMFConstructRate(num, den));
-  return v;
-}
-
 namespace {
 
 void ConfigureLikeProgram(amf::AMFComponent* c, const EncoderConfig& config) {
-  amf::AMFVariantStruct lowLatency;
-  amf::AMFVariantInit(&lowLatency);
-  std::vector<std::pair<const wchar_t*, amf::AMFVariantStruct>> properties;
-  if (config.Codec == TestCodec::Avc) {
-    amf::AMFVariantAssignBool(&lowLatency, config.LowLatency);
-    properties = {{AMF_VIDEO_ENCODER_FRAMERATE, RateValue(config.FrameRate, 1)},
-                  {AMF_VIDEO_ENCODER_PROFILE, Int64Value(100)},
-                  {AMF_VIDEO_ENCODER_LOWLATENCY_MODE, lowLatency},
-                  {AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, Int64Value(3)},
-                  {AMF_VIDEO_ENCODER_TARGET_BITRATE, Int64Value(500000)},
-                  {AMF_VIDEO_ENCODER_PEAK_BITRATE, Int64Value(625000)},
-                  {AMF_VIDEO_ENCODER_ENFORCE_HRD, Int64Value(0)},
-                  {AMF_VIDEO_ENCODER_IDR_PERIOD, Int64Value(0)},
-                  {AMF_VIDEO_ENCODER_B_PIC_PATTERN, Int64Value(config.BPictures)},
-                  {AMF_VIDEO_ENCODER_QUALITY_PRESET,
-                   Int64Value(config.QualityPreset >= 0 ? config.QualityPreset : 1)}};
-  } else {
-    amf::AMFVariantAssignInt64(&lowLatency, config.LowLatency ? 1 : 0);
-    properties = {{AMF_VIDEO_ENCODER_HEVC_FRAMERATE, RateValue(config.FrameRate, 1)},
-                  {AMF_VIDEO_ENCODER_HEVC_PROFILE, Int64Value(1)},
-                  {AMF_VIDEO_ENCODER_HEVC_TIER, Int64Value(0)},
-                  {AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, lowLatency},
-                  {AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD, Int64Value(1)},
-                  {AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, Int64Value(500000)},
-                  {AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, Int64Value(625000)},
-                  {AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, Int64Value(0)},
-                  {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, Int64Value(1)},
-                  {AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, Int64Value(0)},
-                  {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET,
-                   Int64Value(config.QualityPreset >= 0 ? config.QualityPreset : 10)}};
-  }
-  for (const auto& [name, value] : properties)
+  for (const auto& [name, value] :
+       ProgramProperties(config.Codec == TestCodec::Hevc, config.FrameRate, config.LowLatency,
+                         config.QualityPreset, config.BPictures))
     EXPECT_EQ(c->SetProperty(name, value), AMF_OK) << "setting";
 }
 

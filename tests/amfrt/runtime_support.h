@@ -10,6 +10,7 @@
 #include "amf/api/interfaces.h"
 #include "platform/com_ptr.h"
 #include "platform/d3d11.h"
+#include "tests/amfrt/program_properties.h"
 
 namespace corvantis {
 
@@ -33,9 +34,6 @@ struct CodecNames {
   const char* Demuxer;
 };
 const CodecNames& NamesOf(TestCodec codec);
-
-amf::AMFVariantStruct Int64Value(amf::amf_int64 value);
-amf::AMFVariantStruct RateValue(std::uint32_t num, std::uint32_t den);
 
 struct EncoderConfig {
   TestCodec Codec = TestCodec::Avc;
