@@ -46,18 +46,18 @@ inline EncoderProperties ProgramProperties(bool hevc, std::uint32_t frameRate = 
             {AMF_VIDEO_ENCODER_QUALITY_PRESET, Int64Value(qualityPreset >= 0 ? qualityPreset : 1)}};
   }
   amf::AMFVariantAssignInt64(&latency, lowLatency ? 1 : 0);
-  return {{AMF_VIDEO_ENCODER_HEVC_FRAMERATE, RateValue(frameRate, 1)},
-          {AMF_VIDEO_ENCODER_HEVC_PROFILE, Int64Value(1)},
-          {AMF_VIDEO_ENCODER_HEVC_TIER, Int64Value(0)},
-          {AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, latency},
-          {AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD, Int64Value(1)},
-          {AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, Int64Value(500000)},
-          {AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, Int64Value(625000)},
-          {AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, Int64Value(0)},
-          {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, Int64Value(1)},
-          {AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, Int64Value(0)},
-          {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET,
-           Int64Value(qualityPreset >= 0 ? qualityPreset : 10)}};
+  return {
+      {AMF_VIDEO_ENCODER_HEVC_FRAMERATE, RateValue(frameRate, 1)},
+      {AMF_VIDEO_ENCODER_HEVC_PROFILE, Int64Value(1)},
+      {AMF_VIDEO_ENCODER_HEVC_TIER, Int64Value(0)},
+      {AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, latency},
+      {AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD, Int64Value(1)},
+      {AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, Int64Value(500000)},
+      {AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, Int64Value(625000)},
+      {AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, Int64Value(0)},
+      {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, Int64Value(1)},
+      {AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, Int64Value(0)},
+      {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, Int64Value(qualityPreset >= 0 ? qualityPreset : 10)}};
 }
 
 }  // namespace corvantis

@@ -140,6 +140,12 @@ TEST(PtraceConnectionTest, AttachStopsEveryThreadAndReadsRegistersMemoryAndProcF
   EXPECT_FALSE(connection.ReadProcFile("../1/maps").has_value());
   EXPECT_FALSE(connection.ReadProcFile("no-such-file").has_value());
 
+  // A process already traced, or none, cannot be attached.
+  LinuxPtraceConnection second;
+  EXPECT_FALSE(second.Attach(child.pid()));
+  EXPECT_EQ(second.ProcessId(), 0);
+  EXPECT_FALSE(second.Attach(0));
+
   connection.DetachAll();
   EXPECT_EQ(TracerPid(child.pid()), 0);
   child.Send('u');  // SIGUSR1 now ends it: nothing holds it any more
@@ -251,18 +257,6 @@ TEST(PtraceConnectionTest, AMainThreadThatEndedFirstIsNotWaitedFor) {
   alarm(0);
   EXPECT_EQ(ThreadState(child.pid(), connection.Threads().back()), 't');
   connection.DetachAll();
-}
-
-TEST(PtraceConnectionTest, AttachFailsForAProcessAlreadyTracedOrGone) {
-  TracedChild child;
-  LinuxPtraceConnection first;
-  ASSERT_TRUE(first.Attach(child.pid()));
-  LinuxPtraceConnection second;
-  EXPECT_FALSE(second.Attach(child.pid()));
-  EXPECT_EQ(second.ProcessId(), 0);
-  EXPECT_FALSE(second.Attach(0));
-  first.DetachAll();
-  EXPECT_EQ(TracerPid(child.pid()), 0);
 }
 
 void* EmptyThread(void*) { return nullptr; }

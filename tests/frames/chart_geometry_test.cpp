@@ -23,10 +23,8 @@ TEST(ChartGeometry, PlacesTextAndChartBySixteenths) {
   EXPECT_EQ(uhd.Right, 3600.0f);
   EXPECT_EQ(uhd.ChartTop, 1215.0f);
   EXPECT_EQ(uhd.Bottom, 2025.0f);
-}
 
-TEST(ChartGeometry, TwentyMillisecondsSpanTheChart) {
-  const ChartGeometry g = ComputeChartGeometry(640, 360);
+  // Twenty milliseconds span the chart.
   EXPECT_EQ(ChartY(g, 20.0), g.ChartTop);
   EXPECT_EQ(ChartY(g, 10.0), g.Middle);
   EXPECT_EQ(ChartY(g, 0.0), g.Bottom);

@@ -11,18 +11,18 @@ namespace {
 constexpr amf::amf_uint64 kVersion = amf::AMF_MAKE_FULL_VERSION(1, 4, 33, 2);
 constexpr ClipScenario k1080p60{1920, 1080, 60, 1, 30};
 
-TEST(ComposeOverlayText, EmptyWindowGivesThreeLinesAndNoAverage) {
-  const OverlayText overlay =
-      ComposeOverlayText(kVersion, L"AMD Radeon RX 7900 XTX", k1080p60, 0, 0, 0);
+// An empty window gives three lines and no average; a missing description leaves the mode alone.
+TEST(ComposeOverlayText, WindowAddsTheAverageLine) {
+  OverlayText overlay = ComposeOverlayText(kVersion, L"AMD Radeon RX 7900 XTX", k1080p60, 0, 0, 0);
   EXPECT_EQ(overlay.Text,
             L"AMF 1.4.33.2\r\n"
             L"AMD Radeon RX 7900 XTX, 1920x1080@60.00\r\n"
             L"Frame 0\r\n");
   EXPECT_FALSE(overlay.Average.has_value());
-}
+  overlay = ComposeOverlayText(0, nullptr, {3840, 2160, 144, 1, 30}, 1, 0, 0);
+  EXPECT_EQ(overlay.Text, L"AMF 0.0.0.0\r\n, 3840x2160@144.00\r\nFrame 1\r\n");
 
-TEST(ComposeOverlayText, WindowAddsTheAverageLine) {
-  const OverlayText overlay = ComposeOverlayText(kVersion, L"GPU", k1080p60, 1234, 3, 10);
+  overlay = ComposeOverlayText(kVersion, L"GPU", k1080p60, 1234, 3, 10);
   EXPECT_EQ(overlay.Text,
             L"AMF 1.4.33.2\r\n"
             L"GPU, 1920x1080@60.00\r\n"
@@ -61,11 +61,6 @@ TEST(ComposeOverlayText, LongLinesAreCutBeforeTheirLineEnd) {
   overlay = ComposeOverlayText(kVersion, huge.c_str(), k1080p60, 7, 1, 5);
   EXPECT_EQ(overlay.Text, L"AMF 1.4.33.2\r\n" + std::wstring(125, L'x') +
                               L"\r\nFrame 7\r\nAverage Encoding Time: 5.00 ms\r\n");
-}
-
-TEST(ComposeOverlayText, MissingDescriptionLeavesTheModeAlone) {
-  const OverlayText overlay = ComposeOverlayText(0, nullptr, {3840, 2160, 144, 1, 30}, 1, 0, 0);
-  EXPECT_EQ(overlay.Text, L"AMF 0.0.0.0\r\n, 3840x2160@144.00\r\nFrame 1\r\n");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <png.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include "frame_test_support.h"
 #include "platform/win32_error.h"
 #include "scenarios/frame_canvas.h"
+#include "tests/fakes/files.h"
 
 namespace corvantis {
 
@@ -44,14 +44,7 @@ Decoded ReadPng(const std::filesystem::path& path) {
 
 class PngImagingTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    InitDrawingSession(session_);
-    dir_ = std::filesystem::temp_directory_path() /
-           ("corvantis-png-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
+  void SetUp() override { InitDrawingSession(session_); }
 
   // A rendered frame with every fourth byte set to a varying value that the PNG must ignore.
   com_ptr<IWICBitmap> FrameBitmap(std::uint32_t width, std::uint32_t height) {
@@ -73,10 +66,14 @@ class PngImagingTest : public ::testing::Test {
   }
 
   BenchmarkSession session_;
-  std::filesystem::path dir_;
+  const TempDir temp_;
+  const std::filesystem::path& dir_ = temp_.path();
 };
 
+// Over an existing file, which is replaced whole.
 TEST_F(PngImagingTest, WritesTheBgrPixelsAsRgb) {
+  const auto path = dir_ / "frame.h264.png";
+  std::ofstream(path, std::ios::binary) << std::string(4 << 20, 'j');
   com_ptr<IWICBitmap> bitmap = FrameBitmap(640, 360);
   ID3D11Texture2D* texture = session_.FrameTexture.get();
   const std::vector<std::uint8_t> drawn = VisibleBytes(texture);
@@ -84,8 +81,8 @@ TEST_F(PngImagingTest, WritesTheBgrPixelsAsRgb) {
   ChartPoints points;
   DrawFrame(session_, L"changed", 0, 0, 10, points);
 
-  const auto path = dir_ / "frame.h264.png";
   ASSERT_EQ(session_.WicFactory->WritePng(bitmap.get(), path.wstring()), S_OK);
+  EXPECT_LT(std::filesystem::file_size(path), 1u << 20);
   const Decoded png = ReadPng(path);
   EXPECT_EQ(png.Width, 640u);
   EXPECT_EQ(png.Height, 360u);
@@ -99,18 +96,6 @@ TEST_F(PngImagingTest, WritesTheBgrPixelsAsRgb) {
     if (png.Rgb[i * 3] == 240 && png.Rgb[i * 3 + 2] == 140) ++khaki;
   }
   EXPECT_GT(khaki, 0u);
-}
-
-TEST_F(PngImagingTest, AnExistingFileIsReplaced) {
-  const auto path = dir_ / "snapshot.png";
-  {
-    std::ofstream junk(path, std::ios::binary);
-    junk << std::string(4 << 20, 'j');
-  }
-  com_ptr<IWICBitmap> bitmap = FrameBitmap(320, 180);
-  ASSERT_EQ(session_.WicFactory->WritePng(bitmap.get(), path.wstring()), S_OK);
-  EXPECT_LT(std::filesystem::file_size(path), 1u << 20);
-  EXPECT_EQ(ReadPng(path).Width, 320u);
 }
 
 TEST_F(PngImagingTest, FileSystemFailuresComeBackAsWin32Codes) {
