@@ -3,11 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <sstream>
 
 #include "tests/amfrt/runtime_support.h"
+#include "tests/fakes/files.h"
 #include "tests/fakes/trace_recorder.h"
 
 namespace corvantis {
@@ -18,10 +18,10 @@ std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), t
 
 class HardwareDevice : public ::testing::TestWithParam<TestCodec> {
  protected:
-  ~HardwareDevice() override { std::filesystem::remove(notANode_); }
+  const TempDir temp_;
   // A plain file standing in for a render node that has no VA driver.
-  const std::string notANode_ = [] {
-    const std::string path = ::testing::TempDir() + "renderD-" + std::to_string(getpid());
+  const std::string notANode_ = [this] {
+    const std::string path = temp_.path() / "renderD128";
     close(open(path.c_str(), O_CREAT | O_WRONLY, 0600));
     return path;
   }();
@@ -75,13 +75,7 @@ std::string NodeWithVaEncoder(TestCodec codec, std::string* why) {
   }
   std::sort(nodes.begin(), nodes.end());
   for (const std::string& node : nodes) {
-    FILE* pipe = popen(("vainfo --display drm --device '" + node + "' 2>&1").c_str(), "r");
-    if (pipe == nullptr) continue;
-    std::string text;
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) text.append(chunk, n);
-    pclose(pipe);
-    std::istringstream lines(text);
+    std::istringstream lines(ShellOutput("vainfo --display drm --device '" + node + "'"));
     for (std::string line; std::getline(lines, line);)
       if (line.find(profile) != std::string::npos &&
           line.find("VAEntrypointEncSlice") != std::string::npos)
@@ -112,14 +106,11 @@ TEST_P(HardwareDevice, SixtyFramesThroughVaapiFormADecodableStreamWithDelimiters
     EXPECT_EQ(std::count(types.begin(), types.end(), delimiter), 1) << k;
   }
   const StreamFile file(outputs, std::string("vaapi") + NamesOf(codec).Extension);
-  const std::string probed =
-      RunCommand(std::string("ffprobe -v error -f ") + NamesOf(codec).Demuxer +
-                 " -count_frames -select_streams v:0 -show_entries "
-                 "stream=codec_name,profile,width,height,nb_read_frames "
-                 "-of default=noprint_wrappers=1:nokey=1 '" +
-                 file.path() + "'");
-  EXPECT_EQ(probed, std::string(NamesOf(codec).Demuxer) + "\n" +
-                        (codec == TestCodec::Avc ? "High" : "Main") + "\n640\n360\n60\n");
+  EXPECT_EQ(
+      Probe(file.path(), codec,
+            "-show_entries stream=codec_name,profile,width,height,nb_read_frames"),
+      (std::vector<std::string>{NamesOf(codec).Demuxer, codec == TestCodec::Avc ? "High" : "Main",
+                                "640", "360", "60"}));
   // FFmpeg's own parser finds one delimiter per access unit.
   const std::string units =
       RunCommand(std::string("ffmpeg -hide_banner -v info -f ") + NamesOf(codec).Demuxer + " -i '" +

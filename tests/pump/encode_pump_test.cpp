@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "amf/encode_pump.h"
+#include "amf/frame_timing.h"
 #include "amf/surface_pool.h"
 #include "platform/graphics.h"
 #include "platform/hresult_error.h"
@@ -398,6 +399,101 @@ TEST_F(EncodeLoopTest, FailedQueryRaisesAndWhateverCameWithAResultIsReleased) {
   ASSERT_EQ(encoder_.OtherData.size(), 2u);
   EXPECT_EQ(encoder_.OtherData[0]->Refs(), 0);
   EXPECT_EQ(encoder_.OtherData[1]->Refs(), 0);
+}
+
+// --- frame timing ---
+
+// 100 frames at 100 fps: frame k is due 10 k ms after the start.
+class FrameTimingTest : public EncodeLoopTest {
+ protected:
+  ClipTiming Run() {
+    EncodeLoopTest::Run(kClip);
+    return SummariseFrames(state_.Frames, kClip, 300);
+  }
+  static constexpr ClipScenario kClip{64, 36, 100, 1, 1};
+};
+
+// Latencies 1..100 ms, shuffled within each tenth; no output overtakes the one before it.
+std::uint32_t ScriptedLatency(std::uint32_t k) { return 10 * (k / 10) + (k % 10) * 3 % 10 + 1; }
+
+TEST_F(FrameTimingTest, EveryFrameKeepsItsOwnLatencyAndThePercentilesRankThem) {
+  encoder_.Latency = ScriptedLatency;
+  const ClipTiming t = Run();
+
+  // On whole milliseconds both stamps agree; percentiles are in us.
+  ASSERT_EQ(state_.Frames.size(), 100u);
+  for (std::uint32_t k = 0; k < 100; ++k) {
+    EXPECT_EQ(state_.Frames[k].LatencyMs, static_cast<std::int32_t>(ScriptedLatency(k))) << k;
+    EXPECT_EQ(state_.Frames[k].LatencyUs, state_.Frames[k].LatencyMs * 1000) << k;
+  }
+  EXPECT_EQ(t.Frames, 100u);
+  EXPECT_EQ(t.All.P50, 50000);
+  EXPECT_EQ(t.All.P95, 95000);
+  EXPECT_EQ(t.All.P99, 99000);
+  EXPECT_EQ(t.All.Max, 100000);
+  // Frames 50..99 hold 51..100 ms.
+  EXPECT_EQ(t.LaterHalf.P50, 75000);
+  EXPECT_EQ(t.LaterHalf.P95, 98000);
+  EXPECT_EQ(t.LaterHalf.P99, 100000);
+  EXPECT_EQ(t.LaterHalf.Max, 100000);
+}
+
+TEST_F(FrameTimingTest, ConstantLatencyShowsAsFramesInFlight) {
+  encoder_.Latency = [](std::uint32_t) { return 25u; };
+  const ClipTiming t = Run();
+  // Frame k goes out at 10 k and its output comes at 10 k + 25: three frames in the encoder.
+  ASSERT_EQ(state_.Frames.size(), 100u);
+  EXPECT_EQ(state_.Frames[0].InFlight, 1);
+  EXPECT_EQ(state_.Frames[1].InFlight, 2);
+  for (std::uint32_t k = 2; k < 100; ++k) EXPECT_EQ(state_.Frames[k].InFlight, 3) << k;
+  EXPECT_EQ(t.InFlightMax, 3u);
+  EXPECT_DOUBLE_EQ(t.InFlightMean, 2.97);
+  EXPECT_EQ(t.LateFrames, 0u);
+  EXPECT_DOUBLE_EQ(t.InputFrameRate, 100.0);
+  EXPECT_DOUBLE_EQ(t.BitRate, 2400.0);  // 300 bytes in one second
+}
+
+TEST_F(FrameTimingTest, LateSubmissionsAreCountedWithTheirLongestRun) {
+  host_.OnRender = [&](std::uint32_t k) {
+    if (k == 20) clock_.Advance(35);  // frames 20..23 go out together at 235: 35, 25, 15, 5 late
+    if (k == 50) clock_.Advance(2);   // 2 ms late counts
+    if (k == 60) clock_.Advance(1);   // 1 ms does not
+    if (k == 70) clock_.AdvanceMicroseconds(1001);  // but 1.001 ms does
+  };
+  const ClipTiming t = Run();
+  ASSERT_EQ(state_.Frames.size(), 100u);
+  EXPECT_EQ(state_.Frames[20].LatenessUs, 35000);
+  EXPECT_EQ(state_.Frames[23].LatenessUs, 5000);
+  EXPECT_EQ(state_.Frames[24].LatenessUs, 0);
+  EXPECT_EQ(state_.Frames[70].LatenessUs, 1001);
+  EXPECT_EQ(t.LateFrames, 6u);
+  EXPECT_EQ(t.LongestLateRun, 4u);
+  EXPECT_EQ(t.MaxLatenessUs, 35000u);
+}
+
+TEST(SummariseFramesTest, EdgesOfTheSampleList) {
+  constexpr ClipScenario clip{64, 36, 30, 1, 1};
+  const ClipTiming none = SummariseFrames({}, clip, 0);
+  EXPECT_EQ(none.Frames, 0u);
+  EXPECT_EQ(none.All.Max, 0);
+  EXPECT_EQ(none.InputFrameRate, 0.0);
+
+  // A frame whose output never came counts for lateness but not for latency; an early
+  // submission is not late, and the input rate sees it early.
+  const std::vector<FrameSample> samples = {{7, 7400, -600, 1, {}}, {-1, -1, 40000, 2, {}}};
+  const ClipTiming t = SummariseFrames(samples, clip, 62500);
+  EXPECT_EQ(t.Frames, 1u);
+  EXPECT_EQ(t.All.P50, 7400);
+  EXPECT_EQ(t.LaterHalf.Max, 7400);
+  EXPECT_EQ(t.MaxLatenessUs, 40000u);
+  EXPECT_EQ(t.LateFrames, 1u);
+  EXPECT_DOUBLE_EQ(t.InputFrameRate, 1e6 / (33000 + 40000 + 600));
+  EXPECT_DOUBLE_EQ(t.BitRate, 500000.0);
+
+  const std::vector<std::int32_t> two = {3, 9};
+  EXPECT_EQ(NearestRank(two, 50.0), 3);
+  EXPECT_EQ(NearestRank(two, 50.1), 9);
+  EXPECT_EQ(NearestRank(two, 0.0), 3);
 }
 
 // --- surface pool ---
