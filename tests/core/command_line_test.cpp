@@ -31,10 +31,10 @@ TEST(SplitArgument, ReadsNameAndValue) {
   EXPECT_TRUE(SplitArgument(L"-:", name, value));
   EXPECT_EQ(name, L"");
   EXPECT_EQ(value, L"");
-}
 
-TEST(SplitArgument, NonOptionsLeaveOutputsAlone) {
-  std::wstring name = L"keep", value = L"this";
+  // Non-options leave the outputs alone.
+  name = L"keep";
+  value = L"this";
   for (const wchar_t* arg : {L"", L"/Debug", L":", L"Debug", L" -Debug"}) {
     EXPECT_FALSE(SplitArgument(arg, name, value)) << arg;
     EXPECT_EQ(name, L"keep");

@@ -89,27 +89,7 @@ TEST(Values, ObjectsAndListsTakeOwnershipAndReplaceByKey) {
   sentry_value_decref(user);
 }
 
-struct LevelCase {
-  sentry_level_t Level;
-  const char* Name;
-};
-
-class MessageEventLevel : public ::testing::TestWithParam<LevelCase> {};
-
-TEST_P(MessageEventLevel, CarriesItsLevelName) {
-  const sentry_value_t event = sentry_value_new_message_event(GetParam().Level, nullptr, "x");
-  EXPECT_EQ((*PeekJson(event))["level"], GetParam().Name);
-  sentry_value_decref(event);
-}
-
-INSTANTIATE_TEST_SUITE_P(Values, MessageEventLevel,
-                         ::testing::Values(LevelCase{SENTRY_LEVEL_DEBUG, "debug"},
-                                           LevelCase{SENTRY_LEVEL_INFO, "info"},
-                                           LevelCase{SENTRY_LEVEL_WARNING, "warning"},
-                                           LevelCase{SENTRY_LEVEL_ERROR, "error"},
-                                           LevelCase{SENTRY_LEVEL_FATAL, "fatal"}));
-
-TEST(Values, MessageEventHasIdTimeAndFormattedMessage) {
+TEST(Values, MessageEventsAndBreadcrumbsHaveTheirLevelIdTimeAndMessage) {
   const sentry_value_t event =
       sentry_value_new_message_event(SENTRY_LEVEL_INFO, nullptr, "line 1\nline 2");
   const Json json = *PeekJson(event);
@@ -123,14 +103,21 @@ TEST(Values, MessageEventHasIdTimeAndFormattedMessage) {
   EXPECT_EQ((*PeekJson(logged))["logger"], "bench");
   EXPECT_EQ((*PeekJson(logged))["message"]["formatted"], "");
   sentry_value_decref(logged);
-}
 
-TEST(Values, BreadcrumbHasTypeMessageAndTimestamp) {
+  for (const auto& [level, name] :
+       {std::pair{SENTRY_LEVEL_DEBUG, "debug"}, std::pair{SENTRY_LEVEL_INFO, "info"},
+        std::pair{SENTRY_LEVEL_WARNING, "warning"}, std::pair{SENTRY_LEVEL_ERROR, "error"},
+        std::pair{SENTRY_LEVEL_FATAL, "fatal"}}) {
+    const sentry_value_t leveled = sentry_value_new_message_event(level, nullptr, "x");
+    EXPECT_EQ((*PeekJson(leveled))["level"], name);
+    sentry_value_decref(leveled);
+  }
+
   const sentry_value_t crumb = sentry_value_new_breadcrumb("default", "amf");
-  const Json json = *PeekJson(crumb);
-  EXPECT_EQ(json["type"], "default");
-  EXPECT_EQ(json["message"], "amf");
-  EXPECT_TRUE(std::regex_match(json["timestamp"].get<std::string>(), kTimestamp));
+  const Json crumbJson = *PeekJson(crumb);
+  EXPECT_EQ(crumbJson["type"], "default");
+  EXPECT_EQ(crumbJson["message"], "amf");
+  EXPECT_TRUE(std::regex_match(crumbJson["timestamp"].get<std::string>(), kTimestamp));
   sentry_value_decref(crumb);
 }
 
