@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/fakes/files.h"
+
 namespace corvantis {
 
 namespace {
@@ -26,16 +28,6 @@ struct RaiserRun {
   std::vector<std::string>
       Dumps;  // names of the dumps the child wrote, "<pid>" for the raiser's id
 };
-
-std::string ReadAll(int fd) {
-  std::string text;
-  lseek(fd, 0, SEEK_SET);
-  char chunk[4096];
-  for (ssize_t n; (n = read(fd, chunk, sizeof chunk)) > 0;)
-    text.append(chunk, static_cast<std::size_t>(n));
-  close(fd);
-  return text;
-}
 
 // Waits at most 30 s for `pid`, which may become this process's child only later (an orphan
 // handed to this subreaper); kills it when it does not end.
@@ -56,17 +48,15 @@ int WaitBounded(pid_t pid) {
 // folder of its own where the child's dumps land.
 RaiserRun RunRaiser(std::vector<std::string> arguments) {
   prctl(PR_SET_CHILD_SUBREAPER, 1);
-  char folder[] = "/tmp/corvantis-live-XXXXXX";
-  if (mkdtemp(folder) == nullptr) return {};
-  const std::filesystem::path program = std::filesystem::path(folder) / "corvantis";
+  const TempDir temp;
+  const std::filesystem::path& folder = temp.path();
+  const std::filesystem::path program = folder / "corvantis";
   std::filesystem::copy_file(CORVANTIS_EXECUTABLE, program);
-  FILE* out = std::tmpfile();
-  FILE* err = std::tmpfile();
   arguments.insert(arguments.begin(), {EVENT_RAISER, program.string()});
   const pid_t raiser = fork();
   if (raiser == 0) {
-    dup2(fileno(out), 1);
-    dup2(fileno(err), 2);
+    dup2(open((folder / "out").c_str(), O_WRONLY | O_CREAT, 0600), 1);
+    dup2(open((folder / "err").c_str(), O_WRONLY | O_CREAT, 0600), 2);
     std::vector<char*> argv;
     for (std::string& a : arguments) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -75,10 +65,8 @@ RaiserRun RunRaiser(std::vector<std::string> arguments) {
   }
   RaiserRun run;
   run.Status = WaitBounded(raiser);
-  run.Out = ReadAll(dup(fileno(out)));
-  run.Err = ReadAll(dup(fileno(err)));
-  std::fclose(out);
-  std::fclose(err);
+  run.Out = FileText(folder / "out");
+  run.Err = FileText(folder / "err");
   int child = 0;
   if (std::sscanf(run.Err.c_str(), "child %d", &child) == 1 && child > 0)
     run.ChildStatus = WaitBounded(child);
@@ -91,7 +79,6 @@ RaiserRun RunRaiser(std::vector<std::string> arguments) {
     run.Dumps.push_back(name);
   }
   std::sort(run.Dumps.begin(), run.Dumps.end());
-  std::filesystem::remove_all(folder);
   return run;
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -80,12 +81,6 @@ std::string MappedPath(pid_t pid, std::uint64_t address) {
   return {};
 }
 
-std::string OwnExecutable() {
-  char path[4096];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path);
-  return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
-}
-
 TEST(ParentDebugEvents, EveryThrowIsRaisedWithRecordsInTheProgramsImage) {
   std::vector<ThrowReading> throws;
   std::vector<std::string> modules;
@@ -121,7 +116,8 @@ TEST(ParentDebugEvents, EveryThrowIsRaisedWithRecordsInTheProgramsImage) {
     EXPECT_EQ(record.NumberParameters, 4u);
     EXPECT_EQ(record.ExceptionInformation[0], 0x19930520u);
   }
-  for (const std::string& module : modules) EXPECT_EQ(module, OwnExecutable());
+  for (const std::string& module : modules)
+    EXPECT_EQ(module, std::filesystem::read_symlink("/proc/self/exe").string());
   ASSERT_EQ(throws.size(), 3u);
   for (const ThrowReading& reading : throws) EXPECT_TRUE(reading.Complete);
   EXPECT_EQ(throws[0].DecoratedName, ".?AUhresult_error@winrt@@");

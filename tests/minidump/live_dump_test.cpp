@@ -147,14 +147,23 @@ class LiveDump : public ::testing::Test {
   const fs::path directory_ = temp_.path();
 };
 
+// The normal dump (the option's "abc"), then one of memory only and a full one of the same fault.
 TEST_F(LiveDump, LldbShowsTheCrashingFunctionAndTheDumpHoldsTheFaultAndEveryThread) {
+  EXPECT_EQ(DumpTypeFromValue(L"abc"), 0u);
+  EXPECT_EQ(DumpTypeFromValue(L"fULL"), DumpTypeFromValue(L"0x1826"));
+  EXPECT_EQ(DumpTypeFromValue(L"0x2"), DumpTypeFromValue(L"2"));
   fs::path path;
   pid_t faulting = 0;
   std::vector<pid_t> threads;
+  std::map<std::wstring, fs::path> dumps;
+  std::string heapMarker;
   HoldCrasherAtFault([&](const Fault& fault) {
     path = Dump(fault, 0);
     faulting = fault.ThreadId;
     threads = fault.Threads;
+    heapMarker = fault.HeapMarker;
+    for (const wchar_t* value : {L"2", L"fULL"})
+      dumps[value] = Dump(fault, static_cast<std::int32_t>(DumpTypeFromValue(value)), value);
   });
   ASSERT_TRUE(fs::exists(path)) << path;
   EXPECT_EQ(path.filename().string().substr(0, 17), "minidump_crasher-");
@@ -185,21 +194,8 @@ TEST_F(LiveDump, LldbShowsTheCrashingFunctionAndTheDumpHoldsTheFaultAndEveryThre
   EXPECT_NE(bt.find("CrashHere"), std::string::npos) << bt;
   EXPECT_NE(bt.find("main"), std::string::npos) << bt;
   EXPECT_NE(bt.find("tid = " + std::to_string(faulting)), std::string::npos) << bt;
-}
 
-TEST_F(LiveDump, DumpTypesFromTheOptionChooseNormalMemoryOnlyOrFull) {
-  EXPECT_EQ(DumpTypeFromValue(L"fULL"), DumpTypeFromValue(L"0x1826"));
-  EXPECT_EQ(DumpTypeFromValue(L"0x2"), DumpTypeFromValue(L"2"));
-  std::map<std::wstring, fs::path> dumps;
-  std::string heapMarker;
-  HoldCrasherAtFault([&](const Fault& fault) {
-    heapMarker = fault.HeapMarker;
-    for (const wchar_t* value : {L"abc", L"2", L"fULL"}) {
-      const auto type = static_cast<std::int32_t>(DumpTypeFromValue(value));
-      dumps[value] = Dump(fault, type, value);
-    }
-  });
-  const MinidumpReader normal(FileText(dumps[L"abc"]));
+  const MinidumpReader& normal = dump;
   const MinidumpReader memoryOnly(FileText(dumps[L"2"]));
   const MinidumpReader full(FileText(dumps[L"fULL"]));
   std::cout << "Normal dump " << normal.Size() << " bytes, full dump " << full.Size() << " bytes\n";
@@ -230,7 +226,7 @@ TEST_F(LiveDump, DumpTypesFromTheOptionChooseNormalMemoryOnlyOrFull) {
                 .find("heap marker of the crasher"),
             std::string::npos);
   const std::string normalRead =
-      ShellOutput("lldb --batch -c " + dumps[L"abc"].string() + " " CRASHER_PATH + read);
+      ShellOutput("lldb --batch -c " + path.string() + " " CRASHER_PATH + read);
   EXPECT_EQ(normalRead.find("heap marker of the crasher"), std::string::npos) << normalRead;
 }
 
