@@ -10,6 +10,7 @@
 #include "amf/amf_result.h"
 #include "platform/format_text.h"
 #include "platform/hresult_error.h"
+#include "tests/fakes/raised_code.h"
 
 namespace corvantis {
 
@@ -58,12 +59,7 @@ TEST(CheckAmfResult, RaisesCodeAndMessage) {
     EXPECT_EQ(static_cast<std::uint32_t>(e.code()), 0xC14D0024u);
     EXPECT_EQ(e.message(), L"AMF error 36\n");
   }
-  try {
-    CheckAmfResult(AMF_INPUT_FULL);
-    FAIL();
-  } catch (const hresult_error& e) {
-    EXPECT_EQ(static_cast<std::uint32_t>(e.code()), 0xC14D0019u);
-  }
+  EXPECT_EQ(RaisedCode([] { CheckAmfResult(AMF_INPUT_FULL); }), 0xC14D0019u);
 }
 
 std::vector<std::pair<HRESULT, std::wstring>> g_origins;
@@ -152,12 +148,9 @@ TEST(GetInt32Property, ConvertsAndTruncates) {
 TEST(SetAmfProperty, ClearsBeforeCheckingAndRaisesFailures) {
   FakeStorage storage;
   storage.SetResult = AMF_INVALID_ARG;
-  try {
-    SetAmfPropertyRate(&storage, L"FrameRate", amf::AMFConstructRate(60, 1));
-    FAIL();
-  } catch (const hresult_error& e) {
-    EXPECT_EQ(static_cast<std::uint32_t>(e.code()), 0xC14D0004u);
-  }
+  EXPECT_EQ(
+      RaisedCode([&] { SetAmfPropertyRate(&storage, L"FrameRate", amf::AMFConstructRate(60, 1)); }),
+      0xC14D0004u);
   ASSERT_EQ(storage.Values[L"FrameRate"].type, amf::AMF_VARIANT_RATE);
   EXPECT_EQ(storage.Values[L"FrameRate"].rateValue.num, 60u);
 }

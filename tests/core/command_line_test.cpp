@@ -4,6 +4,7 @@
 #include "app/process_entry.h"
 #include "platform/console.h"
 #include "platform/hresult_error.h"
+#include "tests/fakes/raised_code.h"
 
 namespace corvantis {
 
@@ -105,14 +106,12 @@ TEST(ParseSessionArguments, UserEmail) {
 }
 
 TEST(ParseSessionArguments, UserWithoutValueIsInvalid) {
-  for (const wchar_t* last : {L"-user", L"-u", L"-user:first", L"-U"}) {
-    try {
-      ParseSessionArguments({L"prog", last});
-      ADD_FAILURE() << "no error for " << last;
-    } catch (const hresult_error& e) {
-      EXPECT_EQ(e.code(), E_INVALIDARG);
-    }
-  }
+  for (const wchar_t* last : {L"-user", L"-u", L"-user:first", L"-U"})
+    EXPECT_EQ(RaisedCode([&] {
+                ParseSessionArguments({L"prog", last});
+              }),
+              static_cast<std::uint32_t>(E_INVALIDARG))
+        << last;
 }
 
 TEST(ParseSessionArguments, AdapterAndSecondsOptions) {

@@ -9,6 +9,7 @@
 #include "platform/utf.h"
 #include "sentry/sentry.h"
 #include "sentry/shell.h"
+#include "tests/fakes/raised_code.h"
 
 namespace corvantis {
 
@@ -160,12 +161,7 @@ TEST_F(CrashReportingTest, AmfVersionTagAndBreadcrumbAndUserEmail) {
 TEST(ToUtf8, ConvertsOrRaises) {
   EXPECT_EQ(ToUtf8(L""), "");
   EXPECT_EQ(ToUtf8(L"\u20ac"), "\xe2\x82\xac");
-  try {
-    ToUtf8(std::wstring(1, static_cast<wchar_t>(0xDC00)));
-    FAIL();
-  } catch (const hresult_error& e) {
-    EXPECT_EQ(static_cast<std::uint32_t>(e.code()), 0x80070459u);
-  }
+  EXPECT_EQ(RaisedCode([] { ToUtf8(std::wstring(1, static_cast<wchar_t>(0xDC00))); }), 0x80070459u);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "app/session_driver.h"
 #include "platform/console.h"
 #include "platform/hresult_error.h"
+#include "tests/fakes/raised_code.h"
 
 namespace corvantis {
 
@@ -234,12 +235,7 @@ TEST_F(SessionDriverTest, ErrorEscapingTheFirstSeriesStillSubmits) {
 
 TEST_F(SessionDriverTest, RoInitializeFailureLeavesBeforeCrashReporting) {
   env.RoInitializeResult = E_OUTOFMEMORY;
-  try {
-    Run();
-    FAIL();
-  } catch (const hresult_error& e) {
-    EXPECT_EQ(e.code(), E_OUTOFMEMORY);
-  }
+  EXPECT_EQ(RaisedCode([&] { Run(); }), static_cast<std::uint32_t>(E_OUTOFMEMORY));
   EXPECT_EQ(env.Calls, (Calls{"RoInitialize"}));
 }
 

@@ -9,6 +9,7 @@
 #include "frame_test_support.h"
 #include "platform/hresult_error.h"
 #include "scenarios/frame_canvas.h"
+#include "tests/fakes/raised_code.h"
 
 namespace corvantis {
 
@@ -54,12 +55,9 @@ TEST_F(FrameCanvasTest, CanvasFollowsTheClipSize) {
 }
 
 TEST_F(FrameCanvasTest, FailuresAreRaisedWithTheirCode) {
-  try {
-    CreateFrameCanvas(session_, 0, 360);
-    FAIL() << "a texture of width 0 was created";
-  } catch (const hresult_error& e) {
-    EXPECT_EQ(e.code(), E_INVALIDARG);
-  }
+  EXPECT_EQ(RaisedCode([&] { CreateFrameCanvas(session_, 0, 360); }),
+            static_cast<std::uint32_t>(E_INVALIDARG))
+      << "a texture of width 0";
   ReleaseFrameCanvas(session_);
   ChartPoints points;
   EXPECT_THROW(DrawFrame(session_, L"x", 0, 0, 10, points), hresult_error);
