@@ -3,10 +3,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include <unistd.h>
-
 #include "platform/drawing/cairo_drawing.h"
 #include "platform/graphics.h"
+#include "tests/fakes/files.h"
 
 namespace corvantis {
 
@@ -17,10 +16,6 @@ namespace fs = std::filesystem;
 class AdapterEnumerationTest : public ::testing::Test {
  protected:
   AdapterEnumerationTest() {
-    root_ = fs::temp_directory_path() /
-            ("adapters-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(root_);
     fs::create_directories(root_ / "drm");
     Write(root_ / "pci.ids",
           "# comment\n"
@@ -33,7 +28,6 @@ class AdapterEnumerationTest : public ::testing::Test {
     sources_.DrmClassDir = (root_ / "drm").string();
     sources_.PciIdsPath = (root_ / "pci.ids").string();
   }
-  ~AdapterEnumerationTest() override { fs::remove_all(root_); }
 
   static void Write(const fs::path& p, const std::string& text) {
     fs::create_directories(p.parent_path());
@@ -64,7 +58,8 @@ class AdapterEnumerationTest : public ::testing::Test {
     return out;
   }
 
-  fs::path root_;
+  const TempDir temp_;
+  const fs::path root_ = temp_.path();
   AdapterSources sources_;
 };
 
@@ -86,7 +81,7 @@ TEST_F(AdapterEnumerationTest, RenderNodesInOrderThenTheSoftwareAdapter) {
   EXPECT_EQ(std::wstring(adapters[2].Description), kSoftwareAdapterDescription);
 }
 
-TEST_F(AdapterEnumerationTest, UnknownDevicesAndMissingFiles) {
+TEST_F(AdapterEnumerationTest, UnknownDevicesMissingFilesAndNoDrmFolder) {
   AddNode("renderD128", "0x1002\n", "0x744c\n", nullptr, nullptr, nullptr);
   AddNode("renderD130", "0x1234\n", "0xabcd\n", "0x0\n", "0x0\n", "0x0\n");
   AddNode("renderD131", "garbage", "0x1\n", nullptr, nullptr, nullptr);
@@ -95,14 +90,13 @@ TEST_F(AdapterEnumerationTest, UnknownDevicesAndMissingFiles) {
   EXPECT_EQ(std::wstring(adapters[0].Description), L"Navi 31 [Radeon RX 7900 XT/7900 XTX]");
   EXPECT_EQ(adapters[0].SubSysId, 0u);
   EXPECT_EQ(std::wstring(adapters[1].Description), L"PCI device 1234:abcd");
-}
 
-TEST_F(AdapterEnumerationTest, NoDrmDirectoryLeavesOnlySoftware) {
+  // Without the folder or the list, the software adapter alone.
   sources_.DrmClassDir = (root_ / "missing").string();
   sources_.PciIdsPath = (root_ / "missing.ids").string();
-  const auto adapters = Enumerate();
-  ASSERT_EQ(adapters.size(), 1u);
-  EXPECT_EQ(adapters[0].VendorId, 0u);
+  const auto none = Enumerate();
+  ASSERT_EQ(none.size(), 1u);
+  EXPECT_EQ(none[0].VendorId, 0u);
 }
 
 TEST_F(AdapterEnumerationTest, AHardwareAdaptersDeviceCarriesItsRenderNodeTheSoftwareOnesNone) {

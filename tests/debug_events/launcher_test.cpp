@@ -79,7 +79,8 @@ TEST(StartDebuggerChild, WaitsAtMostFiveSecondsAndClosesTheEventOnEveryPath) {
 bool Ended(pid_t pid) { return kill(pid, 0) != 0; }
 
 TEST(LinuxDebuggerLaunch, ChildGetsItsArgumentsAndTheEventAndIsReapedWhenItEnds) {
-  const std::string out = testing::TempDir() + "launch_probe." + std::to_string(getpid());
+  const TempDir temp;
+  const std::string out = temp.path() / "launch_probe";
   setenv("PROBE_OUT", out.c_str(), 1);
   {
     LinuxDebuggerLaunchSystem system(LAUNCH_PROBE_PATH);
@@ -89,7 +90,6 @@ TEST(LinuxDebuggerLaunch, ChildGetsItsArgumentsAndTheEventAndIsReapedWhenItEnds)
     ASSERT_TRUE(StartDebuggerChild(options, system));
   }
   const std::string report = FileText(out);
-  std::remove(out.c_str());
   const std::string self = std::to_string(getpid());
   EXPECT_NE(report.find("parent " + self + "\n"), std::string::npos) << report;
   EXPECT_NE(report.find("arg " LAUNCH_PROBE_PATH

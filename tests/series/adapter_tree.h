@@ -1,11 +1,10 @@
 #pragma once
-#include <unistd.h>
-
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "platform/graphics.h"
+#include "tests/fakes/files.h"
 
 namespace corvantis::series_testing {
 
@@ -13,17 +12,12 @@ namespace corvantis::series_testing {
 class AdapterTree {
  public:
   AdapterTree() {
-    char pattern[] = "/tmp/corvantis-adapters-XXXXXX";
-    root_ = ::mkdtemp(pattern) != nullptr ? pattern : "";
     sources_.DrmClassDir = (root_ / "class" / "drm").string();
     sources_.RenderNodeDir = (root_ / "dev").string();
     sources_.ModuleDir = (root_ / "module").string();
     sources_.PciIdsPath = (root_ / "none.ids").string();
     std::filesystem::create_directories(root_ / "dev");
   }
-  ~AdapterTree() { std::filesystem::remove_all(root_); }
-  AdapterTree(const AdapterTree&) = delete;
-  AdapterTree& operator=(const AdapterTree&) = delete;
 
   // renderD<minor>, an AMD device at `pci` bound to amdgpu, whose node opens `target`; returns
   // the node's path.
@@ -42,7 +36,8 @@ class AdapterTree {
   const AdapterSources& Sources() const { return sources_; }
 
  private:
-  std::filesystem::path root_;
+  const TempDir temp_;
+  const std::filesystem::path root_ = temp_.path();
   AdapterSources sources_;
 };
 
