@@ -205,10 +205,6 @@ TEST(FrameConversion, RefusesWhatWouldReachOutsideItsBuffersAndWritesNothing) {
   EXPECT_TRUE(ConvertBgraToI420(bgra.data(), 64, 16, 16, good));
 }
 
-}  // namespace
-
-namespace {
-
 class SplitSizes : public ::testing::TestWithParam<std::pair<int, int>> {};
 
 TEST_P(SplitSizes, TwoHalvesGiveTheBytesOfOneConversionInsideTheirBuffers) {

@@ -72,11 +72,6 @@ ProgramRun RunCrashProgram(const fs::path& folder, const std::vector<std::string
   return run;
 }
 
-ProgramRun RunCrashProgram(const fs::path& folder, const std::string& mode,
-                           const std::string& dsn) {
-  return RunCrashProgram(folder, {mode, dsn});
-}
-
 // Every folder under `root` (itself included) is 0700 and every file 0600.
 void ExpectOnlyPrivateEntries(const fs::path& root) {
   EXPECT_EQ(fs::symlink_status(root).permissions(), fs::perms::owner_all) << root;
@@ -109,7 +104,7 @@ TEST_P(CrashReport, ReachesTheServerWithScopeAndTheProcessDiesByItsSignal) {
   LoopbackServer server;
   server.RecordPosts("/api/42/envelope/");
   const ProgramRun run =
-      RunCrashProgram(folder.path(), GetParam().Mode, LoopbackDsn(server.port()));
+      RunCrashProgram(folder.path(), {GetParam().Mode, LoopbackDsn(server.port())});
   ASSERT_TRUE(WIFSIGNALED(run.Status)) << run.Status;
   EXPECT_EQ(WTERMSIG(run.Status), GetParam().Signal);
 
@@ -171,7 +166,7 @@ TEST(CrashDelivery, WaitsInTheDatabaseWhenTheServerIsDownOrSilentAndGoesAtTheNex
   const fs::path pending = folder.path() / ".sentry-native" / "pending";
   {
     RefusingPort down;
-    const ProgramRun run = RunCrashProgram(folder.path(), "null-write", LoopbackDsn(down.port()));
+    const ProgramRun run = RunCrashProgram(folder.path(), {"null-write", LoopbackDsn(down.port())});
     EXPECT_TRUE(WIFSIGNALED(run.Status) && WTERMSIG(run.Status) == SIGSEGV);
   }
   EXPECT_EQ(testing::FileNames(pending).size(), 1U);
@@ -192,7 +187,7 @@ TEST(CrashDelivery, WaitsInTheDatabaseWhenTheServerIsDownOrSilentAndGoesAtTheNex
 
   LoopbackServer server;
   server.RecordPosts("/api/42/envelope/");
-  const ProgramRun run = RunCrashProgram(folder.path(), "no-crash", LoopbackDsn(server.port()));
+  const ProgramRun run = RunCrashProgram(folder.path(), {"no-crash", LoopbackDsn(server.port())});
   EXPECT_TRUE(WIFEXITED(run.Status) && WEXITSTATUS(run.Status) == 0);
   const auto received = server.Received();
   ASSERT_EQ(received.size(), 2U);
@@ -305,7 +300,7 @@ TEST(CrashFiles, AFolderSwappedUnderTheHandlerGetsNeitherTheEventNorTheReport) {
     std::ofstream(folder.path() / "swapped") << "";
   });
   const ProgramRun run =
-      RunCrashProgram(folder.path(), "null-write-after-swap", LoopbackDsn(server.port()));
+      RunCrashProgram(folder.path(), {"null-write-after-swap", LoopbackDsn(server.port())});
   swapper.join();
   ASSERT_TRUE(WIFSIGNALED(run.Status)) << run.Status;
 
