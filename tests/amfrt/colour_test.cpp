@@ -9,26 +9,12 @@
 #include <utility>
 #include <vector>
 
+#include "tests/amfrt/colour_reference.h"
 #include "tests/amfrt/runtime_support.h"
 
 namespace corvantis {
 
 namespace {
-
-struct Rgb {
-  int R, G, B;
-};
-
-struct Yuv {
-  double Y, U, V;
-};
-
-// BT.601, limited range.
-Yuv Bt601(Rgb c) {
-  return {16 + (65.481 * c.R + 128.553 * c.G + 24.966 * c.B) / 255,
-          128 + (-37.797 * c.R - 74.203 * c.G + 112.0 * c.B) / 255,
-          128 + (112.0 * c.R - 93.786 * c.G - 18.214 * c.B) / 255};
-}
 
 // Decoded samples of flat areas stay this close to the conversion of their colour at the program's
 // low bit rate (HEVC's chroma loses most, up to 7). A wrong matrix moves saturated colours by 10 to
@@ -68,12 +54,7 @@ void Paint(ID3D11Texture2D* texture, const std::vector<Area>& areas) {
   for (const Area& a : areas)
     for (int y = a.Y0; y < a.Y1; ++y) {
       std::uint8_t* row = texture->Pixels() + static_cast<std::size_t>(y) * texture->RowPitch();
-      for (int x = a.X0; x < a.X1; ++x) {
-        row[4 * x] = static_cast<std::uint8_t>(a.Colour.B);
-        row[4 * x + 1] = static_cast<std::uint8_t>(a.Colour.G);
-        row[4 * x + 2] = static_cast<std::uint8_t>(a.Colour.R);
-        row[4 * x + 3] = 255;
-      }
+      for (int x = a.X0; x < a.X1; ++x) PutBgra(row + 4 * x, a.Colour);
     }
 }
 
@@ -137,7 +118,7 @@ TEST_P(Colours, DecodeAsTheirBt601LimitedRangeValuesAtTheRequestedSize) {
       for (int x = 0; x < width; ++x) {
         const Rgb* c = expected[static_cast<std::size_t>(y) * width + x];
         if (c == nullptr) continue;
-        const Yuv want = Bt601(*c);
+        const Yuv want = LimitedYuv(*c);
         const std::size_t chroma = static_cast<std::size_t>(y / 2) * chromaWidth + x / 2;
         const double got[] = {static_cast<double>(frame[static_cast<std::size_t>(y) * width + x]),
                               static_cast<double>(frame[luma + chroma]),

@@ -16,6 +16,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "tests/amfrt/colour_reference.h"
+
 namespace corvantis {
 
 namespace {
@@ -24,15 +26,6 @@ using amfrt::ConvertBgraToI420;
 using amfrt::ConvertBgraToNv12;
 using amfrt::I420Planes;
 using amfrt::Nv12Planes;
-
-struct Rgb {
-  int R, G, B;
-};
-
-// BT.601 limited range in floating point, the reference for every conversion here.
-double LumaOf(Rgb c) { return 16 + (65.481 * c.R + 128.553 * c.G + 24.966 * c.B) / 255; }
-double CbOf(Rgb c) { return 128 + (-37.797 * c.R - 74.203 * c.G + 112.0 * c.B) / 255; }
-double CrOf(Rgb c) { return 128 + (112.0 * c.R - 93.786 * c.G - 18.214 * c.B) / 255; }
 
 // Bytes that end where a page no access is allowed to begins, so that a read or write one byte
 // past them faults even inside libraries built without the sanitizer.
@@ -60,13 +53,6 @@ class GuardedBytes {
   std::uint8_t* base_ = nullptr;
   std::uint8_t* data_ = nullptr;
 };
-
-void Put(std::uint8_t* pixel, Rgb c) {
-  pixel[0] = static_cast<std::uint8_t>(c.B);
-  pixel[1] = static_cast<std::uint8_t>(c.G);
-  pixel[2] = static_cast<std::uint8_t>(c.R);
-  pixel[3] = 255;
-}
 
 struct I420Picture {
   int Width, Height, ChromaWidth, ChromaHeight;
@@ -96,8 +82,8 @@ TEST(FrameConversion, IsBt601LimitedRangeAsSwscaleConvertsIt) {
   std::vector<std::uint8_t> bgra(static_cast<std::size_t>(kWidth) * kHeight * 4);
   for (int y = 0; y < kHeight; ++y)
     for (int x = 0; x < kWidth; ++x)
-      Put(&bgra[(static_cast<std::size_t>(y) * kWidth + x) * 4],
-          colours[(y / 2) * (kWidth / 2) + x / 2]);
+      PutBgra(&bgra[(static_cast<std::size_t>(y) * kWidth + x) * 4],
+              colours[(y / 2) * (kWidth / 2) + x / 2]);
 
   I420Picture ours(kWidth, kHeight);
   ASSERT_TRUE(ConvertBgraToI420(bgra.data(), kWidth * 4, kWidth, kHeight, ours.Planes()));
@@ -117,13 +103,13 @@ TEST(FrameConversion, IsBt601LimitedRangeAsSwscaleConvertsIt) {
       const std::size_t i = static_cast<std::size_t>(y) * kWidth + x;
       const Rgb c = colours[(y / 2) * (kWidth / 2) + x / 2];
       ASSERT_NEAR(ours.Y[i], theirs.Y[i], 1) << x << "," << y;
-      ASSERT_NEAR(ours.Y[i], LumaOf(c), 1.0) << x << "," << y;
+      ASSERT_NEAR(ours.Y[i], LimitedYuv(c).Y, 1.0) << x << "," << y;
     }
   for (std::size_t i = 0; i < ours.U.size(); ++i) {
     ASSERT_NEAR(ours.U[i], theirs.U[i], 1) << i;
     ASSERT_NEAR(ours.V[i], theirs.V[i], 1) << i;
-    ASSERT_NEAR(ours.U[i], CbOf(colours[i]), 1.5) << i;
-    ASSERT_NEAR(ours.V[i], CrOf(colours[i]), 1.5) << i;
+    ASSERT_NEAR(ours.U[i], LimitedYuv(colours[i]).U, 1.5) << i;
+    ASSERT_NEAR(ours.V[i], LimitedYuv(colours[i]).V, 1.5) << i;
   }
 }
 
@@ -133,8 +119,8 @@ TEST(FrameConversion, ChromaIsTheMeanOfEachBlockNotOneSampleOfIt) {
   std::vector<std::uint8_t> bgra(static_cast<std::size_t>(kWidth) * kHeight * 4);
   for (int y = 0; y < kHeight; ++y)
     for (int x = 0; x < kWidth; ++x)
-      Put(&bgra[(static_cast<std::size_t>(y) * kWidth + x) * 4],
-          (x + y) % 2 == 0 ? Rgb{255, 0, 0} : Rgb{0, 0, 255});
+      PutBgra(&bgra[(static_cast<std::size_t>(y) * kWidth + x) * 4],
+              (x + y) % 2 == 0 ? Rgb{255, 0, 0} : Rgb{0, 0, 255});
   const Rgb mean{128, 0, 128};
   I420Picture i420(kWidth, kHeight);
   ASSERT_TRUE(ConvertBgraToI420(bgra.data(), kWidth * 4, kWidth, kHeight, i420.Planes()));
@@ -143,8 +129,8 @@ TEST(FrameConversion, ChromaIsTheMeanOfEachBlockNotOneSampleOfIt) {
   ASSERT_TRUE(ConvertBgraToNv12(bgra.data(), kWidth * 4, kWidth, kHeight,
                                 {nv12Y.data(), kWidth, nv12Uv.data(), kWidth}));
   for (std::size_t i = 0; i < i420.U.size(); ++i) {
-    EXPECT_NEAR(i420.U[i], CbOf(mean), 1.5) << i;
-    EXPECT_NEAR(i420.V[i], CrOf(mean), 1.5) << i;
+    EXPECT_NEAR(i420.U[i], LimitedYuv(mean).U, 1.5) << i;
+    EXPECT_NEAR(i420.V[i], LimitedYuv(mean).V, 1.5) << i;
     EXPECT_EQ(nv12Uv[2 * i], i420.U[i]) << i;
     EXPECT_EQ(nv12Uv[2 * i + 1], i420.V[i]) << i;
   }
@@ -159,17 +145,17 @@ TEST_P(OddSizes, ConvertEveryEdgeSampleWithinTheBuffersGiven) {
   const Rgb khaki{240, 230, 140};
   // Tightest strides and planes; every buffer ends at a guard page.
   GuardedBytes bgra(static_cast<std::size_t>(width) * height * 4);
-  for (std::size_t i = 0; i < bgra.size(); i += 4) Put(&bgra[i], khaki);
+  for (std::size_t i = 0; i < bgra.size(); i += 4) PutBgra(&bgra[i], khaki);
   GuardedBytes y(static_cast<std::size_t>(width) * height);
   GuardedBytes u(static_cast<std::size_t>(chromaWidth) * chromaHeight);
   GuardedBytes v(u.size());
   GuardedBytes uv(2 * u.size());
   ASSERT_TRUE(ConvertBgraToI420(bgra.data(), width * 4, width, height,
                                 {y.data(), width, u.data(), chromaWidth, v.data(), chromaWidth}));
-  for (std::size_t i = 0; i < y.size(); ++i) ASSERT_NEAR(y[i], LumaOf(khaki), 1.0) << i;
+  for (std::size_t i = 0; i < y.size(); ++i) ASSERT_NEAR(y[i], LimitedYuv(khaki).Y, 1.0) << i;
   for (std::size_t i = 0; i < u.size(); ++i) {
-    ASSERT_NEAR(u[i], CbOf(khaki), 1.5) << i;
-    ASSERT_NEAR(v[i], CrOf(khaki), 1.5) << i;
+    ASSERT_NEAR(u[i], LimitedYuv(khaki).U, 1.5) << i;
+    ASSERT_NEAR(v[i], LimitedYuv(khaki).V, 1.5) << i;
   }
   ASSERT_TRUE(ConvertBgraToNv12(bgra.data(), width * 4, width, height,
                                 {y.data(), width, uv.data(), 2 * chromaWidth}));

@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "platform/graphics.h"
+#include "tests/amfrt/colour_reference.h"
 #include "tests/amfrt/runtime_support.h"
 #include "tests/vaapi_driver/stream_check.h"
 #include "tests/vaapi_driver/test_driver.h"
@@ -23,10 +24,6 @@ namespace {
 using vadriver::Buffer;
 using vadriver::Control;
 using vadriver::Picture;
-
-struct Rgb {
-  int R, G, B;
-};
 
 // Frame k: eight saturated bars over the upper half, a grey of the frame's own level below, so
 // that each frame's pixels tell it apart.
@@ -44,25 +41,10 @@ void Paint(ID3D11Texture2D* texture, std::uint32_t k) {
   const int width = static_cast<int>(desc.Width), height = static_cast<int>(desc.Height);
   for (int y = 0; y < height; ++y) {
     std::uint8_t* row = texture->Pixels() + static_cast<std::size_t>(y) * texture->RowPitch();
-    for (int x = 0; x < width; ++x) {
-      const Rgb c = ColourAt(x, y, width, height, k);
-      row[4 * x] = static_cast<std::uint8_t>(c.B);
-      row[4 * x + 1] = static_cast<std::uint8_t>(c.G);
-      row[4 * x + 2] = static_cast<std::uint8_t>(c.R);
-      row[4 * x + 3] = 255;
-    }
+    for (int x = 0; x < width; ++x) PutBgra(row + 4 * x, ColourAt(x, y, width, height, k));
   }
 }
 
-// Limited range in BT.601 (as the software path's colour test has it) or BT.709.
-struct Matrix {
-  double Kr, Kb;
-};
-constexpr Matrix kBt601{0.299, 0.114}, kBt709{0.2126, 0.0722};
-double LumaOf(Rgb c, Matrix m) { return (m.Kr * c.R + (1 - m.Kr - m.Kb) * c.G + m.Kb * c.B) / 255; }
-double Luma(Rgb c, Matrix m) { return 16 + 219 * LumaOf(c, m); }
-double Cb(Rgb c, Matrix m) { return 128 + 224 * (c.B / 255.0 - LumaOf(c, m)) / (2 * (1 - m.Kb)); }
-double Cr(Rgb c, Matrix m) { return 128 + 224 * (c.R / 255.0 - LumaOf(c, m)) / (2 * (1 - m.Kr)); }
 constexpr double kLumaTolerance = 6.0;
 constexpr double kChromaTolerance = 8.0;
 
@@ -77,7 +59,7 @@ std::string FirstWrongSample(const std::vector<std::uint8_t>& nv12, int width, i
   std::ostringstream why;
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
-      const double want = Luma(ColourAt(x, y, width, height, k), m);
+      const double want = LimitedYuv(ColourAt(x, y, width, height, k), m).Y;
       const int got = nv12[static_cast<std::size_t>(y) * width + x];
       if (std::abs(got - want) > kLumaTolerance) {
         why << "luma at (" << x << "," << y << ") is " << got << ", want " << want;
@@ -92,8 +74,9 @@ std::string FirstWrongSample(const std::vector<std::uint8_t>& nv12, int width, i
       for (int dy = 0; dy < 2 && 2 * y + dy < height; ++dy)
         for (int dx = 0; dx < 2 && 2 * x + dx < width; ++dx, ++n) {
           const Rgb c = ColourAt(2 * x + dx, 2 * y + dy, width, height, k);
-          cb += Cb(c, m);
-          cr += Cr(c, m);
+          const Yuv yuv = LimitedYuv(c, m);
+          cb += yuv.U;
+          cr += yuv.V;
         }
       const std::uint8_t* sample = uv + static_cast<std::size_t>(y) * 2 * chromaWidth + 2 * x;
       if (std::abs(sample[0] - cb / n) > kChromaTolerance ||
