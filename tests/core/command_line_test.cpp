@@ -96,16 +96,14 @@ TEST(ApplyDebugArguments, OrderAndScopeOfTheScan) {
   EXPECT_EQ(DebugScan({L"-Debug"}).size(), 1u);
 }
 
-TEST(ParseSessionArguments, UserEmail) {
+TEST(ParseSessionArguments, UserEmailOrInvalidWithoutOne) {
   EXPECT_EQ(ParseSessionArguments({L"prog"}).UserEmail, L"");
   EXPECT_EQ(ParseSessionArguments({L"prog", L"-user:first", L"second"}).UserEmail, L"second");
   EXPECT_EQ(ParseSessionArguments({L"prog", L"-u", L"-Debug"}).UserEmail, L"-Debug");
   EXPECT_EQ(ParseSessionArguments({L"prog", L"-U", L"a@b", L"-USER", L"c@d"}).UserEmail, L"c@d");
   // Element 0 is the program path, never an option.
   EXPECT_EQ(ParseSessionArguments({L"-u", L"x"}).UserEmail, L"");
-}
-
-TEST(ParseSessionArguments, UserWithoutValueIsInvalid) {
+  // A user option without a value is invalid.
   for (const wchar_t* last : {L"-user", L"-u", L"-user:first", L"-U"})
     EXPECT_EQ(RaisedCode([&] {
                 ParseSessionArguments({L"prog", last});

@@ -498,14 +498,10 @@ TEST(SummariseFramesTest, EdgesOfTheSampleList) {
 
 // --- surface pool ---
 
-TEST(SurfacePoolTest, ThirtyTwoShaderResourceSurfacesOfTheFrameSize) {
-  com_ptr<ID3D11Device> device;
-  com_ptr<ID3D11DeviceContext> deviceContext;
-  ASSERT_EQ(CreateCpuDevice(device.put(), deviceContext.put()), S_OK);
-  FakeContext context;
-  SurfacePool pool;
-  BuildSurfacePool(device.get(), &context, FrameDescription(), pool);
-
+// The fixture's pool, as BuildSurfacePool made it.
+TEST_F(EncodeLoopTest, PoolIsThirtyTwoShaderResourceSurfacesOfTheFrameSize) {
+  SurfacePool& pool = pool_;
+  FakeContext& context = context_;
   ASSERT_EQ(pool.Slots.size(), 32u);
   ASSERT_EQ(context.Surfaces.size(), 32u);
   EXPECT_EQ(context.ObserversGiven, 0);
@@ -528,14 +524,12 @@ TEST(SurfacePoolTest, ThirtyTwoShaderResourceSurfacesOfTheFrameSize) {
   for (const auto& surface : context.Surfaces) EXPECT_EQ(surface->Refs(), 0);
 }
 
-TEST(SurfacePoolTest, FailuresRaiseTheirCodes) {
-  com_ptr<ID3D11Device> device;
-  com_ptr<ID3D11DeviceContext> deviceContext;
-  ASSERT_EQ(CreateCpuDevice(device.put(), deviceContext.put()), S_OK);
+TEST_F(EncodeLoopTest, PoolFailuresRaiseTheirCodes) {
+  ID3D11Device* const device = device_.get();
   FakeContext context;
   context.FailingSurfaceCalls[5] = AMF_OUT_OF_MEMORY;
   SurfacePool pool;
-  EXPECT_EQ(RaisedCode([&] { BuildSurfacePool(device.get(), &context, FrameDescription(), pool); }),
+  EXPECT_EQ(RaisedCode([&] { BuildSurfacePool(device, &context, FrameDescription(), pool); }),
             0xC14D0006u);
   pool.Slots.clear();
   for (const auto& surface : context.Surfaces) EXPECT_EQ(surface->Refs(), 0);
@@ -543,7 +537,7 @@ TEST(SurfacePoolTest, FailuresRaiseTheirCodes) {
   D3D11_TEXTURE2D_DESC empty = FrameDescription();
   empty.Width = 0;
   SurfacePool other;
-  EXPECT_EQ(RaisedCode([&] { BuildSurfacePool(device.get(), &context, empty, other); }),
+  EXPECT_EQ(RaisedCode([&] { BuildSurfacePool(device, &context, empty, other); }),
             static_cast<std::uint32_t>(E_INVALIDARG));
 }
 

@@ -15,16 +15,15 @@ namespace {
 const std::regex kTimestamp(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)");
 const std::regex kEventId("[0-9a-f]{32}");
 
-TEST(Ids, TimestampIsRfc3339UtcWithMilliseconds) {
+TEST(Ids, TimestampIsRfc3339UtcWithMillisecondsAndUuidsAreRandomVersion4) {
   using std::chrono::milliseconds;
   const std::chrono::system_clock::time_point time{milliseconds(1700000000123)};
   EXPECT_EQ(FormatTimestamp(time), "2023-11-14T22:13:20.123Z");
   EXPECT_EQ(FormatTimestamp(std::chrono::system_clock::time_point{milliseconds(5)}),
             "1970-01-01T00:00:00.005Z");
   EXPECT_TRUE(std::regex_match(NowTimestamp(), kTimestamp));
-}
 
-TEST(Ids, UuidsAreRandomVersion4AndRoundTrip) {
+  // Event ids are random version 4 UUIDs that read back.
   std::set<std::string> seen;
   for (int i = 0; i < 50; ++i) {
     const Uuid uuid = NewUuidV4();

@@ -31,15 +31,14 @@ Chunks MakeChunks(const std::vector<std::string>& parts) {
   return chunks;
 }
 
-TEST(ClipPathTest, NamesTheClipByLocalTimeAndModeWithoutRateDecimals) {
+TEST(ClipPathTest, NamesTheClipByLocalTimeAndModeWithoutRateDecimalsWithin259Characters) {
   EXPECT_EQ(BuildClipPath(L"/opt/bench", kNow, {1920, 1080, 60, 1, 30}, L".h264"),
             L"/opt/bench/20240131-142501-1920x1080@60.h264");
   // The extension replaces ".97", so a fractional rate is cut, not rounded.
   EXPECT_EQ(BuildClipPath(L"/opt/bench", kNow, {1280, 720, 30000, 1001, 30}, L".h265"),
             L"/opt/bench/20240131-142501-1280x720@29.h265");
-}
 
-TEST(ClipPathTest, PathsLongerThan259CharactersRaise) {
+  // Paths longer than 259 characters raise.
   const std::wstring name = L"/20240131-142501-1920x1080@60.h264";
   const ClipScenario clip{1920, 1080, 60, 1, 30};
   const std::wstring fits(259 - name.size(), L'd');
