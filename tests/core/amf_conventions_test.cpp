@@ -125,18 +125,13 @@ TEST(GetInt32Property, ConvertsAndTruncates) {
   amf::AMFVariantClear(&v);
 
   std::int32_t out = -1;
-  EXPECT_EQ(GetInt32Property(&storage, L"big", &out), AMF_OK);
-  EXPECT_EQ(out, 2);
-  EXPECT_EQ(GetInt32Property(&storage, L"negative", &out), AMF_OK);
-  EXPECT_EQ(out, -3);
-  EXPECT_EQ(GetInt32Property(&storage, L"flag", &out), AMF_OK);
-  EXPECT_EQ(out, 1);
-  EXPECT_EQ(GetInt32Property(&storage, L"empty", &out), AMF_OK);
-  EXPECT_EQ(out, 0);
-  EXPECT_EQ(GetInt32Property(&storage, L"hex", &out), AMF_OK);
-  EXPECT_EQ(out, 32);
-  EXPECT_EQ(GetInt32Property(&storage, L"decimal", &out), AMF_OK);
-  EXPECT_EQ(out, 17);
+  for (const auto& [name, expected] :
+       {std::pair{L"big", 2}, std::pair{L"negative", -3}, std::pair{L"flag", 1},
+        std::pair{L"empty", 0}, std::pair{L"hex", 32}, std::pair{L"decimal", 17}}) {
+    out = -1;
+    EXPECT_EQ(GetInt32Property(&storage, name, &out), AMF_OK) << name;
+    EXPECT_EQ(out, expected) << name;
+  }
   out = 5;
   EXPECT_EQ(GetInt32Property(&storage, L"text", &out), AMF_OK);
   EXPECT_EQ(out, 0);
