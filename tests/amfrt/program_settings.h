@@ -8,51 +8,38 @@
 #include "amf/api/variant.h"
 #include "amfrt/encoder_settings.h"
 #include "amfrt/property_map.h"
+#include "tests/amfrt/program_properties.h"
 
 namespace corvantis::amfrt {
 
-// The settings an encoder reads from `values` set as properties, each normalized as the runtime
-// does on SetProperty.
-inline EncoderSettings FromProperties(
-    Codec codec, std::initializer_list<std::pair<const wchar_t*, amf::amf_int64>> values) {
+// The settings an encoder reads from `properties` once set, each normalized as the runtime does on
+// SetProperty.
+inline EncoderSettings FromProperties(Codec codec, EncoderProperties properties) {
   PropertyMap map;
-  for (const auto& [name, number] : values) {
-    amf::AMFVariantStruct value, normalized;
-    amf::AMFVariantInit(&value);
+  for (auto& [name, value] : properties) {
+    amf::AMFVariantStruct normalized;
     amf::AMFVariantInit(&normalized);
-    amf::AMFVariantAssignInt64(&value, number);
-    EXPECT_EQ(NormalizeEncoderProperty(codec, name, value, &normalized), AMF_OK);
+    EXPECT_EQ(NormalizeEncoderProperty(codec, name, value, &normalized), AMF_OK) << name;
     map.Set(name, normalized);
     amf::AMFVariantClear(&normalized);
+    amf::AMFVariantClear(&value);
   }
   return ReadEncoderSettings(codec, map);
 }
 
-// The AVC encoder as the benchmark configures it.
-inline EncoderSettings ProgramsAvc() {
-  return FromProperties(Codec::Avc, {{AMF_VIDEO_ENCODER_PROFILE, 100},
-                                     {AMF_VIDEO_ENCODER_LOWLATENCY_MODE, 1},
-                                     {AMF_VIDEO_ENCODER_RATE_CONTROL_METHOD, 3},
-                                     {AMF_VIDEO_ENCODER_TARGET_BITRATE, 500000},
-                                     {AMF_VIDEO_ENCODER_PEAK_BITRATE, 625000},
-                                     {AMF_VIDEO_ENCODER_ENFORCE_HRD, 0},
-                                     {AMF_VIDEO_ENCODER_IDR_PERIOD, 0},
-                                     {AMF_VIDEO_ENCODER_B_PIC_PATTERN, 0},
-                                     {AMF_VIDEO_ENCODER_QUALITY_PRESET, 1}});
+inline EncoderSettings FromProperties(
+    Codec codec, std::initializer_list<std::pair<const wchar_t*, amf::amf_int64>> values) {
+  EncoderProperties properties;
+  for (const auto& [name, number] : values) properties.emplace_back(name, Int64Value(number));
+  return FromProperties(codec, std::move(properties));
 }
 
-// The HEVC encoder as the benchmark configures it.
+// The AVC or HEVC encoder as the benchmark configures it.
+inline EncoderSettings ProgramsAvc() {
+  return FromProperties(Codec::Avc, ProgramProperties(false));
+}
 inline EncoderSettings ProgramsHevc() {
-  return FromProperties(Codec::Hevc, {{AMF_VIDEO_ENCODER_HEVC_PROFILE, 1},
-                                      {AMF_VIDEO_ENCODER_HEVC_TIER, 0},
-                                      {AMF_VIDEO_ENCODER_HEVC_LOWLATENCY_MODE, 1},
-                                      {AMF_VIDEO_ENCODER_HEVC_RATE_CONTROL_METHOD, 1},
-                                      {AMF_VIDEO_ENCODER_HEVC_TARGET_BITRATE, 500000},
-                                      {AMF_VIDEO_ENCODER_HEVC_PEAK_BITRATE, 625000},
-                                      {AMF_VIDEO_ENCODER_HEVC_ENFORCE_HRD, 0},
-                                      {AMF_VIDEO_ENCODER_HEVC_NUM_GOPS_PER_IDR, 1},
-                                      {AMF_VIDEO_ENCODER_HEVC_GOP_SIZE, 0},
-                                      {AMF_VIDEO_ENCODER_HEVC_QUALITY_PRESET, 10}});
+  return FromProperties(Codec::Hevc, ProgramProperties(true));
 }
 
 }  // namespace corvantis::amfrt
