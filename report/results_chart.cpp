@@ -8,6 +8,7 @@
 
 #include "platform/com_ptr.h"
 #include "platform/drawing/cairo_drawing.h"
+#include "platform/drawing/cairo_handles.h"
 #include "platform/format_text.h"
 #include "platform/system_message.h"
 #include "platform/utf.h"
@@ -17,12 +18,8 @@ namespace corvantis {
 
 namespace {
 
-struct CairoDelete {
-  void operator()(cairo_t* c) const { cairo_destroy(c); }
-  void operator()(cairo_surface_t* s) const { cairo_surface_destroy(s); }
-};
-using Context = std::unique_ptr<cairo_t, CairoDelete>;
-using Surface = std::unique_ptr<cairo_surface_t, CairoDelete>;
+using drawing::ContextPtr;
+using drawing::SurfacePtr;
 
 constexpr std::uint32_t kText = 0x202020;
 constexpr std::uint32_t kGrid = 0xDDDDDD;
@@ -195,10 +192,10 @@ void DrawPanel(cairo_t* cr, const ChartLayout& layout, std::size_t panel,
   }
 }
 
-Surface Draw(const RunRecord& run, const ChartLayout& layout) {
-  Surface surface(
+SurfacePtr Draw(const RunRecord& run, const ChartLayout& layout) {
+  SurfacePtr surface(
       cairo_image_surface_create(CAIRO_FORMAT_RGB24, ChartLayout::kWidth, layout.Height()));
-  Context cr(cairo_create(surface.get()));
+  ContextPtr cr(cairo_create(surface.get()));
   SetColour(cr.get(), 0xFFFFFF);
   cairo_paint(cr.get());
 
@@ -267,7 +264,7 @@ std::uint32_t VerdictColour(ClipVerdict verdict) {
 
 std::string WriteResultsChart(const RunRecord& run, const std::string& path) {
   const ChartLayout layout = LayoutFor(run);
-  Surface surface = Draw(run, layout);
+  SurfacePtr surface = Draw(run, layout);
   // RGB24 rows are 32-bit BGR in memory: the clips' snapshot format, through the same writer.
   const int stride = cairo_image_surface_get_stride(surface.get());
   com_ptr<IWICImagingFactory> imaging;
